@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quorvane needs (only those missing), then configures and builds.
+# Quiet when everything is already in place.
+#   scripts/setup.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+    cmake ninja-build g++ pkg-config          # build tools
+    qt6-base-dev qt6-base-dev-tools           # Qt 6 Core, Gui, Widgets, Network, Test
+    libgumbo-dev                              # HTML5 parser for the whois pages
+    libxlsxwriter-dev                         # writes the .xlsx workbook
+    libbenchmark-dev                          # Google Benchmark for bench/
+    xvfb xauth                                # virtual X display for window tests and screenshots
+    fonts-liberation                          # metric-compatible "Arial" (Liberation Sans)
+    python3 python3-openpyxl                  # independent .xlsx reader in the tests
+    iputils-ping                              # the connectivity check at start-up
+    xdg-utils                                 # xdg-mime and xdg-open for the spreadsheet export
+    clang libclang-rt-14-dev                  # libFuzzer targets
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    echo "Installing missing packages: ${missing[*]}"
+    sudo=()
+    if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+    export DEBIAN_FRONTEND=noninteractive
+    log=$(mktemp)
+    # The package lists are refreshed only when the install cannot go ahead without it.
+    if ! "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >"$log" 2>&1; then
+        "${sudo[@]}" apt-get update -q >>"$log" 2>&1 || { cat "$log"; exit 1; }
+        "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >>"$log" 2>&1 \
+            || { cat "$log"; exit 1; }
+    fi
+    rm -f "$log"
+fi
+
+build=${1:-build}
+shift || true
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+fi
+cmake --build "$build" -- --quiet

@@ -1,0 +1,527 @@
+#include "form1.h"
+
+#include "addresslist.h"
+#include "apptitle.h"
+#include "desktop.h"
+#include "dialogs.h"
+#include "fileexists.h"
+#include "listviewmodel.h"
+#include "resultstable.h"
+#include "runtimeerror.h"
+#include "settingsstore.h"
+#include "sites.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTreeView>
+
+namespace {
+
+// Positions and sizes are given in twips; 15 twips make one pixel at 96 dpi.
+int px(int twips)
+{
+    return (twips + 7) / 15;
+}
+
+void place(QWidget *w, int left, int top, int width, int height)
+{
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+QFont arialBold(int pixelSize)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    return font;
+}
+
+void setWhite(QWidget *w)
+{
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    w->setPalette(palette);
+    w->setAutoFillBackground(true);
+}
+
+QIcon applicationIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 4));
+    painter.setBrush(QColor(0xe8, 0xf0, 0xfa));
+    painter.drawEllipse(QRectF(4, 4, 18, 18));
+    painter.drawLine(QPointF(19, 19), QPointF(28, 28));
+    return QIcon(pixmap);
+}
+
+QTreeView *makeList(QWidget *parent, const QString &name, ListViewModel *model)
+{
+    auto *view = new QTreeView(parent);
+    view->setObjectName(name);
+    view->setModel(model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSortingEnabled(false);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionsMovable(false);
+    view->setToolTip(Form1::ListToolTip);
+    QObject::connect(model, &ListViewModel::headerWidthChanged, view, [view](int k, int twips) {
+        if (twips != ListViewModel::DefaultWidth)
+            view->header()->resizeSection(k - 1, px(twips));
+    });
+    return view;
+}
+
+int selectedIndex(QTreeView *view)
+{
+    const QModelIndexList rows = view->selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : rows.first().row() + 1;
+}
+
+} // namespace
+
+Form1::Form1(Services services, StartOptions options, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                          | Qt::WindowCloseButtonHint),
+      m_services(services), m_options(std::move(options)), m_errors(services.dialogs),
+      m_addresses(new ListViewModel(false, this)), m_results(new ResultsTable(this))
+{
+    setObjectName(QStringLiteral("Form1"));
+    // The window's definition carries the form name; start-up sets the real caption.
+    setWindowTitle(QStringLiteral("Form1"));
+    setFixedSize(px(8040), px(8475));
+    setFont(arialBold(12));
+    setWhite(this);
+    setMouseTracking(true);
+    buildControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls()
+{
+    m_listView1 = makeList(this, QStringLiteral("ListView1"), m_addresses);
+    place(m_listView1, 120, 120, 7800, 1575);
+
+    const QFont buttonFont = arialBold(15);
+    auto button = [&](const QString &name, const QString &caption, QWidget *parent, int l,
+                      int t, int w, int h) {
+        auto *b = new QPushButton(caption, parent);
+        b->setObjectName(name);
+        b->setFont(buttonFont);
+        b->setAutoDefault(false);
+        place(b, l, t, w, h);
+        b->setMouseTracking(true);
+        b->installEventFilter(this);
+        m_buttons.append(b);
+        return b;
+    };
+
+    auto *pb5 = button(QStringLiteral("PushButton5"), QStringLiteral("Add Domain/IP Address"),
+                       this, 120, 1800, 3840, 405);
+    button(QStringLiteral("PushButton3"), QStringLiteral("Load List From Text File"), this, 4080,
+           1800, 3840, 405);
+    auto *pb11 = button(QStringLiteral("PushButton11"), QStringLiteral("Clear List"), this, 120,
+                        2310, 3840, 405);
+    auto *pb1 = button(QStringLiteral("PushButton1"),
+                       QStringLiteral("Load Sample/Example Addresses"), this, 4080, 2310, 3840,
+                       405);
+
+    m_frame1 = new QGroupBox(QStringLiteral("Sites"), this);
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    place(m_frame1, 120, 2800, 7800, 1420);
+    setWhite(m_frame1);
+
+    auto option = [&](const QString &name, Site site, int l, int t, int w, int h) {
+        auto *o = new QRadioButton(Sites::host(site), m_frame1);
+        o->setObjectName(name);
+        place(o, l, t, w, h);
+        setWhite(o);
+        // Moving over an option button leaves the pointer as it is.
+        o->setAttribute(Qt::WA_NoMousePropagation);
+        return o;
+    };
+    m_option2 = option(QStringLiteral("Option2"), Site::Option2, 240, 300, 2355, 285);
+    m_option1 = option(QStringLiteral("Option1"), Site::Option1, 240, 650, 2040, 285);
+    m_option3 = option(QStringLiteral("Option3"), Site::Option3, 240, 1000, 1635, 285);
+    m_option2->setChecked(true);
+
+    m_frame2 = new QGroupBox(QStringLiteral("Delay Between Lookups (in seconds)"), this);
+    m_frame2->setObjectName(QStringLiteral("Frame2"));
+    place(m_frame2, 120, 4320, 7800, 825);
+    setWhite(m_frame2);
+
+    m_text1 = new QLineEdit(QStringLiteral("Text1"), m_frame2);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    place(m_text1, 240, 300, 6540, 345);
+    m_text1->setAttribute(Qt::WA_NoMousePropagation);
+    connect(m_text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+
+    button(QStringLiteral("PushButton7"), QStringLiteral("?"), m_frame2, 6960, 300, 600, 345);
+    button(QStringLiteral("PushButton4"), QStringLiteral("Start Looking Up"), this, 120, 5270,
+           7800, 405);
+
+    m_listView2 = makeList(this, QStringLiteral("ListView2"), m_results);
+    place(m_listView2, 120, 5780, 7800, 1575);
+    m_listView2->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_listView2, &QWidget::customContextMenuRequested, this, &Form1::showResultsMenu);
+
+    button(QStringLiteral("PushButton6"), QStringLiteral("Save Results To Text File"), this, 120,
+           7440, 3840, 405);
+    button(QStringLiteral("PushButton2"), QStringLiteral("Save Results As Excel File"), this,
+           4080, 7440, 3840, 405);
+    button(QStringLiteral("PushButton18"), QStringLiteral("Copy Results To Clipboard"), this, 120,
+           7950, 3840, 405);
+    auto *pb9 = button(QStringLiteral("PushButton9"), QStringLiteral("Clear Results"), this, 4080,
+                       7950, 3840, 405);
+
+    // Pointer feedback and the lists' keys and double-clicks.
+    for (QWidget *w : {static_cast<QWidget *>(m_listView1), m_listView1->viewport(),
+                       static_cast<QWidget *>(m_listView2), m_listView2->viewport(),
+                       static_cast<QWidget *>(m_frame1), static_cast<QWidget *>(m_frame2)}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+    connect(m_listView1, &QAbstractItemView::doubleClicked, this, &Form1::ListView1_DblClick);
+    connect(m_listView2, &QAbstractItemView::doubleClicked, this, &Form1::ListView2_DblClick);
+
+    connect(pb1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(pb5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(pb11, &QPushButton::clicked, this, &Form1::PushButton11_Click);
+    connect(pb9, &QPushButton::clicked, this, &Form1::PushButton9_Click);
+    connectListFileControls();
+    connectLookupControls();
+    connectExportControls();
+}
+
+QPushButton *Form1::button(const char *name) const
+{
+    return findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+// ---------------------------------------------------------------- start-up and closing
+
+void Form1::Form_Load()
+{
+    Statements s(m_errors, QStringLiteral("Form1.Form_Load"));
+
+    s.run(100, [&] { applySkin(); });
+
+    const QString cursorPath = m_options.programDir + QStringLiteral("/HAND-M.CUR");
+    if (s.test(106, [&] { return FileExists(cursorPath); }))
+        s.run(108, [&] { loadHandCursor(cursorPath); });
+
+    s.run(110, [&] {
+        if (!m_options.homePageAllowed)
+            return;
+        const int draw = m_options.drawHomePageNumber
+                             ? m_options.drawHomePageNumber()
+                             : int(QRandomGenerator::global()->bounded(100)) + 1;
+        if (draw == 7)
+            m_services.desktop.openUrl(QUrl(HomePage));
+    });
+
+    s.run(128, [&] {
+        setWindowTitle(ProductName);
+        setWindowIcon(applicationIcon());
+        m_appTitle = ApplicationTitle(ProductName);
+    });
+
+    s.run(130, [&] { m_addresses->addHeader(AddressList::ColumnCaption); });
+    s.run(132, [&] { m_addresses->setHeaderWidth(1, 7000); });
+    s.run(134, [&] { m_results->addHeader(ResultsTable::AddressCaption); });
+    s.run(136, [&] { m_results->setHeaderWidth(1, ResultsTable::StartWidthTwips); });
+
+    QString saved;
+    s.run(138, [&] { saved = m_services.settings.read(AddressList::SettingsKey, QString()); });
+    if (s.test(140, [&] { return !saved.isEmpty(); })) {
+        // The non-empty pieces between ";" are appended in order, in one insertion.
+        const auto pieces =
+            s.value<QStringList>(142, [&] { return AddressList::restoredEntries(saved); });
+        if (pieces)
+            s.run(148, [&] { m_addresses->addItems(*pieces); });
+    }
+
+    s.run(152, [&] {
+        const QString delay = m_services.settings.read(QStringLiteral("Text1"), QStringLiteral("7"));
+        {
+            const QSignalBlocker blocker(m_text1);
+            m_text1->setText(delay);
+        }
+        // The change of the box stores it back; a failure of that store belongs here.
+        storeDelayText();
+    });
+}
+
+void Form1::Form_QueryUnload()
+{
+    Statements s(m_errors, QStringLiteral("Form1.Form_QueryUnload"));
+    QString saved;
+    s.run(104, [&] { saved = AddressList::savedForm(*m_addresses); });
+    // An emptied list is written too, so the old list does not come back.
+    s.run(110, [&] { m_services.settings.write(AddressList::SettingsKey, saved); });
+    s.run(112, [&] { QCoreApplication::processEvents(); });
+}
+
+void Form1::centerOnScreen()
+{
+    if (const QScreen *s = screen())
+        move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_QueryUnload();
+    event->accept();
+}
+
+void Form1::applySkin()
+{
+    const QString skinPath = m_options.programDir + QStringLiteral("/x/o.cjs");
+    if (!FileExists(skinPath))
+        return;
+    const QColor buttonFace = palette().color(QPalette::Button);
+    for (QWidget *w : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_frame1),
+                       static_cast<QWidget *>(m_frame2), static_cast<QWidget *>(m_option1),
+                       static_cast<QWidget *>(m_option2), static_cast<QWidget *>(m_option3)}) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::Window, buttonFace);
+        w->setPalette(p);
+    }
+    QFile file(skinPath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RuntimeError(QStringLiteral("Cannot load skin ") + skinPath + QStringLiteral(": ")
+                           + file.errorString());
+    setStyleSheet(QString::fromUtf8(file.readAll()));
+}
+
+void Form1::loadHandCursor(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RuntimeError(QStringLiteral("File not found: ") + path);
+    const QByteArray bytes = file.readAll();
+    QPixmap pixmap;
+    if (!pixmap.loadFromData(bytes, "CUR") && !pixmap.loadFromData(bytes))
+        throw RuntimeError(QStringLiteral("Invalid picture"));
+    // A cursor file keeps its hot spot where an icon file keeps planes and bit count.
+    int hotX = -1;
+    int hotY = -1;
+    if (bytes.size() >= 22 && bytes[2] == 2 && bytes[3] == 0) {
+        hotX = quint8(bytes[10]) | quint8(bytes[11]) << 8;
+        hotY = quint8(bytes[12]) | quint8(bytes[13]) << 8;
+    }
+    m_handCursor = QCursor(pixmap, hotX, hotY);
+    m_hasHandCursor = true;
+}
+
+// ---------------------------------------------------------------- pointer and busy state
+
+void Form1::setPointer(int value)
+{
+    m_pointer = value;
+    if (value == Hourglass)
+        setCursor(Qt::WaitCursor);
+    else if (value == Custom && m_hasHandCursor)
+        setCursor(m_handCursor);
+    else
+        setCursor(Qt::ArrowCursor);
+}
+
+void Form1::beginBusy()
+{
+    ++m_busyDepth;
+    setPointer(Hourglass);
+}
+
+void Form1::endBusy()
+{
+    if (m_busyDepth > 0)
+        --m_busyDepth;
+    if (m_busyDepth == 0)
+        setPointer(Arrow);
+}
+
+void Form1::pointerOverBackground()
+{
+    if (m_pointer != Hourglass && m_pointer != Arrow)
+        setPointer(Arrow);
+}
+
+void Form1::pointerOverButton()
+{
+    if (m_pointer != Hourglass && m_pointer != Custom)
+        setPointer(Custom);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent *event)
+{
+    pointerOverBackground();
+    QWidget::mouseMoveEvent(event);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        if (qobject_cast<QPushButton *>(watched))
+            pointerOverButton();
+        else
+            pointerOverBackground();
+    } else if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (watched == m_listView1)
+            ListView1_KeyDown(key);
+        else if (watched == m_listView2)
+            ListView2_KeyDown(key);
+    }
+    // Every event goes on to the control unchanged.
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::message(const QString &text)
+{
+    m_services.dialogs.message(text, m_appTitle, Dialogs::Icon::None);
+}
+
+// ---------------------------------------------------------------- address list
+
+void Form1::appendAddress(const QString &text)
+{
+    m_addresses->addItem(text);
+    saveAddressList();
+}
+
+void Form1::saveAddressList()
+{
+    // Written whenever the list changes, so a crash or a killed process loses no address.
+    m_services.settings.write(AddressList::SettingsKey, AddressList::savedForm(*m_addresses));
+}
+
+void Form1::PushButton5_Click()
+{
+    Statements s(m_errors, QStringLiteral("Form1.PushButton5_Click"));
+    QString text;
+    s.run(100, [&] {
+        text = m_services.dialogs.inputText(QStringLiteral("Enter website address to add: "),
+                                            m_appTitle);
+    });
+    if (text.isEmpty())
+        return;
+    s.run(104, [&] { appendAddress(text); });
+}
+
+void Form1::PushButton1_Click()
+{
+    Statements s(m_errors, QStringLiteral("Form1.PushButton1_Click"));
+    const QStringList samples = AddressList::sampleEntries();
+    s.run(100, [&] { appendAddress(samples[0]); });
+    s.run(102, [&] { appendAddress(samples[1]); });
+    s.run(104, [&] { appendAddress(samples[2]); });
+}
+
+void Form1::PushButton11_Click()
+{
+    Statements s(m_errors, QStringLiteral("Form1.PushButton11_Click"));
+    s.run(100, [&] {
+        if (isBusy())
+            return;
+        m_addresses->clearItems();
+        saveAddressList();
+    });
+}
+
+void Form1::removeSelected(QTreeView *view, ListViewModel &model, const QString &location)
+{
+    if (isBusy() || model.itemCount() == 0)
+        return;
+    const int index = selectedIndex(view);
+    if (index == 0)
+        return;
+    model.removeItem(index);
+    if (&model == m_addresses) {
+        Statements s(m_errors, location);
+        s.run(100, [&] { saveAddressList(); });
+    }
+}
+
+void Form1::ListView1_DblClick()
+{
+    removeSelected(m_listView1, *m_addresses, QStringLiteral("Form1.ListView1_DblClick"));
+}
+
+void Form1::ListView1_KeyDown(int keyCode)
+{
+    if (keyCode == Qt::Key_Delete)
+        removeSelected(m_listView1, *m_addresses, QStringLiteral("Form1.ListView1_KeyDown"));
+}
+
+// ---------------------------------------------------------------- results table
+
+void Form1::PushButton9_Click()
+{
+    Statements s(m_errors, QStringLiteral("Form1.PushButton9_Click"));
+    s.run(100, [&] { m_results->clearItems(); });
+}
+
+void Form1::ListView2_DblClick()
+{
+    removeSelected(m_listView2, *m_results, QStringLiteral("Form1.ListView2_DblClick"));
+}
+
+void Form1::ListView2_KeyDown(int keyCode)
+{
+    if (keyCode == Qt::Key_Delete)
+        removeSelected(m_listView2, *m_results, QStringLiteral("Form1.ListView2_KeyDown"));
+}
+
+void Form1::showResultsMenu(const QPoint &pos)
+{
+    QMenu menu(this);
+    QAction *checkAll = menu.addAction(QStringLiteral("Check All"));
+    QAction *uncheckAll = menu.addAction(QStringLiteral("Uncheck All"));
+    const bool empty = m_results->itemCount() == 0;
+    checkAll->setEnabled(!empty);
+    uncheckAll->setEnabled(!empty);
+    QAction *chosen = menu.exec(m_listView2->viewport()->mapToGlobal(pos));
+    if (chosen == checkAll)
+        m_results->setAllChecked(true);
+    else if (chosen == uncheckAll)
+        m_results->setAllChecked(false);
+}
+
+// ---------------------------------------------------------------- delay
+
+void Form1::storeDelayText()
+{
+    m_services.settings.write(QStringLiteral("Text1"), m_text1->text());
+}
+
+void Form1::Text1_Change()
+{
+    // No report of its own: a store that fails on a keystroke is left for the next one.
+    try {
+        storeDelayText();
+    } catch (const std::exception &) {
+    }
+}

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QCursor>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+#include "errorreport.h"
+
+class Clipboard;
+class LookupRun;
+class CommandRunner;
+class DesktopOpener;
+class Dialogs;
+class ListViewModel;
+class ResultsTable;
+class SettingsStore;
+class SpreadsheetApp;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
+
+// The platform facilities the window works through.
+struct Services
+{
+    Dialogs &dialogs;
+    SettingsStore &settings;
+    Clipboard &clipboard;
+    DesktopOpener &desktop;
+    SpreadsheetApp &spreadsheet;
+    CommandRunner &commands;
+};
+
+struct StartOptions
+{
+    // The folder looked in for "HAND-M.CUR" and "x/o.cjs".
+    QString programDir;
+    bool homePageAllowed = true;
+    // Draws a whole number from 1 to 100; the home page opens when it is 7.
+    std::function<int()> drawHomePageNumber;
+};
+
+// The main window. Handlers are named after control and event; each one that can fail in
+// unexpected ways runs its numbered statements under the common error report.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum Pointer { Arrow = 0, Hourglass = 11, Custom = 99 };
+
+    static inline const QString HomePage = QStringLiteral("https://www.ferrowick.com/quorvane/");
+    static inline const QString ListToolTip = QStringLiteral(
+        "Double-click item to remove it. Move | line to right and out of window to reveal full "
+        "names.");
+
+    Form1(Services services, StartOptions options, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    void Form_Load();
+    void Form_QueryUnload();
+    void centerOnScreen();
+
+    int pointer() const { return m_pointer; }
+    bool isBusy() const { return m_pointer == Hourglass; }
+    // Long operations bracket their work with these; the hourglass shows until the last ends.
+    void beginBusy();
+    void endBusy();
+
+    QString appTitle() const { return m_appTitle; }
+    ListViewModel &addressList() { return *m_addresses; }
+    ResultsTable &results() { return *m_results; }
+    bool hasHandCursor() const { return m_hasHandCursor; }
+    // True from the start of a lookup run until it has ended.
+    bool isRunning() const { return m_run != nullptr; }
+    // Shown by the spreadsheet export; true when a spreadsheet application is there.
+    bool SaveResultsAsExcelFileIsExcelInstalled();
+
+public slots:
+    void PushButton1_Click();
+    void PushButton5_Click();
+    void PushButton11_Click();
+    void PushButton9_Click();
+    void ListView1_DblClick();
+    void ListView1_KeyDown(int keyCode);
+    void ListView2_DblClick();
+    void ListView2_KeyDown(int keyCode);
+    void Text1_Change();
+
+    // Address list files (form1_listfiles.cpp).
+    void PushButton3_Click();
+
+    // Lookup run and delay (form1_lookup.cpp).
+    void PushButton4_Click();
+    void PushButton7_Click();
+
+    // Exports (form1_exports.cpp).
+    void PushButton6_Click();
+    void PushButton2_Click();
+    void PushButton18_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void buildControls();
+    // Each wires the buttons of its own file.
+    void connectListFileControls();
+    void connectLookupControls();
+    void connectExportControls();
+    QPushButton *button(const char *name) const;
+    void applySkin();
+    void loadHandCursor(const QString &path);
+    void setPointer(int value);
+    void pointerOverBackground();
+    void pointerOverButton();
+    void message(const QString &text);
+    void appendAddress(const QString &text);
+    void saveAddressList();
+    void storeDelayText();
+    void removeSelected(QTreeView *view, ListViewModel &model, const QString &location);
+    void showResultsMenu(const QPoint &pos);
+
+    Services m_services;
+    StartOptions m_options;
+    ErrorReporter m_errors;
+    QString m_appTitle = QStringLiteral("Quorvane");
+
+    ListViewModel *m_addresses;
+    ResultsTable *m_results;
+
+    QTreeView *m_listView1 = nullptr;
+    QTreeView *m_listView2 = nullptr;
+    QGroupBox *m_frame1 = nullptr;
+    QGroupBox *m_frame2 = nullptr;
+    QRadioButton *m_option1 = nullptr;
+    QRadioButton *m_option2 = nullptr;
+    QRadioButton *m_option3 = nullptr;
+    QLineEdit *m_text1 = nullptr;
+    QList<QPushButton *> m_buttons;
+
+    int m_pointer = Arrow;
+    int m_busyDepth = 0;
+    QCursor m_handCursor;
+    bool m_hasHandCursor = false;
+    LookupRun *m_run = nullptr;
+};

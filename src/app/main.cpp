@@ -1,0 +1,39 @@
+#include "clipboard.h"
+#include "commandrunner.h"
+#include "desktop.h"
+#include "form1.h"
+#include "platformcheck.h"
+#include "qtdialogs.h"
+#include "settingsstore.h"
+#include "spreadsheetapp.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    if (const QString problem = missingDisplayMessage(); !problem.isEmpty()) {
+        fputs(qPrintable(problem), stderr);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Ferrowick"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvane"));
+
+    QtDialogs dialogs;
+    IniSettingsStore settings;
+    QtClipboard clipboard;
+    QtDesktopOpener desktop;
+    XdgSpreadsheetApp spreadsheet;
+    ScriptedCommandRunner commands;
+
+    StartOptions options;
+    options.programDir = QCoreApplication::applicationDirPath();
+    options.homePageAllowed = qEnvironmentVariable("QUORVANE_NO_HOMEPAGE") != QStringLiteral("1");
+
+    Form1 form({dialogs, settings, clipboard, desktop, spreadsheet, commands}, options);
+    dialogs.setParent(&form);
+    form.Form_Load();
+    form.centerOnScreen();
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// The system clipboard, plain text only. Each call reports whether it succeeded.
+class Clipboard
+{
+public:
+    virtual ~Clipboard() = default;
+    virtual bool clear() = 0;
+    virtual bool setText(const QString &text) = 0;
+};
+
+class QtClipboard : public Clipboard
+{
+public:
+    bool clear() override;
+    bool setText(const QString &text) override;
+};
+
+// Test double: holds the text; can be told to fail a number of attempts first, as a clipboard
+// that another program keeps open does.
+class ScriptedClipboard : public Clipboard
+{
+public:
+    bool clear() override;
+    bool setText(const QString &text) override;
+
+    QString text;
+    bool hasText = false;
+    int clearCalls = 0;
+    int setCalls = 0;
+    int failuresLeft = 0;
+};

@@ -1,0 +1,8 @@
+#include "desktop.h"
+
+#include <QDesktopServices>
+
+bool QtDesktopOpener::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
