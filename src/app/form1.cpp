@@ -133,6 +133,8 @@ void Form1::buildControls()
         b->setAutoDefault(false);
         place(b, l, t, w, h);
         b->setMouseTracking(true);
+        // The move stays with the button, so the frame or window behind it does not take it.
+        b->setAttribute(Qt::WA_NoMousePropagation);
         b->installEventFilter(this);
         m_buttons.append(b);
         return b;
