@@ -13,7 +13,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Sets QUORVANE_PING_COMMAND (or removes it) for one test and restores it afterwards.
-
 class PingCommand
 {
 public:

@@ -1,0 +1,161 @@
+#include "listfile.h"
+
+#include "dialogs.h"
+#include "fileexists.h"
+#include "listviewmodel.h"
+#include "runtimeerror.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringDecoder>
+
+namespace {
+
+constexpr qint64 BlockSize = 256 * 1024;
+
+// UTF-8 decoder kept across blocks, so a character split between two reads comes through
+// whole. It drops a byte-order mark at the start. A sequence cut off by the end of the file
+// becomes one replacement character instead of vanishing.
+class StreamDecoder : public QStringDecoder
+{
+public:
+    StreamDecoder() : QStringDecoder(QStringConverter::Utf8) {}
+
+    QString finish()
+    {
+        if (state.remainingChars == 0)
+            return {};
+        resetState();
+        return QString(QChar::ReplacementCharacter);
+    }
+};
+
+// Cuts decoded text into lines at CR LF, CR or LF; a line may span several pieces of text,
+// and a CR LF pair may be split between two.
+class LineSplitter
+{
+public:
+    void feed(QStringView text, QStringList &lines)
+    {
+        const QChar *d = text.data();
+        const qsizetype n = text.size();
+        qsizetype i = 0;
+        if (m_afterCR && n > 0) {
+            m_afterCR = false;
+            if (d[0] == u'\n')
+                i = 1;
+        }
+        qsizetype start = i;
+        for (; i < n; ++i) {
+            const char16_t c = d[i].unicode();
+            if (c != u'\n' && c != u'\r')
+                continue;
+            if (m_partial.isEmpty()) {
+                lines.append(text.sliced(start, i - start).toString());
+            } else {
+                m_partial.append(text.sliced(start, i - start));
+                lines.append(m_partial);
+                m_partial.clear();
+            }
+            if (c == u'\r') {
+                if (i + 1 < n) {
+                    if (d[i + 1] == u'\n')
+                        ++i;
+                } else {
+                    m_afterCR = true;
+                }
+            }
+            start = i + 1;
+        }
+        m_partial.append(text.sliced(start));
+    }
+
+    // The last line when the text does not end with a line end.
+    void finish(QStringList &lines)
+    {
+        if (!m_partial.isEmpty())
+            lines.append(m_partial);
+        m_partial.clear();
+    }
+
+private:
+    QString m_partial;
+    bool m_afterCR = false;
+};
+
+} // namespace
+
+namespace ListFile {
+
+qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest &stop)
+{
+    StreamDecoder decoder;
+    LineSplitter splitter;
+    QStringList batch;
+    qsizetype added = 0;
+    const auto flush = [&] {
+        if (batch.isEmpty())
+            return;
+        list.addItems(batch);
+        added += batch.size();
+        batch.clear();
+    };
+
+    QByteArray block(BlockSize, Qt::Uninitialized);
+    QElapsedTimer slice;
+    slice.start();
+    for (;;) {
+        const qint64 n = device.read(block.data(), BlockSize);
+        if (n < 0) {
+            flush();
+            throw RuntimeError(device.errorString());
+        }
+        if (n == 0)
+            break;
+        const QString text = decoder.decode(QByteArrayView(block.constData(), n));
+        splitter.feed(text, batch);
+        if (slice.elapsed() >= SliceMs) {
+            flush();
+            QCoreApplication::processEvents();
+            if (stop && stop())
+                return added;
+            slice.restart();
+        }
+    }
+    const QString cutOff = decoder.finish();
+    splitter.feed(cutOff, batch);
+    splitter.finish(batch);
+    flush();
+    return added;
+}
+
+} // namespace ListFile
+
+QString NormalizePath(const QString &path)
+{
+    const QLatin1String doubled("//");
+    const QLatin1Char separator('/');
+    if (!path.startsWith(separator)) {
+        QString result = path;
+        return result.replace(doubled, QString(separator));
+    }
+    qsizetype i = 1;
+    while (i < path.size() && path[i] == separator)
+        ++i;
+    QString rest = path.mid(i);
+    return separator + rest.replace(doubled, QString(separator));
+}
+
+void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
+                    const QString &title, const ListFile::StopRequest &stop)
+{
+    if (!FileExists(path)) {
+        dialogs.message(ListFile::NotFoundMessage, title, Dialogs::Icon::None);
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RuntimeError(file.errorString());
+    ListFile::appendLines(list, file, stop);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class Dialogs;
+class ListViewModel;
+class QIODevice;
+
+namespace ListFile {
+
+inline const QString NotFoundMessage = QStringLiteral("File not found");
+
+// Tells a load to stop (the window was closed); asked each time the load lets events run.
+using StopRequest = std::function<bool()>;
+
+// Lines are appended in batches and events run between them about this often.
+inline constexpr int SliceMs = 20;
+
+// Appends every line of the device to the list, in order, and returns how many were added.
+// The bytes are UTF-8 (invalid bytes become U+FFFD; a byte-order mark at the start is dropped).
+// A line ends at CR LF, CR or LF; each line is one entry, unchanged: empty lines give empty
+// entries, nothing is trimmed or skipped. A line end at the very end adds no entry.
+// Reads in large blocks; lets events run about every SliceMs. A read error throws
+// RuntimeError after the complete lines read so far have been added.
+qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest &stop = {});
+
+} // namespace ListFile
+
+// A path with doubled "/" collapsed (one pass, left to right); a leading run of "/" becomes one.
+QString NormalizePath(const QString &path);
+
+// Appends the lines of the file at path to the list (ListFile::appendLines). A path that names
+// no existing file gives the message "File not found" (OK only, no icon, the given title) and
+// adds nothing. Failures to open or read throw RuntimeError.
+void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
+                    const QString &title, const ListFile::StopRequest &stop = {});

@@ -1,0 +1,253 @@
+#include "listfile.h"
+#include "listviewmodel.h"
+#include "runtimeerror.h"
+#include "scripteddialogs.h"
+#include "testregistry.h"
+
+#include <QBuffer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Hands out its bytes a few at a time, so every split between two reads gets exercised; can
+// fail after a given number of bytes and can be slow.
+class TrickleDevice : public QIODevice
+{
+public:
+    TrickleDevice(QByteArray data, qint64 chunk, qint64 failAfter = -1, int delayMs = 0)
+        : m_data(std::move(data)), m_chunk(chunk), m_failAfter(failAfter), m_delayMs(delayMs)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *out, qint64 max) override
+    {
+        if (m_delayMs > 0)
+            QThread::msleep(m_delayMs);
+        if (m_failAfter >= 0 && m_pos >= m_failAfter) {
+            setErrorString(u"Device I/O error"_s);
+            return -1;
+        }
+        qint64 n = std::min({max, m_chunk, qint64(m_data.size()) - m_pos});
+        if (m_failAfter >= 0)
+            n = std::min(n, m_failAfter - m_pos);
+        memcpy(out, m_data.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_chunk;
+    qint64 m_failAfter;
+    int m_delayMs;
+    qint64 m_pos = 0;
+};
+
+QStringList entries(const ListViewModel &list, int from = 1)
+{
+    QStringList texts;
+    for (int i = from; i <= list.itemCount(); ++i)
+        texts.append(list.itemText(i));
+    return texts;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class ListFileTests : public QObject
+{
+    Q_OBJECT
+private slots:
+    void lines_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList ab{u"a"_s, u"b"_s};
+        QTest::newRow("CR LF") << "a\r\nb\r\n"_ba << ab;
+        QTest::newRow("CR") << "a\rb\r"_ba << ab;
+        QTest::newRow("LF") << "a\nb\n"_ba << ab;
+        QTest::newRow("no final line end") << "a\nb"_ba << ab;
+        QTest::newRow("mixed") << "a\r\nb\rc\nd"_ba << QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s};
+        QTest::newRow("empty line CR LF")
+            << "a\r\n\r\nb\r\n"_ba << QStringList{u"a"_s, QString(), u"b"_s};
+        QTest::newRow("empty line LF") << "a\n\nb"_ba << QStringList{u"a"_s, QString(), u"b"_s};
+        QTest::newRow("CR CR LF") << "a\r\r\nb"_ba << QStringList{u"a"_s, QString(), u"b"_s};
+        QTest::newRow("LF CR") << "a\n\rb"_ba << QStringList{u"a"_s, QString(), u"b"_s};
+        QTest::newRow("empty last line") << "a\n\n"_ba << QStringList{u"a"_s, QString()};
+        QTest::newRow("spaces kept") << "  \n a b \t\n"_ba << QStringList{u"  "_s, u" a b \t"_s};
+        QTest::newRow("nothing skipped")
+            << "# x\n;y;\nx\nx"_ba << QStringList{u"# x"_s, u";y;"_s, u"x"_s, u"x"_s};
+        QTest::newRow("only a line end") << "\r\n"_ba << QStringList{QString()};
+        QTest::newRow("empty file") << QByteArray() << QStringList();
+        QTest::newRow("byte-order mark") << "\xEF\xBB\xBF"
+                                            "a\r\nb"_ba
+                                         << ab;
+        QTest::newRow("byte-order mark later kept") << "a\n\xEF\xBB\xBF"
+                                                       "b"_ba
+                                                    << QStringList{u"a"_s, u"\ufeffb"_s};
+        QTest::newRow("UTF-8") << "caf\xC3\xA9\n\xE4\xBE\x8B.jp"_ba
+                               << QStringList{u"caf\u00e9"_s, u"\u4f8b.jp"_s};
+        QTest::newRow("invalid byte") << "a\xFF"
+                                         "b\n"_ba
+                                      << QStringList{u"a\ufffdb"_s};
+        QTest::newRow("cut off at the end") << "a\n\xE4\xBE"_ba << QStringList{u"a"_s, u"\ufffd"_s};
+    }
+
+    // Through a real file, and through a device that hands out one byte per read.
+    void lines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"list.txt"_s);
+        writeFile(path, bytes);
+        ListViewModel list;
+        list.addItem(u"existing"_s);
+        ScriptedDialogs dialogs;
+        FileToListview(list, path, dialogs, u"Quorvane"_s);
+        QCOMPARE(entries(list), QStringList{u"existing"_s} + expected);
+        QVERIFY(dialogs.shown.isEmpty());
+
+        ListViewModel trickled;
+        TrickleDevice device(bytes, 1);
+        QCOMPARE(ListFile::appendLines(trickled, device), qsizetype(expected.size()));
+        QCOMPARE(entries(trickled), expected);
+    }
+
+    void loadingAgainAppendsAgain()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"three.txt"_s);
+        writeFile(path, "x\r\ny\r\nz\r\n");
+        ListViewModel list;
+        ScriptedDialogs dialogs;
+        FileToListview(list, path, dialogs, u"T"_s);
+        FileToListview(list, path, dialogs, u"T"_s);
+        QCOMPARE(entries(list), (QStringList{u"x"_s, u"y"_s, u"z"_s, u"x"_s, u"y"_s, u"z"_s}));
+    }
+
+    void missingFileIsReported()
+    {
+        QTemporaryDir dir;
+        ListViewModel list;
+        ScriptedDialogs dialogs;
+        FileToListview(list, dir.filePath(u"none.txt"_s), dialogs, u"Title"_s);
+        QCOMPARE(list.itemCount(), 0);
+        QCOMPARE(dialogs.shown.size(), 1);
+        QCOMPARE(dialogs.shown[0].text, u"File not found"_s);
+        QCOMPARE(dialogs.shown[0].title, u"Title"_s);
+        QCOMPARE(dialogs.shown[0].icon, Dialogs::Icon::None);
+    }
+
+    void folderCannotBeRead()
+    {
+        QTemporaryDir dir;
+        ListViewModel list;
+        ScriptedDialogs dialogs;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, FileToListview(list, dir.path(), dialogs, u"T"_s));
+        QCOMPARE(list.itemCount(), 0);
+        QVERIFY(dialogs.shown.isEmpty());
+    }
+
+    // The complete lines before a read error stay; the line cut by it is not added.
+    void readErrorKeepsWhatWasRead_data()
+    {
+        QTest::addColumn<qint64>("failAfter");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("at start") << qint64(0) << QStringList();
+        QTest::newRow("after two lines") << qint64(4) << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("inside a line") << qint64(3) << QStringList{u"a"_s};
+    }
+
+    void readErrorKeepsWhatWasRead()
+    {
+        QFETCH(qint64, failAfter);
+        QFETCH(QStringList, kept);
+        ListViewModel list;
+        TrickleDevice device("a\nb\nc\n", 1, failAfter);
+        try {
+            ListFile::appendLines(list, device);
+            QFAIL("no error raised");
+        } catch (const RuntimeError &e) {
+            QCOMPARE(e.description(), u"Device I/O error"_s);
+        }
+        QCOMPARE(entries(list), kept);
+    }
+
+    // Between slices the loader lets events run and asks whether to stop.
+    void slowReadYieldsAndCanStop()
+    {
+        ListViewModel list;
+        TrickleDevice device("a\nb\nc\nd\n", 4, -1, ListFile::SliceMs + 5);
+        bool timerRan = false;
+        QTimer::singleShot(0, [&] { timerRan = true; });
+        int asked = 0;
+        ListFile::appendLines(list, device, [&] { return ++asked == 1; });
+        QVERIFY(timerRan);
+        QCOMPARE(asked, 1);
+        QCOMPARE(entries(list), (QStringList{u"a"_s, u"b"_s}));
+
+        ListViewModel all;
+        TrickleDevice again("a\nb\nc\nd\n", 4, -1, ListFile::SliceMs + 5);
+        ListFile::appendLines(all, again, [] { return false; });
+        QCOMPARE(all.itemCount(), 4);
+    }
+
+    // Lines go into the list in batches, not one insertion per line.
+    void insertsInBatches()
+    {
+        QByteArray bytes;
+        for (int i = 0; i < 200000; ++i)
+            bytes += "host" + QByteArray::number(i) + ".example\n";
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        ListViewModel list;
+        QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
+        QCOMPARE(ListFile::appendLines(list, buffer), qsizetype(200000));
+        QVERIFY2(inserted.size() < 200, qPrintable(QString::number(inserted.size())));
+        QCOMPARE(list.itemText(1), u"host0.example"_s);
+        QCOMPARE(list.itemText(200000), u"host199999.example"_s);
+        QCOMPARE(list.itemText(123457), u"host123456.example"_s);
+    }
+
+    void normalizePath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("clean") << u"/home/u/list.txt"_s << u"/home/u/list.txt"_s;
+        QTest::newRow("root folder joined") << u"//list.txt"_s << u"/list.txt"_s;
+        QTest::newRow("doubled inside") << u"/home//u//a.txt"_s << u"/home/u/a.txt"_s;
+        QTest::newRow("leading run") << u"////srv//x"_s << u"/srv/x"_s;
+        QTest::newRow("tripled: one pass") << u"a///b"_s << u"a//b"_s;
+        QTest::newRow("relative") << u"a//b"_s << u"a/b"_s;
+        QTest::newRow("only separators") << u"///"_s << u"/"_s;
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void normalizePath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(NormalizePath(path), expected);
+    }
+};
+
+QUORVANE_REGISTER_TEST(ListFileTests)
+#include "tst_listfile.moc"
