@@ -1,0 +1,20 @@
+#include "timeslice.h"
+
+#include <QCoreApplication>
+
+TimeSlice::TimeSlice(std::function<void()> yield, int milliseconds)
+    : m_yield(std::move(yield)), m_milliseconds(milliseconds)
+{
+    m_timer.start();
+}
+
+void TimeSlice::yieldNow()
+{
+    ++m_yields;
+    if (m_yield)
+        m_yield();
+    else
+        QCoreApplication::processEvents();
+    // The time the events took is not charged to the next slice.
+    m_timer.restart();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QElapsedTimer>
+
+#include <functional>
+
+// Lets pending window events run during a long loop, once per slice of time rather than once
+// per step: calling it costs a clock read, and only when the slice has run out does the yield
+// itself run.
+class TimeSlice
+{
+public:
+    static constexpr int DefaultMilliseconds = 20;
+
+    // Without a yield of its own, QCoreApplication::processEvents runs.
+    explicit TimeSlice(std::function<void()> yield = {}, int milliseconds = DefaultMilliseconds);
+
+    void operator()()
+    {
+        if (m_timer.elapsed() >= m_milliseconds)
+            yieldNow();
+    }
+    void yieldNow();
+    int yields() const { return m_yields; }
+
+private:
+    std::function<void()> m_yield;
+    QElapsedTimer m_timer;
+    int m_milliseconds;
+    int m_yields = 0;
+};

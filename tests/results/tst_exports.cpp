@@ -1,0 +1,422 @@
+#include "clipboard.h"
+#include "clipboardcopy.h"
+#include "listviewmodel.h"
+#include "resultsworkbook.h"
+#include "runtimeerror.h"
+#include "testregistry.h"
+#include "textexportfile.h"
+#include "xlsxreader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Row
+{
+    QStringList cells;
+    bool checked = true;
+};
+
+// A checkable list with `columns` headers and the rows given; a row's cells fill columns
+// 1, 2, ... in order.
+std::unique_ptr<ListViewModel> makeList(int columns, const QList<Row> &rows)
+{
+    auto list = std::make_unique<ListViewModel>(true);
+    for (int k = 1; k <= columns; ++k)
+        list->addHeader(QStringLiteral("Column %1").arg(k));
+    for (const Row &row : rows) {
+        const int index = list->addItem(row.cells.value(0));
+        for (int k = 1; k < row.cells.size(); ++k)
+            list->setSubItem(index, k, row.cells[k]);
+        list->setChecked(index, row.checked);
+    }
+    return list;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A clipboard that throws instead of answering, a number of times.
+class ThrowingClipboard : public ScriptedClipboard
+{
+public:
+    int throwsLeft = 0;
+    bool clear() override
+    {
+        if (throwsLeft > 0) {
+            --throwsLeft;
+            ++clearCalls;
+            throw RuntimeError(QStringLiteral("clipboard busy"));
+        }
+        return ScriptedClipboard::clear();
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Row>)
+
+class ExportTests : public QObject
+{
+    Q_OBJECT
+private slots:
+    // ------------------------------------------------------------ clipboard text
+
+    void clipboardText_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QList<Row>>("rows");
+        QTest::addColumn<QString>("expected");
+
+        // Widths 5 and 3; the padding of the last cell is stripped.
+        QTest::newRow("padded to the column width")
+            << 2 << QList<Row>{{{u"ab"_s, u"c"_s}}, {{u"abcde"_s, u"xyz"_s}, false}}
+            << u"ab   \tc\r\n"_s;
+        QTest::newRow("an unchecked row's long cell widens its column")
+            << 2 << QList<Row>{{{u"a"_s, u"b"_s}}, {{u"longest"_s, u"x"_s}, false}}
+            << u"a      \tb\r\n"_s;
+        QTest::newRow("an empty last cell ends the line with a tab")
+            << 2 << QList<Row>{{{u"abc"_s, QString()}}, {{u"x"_s, u"wxyz"_s}, false}}
+            << u"abc\t\r\n"_s;
+        QTest::newRow("spaces ending the last cell's own text go too")
+            << 2 << QList<Row>{{{u"a"_s, u"b  "_s}}} << u"a\tb\r\n"_s;
+        QTest::newRow("spaces ending an earlier cell stay")
+            << 2 << QList<Row>{{{u"a  "_s, u"b"_s}}, {{u"a"_s, u"b"_s}}}
+            << u"a  \tb\r\na  \tb\r\n"_s;
+        QTest::newRow("one column, every line its own CR LF")
+            << 1 << QList<Row>{{{u"abc"_s}}, {{u"a"_s}}} << u"abc\r\na\r\n"_s;
+        QTest::newRow("only checked rows, in row order")
+            << 2 << QList<Row>{{{u"1"_s, u"x"_s}}, {{u"2"_s, u"y"_s}, false}, {{u"3"_s, u"z"_s}}}
+            << u"1\tx\r\n3\tz\r\n"_s;
+        QTest::newRow("no row checked gives the empty text")
+            << 2 << QList<Row>{{{u"a"_s, u"b"_s}, false}} << QString();
+        QTest::newRow("widths count characters, not bytes")
+            << 2 << QList<Row>{{{u"\u00e4\u00f6"_s, u"b"_s}}, {{u"abc"_s, u"c"_s}, false}}
+            << u"\u00e4\u00f6 \tb\r\n"_s;
+        QTest::newRow("tabs and line breaks inside cells pass through")
+            << 3 << QList<Row>{{{u"a\tb"_s, u"c\r\nd"_s, u"e"_s}}} << u"a\tb\tc\r\nd\te\r\n"_s;
+        QTest::newRow("a middle column that is empty everywhere")
+            << 3 << QList<Row>{{{u"a"_s, QString(), u"c"_s}}} << u"a\t\tc\r\n"_s;
+    }
+
+    void clipboardText()
+    {
+        QFETCH(int, columns);
+        QFETCH(QList<Row>, rows);
+        QFETCH(QString, expected);
+        const auto list = makeList(columns, rows);
+        ScriptedClipboard clipboard;
+        clipboard.text = u"old"_s;
+        ListViewToClipboard(*list, clipboard);
+        QCOMPARE(clipboard.text, expected);
+        QVERIFY(clipboard.hasText);
+        QCOMPARE(clipboard.clearCalls, 1);
+        QCOMPARE(clipboard.setCalls, 1);
+    }
+
+    void clipboardUntouchedWithoutRows()
+    {
+        const auto list = makeList(2, {});
+        ScriptedClipboard clipboard;
+        clipboard.text = u"kept"_s;
+        clipboard.hasText = true;
+        ListViewToClipboard(*list, clipboard);
+        QCOMPARE(clipboard.text, u"kept"_s);
+        QCOMPARE(clipboard.clearCalls + clipboard.setCalls, 0);
+    }
+
+    void clipboardRetry_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("clearCalls");
+        QTest::addColumn<int>("setCalls");
+        QTest::addColumn<bool>("placed");
+        QTest::newRow("free at once") << 0 << 1 << 1 << true;
+        QTest::newRow("free at the last attempt") << 999 << 1000 << 1 << true;
+        QTest::newRow("clear gives up, set works") << 1000 << 1000 << 1 << true;
+        QTest::newRow("set gives up after 1000") << 2000 << 1000 << 1000 << false;
+    }
+
+    void clipboardRetry()
+    {
+        QFETCH(int, failures);
+        QFETCH(int, clearCalls);
+        QFETCH(int, setCalls);
+        QFETCH(bool, placed);
+        ScriptedClipboard clipboard;
+        clipboard.failuresLeft = failures;
+        ClearClipboardWithRetry(clipboard);
+        QCOMPARE(SetClipboardTextWithRetry(clipboard, u"t"_s), placed);
+        QCOMPARE(clipboard.clearCalls, clearCalls);
+        QCOMPARE(clipboard.setCalls, setCalls);
+        QCOMPARE(clipboard.text, placed ? u"t"_s : QString());
+    }
+
+    void clipboardThatThrowsIsRetried()
+    {
+        ThrowingClipboard clipboard;
+        clipboard.throwsLeft = 3;
+        ClearClipboardWithRetry(clipboard);
+        QCOMPARE(clipboard.clearCalls, 4);
+    }
+
+    void rowsVanishingDuringTheCopyLeaveTheClipboard()
+    {
+        const auto list = makeList(2, {{{u"a"_s, u"b"_s}}, {{u"c"_s, u"d"_s}}});
+        ScriptedClipboard clipboard;
+        clipboard.text = u"kept"_s;
+        int steps = 0;
+        // The user clears the results while the copy lets events run.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, ListViewToClipboard(*list, clipboard, [&] {
+                                     if (++steps == 2)
+                                         list->clearItems();
+                                 }));
+        QCOMPARE(clipboard.text, u"kept"_s);
+        QCOMPARE(clipboard.clearCalls + clipboard.setCalls, 0);
+    }
+
+    void columnAddedAfterTheWidthPassFails()
+    {
+        const auto list = makeList(1, {{{u"a"_s}}});
+        ScriptedClipboard clipboard;
+        int steps = 0;
+        // Step 1 reads the one cell of the width pass; step 2 starts the text pass.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, ListViewToClipboard(*list, clipboard, [&] {
+                                     if (++steps == 2)
+                                         list->addHeader(u"late"_s);
+                                 }));
+        QCOMPARE(list->headerCount(), 2);
+        QCOMPARE(clipboard.setCalls, 0);
+    }
+
+    // ------------------------------------------------------------ text file
+
+    void textFileLinesAreUtf8WithCrLf()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.txt"_s);
+        TextExportFile file(path);
+        file.open();
+        file.writeLine(u"a\tb"_s);
+        file.writeLine(u"\u00fc\u20ac"_s);
+        file.writeLine(QString());
+        // Nothing reaches the target before the commit.
+        QVERIFY(!QFile::exists(path));
+        file.commit();
+        QCOMPARE(fileBytes(path), QByteArray("a\tb\r\n\xc3\xbc\xe2\x82\xac\r\n\r\n"));
+    }
+
+    void textFileCancelledLeavesTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.txt"_s);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+        old.close();
+        {
+            TextExportFile file(path);
+            file.open();
+            file.writeLine(u"new"_s);
+            file.cancel();
+        }
+        QCOMPARE(fileBytes(path), QByteArray("old contents"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
+    }
+
+    void textFileUnderARegularFileCannotBeCreated()
+    {
+        QTemporaryDir dir;
+        QFile parent(dir.filePath(u"plain"_s));
+        QVERIFY(parent.open(QIODevice::WriteOnly));
+        parent.close();
+        TextExportFile file(dir.filePath(u"plain/out.txt"_s));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, file.open());
+    }
+
+    // ------------------------------------------------------------ workbook
+
+    void workbookCellsAreStringsInTheirOwnColumns()
+    {
+        QTemporaryDir dir;
+        const QString path = ResultsWorkbook::newFilePath(dir.filePath(u"cache/Quorvane"_s));
+        const QStringList values{u"=1+2"_s,
+                                 u"a=b=c"_s,
+                                 u"+SUM(A1)"_s,
+                                 u"0042"_s,
+                                 u"3.5"_s,
+                                 u"2021-08-31"_s,
+                                 u"_x0041_ stays"_s,
+                                 u"tab\there"_s,
+                                 u"two\r\nlines"_s,
+                                 u"bell \u0001 nul "_s + QChar(0) + u" end"_s,
+                                 u"\u00fc \U0001F600"_s,
+                                 u"  spaced  "_s};
+        {
+            ResultsWorkbook book(path);
+            book.addSheet();
+            book.writeCell(1, 1, u"Caption"_s);
+            for (int k = 0; k < values.size(); ++k)
+                book.writeCell(2, k + 1, values[k]);
+            // An empty text leaves its cell empty; row 3 stays empty altogether.
+            book.writeCell(4, 1, QString());
+            book.writeCell(4, 3, u"c"_s);
+            book.fitColumns();
+            book.save();
+            QVERIFY(book.notice().isEmpty());
+        }
+        const XlsxContents sheet = readXlsx(path);
+        QVERIFY2(sheet.error.isEmpty(), qPrintable(sheet.error));
+        QCOMPARE(sheet.sheets, 1);
+        QCOMPARE(sheet.text(1, 1), u"Caption"_s);
+        for (int k = 0; k < values.size(); ++k) {
+            QCOMPARE(sheet.text(2, k + 1), values[k]);
+            QCOMPARE(sheet.type(2, k + 1), u"s"_s);
+        }
+        QCOMPARE(sheet.cellsInRow(3), 0);
+        QVERIFY(!sheet.has(4, 1));
+        QCOMPARE(sheet.text(4, 3), u"c"_s);
+        QCOMPARE(sheet.cells.size(), 1 + values.size() + 1);
+    }
+
+    void workbookColumnsFitTheirLongestLine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"w.xlsx"_s);
+        {
+            ResultsWorkbook book(path);
+            book.addSheet();
+            book.writeCell(1, 1, u"abc"_s);
+            book.writeCell(1, 2, QString(40, u'x'));
+            book.writeCell(1, 3, QString(QString(10, u'y') + u"\r\n"_s + QString(20, u'z')));
+            book.writeCell(1, 5, QString(1000, u'w'));
+            book.fitColumns();
+            book.save();
+        }
+        const XlsxContents sheet = readXlsx(path);
+        QVERIFY2(sheet.error.isEmpty(), qPrintable(sheet.error));
+        const double a = sheet.widths.value(u"A"_s);
+        const double b = sheet.widths.value(u"B"_s);
+        const double c = sheet.widths.value(u"C"_s);
+        QVERIFY2(a > 3 && a < 6, qPrintable(QString::number(a)));
+        QVERIFY2(b > 40 && b < 43, qPrintable(QString::number(b)));
+        // The longer of the two lines, not the whole text.
+        QVERIFY2(c > 20 && c < 23, qPrintable(QString::number(c)));
+        QVERIFY(!sheet.widths.contains(u"D"_s));
+        QVERIFY(sheet.widths.value(u"E"_s) <= ResultsWorkbook::MaxColumnWidth + 1);
+    }
+
+    void workbookLeavesOutWhatASheetCannotHold()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"w.xlsx"_s);
+        const QString emoji = u"\U0001F600"_s;
+        QString notice;
+        {
+            ResultsWorkbook book(path, ResultsWorkbook::Limits{3, 2, 5});
+            book.addSheet();
+            book.writeCell(1, 1, u"12345"_s);
+            book.writeCell(1, 2, u"1234567"_s);
+            book.writeCell(1, 3, u"beyond"_s);
+            book.writeCell(1, 4, u"beyond"_s);
+            // The cut does not split a surrogate pair.
+            book.writeCell(2, 1, QString(u"abcd"_s + emoji));
+            book.writeCell(3, 1, u"last"_s);
+            book.writeCell(4, 1, u"beyond"_s);
+            book.writeCell(4, 2, u"beyond"_s);
+            book.writeCell(5, 1, u"beyond"_s);
+            book.save();
+            notice = book.notice();
+            QCOMPARE(book.columnsLeftOut(), 2);
+            QCOMPARE(book.rowsLeftOut(), 2);
+            QCOMPARE(book.cellsCut(), 2);
+        }
+        QVERIFY(notice.contains(u"2 columns beyond column 2"_s));
+        QVERIFY(notice.contains(u"2 rows beyond sheet row 3"_s));
+        QVERIFY(notice.contains(u"2 cells longer than 5 characters"_s));
+        const XlsxContents sheet = readXlsx(path);
+        QVERIFY2(sheet.error.isEmpty(), qPrintable(sheet.error));
+        QCOMPARE(sheet.text(1, 1), u"12345"_s);
+        QCOMPARE(sheet.text(1, 2), u"12345"_s);
+        QCOMPARE(sheet.text(2, 1), u"abcd"_s);
+        QCOMPARE(sheet.text(3, 1), u"last"_s);
+        QCOMPARE(sheet.cells.size(), 4);
+    }
+
+    void workbookAtTheRealCellAndColumnLimits()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"w.xlsx"_s);
+        const QString longText = QString(40000, u'\u00e9');
+        {
+            ResultsWorkbook book(path);
+            book.addSheet();
+            book.writeCell(1, 1, longText);
+            book.writeCell(1, 16384, u"last column"_s);
+            book.writeCell(1, 16385, u"one too far"_s);
+            book.save();
+            QCOMPARE(book.cellsCut(), 1);
+            QCOMPARE(book.columnsLeftOut(), 1);
+        }
+        const XlsxContents sheet = readXlsx(path);
+        QVERIFY2(sheet.error.isEmpty(), qPrintable(sheet.error));
+        QCOMPARE(sheet.text(1, 1), longText.left(32767));
+        QCOMPARE(sheet.text(1, 16384), u"last column"_s);
+        QCOMPARE(sheet.cells.size(), 2);
+    }
+
+    void workbookFileNamesAreNeverReused()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"a/b"_s);
+        const QString first = ResultsWorkbook::newFilePath(folder);
+        const QString second = ResultsWorkbook::newFilePath(folder);
+        QVERIFY(first != second);
+        QVERIFY(first.endsWith(u".xlsx"_s));
+        QVERIFY(QFile::exists(first) && QFile::exists(second));
+
+        QFile plain(dir.filePath(u"plain"_s));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 ResultsWorkbook::newFilePath(dir.filePath(u"plain/sub"_s)));
+    }
+
+    void workbookNotSavedLeavesNoFile()
+    {
+        QTemporaryDir dir;
+        const QString path = ResultsWorkbook::newFilePath(dir.path());
+        {
+            ResultsWorkbook book(path);
+            book.addSheet();
+            book.writeCell(1, 1, u"dropped"_s);
+        }
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void workbookThatCannotBeWrittenThrowsAndLeavesNoFile()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"gone"_s);
+        const QString path = ResultsWorkbook::newFilePath(folder);
+        ResultsWorkbook book(path);
+        book.addSheet();
+        book.writeCell(1, 1, u"x"_s);
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, book.save());
+        QVERIFY(!QFile::exists(path));
+    }
+};
+
+QUORVANE_REGISTER_TEST(ExportTests)
+#include "tst_exports.moc"
