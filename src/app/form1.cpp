@@ -2,6 +2,7 @@
 
 #include "addresslist.h"
 #include "apptitle.h"
+#include "checkonline.h"
 #include "desktop.h"
 #include "dialogs.h"
 #include "fileexists.h"
@@ -229,6 +230,8 @@ void Form1::Form_Load()
     Statements s(m_errors, QStringLiteral("Form1.Form_Load"));
 
     s.run(100, [&] { applySkin(); });
+    // Warns before the window shows when there is no network; start-up goes on either way.
+    s.run(104, [&] { CheckOnline(m_services.commands, m_services.dialogs, m_appTitle); });
 
     const QString cursorPath = m_options.programDir + QStringLiteral("/HAND-M.CUR");
     if (s.test(106, [&] { return FileExists(cursorPath); }))

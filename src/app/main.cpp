@@ -3,6 +3,7 @@
 #include "desktop.h"
 #include "form1.h"
 #include "platformcheck.h"
+#include "processcommandrunner.h"
 #include "qtdialogs.h"
 #include "settingsstore.h"
 #include "spreadsheetapp.h"
@@ -24,7 +25,7 @@ int main(int argc, char *argv[])
     QtClipboard clipboard;
     QtDesktopOpener desktop;
     XdgSpreadsheetApp spreadsheet;
-    ScriptedCommandRunner commands;
+    ProcessCommandRunner commands;
 
     StartOptions options;
     options.programDir = QCoreApplication::applicationDirPath();
