@@ -1,0 +1,102 @@
+#include "listfile.h"
+#include "listviewmodel.h"
+#include "scripteddialogs.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+QTemporaryDir *folder = nullptr;
+
+// A file of n addresses, CR LF line ends, written once per size.
+QString listFile(int lines)
+{
+    const QString path =
+        folder->filePath(QStringLiteral("list-") + QString::number(lines) + QStringLiteral(".txt"));
+    if (QFile::exists(path))
+        return path;
+    QByteArray bytes;
+    bytes.reserve(qsizetype(lines) * 18);
+    for (int i = 0; i < lines; ++i) {
+        if (i % 3 == 0)
+            bytes += "host" + QByteArray::number(i) + ".example.org\r\n";
+        else
+            bytes += "10." + QByteArray::number(i >> 16 & 255) + '.' +
+                     QByteArray::number(i >> 8 & 255) + '.' + QByteArray::number(i & 255) + "\r\n";
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void load(benchmark::State &state, bool withView)
+{
+    const int lines = int(state.range(0));
+    const QString path = listFile(lines);
+    ScriptedDialogs dialogs;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto list = std::make_unique<ListViewModel>();
+        list->addHeader(QStringLiteral("IP Address(es)/Domain(s)"));
+        std::unique_ptr<QTreeView> view;
+        if (withView) {
+            // Set up as the window sets up its address list.
+            view = std::make_unique<QTreeView>();
+            view->setUniformRowHeights(true);
+            view->setRootIsDecorated(false);
+            view->setModel(list.get());
+            view->resize(520, 105);
+            view->show();
+            QApplication::processEvents();
+        }
+        state.ResumeTiming();
+
+        FileToListview(*list, path, dialogs, QStringLiteral("Quorvane"));
+        if (withView)
+            QApplication::processEvents(); // the view's layout of the new rows
+
+        state.PauseTiming();
+        if (list->itemCount() != lines)
+            state.SkipWithError("wrong number of entries");
+        view.reset();
+        list.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * lines);
+    state.SetBytesProcessed(state.iterations() * QFile(path).size());
+}
+
+void BM_LoadListFile(benchmark::State &state)
+{
+    load(state, false);
+}
+BENCHMARK(BM_LoadListFile)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+void BM_LoadListFileIntoView(benchmark::State &state)
+{
+    load(state, true);
+}
+BENCHMARK(BM_LoadListFileIntoView)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    folder = &dir;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
