@@ -3,8 +3,10 @@
 #include "scripteddialogs.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeView>
 
 #include <benchmark/benchmark.h>
@@ -42,6 +44,8 @@ void load(benchmark::State &state, bool withView)
     const int lines = int(state.range(0));
     const QString path = listFile(lines);
     ScriptedDialogs dialogs;
+    // The longest stretch without a turn of the event loop: how long the window would freeze.
+    qint64 longestGapMs = 0;
     for (auto _ : state) {
         state.PauseTiming();
         auto list = std::make_unique<ListViewModel>();
@@ -57,6 +61,12 @@ void load(benchmark::State &state, bool withView)
             view->show();
             QApplication::processEvents();
         }
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout,
+                         [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+        ticker.start(1);
+        sinceTick.start();
         state.ResumeTiming();
 
         FileToListview(*list, path, dialogs, QStringLiteral("Quorvane"));
@@ -64,12 +74,14 @@ void load(benchmark::State &state, bool withView)
             QApplication::processEvents(); // the view's layout of the new rows
 
         state.PauseTiming();
+        ticker.stop();
         if (list->itemCount() != lines)
             state.SkipWithError("wrong number of entries");
         view.reset();
         list.reset();
         state.ResumeTiming();
     }
+    state.counters["longest_gap_ms"] = double(longestGapMs);
     state.SetItemsProcessed(state.iterations() * lines);
     state.SetBytesProcessed(state.iterations() * QFile(path).size());
 }

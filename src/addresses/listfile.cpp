@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr qint64 BlockSize = 256 * 1024;
+constexpr qint64 BlockSize = 64 * 1024;
 
 // UTF-8 decoder kept across blocks, so a character split between two reads comes through
 // whole. It drops a byte-order mark at the start. A sequence cut off by the end of the file
