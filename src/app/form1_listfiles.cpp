@@ -42,7 +42,7 @@ void Form1::connectListFileControls()
 void Form1::PushButton3_Click()
 {
     Statements s(m_errors, QStringLiteral("Form1.PushButton3_Click"));
-    const CloseWatcher watcher(this);
+    CloseWatcher watcher(this);
     const ListFile::StopRequest stop = [&watcher] { return watcher.closed(); };
 
     // The dialog gives the chosen files as full paths, in the order it lists them; none when
