@@ -131,18 +131,6 @@ private slots:
         QCOMPARE(entries(trickled), expected);
     }
 
-    void loadingAgainAppendsAgain()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"three.txt"_s);
-        writeFile(path, "x\r\ny\r\nz\r\n");
-        ListViewModel list;
-        ScriptedDialogs dialogs;
-        FileToListview(list, path, dialogs, u"T"_s);
-        FileToListview(list, path, dialogs, u"T"_s);
-        QCOMPARE(entries(list), (QStringList{u"x"_s, u"y"_s, u"z"_s, u"x"_s, u"y"_s, u"z"_s}));
-    }
-
     void missingFileIsReported()
     {
         QTemporaryDir dir;
