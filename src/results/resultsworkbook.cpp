@@ -2,15 +2,19 @@
 
 #include "runtimeerror.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -24,7 +28,7 @@ bool isHex(QChar c)
 // NUL would end the C string, so it takes that form as well.
 bool needsEscape(QStringView text)
 {
-    return text.contains(u"_x") || text.contains(QChar(0));
+    return text.indexOf(u'_') >= 0 || text.indexOf(QChar(0)) >= 0;
 }
 
 void escapeInto(QStringView text, QString &out)
@@ -180,7 +184,10 @@ void ResultsWorkbook::writeCell(int row, int column, QStringView text)
     if (cell.size() > m_widths[index])
         m_widths[index] = std::max(m_widths[index], double(longestLine(cell)));
 
-    m_bytes = cell.toUtf8();
+    // Encoded into one buffer that every cell reuses.
+    m_bytes.resize(cell.size() * 3 + 1);
+    char *end = m_encoder.appendToBuffer(m_bytes.data(), cell);
+    *end = '\0';
     const lxw_error error = worksheet_write_string(m_sheet, lxw_row_t(row - 1), lxw_col_t(index),
                                                    m_bytes.constData(), nullptr);
     if (error != LXW_NO_ERROR)
@@ -211,7 +218,22 @@ void ResultsWorkbook::save()
     m_workbook = nullptr;
     m_sheet = nullptr;
     // Closing writes the file and frees the workbook, whether or not the writing worked.
-    const lxw_error error = workbook_close(workbook);
+    // Packing a large sheet takes a while, so it runs on a thread of its own while the
+    // window's events go on.
+    lxw_error error = LXW_NO_ERROR;
+    if (QCoreApplication::instance()) {
+        std::unique_ptr<QThread> packer(
+            QThread::create([&error, workbook] { error = workbook_close(workbook); }));
+        QEventLoop wait;
+        QObject::connect(packer.get(), &QThread::finished, &wait, &QEventLoop::quit);
+        packer->start();
+        if (!packer->isFinished())
+            wait.exec();
+        // The loop also ends when the application quits; the file is finished all the same.
+        packer->wait();
+    } else {
+        error = workbook_close(workbook);
+    }
     if (error != LXW_NO_ERROR) {
         QFile::remove(m_path);
         fail(QStringLiteral("Cannot write the workbook ") + QDir::toNativeSeparators(m_path),

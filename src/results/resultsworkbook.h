@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringEncoder>
 
 struct lxw_workbook;
 struct lxw_worksheet;
@@ -48,7 +49,8 @@ public:
     void writeCell(int row, int column, QStringView text);
     // Sizes every column that holds text to its longest line.
     void fitColumns();
-    // Writes the file. Until then, and when this fails, no workbook file stays behind.
+    // Writes the file; the window's events go on meanwhile. Until then, and when this fails,
+    // no workbook file stays behind.
     void save();
 
     QString path() const { return m_path; }
@@ -74,6 +76,7 @@ private:
     bool m_saved = false;
 
     QList<double> m_widths;
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
     QByteArray m_bytes;
     QString m_escaped;
     int m_widestColumn = 0;
