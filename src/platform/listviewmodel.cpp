@@ -53,7 +53,9 @@ void ListViewModel::addItems(const QStringList &texts)
         return;
     const int at = itemCount();
     beginInsertRows({}, at, at + int(texts.size()) - 1);
-    m_rows.reserve(m_rows.size() + size_t(texts.size()));
+    // Geometric growth: reserving exactly the new size would copy every row on each batch.
+    if (m_rows.capacity() < m_rows.size() + size_t(texts.size()))
+        m_rows.reserve(std::max(m_rows.size() + size_t(texts.size()), 2 * m_rows.capacity()));
     for (const QString &text : texts)
         m_rows.push_back(Row{text, {}, false});
     endInsertRows();
