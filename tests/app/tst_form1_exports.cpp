@@ -248,19 +248,6 @@ private slots:
         QCOMPARE(f.clipboard.clearCalls + f.clipboard.setCalls, 0);
     }
 
-    void clipboardHeldOpenGivesUpSilently()
-    {
-        FormFixture f;
-        f.load();
-        fill(f.form->results(), 1, {{u"a"_s}});
-        f.clipboard.failuresLeft = 5000;
-        f.form->PushButton18_Click();
-        QCOMPARE(f.clipboard.clearCalls, 1000);
-        QCOMPARE(f.clipboard.setCalls, 1000);
-        QCOMPARE(f.dialogs.messages(), QStringList{CopiedMessage});
-        QCOMPARE(f.form->pointer(), int(Form1::Arrow));
-    }
-
     // ------------------------------------------------------------ spreadsheet
 
     void spreadsheetMissingGivesTwoMessages()
@@ -354,37 +341,35 @@ private slots:
         QCOMPARE(sheet.text(2, 2).size(), 32767);
     }
 
-    void openerFailureIsReported()
+    void workbookFailureReportedOnce_data()
     {
-        FormFixture f;
-        f.load();
-        fill(f.form->results(), 1, {{u"a.com"_s}});
-        f.spreadsheet.succeed = false;
-        f.form->PushButton2_Click();
-        const auto found = reports(f.dialogs);
-        QCOMPARE(found.size(), 1);
-        QVERIFY2(found[0].text.contains(u"Form1.PushButton2_Click at line 174"_s),
-                 qPrintable(found[0].text));
-        QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+        QTest::addColumn<bool>("folderUnderAFile");
+        QTest::addColumn<int>("line");
+        QTest::newRow("cache folder under a regular file") << true << 112;
+        QTest::newRow("opener fails") << false << 174;
     }
 
-    void workbookThatCannotBeCreatedIsReportedOnce()
+    void workbookFailureReportedOnce()
     {
+        QFETCH(bool, folderUnderAFile);
+        QFETCH(int, line);
         FormFixture f;
         f.load();
         QList<QStringList> rows;
         for (int i = 0; i < 20; ++i)
             rows.append({u"row %1"_s.arg(i), u"x"_s});
         fill(f.form->results(), 2, rows);
-        // The cache folder lies under a regular file.
-        writeFile(m_cache->filePath(u"plain"_s), "not a folder");
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache->filePath(u"plain"_s)));
+        if (folderUnderAFile) {
+            writeFile(m_cache->filePath(u"plain"_s), "not a folder");
+            qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache->filePath(u"plain"_s)));
+        }
+        f.spreadsheet.succeed = false;
         f.form->PushButton2_Click();
         const auto found = reports(f.dialogs);
         QCOMPARE(found.size(), 1);
-        QVERIFY2(found[0].text.contains(u"Form1.PushButton2_Click at line 112"_s),
+        QVERIFY2(found[0].text.contains(u"Form1.PushButton2_Click at line %1\r"_s.arg(line)),
                  qPrintable(found[0].text));
-        QVERIFY(f.spreadsheet.opened.isEmpty());
+        QCOMPARE(f.spreadsheet.opened.size(), folderUnderAFile ? 0 : 1);
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
