@@ -485,6 +485,9 @@ void Form1::ListView1_KeyDown(int keyCode)
 
 void Form1::PushButton9_Click()
 {
+    // The run adds its rows to this table: it is left alone until the run has ended.
+    if (isRunning())
+        return;
     Statements s(m_errors, QStringLiteral("Form1.PushButton9_Click"));
     s.run(100, [&] { m_results->clearItems(); });
 }

@@ -76,6 +76,8 @@ public:
     bool hasHandCursor() const { return m_hasHandCursor; }
     // True from the start of a lookup run until it has ended.
     bool isRunning() const { return m_run != nullptr; }
+    bool StopRequested() const { return m_stopRequested; }
+    LookupRun *currentRun() const { return m_run; }
     // Shown by the spreadsheet export; true when a spreadsheet application is there.
     bool SaveResultsAsExcelFileIsExcelInstalled();
 
@@ -114,6 +116,8 @@ private:
     void connectLookupControls();
     void connectExportControls();
     QPushButton *button(const char *name) const;
+    void runFinished();
+    void endRunAttempt();
     void applySkin();
     void loadHandCursor(const QString &path);
     void setPointer(int value);
@@ -149,4 +153,7 @@ private:
     QCursor m_handCursor;
     bool m_hasHandCursor = false;
     LookupRun *m_run = nullptr;
+    // The start button's caption when the last run attempt began; a stop puts it back.
+    QString m_savedStartCaption;
+    bool m_stopRequested = false;
 };

@@ -1,0 +1,155 @@
+#include "formfixture.h"
+#include "listviewmodel.h"
+#include "lookuprun.h"
+#include "resultstable.h"
+#include "testhttpserver.h"
+#include "testregistry.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+TestHttpServer::Response record(const QByteArray &target)
+{
+    TestHttpServer::Response r;
+    r.body = "<div id=\"whoisRecordContainer\">Domain: " + target.mid(1) + "<br>Status: ok</div>";
+    if (target.contains("slow"))
+        r.delayMs = 60000;
+    return r;
+}
+
+} // namespace
+
+// The start button and the window around a run, against a server on 127.0.0.1.
+class Form1LookupTests : public QObject
+{
+    Q_OBJECT
+
+    TestHttpServer m_server{record};
+
+    void setUp(FormFixture &f, const QString &delay, const QStringList &addresses)
+    {
+        qputenv("QUORVANE_SITE2_URL", (m_server.baseUrl() + QStringLiteral("/")).toUtf8());
+        f.load();
+        f.control<QLineEdit>("Text1")->setText(delay);
+        f.form->addressList().addItems(addresses);
+    }
+
+private slots:
+    void checksComeFirstAndChangeNothing_data()
+    {
+        QTest::addColumn<QString>("delay");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("delay not a number")
+            << QStringLiteral("abc") << QStringList{QStringLiteral("a.com")}
+            << QStringLiteral("You must enter a number.");
+        QTest::newRow("delay checked before the list")
+            << QString() << QStringList{} << QStringLiteral("You must enter a number.");
+        QTest::newRow("empty list") << QStringLiteral("0") << QStringList{}
+                                    << QStringLiteral("No URL(s) added.");
+    }
+    void checksComeFirstAndChangeNothing()
+    {
+        QFETCH(QString, delay);
+        QFETCH(QStringList, addresses);
+        QFETCH(QString, message);
+        FormFixture f;
+        setUp(f, delay, addresses);
+        f.form->results().AddResultRow(QStringLiteral("kept"));
+        f.click("PushButton4");
+        QCOMPARE(f.dialogs.messages(), QStringList{message});
+        QCOMPARE(f.control<QPushButton>("PushButton4")->text(), QStringLiteral("Start Looking Up"));
+        QCOMPARE(f.form->results().itemCount(), 1);
+        QVERIFY(!f.form->isRunning());
+        QVERIFY(f.form->StopRequested());
+    }
+
+    void aRunFromStartToDone()
+    {
+        FormFixture f;
+        setUp(f, QStringLiteral("0"), {QStringLiteral("a.com"), QStringLiteral("b.com")});
+        f.form->results().AddResultRow(QStringLiteral("old row"));
+        auto *start = f.control<QPushButton>("PushButton4");
+        bool sawRunningState = false;
+        f.dialogs.whileShown = [&](const ScriptedDialogs::Shown &shown) {
+            if (shown.text == QStringLiteral("Done.")) {
+                // Finishing: the pointer and the site choice are back, the caption not yet.
+                sawRunningState = f.form->pointer() == Form1::Arrow
+                                  && f.control("Frame1")->isEnabled()
+                                  && start->text() == QStringLiteral("Stop");
+            }
+        };
+        f.click("PushButton4");
+        QCOMPARE(start->text(), QStringLiteral("Stop"));
+        QVERIFY(!f.control("Frame1")->isEnabled());
+        QCOMPARE(f.form->pointer(), int(Form1::Hourglass));
+        QVERIFY(!f.form->StopRequested());
+
+        // Added during the run: not looked up in it.
+        f.form->addressList().addItem(QStringLiteral("late.com"));
+        // Refused while the run works.
+        f.form->PushButton9_Click();
+        f.form->PushButton11_Click();
+        QCOMPARE(f.form->addressList().itemCount(), 3);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!f.form->isRunning(), 10000);
+        QVERIFY(sawRunningState);
+        QCOMPARE(f.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(start->text(), QStringLiteral("Start Looking Up"));
+        ResultsTable &t = f.form->results();
+        QCOMPARE(t.itemCount(), 2);
+        QCOMPARE(t.itemText(1), QStringLiteral("a.com"));
+        QCOMPARE(t.headerText(3), QStringLiteral("Status"));
+        QCOMPARE(t.headerWidth(1), 5000);
+        QVERIFY(f.control("Frame1")->isEnabled());
+        QVERIFY(f.form->StopRequested());
+    }
+
+    void stopPutsTheCaptionBackAndRefusesANewStartUntilTheEnd()
+    {
+        FormFixture f;
+        setUp(f, QStringLiteral("0"), {QStringLiteral("slow.com"), QStringLiteral("b.com")});
+        auto *start = f.control<QPushButton>("PushButton4");
+        f.click("PushButton4");
+        QTRY_VERIFY(f.form->currentRun()
+                    && f.form->currentRun()->state() == LookupRun::State::Fetching);
+        LookupRun *run = f.form->currentRun();
+        // Stop, then an immediate second press: the stopped run must end before a new one.
+        f.dialogs.whileShown = [&](const ScriptedDialogs::Shown &) {
+            QCOMPARE(start->text(), QStringLiteral("Start Looking Up"));
+        };
+        f.click("PushButton4");
+        QVERIFY(f.form->StopRequested());
+        QCOMPARE(start->text(), QStringLiteral("Start Looking Up"));
+        f.click("PushButton4");
+        QCOMPARE(f.form->currentRun(), run);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.form->isRunning(), 3000);
+        QCOMPARE(f.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(f.form->results().itemCount(), 1);
+        QCOMPARE(f.form->results().itemText(1), QStringLiteral("slow.com"));
+        QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+    }
+
+    void theNoteNamesTheThreeSites()
+    {
+        FormFixture f;
+        f.load();
+        f.click("PushButton7");
+        const QString note = f.dialogs.messages().value(0);
+        QVERIFY(note.startsWith(QStringLiteral(
+            "This software is not sophisticated. It accesses an external website (such as ")
+            + f.control<QRadioButton>("Option2")->text() + QStringLiteral(", ")
+            + f.control<QRadioButton>("Option1")->text() + QStringLiteral(" or ")
+            + f.control<QRadioButton>("Option3")->text() + QStringLiteral(") to lookup")));
+        QVERIFY(note.endsWith(QStringLiteral("to avoid annoying this external website.")));
+        QCOMPARE(f.dialogs.shown.value(0).title, QStringLiteral("Quorvane"));
+    }
+};
+
+QUORVANE_REGISTER_TEST(Form1LookupTests)
+#include "tst_form1_lookup.moc"
