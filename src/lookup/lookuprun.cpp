@@ -13,6 +13,8 @@ LookupRun::LookupRun(ResultsTable &table, QStringList addresses,
       m_fetcher(new WhoisFetcher(this))
 {
     m_pause.setSingleShot(true);
+    // A coarse timer may end a long pause up to 5% early.
+    m_pause.setTimerType(Qt::PreciseTimer);
     connect(&m_pause, &QTimer::timeout, this, &LookupRun::yieldThenContinue);
     connect(m_fetcher, &WhoisFetcher::finished, this, &LookupRun::recordArrived);
 }

@@ -1,0 +1,156 @@
+// The lookup run end to end against a server in the same process on 127.0.0.1: lookups per
+// second with a 30 KB page and delay 0, the run's own cost per lookup beyond the HTTP round
+// trip, and the processor time a pause uses.
+#include "lookuprun.h"
+#include "resultstable.h"
+#include "testhttpserver.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+
+namespace {
+
+constexpr int Lookups = 1000;
+
+// A whois-style page of about 30 KB: a record of some 40 fields inside the record element,
+// padded with the navigation and script a real site carries around it.
+QByteArray page()
+{
+    QByteArray record;
+    for (int i = 0; i < 40; ++i)
+        record += "Field Name " + QByteArray::number(i) + ": value number " + QByteArray::number(i)
+                  + " of the record<br>\n";
+    QByteArray filler;
+    while (filler.size() < 28000)
+        filler += "<li><a href=\"/tools/whois/lookup\">Whois lookup tools and domain "
+                  "research</a></li>\n";
+    return "<html><head><title>Whois</title><script>var x = 1;</script></head><body><ul>"
+           + filler + "</ul><div id=\"whoisRecordContainer\">" + record + "</div></body></html>";
+}
+
+TestHttpServer::Response serve(const QByteArray &)
+{
+    static const QByteArray body = page();
+    TestHttpServer::Response r;
+    r.body = body;
+    return r;
+}
+
+QStringList addresses()
+{
+    QStringList list;
+    for (int i = 0; i < Lookups; ++i)
+        list << QStringLiteral("host%1.example").arg(i);
+    return list;
+}
+
+double processSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// The bare HTTP round trips: the same pages fetched one after the other, nothing else done.
+double bareFetchSeconds(TestHttpServer &server)
+{
+    QNetworkAccessManager manager;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < Lookups; ++i) {
+        QNetworkReply *reply = manager.get(QNetworkRequest(
+            QUrl(server.baseUrl() + QStringLiteral("/host%1.example").arg(i))));
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        benchmark::DoNotOptimize(reply->readAll());
+        reply->deleteLater();
+    }
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+double runSeconds(TestHttpServer &server, int *rows)
+{
+    qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + QStringLiteral("/")).toUtf8());
+    ResultsTable table;
+    table.ResetResultsTable();
+    LookupRun run(table, addresses(), [] { return std::optional<Site>(Site::Option2); },
+                  [] { return QStringLiteral("0"); });
+    QEventLoop loop;
+    QObject::connect(&run, &LookupRun::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    run.start();
+    loop.exec();
+    *rows = table.itemCount();
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+void BM_RunOf1000Lookups(benchmark::State &state)
+{
+    TestHttpServer server(serve);
+    double bare = 0;
+    double whole = 0;
+    int rows = 0;
+    for (auto _ : state) {
+        bare = bareFetchSeconds(server);
+        whole = runSeconds(server, &rows);
+        state.SetIterationTime(whole);
+    }
+    state.counters["lookups_per_s"] = Lookups / whole;
+    state.counters["http_ms_per_lookup"] = bare * 1000.0 / Lookups;
+    state.counters["overhead_ms_per_lookup"] = (whole - bare) * 1000.0 / Lookups;
+    state.counters["rows"] = rows;
+}
+BENCHMARK(BM_RunOf1000Lookups)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ProcessorTimeDuringAFiveSecondPause(benchmark::State &state)
+{
+    TestHttpServer server(serve);
+    qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + QStringLiteral("/")).toUtf8());
+    double share = 0;
+    for (auto _ : state) {
+        ResultsTable table;
+        table.ResetResultsTable();
+        LookupRun run(table, {QStringLiteral("a.example")},
+                      [] { return std::optional<Site>(Site::Option2); },
+                      [] { return QStringLiteral("5"); });
+        QEventLoop loop;
+        double cpuAtPause = 0;
+        QElapsedTimer wall;
+        QObject::connect(&run, &LookupRun::pausing, [&] {
+            cpuAtPause = processSeconds();
+            wall.start();
+        });
+        QObject::connect(&run, &LookupRun::finished, &loop, &QEventLoop::quit);
+        run.start();
+        loop.exec();
+        const double cpu = processSeconds() - cpuAtPause;
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        share = cpu / seconds;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["cpu_percent_of_one_core"] = share * 100.0;
+}
+BENCHMARK(BM_ProcessorTimeDuringAFiveSecondPause)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
