@@ -27,12 +27,18 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from Xlib import X, Xatom, error as xerror, protocol
-from Xlib import display as xdisplay
-from Xlib.ext import xtest
+try:
+    from Xlib import X, XK, error as xerror, protocol
+    from Xlib import display as xdisplay
+    from Xlib.ext import xtest
+    import PIL.Image
+except ImportError as e:
+    sys.exit(f"{e}: run with Debian's /usr/bin/python3 and the packages python3-xlib and "
+             "python3-pil (scripts/setup.sh installs them)")
 
 SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 1024
 CLIENT_WIDTH, CLIENT_HEIGHT = 536, 565
@@ -42,6 +48,7 @@ START_TIMEOUT = 40
 DIALOG_TIMEOUT = 20
 RUN_TIMEOUT = 90
 EXIT_TIMEOUT = 20
+HOLD_TIMEOUT = 20  # the program gives up on a page after 30 s
 
 
 class Failure(Exception):
@@ -66,6 +73,7 @@ CONTROLS = {
     "Option1": (FRAME1, (240, 650, 2040, 285)),
     "Option3": (FRAME1, (240, 1000, 1635, 285)),
     "Text1": (FRAME2, (240, 300, 6540, 345)),
+    "PushButton7": (FRAME2, (6960, 300, 600, 345)),
     "PushButton4": (None, (120, 5270, 7800, 405)),
     "ListView2": (None, (120, 5780, 7800, 1575)),
     "PushButton6": (None, (120, 7440, 3840, 405)),
@@ -117,6 +125,11 @@ DOMAIN_RECORDS = {
 }
 
 ADDRESSES = ["example.com", "example.org", "192.0.2.1"]
+# Added while the first run is under way, so not looked up by it.
+LATE_ADDRESS = "example.net"
+# A list file as a Windows editor saves it: byte-order mark, CR LF after every line.
+LIST_FILE_BYTES = b"\xef\xbb\xbfexample.info\r\n198.51.100.7\r\n"
+LIST_FILE_ADDRESSES = ["example.info", "198.51.100.7"]
 # The first site knows the two domains; for the IP address it shows a page without a record.
 SITE1_DOMAINS = {"example.com", "example.org"}
 
@@ -136,8 +149,10 @@ EXPECTED_ROWS = [
 ]
 
 
-# The second run, on the first site: the IP address's row keeps its address only.
-EXPECTED_ROWS_SITE1 = [row[:8] for row in EXPECTED_ROWS[:2]] + [["192.0.2.1"] + [""] * 7]
+# The second run, on the first site: the IP address and the late address get pages without a
+# record, so their rows keep the address only.
+EXPECTED_ROWS_SITE1 = ([row[:8] for row in EXPECTED_ROWS[:2]] +
+                       [["192.0.2.1"] + [""] * 7, [LATE_ADDRESS] + [""] * 7])
 
 
 def option2_page(address, lines):
@@ -198,6 +213,10 @@ class WhoisServer:
     def __init__(self):
         self.requests = []  # (path, user agent)
         self.lock = threading.Lock()
+        # A page whose answer waits until the test releases it (bounded).
+        self.held_path = None
+        self.held = threading.Event()
+        self.released = threading.Event()
         owner = self
 
         class Handler(BaseHTTPRequestHandler):
@@ -206,6 +225,10 @@ class WhoisServer:
             def do_GET(self):
                 with owner.lock:
                     owner.requests.append((self.path, self.headers.get("User-Agent", "")))
+                    hold = self.path == owner.held_path
+                if hold:
+                    owner.held.set()
+                    owner.released.wait(HOLD_TIMEOUT)
                 status, page = owner.page_for(self.path)
                 data = page.encode("utf-8")
                 self.send_response(status)
@@ -228,6 +251,17 @@ class WhoisServer:
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+
+    def hold(self, path):
+        with self.lock:
+            self.held_path = path
+        self.held.clear()
+        self.released.clear()
+
+    def release(self):
+        with self.lock:
+            self.held_path = None
+        self.released.set()
 
     def base(self):
         return f"http://127.0.0.1:{self.port}"
@@ -382,7 +416,6 @@ class Screen:
         raise Failure(f"no key on the virtual keyboard gives keysym {keysym:#x}")
 
     def key(self, keysym_name, modifiers=()):
-        from Xlib import XK
         keysym = XK.string_to_keysym(keysym_name)
         if not keysym:
             raise Failure(f"unknown key {keysym_name}")
@@ -397,7 +430,6 @@ class Screen:
         self.d.sync()
 
     def type_text(self, text):
-        from Xlib import XK
         shift = self._keycode(XK.XK_Shift_L)[0]
         for ch in text:
             if not (0x20 <= ord(ch) <= 0x7E):
@@ -434,11 +466,10 @@ class Screen:
 
     def grab(self, w=None):
         """The window's (or the whole screen's) pixels as a PIL image."""
-        from PIL import Image
         w = w or self.root
         g = w.get_geometry()
         raw = w.get_image(0, 0, g.width, g.height, X.ZPixmap, 0xFFFFFFFF)
-        return Image.frombytes("RGB", (g.width, g.height), raw.data, "raw", "BGRX")
+        return PIL.Image.frombytes("RGB", (g.width, g.height), raw.data, "raw", "BGRX")
 
 
 # ---------------------------------------------------------------- the test run
@@ -678,9 +709,20 @@ class Run:
                       lambda: self.settings().get("Text1") == text, DIALOG_TIMEOUT)
         self.step(f"delay set to {text}")
 
-    def look_up(self, expected_paths):
+    def look_up(self, expected_paths, while_first_page_loads=None):
+        """Starts a run, optionally does more while its first page is held back by the server,
+        and returns the "Done." message box."""
         before = len(self.server.paths())
-        self.click_control("PushButton4")
+        if while_first_page_loads:
+            self.server.hold(expected_paths[0])
+        try:
+            self.click_control("PushButton4")
+            if while_first_page_loads:
+                self.wait_for("the first page of the run to be asked for", self.server.held.is_set,
+                              RUN_TIMEOUT)
+                while_first_page_loads()
+        finally:
+            self.server.release()
         done = self.wait_dialog("the \"Done.\" message of the lookup run", RUN_TIMEOUT)
         paths = self.server.paths()[before:]
         self.expect(paths == expected_paths,
@@ -689,6 +731,16 @@ class Run:
                     f"the message's caption is {self.screen.title(done)!r}")
         self.step(f"lookup run done: {len(paths)} pages fetched")
         return done
+
+    def meddle_with_run(self):
+        """What a user may try while a run is under way: the run refuses to let its site, its
+        list or its table change, but takes new addresses (for a later run)."""
+        self.click_control("Option3")       # the sites are disabled during a run
+        self.click_control("PushButton11")  # "Clear List" is refused while busy
+        self.click_control("PushButton9")   # "Clear Results" is refused during a run
+        # The prompt opening also shows that the clicks before it have been handled.
+        self.add_address(LATE_ADDRESS, ADDRESSES + [LATE_ADDRESS])
+        self.step("during the run: other site, Clear List, Clear Results clicked; address added")
 
     def save_results(self, path, overwrite=False):
         before = file_identity(path)
@@ -714,6 +766,30 @@ class Run:
         self.wait_for(f"the results file {path} to be written",
                       lambda: file_identity(path) not in (None, before), DIALOG_TIMEOUT)
         self.step(f"results saved to {path}")
+
+    def show_help(self):
+        self.click_control("PushButton7")
+        note = self.wait_dialog("the note of the \"?\" button")
+        self.expect(self.screen.title(note) == "Quorvane",
+                    f"the note's caption is {self.screen.title(note)!r}")
+        self.screen.key("Return")
+        self.wait_dialog_gone(note, "the note")
+        self.step("note of the \"?\" button shown and closed")
+
+    def load_list_file(self, path, expected_list):
+        self.click_control("PushButton3")
+        chooser = self.wait_dialog("the open dialog of \"Load List From Text File\"")
+        title = self.screen.title(chooser)
+        self.expect(title == "Load List(s) - Hold Ctrl to select multiple list files",
+                    f"the open dialog's caption is {title!r}")
+        self.screen.key("a", modifiers=("Control_L",))
+        self.screen.type_text(path)
+        self.screen.key("Return")
+        self.wait_dialog_gone(chooser, "the open dialog")
+        self.wait_for(f"the settings to list {expected_list}",
+                      lambda: self.settings().get("IP Addresses") == ";".join(expected_list),
+                      DIALOG_TIMEOUT)
+        self.step(f"list file {path} loaded")
 
     def choose_site(self, option, caption):
         self.click_control(option)
@@ -754,7 +830,7 @@ class Run:
             self.add_address(address, added)
         self.set_delay("0")
 
-        done = self.look_up(["/site2/" + a for a in ADDRESSES])
+        done = self.look_up(["/site2/" + a for a in ADDRESSES], self.meddle_with_run)
         agents = self.server.user_agents()
         self.expect(all(a.startswith("Mozilla/") for a in agents),
                     f"the pages were not asked for with a browser's User-Agent: {agents}")
@@ -771,11 +847,25 @@ class Run:
 
         # A second run on the first site, saved over the first file.
         self.choose_site("Option1", "www.whois.com")
-        done = self.look_up(["/site1/whois/" + a for a in ADDRESSES])
+        done = self.look_up(["/site1/whois/" + a for a in ADDRESSES + [LATE_ADDRESS]])
         self.screen.key("Return")
         self.wait_dialog_gone(done, "the \"Done.\" message")
         self.save_results(self.results_path, overwrite=True)
         self.check_results_file(self.results_path, EXPECTED_ROWS_SITE1)
+
+        self.show_help()
+
+        # An emptied table saves as an empty file.
+        self.click_control("PushButton9")
+        self.save_results(self.results_path, overwrite=True)
+        size = os.path.getsize(self.results_path)
+        self.expect(size == 0, f"the results file of an emptied table has {size} bytes")
+        self.step("emptied table saved as an empty file")
+
+        list_file = os.path.join(self.temp, "more.txt")
+        with open(list_file, "wb") as f:
+            f.write(LIST_FILE_BYTES)
+        self.load_list_file(list_file, ADDRESSES + [LATE_ADDRESS] + LIST_FILE_ADDRESSES)
 
         self.close_window()
         self.expect(self.proc.returncode == 0,
@@ -821,7 +911,8 @@ class Run:
 
     def check_settings(self):
         values = self.settings()
-        self.expect(values.get("IP Addresses") == ";".join(ADDRESSES),
+        expected_list = ADDRESSES + [LATE_ADDRESS] + LIST_FILE_ADDRESSES
+        self.expect(values.get("IP Addresses") == ";".join(expected_list),
                     f"\"IP Addresses\" in {self.ini} is {values.get('IP Addresses')!r}")
         self.expect(values.get("Text1") == "0", f"\"Text1\" in {self.ini} is {values.get('Text1')!r}")
         self.step("settings file as expected")
@@ -834,11 +925,22 @@ def main():
     parser.add_argument("--screenshots", help="also save window.png and run.png in this folder")
     args = parser.parse_args()
 
+    def terminated(signum, _frame):
+        raise Failure(f"stopped by signal {signum}")
+
+    # A test harness that gives up on the test still gets the program and Xvfb stopped.
+    signal.signal(signal.SIGTERM, terminated)
+    signal.signal(signal.SIGHUP, terminated)
+
     run = Run(args)
     try:
         run.scenario()
     except BaseException as e:
-        print(f"FAILED: {e}", flush=True)
+        if isinstance(e, Failure):
+            print(f"FAILED: {e}", flush=True)
+        else:
+            traceback.print_exc()
+            print(f"FAILED: {type(e).__name__}: {e}", flush=True)
         run.failure_screenshot()
         run.cleanup()
         for log in (run.program_log,):
