@@ -5,7 +5,6 @@
 TimeSlice::TimeSlice(std::function<void()> yield, int milliseconds)
     : m_yield(std::move(yield)), m_milliseconds(milliseconds)
 {
-    m_timer.start();
 }
 
 void TimeSlice::yieldNow()
@@ -16,5 +15,5 @@ void TimeSlice::yieldNow()
     else
         QCoreApplication::processEvents();
     // The time the events took is not charged to the next slice.
-    m_timer.restart();
+    m_timer.start();
 }

@@ -6,7 +6,8 @@
 
 // Lets pending window events run during a long loop, once per slice of time rather than once
 // per step: calling it costs a clock read, and only when the slice has run out does the yield
-// itself run.
+// itself run. The first call yields at once, so events already waiting run as the loop
+// starts, as they would with a yield per step.
 class TimeSlice
 {
 public:
@@ -17,7 +18,7 @@ public:
 
     void operator()()
     {
-        if (m_timer.elapsed() >= m_milliseconds)
+        if (!m_timer.isValid() || m_timer.elapsed() >= m_milliseconds)
             yieldNow();
     }
     void yieldNow();

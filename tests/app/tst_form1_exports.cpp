@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -370,6 +371,43 @@ private slots:
         QVERIFY2(found[0].text.contains(u"Form1.PushButton2_Click at line %1\r"_s.arg(line)),
                  qPrintable(found[0].text));
         QCOMPARE(f.spreadsheet.opened.size(), folderUnderAFile ? 0 : 1);
+        QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+    }
+
+    // ------------------------------------------------------------ results cleared meanwhile
+
+    void resultsClearedWhileExporting_data()
+    {
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<int>("line");
+        QTest::newRow("text file") << u"PushButton6_Click"_s << 142;
+        QTest::newRow("clipboard") << u"PushButton18_Click"_s << 110;
+    }
+
+    void resultsClearedWhileExporting()
+    {
+        QFETCH(QString, handler);
+        QFETCH(int, line);
+        FormFixture f;
+        f.load();
+        fill(f.form->results(), 2, {{u"a"_s, u"b"_s}, {u"c"_s, u"d"_s}});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.txt"_s);
+        writeFile(path, "old");
+        f.dialogs.saveAnswers = {path};
+        f.dialogs.yesNoAnswers = {true};
+        f.clipboard.text = u"kept"_s;
+        // "Clear Results" pressed while the export lets events run.
+        QTimer::singleShot(0, f.form.get(), [&] { f.form->PushButton9_Click(); });
+        QVERIFY(QMetaObject::invokeMethod(f.form.get(), handler.toLatin1().constData()));
+        QCOMPARE(f.form->results().itemCount(), 0);
+        const auto found = reports(f.dialogs);
+        QCOMPARE(found.size(), 1);
+        QVERIFY2(found[0].text.contains(u"Form1.%1 at line %2\r"_s.arg(handler).arg(line)),
+                 qPrintable(found[0].text));
+        // Nothing half-done: the old file and the clipboard are as they were.
+        QCOMPARE(fileBytes(path), QByteArray("old"));
+        QCOMPARE(f.clipboard.text, u"kept"_s);
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
