@@ -75,6 +75,7 @@ class Form1ExportTests : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_cache;
+    QByteArray m_cacheHome;
 
     QString workbookFolder() const { return m_cache->filePath(u"Quorvane"_s); }
     QStringList workbooks() const
@@ -83,6 +84,15 @@ class Form1ExportTests : public QObject
     }
 
 private slots:
+    void initTestCase() { m_cacheHome = qgetenv("XDG_CACHE_HOME"); }
+    void cleanupTestCase()
+    {
+        if (m_cacheHome.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", m_cacheHome);
+    }
+
     void init()
     {
         // Workbooks go to the user's cache folder: a fresh one for every test.
