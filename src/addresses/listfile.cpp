@@ -17,18 +17,66 @@ constexpr qint64 BlockSize = 64 * 1024;
 // UTF-8 decoder kept across blocks, so a character split between two reads comes through
 // whole. It drops a byte-order mark at the start. A sequence cut off by the end of the file
 // becomes one replacement character instead of vanishing.
+//
+// The bytes of a sequence that a block leaves unfinished are held back and decoded with the
+// next block: QStringDecoder (Qt 6.4), handed the rest of a sequence in a later call, drops
+// the first byte of that call when it does not continue the sequence. So the decoder never
+// carries a partial sequence from one call to the next, and the text is exactly that of the
+// whole file decoded at once.
 class StreamDecoder : public QStringDecoder
 {
 public:
     StreamDecoder() : QStringDecoder(QStringConverter::Utf8) {}
 
+    QString decodeBlock(QByteArrayView block)
+    {
+        QByteArrayView bytes = block;
+        if (!m_held.isEmpty()) {
+            m_held.append(block);
+            bytes = m_held;
+        }
+        const qsizetype tail = unfinishedTail(bytes);
+        const qsizetype whole = bytes.size() - tail;
+        QString text = whole > 0 ? decode(bytes.first(whole)) : QString();
+        if (state.remainingChars != 0) {
+            // A sequence left open just before the held-back lead byte, which cuts it short:
+            // one replacement character per byte, as in the file decoded at once.
+            text += QString(state.remainingChars, QChar::ReplacementCharacter);
+            state.remainingChars = 0;
+        }
+        m_held = bytes.sliced(whole).toByteArray();
+        return text;
+    }
+
     QString finish()
     {
-        if (state.remainingChars == 0)
-            return {};
-        resetState();
-        return QString(QChar::ReplacementCharacter);
+        QString text;
+        if (!m_held.isEmpty())
+            text = decode(m_held);
+        m_held.clear();
+        if (state.remainingChars != 0) {
+            resetState();
+            text += QChar::ReplacementCharacter;
+        }
+        return text;
     }
+
+private:
+    // How many bytes at the end form a multi-byte sequence that is not complete yet: a lead
+    // byte followed by fewer continuation bytes than it announces.
+    static qsizetype unfinishedTail(QByteArrayView bytes)
+    {
+        for (qsizetype back = 1; back <= 3 && back <= bytes.size(); ++back) {
+            const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
+            if ((c & 0xC0) == 0x80)
+                continue; // a continuation byte: look further back for the lead
+            const int length = c >= 0xF0 && c <= 0xF7 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            return c <= 0xF7 && back < length ? back : 0;
+        }
+        return 0;
+    }
+
+    QByteArray m_held;
 };
 
 // Cuts decoded text into lines at CR LF, CR or LF; a line may span several pieces of text,
@@ -113,7 +161,7 @@ qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest 
         }
         if (n == 0)
             break;
-        const QString text = decoder.decode(QByteArrayView(block.constData(), n));
+        const QString text = decoder.decodeBlock(QByteArrayView(block.constData(), n));
         splitter.feed(text, batch);
         if (slice.elapsed() >= SliceMs) {
             flush();

@@ -107,6 +107,11 @@ private slots:
                                          "b\n"_ba
                                       << QStringList{u"a\ufffdb"_s};
         QTest::newRow("cut off at the end") << "a\n\xE4\xBE"_ba << QStringList{u"a"_s, u"\ufffd"_s};
+        // Between two reads, a sequence that turns out unfinished loses nothing after it.
+        QTest::newRow("Latin-1 byte before a line end")
+            << "caf\xE9\nx\n"_ba << QStringList{u"caf\ufffd"_s, u"x"_s};
+        QTest::newRow("unfinished sequence before a letter")
+            << "a\xE2\x82z\n"_ba << QStringList{u"a\ufffd\ufffdz"_s};
     }
 
     // Through a real file, and through a device that hands out one byte per read.
