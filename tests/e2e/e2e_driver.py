@@ -4,7 +4,7 @@
 Starts the real executable on a virtual X display of its own (Xvfb), with a settings folder of
 its own and its three whois sites pointed at an HTTP server on 127.0.0.1 that this script runs.
 The window is then driven as a user would drive it, with synthetic mouse and keyboard input
-(XTest), through one scenario:
+(XTest), through this scenario:
 
   - sample addresses loaded, then the list cleared;
   - three addresses added through the input prompt, the delay set to 0;
@@ -14,7 +14,9 @@ The window is then driven as a user would drive it, with synthetic mouse and key
     clicks another site, "Clear List" and "Clear Results" (all refused during a run) and adds an
     address; the results saved over the first file after the program's overwrite question;
   - the "?" note; "Clear Results" and a save of the empty table; a list file loaded;
-  - the window closed with the window manager's close request.
+  - the window closed with the window manager's close request;
+  - a restart with the same settings: a run starts from the restored list on the default site,
+    and the window is closed while its first page is still loading.
 
 Checked on the way and afterwards: the settings file after each change of the list and at the
 end, the saved text files byte for byte, the pages the server was asked for (paths and
@@ -245,7 +247,10 @@ class WhoisServer:
                 self.send_header("Content-Type", "text/html; charset=utf-8")
                 self.send_header("Content-Length", str(len(data)))
                 self.end_headers()
-                self.wfile.write(data)
+                try:
+                    self.wfile.write(data)
+                except (BrokenPipeError, ConnectionResetError):
+                    pass  # the program closed while the page was held back
 
             def log_message(self, *args):
                 pass
@@ -498,7 +503,7 @@ class Run:
         self.runtime = os.path.join(self.temp, "runtime")
         os.makedirs(self.runtime, mode=0o700)
         self.ini = os.path.join(self.config, "Ferrowick", "Quorvane.ini")
-        self.program_log = os.path.join(self.work, "e2e-program.log")
+        self.program_logs = []
         self.xvfb_log = os.path.join(self.work, "e2e-xvfb.log")
         self.xvfb = None
         self.proc = None
@@ -639,7 +644,9 @@ class Run:
         for proxy in ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                       "ALL_PROXY"):
             env.pop(proxy, None)
-        with open(self.program_log, "wb") as log:
+        log_path = os.path.join(self.work, f"e2e-program-{len(self.program_logs) + 1}.log")
+        self.program_logs.append(log_path)
+        with open(log_path, "wb") as log:
             self.proc = subprocess.Popen([self.program], env=env, cwd=self.temp,
                                          stdout=log, stderr=log, stdin=subprocess.DEVNULL,
                                          start_new_session=True)
@@ -814,6 +821,10 @@ class Run:
     def scenario(self):
         self.server.start()
         self.start_xvfb()
+        self.first_session()
+        self.second_session()
+
+    def first_session(self):
         self.start_program()
         self.find_main_window()
         self.expect(self.settings().get("Text1") == "7",
@@ -880,6 +891,31 @@ class Run:
         self.close_window()
         self.expect(self.proc.returncode == 0,
                     f"the program ended with exit code {self.proc.returncode}")
+        self.check_settings()
+
+    def second_session(self):
+        """A restart finds the list and the delay again but not the site; the window closed
+        while a page of a run is still loading ends the program cleanly."""
+        self.start_program()
+        self.find_main_window()
+        # Start-up writes the restored delay back; a lost one would come back as "7".
+        self.check_settings()
+        everything = ADDRESSES + [LATE_ADDRESS] + LIST_FILE_ADDRESSES
+        before = len(self.server.paths())
+        self.server.hold("/site2/" + everything[0])
+        try:
+            self.click_control("PushButton4")
+            first = self.wait_for("the first page of the run after the restart",
+                                  lambda: self.server.paths()[before:], RUN_TIMEOUT)
+            self.expect(first[0] == "/site2/" + everything[0],
+                        f"the first page after the restart is {first[0]}, expected the default "
+                        f"site and the first restored address")
+            self.step("run on the default site started from the restored list")
+            self.close_window()
+        finally:
+            self.server.release()
+        self.expect(self.proc.returncode == 0,
+                    f"the program closed during a run ended with exit code {self.proc.returncode}")
         self.check_settings()
 
     def narrow_first_result_column(self):
@@ -953,7 +989,7 @@ def main():
             print(f"FAILED: {type(e).__name__}: {e}", flush=True)
         run.failure_screenshot()
         run.cleanup()
-        for log in (run.program_log,):
+        for log in run.program_logs:
             if os.path.exists(log):
                 with open(log, errors="replace") as f:
                     print(f"---- {log}\n{f.read()}----", flush=True)
