@@ -16,7 +16,8 @@ The window is then driven as a user would drive it, with synthetic mouse and key
   - the "?" note; "Clear Results" and a save of the empty table; a list file loaded;
   - the window closed with the window manager's close request;
   - a restart with the same settings: a run starts from the restored list on the default site,
-    and the window is closed while its first page is still loading.
+    and the window is closed while its first page is still loading;
+  - a start without a network: the warning comes before the window; the settings stay intact.
 
 Checked on the way and afterwards: the settings file after each change of the list and at the
 end, the saved text files byte for byte, the pages the server was asked for (paths and
@@ -123,7 +124,7 @@ DOMAIN_RECORDS = {
     "example.org": [
         "% The record below is provided for information only.",
         "Domain Name: example.org",
-        "Registrar: Example Registrar & Co.",
+        "Registrar: Société Exemple & Cie",
         "Creation Date: 1995-08-31T04:00:00Z",
         "Name Server: a.iana-servers.net",
         "DNSSEC: signedDelegation",
@@ -155,7 +156,7 @@ EXPECTED_ROWS = [
     ["example.com", "EXAMPLE.COM", "2336799_DOMAIN_COM-VRSN",
      "RESERVED-Internet Assigned Numbers Authority", "2024-08-14T07:01:34Z",
      "A.IANA-SERVERS.NET\tB.IANA-SERVERS.NET", "signedDelegation", "", "", "", "", "", ""],
-    ["example.org", "example.org", "", "Example Registrar & Co.", "", "a.iana-servers.net",
+    ["example.org", "example.org", "", "Société Exemple & Cie", "", "a.iana-servers.net",
      "signedDelegation", "1995-08-31T04:00:00Z", "", "", "", "", ""],
     ["192.0.2.1", "", "", "", "", "", "", "", "192.0.2.0 - 192.0.2.255", "192.0.2.0/24",
      "TEST-NET-1", "Internet Assigned Numbers Authority", "2013-08-30 10:20:30"],
@@ -543,7 +544,8 @@ class Run:
         self.screen.click(*self.centre(name))
 
     def dialogs(self):
-        return [w for w in self.screen.top_levels() if w.id != self.main.id]
+        main = self.main.id if self.main is not None else None
+        return [w for w in self.screen.top_levels() if w.id != main]
 
     def wait_dialog(self, what, timeout=DIALOG_TIMEOUT):
         """A newly shown top-level window other than the main window, focused as a window
@@ -616,7 +618,7 @@ class Run:
         self.screen = Screen(self.display)
         self.step(f"Xvfb on display {self.display}")
 
-    def start_program(self):
+    def start_program(self, ping_command="echo bytes=32"):
         env = {k: v for k, v in os.environ.items()
                if k not in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP",
                             "DESKTOP_SESSION", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE",
@@ -630,7 +632,7 @@ class Run:
             "XDG_DATA_HOME": os.path.join(self.temp, "data"),
             "XDG_RUNTIME_DIR": self.runtime,
             "QUORVANE_NO_HOMEPAGE": "1",
-            "QUORVANE_PING_COMMAND": "echo bytes=32",
+            "QUORVANE_PING_COMMAND": ping_command,
             "QUORVANE_SITE1_URL": base + "/site1/whois/",
             "QUORVANE_SITE2_URL": base + "/site2/",
             "QUORVANE_SITE3_URL": base + "/site3/ui?queryinput=",
@@ -823,6 +825,7 @@ class Run:
         self.start_xvfb()
         self.first_session()
         self.second_session()
+        self.offline_session()
 
     def first_session(self):
         self.start_program()
@@ -916,6 +919,25 @@ class Run:
             self.server.release()
         self.expect(self.proc.returncode == 0,
                     f"the program closed during a run ended with exit code {self.proc.returncode}")
+        self.check_settings()
+
+    def offline_session(self):
+        """Without a network the program warns before its window shows, then starts as usual."""
+        self.start_program(ping_command="false")
+        self.main = None
+        warning = self.wait_dialog("the offline warning before the window", START_TIMEOUT)
+        _, _, width, height = self.screen.geometry(warning)
+        self.expect(self.screen.title(warning) == "Quorvane" and
+                    (width, height) != (CLIENT_WIDTH, CLIENT_HEIGHT),
+                    f"the first window of an offline start is {self.screen.title(warning)!r} "
+                    f"{width}x{height}, not the warning")
+        self.screen.key("Return")
+        self.wait_dialog_gone(warning, "the offline warning")
+        self.step("offline warning shown and closed")
+        self.find_main_window()
+        self.close_window()
+        self.expect(self.proc.returncode == 0,
+                    f"the program started offline ended with exit code {self.proc.returncode}")
         self.check_settings()
 
     def narrow_first_result_column(self):
