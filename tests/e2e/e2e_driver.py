@@ -149,9 +149,8 @@ SITE1_DOMAINS = {"example.com", "example.org"}
 
 # The saved text file: one line per address, cells separated by tabs, columns in the order the
 # field names first turned up in the run, a field met twice holding both values tab-joined.
-COLUMNS = ["IP Address(es)/Domain(s)", "Domain Name", "Registry Domain ID", "Registrar",
-           "Updated Date", "Name Server", "DNSSEC", "Creation Date", "NetRange", "CIDR",
-           "NetName", "OrgName", "Updated"]
+# Columns: IP Address(es)/Domain(s), Domain Name, Registry Domain ID, Registrar, Updated Date,
+# Name Server, DNSSEC, Creation Date, NetRange, CIDR, NetName, OrgName, Updated.
 EXPECTED_ROWS = [
     ["example.com", "EXAMPLE.COM", "2336799_DOMAIN_COM-VRSN",
      "RESERVED-Internet Assigned Numbers Authority", "2024-08-14T07:01:34Z",
