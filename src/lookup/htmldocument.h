@@ -1,0 +1,58 @@
+#pragma once
+
+#include "pagetext.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+struct GumboInternalNode;
+using GumboNode = GumboInternalNode;
+struct GumboInternalOutput;
+struct GumboInternalOptions;
+
+// One parsed page. Parsing runs within time and memory limits (a page that exceeds them is not
+// parsed); the tree lives in an arena that goes with the document in one piece, so neither
+// deep nesting nor an abandoned parse leaves anything behind.
+class HtmlDocument
+{
+public:
+    // With standIns false every character goes through the parser (the reference the faster
+    // way is checked against).
+    explicit HtmlDocument(const QString &html, const ParseLimits &limits = {},
+                          bool standIns = true);
+    ~HtmlDocument();
+    HtmlDocument(const HtmlDocument &) = delete;
+    HtmlDocument &operator=(const HtmlDocument &) = delete;
+
+    // False when the parse was given up at a limit.
+    bool isParsed() const { return m_root != nullptr; }
+
+    // The first element with the tag name (lower case, HTML elements only) in document order.
+    const GumboNode *firstElementByTagName(const char *tagName) const;
+    // The first element in document order whose id is exactly the given text.
+    const GumboNode *elementById(const QString &id) const;
+    const GumboNode *body() const;
+
+    // The element's text as a browser's innerText renders it, lines joined by CR LF.
+    QString innerText(const GumboNode *element) const;
+
+    struct Span
+    {
+        size_t offset;
+        size_t length;
+    };
+
+private:
+    struct Arena;
+    static GumboInternalOutput *parseGuarded(Arena &arena, const GumboInternalOptions &options,
+                                             const char *input, size_t length);
+
+    std::unique_ptr<Arena> m_arena;
+    // The page as UTF-8, and the runs of plain text the parser saw only as stand-ins.
+    QByteArray m_source;
+    std::vector<Span> m_spans;
+    const GumboNode *m_root = nullptr;
+};

@@ -1,0 +1,26 @@
+#include "pagetext.h"
+
+#include "htmldocument.h"
+
+std::optional<QString> TryRecordText(const QString &html, Site site, const ParseLimits &limits)
+{
+    const HtmlDocument document(html, limits);
+    if (!document.isParsed())
+        return std::nullopt;
+    const QString id = Sites::recordElementId(site);
+    const GumboNode *element =
+        id.isEmpty() ? document.firstElementByTagName("pre") : document.elementById(id);
+    return document.innerText(element);
+}
+
+QString RecordText(const QString &html, Site site)
+{
+    return TryRecordText(html, site).value_or(QString());
+}
+
+QString InnerText(const QString &html, const QString &elementId)
+{
+    const HtmlDocument document(html);
+    return document.innerText(elementId.isEmpty() ? document.body()
+                                                  : document.elementById(elementId));
+}

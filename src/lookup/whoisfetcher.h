@@ -1,0 +1,77 @@
+#pragma once
+
+#include "pagetext.h"
+#include "sites.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Loads the result pages of one lookup run and hands back the text of each page's record
+// element. One network manager serves the whole run (the run's document factory): cookies are
+// kept from page to page. One fetch at a time; the result always arrives later through
+// `finished`, never from inside FetchWhoisRecord.
+class WhoisFetcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultTransferTimeoutMs = 30000;
+    static constexpr qint64 DefaultSizeCap = qint64(8) << 20;
+    static constexpr int MaxRedirects = 10;
+
+    explicit WhoisFetcher(QObject *parent = nullptr);
+    ~WhoisFetcher() override;
+
+    // The whole fetch (redirects included) must be complete within this time.
+    void setTransferTimeout(int ms);
+    int transferTimeout() const { return m_transferTimeoutMs; }
+    // A page body (after content decoding) larger than this fails the fetch.
+    void setSizeCap(qint64 bytes);
+    qint64 sizeCap() const { return m_sizeCap; }
+    // Bounds on parsing a page; a page beyond them fails the fetch.
+    void setParseLimits(const ParseLimits &limits) { m_parseLimits = limits; }
+
+    // Starts loading the site's page for the address; a fetch under way is abandoned first.
+    void FetchWhoisRecord(Site site, const QString &address);
+    // Cancels the fetch under way; no `finished` follows for it.
+    void abort();
+    bool isFetching() const { return m_fetching; }
+
+    // The request URL of a page address: the text as it is, with only what an HTTP request
+    // line cannot carry percent-encoded (white space, control characters, '#', non-ASCII).
+    static QUrl requestUrl(const QString &pageAddress);
+    static QByteArray userAgent();
+
+signals:
+    // ok false: the page could not be loaded (network failure, timeout, size cap, refused
+    // redirect, unparseable page). ok true with an empty record: the page has no record
+    // element.
+    void finished(bool ok, const QString &record);
+
+private:
+    void onMetaDataChanged();
+    void onReadyRead();
+    void onRedirected(const QUrl &url);
+    void onReplyFinished();
+    bool readBody();
+    void dropReply();
+    void complete(bool ok, const QString &record);
+
+    QNetworkAccessManager *m_manager;
+    QPointer<QNetworkReply> m_reply;
+    QTimer m_deadline;
+    QByteArray m_body;
+    Site m_site = Site::Option1;
+    int m_transferTimeoutMs = DefaultTransferTimeoutMs;
+    qint64 m_sizeCap = DefaultSizeCap;
+    ParseLimits m_parseLimits;
+    quint64 m_generation = 0;
+    bool m_fetching = false;
+};

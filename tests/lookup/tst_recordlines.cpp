@@ -1,0 +1,82 @@
+#include "recordlines.h"
+#include "testregistry.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class TestRecordLines : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void split_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("empty record") << QString() << QStringList();
+        QTest::newRow("one line") << QStringLiteral("a: b") << QStringList{QStringLiteral("a: b")};
+        QTest::newRow("CR LF pairs")
+            << QStringLiteral("a\r\nb\r\nc") << QStringList{u"a"_s, u"b"_s, u"c"_s};
+        QTest::newRow("adjacent pairs give empty lines")
+            << QStringLiteral("a\r\n\r\nb\r\n") << QStringList{u"a"_s, u""_s, u"b"_s, u""_s};
+        QTest::newRow("lone LF and lone CR do not cut")
+            << QStringLiteral("a\nb\rc\r\nd") << QStringList{u"a\nb\rc"_s, u"d"_s};
+        QTest::newRow("LF CR is not a pair")
+            << QStringLiteral("a\n\rb") << QStringList{u"a\n\rb"_s};
+        QTest::newRow("CR CR LF") << QStringLiteral("a\r\r\nb") << QStringList{u"a\r"_s, u"b"_s};
+    }
+
+    void split()
+    {
+        QFETCH(QString, record);
+        QFETCH(QStringList, lines);
+        QCOMPARE(SplitRecordLines(record), lines);
+    }
+
+    void parse_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("isField");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("field") << u"Status: active"_s << true << u"Status"_s << u"active"_s;
+        QTest::newRow("percent comment") << u"% a note"_s << false << QString() << QString();
+        QTest::newRow("time stays whole") << u"Updated: 2020-01-01T10:20:30Z"_s << true
+                                          << u"Updated"_s << u"2020-01-01T10:20:30Z"_s;
+        QTest::newRow("empty value") << u"Name Server:"_s << true << u"Name Server"_s << QString();
+        QTest::newRow("no colon") << u"a line without a colon"_s << false << QString() << QString();
+        QTest::newRow("hash comment") << u"# note: x"_s << false << QString() << QString();
+        QTest::newRow("empty line") << QString() << false << QString() << QString();
+        QTest::newRow("spaces only, no colon") << u"   "_s << false << QString() << QString();
+        QTest::newRow("space before hash is no comment")
+            << u" # note: x"_s << true << u"# note"_s << u"x"_s;
+        QTest::newRow("percent later is no comment")
+            << u"Load: 50%"_s << true << u"Load"_s << u"50%"_s;
+        QTest::newRow("empty name") << u": value"_s << true << QString() << u"value"_s;
+        QTest::newRow("only spaces trimmed")
+            << u" \tName \t:  \tvalue\t  "_s << true << u"\tName \t"_s << u"\tvalue\t"_s;
+        QTest::newRow("no-break space kept")
+            << u"Name\u00A0: value"_s << true << u"Name\u00A0"_s << u"value"_s;
+        QTest::newRow("line feeds inside one line")
+            << u"Domain: a\nRegistrar: b"_s << true << u"Domain"_s << u"a\nRegistrar: b"_s;
+        QTest::newRow("colon only") << u":"_s << true << QString() << QString();
+    }
+
+    void parse()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, isField);
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        const std::optional<RecordField> field = ParseRecordLine(line);
+        QCOMPARE(field.has_value(), isField);
+        if (field) {
+            QCOMPARE(field->name, name);
+            QCOMPARE(field->value, value);
+        }
+    }
+};
+
+QUORVANE_REGISTER_TEST(TestRecordLines)
+#include "tst_recordlines.moc"
