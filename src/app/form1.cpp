@@ -49,13 +49,23 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-void setWhite(QWidget *w)
+// Option buttons fill their background from the button colour, other controls from the
+// window colour: both are set so each shows the colour given.
+void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
     w->setAutoFillBackground(true);
 }
+
+void setWhite(QWidget *w)
+{
+    setBackground(w, Qt::white);
+}
+
+
 
 QIcon applicationIcon()
 {
@@ -310,9 +320,7 @@ void Form1::applySkin()
     for (QWidget *w : {static_cast<QWidget *>(this), static_cast<QWidget *>(m_frame1),
                        static_cast<QWidget *>(m_frame2), static_cast<QWidget *>(m_option1),
                        static_cast<QWidget *>(m_option2), static_cast<QWidget *>(m_option3)}) {
-        QPalette p = w->palette();
-        p.setColor(QPalette::Window, buttonFace);
-        w->setPalette(p);
+        setBackground(w, buttonFace);
     }
     QFile file(skinPath);
     if (!file.open(QIODevice::ReadOnly))
