@@ -49,13 +49,14 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// Option buttons fill their background from the button colour, other controls from the
-// window colour: both are set so each shows the colour given.
+// Option buttons fill their background from the button colour, the window and frames from
+// the window colour.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    palette.setColor(QPalette::Button, colour);
+    if (qobject_cast<QRadioButton *>(w))
+        palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
     w->setAutoFillBackground(true);
 }
