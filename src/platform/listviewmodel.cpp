@@ -6,6 +6,19 @@
 
 namespace {
 
+// Built once: a role list made per change would cost an allocation for every cell written.
+const QList<int> &displayRole()
+{
+    static const QList<int> roles{Qt::DisplayRole};
+    return roles;
+}
+
+const QList<int> &checkStateRole()
+{
+    static const QList<int> roles{Qt::CheckStateRole};
+    return roles;
+}
+
 [[noreturn]] void outOfBounds()
 {
     throw RuntimeError(QStringLiteral("Index out of bounds"));
@@ -88,7 +101,7 @@ void ListViewModel::setItemText(int index, const QString &text)
 {
     row(index).text = text;
     const QModelIndex cell = createIndex(index - 1, 0);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    emit dataChanged(cell, cell, displayRole());
 }
 
 QString ListViewModel::subItem(int index, int k) const
@@ -117,7 +130,7 @@ void ListViewModel::setSubItem(int index, int k, const QString &text)
         r.cells.insert(it, Cell{k, text});
     }
     const QModelIndex cell = createIndex(index - 1, k);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    emit dataChanged(cell, cell, displayRole());
 }
 
 bool ListViewModel::isChecked(int index) const
@@ -129,7 +142,7 @@ void ListViewModel::setChecked(int index, bool checked)
 {
     row(index).checked = checked;
     const QModelIndex cell = createIndex(index - 1, 0);
-    emit dataChanged(cell, cell, {Qt::CheckStateRole});
+    emit dataChanged(cell, cell, checkStateRole());
 }
 
 void ListViewModel::setAllChecked(bool checked)
@@ -138,7 +151,7 @@ void ListViewModel::setAllChecked(bool checked)
         return;
     for (Row &r : m_rows)
         r.checked = checked;
-    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0), {Qt::CheckStateRole});
+    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0), checkStateRole());
 }
 
 int ListViewModel::addHeader(const QString &text, int widthTwips)

@@ -11,6 +11,13 @@ QString trimSpaces(QStringView text)
     return text.sliced(begin, end - begin).toString();
 }
 
+QString trimSpaces(const QString &text)
+{
+    if (text.isEmpty() || (text.front() != QLatin1Char(' ') && text.back() != QLatin1Char(' ')))
+        return text;
+    return trimSpaces(QStringView(text));
+}
+
 ResultsTable::ResultsTable(QObject *parent) : ListViewModel(true, parent)
 {
     // Keep the index in step with every change of the headers, whoever makes it.
@@ -42,6 +49,7 @@ void ResultsTable::indexHeaders(int first, int last)
 
 void ResultsTable::rebuildIndex()
 {
+    m_columnBySpelling.clear();
     m_columnByKey.clear();
     for (int k = 1; k <= headerCount(); ++k)
         {
@@ -65,7 +73,16 @@ int ResultsTable::AddResultRow(const QString &address)
 
 int ResultsTable::FindResultColumn(const QString &name) const
 {
-    return m_columnByKey.value(columnKey(name), -1);
+    if (const auto hit = m_columnBySpelling.constFind(name); hit != m_columnBySpelling.cend())
+        return hit.value();
+    const int k = m_columnByKey.value(columnKey(name), -1);
+    if (k != -1) {
+        // Bounded: a hostile page can spell one name in endless ways.
+        if (m_columnBySpelling.size() >= 65536)
+            m_columnBySpelling.clear();
+        m_columnBySpelling.insert(name, k);
+    }
+    return k;
 }
 
 bool ResultsTable::PlaceField(int row, const QString &name, const QString &value)

@@ -40,7 +40,12 @@ private:
     void rebuildIndex();
 
     QHash<QString, int> m_columnByKey;
+    // Names as records spell them, mapped to their column: a record repeats its names, and
+    // a hit here spares making the key.
+    mutable QHash<QString, int> m_columnBySpelling;
 };
 
 // The text without the space characters (only U+0020) at its two ends.
 QString trimSpaces(QStringView text);
+// The same, sharing the text's data when there is nothing to remove.
+QString trimSpaces(const QString &text);
