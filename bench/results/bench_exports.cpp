@@ -24,6 +24,8 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -104,12 +106,43 @@ void reportGap(benchmark::State &state, qint64 longest)
     state.counters["gap_ms"] = benchmark::Counter(double(longest), benchmark::Counter::kAvgThreads);
 }
 
+// Processor time of the whole process, all threads, in milliseconds: unlike the wall time it
+// does not grow when other programs share the processors.
+double processCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Reports the processor time per iteration, over all threads.
+class CpuMeter
+{
+public:
+    explicit CpuMeter(benchmark::State &state) : m_state(state), m_start(processCpuMs()) {}
+    ~CpuMeter()
+    {
+        m_state.counters["all_threads_cpu_ms"] = (processCpuMs() - m_start - m_paused) /
+                                                 double(std::max<int64_t>(1, m_state.iterations()));
+    }
+    void pause() { m_pauseStart = processCpuMs(); }
+    void resume() { m_paused += processCpuMs() - m_pauseStart; }
+
+private:
+    benchmark::State &m_state;
+    double m_start;
+    double m_pauseStart = 0;
+    double m_paused = 0;
+};
+
 void BM_TextFileExport(benchmark::State &state)
 {
     Window &w = window();
     const QString path = w.dir.filePath(u"results.txt"_s);
     GapMeter gap;
     qint64 longest = 0;
+    CpuMeter cpu(state);
     for (auto _ : state) {
         w.dialogs.saveAnswers = {path};
         w.dialogs.yesNoAnswers = {true};
@@ -128,6 +161,7 @@ void BM_ClipboardCopy(benchmark::State &state)
     Window &w = window();
     GapMeter gap;
     qint64 longest = 0;
+    CpuMeter cpu(state);
     for (auto _ : state) {
         gap.start();
         w.form->PushButton18_Click();
@@ -148,16 +182,19 @@ void BM_WorkbookExport(benchmark::State &state)
     GapMeter gap;
     qint64 longest = 0;
     qint64 bytes = 0;
+    CpuMeter cpu(state);
     for (auto _ : state) {
         gap.start();
         w.form->PushButton2_Click();
         longest = std::max(longest, gap.stop());
         state.PauseTiming();
+        cpu.pause();
         for (const QString &path : std::as_const(w.spreadsheet.opened)) {
             bytes = QFile(path).size();
             QFile::remove(path);
         }
         w.spreadsheet.opened.clear();
+        cpu.resume();
         state.ResumeTiming();
     }
     if (!w.dialogs.shown.isEmpty())
