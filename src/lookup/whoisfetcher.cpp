@@ -18,6 +18,11 @@ bool isStatusError(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProtocolInvalidOperationError;
 }
 
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 bool isWebScheme(const QUrl &url)
 {
     const QString scheme = url.scheme().toLower();
@@ -84,6 +89,7 @@ void WhoisFetcher::FetchWhoisRecord(Site site, const QString &address)
     m_site = site;
     m_fetching = true;
     m_body.clear();
+    m_redirects = 0;
     const quint64 generation = ++m_generation;
 
     const QUrl url = requestUrl(Sites::pageAddress(site, address));
@@ -94,16 +100,21 @@ void WhoisFetcher::FetchWhoisRecord(Site site, const QString &address)
         });
         return;
     }
+    m_deadline.start(m_transferTimeoutMs);
+    request(url);
+}
 
+void WhoisFetcher::request(const QUrl &url)
+{
     QNetworkRequest request(url);
+    // Redirects are followed here, not by Qt, to see each target before it is asked for.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
+                         QNetworkRequest::ManualRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     request.setRawHeader("Accept",
                          "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
     request.setRawHeader("Accept-Language", "en-US,en;q=0.9");
-    // The whole fetch is timed below; Qt's own timer only sees inactivity.
+    // The whole fetch is timed by m_deadline; Qt's own timer only sees inactivity.
     request.setTransferTimeout(0);
 
     QNetworkReply *reply = m_manager->get(request);
@@ -112,9 +123,7 @@ void WhoisFetcher::FetchWhoisRecord(Site site, const QString &address)
     reply->setReadBufferSize(256 * 1024);
     connect(reply, &QNetworkReply::metaDataChanged, this, &WhoisFetcher::onMetaDataChanged);
     connect(reply, &QNetworkReply::readyRead, this, &WhoisFetcher::onReadyRead);
-    connect(reply, &QNetworkReply::redirected, this, &WhoisFetcher::onRedirected);
     connect(reply, &QNetworkReply::finished, this, &WhoisFetcher::onReplyFinished);
-    m_deadline.start(m_transferTimeoutMs);
 }
 
 void WhoisFetcher::abort()
@@ -133,7 +142,7 @@ void WhoisFetcher::onMetaDataChanged()
     // A body declared larger than the cap is refused before any of it is read. With a content
     // encoding the declared length is the encoded one, so only the decoded count decides.
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300 && status < 400)
+    if (isRedirect(status))
         return;
     const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
@@ -167,32 +176,44 @@ bool WhoisFetcher::readBody()
     return true;
 }
 
-void WhoisFetcher::onRedirected(const QUrl &url)
-{
-    if (!m_reply)
-        return;
-    if (!isWebScheme(url)) {
-        dropReply();
-        complete(false, {});
-        return;
-    }
-    // The body of the redirect response is not the page.
-    m_body.clear();
-    emit m_reply->redirectAllowed();
-}
-
 void WhoisFetcher::onReplyFinished()
 {
     if (!m_reply)
         return;
     const QNetworkReply::NetworkError error = m_reply->error();
-    const bool gotStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (error != QNetworkReply::NoError && !(gotStatus && isStatusError(error))) {
+    const QVariant statusAttribute = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.toInt();
+    // An error page is read like any other page; a transfer that failed is no page at all
+    // (a failure in decoding the content is reported as a content error with a 2xx status).
+    if (!statusAttribute.isValid() ||
+        (error != QNetworkReply::NoError && !(status >= 400 && isStatusError(error)))) {
         dropReply();
         complete(false, {});
         return;
     }
+    if (isRedirect(status) && m_reply->hasRawHeader("Location")) {
+        const QUrl target = m_reply->url().resolved(
+            QUrl::fromEncoded(m_reply->rawHeader("Location").trimmed(), QUrl::TolerantMode));
+        dropReply();
+        m_body.clear();
+        if (++m_redirects > MaxRedirects || !target.isValid() || !isWebScheme(target)) {
+            complete(false, {});
+            return;
+        }
+        request(target);
+        return;
+    }
     if (!readBody()) {
+        dropReply();
+        complete(false, {});
+        return;
+    }
+    // A connection lost within the body can come through as a normal end; a body shorter
+    // than its declared length is a page cut short.
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if ((encoding.isEmpty() || encoding == "identity") && length.isValid() &&
+        m_body.size() < length.toLongLong()) {
         dropReply();
         complete(false, {});
         return;

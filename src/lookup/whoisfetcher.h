@@ -58,7 +58,7 @@ signals:
 private:
     void onMetaDataChanged();
     void onReadyRead();
-    void onRedirected(const QUrl &url);
+    void request(const QUrl &url);
     void onReplyFinished();
     bool readBody();
     void dropReply();
@@ -73,5 +73,6 @@ private:
     qint64 m_sizeCap = DefaultSizeCap;
     ParseLimits m_parseLimits;
     quint64 m_generation = 0;
+    int m_redirects = 0;
     bool m_fetching = false;
 };
