@@ -11,6 +11,7 @@ packages=(
     libgumbo-dev                              # HTML5 parser for the whois pages
     libxlsxwriter-dev                         # writes the .xlsx workbook
     libbenchmark-dev                          # Google Benchmark for bench/
+    zlib1g-dev                                # gzip streams in the hostile-server tests
     xvfb xauth                                # virtual X display for window tests and screenshots
     fonts-liberation                          # metric-compatible "Arial" (Liberation Sans)
     python3 python3-openpyxl                  # independent .xlsx reader in the tests

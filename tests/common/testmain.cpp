@@ -20,9 +20,13 @@ std::vector<std::function<QObject *()>> &registeredTests()
 int main(int argc, char *argv[])
 {
     TestApplication app(argc, argv);
+    // QUORVANE_TEST_CLASS=Name runs only that class, so its functions can be named alone.
+    const QByteArray only = qgetenv("QUORVANE_TEST_CLASS");
     int failures = 0;
     for (const auto &make : registeredTests()) {
         std::unique_ptr<QObject> test(make());
+        if (!only.isEmpty() && only != test->metaObject()->className())
+            continue;
         failures += QTest::qExec(test.get(), argc, argv);
     }
     return failures == 0 ? 0 : 1;
