@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -21,11 +23,64 @@
 // release recurses once per nesting level). The allocator is also where the parse is given up:
 // past the deadline or the memory limit it jumps back out of the parser.
 
+// Chunks of finished parses, kept for the next one: memory the process has already touched
+// costs no page faults. At most kKeep chunks (16 MiB) wait here.
+class ChunkPool
+{
+public:
+    static constexpr size_t kChunk = size_t(256) << 10;
+    static constexpr size_t kKeep = 64;
+
+    static ChunkPool &instance()
+    {
+        static ChunkPool pool;
+        return pool;
+    }
+
+    ~ChunkPool()
+    {
+        for (char *chunk : m_chunks)
+            std::free(chunk);
+    }
+
+    char *take()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_chunks.empty()) {
+                char *chunk = m_chunks.back();
+                m_chunks.pop_back();
+                return chunk;
+            }
+        }
+        return static_cast<char *>(std::malloc(kChunk));
+    }
+
+    void giveBack(const std::vector<char *> &chunks)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (char *chunk : chunks) {
+            if (m_chunks.size() < kKeep)
+                m_chunks.push_back(chunk);
+            else
+                std::free(chunk);
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<char *> m_chunks;
+};
+
 struct HtmlDocument::Arena
 {
-    static constexpr int kClasses = 11;                 // blocks of 32 bytes to 32 KiB
-    static constexpr size_t kHeader = 16;               // keeps 16-byte alignment
-    static constexpr size_t kChunk = size_t(256) << 10; // small blocks are cut from these
+    // Size classes: 16-byte steps up to 512 bytes (gumbo's nodes and small vectors), then
+    // powers of two up to 32 KiB; larger blocks come from malloc one by one.
+    static constexpr int kFineClasses = 32;
+    static constexpr int kClasses = kFineClasses + 6;
+    static constexpr size_t kLargestSmall = size_t(32) << 10;
+    static constexpr size_t kHeader = 16; // keeps 16-byte alignment
+    static constexpr size_t kChunk = ChunkPool::kChunk;
     static constexpr uint64_t kBig = 0xFF;
 
     struct BigBlock
@@ -51,13 +106,25 @@ struct HtmlDocument::Arena
 
     ~Arena()
     {
-        for (char *chunk : chunks)
-            std::free(chunk);
+        ChunkPool::instance().giveBack(chunks);
         while (bigBlocks) {
             BigBlock *next = bigBlocks->next;
             std::free(bigBlocks);
             bigBlocks = next;
         }
+    }
+
+    static int classOf(size_t total)
+    {
+        if (total <= 512)
+            return int((total + 15) / 16) - 1;
+        return kFineClasses + int(std::bit_width(total - 1)) - 10;
+    }
+
+    static size_t blockSize(int sizeClass)
+    {
+        return sizeClass < kFineClasses ? size_t(sizeClass + 1) * 16
+                                        : size_t(1024) << (sizeClass - kFineClasses);
     }
 
     [[noreturn]] void giveUp()
@@ -81,20 +148,18 @@ struct HtmlDocument::Arena
                 giveUp();
         }
         const size_t total = size + kHeader;
-        int sizeClass = 0;
-        while (sizeClass < kClasses && (size_t(32) << sizeClass) < total)
-            ++sizeClass;
-        if (sizeClass == kClasses)
+        if (total > kLargestSmall)
             return allocateBig(size);
+        const int sizeClass = classOf(total);
         char *block;
         if (void *recycled = freeLists[sizeClass]) {
             freeLists[sizeClass] = *static_cast<void **>(recycled);
             block = static_cast<char *>(recycled) - kHeader;
         } else {
-            const size_t blockSize = size_t(32) << sizeClass;
-            if (size_t(chunkEnd - cursor) < blockSize) {
+            const size_t bytes = blockSize(sizeClass);
+            if (size_t(chunkEnd - cursor) < bytes) {
                 account(kChunk);
-                char *chunk = static_cast<char *>(std::malloc(kChunk));
+                char *chunk = ChunkPool::instance().take();
                 if (!chunk)
                     giveUp();
                 chunks.push_back(chunk);
@@ -102,7 +167,7 @@ struct HtmlDocument::Arena
                 chunkEnd = chunk + kChunk;
             }
             block = cursor;
-            cursor += blockSize;
+            cursor += bytes;
         }
         *reinterpret_cast<uint64_t *>(block) = uint64_t(sizeClass);
         return block + kHeader;
@@ -910,8 +975,9 @@ private:
     bool m_lineStart = true;
 };
 
-// The stand-ins are characters of planes 15 and 16 (lead bytes F3 and F4). A page that holds
-// such characters itself, or character references to them, is parsed as it is.
+// The stand-ins are characters of planes 15 and 16 (lead bytes F3 and F4); planes 12 to 14
+// share the lead byte F3, which the renderer looks for. A page that holds characters with
+// these lead bytes itself, or character references to them, is parsed as it is.
 bool mayHoldStandIns(const QByteArray &source)
 {
     if (source.contains(char(0xF3)) || source.contains(char(0xF4)))
@@ -936,7 +1002,7 @@ bool mayHoldStandIns(const QByteArray &source)
                 break;
             value = std::min<uint64_t>(value * (hex ? 16 : 10) + uint64_t(digit), 0x7FFFFFFF);
         }
-        if (value >= 0xF0000)
+        if (value >= 0xC0000)
             return true;
     }
     return false;

@@ -183,7 +183,6 @@ void WhoisFetcher::onReplyFinished()
     const QNetworkReply::NetworkError error = m_reply->error();
     const QVariant statusAttribute = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.toInt();
-    qWarning() << "DEBUG" << m_reply->url() << error << m_reply->errorString() << status;
     // An error page is read like any other page; a transfer that failed is no page at all
     // (a failure in decoding the content is reported as a content error with a 2xx status).
     if (!statusAttribute.isValid() ||
@@ -240,7 +239,6 @@ void WhoisFetcher::dropReply()
 
 void WhoisFetcher::complete(bool ok, const QString &record)
 {
-    qWarning() << "DEBUG complete" << ok << record.left(40) << m_fetching;
     if (!m_fetching)
         return;
     m_deadline.stop();
