@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <csignal>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -450,6 +452,22 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, "the parse was not cut short");
     }
 
+    void parserAssertionIsAFailedParse()
+    {
+        struct sigaction before = {};
+        sigaction(SIGABRT, nullptr, &before);
+        // This page trips an assertion inside the parser, which would end the program.
+        const QString html = u"<table><svg><foreignObject><![CDATA[ ]]><"_s;
+        QCOMPARE(TryRecordText(html, Site::Option1), std::nullopt);
+        QCOMPARE(InnerText(html), QString());
+        // Parsing goes on as usual afterwards, and SIGABRT has its handler of before again.
+        QCOMPARE(RecordText(u"<pre>a: b</pre>"_s, Site::Option1), u"a: b"_s);
+        struct sigaction after = {};
+        sigaction(SIGABRT, nullptr, &after);
+        QCOMPARE(reinterpret_cast<void *>(after.sa_handler),
+                 reinterpret_cast<void *>(before.sa_handler));
+    }
+
     void memoryLimit()
     {
         const QString html = u"<div><a href=x>text</a></div>"_s.repeated(50000);
@@ -491,15 +509,30 @@ private slots:
         }
     }
 
+    void pagesHoldingPrivateUseCharacters_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("planes 15 and 16")
+            << u"<pre>a \U000F0000\U00100000 long text after the character &#xF0000;&#x100000; "
+               "and more long text</pre>"_s
+            << u"a \U000F0000\U00100000 long text after the character \U000F0000\U00100000 and "
+               "more long text"_s;
+        // Planes 12 to 14 share the stand-ins' first UTF-8 byte.
+        QTest::newRow("reference to plane 12")
+            << u"<pre>&#xC0000;xyz\nThis is a long run of plain text</pre>"_s
+            << u"\U000C0000xyz\r\nThis is a long run of plain text"_s;
+        QTest::newRow("reference to plane 14")
+            << u"<pre>a &#917504; long text after the reference</pre>"_s
+            << u"a \U000E0000 long text after the reference"_s;
+    }
+
     void pagesHoldingPrivateUseCharacters()
     {
         // Characters like the stand-ins, literal or as references, come through as they are.
-        const QString html =
-            u"<pre>a \U000F0000\U00100000 long text after the character &#xF0000;&#x100000; "
-            "and more long text</pre>"_s;
-        QCOMPARE(RecordText(html, Site::Option1),
-                 u"a \U000F0000\U00100000 long text after the character \U000F0000\U00100000 and "
-                 "more long text"_s);
+        QFETCH(QString, html);
+        QFETCH(QString, expected);
+        QCOMPARE(RecordText(html, Site::Option1), expected);
     }
 };
 
