@@ -19,7 +19,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMenu>
+#include <QAction>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -198,8 +198,13 @@ void Form1::buildControls()
 
     m_listView2 = makeList(this, QStringLiteral("ListView2"), m_results);
     place(m_listView2, 120, 5780, 7800, 1575);
-    m_listView2->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_listView2, &QWidget::customContextMenuRequested, this, &Form1::showResultsMenu);
+    // Ticking thousands of rows one by one is no way to choose what the exports take.
+    m_listView2->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto *checkAll = new QAction(QStringLiteral("Check All"), m_listView2);
+    auto *uncheckAll = new QAction(QStringLiteral("Uncheck All"), m_listView2);
+    connect(checkAll, &QAction::triggered, this, [this] { m_results->setAllChecked(true); });
+    connect(uncheckAll, &QAction::triggered, this, [this] { m_results->setAllChecked(false); });
+    m_listView2->addActions({checkAll, uncheckAll});
 
     button(QStringLiteral("PushButton6"), QStringLiteral("Save Results To Text File"), this, 120,
            7440, 3840, 405);
@@ -510,21 +515,6 @@ void Form1::ListView2_KeyDown(int keyCode)
 {
     if (keyCode == Qt::Key_Delete)
         removeSelected(m_listView2, *m_results, QStringLiteral("Form1.ListView2_KeyDown"));
-}
-
-void Form1::showResultsMenu(const QPoint &pos)
-{
-    QMenu menu(this);
-    QAction *checkAll = menu.addAction(QStringLiteral("Check All"));
-    QAction *uncheckAll = menu.addAction(QStringLiteral("Uncheck All"));
-    const bool empty = m_results->itemCount() == 0;
-    checkAll->setEnabled(!empty);
-    uncheckAll->setEnabled(!empty);
-    QAction *chosen = menu.exec(m_listView2->viewport()->mapToGlobal(pos));
-    if (chosen == checkAll)
-        m_results->setAllChecked(true);
-    else if (chosen == uncheckAll)
-        m_results->setAllChecked(false);
 }
 
 // ---------------------------------------------------------------- delay

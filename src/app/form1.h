@@ -128,7 +128,6 @@ private:
     void saveAddressList();
     void storeDelayText();
     void removeSelected(QTreeView *view, ListViewModel &model, const QString &location);
-    void showResultsMenu(const QPoint &pos);
 
     Services m_services;
     StartOptions m_options;

@@ -7,6 +7,7 @@
 #include "runtimeerror.h"
 #include "testregistry.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QHostAddress>
 #include <QDir>
@@ -320,6 +321,29 @@ private slots:
         form.ListView2_KeyDown(Qt::Key_Delete);
         QCOMPARE(form.addressList().itemCount(), 1);
         QVERIFY(f.dialogs.shown.isEmpty());
+    }
+
+    void checkAllAndUncheckAllFromTheResultsMenu()
+    {
+        FormFixture f;
+        Form1 &form = f.load();
+        for (const char *address : {"a", "b", "c"})
+            form.results().AddResultRow(QString::fromLatin1(address));
+        form.results().setChecked(2, true);
+        auto *view = f.control<QTreeView>("ListView2");
+        QCOMPARE(view->contextMenuPolicy(), Qt::ActionsContextMenu);
+        auto action = [&](const QString &text) {
+            for (QAction *a : view->actions()) {
+                if (a->text() == text)
+                    return a;
+            }
+            return static_cast<QAction *>(nullptr);
+        };
+        QVERIFY(action(QStringLiteral("Check All")) && action(QStringLiteral("Uncheck All")));
+        action(QStringLiteral("Check All"))->trigger();
+        QVERIFY(form.results().isChecked(1) && form.results().isChecked(2) && form.results().isChecked(3));
+        action(QStringLiteral("Uncheck All"))->trigger();
+        QVERIFY(!form.results().isChecked(1) && !form.results().isChecked(2) && !form.results().isChecked(3));
     }
 
     void pointerFeedback()
