@@ -1,13 +1,49 @@
-// Restoring the address list from its saved form ("IP Addresses": entries joined with ';').
+// Restoring the address list from its saved form ("IP Addresses": entries joined with ';'),
+// also after the saved form has been through the settings file.
 
 #include "addresslist.h"
 #include "fuzzcheck.h"
 #include "listviewmodel.h"
+#include "settingsstore.h"
 
+#include <QFile>
+#include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
+
+namespace {
+
+QTemporaryDir *configHome = nullptr;
+
+// The value as the settings file on disk gives it back: read from a copy of the file, so that
+// QSettings' in-process cache of the written file plays no part.
+QString readBackFromDisk(const QString &key)
+{
+    static int copies = 0;
+    const QString copy = configHome->filePath(QStringLiteral("copy%1.ini").arg(++copies));
+    FUZZ_CHECK(QFile::copy(IniSettingsStore::filePath(), copy));
+    QString value;
+    {
+        QSettings settings(copy, QSettings::IniFormat);
+        settings.beginGroup(QStringLiteral("Quorvane"));
+        value = settings.value(key).toString();
+    }
+    QFile::remove(copy);
+    return value;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    static QTemporaryDir dir; // removed when the run ends
+    configHome = &dir;
+    qputenv("XDG_CONFIG_HOME", configHome->path().toLocal8Bit());
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -36,5 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!saved.isEmpty() && !saved.startsWith(u';') && !saved.endsWith(u';') &&
         !saved.contains(QStringLiteral(";;")))
         FUZZ_CHECK_EQUAL(again, saved);
+
+    // Through the settings file and back.
+    IniSettingsStore store;
+    store.write(AddressList::SettingsKey, again);
+    FUZZ_CHECK_EQUAL(store.read(AddressList::SettingsKey, QString()), again);
+    FUZZ_CHECK_EQUAL(readBackFromDisk(AddressList::SettingsKey), again);
     return 0;
 }
