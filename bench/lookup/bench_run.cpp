@@ -2,6 +2,7 @@
 // second with a 30 KB page and delay 0, the run's own cost per lookup beyond the HTTP round
 // trip, and the processor time a pause uses.
 #include "lookuprun.h"
+#include "processmemory.h"
 #include "resultstable.h"
 #include "testhttpserver.h"
 
@@ -20,18 +21,6 @@ namespace {
 
 constexpr int Lookups = 1000;
 
-// Peak resident memory of this process, in MiB.
-double peakResidentMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 // A whois-style page of about 30 KB: a record of some 40 fields inside the record element,
 // padded with the navigation and script a real site carries around it.
@@ -137,7 +126,7 @@ void BM_RunOf10000Lookups(benchmark::State &state)
     }
     state.counters["rows"] = rows;
     state.counters["lookups_per_s"] = 10000 / whole;
-    state.counters["peak_resident_MiB"] = peakResidentMiB();
+    state.counters["peak_resident_MiB"] = processMemoryMiB("VmHWM:");
 }
 BENCHMARK(BM_RunOf10000Lookups)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -1,5 +1,6 @@
 // Placing the fields of 32,767 records (60 fields each, drawn from 300 distinct names) into the
 // results table: the time for all of them and the memory the filled table holds.
+#include "processmemory.h"
 #include "resultstable.h"
 
 #include <QCoreApplication>
@@ -13,18 +14,6 @@ constexpr int Rows = 32767;
 constexpr int FieldsPerRow = 60;
 constexpr int DistinctNames = 300;
 
-// Resident and peak resident memory of this process, in MiB.
-double statusMiB(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 struct Field
 {
@@ -58,7 +47,7 @@ std::vector<std::vector<Field>> records()
 void BM_PlaceFieldsOf32767Records(benchmark::State &state)
 {
     const auto input = records();
-    const double before = statusMiB("VmRSS:");
+    const double before = processMemoryMiB("VmRSS:");
     double held = 0;
     qsizetype cells = 0;
     for (auto _ : state) {
@@ -70,13 +59,13 @@ void BM_PlaceFieldsOf32767Records(benchmark::State &state)
                 table.PlaceField(row, field.name, field.value);
         }
         state.PauseTiming();
-        held = statusMiB("VmRSS:") - before;
+        held = processMemoryMiB("VmRSS:") - before;
         cells = table.filledCells();
         state.ResumeTiming();
     }
     state.counters["filled_cells"] = double(cells);
     state.counters["table_MiB"] = held;
-    state.counters["peak_resident_MiB"] = statusMiB("VmHWM:");
+    state.counters["peak_resident_MiB"] = processMemoryMiB("VmHWM:");
 }
 BENCHMARK(BM_PlaceFieldsOf32767Records)->Unit(benchmark::kMillisecond)->Iterations(1);
 

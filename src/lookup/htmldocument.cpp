@@ -1104,12 +1104,13 @@ HtmlDocument::HtmlDocument(const QString &html, const ParseLimits &limits, bool 
 
 HtmlDocument::~HtmlDocument() = default;
 
-const GumboNode *HtmlDocument::firstElementByTagName(const char *tagName) const
+// The first element in document order that the test accepts. Iterative, so deeply nested
+// markup cannot exhaust the stack.
+template <class Test> const GumboNode *firstElement(const GumboNode *root, Test accepts)
 {
-    if (!m_root)
+    if (!root)
         return nullptr;
-    const GumboTag wanted = gumbo_tag_enum(tagName);
-    std::vector<std::pair<const GumboNode *, unsigned>> stack{{m_root, 0}};
+    std::vector<std::pair<const GumboNode *, unsigned>> stack{{root, 0}};
     while (!stack.empty()) {
         auto &[node, next] = stack.back();
         const GumboVector *children = childrenOf(node);
@@ -1120,36 +1121,32 @@ const GumboNode *HtmlDocument::firstElementByTagName(const char *tagName) const
         const auto *child = static_cast<const GumboNode *>(children->data[next++]);
         if (child->type != GUMBO_NODE_ELEMENT)
             continue; // template contents are not part of the document
-        if (child->v.element.tag == wanted &&
-            child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
+        if (accepts(child))
             return child;
         stack.push_back({child, 0});
     }
     return nullptr;
 }
 
+const GumboNode *HtmlDocument::firstElementByTagName(const char *tagName) const
+{
+    const GumboTag wanted = gumbo_tag_enum(tagName);
+    return firstElement(m_root, [wanted](const GumboNode *element) {
+        return element->v.element.tag == wanted &&
+               element->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
+    });
+}
+
 const GumboNode *HtmlDocument::elementById(const QString &id) const
 {
-    if (!m_root || id.isEmpty())
+    if (id.isEmpty())
         return nullptr;
     const QByteArray wanted = id.toUtf8();
-    std::vector<std::pair<const GumboNode *, unsigned>> stack{{m_root, 0}};
-    while (!stack.empty()) {
-        auto &[node, next] = stack.back();
-        const GumboVector *children = childrenOf(node);
-        if (!children || next >= children->length) {
-            stack.pop_back();
-            continue;
-        }
-        const auto *child = static_cast<const GumboNode *>(children->data[next++]);
-        if (child->type != GUMBO_NODE_ELEMENT)
-            continue;
-        const GumboAttribute *attribute = gumbo_get_attribute(&child->v.element.attributes, "id");
-        if (attribute && wanted == attribute->value)
-            return child;
-        stack.push_back({child, 0});
-    }
-    return nullptr;
+    return firstElement(m_root, [&wanted](const GumboNode *element) {
+        const GumboAttribute *attribute =
+            gumbo_get_attribute(&element->v.element.attributes, "id");
+        return attribute && wanted == attribute->value;
+    });
 }
 
 const GumboNode *HtmlDocument::body() const

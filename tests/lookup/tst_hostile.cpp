@@ -1,6 +1,7 @@
 // Hostile servers on 127.0.0.1: every page that never ends, grows without bound, expands,
 // loops or lies ends as a failed lookup within the run's bounds, and the run goes on.
 #include "lookuprun.h"
+#include "processmemory.h"
 #include "resultstable.h"
 #include "testregistry.h"
 #include "whoisfetcher.h"
@@ -43,17 +44,6 @@ QByteArray gzipOfZeros(qint64 size)
     return out;
 }
 
-double peakResidentMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 // Answers each request by the last part of its path.
 class HostileServer : public QObject
@@ -183,7 +173,7 @@ private slots:
         run.fetcher().setTransferTimeout(TimeoutMs);
         run.fetcher().setSizeCap(SizeCap);
         QSignalSpy done(&run, &LookupRun::finished);
-        const double peakBefore = peakResidentMiB();
+        const double peakBefore = processMemoryMiB("VmHWM:");
         run.start();
         QVERIFY(done.wait(addresses.size() * (TimeoutMs + 3000)));
 
@@ -212,8 +202,8 @@ private slots:
 
 #if !defined(__SANITIZE_ADDRESS__)
         // Nothing near the 50 MiB body or the gigabyte the bomb expands to was held.
-        QVERIFY2(peakResidentMiB() - peakBefore < 200,
-                 qPrintable(QStringLiteral("peak grew by %1 MiB").arg(peakResidentMiB() - peakBefore)));
+        QVERIFY2(processMemoryMiB("VmHWM:") - peakBefore < 200,
+                 qPrintable(QStringLiteral("peak grew by %1 MiB").arg(processMemoryMiB("VmHWM:") - peakBefore)));
 #endif
     }
 };
