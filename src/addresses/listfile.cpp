@@ -22,11 +22,15 @@ constexpr qint64 BlockSize = 64 * 1024;
 // next block: QStringDecoder (Qt 6.4), handed the rest of a sequence in a later call, drops
 // the first byte of that call when it does not continue the sequence. So the decoder never
 // carries a partial sequence from one call to the next, and the text is exactly that of the
-// whole file decoded at once.
+// whole file decoded at once. The byte-order mark is dropped here too: the decoder would drop
+// one at the start of any call until it has decoded a character, not only at the file's start.
 class StreamDecoder : public QStringDecoder
 {
 public:
-    StreamDecoder() : QStringDecoder(QStringConverter::Utf8) {}
+    StreamDecoder()
+        : QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
+    {
+    }
 
     QString decodeBlock(QByteArrayView block)
     {
@@ -34,6 +38,16 @@ public:
         if (!m_held.isEmpty()) {
             m_held.append(block);
             bytes = m_held;
+        }
+        if (m_atStart) {
+            const QByteArrayView bom("\xEF\xBB\xBF");
+            if (bytes.size() < bom.size() && bom.startsWith(bytes)) {
+                m_held = bytes.toByteArray();
+                return {};
+            }
+            m_atStart = false;
+            if (bytes.startsWith(bom))
+                bytes = bytes.sliced(bom.size());
         }
         const qsizetype tail = unfinishedTail(bytes);
         const qsizetype whole = bytes.size() - tail;
@@ -77,6 +91,7 @@ private:
     }
 
     QByteArray m_held;
+    bool m_atStart = true;
 };
 
 // Cuts decoded text into lines at CR LF, CR or LF; a line may span several pieces of text,

@@ -112,6 +112,8 @@ private slots:
             << "caf\xE9\nx\n"_ba << QStringList{u"caf\ufffd"_s, u"x"_s};
         QTest::newRow("unfinished sequence before a letter")
             << "a\xE2\x82z\n"_ba << QStringList{u"a\ufffd\ufffdz"_s};
+        QTest::newRow("byte-order mark after an invalid byte kept")
+            << "\xEF\xEF\xBB\xBF.\n"_ba << QStringList{u"\ufffd\ufeff."_s};
     }
 
     // Through a real file, and through a device that hands out one byte per read.
