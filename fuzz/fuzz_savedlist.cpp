@@ -77,9 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     IniSettingsStore store;
     store.write(AddressList::SettingsKey, again);
     FUZZ_CHECK_EQUAL(store.read(AddressList::SettingsKey, QString()), again);
-    // QSettings writes a value without a U+FEFF at its start (Qt 6.4's UTF-8 encoder takes it
-    // for a byte-order mark); nothing else may change.
-    const QString onDisk = again.startsWith(QChar(0xFEFF)) ? again.sliced(1) : again;
-    FUZZ_CHECK_EQUAL(readBackFromDisk(AddressList::SettingsKey), onDisk);
+    // QSettings (Qt 6.4) writes a value without the first U+FEFF its UTF-8 encoder sees when
+    // nothing but escaped characters comes before it, taking it for a byte-order mark; nothing
+    // else may change.
+    const QString readBack = readBackFromDisk(AddressList::SettingsKey);
+    const qsizetype feff = again.indexOf(QChar(0xFEFF));
+    if (readBack != again) {
+        FUZZ_CHECK(feff >= 0);
+        const QString withoutFeff = QString(again).remove(feff, 1);
+        FUZZ_CHECK_EQUAL(readBack, withoutFeff);
+    }
     return 0;
 }

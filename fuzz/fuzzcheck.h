@@ -15,7 +15,8 @@
         }                                                                                          \
     } while (false)
 
-// As FUZZ_CHECK for two values that must be equal; prints both.
+// As FUZZ_CHECK for two values that must be equal; prints both. The arguments are bound to
+// references: pass values or named objects, not references into temporaries.
 #define FUZZ_CHECK_EQUAL(actual, expected)                                                         \
     do {                                                                                           \
         const auto &a_ = (actual);                                                                 \
