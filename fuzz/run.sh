@@ -26,6 +26,10 @@ declare -A max_len=(
 )
 
 build=build-fuzz
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^QUORVANE_FUZZ:BOOL=ON$' "$build/CMakeCache.txt"; then
+    echo "$build was configured without QUORVANE_FUZZ=ON; remove it and run again" >&2
+    exit 2
+fi
 scripts/setup.sh "$build" -DQUORVANE_FUZZ=ON -DQUORVANE_BENCHMARKS=OFF \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
