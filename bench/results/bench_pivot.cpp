@@ -70,12 +70,3 @@ void BM_PlaceFieldsOf32767Records(benchmark::State &state)
 BENCHMARK(BM_PlaceFieldsOf32767Records)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,3 +1,4 @@
+#include "fixtures.h"
 #include "htmldocument.h"
 #include "pagetext.h"
 #include "recordlines.h"
@@ -13,14 +14,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray fixture(const char *name)
-{
-    QFile file(QStringLiteral(QUORVANE_LOOKUP_FIXTURES "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", name);
-    return file.readAll();
-}
 
 // The fields a record yields, one "name=value" each, in order.
 QStringList fieldsOf(const QString &record)

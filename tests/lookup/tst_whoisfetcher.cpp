@@ -1,3 +1,4 @@
+#include "fixtures.h"
 #include "recordlines.h"
 #include "testregistry.h"
 #include "whoisfetcher.h"
@@ -17,14 +18,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray fixture(const char *name)
-{
-    QFile file(QStringLiteral(QUORVANE_LOOKUP_FIXTURES "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", name);
-    return file.readAll();
-}
 
 QByteArray httpResponse(int status, const QByteArray &body, const QByteArray &headers = {},
                         const QByteArray &contentType = "text/html")
