@@ -1,43 +1,53 @@
 #include "whoisfetcher.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include "curlmulti.h"
 
 #include <utility>
 
 namespace {
 
-// Errors QNetworkReply reports for an HTTP error status; the page itself arrived and is read
-// like any other.
-bool isStatusError(QNetworkReply::NetworkError error)
+bool isWebAddress(const QByteArray &url)
 {
-    const int code = int(error);
-    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499) ||
-           error == QNetworkReply::ProtocolInvalidOperationError;
+    const QByteArray lower = url.left(8).toLower();
+    return lower.startsWith("http://") || lower.startsWith("https://");
 }
 
-bool isRedirect(int status)
+bool isHexDigit(char c)
 {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-bool isWebScheme(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 } // namespace
 
 WhoisFetcher::WhoisFetcher(QObject *parent)
-    : QObject(parent), m_manager(new QNetworkAccessManager(this))
+    : QObject(parent), m_multi(new CurlMulti(this)), m_easy(curl_easy_init())
 {
-    m_manager->setCookieJar(new QNetworkCookieJar(m_manager));
+    Q_CHECK_PTR(m_easy);
+    m_headers = curl_slist_append(
+        m_headers, "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
+    m_headers = curl_slist_append(m_headers, "Accept-Language: en-US,en;q=0.9");
+
+    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects to file:, ftp:, data: and the like are refused, not followed.
+    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, long(MaxRedirects));
+    curl_easy_setopt(m_easy, CURLOPT_AUTOREFERER, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent().constData());
+    curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
+    // Every encoding this libcurl decodes; the size cap counts the decoded bytes.
+    curl_easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, "");
+    // An empty file name switches the in-memory cookie store on for the handle's lifetime.
+    curl_easy_setopt(m_easy, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &WhoisFetcher::onBody);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    setSizeCap(m_sizeCap);
+
+    connect(m_multi, &CurlMulti::done, this, &WhoisFetcher::onTransferDone);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        dropReply();
+        stopTransfer();
         complete(false, {});
     });
 }
@@ -45,6 +55,8 @@ WhoisFetcher::WhoisFetcher(QObject *parent)
 WhoisFetcher::~WhoisFetcher()
 {
     abort();
+    curl_easy_cleanup(m_easy);
+    curl_slist_free_all(m_headers);
 }
 
 void WhoisFetcher::setTransferTimeout(int ms)
@@ -55,6 +67,8 @@ void WhoisFetcher::setTransferTimeout(int ms)
 void WhoisFetcher::setSizeCap(qint64 bytes)
 {
     m_sizeCap = qMax<qint64>(0, bytes);
+    // A declared length beyond the cap is refused before any of the body is read.
+    curl_easy_setopt(m_easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_sizeCap));
 }
 
 QByteArray WhoisFetcher::userAgent()
@@ -63,24 +77,25 @@ QByteArray WhoisFetcher::userAgent()
                              "Gecko) Chrome/120.0.0.0 Safari/537.36");
 }
 
-QUrl WhoisFetcher::requestUrl(const QString &pageAddress)
+QByteArray WhoisFetcher::requestUrl(const QString &pageAddress)
 {
     static const char hex[] = "0123456789ABCDEF";
-    QByteArray encoded;
     const QByteArray utf8 = pageAddress.toUtf8();
+    QByteArray encoded;
     encoded.reserve(utf8.size());
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c > 0x20 && c < 0x7F && c != '#') {
-            encoded.append(ch);
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const bool escape =
+            c == '%' && i + 2 < utf8.size() && isHexDigit(utf8[i + 1]) && isHexDigit(utf8[i + 2]);
+        if (c > 0x20 && c < 0x7F && c != '#' && (c != '%' || escape)) {
+            encoded.append(char(c));
         } else {
             encoded.append('%');
             encoded.append(hex[c >> 4]);
             encoded.append(hex[c & 0xF]);
         }
     }
-    // Tolerant parsing keeps every other character; a '%' that starts no escape is sent as %25.
-    return QUrl::fromEncoded(encoded, QUrl::TolerantMode);
+    return encoded;
 }
 
 void WhoisFetcher::FetchWhoisRecord(Site site, const QString &address)
@@ -89,151 +104,67 @@ void WhoisFetcher::FetchWhoisRecord(Site site, const QString &address)
     m_site = site;
     m_fetching = true;
     m_body.clear();
-    m_redirects = 0;
     const quint64 generation = ++m_generation;
 
-    const QUrl url = requestUrl(Sites::pageAddress(site, address));
-    if (!url.isValid() || !isWebScheme(url)) {
+    m_url = requestUrl(Sites::pageAddress(site, address));
+    curl_easy_setopt(m_easy, CURLOPT_URL, m_url.constData());
+    if (!isWebAddress(m_url) || !m_multi->add(m_easy)) {
         QTimer::singleShot(0, this, [this, generation] {
             if (generation == m_generation && m_fetching)
                 complete(false, {});
         });
         return;
     }
+    m_transferring = true;
     m_deadline.start(m_transferTimeoutMs);
-    request(url);
-}
-
-void WhoisFetcher::request(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    // Redirects are followed here, not by Qt, to see each target before it is asked for.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
-    request.setRawHeader("Accept",
-                         "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
-    request.setRawHeader("Accept-Language", "en-US,en;q=0.9");
-    // The whole fetch is timed by m_deadline; Qt's own timer only sees inactivity.
-    request.setTransferTimeout(0);
-
-    QNetworkReply *reply = m_manager->get(request);
-    m_reply = reply;
-    // Keeps Qt from buffering far ahead of what the size check has seen.
-    reply->setReadBufferSize(256 * 1024);
-    connect(reply, &QNetworkReply::metaDataChanged, this, &WhoisFetcher::onMetaDataChanged);
-    connect(reply, &QNetworkReply::readyRead, this, &WhoisFetcher::onReadyRead);
-    connect(reply, &QNetworkReply::finished, this, &WhoisFetcher::onReplyFinished);
 }
 
 void WhoisFetcher::abort()
 {
     ++m_generation;
     m_deadline.stop();
-    dropReply();
+    stopTransfer();
     m_body.clear();
     m_fetching = false;
 }
 
-void WhoisFetcher::onMetaDataChanged()
+size_t WhoisFetcher::onBody(char *data, size_t size, size_t count, void *self)
 {
-    if (!m_reply)
-        return;
-    // A body declared larger than the cap is refused before any of it is read. With a content
-    // encoding the declared length is the encoded one, so only the decoded count decides.
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (isRedirect(status))
-        return;
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
-    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if ((encoding.isEmpty() || encoding == "identity") && length.isValid() &&
-        length.toLongLong() > m_sizeCap) {
-        dropReply();
-        complete(false, {});
-    }
+    auto *fetcher = static_cast<WhoisFetcher *>(self);
+    const size_t bytes = size * count;
+    // Returning less than was offered ends the transfer with a write error.
+    if (qint64(bytes) > fetcher->m_sizeCap - fetcher->m_body.size())
+        return 0;
+    fetcher->m_body.append(data, qsizetype(bytes));
+    return bytes;
 }
 
-void WhoisFetcher::onReadyRead()
+void WhoisFetcher::onTransferDone(CURL *easy, CURLcode result)
 {
-    if (!readBody()) {
-        dropReply();
-        complete(false, {});
-    }
-}
-
-// Takes what the reply holds; false when the body has grown beyond the cap.
-bool WhoisFetcher::readBody()
-{
-    while (m_reply && m_reply->bytesAvailable() > 0) {
-        const qint64 room = m_sizeCap + 1 - m_body.size();
-        const QByteArray chunk = m_reply->read(qMin<qint64>(m_reply->bytesAvailable(), room));
-        if (chunk.isEmpty())
-            break;
-        m_body.append(chunk);
-        if (m_body.size() > m_sizeCap)
-            return false;
-    }
-    return true;
-}
-
-void WhoisFetcher::onReplyFinished()
-{
-    if (!m_reply)
+    if (easy != m_easy || !m_transferring)
         return;
-    const QNetworkReply::NetworkError error = m_reply->error();
-    const QVariant statusAttribute = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttribute.toInt();
-    // An error page is read like any other page; a transfer that failed is no page at all
-    // (a failure in decoding the content is reported as a content error with a 2xx status).
-    if (!statusAttribute.isValid() ||
-        (error != QNetworkReply::NoError && !(status >= 400 && isStatusError(error)))) {
-        dropReply();
+    m_transferring = false;
+    // A transfer that failed (no answer, cut short, over a bound, a refused redirect, more
+    // than libcurl's 300 KiB of response headers) is no page at all. An error status still
+    // brings a page, read like any other.
+    if (result != CURLE_OK) {
         complete(false, {});
         return;
     }
-    if (isRedirect(status) && m_reply->hasRawHeader("Location")) {
-        const QUrl target = m_reply->url().resolved(
-            QUrl::fromEncoded(m_reply->rawHeader("Location").trimmed(), QUrl::TolerantMode));
-        dropReply();
-        m_body.clear();
-        if (++m_redirects > MaxRedirects || !target.isValid() || !isWebScheme(target)) {
-            complete(false, {});
-            return;
-        }
-        request(target);
-        return;
-    }
-    if (!readBody()) {
-        dropReply();
-        complete(false, {});
-        return;
-    }
-    // A connection lost within the body can come through as a normal end; a body shorter
-    // than its declared length is a page cut short.
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
-    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if ((encoding.isEmpty() || encoding == "identity") && length.isValid() &&
-        m_body.size() < length.toLongLong()) {
-        dropReply();
-        complete(false, {});
-        return;
-    }
-    const QByteArray contentType = m_reply->rawHeader("Content-Type");
-    dropReply();
+    const char *type = nullptr;
+    curl_easy_getinfo(m_easy, CURLINFO_CONTENT_TYPE, &type);
+    const QByteArray contentType(type);
     const QByteArray body = std::exchange(m_body, {});
     const std::optional<QString> record =
         TryRecordText(DecodePage(body, contentType), m_site, m_parseLimits);
     complete(record.has_value(), record.value_or(QString()));
 }
 
-void WhoisFetcher::dropReply()
+void WhoisFetcher::stopTransfer()
 {
-    if (QNetworkReply *reply = m_reply.data()) {
-        m_reply.clear();
-        disconnect(reply, nullptr, this, nullptr);
-        if (reply->isRunning())
-            reply->abort();
-        reply->deleteLater();
+    if (m_transferring) {
+        m_transferring = false;
+        m_multi->remove(m_easy);
     }
 }
 
@@ -245,10 +176,6 @@ void WhoisFetcher::complete(bool ok, const QString &record)
     m_fetching = false;
     m_body.clear();
     ++m_generation;
-    // A connection that carried a broken or refused page may hold the rest of it: the next
-    // page goes over a fresh one.
-    if (!ok)
-        m_manager->clearConnectionCache();
     // Last: a receiver may start the next fetch from its slot.
     emit finished(ok, record);
 }

@@ -5,18 +5,18 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
-#include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+#include <curl/curl.h>
+
+class CurlMulti;
 
 // Loads the result pages of one lookup run and hands back the text of each page's record
-// element. One network manager serves the whole run (the run's document factory): cookies are
-// kept from page to page. One fetch at a time; the result always arrives later through
-// `finished`, never from inside FetchWhoisRecord.
+// element. One transfer handle serves the whole run (the run's document factory): cookies and
+// open connections are kept from page to page. HTTP is libcurl's, which reports a body cut
+// short in any framing (declared length, chunks) as the failure it is. One fetch at a time;
+// the result always arrives later through `finished`, never from inside FetchWhoisRecord.
 class WhoisFetcher : public QObject
 {
     Q_OBJECT
@@ -45,8 +45,9 @@ public:
     bool isFetching() const { return m_fetching; }
 
     // The request URL of a page address: the text as it is, with only what an HTTP request
-    // line cannot carry percent-encoded (white space, control characters, '#', non-ASCII).
-    static QUrl requestUrl(const QString &pageAddress);
+    // line cannot carry percent-encoded (white space, control characters, '#', non-ASCII, a
+    // '%' that starts no escape).
+    static QByteArray requestUrl(const QString &pageAddress);
     static QByteArray userAgent();
 
 signals:
@@ -56,23 +57,22 @@ signals:
     void finished(bool ok, const QString &record);
 
 private:
-    void onMetaDataChanged();
-    void onReadyRead();
-    void request(const QUrl &url);
-    void onReplyFinished();
-    bool readBody();
-    void dropReply();
+    static size_t onBody(char *data, size_t size, size_t count, void *self);
+    void onTransferDone(CURL *easy, CURLcode result);
+    void stopTransfer();
     void complete(bool ok, const QString &record);
 
-    QNetworkAccessManager *m_manager;
-    QPointer<QNetworkReply> m_reply;
+    CurlMulti *m_multi;
+    CURL *m_easy;
+    curl_slist *m_headers = nullptr;
     QTimer m_deadline;
+    QByteArray m_url;
     QByteArray m_body;
     Site m_site = Site::Option1;
     int m_transferTimeoutMs = DefaultTransferTimeoutMs;
     qint64 m_sizeCap = DefaultSizeCap;
     ParseLimits m_parseLimits;
     quint64 m_generation = 0;
-    int m_redirects = 0;
+    bool m_transferring = false;
     bool m_fetching = false;
 };

@@ -212,12 +212,15 @@ private slots:
             << 2 << u"  example.com "_s << QByteArray("/%20%20example.com%20");
         QTest::newRow("question mark as typed")
             << 1 << u"a?b=c&d"_s << QByteArray("/whois/a?b=c&d");
+        QTest::newRow("escapes as typed, never decoded")
+            << 1 << u"%41%2e%2F"_s << QByteArray("/whois/%41%2e%2F");
         QTest::newRow("escape as typed")
             << 3 << u"192.0.2.0%2F24"_s << QByteArray("/ui?queryinput=192.0.2.0%2F24");
         QTest::newRow("slash as typed")
             << 3 << u"192.0.2.0/24"_s << QByteArray("/ui?queryinput=192.0.2.0/24");
         QTest::newRow("percent starting no escape")
             << 1 << u"fe80::1%eth0"_s << QByteArray("/whois/fe80::1%25eth0");
+        QTest::newRow("percent at the end") << 1 << u"a%4"_s << QByteArray("/whois/a%254");
         QTest::newRow("hash would end the target") << 1 << u"a#b"_s << QByteArray("/whois/a%23b");
         QTest::newRow("control characters")
             << 1 << u"a\tb\u0001"_s << QByteArray("/whois/a%09b%01");
@@ -261,6 +264,13 @@ private slots:
         QTest::newRow("windows-1252 page")
             << QByteArray("cp1252") << true << u"Registrant: Fran\u00e7ois \u20ac"_s;
         QTest::newRow("body cut short") << QByteArray("short") << false << QString();
+        QTest::newRow("chunked page") << QByteArray("chunked") << true << record;
+        QTest::newRow("chunked, last chunk missing")
+            << QByteArray("chunkedcut") << false << QString();
+        QTest::newRow("chunked, cut within a chunk")
+            << QByteArray("chunkedmid") << false << QString();
+        QTest::newRow("many headers") << QByteArray("headers2000") << true << record;
+        QTest::newRow("flood of headers") << QByteArray("headers20000") << false << QString();
         QTest::newRow("reset before an answer") << QByteArray("reset") << false << QString();
         QTest::newRow("reset within the body") << QByteArray("resetbody") << false << QString();
         QTest::newRow("reset within the body, closing connection")
@@ -317,6 +327,25 @@ private slots:
             } else if (name == "short") {
                 socket->write(httpResponse(200, kRecordPage).chopped(10));
                 socket->disconnectFromHost();
+            } else if (name.startsWith("chunked")) {
+                // Two chunks, then the closing zero chunk, or the connection dropped before it.
+                const QByteArray half = kRecordPage.left(kRecordPage.size() / 2);
+                const QByteArray rest = kRecordPage.mid(half.size());
+                QByteArray bytes = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                   "Transfer-Encoding: chunked\r\n\r\n" +
+                                   QByteArray::number(half.size(), 16) + "\r\n" + half + "\r\n" +
+                                   QByteArray::number(rest.size(), 16) + "\r\n" + rest + "\r\n";
+                if (name == "chunked")
+                    bytes += "0\r\n\r\n";
+                else if (name == "chunkedmid")
+                    bytes.chop(rest.size() / 2);
+                socket->write(bytes);
+                socket->disconnectFromHost();
+            } else if (name.startsWith("headers")) {
+                QByteArray padding;
+                for (int i = 0, n = name.mid(7).toInt(); i < n; ++i)
+                    padding += "X-Padding-" + QByteArray::number(i) + ": " + QByteArray(20, 'h') + "\r\n";
+                answer(socket, httpResponse(200, kRecordPage, padding));
             } else if (name == "reset") {
                 socket->abort();
             } else if (name == "resetbody") {
