@@ -214,6 +214,8 @@ private slots:
             << 1 << u"a?b=c&d"_s << QByteArray("/whois/a?b=c&d");
         QTest::newRow("escapes as typed, never decoded")
             << 1 << u"%41%2e%2F"_s << QByteArray("/whois/%41%2e%2F");
+        QTest::newRow("other printable characters as typed")
+            << 1 << u"a|b\"c<d>{}^`'"_s << QByteArray("/whois/a|b\"c<d>{}^`'");
         QTest::newRow("escape as typed")
             << 3 << u"192.0.2.0%2F24"_s << QByteArray("/ui?queryinput=192.0.2.0%2F24");
         QTest::newRow("slash as typed")
