@@ -1,11 +1,12 @@
 // The lookup run end to end against a server in the same process on 127.0.0.1: lookups per
 // second with a 30 KB page and delay 0, the run's own cost per lookup beyond the HTTP round
-// trip, and the processor time a pause uses.
+// trip, and the processor time a pause and a page awaited use.
 #include "curlmulti.h"
 #include "lookuprun.h"
 #include "processmemory.h"
 #include "resultstable.h"
 #include "testhttpserver.h"
+#include "whoisfetcher.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -163,6 +164,37 @@ void BM_ProcessorTimeDuringAFiveSecondPause(benchmark::State &state)
     state.counters["cpu_percent_of_one_core"] = share * 100.0;
 }
 BENCHMARK(BM_ProcessorTimeDuringAFiveSecondPause)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// A page that is slow to come: the transfer waits on its socket, not on a clock.
+void BM_ProcessorTimeWhileAPageIsAwaited(benchmark::State &state)
+{
+    TestHttpServer server([](const QByteArray &) {
+        TestHttpServer::Response response;
+        response.hang = true;
+        return response;
+    });
+    qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + QStringLiteral("/")).toUtf8());
+    double share = 0;
+    for (auto _ : state) {
+        WhoisFetcher fetcher;
+        fetcher.setTransferTimeout(5000);
+        QEventLoop loop;
+        QObject::connect(&fetcher, &WhoisFetcher::finished, &loop, &QEventLoop::quit);
+        const double cpuBefore = processSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        fetcher.FetchWhoisRecord(Site::Option2, QStringLiteral("a.example"));
+        loop.exec();
+        const double seconds = double(wall.nsecsElapsed()) / 1e9;
+        share = (processSeconds() - cpuBefore) / seconds;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["cpu_percent_of_one_core"] = share * 100.0;
+}
+BENCHMARK(BM_ProcessorTimeWhileAPageIsAwaited)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

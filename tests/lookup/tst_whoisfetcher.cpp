@@ -1,3 +1,4 @@
+#include "curlmulti.h"
 #include "fixtures.h"
 #include "recordlines.h"
 #include "testregistry.h"
@@ -8,12 +9,17 @@
 #include <QHostAddress>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -460,6 +466,54 @@ private slots:
         WhoisFetcher another;
         QVERIFY(fetch(another, Site::Option2, u"third"_s).ok);
         QVERIFY(!server.requests.at(2).head.contains("Cookie:"));
+    }
+
+    void httpsNeedsATrustedCertificate()
+    {
+        QSslServer server;
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificate(QSslCertificate(fixture("untrusted.pem")));
+        config.setPrivateKey(QSslKey(fixture("untrusted.key"), QSsl::Rsa));
+        server.setSslConfiguration(config);
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int handshakes = 0;
+        QByteArray received;
+        connect(&server, &QSslServer::startedEncryptionHandshake, this, [&] { ++handshakes; });
+        connect(&server, &QTcpServer::pendingConnectionAvailable, this, [&] {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [&, socket] {
+                    received += socket->readAll();
+                    if (received.endsWith("\r\n\r\n"))
+                        socket->write(httpResponse(200, kRecordPage));
+                });
+            }
+        });
+        const QByteArray base = "https://127.0.0.1:" + QByteArray::number(server.serverPort());
+
+        // The server is sound: a client that trusts its certificate gets the page.
+        CurlMulti multi;
+        CURL *easy = curl_easy_init();
+        const QByteArray url = base + "/check";
+        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy, CURLOPT_CAINFO, QUORVANE_LOOKUP_FIXTURES "/untrusted.pem");
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION,
+                         +[](char *, size_t size, size_t count, void *) { return size * count; });
+        std::optional<CURLcode> result;
+        connect(&multi, &CurlMulti::done, this, [&](CURL *, CURLcode code) { result = code; });
+        QVERIFY(multi.add(easy));
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        curl_easy_cleanup(easy);
+        QCOMPARE(*result, CURLE_OK);
+        QVERIFY(received.startsWith("GET /check HTTP/1.1\r\n"));
+
+        // The program trusts the system's authorities only: the handshake is broken off and
+        // no request is sent.
+        received.clear();
+        qputenv("QUORVANE_SITE2_URL", base + "/");
+        WhoisFetcher fetcher;
+        QVERIFY(!fetch(fetcher, Site::Option2, u"example.com"_s).ok);
+        QCOMPARE(handshakes, 2);
+        QCOMPARE(received, QByteArray());
     }
 
     void abortCancelsWithoutFinished()
