@@ -40,6 +40,9 @@ WhoisFetcher::WhoisFetcher(QObject *parent)
     // An empty file name switches the in-memory cookie store on for the handle's lifetime.
     curl_easy_setopt(m_easy, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    // A fetch stopped while its host name is still being looked up leaves the look-up thread
+    // to finish alone, rather than holding the window until the name server answers.
+    curl_easy_setopt(m_easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &WhoisFetcher::onBody);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
     setSizeCap(m_sizeCap);

@@ -17,6 +17,8 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
 
 #include <functional>
 #include <optional>
@@ -514,6 +516,41 @@ private slots:
         QVERIFY(!fetch(fetcher, Site::Option2, u"example.com"_s).ok);
         QCOMPARE(handshakes, 2);
         QCOMPARE(received, QByteArray());
+    }
+
+    void stopWhileTheNameIsLookedUp()
+    {
+        // Run by tst_lookup_dns, in a mount namespace whose resolv.conf names 127.0.0.1 only.
+        if (qEnvironmentVariableIntValue("QUORVANE_DNS_BLACKHOLE") != 1)
+            QSKIP("needs the name server of tst_lookup_dns");
+        // A name server that takes every question and answers none.
+        QUdpSocket nameServer;
+        QVERIFY(nameServer.bind(QHostAddress::LocalHost, 53));
+        int questions = 0;
+        connect(&nameServer, &QUdpSocket::readyRead, this, [&] {
+            while (nameServer.hasPendingDatagrams()) {
+                nameServer.receiveDatagram();
+                ++questions;
+            }
+        });
+        qputenv("QUORVANE_SITE2_URL", "http://whois.unanswered.example/");
+        WhoisFetcher fetcher;
+        QSignalSpy spy(&fetcher, &WhoisFetcher::finished);
+        fetcher.FetchWhoisRecord(Site::Option2, u"x"_s);
+        QTRY_VERIFY(questions > 0);
+        QElapsedTimer clock;
+        clock.start();
+        fetcher.abort();
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!fetcher.isFetching());
+
+        // The deadline ends a fetch stuck in the look-up just as promptly.
+        fetcher.setTransferTimeout(300);
+        clock.restart();
+        fetcher.FetchWhoisRecord(Site::Option2, u"y"_s);
+        QVERIFY(spy.wait(3000));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(spy.first().at(0).toBool(), false);
     }
 
     void abortCancelsWithoutFinished()
