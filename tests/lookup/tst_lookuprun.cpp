@@ -1,5 +1,6 @@
 #include "delay.h"
 #include "lookuprun.h"
+#include "processmemory.h"
 #include "resultstable.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
@@ -129,6 +130,24 @@ private slots:
         QCOMPARE(h.table.headerText(4), QStringLiteral("Name Server"));
         QCOMPARE(h.table.subItem(2, 1), QStringLiteral("b.org"));
         QCOMPARE(h.table.subItem(3, 3), QStringLiteral("ns1.c.net\tns2.c.net"));
+    }
+
+    void tenThousandAddressesInOneRun()
+    {
+        Harness h(page);
+        QStringList addresses;
+        for (int i = 0; i < 10000; ++i)
+            addresses << QStringLiteral("host%1.example").arg(i);
+        QVERIFY(h.runToEnd(addresses, 600000));
+        QCOMPARE(h.table.itemCount(), 10000);
+        QCOMPARE(h.table.itemText(10000), QStringLiteral("host9999.example"));
+        QCOMPARE(h.table.subItem(10000, 3), QStringLiteral("ns1.host9999.example\tns2.host9999.example"));
+        QCOMPARE(h.run->fetcher().isFetching(), false);
+#if !defined(__SANITIZE_ADDRESS__)
+        // The whole test process, server and every page's connection included.
+        QVERIFY2(processMemoryMiB("VmHWM:") < 300,
+                 qPrintable(QStringLiteral("peak %1 MiB").arg(processMemoryMiB("VmHWM:"))));
+#endif
     }
 
     void eachSiteBuildsItsPageAddress_data()
