@@ -109,9 +109,10 @@ void WhoisFetcher::FetchWhoisRecord(Site site, const QString &address)
     m_body.clear();
     const quint64 generation = ++m_generation;
 
-    m_url = requestUrl(Sites::pageAddress(site, address));
-    curl_easy_setopt(m_easy, CURLOPT_URL, m_url.constData());
-    if (!isWebAddress(m_url) || !m_multi->add(m_easy)) {
+    // libcurl keeps its own copy of the address.
+    const QByteArray url = requestUrl(Sites::pageAddress(site, address));
+    curl_easy_setopt(m_easy, CURLOPT_URL, url.constData());
+    if (!isWebAddress(url) || !m_multi->add(m_easy)) {
         QTimer::singleShot(0, this, [this, generation] {
             if (generation == m_generation && m_fetching)
                 complete(false, {});

@@ -66,7 +66,6 @@ private:
     CURL *m_easy;
     curl_slist *m_headers = nullptr;
     QTimer m_deadline;
-    QByteArray m_url;
     QByteArray m_body;
     Site m_site = Site::Option1;
     int m_transferTimeoutMs = DefaultTransferTimeoutMs;
