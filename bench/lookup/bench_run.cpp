@@ -21,21 +21,20 @@ namespace {
 
 constexpr int Lookups = 1000;
 
-
 // A whois-style page of about 30 KB: a record of some 40 fields inside the record element,
 // padded with the navigation and script a real site carries around it.
 QByteArray page()
 {
     QByteArray record;
     for (int i = 0; i < 40; ++i)
-        record += "Field Name " + QByteArray::number(i) + ": value number " + QByteArray::number(i)
-                  + " of the record<br>\n";
+        record += "Field Name " + QByteArray::number(i) + ": value number " +
+                  QByteArray::number(i) + " of the record<br>\n";
     QByteArray filler;
     while (filler.size() < 28000)
         filler += "<li><a href=\"/tools/whois/lookup\">Whois lookup tools and domain "
                   "research</a></li>\n";
-    return "<html><head><title>Whois</title><script>var x = 1;</script></head><body><ul>"
-           + filler + "</ul><div id=\"whoisRecordContainer\">" + record + "</div></body></html>";
+    return "<html><head><title>Whois</title><script>var x = 1;</script></head><body><ul>" + filler +
+           "</ul><div id=\"whoisRecordContainer\">" + record + "</div></body></html>";
 }
 
 TestHttpServer::Response serve(const QByteArray &)
@@ -67,14 +66,16 @@ double bareFetchSeconds(TestHttpServer &server)
 {
     CurlMulti multi;
     CURL *easy = curl_easy_init();
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION,
-                     +[](char *, size_t size, size_t count, void *) { return size * count; });
+    curl_easy_setopt(
+        easy, CURLOPT_WRITEFUNCTION,
+        +[](char *, size_t size, size_t count, void *) { return size * count; });
     QEventLoop loop;
     QObject::connect(&multi, &CurlMulti::done, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < Lookups; ++i) {
-        const QByteArray url = (server.baseUrl() + QStringLiteral("/host%1.example").arg(i)).toUtf8();
+        const QByteArray url =
+            (server.baseUrl() + QStringLiteral("/host%1.example").arg(i)).toUtf8();
         curl_easy_setopt(easy, CURLOPT_URL, url.constData());
         multi.add(easy);
         loop.exec();
@@ -89,8 +90,9 @@ double runSeconds(TestHttpServer &server, int *rows, int count = Lookups)
     qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + QStringLiteral("/")).toUtf8());
     ResultsTable table;
     table.ResetResultsTable();
-    LookupRun run(table, addresses(count), [] { return std::optional<Site>(Site::Option2); },
-                  [] { return QStringLiteral("0"); });
+    LookupRun run(
+        table, addresses(count), [] { return std::optional<Site>(Site::Option2); },
+        [] { return QStringLiteral("0"); });
     QEventLoop loop;
     QObject::connect(&run, &LookupRun::finished, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
@@ -143,9 +145,9 @@ void BM_ProcessorTimeDuringAFiveSecondPause(benchmark::State &state)
     for (auto _ : state) {
         ResultsTable table;
         table.ResetResultsTable();
-        LookupRun run(table, {QStringLiteral("a.example")},
-                      [] { return std::optional<Site>(Site::Option2); },
-                      [] { return QStringLiteral("5"); });
+        LookupRun run(
+            table, {QStringLiteral("a.example")}, [] { return std::optional<Site>(Site::Option2); },
+            [] { return QStringLiteral("5"); });
         QEventLoop loop;
         double cpuAtPause = 0;
         QElapsedTimer wall;

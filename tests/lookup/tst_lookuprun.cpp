@@ -14,9 +14,9 @@ namespace {
 QByteArray pageFor(const QByteArray &target)
 {
     const QByteArray address = target.mid(target.lastIndexOf('/') + 1);
-    return "<html><body><div id=\"whoisRecordContainer\">Domain Name: " + address
-           + "<br>Registrar: Example Registrar<br>Name Server: ns1." + address
-           + "<br>Name Server: ns2." + address + "</div></body></html>";
+    return "<html><body><div id=\"whoisRecordContainer\">Domain Name: " + address +
+           "<br>Registrar: Example Registrar<br>Name Server: ns1." + address +
+           "<br>Name Server: ns2." + address + "</div></body></html>";
 }
 
 QStringList rows(const ResultsTable &t)
@@ -57,7 +57,8 @@ private slots:
         QTest::newRow("7s") << c << QStringLiteral("7s") << false << -99999;
         QTest::newRow("bare exponent") << c << QStringLiteral("1e") << false << -99999;
         QTest::newRow("sign only") << c << QStringLiteral("-") << false << -99999;
-        QTest::newRow("40000 is a number but no pause") << c << QStringLiteral("40000") << true << -99999;
+        QTest::newRow("40000 is a number but no pause")
+            << c << QStringLiteral("40000") << true << -99999;
         QTest::newRow("32767") << c << QStringLiteral("32767") << true << 32767;
         QTest::newRow("-32768") << c << QStringLiteral("-32768") << true << -32768;
         QTest::newRow("huge exponent") << c << QStringLiteral("1e400") << true << -99999;
@@ -123,7 +124,8 @@ private slots:
     void threeAddressesGiveThreeRowsInOrder()
     {
         Harness h(page);
-        QVERIFY(h.runToEnd({QStringLiteral("a.com"), QStringLiteral("b.org"), QStringLiteral("c.net")}));
+        QVERIFY(h.runToEnd(
+            {QStringLiteral("a.com"), QStringLiteral("b.org"), QStringLiteral("c.net")}));
         QCOMPARE(rows(h.table), (QStringList{QStringLiteral("a.com"), QStringLiteral("b.org"),
                                              QStringLiteral("c.net")}));
         QCOMPARE(h.table.headerCount(), 4);
@@ -141,7 +143,8 @@ private slots:
         QVERIFY(h.runToEnd(addresses, 600000));
         QCOMPARE(h.table.itemCount(), 10000);
         QCOMPARE(h.table.itemText(10000), QStringLiteral("host9999.example"));
-        QCOMPARE(h.table.subItem(10000, 3), QStringLiteral("ns1.host9999.example\tns2.host9999.example"));
+        QCOMPARE(h.table.subItem(10000, 3),
+                 QStringLiteral("ns1.host9999.example\tns2.host9999.example"));
         QCOMPARE(h.run->fetcher().isFetching(), false);
 #if !defined(__SANITIZE_ADDRESS__)
         // The whole test process, server and every page's connection included.
@@ -174,11 +177,12 @@ private slots:
             TestHttpServer::Response r = page(target);
             r.reset = target.contains("bad");
             if (target.contains("clash")) // a field named like the address column
-                r.body = "<div id=\"whoisRecordContainer\">ip address(es)/domain(s): x<br>A: 1</div>";
+                r.body =
+                    "<div id=\"whoisRecordContainer\">ip address(es)/domain(s): x<br>A: 1</div>";
             return r;
         });
-        QVERIFY(h.runToEnd({QStringLiteral("bad.com"), QStringLiteral("clash.com"),
-                            QStringLiteral("ok.com")}));
+        QVERIFY(h.runToEnd(
+            {QStringLiteral("bad.com"), QStringLiteral("clash.com"), QStringLiteral("ok.com")}));
         QCOMPARE(rows(h.table), (QStringList{QStringLiteral("Invalid input: bad.com"),
                                              QStringLiteral("Invalid input: clash.com"),
                                              QStringLiteral("ok.com")}));

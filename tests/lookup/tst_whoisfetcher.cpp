@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QNetworkDatagram>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QSslCertificate>
@@ -17,7 +18,6 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 #include <functional>
@@ -354,7 +354,8 @@ private slots:
             } else if (name.startsWith("headers")) {
                 QByteArray padding;
                 for (int i = 0, n = name.mid(7).toInt(); i < n; ++i)
-                    padding += "X-Padding-" + QByteArray::number(i) + ": " + QByteArray(20, 'h') + "\r\n";
+                    padding +=
+                        "X-Padding-" + QByteArray::number(i) + ": " + QByteArray(20, 'h') + "\r\n";
                 answer(socket, httpResponse(200, kRecordPage, padding));
             } else if (name == "reset") {
                 socket->abort();
@@ -498,8 +499,9 @@ private slots:
         const QByteArray url = base + "/check";
         curl_easy_setopt(easy, CURLOPT_URL, url.constData());
         curl_easy_setopt(easy, CURLOPT_CAINFO, QUORVANE_LOOKUP_FIXTURES "/untrusted.pem");
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION,
-                         +[](char *, size_t size, size_t count, void *) { return size * count; });
+        curl_easy_setopt(
+            easy, CURLOPT_WRITEFUNCTION,
+            +[](char *, size_t size, size_t count, void *) { return size * count; });
         std::optional<CURLcode> result;
         connect(&multi, &CurlMulti::done, this, [&](CURL *, CURLcode code) { result = code; });
         QVERIFY(multi.add(easy));
