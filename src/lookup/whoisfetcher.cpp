@@ -49,6 +49,7 @@ WhoisFetcher::WhoisFetcher(QObject *parent)
 
     connect(m_multi, &CurlMulti::done, this, &WhoisFetcher::onTransferDone);
     m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         stopTransfer();
         complete(false, {});
