@@ -4,9 +4,9 @@
 // limit whenever it completes.
 
 #include "fuzzcheck.h"
-#include "htmldocument.h"
-#include "pagetext.h"
-#include "sites.h"
+#include "lookup/htmldocument.h"
+#include "lookup/pagetext.h"
+#include "lookup/sites.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 // Reading a list file into the address list: lines end at CR LF, CR or LF, bytes are UTF-8.
 // The first input byte sets how many bytes a read hands out; the rest is the file.
 
+#include "addresses/listfile.h"
 #include "fuzzcheck.h"
-#include "listfile.h"
-#include "listviewmodel.h"
+#include "platform/listviewmodel.h"
 
 #include <QBuffer>
 #include <QIODevice>

@@ -1,8 +1,8 @@
 // Cutting a record text into lines and fields, and pivoting the fields into the results table.
 
 #include "fuzzcheck.h"
-#include "recordlines.h"
-#include "resultstable.h"
+#include "lookup/recordlines.h"
+#include "results/resultstable.h"
 
 #include <QSet>
 #include <QString>

@@ -1,10 +1,10 @@
 // Restoring the address list from its saved form ("IP Addresses": entries joined with ';'),
 // also after the saved form has been through the settings file.
 
-#include "addresslist.h"
+#include "addresses/addresslist.h"
 #include "fuzzcheck.h"
-#include "listviewmodel.h"
-#include "settingsstore.h"
+#include "platform/listviewmodel.h"
+#include "platform/settingsstore.h"
 
 #include <QFile>
 #include <QSettings>

@@ -21,6 +21,7 @@ packages=(
     iputils-ping                              # the connectivity check at start-up
     xdg-utils                                 # xdg-mime and xdg-open for the spreadsheet export
     clang libclang-rt-14-dev                  # libFuzzer targets
+    clang-format                              # the source layout check in CI
 )
 
 missing=()

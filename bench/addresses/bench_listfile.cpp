@@ -1,6 +1,6 @@
-#include "listfile.h"
-#include "listviewmodel.h"
-#include "scripteddialogs.h"
+#include "addresses/listfile.h"
+#include "platform/listviewmodel.h"
+#include "platform/scripteddialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Parsing and rendering whois pages of about 1 MiB: one per site layout, and the decoding of a
 // page body.
 
-#include "htmldocument.h"
-#include "pagetext.h"
+#include "lookup/htmldocument.h"
+#include "lookup/pagetext.h"
 
 #include <benchmark/benchmark.h>
 

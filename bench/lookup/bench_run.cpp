@@ -1,12 +1,12 @@
 // The lookup run end to end against a server in the same process on 127.0.0.1: lookups per
 // second with a 30 KB page and delay 0, the run's own cost per lookup beyond the HTTP round
 // trip, and the processor time a pause and a page awaited use.
-#include "curlmulti.h"
-#include "lookuprun.h"
+#include "lookup/curlmulti.h"
+#include "lookup/lookuprun.h"
+#include "lookup/whoisfetcher.h"
 #include "processmemory.h"
-#include "resultstable.h"
+#include "results/resultstable.h"
 #include "testhttpserver.h"
-#include "whoisfetcher.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,15 +3,15 @@
 // time, each benchmark reports the longest stretch in which no window event could run
 // ("gap_ms"), measured by a 1 ms timer that fires whenever events are processed.
 
-#include "clipboard.h"
-#include "clipboardcopy.h"
-#include "commandrunner.h"
-#include "desktop.h"
-#include "form1.h"
-#include "resultstable.h"
-#include "scripteddialogs.h"
-#include "settingsstore.h"
-#include "spreadsheetapp.h"
+#include "app/form1.h"
+#include "platform/clipboard.h"
+#include "platform/commandrunner.h"
+#include "platform/desktop.h"
+#include "platform/scripteddialogs.h"
+#include "platform/settingsstore.h"
+#include "platform/spreadsheetapp.h"
+#include "results/clipboardcopy.h"
+#include "results/resultstable.h"
 
 #include <QApplication>
 #include <QDir>

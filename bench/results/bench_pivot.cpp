@@ -1,7 +1,7 @@
 // Placing the fields of 32,767 records (60 fields each, drawn from 300 distinct names) into the
 // results table: the time for all of them and the memory the filled table holds.
 #include "processmemory.h"
-#include "resultstable.h"
+#include "results/resultstable.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -13,7 +13,6 @@ namespace {
 constexpr int Rows = 32767;
 constexpr int FieldsPerRow = 60;
 constexpr int DistinctNames = 300;
-
 
 struct Field
 {

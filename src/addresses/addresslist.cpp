@@ -1,6 +1,6 @@
-#include "addresslist.h"
+#include "addresses/addresslist.h"
 
-#include "listviewmodel.h"
+#include "platform/listviewmodel.h"
 
 namespace AddressList {
 

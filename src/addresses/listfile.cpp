@@ -1,9 +1,9 @@
-#include "listfile.h"
+#include "addresses/listfile.h"
 
-#include "dialogs.h"
-#include "fileexists.h"
-#include "listviewmodel.h"
-#include "runtimeerror.h"
+#include "platform/dialogs.h"
+#include "platform/fileexists.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "apptitle.h"
+#include "app/apptitle.h"
 
 QString ApplicationTitle(const QString &productName)
 {

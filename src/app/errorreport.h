@@ -13,8 +13,7 @@ class Dialogs;
 class ErrorReporter
 {
 public:
-    static QString messageText(const QString &description, const QString &location,
-                               int statement);
+    static QString messageText(const QString &description, const QString &location, int statement);
     static inline const QString Title = QStringLiteral("Application Error");
     static inline const QString SupportAddress = QStringLiteral("support@ferrowick.com");
 

@@ -1,17 +1,18 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "addresslist.h"
-#include "apptitle.h"
-#include "checkonline.h"
-#include "desktop.h"
-#include "dialogs.h"
-#include "fileexists.h"
-#include "listviewmodel.h"
-#include "resultstable.h"
-#include "runtimeerror.h"
-#include "settingsstore.h"
-#include "sites.h"
+#include "addresses/addresslist.h"
+#include "app/apptitle.h"
+#include "lookup/sites.h"
+#include "platform/desktop.h"
+#include "platform/dialogs.h"
+#include "platform/fileexists.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
+#include "platform/settingsstore.h"
+#include "results/resultstable.h"
+#include "shell/checkonline.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -19,7 +20,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QAction>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -66,8 +66,6 @@ void setWhite(QWidget *w)
     setBackground(w, Qt::white);
 }
 
-
-
 QIcon applicationIcon()
 {
     QPixmap pixmap(32, 32);
@@ -113,9 +111,9 @@ int selectedIndex(QTreeView *view)
 } // namespace
 
 Form1::Form1(Services services, StartOptions options, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                          | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       m_services(services), m_options(std::move(options)), m_errors(services.dialogs),
       m_addresses(new ListViewModel(false, this)), m_results(new ResultsTable(this))
 {
@@ -137,8 +135,8 @@ void Form1::buildControls()
     place(m_listView1, 120, 120, 7800, 1575);
 
     const QFont buttonFont = arialBold(15);
-    auto button = [&](const QString &name, const QString &caption, QWidget *parent, int l,
-                      int t, int w, int h) {
+    auto button = [&](const QString &name, const QString &caption, QWidget *parent, int l, int t,
+                      int w, int h) {
         auto *b = new QPushButton(caption, parent);
         b->setObjectName(name);
         b->setFont(buttonFont);
@@ -152,15 +150,15 @@ void Form1::buildControls()
         return b;
     };
 
-    auto *pb5 = button(QStringLiteral("PushButton5"), QStringLiteral("Add Domain/IP Address"),
-                       this, 120, 1800, 3840, 405);
+    auto *pb5 = button(QStringLiteral("PushButton5"), QStringLiteral("Add Domain/IP Address"), this,
+                       120, 1800, 3840, 405);
     button(QStringLiteral("PushButton3"), QStringLiteral("Load List From Text File"), this, 4080,
            1800, 3840, 405);
     auto *pb11 = button(QStringLiteral("PushButton11"), QStringLiteral("Clear List"), this, 120,
                         2310, 3840, 405);
-    auto *pb1 = button(QStringLiteral("PushButton1"),
-                       QStringLiteral("Load Sample/Example Addresses"), this, 4080, 2310, 3840,
-                       405);
+    auto *pb1 =
+        button(QStringLiteral("PushButton1"), QStringLiteral("Load Sample/Example Addresses"), this,
+               4080, 2310, 3840, 405);
 
     m_frame1 = new QGroupBox(QStringLiteral("Sites"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
@@ -193,8 +191,8 @@ void Form1::buildControls()
     connect(m_text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
 
     button(QStringLiteral("PushButton7"), QStringLiteral("?"), m_frame2, 6960, 300, 600, 345);
-    button(QStringLiteral("PushButton4"), QStringLiteral("Start Looking Up"), this, 120, 5270,
-           7800, 405);
+    button(QStringLiteral("PushButton4"), QStringLiteral("Start Looking Up"), this, 120, 5270, 7800,
+           405);
 
     m_listView2 = makeList(this, QStringLiteral("ListView2"), m_results);
     place(m_listView2, 120, 5780, 7800, 1575);
@@ -208,8 +206,8 @@ void Form1::buildControls()
 
     button(QStringLiteral("PushButton6"), QStringLiteral("Save Results To Text File"), this, 120,
            7440, 3840, 405);
-    button(QStringLiteral("PushButton2"), QStringLiteral("Save Results As Excel File"), this,
-           4080, 7440, 3840, 405);
+    button(QStringLiteral("PushButton2"), QStringLiteral("Save Results As Excel File"), this, 4080,
+           7440, 3840, 405);
     button(QStringLiteral("PushButton18"), QStringLiteral("Copy Results To Clipboard"), this, 120,
            7950, 3840, 405);
     auto *pb9 = button(QStringLiteral("PushButton9"), QStringLiteral("Clear Results"), this, 4080,
@@ -285,7 +283,8 @@ void Form1::Form_Load()
     }
 
     s.run(152, [&] {
-        const QString delay = m_services.settings.read(QStringLiteral("Text1"), QStringLiteral("7"));
+        const QString delay =
+            m_services.settings.read(QStringLiteral("Text1"), QStringLiteral("7"));
         {
             const QSignalBlocker blocker(m_text1);
             m_text1->setText(delay);
@@ -330,8 +329,8 @@ void Form1::applySkin()
     }
     QFile file(skinPath);
     if (!file.open(QIODevice::ReadOnly))
-        throw RuntimeError(QStringLiteral("Cannot load skin ") + skinPath + QStringLiteral(": ")
-                           + file.errorString());
+        throw RuntimeError(QStringLiteral("Cannot load skin ") + skinPath + QStringLiteral(": ") +
+                           file.errorString());
     setStyleSheet(QString::fromUtf8(file.readAll()));
 }
 

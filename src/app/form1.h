@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "errorreport.h"
+#include "app/errorreport.h"
 
 class Clipboard;
 class LookupRun;
@@ -50,7 +50,12 @@ class Form1 : public QWidget
     Q_OBJECT
 
 public:
-    enum Pointer { Arrow = 0, Hourglass = 11, Custom = 99 };
+    enum Pointer
+    {
+        Arrow = 0,
+        Hourglass = 11,
+        Custom = 99
+    };
 
     static inline const QString HomePage = QStringLiteral("https://www.ferrowick.com/quorvane/");
     static inline const QString ListToolTip = QStringLiteral(

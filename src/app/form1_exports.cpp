@@ -1,14 +1,14 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "clipboardcopy.h"
-#include "dialogs.h"
-#include "fileexists.h"
-#include "resultstable.h"
-#include "resultsworkbook.h"
-#include "runtimeerror.h"
-#include "spreadsheetapp.h"
-#include "textexportfile.h"
-#include "timeslice.h"
+#include "platform/dialogs.h"
+#include "platform/fileexists.h"
+#include "platform/runtimeerror.h"
+#include "platform/spreadsheetapp.h"
+#include "results/clipboardcopy.h"
+#include "results/resultstable.h"
+#include "results/resultsworkbook.h"
+#include "results/textexportfile.h"
+#include "results/timeslice.h"
 
 #include <QDir>
 #include <QPushButton>

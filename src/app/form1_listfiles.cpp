@@ -1,8 +1,8 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "dialogs.h"
-#include "listfile.h"
-#include "listviewmodel.h"
+#include "addresses/listfile.h"
+#include "platform/dialogs.h"
+#include "platform/listviewmodel.h"
 
 #include <QEvent>
 #include <QPushButton>

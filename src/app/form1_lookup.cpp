@@ -1,11 +1,11 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "delay.h"
-#include "dialogs.h"
-#include "listviewmodel.h"
-#include "lookuprun.h"
-#include "resultstable.h"
-#include "sites.h"
+#include "lookup/delay.h"
+#include "lookup/lookuprun.h"
+#include "lookup/sites.h"
+#include "platform/dialogs.h"
+#include "platform/listviewmodel.h"
+#include "results/resultstable.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -67,7 +67,8 @@ void Form1::PushButton4_Click()
             return Site::Option3;
         return std::nullopt;
     };
-    m_run = new LookupRun(*m_results, addresses, site, [this] { return m_text1->text(); }, this);
+    m_run = new LookupRun(
+        *m_results, addresses, site, [this] { return m_text1->text(); }, this);
     connect(m_run, &LookupRun::finished, this, &Form1::runFinished);
     m_run->start();
 }
@@ -95,12 +96,12 @@ void Form1::PushButton7_Click()
     Statements s(m_errors, QStringLiteral("Form1.PushButton7_Click"));
     s.run(100, [&] {
         message(QStringLiteral("This software is not sophisticated. It accesses an external "
-                               "website (such as ")
-                + Sites::host(Site::Option2) + QStringLiteral(", ") + Sites::host(Site::Option1)
-                + QStringLiteral(" or ") + Sites::host(Site::Option3)
-                + QStringLiteral(") to lookup the whois information for each of your specified "
-                                 "IP addresses / domains. As a result, there should be some "
-                                 "delay between lookups to avoid annoying this external "
-                                 "website."));
+                               "website (such as ") +
+                Sites::host(Site::Option2) + QStringLiteral(", ") + Sites::host(Site::Option1) +
+                QStringLiteral(" or ") + Sites::host(Site::Option3) +
+                QStringLiteral(") to lookup the whois information for each of your specified "
+                               "IP addresses / domains. As a result, there should be some "
+                               "delay between lookups to avoid annoying this external "
+                               "website."));
     });
 }

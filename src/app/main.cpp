@@ -1,12 +1,12 @@
-#include "clipboard.h"
-#include "commandrunner.h"
-#include "desktop.h"
-#include "form1.h"
-#include "platformcheck.h"
-#include "processcommandrunner.h"
-#include "qtdialogs.h"
-#include "settingsstore.h"
-#include "spreadsheetapp.h"
+#include "app/form1.h"
+#include "app/platformcheck.h"
+#include "platform/clipboard.h"
+#include "platform/commandrunner.h"
+#include "platform/desktop.h"
+#include "platform/qtdialogs.h"
+#include "platform/settingsstore.h"
+#include "platform/spreadsheetapp.h"
+#include "shell/processcommandrunner.h"
 
 #include <QApplication>
 

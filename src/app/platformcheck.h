@@ -6,8 +6,8 @@
 inline QString missingDisplayMessage()
 {
     const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
-    if (!platform.isEmpty() && !platform.startsWith(QStringLiteral("xcb"))
-        && !platform.startsWith(QStringLiteral("wayland")))
+    if (!platform.isEmpty() && !platform.startsWith(QStringLiteral("xcb")) &&
+        !platform.startsWith(QStringLiteral("wayland")))
         return {};
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return {};

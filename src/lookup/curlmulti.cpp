@@ -1,4 +1,4 @@
-#include "curlmulti.h"
+#include "lookup/curlmulti.h"
 
 #include <QList>
 #include <QPointer>

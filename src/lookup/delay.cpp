@@ -1,4 +1,4 @@
-#include "delay.h"
+#include "lookup/delay.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -35,8 +35,8 @@ std::optional<double> readNumber(const QString &text, const QLocale &locale)
             plain += '.';
             seenDecimal = true;
             i += decimal.size();
-        } else if (!seenDecimal && !group.isEmpty() && digits > 0
-                   && text.sliced(i).startsWith(group)) {
+        } else if (!seenDecimal && !group.isEmpty() && digits > 0 &&
+                   text.sliced(i).startsWith(group)) {
             i += group.size(); // group separators stand between digits of the whole part
         } else {
             break;

@@ -1,6 +1,6 @@
 // Parsing a page with gumbo and rendering an element's text the way a browser's innerText does.
 
-#include "htmldocument.h"
+#include "lookup/htmldocument.h"
 
 #include <QDeadlineTimer>
 
@@ -1143,8 +1143,7 @@ const GumboNode *HtmlDocument::elementById(const QString &id) const
         return nullptr;
     const QByteArray wanted = id.toUtf8();
     return firstElement(m_root, [&wanted](const GumboNode *element) {
-        const GumboAttribute *attribute =
-            gumbo_get_attribute(&element->v.element.attributes, "id");
+        const GumboAttribute *attribute = gumbo_get_attribute(&element->v.element.attributes, "id");
         return attribute && wanted == attribute->value;
     });
 }

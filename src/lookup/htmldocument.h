@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pagetext.h"
+#include "lookup/pagetext.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,16 +1,15 @@
-#include "lookuprun.h"
+#include "lookup/lookuprun.h"
 
-#include "delay.h"
-#include "recordlines.h"
-#include "resultstable.h"
-#include "whoisfetcher.h"
+#include "lookup/delay.h"
+#include "lookup/recordlines.h"
+#include "lookup/whoisfetcher.h"
+#include "results/resultstable.h"
 
 LookupRun::LookupRun(ResultsTable &table, QStringList addresses,
-                     std::function<std::optional<Site>()> site,
-                     std::function<QString()> delayText, QObject *parent)
-    : QObject(parent), m_table(table), m_addresses(std::move(addresses)),
-      m_site(std::move(site)), m_delayText(std::move(delayText)),
-      m_fetcher(new WhoisFetcher(this))
+                     std::function<std::optional<Site>()> site, std::function<QString()> delayText,
+                     QObject *parent)
+    : QObject(parent), m_table(table), m_addresses(std::move(addresses)), m_site(std::move(site)),
+      m_delayText(std::move(delayText)), m_fetcher(new WhoisFetcher(this))
 {
     m_pause.setSingleShot(true);
     // A coarse timer may end a long pause up to 5% early.

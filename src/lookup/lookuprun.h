@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sites.h"
+#include "lookup/sites.h"
 
 #include <QObject>
 #include <QStringList>
@@ -21,13 +21,20 @@ class LookupRun : public QObject
     Q_OBJECT
 
 public:
-    enum class State { Ready, Fetching, Placing, Pausing, Yielding, Finished };
+    enum class State
+    {
+        Ready,
+        Fetching,
+        Placing,
+        Pausing,
+        Yielding,
+        Finished
+    };
 
     // `site` is read afresh for every address (nothing means no site is chosen); `delayText`
     // is read afresh at every pause.
-    LookupRun(ResultsTable &table, QStringList addresses,
-              std::function<std::optional<Site>()> site, std::function<QString()> delayText,
-              QObject *parent = nullptr);
+    LookupRun(ResultsTable &table, QStringList addresses, std::function<std::optional<Site>()> site,
+              std::function<QString()> delayText, QObject *parent = nullptr);
     ~LookupRun() override;
 
     void start();

@@ -1,6 +1,6 @@
 // Decoding a page body into text, with the encoding found the way browsers find it.
 
-#include "pagetext.h"
+#include "lookup/pagetext.h"
 
 #include <QStringDecoder>
 

@@ -1,6 +1,6 @@
-#include "pagetext.h"
+#include "lookup/pagetext.h"
 
-#include "htmldocument.h"
+#include "lookup/htmldocument.h"
 
 std::optional<QString> TryRecordText(const QString &html, Site site, const ParseLimits &limits)
 {

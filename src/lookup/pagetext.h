@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sites.h"
+#include "lookup/sites.h"
 
 #include <QByteArray>
 #include <QString>

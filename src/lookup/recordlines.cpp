@@ -1,4 +1,4 @@
-#include "recordlines.h"
+#include "lookup/recordlines.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sites.h"
+#include "lookup/sites.h"
 
 namespace Sites {
 

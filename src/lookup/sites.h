@@ -3,7 +3,12 @@
 #include <QString>
 
 // The three whois web sites, one per option button.
-enum class Site { Option1 = 1, Option2 = 2, Option3 = 3 };
+enum class Site
+{
+    Option1 = 1,
+    Option2 = 2,
+    Option3 = 3
+};
 
 namespace Sites {
 

@@ -1,6 +1,6 @@
-#include "whoisfetcher.h"
+#include "lookup/whoisfetcher.h"
 
-#include "curlmulti.h"
+#include "lookup/curlmulti.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pagetext.h"
-#include "sites.h"
+#include "lookup/pagetext.h"
+#include "lookup/sites.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "clipboard.h"
+#include "platform/clipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "desktop.h"
+#include "platform/desktop.h"
 
 #include <QDesktopServices>
 

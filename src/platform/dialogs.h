@@ -8,7 +8,11 @@
 class Dialogs
 {
 public:
-    enum class Icon { None, Warning };
+    enum class Icon
+    {
+        None,
+        Warning
+    };
 
     virtual ~Dialogs() = default;
 

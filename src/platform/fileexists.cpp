@@ -1,4 +1,4 @@
-#include "fileexists.h"
+#include "platform/fileexists.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
-#include "listviewmodel.h"
+#include "platform/listviewmodel.h"
 
-#include "runtimeerror.h"
+#include "platform/runtimeerror.h"
 
 #include <algorithm>
 
@@ -231,8 +231,8 @@ QVariant ListViewModel::data(const QModelIndex &index, int role) const
 
 bool ListViewModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::CheckStateRole || !m_checkable || !index.isValid() || index.column() != 0
-        || index.row() >= itemCount())
+    if (role != Qt::CheckStateRole || !m_checkable || !index.isValid() || index.column() != 0 ||
+        index.row() >= itemCount())
         return false;
     setChecked(index.row() + 1, value.toInt() == Qt::Checked);
     return true;
@@ -240,8 +240,8 @@ bool ListViewModel::setData(const QModelIndex &index, const QVariant &value, int
 
 QVariant ListViewModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
-        && section < headerCount())
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < headerCount())
         return m_headers[size_t(section)].text;
     return {};
 }

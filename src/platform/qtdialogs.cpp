@@ -1,4 +1,4 @@
-#include "qtdialogs.h"
+#include "platform/qtdialogs.h"
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -6,23 +6,22 @@
 
 void QtDialogs::message(const QString &text, const QString &title, Icon icon)
 {
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title,
-                    text, QMessageBox::Ok, m_parent);
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
+                    QMessageBox::Ok, m_parent);
     box.exec();
 }
 
 bool QtDialogs::askYesNo(const QString &text, const QString &title)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No,
-                    m_parent);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
     return box.exec() == QMessageBox::Yes;
 }
 
 QString QtDialogs::inputText(const QString &prompt, const QString &title)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal,
-                                               QString(), &ok);
+    const QString text =
+        QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, QString(), &ok);
     return ok ? text : QString();
 }
 

@@ -1,4 +1,4 @@
-#include "scripteddialogs.h"
+#include "platform/scripteddialogs.h"
 
 void ScriptedDialogs::record(Kind kind, const QString &text, const QString &title, Icon icon)
 {

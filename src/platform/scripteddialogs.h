@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs.h"
+#include "platform/dialogs.h"
 
 #include <QList>
 #include <functional>
@@ -9,7 +9,14 @@
 class ScriptedDialogs : public Dialogs
 {
 public:
-    enum class Kind { Message, Question, Input, Open, Save };
+    enum class Kind
+    {
+        Message,
+        Question,
+        Input,
+        Open,
+        Save
+    };
     struct Shown
     {
         Kind kind;
@@ -28,10 +35,10 @@ public:
     QStringList messages() const;
 
     QList<Shown> shown;
-    QList<bool> yesNoAnswers;         // empty: No
-    QStringList inputAnswers;         // empty: cancelled
-    QList<QStringList> openAnswers;   // empty: cancelled
-    QStringList saveAnswers;          // empty: cancelled
+    QList<bool> yesNoAnswers;       // empty: No
+    QStringList inputAnswers;       // empty: cancelled
+    QList<QStringList> openAnswers; // empty: cancelled
+    QStringList saveAnswers;        // empty: cancelled
     QString lastFilter;
     // Called while a dialog is "open", before it returns: lets a test look at the window then.
     std::function<void(const Shown &)> whileShown;

@@ -1,6 +1,6 @@
-#include "settingsstore.h"
+#include "platform/settingsstore.h"
 
-#include "runtimeerror.h"
+#include "platform/runtimeerror.h"
 
 #include <QSettings>
 
@@ -32,7 +32,8 @@ void IniSettingsStore::write(const QString &key, const QString &value)
     // Written through at once, so a killed process loses nothing.
     settings.sync();
     if (settings.status() == QSettings::AccessError)
-        throw RuntimeError(QStringLiteral("Permission denied: cannot write ") + settings.fileName());
+        throw RuntimeError(QStringLiteral("Permission denied: cannot write ") +
+                           settings.fileName());
     if (settings.status() != QSettings::NoError)
         throw RuntimeError(QStringLiteral("Path/File access error: ") + settings.fileName());
 }

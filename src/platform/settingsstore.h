@@ -31,6 +31,6 @@ public:
     void write(const QString &key, const QString &value) override;
 
     QHash<QString, QString> values;
-    QStringList writtenKeys;   // every write, in order
-    QString failWritesWith;    // when set, every write throws with this description
+    QStringList writtenKeys; // every write, in order
+    QString failWritesWith;  // when set, every write throws with this description
 };

@@ -1,4 +1,4 @@
-#include "spreadsheetapp.h"
+#include "platform/spreadsheetapp.h"
 
 #include <QDesktopServices>
 #include <QProcess>
@@ -15,17 +15,17 @@ bool XdgSpreadsheetApp::isInstalled()
     if (xdgMime.isEmpty())
         return false;
     QProcess query;
-    query.start(xdgMime,
-                {QStringLiteral("query"), QStringLiteral("default"),
-                 QStringLiteral(
-                     "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")});
+    query.start(
+        xdgMime,
+        {QStringLiteral("query"), QStringLiteral("default"),
+         QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")});
     if (!query.waitForFinished(3000)) {
         query.kill();
         query.waitForFinished(1000);
         return false;
     }
-    return query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0
-           && !query.readAllStandardOutput().trimmed().isEmpty();
+    return query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+           !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 bool XdgSpreadsheetApp::open(const QString &path)

@@ -1,8 +1,8 @@
-#include "clipboardcopy.h"
+#include "results/clipboardcopy.h"
 
-#include "clipboard.h"
-#include "listviewmodel.h"
-#include "runtimeerror.h"
+#include "platform/clipboard.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
 
 #include <QList>
 

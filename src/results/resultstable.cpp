@@ -1,4 +1,4 @@
-#include "resultstable.h"
+#include "results/resultstable.h"
 
 QString trimSpaces(QStringView text)
 {
@@ -39,24 +39,22 @@ void ResultsTable::indexHeaders(int first, int last)
         rebuildIndex();
         return;
     }
-    for (int k = first + 1; k <= last + 1; ++k)
-        {
-            const QString key = columnKey(headerText(k));
-            if (!m_columnByKey.contains(key))
-                m_columnByKey.insert(key, k);
-        }
+    for (int k = first + 1; k <= last + 1; ++k) {
+        const QString key = columnKey(headerText(k));
+        if (!m_columnByKey.contains(key))
+            m_columnByKey.insert(key, k);
+    }
 }
 
 void ResultsTable::rebuildIndex()
 {
     m_columnBySpelling.clear();
     m_columnByKey.clear();
-    for (int k = 1; k <= headerCount(); ++k)
-        {
-            const QString key = columnKey(headerText(k));
-            if (!m_columnByKey.contains(key))
-                m_columnByKey.insert(key, k);
-        }
+    for (int k = 1; k <= headerCount(); ++k) {
+        const QString key = columnKey(headerText(k));
+        if (!m_columnByKey.contains(key))
+            m_columnByKey.insert(key, k);
+    }
 }
 
 void ResultsTable::ResetResultsTable()

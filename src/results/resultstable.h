@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listviewmodel.h"
+#include "platform/listviewmodel.h"
 
 #include <QHash>
 

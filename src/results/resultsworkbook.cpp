@@ -1,6 +1,6 @@
-#include "resultsworkbook.h"
+#include "results/resultsworkbook.h"
 
-#include "runtimeerror.h"
+#include "platform/runtimeerror.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,6 +1,6 @@
-#include "textexportfile.h"
+#include "results/textexportfile.h"
 
-#include "runtimeerror.h"
+#include "platform/runtimeerror.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "timeslice.h"
+#include "results/timeslice.h"
 
 #include <QCoreApplication>
 

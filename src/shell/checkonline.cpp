@@ -1,7 +1,7 @@
-#include "checkonline.h"
+#include "shell/checkonline.h"
 
-#include "commandrunner.h"
-#include "dialogs.h"
+#include "platform/commandrunner.h"
+#include "platform/dialogs.h"
 
 namespace Connectivity {
 

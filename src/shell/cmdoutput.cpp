@@ -1,6 +1,6 @@
-#include "cmdoutput.h"
+#include "shell/cmdoutput.h"
 
-#include "runtimeerror.h"
+#include "platform/runtimeerror.h"
 
 #include <QEventLoop>
 #include <QProcess>

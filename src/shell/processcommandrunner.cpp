@@ -1,4 +1,4 @@
-#include "processcommandrunner.h"
+#include "shell/processcommandrunner.h"
 
 QString ProcessCommandRunner::capture(const QString &commandLine, bool wantOutput, bool wantErrors)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cmdoutput.h"
-#include "commandrunner.h"
+#include "platform/commandrunner.h"
+#include "shell/cmdoutput.h"
 
 // Runs console commands as child processes (CaptureCommandOutput), each bounded in time.
 class ProcessCommandRunner : public CommandRunner

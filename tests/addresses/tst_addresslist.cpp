@@ -1,5 +1,5 @@
-#include "addresslist.h"
-#include "listviewmodel.h"
+#include "addresses/addresslist.h"
+#include "platform/listviewmodel.h"
 #include "testregistry.h"
 
 #include <QTest>

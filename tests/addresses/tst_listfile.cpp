@@ -1,7 +1,7 @@
-#include "listfile.h"
-#include "listviewmodel.h"
-#include "runtimeerror.h"
-#include "scripteddialogs.h"
+#include "addresses/listfile.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
+#include "platform/scripteddialogs.h"
 #include "testregistry.h"
 
 #include <QBuffer>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "clipboard.h"
-#include "commandrunner.h"
-#include "desktop.h"
-#include "form1.h"
-#include "scripteddialogs.h"
-#include "settingsstore.h"
-#include "spreadsheetapp.h"
+#include "app/form1.h"
+#include "platform/clipboard.h"
+#include "platform/commandrunner.h"
+#include "platform/desktop.h"
+#include "platform/scripteddialogs.h"
+#include "platform/settingsstore.h"
+#include "platform/spreadsheetapp.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -25,7 +25,10 @@ struct FormFixture
     QTemporaryDir programDir;
     std::unique_ptr<Form1> form;
 
-    FormFixture() { commands.output = QStringLiteral("64 bytes from 127.0.0.1: icmp_seq=1 ttl=64"); }
+    FormFixture()
+    {
+        commands.output = QStringLiteral("64 bytes from 127.0.0.1: icmp_seq=1 ttl=64");
+    }
 
     Form1 &make(std::function<int()> homePageDraw = {})
     {

@@ -1,18 +1,18 @@
-#include "addresslist.h"
-#include "apptitle.h"
-#include "errorreport.h"
+#include "addresses/addresslist.h"
+#include "app/apptitle.h"
+#include "app/errorreport.h"
 #include "formfixture.h"
-#include "listviewmodel.h"
-#include "resultstable.h"
-#include "runtimeerror.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
+#include "results/resultstable.h"
 #include "testregistry.h"
 
 #include <QAction>
 #include <QBuffer>
-#include <QHostAddress>
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHostAddress>
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -72,7 +72,8 @@ private slots:
         };
         s.run(100, routine);
         s.run(102, [&] { ran << QStringLiteral("102"); });
-        const bool guarded = s.test(104, [&]() -> bool { throw RuntimeError(QStringLiteral("second")); });
+        const bool guarded =
+            s.test(104, [&]() -> bool { throw RuntimeError(QStringLiteral("second")); });
         const auto bounds = s.value<int>(106, [&]() -> int { throw std::bad_alloc(); });
         s.run(108, [&] { ran << QStringLiteral("108"); });
 
@@ -83,7 +84,8 @@ private slots:
         QCOMPARE(dialogs.shown.size(), 3);
         QCOMPARE(dialogs.shown[0].title, QStringLiteral("Application Error"));
         QVERIFY(dialogs.shown[0].icon == Dialogs::Icon::Warning);
-        QVERIFY(dialogs.shown[0].text.startsWith(QStringLiteral("first\r\nin Brindlemoor2021/08/31.Form1.PushButton9_Click at line 100\r\r")));
+        QVERIFY(dialogs.shown[0].text.startsWith(QStringLiteral(
+            "first\r\nin Brindlemoor2021/08/31.Form1.PushButton9_Click at line 100\r\r")));
         QVERIFY(dialogs.shown[1].text.startsWith(QStringLiteral("second\r\n")));
         QVERIFY(dialogs.shown[1].text.contains(QStringLiteral(" at line 104\r\r")));
         QVERIFY(dialogs.shown[2].text.startsWith(QStringLiteral("Out of memory\r\n")));
@@ -100,7 +102,8 @@ private slots:
             << QStringLiteral("Quorvane Bulk Whois Lookup Tool For Many Many Addresses")
             << QStringLiteral("Quorvane Bulk Whois Lookup Tool For Many");
         QTest::newRow("41 with a blank at 39")
-            << QString(38, QLatin1Char('a')) + QStringLiteral(" bc") << QString(38, QLatin1Char('a'));
+            << QString(38, QLatin1Char('a')) + QStringLiteral(" bc")
+            << QString(38, QLatin1Char('a'));
         QTest::newRow("no blank") << QString(45, QLatin1Char('y')) << QString(40, QLatin1Char('y'));
     }
     void applicationTitle()
@@ -172,7 +175,8 @@ private slots:
         Form1 &form = f.load();
         form.addressList().addItems({QStringLiteral("a;b"), QStringLiteral(" c ")});
         form.close();
-        QCOMPARE(f.settings.values.value(QStringLiteral("IP Addresses")), QStringLiteral("old;a;b; c "));
+        QCOMPARE(f.settings.values.value(QStringLiteral("IP Addresses")),
+                 QStringLiteral("old;a;b; c "));
 
         FormFixture g;
         g.settings.values.insert(QStringLiteral("IP Addresses"), QStringLiteral("old"));
@@ -212,8 +216,8 @@ private slots:
         form.PushButton1_Click();
         QCOMPARE(form.addressList().itemCount(), 3);
         form.close();
-        QVERIFY(f.dialogs.messages().last().contains(
-            QStringLiteral("Permission denied\r\nin Brindlemoor2021/08/31.Form1.Form_QueryUnload at line 110")));
+        QVERIFY(f.dialogs.messages().last().contains(QStringLiteral(
+            "Permission denied\r\nin Brindlemoor2021/08/31.Form1.Form_QueryUnload at line 110")));
     }
 
     void delayTextIsStoredOnEveryChange()
@@ -234,7 +238,8 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("cancelled") << QStringList{} << QStringList{};
         QTest::newRow("empty") << QStringList{QString()} << QStringList{};
-        QTest::newRow("two spaces") << QStringList{QStringLiteral("  ")} << QStringList{QStringLiteral("  ")};
+        QTest::newRow("two spaces")
+            << QStringList{QStringLiteral("  ")} << QStringList{QStringLiteral("  ")};
         QTest::newRow("untrimmed, twice")
             << QStringList{QStringLiteral(" a.com "), QStringLiteral(" a.com ")}
             << QStringList{QStringLiteral(" a.com "), QStringLiteral(" a.com ")};
@@ -274,7 +279,8 @@ private slots:
         QTest::addColumn<bool>("removes");
         QTest::newRow("Delete") << int(Qt::Key_Delete) << Qt::KeyboardModifiers() << true;
         QTest::newRow("Shift+Ctrl+Alt+Delete")
-            << int(Qt::Key_Delete) << (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier) << true;
+            << int(Qt::Key_Delete) << (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)
+            << true;
         QTest::newRow("Backspace") << int(Qt::Key_Backspace) << Qt::KeyboardModifiers() << false;
         QTest::newRow("x") << int(Qt::Key_X) << Qt::KeyboardModifiers() << false;
     }
@@ -285,13 +291,14 @@ private slots:
         QFETCH(bool, removes);
         FormFixture f;
         Form1 &form = f.load();
-        form.addressList().addItems({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+        form.addressList().addItems(
+            {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
         auto *view = f.control<QTreeView>("ListView1");
         select(view, 1);
         QTest::keyClick(view, Qt::Key(key), modifiers);
-        const QStringList expected = removes ? QStringList{QStringLiteral("a"), QStringLiteral("c")}
-                                             : QStringList{QStringLiteral("a"), QStringLiteral("b"),
-                                                           QStringLiteral("c")};
+        const QStringList expected =
+            removes ? QStringList{QStringLiteral("a"), QStringLiteral("c")}
+                    : QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
         QCOMPARE(entries(form.addressList()), expected);
     }
 
@@ -341,9 +348,11 @@ private slots:
         };
         QVERIFY(action(QStringLiteral("Check All")) && action(QStringLiteral("Uncheck All")));
         action(QStringLiteral("Check All"))->trigger();
-        QVERIFY(form.results().isChecked(1) && form.results().isChecked(2) && form.results().isChecked(3));
+        QVERIFY(form.results().isChecked(1) && form.results().isChecked(2) &&
+                form.results().isChecked(3));
         action(QStringLiteral("Uncheck All"))->trigger();
-        QVERIFY(!form.results().isChecked(1) && !form.results().isChecked(2) && !form.results().isChecked(3));
+        QVERIFY(!form.results().isChecked(1) && !form.results().isChecked(2) &&
+                !form.results().isChecked(3));
     }
 
     void pointerFeedback()
@@ -354,7 +363,8 @@ private slots:
         moveMouseOver(f.control("PushButton4"));
         QCOMPARE(form.pointer(), 99);
         QVERIFY(!form.hasHandCursor());
-        QCOMPARE(form.cursor().shape(), Qt::ArrowCursor); // no hand cursor file: looks like the arrow
+        QCOMPARE(form.cursor().shape(),
+                 Qt::ArrowCursor);           // no hand cursor file: looks like the arrow
         moveMouseOver(f.control("Option1")); // option buttons and the box leave it alone
         moveMouseOver(f.control("Text1"));
         QCOMPARE(form.pointer(), 99);
@@ -404,7 +414,8 @@ private slots:
         skin.close();
 
         Form1 &form = f.load();
-        QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.messages().join(QLatin1Char('|'))));
+        QVERIFY2(f.dialogs.shown.isEmpty(),
+                 qPrintable(f.dialogs.messages().join(QLatin1Char('|'))));
         QVERIFY(form.hasHandCursor());
         moveMouseOver(f.control("PushButton1"));
         QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);

@@ -1,6 +1,6 @@
 #include "../results/xlsxreader.h"
 #include "formfixture.h"
-#include "resultstable.h"
+#include "results/resultstable.h"
 #include "testregistry.h"
 
 #include <QDir>

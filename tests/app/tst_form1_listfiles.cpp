@@ -1,8 +1,8 @@
-#include "addresslist.h"
-#include "checkonline.h"
-#include "errorreport.h"
+#include "addresses/addresslist.h"
+#include "app/errorreport.h"
 #include "formfixture.h"
-#include "listviewmodel.h"
+#include "platform/listviewmodel.h"
+#include "shell/checkonline.h"
 #include "testregistry.h"
 
 #include <QFile>

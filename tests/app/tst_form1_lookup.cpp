@@ -1,7 +1,7 @@
 #include "formfixture.h"
-#include "listviewmodel.h"
-#include "lookuprun.h"
-#include "resultstable.h"
+#include "lookup/lookuprun.h"
+#include "platform/listviewmodel.h"
+#include "results/resultstable.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
 
@@ -50,8 +50,8 @@ private slots:
             << QStringLiteral("You must enter a number.");
         QTest::newRow("delay checked before the list")
             << QString() << QStringList{} << QStringLiteral("You must enter a number.");
-        QTest::newRow("empty list") << QStringLiteral("0") << QStringList{}
-                                    << QStringLiteral("No URL(s) added.");
+        QTest::newRow("empty list")
+            << QStringLiteral("0") << QStringList{} << QStringLiteral("No URL(s) added.");
     }
     void checksComeFirstAndChangeNothing()
     {
@@ -79,9 +79,9 @@ private slots:
         f.dialogs.whileShown = [&](const ScriptedDialogs::Shown &shown) {
             if (shown.text == QStringLiteral("Done.")) {
                 // Finishing: the pointer and the site choice are back, the caption not yet.
-                sawRunningState = f.form->pointer() == Form1::Arrow
-                                  && f.control("Frame1")->isEnabled()
-                                  && start->text() == QStringLiteral("Stop");
+                sawRunningState = f.form->pointer() == Form1::Arrow &&
+                                  f.control("Frame1")->isEnabled() &&
+                                  start->text() == QStringLiteral("Stop");
             }
         };
         f.click("PushButton4");
@@ -116,8 +116,8 @@ private slots:
         setUp(f, QStringLiteral("0"), {QStringLiteral("slow.com"), QStringLiteral("b.com")});
         auto *start = f.control<QPushButton>("PushButton4");
         f.click("PushButton4");
-        QTRY_VERIFY(f.form->currentRun()
-                    && f.form->currentRun()->state() == LookupRun::State::Fetching);
+        QTRY_VERIFY(f.form->currentRun() &&
+                    f.form->currentRun()->state() == LookupRun::State::Fetching);
         LookupRun *run = f.form->currentRun();
         // Stop, then an immediate second press: the stopped run must end before a new one.
         f.dialogs.whileShown = [&](const ScriptedDialogs::Shown &) {
@@ -141,11 +141,12 @@ private slots:
         f.load();
         f.click("PushButton7");
         const QString note = f.dialogs.messages().value(0);
-        QVERIFY(note.startsWith(QStringLiteral(
-            "This software is not sophisticated. It accesses an external website (such as ")
-            + f.control<QRadioButton>("Option2")->text() + QStringLiteral(", ")
-            + f.control<QRadioButton>("Option1")->text() + QStringLiteral(" or ")
-            + f.control<QRadioButton>("Option3")->text() + QStringLiteral(") to lookup")));
+        QVERIFY(note.startsWith(
+            QStringLiteral(
+                "This software is not sophisticated. It accesses an external website (such as ") +
+            f.control<QRadioButton>("Option2")->text() + QStringLiteral(", ") +
+            f.control<QRadioButton>("Option1")->text() + QStringLiteral(" or ") +
+            f.control<QRadioButton>("Option3")->text() + QStringLiteral(") to lookup")));
         QVERIFY(note.endsWith(QStringLiteral("to avoid annoying this external website.")));
         QCOMPARE(f.dialogs.shown.value(0).title, QStringLiteral("Quorvane"));
     }

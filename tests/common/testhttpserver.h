@@ -18,9 +18,9 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "text/html; charset=utf-8";
-        int delayMs = 0;     // answer this much later
-        bool hang = false;   // never answer
-        bool reset = false;  // close the connection without an answer
+        int delayMs = 0;    // answer this much later
+        bool hang = false;  // never answer
+        bool reset = false; // close the connection without an answer
     };
 
     explicit TestHttpServer(std::function<Response(const QByteArray &target)> handler)

@@ -11,7 +11,10 @@ std::vector<std::function<QObject *()>> &registeredTests();
 
 template <class T> struct TestRegistration
 {
-    TestRegistration() { registeredTests().push_back([] { return new T; }); }
+    TestRegistration()
+    {
+        registeredTests().push_back([] { return new T; });
+    }
 };
 
 #define QUORVANE_REGISTER_TEST(Class) static TestRegistration<Class> registration##Class;

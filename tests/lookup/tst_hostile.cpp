@@ -1,10 +1,10 @@
 // Hostile servers on 127.0.0.1: every page that never ends, grows without bound, expands,
 // loops or lies ends as a failed lookup within the run's bounds, and the run goes on.
-#include "lookuprun.h"
+#include "lookup/lookuprun.h"
+#include "lookup/whoisfetcher.h"
 #include "processmemory.h"
-#include "resultstable.h"
+#include "results/resultstable.h"
 #include "testregistry.h"
-#include "whoisfetcher.h"
 
 #include <QFile>
 #include <QPointer>
@@ -43,7 +43,6 @@ QByteArray gzipOfZeros(qint64 size)
     deflateEnd(&z);
     return out;
 }
-
 
 // Answers each request by the last part of its path.
 class HostileServer : public QObject
@@ -89,8 +88,10 @@ private:
         } else if (name == "endless" || name == "fifty-mib") {
             // Streamed in blocks, so the server itself holds little of it.
             const bool endless = name == "endless";
-            s->write(head("200 OK", "Content-Type: " + html + (endless ? QByteArray("\r\nConnection: close\r\n")
-                                    : QByteArray("\r\nContent-Length: 52428800\r\n"))));
+            s->write(
+                head("200 OK", "Content-Type: " + html +
+                                   (endless ? QByteArray("\r\nConnection: close\r\n")
+                                            : QByteArray("\r\nContent-Length: 52428800\r\n"))));
             const QByteArray block(64 * 1024, 'a');
             auto left = std::make_shared<qint64>(endless ? -1 : qint64(50) << 20);
             auto feed = [s, block, left] {
@@ -104,8 +105,10 @@ private:
             feed();
         } else if (name == "gzip-bomb") {
             static const QByteArray bomb = gzipOfZeros(qint64(1) << 30);
-            s->write(head("200 OK", "Content-Type: " + html + "\r\nContent-Encoding: gzip\r\n"
-                                    "Content-Length: " + QByteArray::number(bomb.size()) + "\r\n"));
+            s->write(head("200 OK", "Content-Type: " + html +
+                                        "\r\nContent-Encoding: gzip\r\n"
+                                        "Content-Length: " +
+                                        QByteArray::number(bomb.size()) + "\r\n"));
             s->write(bomb);
         } else if (name == "loop") {
             s->write(head("302 Found", "Location: " + target + "\r\nContent-Length: 0\r\n"));
@@ -119,16 +122,20 @@ private:
             for (int i = 0; i < 100000; ++i)
                 headers += "X-Flood-" + QByteArray::number(i) + ": " + QByteArray(40, 'h') + "\r\n";
             const QByteArray body = "<pre>Name: flood</pre>";
-            s->write(head("200 OK", headers + "Content-Length: " + QByteArray::number(body.size())
-                                        + "\r\n") + body);
+            s->write(head("200 OK",
+                          headers + "Content-Length: " + QByteArray::number(body.size()) + "\r\n") +
+                     body);
         } else if (name == "junk") {
-            const QByteArray body = QByteArray("<pre>Name: a\xff\xfe") + '\0' + QByteArray("b\x80\r\n")
-                                    + "Other: \xc3\x28 ok</pre>" + QByteArray("\0\x01\x02", 3);
-            s->write(head("200 OK", "Content-Type: " + html + "\r\nContent-Length: "
-                                        + QByteArray::number(body.size()) + "\r\n") + body);
+            const QByteArray body = QByteArray("<pre>Name: a\xff\xfe") + '\0' +
+                                    QByteArray("b\x80\r\n") + "Other: \xc3\x28 ok</pre>" +
+                                    QByteArray("\0\x01\x02", 3);
+            s->write(head("200 OK", "Content-Type: " + html + "\r\nContent-Length: " +
+                                        QByteArray::number(body.size()) + "\r\n") +
+                     body);
         } else if (name == "truncated-chunked") {
-            s->write(head("200 OK", "Content-Type: " + html + "\r\nTransfer-Encoding: chunked\r\n")
-                     + "10\r\n<pre>Name: cut\r\n\r\n" + "400\r\npartial");
+            s->write(
+                head("200 OK", "Content-Type: " + html + "\r\nTransfer-Encoding: chunked\r\n") +
+                "10\r\n<pre>Name: cut\r\n\r\n" + "400\r\npartial");
             s->disconnectFromHost();
             return;
         } else if (name == "close") {
@@ -136,8 +143,9 @@ private:
             return;
         } else {
             const QByteArray body = "<pre>Name: " + name + "</pre>";
-            s->write(head("200 OK", "Content-Type: " + html + "\r\nContent-Length: "
-                                        + QByteArray::number(body.size()) + "\r\n") + body);
+            s->write(head("200 OK", "Content-Type: " + html + "\r\nContent-Length: " +
+                                        QByteArray::number(body.size()) + "\r\n") +
+                     body);
         }
     }
 
@@ -156,20 +164,25 @@ private slots:
     {
         HostileServer server;
         qputenv("QUORVANE_SITE1_URL", server.prefix().toUtf8());
-        const QStringList failing{
-            QStringLiteral("drip"),      QStringLiteral("endless"),
-            QStringLiteral("fifty-mib"), QStringLiteral("gzip-bomb"),
-            QStringLiteral("loop"),      QStringLiteral("to-file"),
-            QStringLiteral("to-ftp"),    QStringLiteral("to-data"),
-            QStringLiteral("close"),     QStringLiteral("header-flood"),
-            QStringLiteral("truncated-chunked")};
+        const QStringList failing{QStringLiteral("drip"),
+                                  QStringLiteral("endless"),
+                                  QStringLiteral("fifty-mib"),
+                                  QStringLiteral("gzip-bomb"),
+                                  QStringLiteral("loop"),
+                                  QStringLiteral("to-file"),
+                                  QStringLiteral("to-ftp"),
+                                  QStringLiteral("to-data"),
+                                  QStringLiteral("close"),
+                                  QStringLiteral("header-flood"),
+                                  QStringLiteral("truncated-chunked")};
         QStringList addresses = failing;
         addresses << QStringLiteral("junk") << QStringLiteral("after");
 
         ResultsTable table;
         table.ResetResultsTable();
-        LookupRun run(table, addresses, [] { return std::optional<Site>(Site::Option1); },
-                      [] { return QStringLiteral("0"); });
+        LookupRun run(
+            table, addresses, [] { return std::optional<Site>(Site::Option1); },
+            [] { return QStringLiteral("0"); });
         run.fetcher().setTransferTimeout(TimeoutMs);
         run.fetcher().setSizeCap(SizeCap);
         QSignalSpy done(&run, &LookupRun::finished);
@@ -185,7 +198,8 @@ private slots:
         // never reaches the table.
         const int junk = int(failing.size()) + 1;
         QCOMPARE(table.itemText(junk), QStringLiteral("junk"));
-        const QString name = table.subItem(junk, table.FindResultColumn(QStringLiteral("Name")) - 1);
+        const QString name =
+            table.subItem(junk, table.FindResultColumn(QStringLiteral("Name")) - 1);
         QVERIFY2(name.startsWith(QStringLiteral("a\uFFFD")), qPrintable(name));
         QVERIFY(!name.contains(QChar(0)));
         QVERIFY(table.FindResultColumn(QStringLiteral("Other")) > 1);
@@ -197,7 +211,8 @@ private slots:
 #if !defined(__SANITIZE_ADDRESS__)
         // Nothing near the 50 MiB body or the gigabyte the bomb expands to was held.
         QVERIFY2(processMemoryMiB("VmHWM:") - peakBefore < 200,
-                 qPrintable(QStringLiteral("peak grew by %1 MiB").arg(processMemoryMiB("VmHWM:") - peakBefore)));
+                 qPrintable(QStringLiteral("peak grew by %1 MiB")
+                                .arg(processMemoryMiB("VmHWM:") - peakBefore)));
 #endif
     }
 };

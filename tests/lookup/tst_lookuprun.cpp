@@ -1,10 +1,10 @@
-#include "delay.h"
-#include "lookuprun.h"
+#include "lookup/delay.h"
+#include "lookup/lookuprun.h"
+#include "lookup/whoisfetcher.h"
 #include "processmemory.h"
-#include "resultstable.h"
+#include "results/resultstable.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
-#include "whoisfetcher.h"
 
 #include <QSignalSpy>
 #include <QTest>

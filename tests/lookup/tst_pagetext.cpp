@@ -1,7 +1,7 @@
 #include "fixtures.h"
-#include "htmldocument.h"
-#include "pagetext.h"
-#include "recordlines.h"
+#include "lookup/htmldocument.h"
+#include "lookup/pagetext.h"
+#include "lookup/recordlines.h"
 #include "testregistry.h"
 
 #include <QElapsedTimer>

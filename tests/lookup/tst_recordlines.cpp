@@ -1,4 +1,4 @@
-#include "recordlines.h"
+#include "lookup/recordlines.h"
 #include "testregistry.h"
 
 #include <QTest>

@@ -1,8 +1,8 @@
-#include "curlmulti.h"
 #include "fixtures.h"
-#include "recordlines.h"
+#include "lookup/curlmulti.h"
+#include "lookup/recordlines.h"
+#include "lookup/whoisfetcher.h"
 #include "testregistry.h"
-#include "whoisfetcher.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "listviewmodel.h"
-#include "runtimeerror.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
 #include "testregistry.h"
 
 #include <QAbstractItemModelTester>

@@ -1,6 +1,6 @@
-#include "fileexists.h"
-#include "runtimeerror.h"
-#include "settingsstore.h"
+#include "platform/fileexists.h"
+#include "platform/runtimeerror.h"
+#include "platform/settingsstore.h"
 #include "testregistry.h"
 
 #include <QDir>
@@ -16,8 +16,8 @@ private slots:
     // QSettings reads XDG_CONFIG_HOME once per process; the test program's environment sets it.
     void storesUnderFerrowickQuorvane()
     {
-        const QString path = qEnvironmentVariable("XDG_CONFIG_HOME")
-                             + QStringLiteral("/Ferrowick/Quorvane.ini");
+        const QString path =
+            qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Ferrowick/Quorvane.ini");
         QCOMPARE(IniSettingsStore::filePath(), path);
         QFile::remove(path);
         IniSettingsStore store;
@@ -31,7 +31,8 @@ private slots:
         QVERIFY(file.readAll().contains("[Quorvane]"));
 
         IniSettingsStore again;
-        QCOMPARE(again.read(QStringLiteral("IP Addresses"), QString()), QStringLiteral(" a;b ;c=d"));
+        QCOMPARE(again.read(QStringLiteral("IP Addresses"), QString()),
+                 QStringLiteral(" a;b ;c=d"));
         // A stored empty string is not an absent key.
         QCOMPARE(again.read(QStringLiteral("Text1"), QStringLiteral("7")), QString());
     }

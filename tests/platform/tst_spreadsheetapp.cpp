@@ -1,4 +1,4 @@
-#include "spreadsheetapp.h"
+#include "platform/spreadsheetapp.h"
 #include "testregistry.h"
 
 #include <QFile>

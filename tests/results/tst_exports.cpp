@@ -1,10 +1,10 @@
-#include "clipboard.h"
-#include "clipboardcopy.h"
-#include "listviewmodel.h"
-#include "resultsworkbook.h"
-#include "runtimeerror.h"
+#include "platform/clipboard.h"
+#include "platform/listviewmodel.h"
+#include "platform/runtimeerror.h"
+#include "results/clipboardcopy.h"
+#include "results/resultsworkbook.h"
+#include "results/textexportfile.h"
 #include "testregistry.h"
-#include "textexportfile.h"
 #include "xlsxreader.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "resultstable.h"
+#include "results/resultstable.h"
 #include "testregistry.h"
 
 #include <QAbstractItemModelTester>
@@ -46,7 +46,8 @@ private slots:
             << QStringList{addr + QStringLiteral("|A|B|C"), QStringLiteral("r1|1|2|"),
                            QStringLiteral("r2||3|4")};
         QTest::newRow("three name servers joined by two tabs")
-            << QList<Record>{{f("Name Server", "ns1"), f("Name Server", "ns2"), f("Name Server", "ns3")}}
+            << QList<Record>{{f("Name Server", "ns1"), f("Name Server", "ns2"),
+                              f("Name Server", "ns3")}}
             << QStringList{addr + QStringLiteral("|Name Server"),
                            QStringLiteral("r1|ns1\tns2\tns3")};
         QTest::newRow("case and end spaces share a column; first spelling kept")
@@ -81,7 +82,8 @@ private slots:
         ResultsTable t;
         t.ResetResultsTable();
         const int row = t.AddResultRow(QStringLiteral("a.com"));
-        QVERIFY(!t.PlaceField(row, QStringLiteral(" ip address(es)/domain(s) "), QStringLiteral("x")));
+        QVERIFY(
+            !t.PlaceField(row, QStringLiteral(" ip address(es)/domain(s) "), QStringLiteral("x")));
         QCOMPARE(t.headerCount(), 1);
         QCOMPARE(t.FindResultColumn(QStringLiteral("IP ADDRESS(ES)/DOMAIN(S)")), 1);
         QCOMPARE(t.FindResultColumn(QStringLiteral("Registrar")), -1);

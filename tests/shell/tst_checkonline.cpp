@@ -1,8 +1,8 @@
-#include "checkonline.h"
-#include "cmdoutput.h"
-#include "commandrunner.h"
-#include "processcommandrunner.h"
-#include "scripteddialogs.h"
+#include "platform/commandrunner.h"
+#include "platform/scripteddialogs.h"
+#include "shell/checkonline.h"
+#include "shell/cmdoutput.h"
+#include "shell/processcommandrunner.h"
 #include "testregistry.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "cmdoutput.h"
-#include "processcommandrunner.h"
-#include "runtimeerror.h"
+#include "platform/runtimeerror.h"
+#include "shell/cmdoutput.h"
+#include "shell/processcommandrunner.h"
 #include "testregistry.h"
 
 #include <QElapsedTimer>
