@@ -31,10 +31,13 @@ const LabelEntry labels[] = {
     {"registrar-name", Field::Registrar, 1, false},
     {"registrar organization", Field::Registrar, 1, false},
     {"registrar company", Field::Registrar, 1, false},
-    {"registrar/organization", Field::Registrar, 1, false},
-    {"registrar/organisation", Field::Registrar, 1, false},
+    {"registrar/organization", Field::Registrar, 0, false},
+    {"registrar/organisation", Field::Registrar, 0, false},
     {"registrar/company", Field::Registrar, 1, false},
     {"registrar/name", Field::Registrar, 2, false},
+    {"registrar/organization name", Field::Registrar, 1, false},
+    {"current registrar", Field::Registrar, 1, false},
+    {"current registar", Field::Registrar, 1, false},
     {"registration service provider", Field::Registrar, 2, false},
     {"registration service provided by", Field::Registrar, 2, false},
     {"registrar of record", Field::Registrar, 2, false},
@@ -64,6 +67,7 @@ const LabelEntry labels[] = {
     {"registration time", Field::Created, 2, false},
     {"record created", Field::Created, 2, false},
     {"domain record activated", Field::Created, 2, false},
+    {"activated on", Field::Created, 2, false},
     {"commencement date", Field::Created, 2, false},
     {"first registration date", Field::Created, 2, false},
     {"登録年月日", Field::Created, 2, false},
@@ -106,6 +110,8 @@ const LabelEntry labels[] = {
     {"registrar registration expiration date", Field::Expires, 2, false},
     {"expires on", Field::Expires, 2, false},
     {"expire date", Field::Expires, 2, false},
+    {"expires at", Field::Expires, 2, false},
+    {"validity", Field::Expires, 2, false},
     {"expiration time", Field::Expires, 2, false},
     {"record expires on", Field::Expires, 2, false},
     {"paid-till", Field::Expires, 2, false},
@@ -136,6 +142,10 @@ const LabelEntry labels[] = {
     {"servidores dns", Field::NameServer, 1, false},
     {"ネームサーバ", Field::NameServer, 1, false},
     {"host name", Field::NameServer, 1, false},
+    {"hostname", Field::NameServer, 1, false},
+    {"primary server", Field::NameServer, 1, false},
+    {"secondary server", Field::NameServer, 1, false},
+    {"name server information", Field::NameServer, 1, false},
     {"primary name server/host name", Field::NameServer, 1, false},
     {"secondary name server/host name", Field::NameServer, 1, false},
 
@@ -162,6 +172,7 @@ const LabelEntry labels[] = {
     // Registrant.
     {"registrant organization", Field::RegistrantOrganization, 1, false},
     {"registrant organisation", Field::RegistrantOrganization, 1, false},
+    {"contact organization", Field::RegistrantOrganization, 2, false},
     {"registrant/organization", Field::RegistrantOrganization, 1, false},
     {"registrant/organisation", Field::RegistrantOrganization, 1, false},
     {"組織名", Field::RegistrantOrganization, 1, false},
@@ -190,6 +201,7 @@ const LabelEntry labels[] = {
     {"abuse contact email", Field::AbuseEmail, 1, false},
     {"abuse email", Field::AbuseEmail, 1, false},
     {"abuse-mailbox", Field::AbuseEmail, 1, false},
+    {"abuse-email", Field::AbuseEmail, 1, false},
     {"orgabuseemail", Field::AbuseEmail, 1, false},
     {"rabuseemail", Field::AbuseEmail, 2, false},
     {"registrar abuse contact phone", Field::AbusePhone, 1, false},
@@ -227,7 +239,7 @@ const LabelEntry networkLabels[] = {
     {"org-name", Field::NetworkOrganization, 1, false},
     {"orgname", Field::NetworkOrganization, 1, false},
     {"organization", Field::NetworkOrganization, 1, false},
-    {"organisation", Field::NetworkOrganization, 1, false},
+    {"organisation", Field::None, 0, false}, // RIPE's object key: a handle
     {"owner", Field::NetworkOrganization, 1, false},
     {"custname", Field::NetworkOrganization, 1, false},
     {"customer", Field::NetworkOrganization, 1, false},
@@ -239,10 +251,19 @@ const LabelEntry networkLabels[] = {
     {"source", Field::None, 0, false},
 };
 
-// Section headings under which bare words such as "created" or "status" speak of the domain.
-const char *const domainSections[] = {
-    "domain", "domain information", "domain details", "domain name", "relevant dates",
-    "important dates", "dates", "domain info",
+// Words of section headings under which bare words such as "created" or "changed" speak of
+// something else than the domain: its contacts, its registrar, its name servers and keys, the
+// whois service itself.
+const char *const foreignSectionWords[] = {
+    "registrant", "registrar", "holder", "contact", "admin", "tech", "billing", "owner",
+    "whois", "zone", "keys", "dnssec", "server", "organization using",
+};
+
+// First labels of the objects that follow a domain object in RPSL-style answers (registrar,
+// contacts, name server sets): their bare words ("created", "org") are not the domain's.
+const char *const otherObjects[] = {
+    "registrar", "contact", "nic-hdl", "nic-hdl-br", "person", "role", "nsset", "keyset",
+    "irt", "mntner", "organisation",
 };
 
 // Lines without a colon that start with the name of a fact.
@@ -289,6 +310,7 @@ const DnssecValue dnssecValues[] = {
     {"yes", true, "signed"},         {"true", true, "signed"},
     {"active", true, "signed"},      {"enabled", true, "signed"},
     {"no", true, "unsigned"},        {"false", true, "unsigned"},
+    {"y", true, "signed"},           {"n", true, "unsigned"},
     {"none", true, "unsigned"},      {"disabled", true, "unsigned"},
 };
 
@@ -376,10 +398,19 @@ std::optional<LabelMeaning> networkLabelMeaning(const QString &label)
     return *it;
 }
 
-bool isDomainSection(const QString &section)
+bool isOtherObject(const QString &firstLabel)
 {
-    for (const char *name : domainSections) {
-        if (section == QLatin1String(name))
+    for (const char *name : otherObjects) {
+        if (firstLabel == QLatin1String(name))
+            return true;
+    }
+    return false;
+}
+
+bool isForeignSection(const QString &section)
+{
+    for (const char *word : foreignSectionWords) {
+        if (section.contains(QLatin1String(word)))
             return true;
     }
     return false;

@@ -48,8 +48,13 @@ LabelMeaning labelMeaning(const QString &label);
 // precedence there; nothing when the label has no meaning of its own in such an object.
 std::optional<LabelMeaning> networkLabelMeaning(const QString &label);
 
-// Whether labels marked generic count under this section heading (the domain's own sections).
-bool isDomainSection(const QString &section);
+// Whether a section heading speaks of something else than the domain (a contact, the registrar,
+// ...), so that labels marked generic under it are not the domain's.
+bool isForeignSection(const QString &section);
+
+// Whether a block whose first label is this one is an object other than the domain (a registrar,
+// a contact, ...), whose generic labels do not speak of the domain.
+bool isOtherObject(const QString &firstLabel);
 
 // A label as the tables hold it: lower case, single spaces, without enclosing brackets, leading
 // ">>>" or "*" marks, or trailing dot leaders.

@@ -25,12 +25,22 @@ struct RankedValue
             rank = candidateRank;
         }
     }
+
+    // For dates of change: of equally good labels the latest date ("changed:" lines in order).
+    void offerLatest(const QString &date, int candidateRank)
+    {
+        if (!date.isEmpty() && candidateRank == rank && date > value)
+            value = date;
+        else
+            offer(date, candidateRank);
+    }
 };
 
 // One network or AS number object and the objects that follow it up to the next one.
 struct Network
 {
-    RankedValue range, cidr, name, handle, country, organization, origin, abuseEmail, abusePhone;
+    RankedValue range, cidr, name, handle, country, organization, origin, abuseEmail, abusePhone,
+        created, updated;
     double addresses = 0;
     bool autNum = false;
 };
@@ -158,6 +168,8 @@ QString registrarName(QStringView value)
     if (bareUrl > 0)
         value = value.left(bareUrl);
     value = trimmed(value);
+    while (value.endsWith(QLatin1Char('(')))
+        value = trimmed(value.chopped(1));
     if (value.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
         value.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
         return {};
@@ -210,6 +222,19 @@ QString asNumber(QStringView value)
     return QLatin1String("AS") + value;
 }
 
+// "PRIKLAD-001", "ua.example", "C0123456-AU": a contact handle given where a name may stand.
+bool looksLikeHandle(QStringView value)
+{
+    bool mark = false;
+    for (QChar c : value) {
+        if (isBlank(c))
+            return false;
+        if (c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('_'))
+            mark = true;
+    }
+    return mark;
+}
+
 class TextReader
 {
 public:
@@ -221,7 +246,7 @@ private:
     void readLine(QStringView raw);
     void closeSection() { m_section.clear(), m_sectionState = SectionState::None; }
     void readComment(QStringView text);
-    void labelled(QStringView labelText, QStringView value, int indent);
+    void labelled(QStringView line, QStringView labelText, QStringView value, int indent);
     void unlabelled(QStringView text, int indent);
     void apply(const LabelMeaning &meaning, QStringView value);
     void applyNetwork(Field field, int rank, QStringView value);
@@ -239,6 +264,10 @@ private:
     QString m_statusFromField;
     std::vector<Network> m_networks;
     bool m_sawDomainName = false;
+    bool m_inRangeObject = false; // the current block is an address object
+    int m_sectionLines = 0;       // unlabelled lines seen under the current heading
+    QString m_objectType;         // first label of the current block
+    bool m_otherObject = false;
 
     QString m_section;
     int m_sectionIndent = 0;
@@ -261,6 +290,7 @@ void TextReader::readComment(QStringView text)
 void TextReader::applyNetwork(Field field, int rank, QStringView value)
 {
     if (field == Field::NetworkRange) {
+        m_inRangeObject = true;
         const auto range = ipRangeFromText(value);
         Network network;
         if (range) {
@@ -272,6 +302,12 @@ void TextReader::applyNetwork(Field field, int rank, QStringView value)
         return;
     }
     if (field == Field::AutNum) {
+        if (asNumber(value).isEmpty())
+            return; // "aut-num: N/A"
+        if (m_inRangeObject && !m_networks.empty()) {
+            m_networks.back().origin.offer(asNumber(value), 1);
+            return;
+        }
         Network network;
         network.autNum = true;
         const QString as = asNumber(value);
@@ -330,10 +366,16 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
         return;
     }
     case Field::Created:
-        m_created.offer(utcDateFromText(value), rank);
+        if (!m_networks.empty())
+            m_networks.back().created.offer(utcDateFromText(value), rank);
+        else
+            m_created.offer(utcDateFromText(value), rank);
         return;
     case Field::Updated:
-        m_updated.offer(utcDateFromText(value), rank);
+        if (!m_networks.empty())
+            m_networks.back().updated.offer(utcDateFromText(value), rank);
+        else
+            m_updated.offerLatest(utcDateFromText(value), rank);
         return;
     case Field::Expires:
         m_expires.offer(utcDateFromText(value), rank);
@@ -372,7 +414,7 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
         m_dnssec.offer(QStringLiteral("signed"), rank);
         return;
     case Field::RegistrantOrganization:
-        if (!isRedactedValue(value))
+        if (!isRedactedValue(value) && !looksLikeHandle(value))
             m_organization.offer(value.toString(), rank);
         return;
     case Field::RegistrantCountry:
@@ -408,9 +450,13 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
     }
 }
 
-void TextReader::labelled(QStringView labelText, QStringView value, int indent)
+void TextReader::labelled(QStringView line, QStringView labelText, QStringView value, int indent)
 {
     const QString label = normalisedLabel(labelText);
+    if (m_objectType.isEmpty()) {
+        m_objectType = label;
+        m_otherObject = isOtherObject(label);
+    }
     LabelMeaning meaning;
     bool found = false;
     if (!m_networks.empty()) {
@@ -424,21 +470,27 @@ void TextReader::labelled(QStringView labelText, QStringView value, int indent)
         found = meaning.field != Field::None;
         if (!found) {
             meaning = labelMeaning(label);
-            found = meaning.field != Field::None && (!meaning.generic || isDomainSection(m_section));
+            found = meaning.field != Field::None && (!meaning.generic || !isForeignSection(m_section));
             if (!found) {
                 // Under a heading of names ("Name servers:"), an unknown label is a name with an
                 // address after it ("ns1.example.net [2001:db8::1]").
                 const LabelMeaning heading = labelMeaning(m_section);
-                if (isListField(heading.field)) {
-                    apply(heading, labelText);
-                    return;
-                }
+                if (isListField(heading.field))
+                    apply(heading, hostName(value).isEmpty() ? line : value);
                 return;
             }
         }
     } else if (!found) {
-        meaning = labelMeaning(label);
-        found = meaning.field != Field::None;
+        // In a registrar or contact object, its own labels first ("organization" there is the
+        // registrar's); its bare words do not speak of the domain.
+        if (m_otherObject && m_objectType != label) {
+            meaning = labelMeaning(m_objectType + QLatin1Char('/') + label);
+            found = meaning.field != Field::None;
+        }
+        if (!found) {
+            meaning = labelMeaning(label);
+            found = meaning.field != Field::None && !(meaning.generic && m_otherObject);
+        }
     }
     if (!found) {
         qsizetype length = 0;
@@ -457,6 +509,7 @@ void TextReader::labelled(QStringView labelText, QStringView value, int indent)
             m_sectionIndent = indent;
             m_sectionHasColon = true;
             m_sectionState = SectionState::Pending;
+            m_sectionLines = 0;
         }
         m_continued = Field::None;
         return;
@@ -477,8 +530,10 @@ void TextReader::unlabelled(QStringView text, int indent)
         LabelMeaning meaning = labelMeaning(m_section + QLatin1Char('/'));
         if (meaning.field == Field::None)
             meaning = labelMeaning(m_section);
-        if (meaning.field != Field::None)
+        // A name or registrar is the first line; address lines follow it.
+        if (meaning.field != Field::None && (isListField(meaning.field) || m_sectionLines == 0))
             apply(meaning, text);
+        ++m_sectionLines;
         return;
     }
     if (m_continued != Field::None && indent > m_continuedIndent) {
@@ -498,6 +553,7 @@ void TextReader::unlabelled(QStringView text, int indent)
         m_sectionIndent = indent;
         m_sectionHasColon = false;
         m_sectionState = SectionState::Pending;
+        m_sectionLines = 0;
     }
 }
 
@@ -505,8 +561,13 @@ void TextReader::readLine(QStringView raw)
 {
     const QStringView text = trimmed(raw);
     if (text.isEmpty()) {
-        closeSection();
+        // A heading with a colon may have its lines after an empty line ("Name Servers:").
+        if (!(m_sectionState == SectionState::Pending && m_sectionHasColon))
+            closeSection();
         m_continued = Field::None;
+        m_objectType.clear();
+        m_otherObject = false;
+        m_inRangeObject = false;
         return;
     }
     if (text[0] == QLatin1Char('%') || text[0] == QLatin1Char('#')) {
@@ -528,7 +589,7 @@ void TextReader::readLine(QStringView raw)
     if (line.label.isEmpty())
         unlabelled(text, indent);
     else
-        labelled(line.label, line.value, indent);
+        labelled(text, line.label, line.value, indent);
 }
 
 RecordFacts TextReader::read()
@@ -585,6 +646,10 @@ RecordFacts TextReader::read()
             facts.abuseEmail = chosen->abuseEmail.value;
         if (!chosen->abusePhone.value.isEmpty())
             facts.abusePhone = chosen->abusePhone.value;
+        if (!chosen->created.value.isEmpty())
+            facts.created = chosen->created.value;
+        if (!chosen->updated.value.isEmpty())
+            facts.updated = chosen->updated.value;
         // Abuse contacts given in a later object of the same answer.
         for (const Network &n : m_networks) {
             if (facts.abuseEmail.isEmpty())
