@@ -8,7 +8,13 @@
 
 namespace {
 
-enum class Kind { Throttle, NoMatch, Reserved, Invalid };
+enum class Kind
+{
+    Throttle,
+    NoMatch,
+    Reserved,
+    Invalid
+};
 
 struct Phrase
 {

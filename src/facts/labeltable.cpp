@@ -255,15 +255,15 @@ const LabelEntry networkLabels[] = {
 // something else than the domain: its contacts, its registrar, its name servers and keys, the
 // whois service itself.
 const char *const foreignSectionWords[] = {
-    "registrant", "registrar", "holder", "contact", "admin", "tech", "billing", "owner",
-    "whois", "zone", "keys", "dnssec", "server", "organization using",
+    "registrant", "registrar", "holder", "contact", "admin",  "tech",   "billing",
+    "owner",      "whois",     "zone",   "keys",    "dnssec", "server", "organization using",
 };
 
 // First labels of the objects that follow a domain object in RPSL-style answers (registrar,
 // contacts, name server sets): their bare words ("created", "org") are not the domain's.
 const char *const otherObjects[] = {
-    "registrar", "contact", "nic-hdl", "nic-hdl-br", "person", "role", "nsset", "keyset",
-    "irt", "mntner", "organisation",
+    "registrar", "contact", "nic-hdl", "nic-hdl-br", "person",       "role",
+    "nsset",     "keyset",  "irt",     "mntner",     "organisation",
 };
 
 // Lines without a colon that start with the name of a fact.
@@ -287,14 +287,10 @@ struct StatusValue
     const QString &status;
 };
 const StatusValue statusValues[] = {
-    {"free", RecordStatus::Available},
-    {"available", RecordStatus::Available},
-    {"220 available", RecordStatus::Available},
-    {"no object found", RecordStatus::Available},
-    {"not registered", RecordStatus::Available},
-    {"reserved", RecordStatus::Reserved},
-    {"blocked", RecordStatus::Reserved},
-    {"invalid", RecordStatus::Invalid},
+    {"free", RecordStatus::Available},           {"available", RecordStatus::Available},
+    {"220 available", RecordStatus::Available},  {"no object found", RecordStatus::Available},
+    {"not registered", RecordStatus::Available}, {"reserved", RecordStatus::Reserved},
+    {"blocked", RecordStatus::Reserved},         {"invalid", RecordStatus::Invalid},
 };
 
 // DNSSEC values: the first entry contained in the lower-cased value decides.
@@ -321,47 +317,89 @@ struct CountryName
     const char *code;
 };
 const CountryName countryNames[] = {
-    {"united states", "US"},  {"united states of america", "US"},
-    {"usa", "US"},            {"united kingdom", "GB"},
-    {"great britain", "GB"},  {"uk", "GB"},
-    {"germany", "DE"},        {"deutschland", "DE"},
-    {"france", "FR"},         {"japan", "JP"},
-    {"china", "CN"},          {"canada", "CA"},
-    {"australia", "AU"},      {"netherlands", "NL"},
-    {"the netherlands", "NL"}, {"italy", "IT"},
-    {"spain", "ES"},          {"russia", "RU"},
-    {"russian federation", "RU"}, {"brazil", "BR"},
-    {"brasil", "BR"},         {"india", "IN"},
-    {"korea", "KR"},          {"republic of korea", "KR"},
-    {"south korea", "KR"},    {"switzerland", "CH"},
-    {"sweden", "SE"},         {"norway", "NO"},
-    {"denmark", "DK"},        {"finland", "FI"},
-    {"poland", "PL"},         {"belgium", "BE"},
-    {"austria", "AT"},        {"ireland", "IE"},
-    {"mexico", "MX"},         {"singapore", "SG"},
-    {"hong kong", "HK"},      {"taiwan", "TW"},
-    {"israel", "IL"},         {"turkey", "TR"},
-    {"south africa", "ZA"},   {"new zealand", "NZ"},
-    {"argentina", "AR"},      {"chile", "CL"},
-    {"portugal", "PT"},       {"czech republic", "CZ"},
-    {"czechia", "CZ"},        {"ukraine", "UA"},
-    {"luxembourg", "LU"},     {"panama", "PA"},
-    {"cyprus", "CY"},         {"iceland", "IS"},
-    {"estonia", "EE"},        {"latvia", "LV"},
-    {"lithuania", "LT"},      {"greece", "GR"},
-    {"hungary", "HU"},        {"romania", "RO"},
-    {"bulgaria", "BG"},       {"united arab emirates", "AE"},
-    {"saudi arabia", "SA"},   {"indonesia", "ID"},
-    {"malaysia", "MY"},       {"thailand", "TH"},
-    {"vietnam", "VN"},        {"viet nam", "VN"},
-    {"philippines", "PH"},    {"colombia", "CO"},
+    {"united states", "US"},
+    {"united states of america", "US"},
+    {"usa", "US"},
+    {"united kingdom", "GB"},
+    {"great britain", "GB"},
+    {"uk", "GB"},
+    {"germany", "DE"},
+    {"deutschland", "DE"},
+    {"france", "FR"},
+    {"japan", "JP"},
+    {"china", "CN"},
+    {"canada", "CA"},
+    {"australia", "AU"},
+    {"netherlands", "NL"},
+    {"the netherlands", "NL"},
+    {"italy", "IT"},
+    {"spain", "ES"},
+    {"russia", "RU"},
+    {"russian federation", "RU"},
+    {"brazil", "BR"},
+    {"brasil", "BR"},
+    {"india", "IN"},
+    {"korea", "KR"},
+    {"republic of korea", "KR"},
+    {"south korea", "KR"},
+    {"switzerland", "CH"},
+    {"sweden", "SE"},
+    {"norway", "NO"},
+    {"denmark", "DK"},
+    {"finland", "FI"},
+    {"poland", "PL"},
+    {"belgium", "BE"},
+    {"austria", "AT"},
+    {"ireland", "IE"},
+    {"mexico", "MX"},
+    {"singapore", "SG"},
+    {"hong kong", "HK"},
+    {"taiwan", "TW"},
+    {"israel", "IL"},
+    {"turkey", "TR"},
+    {"south africa", "ZA"},
+    {"new zealand", "NZ"},
+    {"argentina", "AR"},
+    {"chile", "CL"},
+    {"portugal", "PT"},
+    {"czech republic", "CZ"},
+    {"czechia", "CZ"},
+    {"ukraine", "UA"},
+    {"luxembourg", "LU"},
+    {"panama", "PA"},
+    {"cyprus", "CY"},
+    {"iceland", "IS"},
+    {"estonia", "EE"},
+    {"latvia", "LV"},
+    {"lithuania", "LT"},
+    {"greece", "GR"},
+    {"hungary", "HU"},
+    {"romania", "RO"},
+    {"bulgaria", "BG"},
+    {"united arab emirates", "AE"},
+    {"saudi arabia", "SA"},
+    {"indonesia", "ID"},
+    {"malaysia", "MY"},
+    {"thailand", "TH"},
+    {"vietnam", "VN"},
+    {"viet nam", "VN"},
+    {"philippines", "PH"},
+    {"colombia", "CO"},
     {"peru", "PE"},
 };
 
 // Placeholders printed where data is withheld.
 const char *const redactions[] = {
-    "redacted", "not disclosed", "data protected", "withheld", "gdpr", "not shown",
-    "non-public", "statutory masking", "hidden upon user request", "private person",
+    "redacted",
+    "not disclosed",
+    "data protected",
+    "withheld",
+    "gdpr",
+    "not shown",
+    "non-public",
+    "statutory masking",
+    "hidden upon user request",
+    "private person",
 };
 
 using Table = QHash<QString, LabelMeaning>;
@@ -488,8 +526,8 @@ QString dnssecFromValue(QStringView value)
 QString countryCode(QStringView value)
 {
     value = value.trimmed();
-    if (value.size() == 2 && value[0].isLetter() && value[1].isLetter() && value[0].unicode() < 128 &&
-        value[1].unicode() < 128)
+    if (value.size() == 2 && value[0].isLetter() && value[1].isLetter() &&
+        value[0].unicode() < 128 && value[1].unicode() < 128)
         return value.toString().toUpper();
     for (const CountryName &c : countryNames) {
         if (value.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0)

@@ -6,7 +6,8 @@
 #include <optional>
 
 // What a labelled line of a whois record carries.
-enum class Field {
+enum class Field
+{
     None,
     DomainName,
     Registrar,

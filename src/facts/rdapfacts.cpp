@@ -137,8 +137,8 @@ QString entityOrganization(const QJsonObject &entity)
     const QString org = cardText(entity, QLatin1String("org"));
     if (!org.isEmpty())
         return org;
-    if (cardText(entity, QLatin1String("kind")).compare(QLatin1String("org"), Qt::CaseInsensitive) ==
-        0)
+    if (cardText(entity, QLatin1String("kind"))
+            .compare(QLatin1String("org"), Qt::CaseInsensitive) == 0)
         return cardText(entity, QLatin1String("fn"));
     return {};
 }
@@ -202,7 +202,8 @@ RecordFacts readObject(const QJsonObject &object)
         const QString action = event.value(QLatin1String("eventAction")).toString();
         for (const EventName &name : eventNames) {
             QString &fact = facts.*(name.fact);
-            if (fact.isEmpty() && action.compare(QLatin1String(name.action), Qt::CaseInsensitive) == 0)
+            if (fact.isEmpty() &&
+                action.compare(QLatin1String(name.action), Qt::CaseInsensitive) == 0)
                 fact = utcDateFromText(event.value(QLatin1String("eventDate")).toString());
         }
     }
@@ -214,8 +215,9 @@ RecordFacts readObject(const QJsonObject &object)
     const QJsonArray ids = registrar.value(QLatin1String("publicIds")).toArray();
     for (const QJsonValue &i : ids) {
         const QJsonObject id = i.toObject();
-        if (id.value(QLatin1String("type")).toString().contains(QLatin1String("IANA"),
-                                                                Qt::CaseInsensitive))
+        if (id.value(QLatin1String("type"))
+                .toString()
+                .contains(QLatin1String("IANA"), Qt::CaseInsensitive))
             facts.registrarIanaId = id.value(QLatin1String("identifier")).toString();
     }
 
@@ -246,8 +248,9 @@ RecordFacts readObject(const QJsonObject &object)
         if (!epp.isEmpty() && !facts.domainStatus.contains(epp))
             facts.domainStatus.append(epp);
     }
-    const QJsonValue signedValue =
-        object.value(QLatin1String("secureDNS")).toObject().value(QLatin1String("delegationSigned"));
+    const QJsonValue signedValue = object.value(QLatin1String("secureDNS"))
+                                       .toObject()
+                                       .value(QLatin1String("delegationSigned"));
     if (signedValue.isBool())
         facts.dnssec = signedValue.toBool() ? QStringLiteral("signed") : QStringLiteral("unsigned");
     return facts;

@@ -25,9 +25,15 @@ template <QStringList RecordFacts::*Member> QJsonValue listJson(const RecordFact
 }
 
 #define TEXT_FACT(key, caption, member)                                                            \
-    FactColumn{key, caption, &textCell<&RecordFacts::member>, &textJson<&RecordFacts::member>}
+    FactColumn                                                                                     \
+    {                                                                                              \
+        key, caption, &textCell<&RecordFacts::member>, &textJson<&RecordFacts::member>             \
+    }
 #define LIST_FACT(key, caption, member)                                                            \
-    FactColumn{key, caption, &listCell<&RecordFacts::member>, &listJson<&RecordFacts::member>}
+    FactColumn                                                                                     \
+    {                                                                                              \
+        key, caption, &listCell<&RecordFacts::member>, &listJson<&RecordFacts::member>             \
+    }
 
 const FactColumn columns[] = {
     TEXT_FACT("status", "Status", status),

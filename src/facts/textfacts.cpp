@@ -255,7 +255,13 @@ private:
         return field == Field::NameServer || field == Field::DomainStatus;
     }
 
-    enum class SectionState { None, Pending, Indented, Flat };
+    enum class SectionState
+    {
+        None,
+        Pending,
+        Indented,
+        Flat
+    };
 
     QStringView m_text;
     RankedValue m_registrar, m_ianaId, m_created, m_updated, m_expires, m_dnssec, m_organization,
@@ -470,7 +476,8 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
         found = meaning.field != Field::None;
         if (!found) {
             meaning = labelMeaning(label);
-            found = meaning.field != Field::None && (!meaning.generic || !isForeignSection(m_section));
+            found =
+                meaning.field != Field::None && (!meaning.generic || !isForeignSection(m_section));
             if (!found) {
                 // Under a heading of names ("Name servers:"), an unknown label is a name with an
                 // address after it ("ns1.example.net [2001:db8::1]").
@@ -497,7 +504,8 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
         const Field field = prefixedFact(labelText, length);
         if (field != Field::None) {
             // "Record created on 2001-02-03 10:11:12": the colon was the time's.
-            const QStringView whole(labelText.data(), value.data() + value.size() - labelText.data());
+            const QStringView whole(labelText.data(),
+                                    value.data() + value.size() - labelText.data());
             apply(LabelMeaning{field, 2, false}, whole.mid(length));
         }
     }
@@ -663,12 +671,17 @@ RecordFacts TextReader::read()
                         !facts.expires.isEmpty() || !facts.updated.isEmpty() ||
                         !facts.nameServers.isEmpty() || !facts.domainStatus.isEmpty() ||
                         !facts.registrarIanaId.isEmpty() || chosen != nullptr;
-    const AnswerPhrases phrases = scanAnswerPhrases(m_text);
-    if (m_statusFromField == RecordStatus::Reserved)
+    if (m_statusFromField == RecordStatus::Reserved) {
         facts.status = RecordStatus::Reserved;
-    else if (record)
+        return facts;
+    }
+    if (record) {
         facts.status = RecordStatus::Registered;
-    else if (phrases.throttle)
+        return facts;
+    }
+    // No record came back: the free text says why.
+    const AnswerPhrases phrases = scanAnswerPhrases(m_text);
+    if (phrases.throttle)
         facts.status = RecordStatus::Throttled;
     else if (!m_statusFromField.isEmpty())
         facts.status = m_statusFromField;

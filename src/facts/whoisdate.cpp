@@ -13,11 +13,10 @@ struct MonthName
     int month;
 };
 const MonthName monthNames[] = {
-    {"jan", 1},      {"january", 1},  {"feb", 2},      {"february", 2},  {"mar", 3},
-    {"march", 3},    {"apr", 4},      {"april", 4},    {"may", 5},       {"jun", 6},
-    {"june", 6},     {"jul", 7},      {"july", 7},     {"aug", 8},       {"august", 8},
-    {"sep", 9},      {"sept", 9},     {"september", 9}, {"oct", 10},     {"october", 10},
-    {"nov", 11},     {"november", 11}, {"dec", 12},    {"december", 12},
+    {"jan", 1},  {"january", 1},  {"feb", 2},    {"february", 2},  {"mar", 3},  {"march", 3},
+    {"apr", 4},  {"april", 4},    {"may", 5},    {"jun", 6},       {"june", 6}, {"jul", 7},
+    {"july", 7}, {"aug", 8},      {"august", 8}, {"sep", 9},       {"sept", 9}, {"september", 9},
+    {"oct", 10}, {"october", 10}, {"nov", 11},   {"november", 11}, {"dec", 12}, {"december", 12},
 };
 
 // Zone abbreviations whois servers print after a time, with their offset from UTC in minutes.
@@ -28,19 +27,17 @@ struct ZoneName
     int minutes;
 };
 const ZoneName zoneNames[] = {
-    {"z", 0},        {"utc", 0},      {"gmt", 0},      {"ut", 0},       {"wet", 0},
-    {"west", 60},    {"bst", 60},     {"cet", 60},     {"met", 60},     {"wat", 60},
-    {"cest", 120},   {"mest", 120},   {"eet", 120},    {"sast", 120},   {"cat", 120},
-    {"eest", 180},   {"msk", 180},    {"trt", 180},    {"eat", 180},    {"ast", -240},
-    {"irst", 210},   {"gst", 240},    {"aft", 270},    {"pkt", 300},    {"ist", 330},
-    {"npt", 345},    {"ict", 420},    {"wib", 420},    {"hkt", 480},    {"sgt", 480},
-    {"awst", 480},   {"myt", 480},    {"pht", 480},    {"wita", 480},   {"jst", 540},
-    {"kst", 540},    {"wit", 540},    {"acst", 570},   {"aest", 600},   {"aedt", 660},
-    {"nzst", 720},   {"nzdt", 780},   {"hst", -600},   {"akst", -540},  {"pst", -480},
-    {"pdt", -420},   {"mst", -420},   {"mdt", -360},   {"cst", -360},   {"cdt", -300},
-    {"est", -300},   {"edt", -240},   {"adt", -180},   {"nst", -210},   {"brt", -180},
-    {"brst", -120},  {"art", -180},   {"clt", -240},   {"clst", -180},  {"uyt", -180},
-    {"cot", -300},   {"pet", -300},   {"vet", -240},
+    {"z", 0},      {"utc", 0},     {"gmt", 0},    {"ut", 0},     {"wet", 0},     {"west", 60},
+    {"bst", 60},   {"cet", 60},    {"met", 60},   {"wat", 60},   {"cest", 120},  {"mest", 120},
+    {"eet", 120},  {"sast", 120},  {"cat", 120},  {"eest", 180}, {"msk", 180},   {"trt", 180},
+    {"eat", 180},  {"ast", -240},  {"irst", 210}, {"gst", 240},  {"aft", 270},   {"pkt", 300},
+    {"ist", 330},  {"npt", 345},   {"ict", 420},  {"wib", 420},  {"hkt", 480},   {"sgt", 480},
+    {"awst", 480}, {"myt", 480},   {"pht", 480},  {"wita", 480}, {"jst", 540},   {"kst", 540},
+    {"wit", 540},  {"acst", 570},  {"aest", 600}, {"aedt", 660}, {"nzst", 720},  {"nzdt", 780},
+    {"hst", -600}, {"akst", -540}, {"pst", -480}, {"pdt", -420}, {"mst", -420},  {"mdt", -360},
+    {"cst", -360}, {"cdt", -300},  {"est", -300}, {"edt", -240}, {"adt", -180},  {"nst", -210},
+    {"brt", -180}, {"brst", -120}, {"art", -180}, {"clt", -240}, {"clst", -180}, {"uyt", -180},
+    {"cot", -300}, {"pet", -300},  {"vet", -240},
 };
 
 bool isDigit(QChar c)
@@ -273,7 +270,8 @@ bool readTime(QStringView token, DateParts &parts)
 
 void readToken(QStringView token, DateParts &parts)
 {
-    while (!token.isEmpty() && (token.back() == QLatin1Char('.') || token.back() == QLatin1Char(',')))
+    while (!token.isEmpty() &&
+           (token.back() == QLatin1Char('.') || token.back() == QLatin1Char(',')))
         token.chop(1);
     if (token.isEmpty())
         return;
@@ -333,7 +331,8 @@ void readToken(QStringView token, DateParts &parts)
     }
     if (token.size() > 3 && token[0].isLetter() && !token.contains(QLatin1Char('-'))) {
         // "UTC+8", "GMT+08:00"
-        const qsizetype sign = std::max(token.indexOf(QLatin1Char('+')), token.indexOf(QLatin1Char('-')));
+        const qsizetype sign =
+            std::max(token.indexOf(QLatin1Char('+')), token.indexOf(QLatin1Char('-')));
         if (sign > 0 && zoneFromName(token.left(sign), minutes) &&
             offsetFromText(token.mid(sign), minutes)) {
             parts.offset = minutes;
@@ -444,7 +443,7 @@ QString utcDateFromText(QStringView value)
         hour = 0;
     if (hour > 24 || parts.minute > 59 || parts.second > 60)
         return {};
-    const qint64 seconds = daysFromCivil(parts.year, parts.month, parts.day) * 86400 +
-                           hour * 3600 + parts.minute * 60 + parts.second - parts.offset * 60;
+    const qint64 seconds = daysFromCivil(parts.year, parts.month, parts.day) * 86400 + hour * 3600 +
+                           parts.minute * 60 + parts.second - parts.offset * 60;
     return utcDateFromSeconds(seconds);
 }

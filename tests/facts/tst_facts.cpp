@@ -82,11 +82,18 @@ private slots:
         QTest::addColumn<QString>("registry");
         QTest::addColumn<QString>("registrar");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("domain") << "rdap_domain.json" << "" << "rdap_domain.expected";
-        QTest::newRow("domain with registrar")
-            << "rdap_thin.json" << "rdap_registrar.json" << "rdap_thin.expected";
-        QTest::newRow("ip network") << "rdap_ip.json" << "" << "rdap_ip.expected";
-        QTest::newRow("not found") << "rdap_404.json" << "" << "rdap_404.expected";
+        QTest::newRow("domain") << "rdap_domain.json"
+                                << ""
+                                << "rdap_domain.expected";
+        QTest::newRow("domain with registrar") << "rdap_thin.json"
+                                               << "rdap_registrar.json"
+                                               << "rdap_thin.expected";
+        QTest::newRow("ip network") << "rdap_ip.json"
+                                    << ""
+                                    << "rdap_ip.expected";
+        QTest::newRow("not found") << "rdap_404.json"
+                                   << ""
+                                   << "rdap_404.expected";
     }
     void rdapFacts()
     {
@@ -126,21 +133,28 @@ private slots:
         QTest::newRow("month name comma") << "Jan 2, 2020" << jan2;
         QTest::newRow("day first dots") << "02.01.2020" << jan2;
         QTest::newRow("day first, cannot be month") << "13/01/2020"
-                                                     << "2020-01-13T00:00:00Z";
-        QTest::newRow("month first when day > 12") << "01/13/2020"
                                                     << "2020-01-13T00:00:00Z";
+        QTest::newRow("month first when day > 12") << "01/13/2020"
+                                                   << "2020-01-13T00:00:00Z";
         QTest::newRow("korean dots") << "2020. 01. 02." << jan2;
         QTest::newRow("weekday") << "Thu Jan 02 2020" << jan2;
         QTest::newRow("format note") << "2020-01-02 (YYYY-MM-DD)" << jan2;
-        QTest::newRow("before") << "before Aug-1996" << "1996-08-01T00:00:00Z";
-        QTest::newRow("pm") << "2020-01-02 3:04:05 PM" << "2020-01-02T15:04:05Z";
+        QTest::newRow("before") << "before Aug-1996"
+                                << "1996-08-01T00:00:00Z";
+        QTest::newRow("pm") << "2020-01-02 3:04:05 PM"
+                            << "2020-01-02T15:04:05Z";
         QTest::newRow("across new year") << "2020-01-01T01:00:00+02:00"
                                          << "2019-12-31T23:00:00Z";
-        QTest::newRow("leap day") << "2020-02-29" << "2020-02-29T00:00:00Z";
-        QTest::newRow("no leap day") << "2019-02-29" << "";
-        QTest::newRow("words") << "Registered until expiry date." << "";
-        QTest::newRow("lone number") << "12" << "";
-        QTest::newRow("month out of range") << "2020-13-01" << "";
+        QTest::newRow("leap day") << "2020-02-29"
+                                  << "2020-02-29T00:00:00Z";
+        QTest::newRow("no leap day") << "2019-02-29"
+                                     << "";
+        QTest::newRow("words") << "Registered until expiry date."
+                               << "";
+        QTest::newRow("lone number") << "12"
+                                     << "";
+        QTest::newRow("month out of range") << "2020-13-01"
+                                            << "";
     }
     void dates()
     {
@@ -159,14 +173,15 @@ private slots:
                              << true << false;
         QTest::newRow("ripe") << "%ERROR:201: access denied for 192.0.2.1\n%\n" << true << false;
         QTest::newRow("with not found")
-            << "Query rate limit exceeded. Domain not found until you wait.\n" << true << false;
-        QTest::newRow("lacnic") << "% Query rate limit exceeded, please wait 5 minutes\n" << true
-                                << false;
+            << "Query rate limit exceeded. Domain not found until you wait.\n"
+            << true << false;
+        QTest::newRow("lacnic") << "% Query rate limit exceeded, please wait 5 minutes\n"
+                                << true << false;
         QTest::newRow("denic") << "% Error: 55000000002 Connection refused; access control "
                                   "limit reached.\n"
                                << true << false;
-        QTest::newRow("allowed queries") << "Number of allowed queries exceeded.\n" << true
-                                         << false;
+        QTest::newRow("allowed queries") << "Number of allowed queries exceeded.\n"
+                                         << true << false;
         QTest::newRow("verisign") << "No match for \"EXAMPLE-FREE.COM\".\n>>> Last update of "
                                      "whois database: 2024-01-02T03:04:05Z <<<\n"
                                   << false << true;
