@@ -110,18 +110,20 @@ int RetryAfterSeconds(const QByteArray &value, const QDateTime &now)
     if (isNumber)
         return seconds < 0 ? -1 : int(std::min<qlonglong>(seconds, INT_MAX));
 
-    // The three date forms HTTP allows, always in GMT.
+    // The three date forms HTTP allows, always in GMT. The day's name is left out: it only
+    // repeats the date (and a two-digit year cannot be checked against it).
     const QString date = QString::fromLatin1(text).simplified();
+    const QString afterDay = date.mid(date.indexOf(u' ') + 1);
     const QLocale c = QLocale::c();
-    QDateTime when = c.toDateTime(date, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    QDateTime when = c.toDateTime(afterDay, QStringLiteral("dd MMM yyyy HH:mm:ss 'GMT'"));
     if (!when.isValid()) {
-        when = c.toDateTime(date, QStringLiteral("dddd, dd-MMM-yy HH:mm:ss 'GMT'"));
+        when = c.toDateTime(afterDay, QStringLiteral("dd-MMM-yy HH:mm:ss 'GMT'"));
         // A two-digit year is in the century that puts it nearest to now.
         if (when.isValid())
             when = when.addYears((now.date().year() - when.date().year() + 50) / 100 * 100);
     }
     if (!when.isValid())
-        when = c.toDateTime(date, QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
+        when = c.toDateTime(afterDay, QStringLiteral("MMM d HH:mm:ss yyyy"));
     if (!when.isValid())
         return -1;
     when.setTimeSpec(Qt::UTC);
