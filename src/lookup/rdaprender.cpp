@@ -31,7 +31,7 @@ enum class Part
 struct PartName
 {
     Part part;
-    const char16_t *caption; // after the role's prefix: "Registrant Name"
+    QStringView caption; // after the role's prefix: "Registrant Name"
 };
 
 constexpr PartName PartNames[] = {
@@ -51,8 +51,8 @@ constexpr int PartCount = int(std::size(PartNames));
 // The domain contacts shown, with the prefix of their lines.
 struct RoleName
 {
-    const char16_t *role;
-    const char16_t *prefix;
+    QStringView role;
+    QStringView prefix;
 };
 constexpr RoleName DomainContacts[] = {
     {u"registrant", u"Registrant"},
@@ -63,7 +63,7 @@ constexpr RoleName DomainContacts[] = {
 
 // Values that stand for a withheld one, compared without letter case: whole values, then parts
 // of values.
-const char16_t *const PlaceholderValues[] = {
+constexpr QStringView PlaceholderValues[] = {
     u"redacted",
     u"redacted for privacy",
     u"redacted for privacy purposes",
@@ -79,7 +79,7 @@ const char16_t *const PlaceholderValues[] = {
     u"redacted for gdpr",
     u"redacted | eu gdpr",
 };
-const char16_t *const PlaceholderFragments[] = {
+constexpr QStringView PlaceholderFragments[] = {
     u"redacted for privacy",
     u"please query the rdap service of the registrar of record",
     u"data protected, not disclosed",
@@ -111,8 +111,8 @@ constexpr RoleName RedactionPrefixes[] = {
 // RDAP status values whose port-43 (EPP) name is not simply their words run together.
 struct StatusName
 {
-    const char16_t *rdap;
-    const char16_t *epp;
+    QStringView rdap;
+    QStringView epp;
 };
 constexpr StatusName StatusExceptions[] = {
     {u"active", u"ok"},
@@ -120,20 +120,28 @@ constexpr StatusName StatusExceptions[] = {
 
 // ---- Reading the answer ------------------------------------------------------------------
 
+// The value with white space trimmed and runs of it made one space; the same string when it
+// needs no change, which is the common case.
 QString clean(const QString &value)
 {
-    return value.simplified();
+    bool lastSpace = true;
+    for (const QChar c : value) {
+        const bool space = c.isSpace();
+        if (space && (lastSpace || c != u' '))
+            return value.simplified();
+        lastSpace = space;
+    }
+    return lastSpace && !value.isEmpty() ? value.simplified() : value;
 }
 
 bool isPlaceholder(const QString &value)
 {
-    const QString lower = value.toLower();
-    for (const char16_t *text : PlaceholderValues) {
-        if (lower == QStringView(text))
+    for (const QStringView text : PlaceholderValues) {
+        if (value.compare(text, Qt::CaseInsensitive) == 0)
             return true;
     }
-    for (const char16_t *text : PlaceholderFragments) {
-        if (lower.contains(QStringView(text)))
+    for (const QStringView text : PlaceholderFragments) {
+        if (value.contains(text, Qt::CaseInsensitive))
             return true;
     }
     return false;
@@ -145,7 +153,7 @@ public:
     void add(QStringView name, const QString &value)
     {
         const QString text = clean(value);
-        if (!text.isEmpty() && !isPlaceholder(text))
+        if (!text.isEmpty())
             m_lines << name.toString() + QStringLiteral(": ") + text;
     }
     QStringList take() { return std::move(m_lines); }
@@ -180,25 +188,39 @@ bool hasRole(const QJsonObject &entity, QStringView role)
     return false;
 }
 
-// The first entity with the role, the shallowest first: an abuse contact is often nested inside
-// the registrar's or the organisation's entity.
-QJsonObject findEntity(const QJsonObject &object, QStringView role)
+// Every entity of an object, nested ones included (an abuse contact is often inside the
+// registrar's or the organisation's entity), the shallowest first.
+QList<QJsonObject> entitiesOf(const QJsonObject &object)
 {
+    QList<QJsonObject> all;
     QList<QJsonArray> level{object.value(u"entities").toArray()};
     for (int depth = 0; depth < 8 && !level.isEmpty(); ++depth) {
         QList<QJsonArray> next;
         for (const QJsonArray &entities : level) {
             for (const QJsonValue &value : entities) {
-                const QJsonObject entity = value.toObject();
-                if (hasRole(entity, role))
-                    return entity;
-                if (entity.value(u"entities").isArray())
-                    next << entity.value(u"entities").toArray();
+                all << value.toObject();
+                const QJsonValue nested = all.last().value(u"entities");
+                if (nested.isArray())
+                    next << nested.toArray();
             }
         }
         level = std::move(next);
     }
+    return all;
+}
+
+QJsonObject findEntity(const QList<QJsonObject> &entities, QStringView role)
+{
+    for (const QJsonObject &entity : entities) {
+        if (hasRole(entity, role))
+            return entity;
+    }
     return {};
+}
+
+QJsonObject findEntity(const QJsonObject &object, QStringView role)
+{
+    return findEntity(entitiesOf(object), role);
 }
 
 QString textOf(const QJsonValue &value)
@@ -244,9 +266,10 @@ Contact readContact(const QJsonObject &entity)
     Contact contact;
     contact.handle = entity.value(u"handle").toString();
     auto set = [&contact](Part part, const QString &value) {
+        // A placeholder leaves the part open for a later property of its kind.
         QString &slot = contact.parts[int(part)];
-        if (clean(slot).isEmpty())
-            slot = value;
+        if (slot.isEmpty() && !isPlaceholder(clean(value)))
+            slot = clean(value);
     };
     const QJsonArray properties = entity.value(u"vcardArray").toArray().at(1).toArray();
     for (const QJsonValue &item : properties) {
@@ -268,10 +291,13 @@ Contact readContact(const QJsonObject &entity)
         } else if (name == u"adr") {
             // [post office box, extended address, street, locality, region, code, country]
             const QJsonArray adr = value.toArray();
-            const QString street =
-                QStringList{textOf(adr.at(0)), textOf(adr.at(1)), textOf(adr.at(2))}
-                    .filter(QRegularExpression(QStringLiteral("\\S")))
-                    .join(QStringLiteral(", "));
+            QStringList streetParts;
+            for (int i = 0; i < 3; ++i) {
+                const QString part = clean(textOf(adr.at(i)));
+                if (!part.isEmpty())
+                    streetParts << part;
+            }
+            const QString street = streetParts.join(QStringLiteral(", "));
             set(Part::Street, street.isEmpty() ? textOf(parameters.value(u"label")) : street);
             set(Part::City, textOf(adr.at(3)));
             set(Part::Region, textOf(adr.at(4)));
@@ -295,8 +321,8 @@ QString redactionKey(QStringView role, Part part)
 
 bool isRedacted(const Redactions &redactions, QStringView role, Part part)
 {
-    return redactions.contains(redactionKey(role, part)) ||
-           redactions.contains(redactionKey(u"", part));
+    return !redactions.isEmpty() && (redactions.contains(redactionKey(role, part)) ||
+                                     redactions.contains(redactionKey(u"", part)));
 }
 
 // The parts a JSONPath of a redaction names, such as
@@ -342,12 +368,12 @@ Redactions readRedactions(const QJsonObject &object)
             addPathRedactions(item.value(QStringView(member)).toString(), redactions);
         const QString name = item.value(u"name").toObject().value(u"type").toString();
         for (const RoleName &prefix : RedactionPrefixes) {
-            const QStringView start(prefix.prefix);
+            const QStringView start = prefix.prefix;
             if (!name.startsWith(start + u' '))
                 continue;
             const QStringView rest = QStringView(name).mid(start.size() + 1);
             for (const PartName &suffix : RedactionSuffixes) {
-                if (rest.compare(QStringView(suffix.caption), Qt::CaseInsensitive) == 0)
+                if (rest.compare(suffix.caption, Qt::CaseInsensitive) == 0)
                     redactions.insert(redactionKey(prefix.role, suffix.part));
             }
         }
@@ -360,7 +386,7 @@ void addContact(Lines &lines, QStringView prefix, QStringView role, const Contac
 {
     for (const PartName &part : PartNames) {
         if (!isRedacted(redactions, role, part.part))
-            lines.add(QString(prefix.toString() + u' ' + QStringView(part.caption)),
+            lines.add(QString(prefix.toString() + u' ' + part.caption),
                       contact.parts[int(part.part)]);
     }
 }
@@ -371,7 +397,7 @@ QString eppStatus(const QString &status)
 {
     for (const StatusName &name : StatusExceptions) {
         if (status.compare(QStringView(name.rdap), Qt::CaseInsensitive) == 0)
-            return QString::fromUtf16(name.epp);
+            return name.epp.toString();
     }
     const QStringList words = clean(status).split(u' ', Qt::SkipEmptyParts);
     QString epp;
@@ -409,8 +435,10 @@ QStringList renderDomain(const QJsonObject &registry, const QJsonObject &registr
     Lines lines;
     const Redactions redactions = readRedactions(registry);
     const Redactions registrarRedactions = readRedactions(registrarAnswer);
-    const QJsonObject registrar = findEntity(registry, u"registrar");
-    const QJsonObject registrarFromRegistrar = findEntity(registrarAnswer, u"registrar");
+    const QList<QJsonObject> registryEntities = entitiesOf(registry);
+    const QList<QJsonObject> registrarEntities = entitiesOf(registrarAnswer);
+    const QJsonObject registrar = findEntity(registryEntities, u"registrar");
+    const QJsonObject registrarFromRegistrar = findEntity(registrarEntities, u"registrar");
     const Contact registrarContact = readContact(registrar);
     const Contact registrarOwn = readContact(registrarFromRegistrar);
     const Contact abuse = readContact(findEntity(registrar, u"abuse"));
@@ -443,11 +471,12 @@ QStringList renderDomain(const QJsonObject &registry, const QJsonObject &registr
         lines.add(u"Domain Status", eppStatus(status.toString()));
 
     for (const RoleName &role : DomainContacts) {
-        const QJsonObject fromRegistrar = findEntity(registrarAnswer, role.role);
+        const QJsonObject fromRegistrar = findEntity(registrarEntities, role.role);
         const Contact registrarsContact = readContact(fromRegistrar);
         const bool useRegistrar = !fromRegistrar.isEmpty() && !registrarsContact.isEmpty();
         addContact(lines, role.prefix, role.role,
-                   useRegistrar ? registrarsContact : readContact(findEntity(registry, role.role)),
+                   useRegistrar ? registrarsContact
+                                : readContact(findEntity(registryEntities, role.role)),
                    useRegistrar ? registrarRedactions : redactions);
     }
 
@@ -540,9 +569,10 @@ QStringList networkCidrs(const QJsonObject &network)
 // "Name (HANDLE)", as the RIRs print an organisation.
 QString organization(const QJsonObject &object)
 {
-    QJsonObject entity = findEntity(object, u"registrant");
+    const QList<QJsonObject> entities = entitiesOf(object);
+    QJsonObject entity = findEntity(entities, u"registrant");
     if (entity.isEmpty())
-        entity = findEntity(object, u"administrative");
+        entity = findEntity(entities, u"administrative");
     const Contact contact = readContact(entity);
     QString name = firstOf(contact.parts[int(Part::Organization)], contact.parts[int(Part::Name)]);
     if (clean(name).isEmpty() || isPlaceholder(clean(name)))
