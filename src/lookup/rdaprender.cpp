@@ -137,11 +137,11 @@ QString clean(const QString &value)
 bool isPlaceholder(const QString &value)
 {
     for (const QStringView text : PlaceholderValues) {
-        if (value.compare(text, Qt::CaseInsensitive) == 0)
+        if (value.size() == text.size() && value.compare(text, Qt::CaseInsensitive) == 0)
             return true;
     }
     for (const QStringView text : PlaceholderFragments) {
-        if (value.contains(text, Qt::CaseInsensitive))
+        if (value.size() >= text.size() && value.contains(text, Qt::CaseInsensitive))
             return true;
     }
     return false;
@@ -274,21 +274,21 @@ Contact readContact(const QJsonObject &entity)
     const QJsonArray properties = entity.value(u"vcardArray").toArray().at(1).toArray();
     for (const QJsonValue &item : properties) {
         const QJsonArray property = item.toArray();
-        const QString name = property.at(0).toString().toLower();
+        const QString name = property.at(0).toString();
         const QJsonObject parameters = property.at(1).toObject();
         const QJsonValue value = property.at(3);
-        if (name == u"fn") {
+        if (name.compare(u"fn", Qt::CaseInsensitive) == 0) {
             set(Part::Name, value.toString());
-        } else if (name == u"org") {
+        } else if (name.compare(u"org", Qt::CaseInsensitive) == 0) {
             set(Part::Organization, textOf(value));
-        } else if (name == u"email") {
+        } else if (name.compare(u"email", Qt::CaseInsensitive) == 0) {
             set(Part::Email, value.toString());
-        } else if (name == u"tel") {
+        } else if (name.compare(u"tel", Qt::CaseInsensitive) == 0) {
             QString number = value.toString();
             if (number.startsWith(u"tel:", Qt::CaseInsensitive))
                 number.remove(0, 4);
             set(hasType(parameters, u"fax") ? Part::Fax : Part::Phone, number);
-        } else if (name == u"adr") {
+        } else if (name.compare(u"adr", Qt::CaseInsensitive) == 0) {
             // [post office box, extended address, street, locality, region, code, country]
             const QJsonArray adr = value.toArray();
             QStringList streetParts;
@@ -339,13 +339,13 @@ void addPathRedactions(const QString &path, Redactions &redactions)
         return;
     const QString name = property.captured(1).toLower();
     QList<Part> parts;
-    if (name == u"fn")
+    if (name.compare(u"fn", Qt::CaseInsensitive) == 0)
         parts = {Part::Name};
-    else if (name == u"org")
+    else if (name.compare(u"org", Qt::CaseInsensitive) == 0)
         parts = {Part::Organization};
-    else if (name == u"email")
+    else if (name.compare(u"email", Qt::CaseInsensitive) == 0)
         parts = {Part::Email};
-    else if (name == u"tel")
+    else if (name.compare(u"tel", Qt::CaseInsensitive) == 0)
         parts = path.contains(u"fax") ? QList<Part>{Part::Fax} : QList<Part>{Part::Phone};
     else if (name == u"adr" && !property.captured(3).isEmpty()) {
         constexpr Part adrParts[] = {Part::Street, Part::Street,     Part::Street, Part::City,
@@ -353,7 +353,7 @@ void addPathRedactions(const QString &path, Redactions &redactions)
         const int index = property.captured(3).toInt();
         if (index < 7)
             parts = {adrParts[index]};
-    } else if (name == u"adr")
+    } else if (name.compare(u"adr", Qt::CaseInsensitive) == 0)
         parts = {Part::Street, Part::City, Part::Region, Part::PostalCode, Part::Country};
     for (const Part part : parts)
         redactions.insert(redactionKey(role, part));
@@ -456,9 +456,10 @@ QStringList renderDomain(const QJsonObject &registry, const QJsonObject &registr
               firstOf(linkHref(registrar, u"about"), linkHref(registrarFromRegistrar, u"about")));
     lines.add(u"Updated Date", eventDate(registry, u"last changed"));
     lines.add(u"Creation Date", eventDate(registry, u"registration"));
-    lines.add(u"Registry Expiry Date", eventDate(registry, u"expiration"));
+    const QString registryExpiry = eventDate(registry, u"expiration");
+    lines.add(u"Registry Expiry Date", registryExpiry);
     const QString registrarExpiry = eventDate(registrarAnswer, u"expiration");
-    if (registrarExpiry != eventDate(registry, u"expiration"))
+    if (registrarExpiry != registryExpiry)
         lines.add(u"Registrar Registration Expiration Date", registrarExpiry);
     lines.add(u"Registrar", firstOf(registrarContact.parts[int(Part::Name)],
                                     registrarOwn.parts[int(Part::Name)]));
