@@ -532,18 +532,18 @@ QStringList rangeCidrs(const QString &startText, const QString &endText)
     if (!toBits(startText, start, width) || !toBits(endText, end, endWidth) || width != endWidth ||
         start > end)
         return {};
+    // The last address of the block of 2^size addresses that starts at `start`.
+    const auto blockEnd = [](Bits first, int size) {
+        return size >= 128 ? ~Bits(0) : first | ((Bits(1) << size) - 1);
+    };
     QStringList cidrs;
     while (cidrs.size() < 64) {
         // The largest block aligned at `start` that ends by `end`.
-        int size = 0; // log2 of the block's address count
-        while (size < width && ((start >> size) & 1) == 0) {
-            const Bits last = start | ((Bits(1) << (size + 1)) - 1);
-            if (last > end)
-                break;
+        int size = 0;
+        while (size < width && ((start >> size) & 1) == 0 && blockEnd(start, size + 1) <= end)
             ++size;
-        }
         cidrs << fromBits(start, width) + u'/' + QString::number(width - size);
-        const Bits last = size == 128 ? ~Bits(0) : start | ((Bits(1) << size) - 1);
+        const Bits last = blockEnd(start, size);
         if (last >= end)
             break;
         start = last + 1;
