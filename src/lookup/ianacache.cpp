@@ -203,7 +203,7 @@ void IanaCache::finishFetch(const QString &flightKey, const Query &query,
     stored.type = typeOf(query);
     stored.fetched = QDateTime::currentSecsSinceEpoch();
     stored.entry.text = text;
-    stored.entry.serverNonPublic = AddressRules::isNonPublic(answer.peerAddress);
+    stored.entry.serverNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
     const QByteArray point = pointOf(query);
     if (stored.type == u"tld") {
         stored.first = point;

@@ -24,7 +24,8 @@ public:
     struct Entry
     {
         QString text;
-        // The IANA server was reached on a non-public address (a local mirror or a test).
+        // The IANA server was reached on a non-public address it was named by (a local mirror),
+        // not through the connect-to map.
         bool serverNonPublic = false;
     };
     // Sends the IANA query and calls back once with the answer.

@@ -44,6 +44,7 @@ void Whois43Client::start(const Whois43Request &request)
     m_answer = {};
     m_answer.server = request.host + u':' + QString::number(request.port);
     m_target = m_connectTo.resolve(request.host, request.port);
+    m_answer.mapped = m_target.mapped;
     m_connectTimer.start(m_limits.connectTimeoutMs);
     m_answerTimer.start(m_limits.answerTimeoutMs);
 

@@ -53,6 +53,8 @@ struct Whois43Answer
     QString server;
     // The address actually connected to (null when no connection was made).
     QHostAddress peerAddress;
+    // The host was sent elsewhere by the connect-to map.
+    bool mapped = false;
 };
 
 // One question to one port-43 server on the event loop: look up the host, connect, send the

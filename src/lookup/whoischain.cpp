@@ -129,7 +129,8 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
     state->result.text = text;
     state->result.textServer = server.display();
     state->haveRecord = true;
-    state->referrerNonPublic = AddressRules::isNonPublic(answer.peerAddress);
+    // A server reached through the connect-to map stands for the public host it replaces.
+    state->referrerNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
     follow(state, text, server.host);
 }
 

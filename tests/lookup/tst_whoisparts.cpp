@@ -34,7 +34,8 @@ private slots:
         QTest::newRow("IPv4") << u"8.8.8.8"_qs << K::IPv4 << QByteArray("8.8.8.8");
         QTest::newRow("IPv6") << u"2001:DB8::0:1"_qs << K::IPv6 << QByteArray("2001:db8::1");
         QTest::newRow("v4 network") << u"192.0.2.0/24"_qs << K::Cidr << QByteArray("192.0.2.0/24");
-        QTest::newRow("v6 network") << u"2001:db8::/32"_qs << K::Cidr << QByteArray("2001:db8::/32");
+        QTest::newRow("v6 network")
+            << u"2001:db8::/32"_qs << K::Cidr << QByteArray("2001:db8::/32");
         QTest::newRow("AS") << u"AS15169"_qs << K::AsNumber << QByteArray("15169");
         QTest::newRow("as, lower case") << u"as15169"_qs << K::AsNumber << QByteArray("15169");
 
@@ -84,7 +85,8 @@ private slots:
             << u"whois.arin.net"_qs << u"8.8.8.8"_qs << QByteArray("n + 8.8.8.8");
         QTest::newRow("arin network")
             << u"WHOIS.ARIN.NET"_qs << u"8.8.8.0/24"_qs << QByteArray("n + 8.8.8.0");
-        QTest::newRow("arin AS") << u"whois.arin.net"_qs << u"AS15169"_qs << QByteArray("a + 15169");
+        QTest::newRow("arin AS") << u"whois.arin.net"_qs << u"AS15169"_qs
+                                 << QByteArray("a + 15169");
         QTest::newRow("ripe AS") << u"whois.ripe.net"_qs << u"as3333"_qs << QByteArray("AS3333");
         QTest::newRow("ripe network")
             << u"whois.ripe.net"_qs << u"193.0.0.0/21"_qs << QByteArray("193.0.0.0/21");
@@ -196,18 +198,18 @@ private slots:
         check(u"whois.ripe.net"_qs, 4321, u"whois.ripe.net"_qs, 4321, false);
         check(u"2001:db8::1"_qs, 7, u"localhost"_qs, 99, true); // any port
         QCOMPARE(map.curlEntries(),
-                 (QList<QByteArray>{"whois.iana.org:43:127.0.0.1:4343", ":43:[::1]:",
-                                    "[2001:db8::1]::localhost:99"}));
+                 (QList<QByteArray>{"whois.iana.org:43:127.0.0.1:4343",
+                                    ":43:[::1]:", "[2001:db8::1]::localhost:99"}));
     }
 
     void addressRules_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("nonPublic");
-        for (const char *a : {"10.0.0.1", "172.16.5.4", "192.168.1.1", "127.0.0.1", "169.254.1.1",
-                              "100.64.0.1", "100.127.255.254", "224.0.0.1", "0.0.0.0", "::",
-                              "::1", "fd00::1", "fc00::1", "fe80::1", "ff02::1",
-                              "::ffff:10.0.0.1", "::ffff:127.0.0.1"})
+        for (const char *a :
+             {"10.0.0.1", "172.16.5.4", "192.168.1.1", "127.0.0.1", "169.254.1.1", "100.64.0.1",
+              "100.127.255.254", "224.0.0.1", "0.0.0.0", "::", "::1", "fd00::1", "fc00::1",
+              "fe80::1", "ff02::1", "::ffff:10.0.0.1", "::ffff:127.0.0.1"})
             QTest::newRow(a) << QString::fromLatin1(a) << true;
         for (const char *a : {"8.8.8.8", "100.128.0.1", "172.32.0.1", "193.0.6.139",
                               "2001:4860:4860::8888", "::ffff:8.8.8.8"})
