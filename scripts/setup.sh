@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools           # Qt 6 Core, Gui, Widgets, Network, Test
     libgumbo-dev                              # HTML5 parser for the whois pages
     libcurl4-openssl-dev                      # HTTP(S) client that loads the whois pages
+    libidn2-dev                               # internationalised domain names to their ASCII form
     ca-certificates                           # the authorities HTTPS trusts
     libxlsxwriter-dev                         # writes the .xlsx workbook
     libbenchmark-dev                          # Google Benchmark for bench/

@@ -1,0 +1,214 @@
+#include "lookup/query.h"
+
+#include <QRegularExpression>
+
+#include <idn2.h>
+
+namespace {
+
+constexpr int MaxDomainLength = 253;
+constexpr int MaxLabelLength = 63;
+
+Query invalid(const QString &text, const QString &reason)
+{
+    Query query;
+    query.text = text;
+    query.reason = reason;
+    return query;
+}
+
+// Characters that could end the query line, add a second one or hide in it; none is ever part
+// of a name, an address or an AS number.
+QString unsafeCharacterReason(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == u'\r' || c == u'\n')
+            return QStringLiteral("contains a line break");
+        if (c == u'\t' || c == u' ' || c.isSpace())
+            return QStringLiteral("contains white space");
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Other_NotAssigned || category == QChar::Other_Surrogate)
+            return QStringLiteral("contains a control character (U+%1)")
+                .arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                .toUpper();
+    }
+    return {};
+}
+
+// Four decimal parts 0-255 without leading zeros: other spellings (octal, hexadecimal, fewer
+// parts) mean different addresses to different programs, so they are refused.
+bool parseDottedQuad(const QString &text, QHostAddress *address)
+{
+    static const QRegularExpression quad(QStringLiteral(
+        R"(^(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})$)"));
+    const QRegularExpressionMatch match = quad.match(text);
+    if (!match.hasMatch())
+        return false;
+    quint32 value = 0;
+    for (int i = 1; i <= 4; ++i) {
+        const uint part = match.capturedView(i).toUInt();
+        if (part > 255)
+            return false;
+        value = value << 8 | part;
+    }
+    *address = QHostAddress(value);
+    return true;
+}
+
+bool parseIPv6(const QString &text, QHostAddress *address)
+{
+    if (!text.contains(u':') || text.contains(u'%'))
+        return false;
+    QHostAddress parsed;
+    if (!parsed.setAddress(text) || parsed.protocol() != QAbstractSocket::IPv6Protocol)
+        return false;
+    *address = parsed;
+    return true;
+}
+
+Query parseNetwork(const QString &text)
+{
+    const qsizetype slash = text.indexOf(u'/');
+    const QString addressPart = text.left(slash);
+    const QString lengthPart = text.mid(slash + 1);
+    QHostAddress address;
+    int maxLength = 32;
+    if (!parseDottedQuad(addressPart, &address)) {
+        if (!parseIPv6(addressPart, &address))
+            return invalid(text, QStringLiteral("not a network: the part before '/' is not an "
+                                                "IPv4 or IPv6 address"));
+        maxLength = 128;
+    }
+    static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
+    if (!digits.match(lengthPart).hasMatch() || lengthPart.toInt() > maxLength)
+        return invalid(
+            text,
+            QStringLiteral("not a network: the prefix length must be 0 to %1").arg(maxLength));
+    Query query;
+    query.kind = QueryKind::Cidr;
+    query.text = text;
+    query.address = address;
+    query.prefixLength = lengthPart.toInt();
+    query.ascii = address.toString().toLatin1() + '/' + QByteArray::number(query.prefixLength);
+    return query;
+}
+
+Query parseAsNumber(const QString &text)
+{
+    bool ok = false;
+    const qulonglong number = QStringView(text).mid(2).toULongLong(&ok, 10);
+    if (!ok || text.size() > 12 || number > 0xffffffffULL)
+        return invalid(text, QStringLiteral("not an AS number: AS followed by 0 to 4294967295"));
+    Query query;
+    query.kind = QueryKind::AsNumber;
+    query.text = text;
+    query.asNumber = quint32(number);
+    query.ascii = QByteArray::number(query.asNumber);
+    return query;
+}
+
+bool isLdhLabel(QByteArrayView label)
+{
+    if (label.isEmpty() || label.size() > MaxLabelLength)
+        return false;
+    if (label.front() == '-' || label.back() == '-')
+        return false;
+    for (const char c : label) {
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+            return false;
+    }
+    return true;
+}
+
+Query parseDomain(const QString &text)
+{
+    QString name = text;
+    if (name.endsWith(u'.'))
+        name.chop(1);
+    if (name.isEmpty() || name.startsWith(u'.') || name.contains(QStringLiteral("..")))
+        return invalid(text, QStringLiteral("not a domain name: empty label"));
+
+    // IDNA 2008 with the UTS 46 mapping: upper case, full-width forms and the like are mapped
+    // first, so "BÜCHER.de" and "bücher.de" ask the same name.
+    char *ascii = nullptr;
+    const QByteArray utf8 = name.toUtf8();
+    const int rc =
+        idn2_lookup_u8(reinterpret_cast<const uint8_t *>(utf8.constData()),
+                       reinterpret_cast<uint8_t **>(&ascii), IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+    if (rc != IDN2_OK)
+        return invalid(
+            text,
+            QStringLiteral("not a domain name: %1").arg(QString::fromUtf8(idn2_strerror(rc))));
+    QByteArray result(ascii);
+    idn2_free(ascii);
+    result = result.toLower();
+
+    if (result.size() > MaxDomainLength)
+        return invalid(
+            text,
+            QStringLiteral("not a domain name: longer than %1 characters").arg(MaxDomainLength));
+    const QList<QByteArray> labels = result.split('.');
+    for (const QByteArray &label : labels) {
+        if (!isLdhLabel(label))
+            return invalid(text, QStringLiteral("not a domain name: the label \"%1\" is not "
+                                                "letters, digits and inner hyphens")
+                                     .arg(QString::fromLatin1(label)));
+    }
+    const QByteArray &top = labels.back();
+    if (std::all_of(top.begin(), top.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return invalid(text, QStringLiteral("not a domain name, an IP address or an AS number"));
+
+    Query query;
+    query.kind = QueryKind::Domain;
+    query.text = text;
+    query.ascii = result;
+    return query;
+}
+
+} // namespace
+
+QByteArray Query::tld() const
+{
+    if (kind != QueryKind::Domain)
+        return {};
+    return ascii.mid(ascii.lastIndexOf('.') + 1);
+}
+
+Query parseQuery(const QString &address)
+{
+    if (address.isEmpty())
+        return invalid(address, QStringLiteral("empty address"));
+    const QString unsafe = unsafeCharacterReason(address);
+    if (!unsafe.isEmpty())
+        return invalid(address, unsafe);
+    if (address.startsWith(u'-'))
+        return invalid(address, QStringLiteral("begins with '-'"));
+
+    if (address.contains(u'/'))
+        return parseNetwork(address);
+
+    QHostAddress ip;
+    if (parseDottedQuad(address, &ip)) {
+        Query query;
+        query.kind = QueryKind::IPv4;
+        query.text = address;
+        query.address = ip;
+        query.ascii = ip.toString().toLatin1();
+        return query;
+    }
+    if (address.contains(u':')) {
+        if (!parseIPv6(address, &ip))
+            return invalid(address, QStringLiteral("not an IPv6 address"));
+        Query query;
+        query.kind = QueryKind::IPv6;
+        query.text = address;
+        query.address = ip;
+        query.ascii = ip.toString().toLatin1();
+        return query;
+    }
+    static const QRegularExpression asNumber(QStringLiteral("^[Aa][Ss][0-9]+$"));
+    if (asNumber.match(address).hasMatch())
+        return parseAsNumber(address);
+    return parseDomain(address);
+}

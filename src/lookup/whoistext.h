@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reading a port-43 answer as text.
+namespace WhoisText {
+
+// Valid UTF-8 is read as UTF-8; anything else as ISO-8859-1, which maps every byte to a
+// character, so no byte of an answer in a legacy encoding is lost.
+QString decode(const QByteArray &bytes);
+
+// Whether the answer says the server holds no record for the question ("No match for ...").
+bool saysNoMatch(const QString &text);
+
+// Whether the answer holds no visible text at all.
+bool isBlank(const QString &text);
+
+} // namespace WhoisText
