@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+// A failure that ends the tool: one line for standard error and the exit code it gives.
+struct CliError
+{
+    int exitCode;
+    QString message;
+};
