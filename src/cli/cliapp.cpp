@@ -16,13 +16,6 @@
 
 namespace {
 
-void printError(const QString &message)
-{
-    const QByteArray line = "quorvane-cli: " + message.toUtf8() + '\n';
-    [[maybe_unused]] const ssize_t n =
-        ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
-}
-
 std::unique_ptr<ResultSink> makeSink(const CliOptions &options)
 {
     if (options.format == CliOptions::Format::Jsonl)
@@ -43,7 +36,7 @@ CliApp::~CliApp() = default;
 void CliApp::fail(const QString &message, int exitCode)
 {
     if (m_exitCode == 0) {
-        printError(message);
+        reportError(message);
         m_exitCode = exitCode;
     }
 }
@@ -60,7 +53,7 @@ int CliApp::run()
         }
         m_sink = makeSink(m_options);
     } catch (const CliError &error) {
-        printError(error.message);
+        reportError(error.message);
         return error.exitCode;
     }
 

@@ -8,3 +8,6 @@ struct CliError
     int exitCode;
     QString message;
 };
+
+// Writes "quorvane-cli: <message>" as one line to standard error.
+void reportError(const QString &message);

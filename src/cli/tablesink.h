@@ -3,6 +3,8 @@
 #include "cli/clioptions.h"
 #include "cli/resultsink.h"
 
+#include <QStringList>
+
 #include <memory>
 
 class ResultsTable;
@@ -21,6 +23,10 @@ public:
     void finish() override;
 
 private:
+    // Row 0 is the captions.
+    QStringList cells(int row) const;
+    void writeWorkbook();
+
     CliOptions m_options;
     std::unique_ptr<ResultsTable> m_table;
     std::unique_ptr<OutputFile> m_out;
