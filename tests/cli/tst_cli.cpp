@@ -1,3 +1,5 @@
+#include "lookup/lookuprun.h"
+#include "results/resultstable.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
 
@@ -6,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -28,7 +31,9 @@ TestHttpServer::Response serve(const QByteArray &target)
         response.delayMs = 400;
     response.body = "<html><body><div id=\"whoisRecordContainer\">Domain Name: " + address +
                     "<br>Name Server: ns1.example<br>Name Server: ns2.example"
-                    "<br>Note: say &quot;hi&quot;<br>Formula: =1+2</div></body></html>";
+                    "<br>Note: say &quot;hi&quot;<br>Formula: =1+2" +
+                    (address.startsWith("extra.") ? "<br>Extra: more" : "") +
+                    "</div></body></html>";
     return response;
 }
 
@@ -195,6 +200,36 @@ private slots:
         QCOMPARE(failed[u"status"].toString(), u"failed"_s);
         QVERIFY(!failed[u"error"].toString().isEmpty());
         QVERIFY(failed[u"fields"].toArray().isEmpty());
+    }
+
+    // The tsv is the window's text export of the same run: the window's run fills its table
+    // from the same server, and its rows are written as the window writes them.
+    void tsvIsTheWindowsExport()
+    {
+        TestHttpServer server(serve);
+        const QStringList addresses{u"a.example"_s, u"fail.example"_s, u"extra.example"_s,
+                                    u"b.example"_s};
+        const Outcome outcome =
+            Cli(server).run({u"--delay"_s, u"0"_s}, addresses.join(u'\n').toUtf8());
+        QCOMPARE(outcome.exitCode, 1);
+
+        qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + u"/"_s).toUtf8());
+        ResultsTable table;
+        table.ResetResultsTable();
+        LookupRun run(
+            table, addresses, [] { return std::optional<Site>(Site::Option2); },
+            [] { return u"0"_s; });
+        QSignalSpy finished(&run, &LookupRun::finished);
+        run.start();
+        QVERIFY(finished.wait(10000));
+        QByteArray expected;
+        for (int i = 1; i <= table.itemCount(); ++i) {
+            QStringList cells{table.itemText(i)};
+            for (int k = 2; k <= table.headerCount(); ++k)
+                cells << table.subItem(i, k - 1);
+            expected += cells.join(u'\t').toUtf8() + "\r\n";
+        }
+        QCOMPARE(outcome.out, expected);
     }
 
     void csvReadBack()
