@@ -132,7 +132,8 @@ private:
     void appendAddress(const QString &text);
     void saveAddressList();
     void storeDelayText();
-    void removeSelected(QTreeView *view, ListViewModel &model, const QString &location);
+    template <class Model>
+    void removeSelected(QTreeView *view, Model &model, const QString &location);
 
     Services m_services;
     StartOptions m_options;

@@ -5,10 +5,10 @@
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "cli/jsonlsink.h"
-#include "cli/pendingrun.h"
 #include "cli/progressline.h"
 #include "cli/resumefile.h"
 #include "cli/tablesink.h"
+#include "lookup/lookuprun.h"
 
 #include <QEventLoop>
 
@@ -58,14 +58,14 @@ int CliApp::run()
     }
 
     InterruptWatcher interrupts;
-    PendingLookupRun lookups(
+    LookupRun lookups(
         addresses, RunOptions{[site = m_options.site] { return std::optional<Site>(site); },
                               [delay = QString::number(m_options.delaySeconds)] { return delay; }});
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, addresses.size(), this);
 
     QEventLoop loop;
-    connect(&lookups, &PendingLookupRun::resultReady, this,
+    connect(&lookups, &LookupRun::resultReady, this,
             [this, &lookups](qsizetype, const LookupResult &result) {
                 if (m_exitCode != 0)
                     return;
@@ -81,7 +81,7 @@ int CliApp::run()
         lookups.requestStop();
     });
     bool finished = false;
-    connect(&lookups, &PendingLookupRun::finished, &loop, [&] {
+    connect(&lookups, &LookupRun::finished, &loop, [&] {
         finished = true;
         loop.quit();
     });

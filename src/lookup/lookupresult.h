@@ -24,6 +24,7 @@ enum class FailureReason
     HttpStatus,     // an HTTP status the source does not read as an answer
     Redirect,       // too many redirects, or one to a refused scheme or address
     Unparseable,    // the page could not be parsed within its bounds
+    NoRecord,       // the page holds no record element
     Network,        // any other transfer failure
 };
 
@@ -39,6 +40,7 @@ struct LookupResult
     FailureReason reason = FailureReason::None;
     QString error;       // empty when the lookup succeeded
     QStringList servers; // the servers asked, in order
+    QString recordText;  // the record as it came, lines joined by CR LF
     RecordFields fields; // the record's "name: value" fields in record order
 
     bool ok() const { return status == LookupStatus::Ok; }

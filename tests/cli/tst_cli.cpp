@@ -1,8 +1,11 @@
 #include "lookup/lookuprun.h"
-#include "results/resultstable.h"
+#include "lookup/runfeed.h"
+#include "results/pivot.h"
+#include "results/textexport.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
 
+#include <QBuffer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -202,8 +205,8 @@ private slots:
         QVERIFY(failed[u"fields"].toArray().isEmpty());
     }
 
-    // The tsv is the window's text export of the same run: the window's run fills its table
-    // from the same server, and its rows are written as the window writes them.
+    // The tsv is the window's text export of the same run: the window's run fills a pivot from
+    // the same server, and the window's writer writes it.
     void tsvIsTheWindowsExport()
     {
         TestHttpServer server(serve);
@@ -214,22 +217,18 @@ private slots:
         QCOMPARE(outcome.exitCode, 1);
 
         qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + u"/"_s).toUtf8());
-        ResultsTable table;
-        table.ResetResultsTable();
-        LookupRun run(
-            table, addresses, [] { return std::optional<Site>(Site::Option2); },
-            [] { return u"0"_s; });
+        Pivot pivot;
+        pivot.reset();
+        LookupRun run(addresses, RunOptions{[] { return std::optional<Site>(Site::Option2); },
+                                            [] { return u"0"_s; }});
+        feedPivot(run, pivot);
         QSignalSpy finished(&run, &LookupRun::finished);
         run.start();
         QVERIFY(finished.wait(10000));
-        QByteArray expected;
-        for (int i = 1; i <= table.itemCount(); ++i) {
-            QStringList cells{table.itemText(i)};
-            for (int k = 2; k <= table.headerCount(); ++k)
-                cells << table.subItem(i, k - 1);
-            expected += cells.join(u'\t').toUtf8() + "\r\n";
-        }
-        QCOMPARE(outcome.out, expected);
+        QBuffer expected;
+        expected.open(QIODevice::WriteOnly);
+        QVERIFY(!writeTableText(pivot, expected, TextFormat::Tsv, false));
+        QCOMPARE(outcome.out, expected.data());
     }
 
     void csvReadBack()
