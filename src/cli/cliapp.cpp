@@ -1,0 +1,113 @@
+#include "cli/cliapp.h"
+
+#include "cli/addressinput.h"
+#include "cli/clierror.h"
+#include "cli/exitcode.h"
+#include "cli/interruptwatcher.h"
+#include "cli/jsonlsink.h"
+#include "cli/progressline.h"
+#include "cli/resumefile.h"
+#include "cli/tablesink.h"
+#include "lookup/lookuprun.h"
+
+#include <QEventLoop>
+
+#include <unistd.h>
+
+namespace {
+
+std::unique_ptr<ResultSink> makeSink(const CliOptions &options)
+{
+    if (options.format == CliOptions::Format::Jsonl)
+        return std::make_unique<JsonlSink>(options.outputPath, options.resume
+                                                                   ? OutputFile::Mode::Append
+                                                                   : OutputFile::Mode::Replace);
+    return std::make_unique<TableSink>(options);
+}
+
+} // namespace
+
+CliApp::CliApp(CliOptions options, QObject *parent) : QObject(parent), m_options(std::move(options))
+{
+}
+
+CliApp::~CliApp() = default;
+
+void CliApp::fail(const QString &message, int exitCode)
+{
+    if (m_exitCode == 0) {
+        reportError(message);
+        m_exitCode = exitCode;
+    }
+}
+
+int CliApp::run()
+{
+    QStringList addresses;
+    try {
+        addresses = AddressInput::read(m_options);
+        if (m_options.resume) {
+            ResumeFile done(m_options.outputPath);
+            m_failures = done.failures();
+            addresses.removeIf([&](const QString &address) { return done.takeDone(address); });
+        }
+        m_sink = makeSink(m_options);
+    } catch (const CliError &error) {
+        reportError(error.message);
+        return error.exitCode;
+    }
+
+    InterruptWatcher interrupts;
+    LookupRun lookups(
+        addresses, RunOptions{[site = m_options.site] { return std::optional<Site>(site); },
+                              [delay = QString::number(m_options.delaySeconds)] { return delay; }});
+    if (!m_options.quiet && ::isatty(STDERR_FILENO))
+        m_progress = new ProgressLine(STDERR_FILENO, addresses.size(), this);
+
+    QEventLoop loop;
+    connect(&lookups, &LookupRun::resultReady, this,
+            [this, &lookups](qsizetype, const LookupResult &result) {
+                if (m_exitCode != 0)
+                    return;
+                try {
+                    resultArrived(result);
+                } catch (const CliError &error) {
+                    fail(error.message, error.exitCode);
+                    lookups.requestStop();
+                }
+            });
+    connect(&interrupts, &InterruptWatcher::interrupted, this, [this, &lookups] {
+        m_interrupted = true;
+        lookups.requestStop();
+    });
+    bool finished = false;
+    connect(&lookups, &LookupRun::finished, &loop, [&] {
+        finished = true;
+        loop.quit();
+    });
+    lookups.start();
+    if (!finished)
+        loop.exec();
+
+    if (m_progress)
+        m_progress->finish();
+    try {
+        m_sink->finish();
+    } catch (const CliError &error) {
+        fail(error.message, error.exitCode);
+    }
+    if (m_exitCode != 0)
+        return m_exitCode;
+    if (m_interrupted)
+        return ExitCode::Interrupted;
+    return m_failures > 0 ? ExitCode::SomeFailed : ExitCode::Done;
+}
+
+void CliApp::resultArrived(const LookupResult &result)
+{
+    if (!result.ok())
+        ++m_failures;
+    m_sink->add(result);
+    if (m_progress)
+        m_progress->lookupDone(!result.ok());
+}

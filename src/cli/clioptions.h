@@ -1,0 +1,54 @@
+#pragma once
+
+#include "lookup/sites.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+// What one invocation of quorvane-cli asks for.
+struct CliOptions
+{
+    enum class Format
+    {
+        Tsv,
+        Csv,
+        Jsonl,
+        Xlsx
+    };
+
+    QStringList inputFiles; // "-" is standard input
+    QStringList addresses;  // given with --address, looked up before the files' lines
+    bool readStandardInput = false;
+    Site site = Site::Option2;
+    int delaySeconds = 1;
+    Format format = Format::Tsv;
+    QString outputPath; // empty: standard output
+    bool header = false;
+    bool quiet = false;
+    bool resume = false;
+};
+
+namespace CliArguments {
+
+// --help or --version: the text to print on standard output, then exit 0.
+struct Info
+{
+    QString text;
+};
+// A usage error: one line for standard error, then exit 2.
+struct UsageError
+{
+    QString message;
+};
+
+using Parsed = std::variant<CliOptions, Info, UsageError>;
+
+// Reads the command line (arguments[0] is the program).
+Parsed parse(const QStringList &arguments);
+
+// The name of a format as --format spells it.
+QString formatName(CliOptions::Format format);
+
+} // namespace CliArguments

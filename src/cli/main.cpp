@@ -1,0 +1,29 @@
+// quorvane-cli: looks up a list of addresses and writes the results as tsv, csv, jsonl or xlsx.
+#include "cli/cliapp.h"
+#include "cli/clioptions.h"
+#include "cli/exitcode.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // A closed pipe on standard output is reported as an unwritable output, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const CliArguments::Parsed parsed = CliArguments::parse(QCoreApplication::arguments());
+    if (const auto *info = std::get_if<CliArguments::Info>(&parsed)) {
+        std::fputs(info->text.toLocal8Bit().constData(), stdout);
+        return ExitCode::Done;
+    }
+    if (const auto *error = std::get_if<CliArguments::UsageError>(&parsed)) {
+        std::fprintf(stderr, "quorvane-cli: %s\nTry 'quorvane-cli --help'.\n",
+                     error->message.toLocal8Bit().constData());
+        return ExitCode::Usage;
+    }
+    CliApp cli(std::get<CliOptions>(parsed));
+    return cli.run();
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// One self-updating line on a terminal: lookups done of the total, failures, lookups per
+// second and the time left. Redrawn when a lookup ends, at most ten times a second.
+class ProgressLine : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int MinRedrawMs = 100;
+
+    ProgressLine(int fd, qsizetype total, QObject *parent = nullptr);
+
+    void lookupDone(bool failed);
+    // Draws the last state and ends the line.
+    void finish();
+
+    // The line's text (without the carriage return and erase sequence).
+    static QString text(qsizetype done, qsizetype total, qsizetype failed, double seconds);
+
+private:
+    void draw();
+
+    int m_fd;
+    qsizetype m_total;
+    qsizetype m_done = 0;
+    qsizetype m_failed = 0;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_sinceDraw;
+    QTimer m_redraw;
+    bool m_finished = false;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+struct LookupResult;
+
+// Where the tool's results go, one lookup at a time, in list order. Failures throw CliError.
+class ResultSink
+{
+public:
+    virtual ~ResultSink() = default;
+    virtual void add(const LookupResult &result) = 0;
+    // After the last lookup (or a stop): writes whatever is still held and closes the output.
+    virtual void finish() = 0;
+};

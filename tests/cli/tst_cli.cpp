@@ -1,0 +1,340 @@
+#include "lookup/lookuprun.h"
+#include "lookup/runfeed.h"
+#include "results/pivot.h"
+#include "results/textexport.h"
+#include "testhttpserver.h"
+#include "testregistry.h"
+
+#include <QBuffer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The record of every address: a repeated name (one cell, tab-joined, in the tables), quotes
+// and a value that a spreadsheet would take for a formula. "fail." addresses are refused.
+TestHttpServer::Response serve(const QByteArray &target)
+{
+    TestHttpServer::Response response;
+    const QByteArray address = QByteArray::fromPercentEncoding(target.mid(1));
+    if (address.startsWith("fail."))
+        response.reset = true;
+    else if (address.startsWith("slow."))
+        response.delayMs = 400;
+    response.body = "<html><body><div id=\"whoisRecordContainer\">Domain Name: " + address +
+                    "<br>Name Server: ns1.example<br>Name Server: ns2.example"
+                    "<br>Note: say &quot;hi&quot;<br>Formula: =1+2" +
+                    (address.startsWith("extra.") ? "<br>Extra: more" : "") +
+                    "</div></body></html>";
+    return response;
+}
+
+struct Outcome
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs the tool while this thread's event loop keeps the test server answering.
+class Cli
+{
+public:
+    explicit Cli(const TestHttpServer &server)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QUORVANE_SITE2_URL"_s, server.baseUrl() + u"/"_s);
+        env.insert(u"no_proxy"_s, u"127.0.0.1"_s);
+        m_process.setProcessEnvironment(env);
+        m_process.setProgram(QStringLiteral(QUORVANE_CLI));
+    }
+
+    void start(const QStringList &arguments, const QByteArray &input = {})
+    {
+        m_process.setArguments(arguments);
+        m_process.start();
+        m_process.write(input);
+        m_process.closeWriteChannel();
+    }
+
+    // Spins until `lines` lines have come out on standard output.
+    QByteArray awaitLines(int lines)
+    {
+        while (m_out.count('\n') < lines && m_process.state() == QProcess::Running) {
+            m_process.waitForReadyRead(0);
+            QTest::qWait(5);
+            m_out += m_process.readAllStandardOutput();
+        }
+        return m_out;
+    }
+
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+
+    Outcome finish()
+    {
+        QEventLoop loop;
+        QObject::connect(&m_process, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        if (m_process.state() != QProcess::NotRunning)
+            loop.exec();
+        Outcome outcome;
+        outcome.exitCode =
+            m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        outcome.out = m_out + m_process.readAllStandardOutput();
+        outcome.err = m_process.readAllStandardError();
+        return outcome;
+    }
+
+    Outcome run(const QStringList &arguments, const QByteArray &input = {})
+    {
+        start(arguments, input);
+        return finish();
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
+};
+
+// What Python's module makes of the bytes, as JSON.
+QJsonDocument pythonReads(const QString &script, const QByteArray &bytes)
+{
+    QProcess python;
+    python.start(u"/usr/bin/python3"_s, {u"-c"_s, script});
+    python.write(bytes);
+    python.closeWriteChannel();
+    python.waitForFinished();
+    return QJsonDocument::fromJson(python.readAllStandardOutput());
+}
+
+const QString CsvReader = u"import csv, io, json, sys\n"
+                          "data = sys.stdin.buffer.read().decode('utf-8')\n"
+                          "print(json.dumps(list(csv.reader(io.StringIO(data, newline='')))))"_s;
+const QString JsonLinesReader = u"import json, sys\n"
+                                "print(json.dumps([json.loads(l) for l in sys.stdin]))"_s;
+
+QStringList addressesOf(const QJsonDocument &lines)
+{
+    QStringList out;
+    for (const QJsonValue &line : lines.array())
+        out << line[u"address"].toString();
+    return out;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exitCodes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("exitCode");
+        const QStringList run{u"--delay"_s, u"0"_s, u"--format"_s, u"jsonl"_s};
+        QTest::newRow("all looked up") << run << "a.example\nb.example\n"_ba << 0;
+        QTest::newRow("one failed") << run << "a.example\nfail.example\n"_ba << 1;
+        QTest::newRow("nothing to look up") << run << "\r\n\n"_ba << 0;
+        QTest::newRow("delay not a number") << QStringList{u"--delay"_s, u"soon"_s} << ""_ba << 2;
+        QTest::newRow("delay negative") << QStringList{u"--delay"_s, u"-0.2"_s} << ""_ba << 2;
+        QTest::newRow("delay too long") << QStringList{u"--delay"_s, u"40000"_s} << ""_ba << 2;
+        QTest::newRow("unknown source") << QStringList{u"--source"_s, u"site4"_s} << ""_ba << 2;
+        QTest::newRow("unknown format") << QStringList{u"-f"_s, u"xml"_s} << ""_ba << 2;
+        QTest::newRow("unknown option") << QStringList{u"--fast"_s} << ""_ba << 2;
+        QTest::newRow("xlsx to a pipe") << QStringList{u"-f"_s, u"xlsx"_s} << ""_ba << 2;
+        QTest::newRow("resume without a file") << QStringList{u"--resume"_s} << ""_ba << 2;
+        QTest::newRow("missing list file") << QStringList{u"/nonexistent/list.txt"_s} << ""_ba << 2;
+        QTest::newRow("folder as list file") << QStringList{u"/tmp"_s} << ""_ba << 2;
+        QTest::newRow("output not writable")
+            << (run + QStringList{u"-o"_s, u"/nonexistent/out.jsonl"_s}) << "a.example\n"_ba << 3;
+        QTest::newRow("output full")
+            << (run + QStringList{u"-o"_s, u"/dev/full"_s}) << "a.example\n"_ba << 3;
+    }
+
+    void exitCodes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(int, exitCode);
+        TestHttpServer server(serve);
+        const Outcome outcome = Cli(server).run(arguments, input);
+        QCOMPARE(outcome.exitCode, exitCode);
+        // Errors are one line each; a clean run says nothing on a stderr that is no terminal.
+        QCOMPARE(outcome.err.isEmpty(), exitCode < 2);
+        if (exitCode >= 2)
+            QVERIFY(outcome.err.startsWith("quorvane-cli: "));
+    }
+
+    void jsonlReadBack()
+    {
+        TestHttpServer server(serve);
+        // A byte-order mark, CR LF, a lone CR and an empty line in standard input.
+        const Outcome outcome = Cli(server).run(
+            {u"--delay"_s, u"0"_s, u"-f"_s, u"jsonl"_s, u"-a"_s, u"first.example"_s, u"-"_s},
+            "\xEF\xBB\xBFone.example\r\n\r\nfail.example\rtwo.example"_ba);
+        QCOMPARE(outcome.exitCode, 1);
+        const QJsonDocument lines = pythonReads(JsonLinesReader, outcome.out);
+        QCOMPARE(addressesOf(lines), (QStringList{u"first.example"_s, u"one.example"_s,
+                                                  u"fail.example"_s, u"two.example"_s}));
+        const QJsonObject one = lines[1].toObject();
+        QCOMPARE(one[u"status"].toString(), u"ok"_s);
+        QCOMPARE(one[u"source"].toString(), u"site2"_s);
+        QVERIFY(!one.contains(u"error"));
+        QCOMPARE(one[u"servers"].toArray().size(), 1);
+        const QJsonArray fields = one[u"fields"].toArray();
+        QCOMPARE(fields.size(), 5);
+        QCOMPARE(fields[1].toArray(), (QJsonArray{u"Name Server"_s, u"ns1.example"_s}));
+        QCOMPARE(fields[2].toArray(), (QJsonArray{u"Name Server"_s, u"ns2.example"_s}));
+        QCOMPARE(fields[3].toArray(), (QJsonArray{u"Note"_s, u"say \"hi\""_s}));
+        const QJsonObject failed = lines[2].toObject();
+        QCOMPARE(failed[u"status"].toString(), u"failed"_s);
+        QVERIFY(!failed[u"error"].toString().isEmpty());
+        QVERIFY(failed[u"fields"].toArray().isEmpty());
+    }
+
+    // The tsv is the window's text export of the same run: the window's run fills a pivot from
+    // the same server, and the window's writer writes it.
+    void tsvIsTheWindowsExport()
+    {
+        TestHttpServer server(serve);
+        const QStringList addresses{u"a.example"_s, u"fail.example"_s, u"extra.example"_s,
+                                    u"b.example"_s};
+        const Outcome outcome =
+            Cli(server).run({u"--delay"_s, u"0"_s}, addresses.join(u'\n').toUtf8());
+        QCOMPARE(outcome.exitCode, 1);
+
+        qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + u"/"_s).toUtf8());
+        Pivot pivot;
+        pivot.reset();
+        LookupRun run(addresses, RunOptions{[] { return std::optional<Site>(Site::Option2); },
+                                            [] { return u"0"_s; }});
+        feedPivot(run, pivot);
+        QSignalSpy finished(&run, &LookupRun::finished);
+        run.start();
+        QVERIFY(finished.wait(10000));
+        QBuffer expected;
+        expected.open(QIODevice::WriteOnly);
+        QVERIFY(!writeTableText(pivot, expected, TextFormat::Tsv, false));
+        QCOMPARE(outcome.out, expected.data());
+    }
+
+    void csvReadBack()
+    {
+        TestHttpServer server(serve);
+        // Addresses given on the command line carry what a list file cannot: line ends.
+        const QStringList addresses{u"=cmd.example"_s, u"line\nfeed.example"_s,
+                                    u"carriage\rreturn.example"_s, u"fail.example"_s};
+        QStringList arguments{u"--delay"_s, u"0"_s, u"-f"_s, u"csv"_s};
+        for (const QString &address : addresses)
+            arguments << u"-a"_s << address;
+        const Outcome outcome = Cli(server).run(arguments);
+        QCOMPARE(outcome.exitCode, 1);
+        const QJsonArray rows = pythonReads(CsvReader, outcome.out).array();
+        QCOMPARE(rows.size(), 1 + addresses.size());
+        const QJsonArray captions = rows[0].toArray();
+        QCOMPARE(captions.size(), 5);
+        QCOMPARE(captions[2].toString(), u"Name Server"_s);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonArray row = rows[i + 1].toArray();
+            QCOMPARE(row[0].toString(), addresses[i]);
+            QCOMPARE(row[2].toString(), u"ns1.example\tns2.example"_s);
+            QCOMPARE(row[3].toString(), u"say \"hi\""_s);
+            QCOMPARE(row[4].toString(), u"=1+2"_s);
+        }
+        QCOMPARE(rows[4].toArray()[0].toString(), u"Invalid input: fail.example"_s);
+        QCOMPARE(rows[4].toArray().size(), 5);
+    }
+
+    // A run killed outright, its last line torn, then resumed: every address once, every line
+    // whole, in list order after the ones already written.
+    void resumeAfterKill()
+    {
+        TestHttpServer server(serve);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.jsonl"_s);
+        QByteArray list;
+        QStringList expected;
+        for (int i = 0; i < 8; ++i) {
+            expected << u"slow%1.example"_s.arg(i);
+            list += expected.last().toUtf8() + '\n';
+        }
+        list += "slow0.example\n"; // listed twice: looked up twice
+        expected << u"slow0.example"_s;
+        const QStringList arguments{u"--delay"_s, u"0"_s, u"-o"_s, path, u"--resume"_s};
+
+        Cli first(server);
+        first.start(arguments, list);
+        const auto linesWritten = [&] {
+            QFile out(path);
+            return out.open(QIODevice::ReadOnly) ? out.readAll().count('\n') : 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(linesWritten() >= 3, 10000);
+        first.signal(SIGKILL);
+        QCOMPARE(first.finish().exitCode, -1);
+        {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::Append));
+            out.write("{\"address\":\"slow7.exa");
+        }
+        const Outcome second = Cli(server).run(arguments, list);
+        QCOMPARE(second.exitCode, 0);
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        const QByteArray bytes = out.readAll();
+        QVERIFY(bytes.endsWith('\n'));
+        QStringList addresses = addressesOf(pythonReads(JsonLinesReader, bytes));
+        QCOMPARE(addresses.size(), expected.size());
+        addresses.sort();
+        expected.sort();
+        QCOMPARE(addresses, expected);
+    }
+
+    // SIGINT while a slow page is awaited: the finished lookups are written, at once.
+    void interrupt_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("jsonl") << u"jsonl"_s << 2;
+        QTest::newRow("tsv") << u"tsv"_s << 2;
+    }
+
+    void interrupt()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, lines);
+        TestHttpServer server([](const QByteArray &target) {
+            TestHttpServer::Response response = serve(target);
+            response.hang = target.contains("hang.");
+            return response;
+        });
+        Cli cli(server);
+        cli.start({u"--delay"_s, u"0"_s, u"-f"_s, format},
+                  "a.example\nb.example\nhang.example\nc.example\n");
+        QTRY_COMPARE_WITH_TIMEOUT(server.targets.size(), 3, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        cli.signal(SIGINT);
+        const Outcome outcome = cli.finish();
+        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(outcome.exitCode, 130);
+        QCOMPARE(outcome.out.count('\n'), lines);
+        QVERIFY(outcome.out.contains("b.example"));
+    }
+};
+
+QUORVANE_REGISTER_TEST(TestCli)
+
+#include "tst_cli.moc"
