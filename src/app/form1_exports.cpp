@@ -11,7 +11,9 @@
 #include "results/timeslice.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPushButton>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -28,7 +30,26 @@ const QString CopiedToClipboard =
     QStringLiteral(
         "Click a text area where you normally type and press Ctrl+V to paste the clipboard.");
 
+const QString NothingToCopy =
+    QStringLiteral("There are no results to copy. The clipboard has been left as it was.");
+const QString NothingTicked =
+    QStringLiteral("No result rows are ticked, so nothing was copied. The clipboard has been "
+                   "left as it was.") +
+    QStringLiteral("\r\r") +
+    QStringLiteral("Tick the check box of each row to copy, or right-click the results table and "
+                   "choose Check All to tick every row.");
+
 } // namespace
+
+bool Form1::anyResultChecked() const
+{
+    const int rows = m_results->itemCount();
+    for (int i = 1; i <= rows; ++i) {
+        if (m_results->isChecked(i))
+            return true;
+    }
+    return false;
+}
 
 void Form1::connectExportControls()
 {
@@ -48,10 +69,12 @@ void Form1::PushButton6_Click()
     QString path;
     s.run(114, [&] {
         path = m_services.dialogs.saveFileName(QStringLiteral("Save"),
-                                               QStringLiteral("Text Files (*.txt);;All Files (*)"));
+                                               QStringLiteral("Text Files (*.txt);;All Files (*)"),
+                                               saveFolder());
     });
     if (s.test(118, [&] { return path.isEmpty(); }))
         return;
+    m_saveFolder = QFileInfo(path).absolutePath();
 
     bool yes = false;
     if (s.test(120, [&] { return FileExists(path); })) {
@@ -206,11 +229,28 @@ void Form1::PushButton2_Click()
 
 // ---------------------------------------------------------------- clipboard
 
+QString Form1::saveFolder() const
+{
+    if (!m_saveFolder.isEmpty())
+        return m_saveFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
 void Form1::PushButton18_Click()
 {
     if (isRunning())
         return;
     Statements s(m_errors, QStringLiteral("Form1.PushButton18_Click"));
+    // With nothing to copy the clipboard keeps what it holds, and the message says why.
+    if (s.test(100, [&] { return m_results->itemCount() == 0; })) {
+        s.run(102, [&] { message(NothingToCopy); });
+        return;
+    }
+    if (s.test(104, [&] { return !anyResultChecked(); })) {
+        s.run(106, [&] { message(NothingTicked); });
+        return;
+    }
     s.run(108, [&] { beginBusy(); });
     s.run(110, [&] {
         TimeSlice slice;

@@ -31,9 +31,11 @@ QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &
     return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
 }
 
-QString ScriptedDialogs::saveFileName(const QString &title, const QString &filter)
+QString ScriptedDialogs::saveFileName(const QString &title, const QString &filter,
+                                      const QString &startFolder)
 {
     lastFilter = filter;
+    lastStartFolder = startFolder;
     record(Kind::Save, title, title, Icon::None);
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }

@@ -29,7 +29,8 @@ public:
     bool askYesNo(const QString &text, const QString &title) override;
     QString inputText(const QString &prompt, const QString &title) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
-    QString saveFileName(const QString &title, const QString &filter) override;
+    QString saveFileName(const QString &title, const QString &filter,
+                         const QString &startFolder) override;
 
     // The texts of the messages shown so far, in order.
     QStringList messages() const;
@@ -40,6 +41,7 @@ public:
     QList<QStringList> openAnswers; // empty: cancelled
     QStringList saveAnswers;        // empty: cancelled
     QString lastFilter;
+    QString lastStartFolder; // of the last save dialog
     // Called while a dialog is "open", before it returns: lets a test look at the window then.
     std::function<void(const Shown &)> whileShown;
 

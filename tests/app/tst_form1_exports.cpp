@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -171,6 +172,23 @@ private slots:
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
+    // The dialog opens in the documents folder, then in the folder last saved to.
+    void saveDialogStartsInTheLastFolder()
+    {
+        FormFixture f;
+        f.load();
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QTemporaryDir dir;
+        f.dialogs.saveAnswers = {dir.filePath(u"out.txt"_s)};
+        f.form->PushButton6_Click();
+        QCOMPARE(f.dialogs.lastStartFolder,
+                 QFileInfo(documents).isDir() ? documents : QDir::homePath());
+        f.form->PushButton6_Click(); // cancelled: the folder stays
+        f.form->PushButton6_Click();
+        QCOMPARE(f.dialogs.lastStartFolder, QDir(dir.path()).absolutePath());
+    }
+
     void cancelledSaveWritesNothing()
     {
         FormFixture f;
@@ -248,15 +266,31 @@ private slots:
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
-    void copyOfAnEmptyTableLeavesTheClipboard()
+    // Nothing to copy: a message says why, and the clipboard keeps what it holds.
+    void nothingToCopyLeavesTheClipboard_data()
     {
+        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("empty table") << QList<QStringList>{} << u"no results to copy"_s;
+        QTest::newRow("no row ticked") << QList<QStringList>{{u"-a"_s, u"b"_s}, {u"-c"_s}}
+                                       << u"right-click the results table and choose Check All"_s;
+    }
+
+    void nothingToCopyLeavesTheClipboard()
+    {
+        QFETCH(QList<QStringList>, rows);
+        QFETCH(QString, says);
         FormFixture f;
         f.load();
+        fill(f.form->results(), 2, rows);
         f.clipboard.text = u"kept"_s;
-        f.form->PushButton18_Click();
-        QCOMPARE(f.dialogs.messages(), QStringList{CopiedMessage});
+        f.click("PushButton18");
+        QCOMPARE(f.dialogs.messages().size(), 1);
+        QVERIFY2(f.dialogs.messages()[0].contains(says), qPrintable(f.dialogs.messages()[0]));
+        QCOMPARE(f.dialogs.shown[0].title, f.form->appTitle());
         QCOMPARE(f.clipboard.text, u"kept"_s);
         QCOMPARE(f.clipboard.clearCalls + f.clipboard.setCalls, 0);
+        QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
     // ------------------------------------------------------------ spreadsheet
