@@ -347,8 +347,12 @@ void Form1::Form_QueryUnload()
 
 void Form1::centerOnScreen()
 {
-    if (const QScreen *s = screen())
-        move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (const QScreen *s = screen()) {
+        const QRect available = s->availableGeometry();
+        // A window as large as the screen starts at its corner, not a pixel off it.
+        const QPoint centred = available.center() - QPoint(width() / 2, height() / 2);
+        move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
+    }
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -97,8 +97,11 @@ private slots:
         FormFixture f;
         f.settings.values.insert(Form1::WindowSizeKey, u"20000x20000"_s);
         Form1 &form = f.load();
-        const QSize screen = form.screen()->availableGeometry().size();
-        QCOMPARE(form.size(), screen.expandedTo(Form1::designedSize()));
+        const QRect screen = form.screen()->availableGeometry();
+        QCOMPARE(form.size(), screen.size().expandedTo(Form1::designedSize()));
+        // Centred, yet not a pixel off the screen's corner.
+        form.centerOnScreen();
+        QCOMPARE(form.pos(), screen.topLeft());
     }
 
     void enterPressesTheFocusedButton_data()
