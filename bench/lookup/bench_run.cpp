@@ -3,6 +3,7 @@
 // trip, and the processor time a pause and a page awaited use.
 #include "lookup/curlmulti.h"
 #include "lookup/lookuprun.h"
+#include "lookup/runfeed.h"
 #include "lookup/whoisfetcher.h"
 #include "processmemory.h"
 #include "results/resultstable.h"
@@ -90,9 +91,11 @@ double runSeconds(TestHttpServer &server, int *rows, int count = Lookups)
     qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + QStringLiteral("/")).toUtf8());
     ResultsTable table;
     table.ResetResultsTable();
-    LookupRun run(
-        table, addresses(count), [] { return std::optional<Site>(Site::Option2); },
-        [] { return QStringLiteral("0"); });
+    RunOptions options;
+    options.site = [] { return std::optional<Site>(Site::Option2); };
+    options.delayText = [] { return QStringLiteral("0"); };
+    LookupRun run(addresses(count), std::move(options));
+    feedResultsTable(run, table);
     QEventLoop loop;
     QObject::connect(&run, &LookupRun::finished, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
@@ -145,9 +148,11 @@ void BM_ProcessorTimeDuringAFiveSecondPause(benchmark::State &state)
     for (auto _ : state) {
         ResultsTable table;
         table.ResetResultsTable();
-        LookupRun run(
-            table, {QStringLiteral("a.example")}, [] { return std::optional<Site>(Site::Option2); },
-            [] { return QStringLiteral("5"); });
+        RunOptions options;
+        options.site = [] { return std::optional<Site>(Site::Option2); };
+        options.delayText = [] { return QStringLiteral("5"); };
+        LookupRun run({QStringLiteral("a.example")}, std::move(options));
+        feedResultsTable(run, table);
         QEventLoop loop;
         double cpuAtPause = 0;
         QElapsedTimer wall;

@@ -57,7 +57,7 @@ struct Window
             t.addHeader(u"Field Name %1"_s.arg(k));
         // Values of whois-record length, differing from row to row.
         for (int r = 1; r <= Rows; ++r) {
-            const int row = t.addItem(u"domain-%1.example.com"_s.arg(r));
+            const int row = t.AddResultRow(u"domain-%1.example.com"_s.arg(r));
             for (int k = 1; k < Columns; ++k)
                 t.setSubItem(row, k, u"value %1 of record %2"_s.arg(k).arg(r * 7919 % 100003));
             t.setChecked(row, true);

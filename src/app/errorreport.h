@@ -52,6 +52,14 @@ public:
         }
     }
 
+    // Reports a failure that a called routine returned rather than threw, charged to the
+    // statement with the given number.
+    void report(int number, const QString &description)
+    {
+        m_current = number;
+        m_reporter.report(description, m_location, number);
+    }
+
     // The test of a conditional: when the test itself fails, the guarded statements run,
     // as if it had passed.
     template <class F> bool test(int number, F &&condition)

@@ -83,7 +83,7 @@ QIcon applicationIcon()
     return QIcon(pixmap);
 }
 
-QTreeView *makeList(QWidget *parent, const QString &name, ListViewModel *model)
+template <class Model> QTreeView *makeList(QWidget *parent, const QString &name, Model *model)
 {
     auto *view = new QTreeView(parent);
     view->setObjectName(name);
@@ -99,8 +99,8 @@ QTreeView *makeList(QWidget *parent, const QString &name, ListViewModel *model)
     view->header()->setStretchLastSection(false);
     view->header()->setSectionsMovable(false);
     view->setToolTip(Form1::ListToolTip);
-    QObject::connect(model, &ListViewModel::headerWidthChanged, view, [view](int k, int twips) {
-        if (twips != ListViewModel::DefaultWidth)
+    QObject::connect(model, &Model::headerWidthChanged, view, [view](int k, int twips) {
+        if (twips != Model::DefaultWidth)
             view->header()->resizeSection(k - 1, px(twips));
     });
     return view;
@@ -554,7 +554,8 @@ void Form1::PushButton11_Click()
     });
 }
 
-void Form1::removeSelected(QTreeView *view, ListViewModel &model, const QString &location)
+template <class Model>
+void Form1::removeSelected(QTreeView *view, Model &model, const QString &location)
 {
     if (isBusy() || model.itemCount() == 0)
         return;
@@ -562,7 +563,7 @@ void Form1::removeSelected(QTreeView *view, ListViewModel &model, const QString 
     if (index == 0)
         return;
     model.removeItem(index);
-    if (&model == m_addresses) {
+    if constexpr (std::is_same_v<Model, ListViewModel>) {
         Statements s(m_errors, location);
         s.run(100, [&] { saveAddressList(); });
     }

@@ -148,7 +148,8 @@ private:
     void saveAddressList();
     void storeDelayText();
     bool anyResultChecked() const;
-    void removeSelected(QTreeView *view, ListViewModel &model, const QString &location);
+    template <class Model>
+    void removeSelected(QTreeView *view, Model &model, const QString &location);
 
     Services m_services;
     StartOptions m_options;

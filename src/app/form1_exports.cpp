@@ -7,8 +7,9 @@
 #include "results/clipboardcopy.h"
 #include "results/resultstable.h"
 #include "results/resultsworkbook.h"
-#include "results/textexportfile.h"
+#include "results/textexport.h"
 #include "results/timeslice.h"
+#include "results/workbookexport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -93,42 +94,16 @@ void Form1::PushButton6_Click()
 
     // The lines go to a temporary file that replaces the target only when all of them are
     // written: a failure on the way is reported once and leaves the target as it was.
-    TextExportFile file(path);
-    bool writing = s.run(130, [&] { file.open(); });
-    const auto rows =
-        writing ? s.value<int>(132, [&] { return m_results->itemCount(); }) : std::nullopt;
-    if (rows) {
-        TimeSlice slice;
-        QString line;
-        for (int i = 1; i <= *rows && writing; ++i) {
-            slice(); // 134
-            line.resize(0);
-            // The column count is read afresh for every row: a lookup run may add columns.
-            const auto columns = s.value<int>(138, [&] { return m_results->headerCount(); });
-            writing = columns.has_value();
-            for (int k = 1; writing && k <= columns.value_or(0); ++k) {
-                if (k == 1) {
-                    writing = s.run(142, [&] {
-                        line += m_results->itemText(i);
-                        line += QLatin1Char('\t');
-                    });
-                } else {
-                    writing = s.run(144, [&] {
-                        line += m_results->subItem(i, k - 1);
-                        line += QLatin1Char('\t');
-                    });
-                }
-            }
-            if (!writing)
-                break;
-            line.chop(1); // 148: the final tab
-            writing = s.run(150, [&] { file.writeLine(line); });
-        }
-        if (!writing)
-            file.cancel();
+    TimeSlice slice;
+    if (const auto failed = writeTableTextFile(m_results->pivot(), path, TextFormat::Tsv, false,
+                                               [&] { slice(); })) {
+        using Step = ExportFailure::Step;
+        s.report(failed->step == Step::Create         ? 130
+                 : failed->step == Step::Write        ? 150
+                 : failed->step == Step::TableChanged ? 142
+                                                      : 154,
+                 failed->message);
     }
-    if (writing)
-        s.run(154, [&] { file.commit(); });
     s.run(156, [&] { endBusy(); });
 }
 
@@ -174,45 +149,21 @@ void Form1::PushButton2_Click()
         book = std::make_unique<ResultsWorkbook>(
             ResultsWorkbook::newFilePath(ResultsWorkbook::defaultFolder()));
     });
-    bool writing = book && s.run(114, [&] { book->addSheet(); });
-
-    TimeSlice slice;
-    // Row 1: every column's caption above its column.
-    const auto captions =
-        writing ? s.value<int>(118, [&] { return m_results->headerCount(); }) : std::nullopt;
-    writing = writing && captions;
-    for (int k = 1; writing && k <= captions.value_or(0); ++k) {
-        slice(); // 120
-        writing = s.run(126, [&] { book->writeCell(1, k, m_results->headerText(k)); });
-    }
-
-    // Results row r goes to sheet row r + 1 and its column k to sheet column k; an unchecked
-    // row leaves its sheet row empty, an empty cell its sheet cell.
-    const auto rows =
-        writing ? s.value<int>(140, [&] { return m_results->itemCount(); }) : std::nullopt;
-    writing = writing && rows;
-    for (int r = 1; writing && r <= rows.value_or(0); ++r) {
-        slice(); // 142
-        const auto checked = s.value<bool>(144, [&] { return m_results->isChecked(r); });
-        writing = checked.has_value();
-        if (!writing || !*checked)
-            continue;
-        const auto columns = s.value<int>(148, [&] { return m_results->headerCount(); });
-        writing = columns.has_value();
-        for (int k = 1; writing && k <= columns.value_or(0); ++k) {
-            slice(); // 150
-            QString text;
-            const bool first = k == 1;
-            writing = s.run(first ? 154 : 160, [&] {
-                text = first ? m_results->itemText(r) : m_results->subItem(r, k - 1);
-            });
-            if (writing && !text.isEmpty())
-                writing = s.run(first ? 156 : 162, [&] { book->writeCell(r + 1, k, text); });
+    if (book) {
+        TimeSlice slice;
+        // Only the ticked rows; the others leave their sheet rows empty.
+        if (const auto failed = fillWorkbook(*book, m_results->pivot(), &m_results->checkedRows(),
+                                             [&] { slice(); })) {
+            using Step = WorkbookFailure::Step;
+            s.report(failed->step == Step::AddSheet       ? 114
+                     : failed->step == Step::Caption      ? 126
+                     : failed->step == Step::TableChanged ? 144
+                     : failed->step == Step::AddressCell  ? 156
+                                                          : 162,
+                     failed->message);
+            book.reset();
         }
     }
-
-    if (!writing)
-        book.reset();
     if (book) {
         s.run(172, [&] { book->fitColumns(); });
         s.run(174, [&] {
@@ -254,7 +205,8 @@ void Form1::PushButton18_Click()
     s.run(108, [&] { beginBusy(); });
     s.run(110, [&] {
         TimeSlice slice;
-        ListViewToClipboard(*m_results, m_services.clipboard, [&] { slice(); });
+        TableToClipboard(m_results->pivot(), m_results->checkedRows(), m_services.clipboard,
+                         [&] { slice(); });
     });
     s.run(112, [&] { message(CopiedToClipboard); });
     s.run(114, [&] { endBusy(); });

@@ -2,6 +2,7 @@
 
 #include "lookup/delay.h"
 #include "lookup/lookuprun.h"
+#include "lookup/runfeed.h"
 #include "lookup/sites.h"
 #include "platform/dialogs.h"
 #include "platform/listviewmodel.h"
@@ -20,18 +21,16 @@ void Form1::connectLookupControls()
 
 void Form1::PushButton4_Click()
 {
-    QPushButton *start = button("PushButton4");
-    if (start->text() == QStringLiteral("Stop")) {
-        start->setText(m_savedStartCaption);
-        m_stopRequested = true;
-        if (m_run)
+    if (m_run) {
+        // A run under way is stopped; a stopped run that has not ended yet makes a new one wait.
+        if (m_run->state() == LookupRun::State::Running) {
+            m_stopRequested = true;
             m_run->requestStop();
+        }
         return;
     }
-    // A stopped run that has not ended yet: a new one waits until it has.
-    if (m_run)
-        return;
 
+    QPushButton *start = button("PushButton4");
     m_savedStartCaption = start->text();
     start->setText(QStringLiteral("Stop"));
     m_stopRequested = false;
@@ -58,7 +57,8 @@ void Form1::PushButton4_Click()
     for (int i = 1; i <= n; ++i)
         addresses.append(m_addresses->itemText(i));
 
-    auto site = [this]() -> std::optional<Site> {
+    RunOptions options;
+    options.site = [this]() -> std::optional<Site> {
         if (m_option1->isChecked())
             return Site::Option1;
         if (m_option2->isChecked())
@@ -67,8 +67,15 @@ void Form1::PushButton4_Click()
             return Site::Option3;
         return std::nullopt;
     };
-    m_run = new LookupRun(
-        *m_results, addresses, site, [this] { return m_text1->text(); }, this);
+    options.delayText = [this] { return m_text1->text(); };
+    m_run = new LookupRun(addresses, std::move(options), this);
+    feedResultsTable(*m_run, *m_results);
+    connect(m_run, &LookupRun::stateChanged, this, [this](LookupRun::State state) {
+        // A stop puts the start caption back at once; a run that ends by itself keeps "Stop"
+        // until the user has seen "Done.".
+        if (state == LookupRun::State::Stopping)
+            button("PushButton4")->setText(m_savedStartCaption);
+    });
     connect(m_run, &LookupRun::finished, this, &Form1::runFinished);
     m_run->start();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "results/recordfield.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,13 +10,6 @@
 // The lines of a record text: cut at every CR LF pair, in order. A lone CR or a lone LF does
 // not cut; pieces between two adjacent pairs are empty lines.
 QStringList SplitRecordLines(const QString &record);
-
-// One "name: value" field of a record line; both without the spaces (U+0020 only) at their ends.
-struct RecordField
-{
-    QString name;
-    QString value;
-};
 
 // The field a record line carries, or nothing: an empty line, a comment line ('#' or '%' as its
 // very first character) and a line without ':' carry none. The first ':' cuts name from value;

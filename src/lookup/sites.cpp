@@ -15,14 +15,8 @@ QString host(Site site)
     return {};
 }
 
-QString prefix(Site site)
+QString builtInPrefix(Site site)
 {
-    const char *variable = site == Site::Option1   ? "QUORVANE_SITE1_URL"
-                           : site == Site::Option2 ? "QUORVANE_SITE2_URL"
-                                                   : "QUORVANE_SITE3_URL";
-    const QString overridden = qEnvironmentVariable(variable);
-    if (!overridden.isEmpty())
-        return overridden;
     switch (site) {
     case Site::Option1:
         return QStringLiteral("http://") + host(site) + QStringLiteral("/whois/");
@@ -32,11 +26,6 @@ QString prefix(Site site)
         return QStringLiteral("http://") + host(site) + QStringLiteral("/ui?queryinput=");
     }
     return {};
-}
-
-QString pageAddress(Site site, const QString &address)
-{
-    return prefix(site) + address;
 }
 
 QString recordElementId(Site site)
@@ -52,4 +41,34 @@ QString recordElementId(Site site)
     return {};
 }
 
+QString sourceName(Site site)
+{
+    return QStringLiteral("site") + QString::number(int(site));
+}
+
 } // namespace Sites
+
+SiteTable SiteTable::builtIn()
+{
+    SiteTable table;
+    for (const Site site : {Site::Option1, Site::Option2, Site::Option3})
+        table.setPrefix(site, Sites::builtInPrefix(site));
+    return table;
+}
+
+SiteTable SiteTable::fromEnvironment()
+{
+    SiteTable table = builtIn();
+    const char *variables[] = {"QUORVANE_SITE1_URL", "QUORVANE_SITE2_URL", "QUORVANE_SITE3_URL"};
+    for (int i = 0; i < 3; ++i) {
+        const QString overridden = qEnvironmentVariable(variables[i]);
+        if (!overridden.isEmpty())
+            table.m_prefixes[i] = overridden;
+    }
+    return table;
+}
+
+QString SiteTable::pageAddress(Site site, const QString &address) const
+{
+    return prefix(site) + address;
+}

@@ -1,77 +1,74 @@
 #pragma once
 
+#include "lookup/httpclient.h"
+#include "lookup/lookupresult.h"
 #include "lookup/pagetext.h"
 #include "lookup/sites.h"
 
-#include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
-#include <QTimer>
 
-#include <curl/curl.h>
+template <class T> class QFutureWatcher;
 
-class CurlMulti;
+// The bounds on one site lookup.
+struct FetchLimits
+{
+    int timeoutMs = FetchRequest::DefaultTimeoutMs;
+    qint64 sizeCap = FetchRequest::DefaultSizeCap;
+    ParseLimits parse;
+};
 
-// Loads the result pages of one lookup run and hands back the text of each page's record
-// element. One transfer handle serves the whole run (the run's document factory): cookies and
-// open connections are kept from page to page. HTTP is libcurl's, which reports a body cut
-// short in any framing (declared length, chunks) as the failure it is. One fetch at a time;
-// the result always arrives later through `finished`, never from inside FetchWhoisRecord.
+// Looks addresses up on the three whois web sites: loads the site's result page and hands back
+// the text of its record element, cut into fields. One fetcher serves one lookup run: its
+// HTTP client keeps the run's cookies and open connections from page to page. Decoding,
+// parsing and rendering a page run on a worker thread, so a hostile page never holds the
+// caller's thread. One fetch at a time; the result always arrives later through `finished`.
 class WhoisFetcher : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int DefaultTransferTimeoutMs = 30000;
-    static constexpr qint64 DefaultSizeCap = qint64(8) << 20;
-    static constexpr int MaxRedirects = 10;
+    static constexpr int DefaultTransferTimeoutMs = FetchRequest::DefaultTimeoutMs;
+    static constexpr qint64 DefaultSizeCap = FetchRequest::DefaultSizeCap;
+    static constexpr int MaxRedirects = FetchRequest::DefaultMaxRedirects;
 
     explicit WhoisFetcher(QObject *parent = nullptr);
+    WhoisFetcher(SiteTable sites, FetchLimits limits, QObject *parent = nullptr);
     ~WhoisFetcher() override;
 
     // The whole fetch (redirects included) must be complete within this time.
-    void setTransferTimeout(int ms);
-    int transferTimeout() const { return m_transferTimeoutMs; }
+    void setTransferTimeout(int ms) { m_limits.timeoutMs = qMax(1, ms); }
+    int transferTimeout() const { return m_limits.timeoutMs; }
     // A page body (after content decoding) larger than this fails the fetch.
-    void setSizeCap(qint64 bytes);
-    qint64 sizeCap() const { return m_sizeCap; }
+    void setSizeCap(qint64 bytes) { m_limits.sizeCap = qMax<qint64>(0, bytes); }
+    qint64 sizeCap() const { return m_limits.sizeCap; }
     // Bounds on parsing a page; a page beyond them fails the fetch.
-    void setParseLimits(const ParseLimits &limits) { m_parseLimits = limits; }
+    void setParseLimits(const ParseLimits &limits) { m_limits.parse = limits; }
 
     // Starts loading the site's page for the address; a fetch under way is abandoned first.
     void FetchWhoisRecord(Site site, const QString &address);
-    // Cancels the fetch under way; no `finished` follows for it.
+    // Cancels the fetch under way (a parse under way is abandoned and its result dropped); no
+    // `finished` follows for it.
     void abort();
     bool isFetching() const { return m_fetching; }
 
-    // The request URL of a page address: the text as it is, with only what an HTTP request
-    // line cannot carry percent-encoded (white space, control characters, '#', non-ASCII, a
-    // '%' that starts no escape).
-    static QByteArray requestUrl(const QString &pageAddress);
     static QByteArray userAgent();
 
 signals:
-    // ok false: the page could not be loaded (network failure, timeout, size cap, refused
-    // redirect, unparseable page). ok true with an empty record: the page has no record
-    // element.
-    void finished(bool ok, const QString &record);
+    // The lookup's result: a record (possibly of no fields) or the reason it failed.
+    void finished(const LookupResult &result);
 
 private:
-    static size_t onBody(char *data, size_t size, size_t count, void *self);
-    void onTransferDone(CURL *easy, CURLcode result);
-    void stopTransfer();
-    void complete(bool ok, const QString &record);
+    void pageLoaded(quint64 generation, const FetchResult &page);
+    void complete(LookupResult result);
 
-    CurlMulti *m_multi;
-    CURL *m_easy;
-    curl_slist *m_headers = nullptr;
-    QTimer m_deadline;
-    QByteArray m_body;
-    Site m_site = Site::Option1;
-    int m_transferTimeoutMs = DefaultTransferTimeoutMs;
-    qint64 m_sizeCap = DefaultSizeCap;
-    ParseLimits m_parseLimits;
+    SiteTable m_sites;
+    FetchLimits m_limits;
+    HttpClient *m_http;
+    HttpClient::Id m_transfer = 0;
+    QPointer<QFutureWatcher<LookupResult>> m_parse;
+    LookupResult m_pending; // address, source and server of the fetch under way
     quint64 m_generation = 0;
-    bool m_transferring = false;
     bool m_fetching = false;
 };

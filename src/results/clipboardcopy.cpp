@@ -1,19 +1,14 @@
 #include "results/clipboardcopy.h"
 
 #include "platform/clipboard.h"
-#include "platform/listviewmodel.h"
 #include "platform/runtimeerror.h"
+#include "results/pivot.h"
 
 #include <QList>
 
 #include <algorithm>
 
 namespace {
-
-QString cellText(const ListViewModel &list, int row, int column)
-{
-    return column == 1 ? list.itemText(row) : list.subItem(row, column - 1);
-}
 
 template <class F> bool withRetry(F &&attempt)
 {
@@ -28,55 +23,71 @@ template <class F> bool withRetry(F &&attempt)
     return placed;
 }
 
+[[noreturn]] void changedUnderneath()
+{
+    throw RuntimeError(QStringLiteral("Subscript out of range"));
+}
+
 } // namespace
 
-std::optional<QString> ListViewClipboardText(const ListViewModel &list,
-                                             const std::function<void()> &yield)
+std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool> &checked,
+                                     const std::function<void()> &yield)
 {
-    if (list.itemCount() == 0)
+    if (table.rowCount() == 0)
         return std::nullopt;
     auto step = [&] {
         if (yield)
             yield();
     };
+    const qsizetype rows = table.rowCount();
+    const int columns = table.columnCount();
+    auto unchanged = [&] {
+        if (table.rowCount() != rows || table.columnCount() != columns ||
+            qsizetype(checked.size()) != rows)
+            changedUnderneath();
+    };
 
-    // Width pass over every row, checked or not.
-    QList<qsizetype> widths;
-    const int columns = list.headerCount();
-    widths.reserve(columns);
-    qsizetype widest = 0;
-    for (int k = 1; k <= columns; ++k) {
-        qsizetype width = 0;
-        const int rows = list.itemCount();
-        for (int j = 1; j <= rows; ++j) {
-            step();
-            width = std::max(width, cellText(list, j, k).size());
-        }
-        widths.append(width);
-        widest = std::max(widest, width);
+    // Width pass over every row, checked or not, one row at a time.
+    std::vector<qsizetype> widths(size_t(columns), 0);
+    for (qsizetype r = 0; r < rows; ++r) {
+        step();
+        unchanged();
+        if (columns > 0)
+            widths[0] = std::max(widths[0], table.cell(r, 0).size());
+        table.forEachCell(r, [&](int column, const QString &text) {
+            widths[size_t(column)] = std::max(widths[size_t(column)], text.size());
+        });
     }
+    const qsizetype widest = widths.empty() ? 0 : *std::max_element(widths.begin(), widths.end());
     const QString spaces(widest, QLatin1Char(' '));
 
     QString text;
-    const int rows = list.itemCount();
-    for (int i = 1; i <= rows; ++i) {
+    for (qsizetype r = 0; r < rows; ++r) {
         step();
-        if (!list.isChecked(i))
+        unchanged();
+        if (!checked[size_t(r)])
             continue;
-        const int lineColumns = list.headerCount();
-        for (int k = 1; k <= lineColumns; ++k) {
-            step();
-            const QString cell = cellText(list, i, k);
-            // A column added after the width pass has no width.
-            if (k > widths.size())
-                throw RuntimeError(QStringLiteral("Subscript out of range"));
-            const qsizetype width = widths[k - 1];
+        int next = 0; // the next column to write
+        auto pad = [&](int column, QStringView cell) {
             text += cell;
-            if (width >= cell.size())
-                text += QStringView(spaces).first(width - cell.size());
+            text += QStringView(spaces).first(widths[size_t(column)] - cell.size());
             text += QLatin1Char('\t');
+        };
+        auto padEmptyUpTo = [&](int column) {
+            for (; next < column; ++next)
+                pad(next, {});
+        };
+        if (columns > 0) {
+            pad(0, table.cell(r, 0));
+            next = 1;
         }
-        if (lineColumns > 0)
+        table.forEachCell(r, [&](int column, const QString &cell) {
+            padEmptyUpTo(column);
+            pad(column, cell);
+            next = column + 1;
+        });
+        padEmptyUpTo(columns);
+        if (columns > 0)
             text.chop(1);
         qsizetype end = text.size();
         while (end > 0 && text[end - 1] == QLatin1Char(' '))
@@ -87,10 +98,10 @@ std::optional<QString> ListViewClipboardText(const ListViewModel &list,
     return text;
 }
 
-void ListViewToClipboard(const ListViewModel &list, Clipboard &clipboard,
-                         const std::function<void()> &yield)
+void TableToClipboard(const Pivot &table, const std::vector<bool> &checked, Clipboard &clipboard,
+                      const std::function<void()> &yield)
 {
-    const std::optional<QString> text = ListViewClipboardText(list, yield);
+    const std::optional<QString> text = ClipboardText(table, checked, yield);
     if (!text)
         return;
     ClearClipboardWithRetry(clipboard);

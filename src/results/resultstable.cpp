@@ -1,108 +1,249 @@
 #include "results/resultstable.h"
 
-QString trimSpaces(QStringView text)
+#include "platform/runtimeerror.h"
+
+namespace {
+
+const QList<int> &displayRole()
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text[end - 1] == QLatin1Char(' '))
-        --end;
-    return text.sliced(begin, end - begin).toString();
+    static const QList<int> roles{Qt::DisplayRole};
+    return roles;
 }
 
-QString trimSpaces(const QString &text)
+const QList<int> &checkStateRole()
 {
-    if (text.isEmpty() || (text.front() != QLatin1Char(' ') && text.back() != QLatin1Char(' ')))
-        return text;
-    return trimSpaces(QStringView(text));
+    static const QList<int> roles{Qt::CheckStateRole};
+    return roles;
 }
 
-ResultsTable::ResultsTable(QObject *parent) : ListViewModel(true, parent)
+[[noreturn]] void outOfBounds()
 {
-    // Keep the index in step with every change of the headers, whoever makes it.
-    connect(this, &QAbstractItemModel::columnsInserted, this,
-            [this](const QModelIndex &, int first, int last) { indexHeaders(first, last); });
-    connect(this, &QAbstractItemModel::columnsRemoved, this, &ResultsTable::rebuildIndex);
-    connect(this, &QAbstractItemModel::modelReset, this, &ResultsTable::rebuildIndex);
+    throw RuntimeError(QStringLiteral("Index out of bounds"));
 }
 
-QString ResultsTable::columnKey(QStringView name)
+} // namespace
+
+ResultsTable::ResultsTable(QObject *parent) : QAbstractTableModel(parent)
 {
-    return trimSpaces(name).toLower();
 }
 
-void ResultsTable::indexHeaders(int first, int last)
+void ResultsTable::checkItem(int index) const
 {
-    if (last + 1 < headerCount()) {
-        // Inserted before existing columns: positions moved, so index afresh.
-        rebuildIndex();
-        return;
-    }
-    for (int k = first + 1; k <= last + 1; ++k) {
-        const QString key = columnKey(headerText(k));
-        if (!m_columnByKey.contains(key))
-            m_columnByKey.insert(key, k);
-    }
+    if (index < 1 || index > itemCount())
+        outOfBounds();
 }
 
-void ResultsTable::rebuildIndex()
+void ResultsTable::checkHeader(int k) const
 {
-    m_columnBySpelling.clear();
-    m_columnByKey.clear();
-    for (int k = 1; k <= headerCount(); ++k) {
-        const QString key = columnKey(headerText(k));
-        if (!m_columnByKey.contains(key))
-            m_columnByKey.insert(key, k);
-    }
+    if (k < 1 || k > headerCount())
+        outOfBounds();
 }
 
 void ResultsTable::ResetResultsTable()
 {
-    clearItems();
-    clearHeaders();
-    addHeader(AddressCaption, RunWidthTwips);
+    beginResetModel();
+    m_pivot.reset();
+    m_checked.clear();
+    m_widths.assign(1, RunWidthTwips);
+    endResetModel();
+    emit headerWidthChanged(1, RunWidthTwips);
 }
 
 int ResultsTable::AddResultRow(const QString &address)
 {
-    return addItem(address);
+    const int at = itemCount();
+    beginInsertRows({}, at, at);
+    m_pivot.addRow(address);
+    m_checked.push_back(false);
+    endInsertRows();
+    return at + 1;
 }
 
 int ResultsTable::FindResultColumn(const QString &name) const
 {
-    if (const auto hit = m_columnBySpelling.constFind(name); hit != m_columnBySpelling.cend())
-        return hit.value();
-    const int k = m_columnByKey.value(columnKey(name), -1);
-    if (k != -1) {
-        // Bounded: a hostile page can spell one name in endless ways.
-        if (m_columnBySpelling.size() >= 65536)
-            m_columnBySpelling.clear();
-        m_columnBySpelling.insert(name, k);
+    const int column = m_pivot.findColumn(name);
+    return column < 0 ? -1 : column + 1;
+}
+
+void ResultsTable::addColumns(const QStringList &captions)
+{
+    if (captions.isEmpty())
+        return;
+    const int at = headerCount();
+    beginInsertColumns({}, at, at + int(captions.size()) - 1);
+    for (const QString &caption : captions) {
+        m_pivot.addColumn(caption);
+        m_widths.push_back(DefaultWidth);
     }
-    return k;
+    endInsertColumns();
+}
+
+bool ResultsTable::placeFields(int row, const RecordFields &fields)
+{
+    checkItem(row);
+    Pivot::Placement placement = m_pivot.plan(fields);
+    addColumns(placement.newCaptions);
+    placement.newCaptions.clear(); // added above
+    m_pivot.apply(row - 1, fields, placement);
+    emit dataChanged(createIndex(row - 1, 0), createIndex(row - 1, headerCount() - 1),
+                     displayRole());
+    return placement.complete;
 }
 
 bool ResultsTable::PlaceField(int row, const QString &name, const QString &value)
 {
-    const int k = FindResultColumn(name);
-    if (k == 1)
-        return false;
-    const QString trimmedValue = trimSpaces(value);
-    if (k == -1) {
-        if (headerCount() >= MaxColumns)
-            return false;
-        const int added = addHeader(trimSpaces(name));
-        setSubItem(row, added - 1, trimmedValue);
-        return true;
-    }
-    const QString present = subItem(row, k - 1);
-    setSubItem(row, k - 1,
-               present.isEmpty() ? trimmedValue : present + QLatin1Char('\t') + trimmedValue);
-    return true;
+    return placeFields(row, RecordFields{RecordField{name, value}});
 }
 
 void ResultsTable::MarkRowInvalid(int row)
 {
-    setItemText(row, InvalidPrefix + itemText(row));
+    checkItem(row);
+    m_pivot.markInvalid(row - 1);
+    const QModelIndex cell = createIndex(row - 1, 0);
+    emit dataChanged(cell, cell, displayRole());
+}
+
+QString ResultsTable::itemText(int index) const
+{
+    checkItem(index);
+    return m_pivot.cell(index - 1, 0);
+}
+
+QString ResultsTable::subItem(int index, int k) const
+{
+    checkItem(index);
+    if (k < 1 || k >= headerCount())
+        outOfBounds();
+    return m_pivot.cell(index - 1, k);
+}
+
+void ResultsTable::setSubItem(int index, int k, const QString &text)
+{
+    checkItem(index);
+    if (k < 1 || k >= headerCount())
+        outOfBounds();
+    m_pivot.setCell(index - 1, k, text);
+    const QModelIndex cell = createIndex(index - 1, k);
+    emit dataChanged(cell, cell, displayRole());
+}
+
+void ResultsTable::removeItem(int index)
+{
+    checkItem(index);
+    beginRemoveRows({}, index - 1, index - 1);
+    m_pivot.removeRow(index - 1);
+    m_checked.erase(m_checked.begin() + (index - 1));
+    endRemoveRows();
+}
+
+void ResultsTable::clearItems()
+{
+    if (itemCount() == 0)
+        return;
+    beginRemoveRows({}, 0, itemCount() - 1);
+    m_pivot.clearRows();
+    m_checked.clear();
+    m_checked.shrink_to_fit();
+    endRemoveRows();
+}
+
+bool ResultsTable::isChecked(int index) const
+{
+    checkItem(index);
+    return m_checked[size_t(index - 1)];
+}
+
+void ResultsTable::setChecked(int index, bool checked)
+{
+    checkItem(index);
+    m_checked[size_t(index - 1)] = checked;
+    const QModelIndex cell = createIndex(index - 1, 0);
+    emit dataChanged(cell, cell, checkStateRole());
+}
+
+void ResultsTable::setAllChecked(bool checked)
+{
+    if (itemCount() == 0)
+        return;
+    m_checked.assign(m_checked.size(), checked);
+    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0), checkStateRole());
+}
+
+int ResultsTable::addHeader(const QString &text, int widthTwips)
+{
+    const int at = headerCount();
+    beginInsertColumns({}, at, at);
+    m_pivot.addColumn(text);
+    m_widths.push_back(widthTwips);
+    endInsertColumns();
+    if (widthTwips != DefaultWidth)
+        emit headerWidthChanged(at + 1, widthTwips);
+    return at + 1;
+}
+
+QString ResultsTable::headerText(int k) const
+{
+    checkHeader(k);
+    return m_pivot.caption(k - 1);
+}
+
+int ResultsTable::headerWidth(int k) const
+{
+    checkHeader(k);
+    return m_widths[size_t(k - 1)];
+}
+
+void ResultsTable::setHeaderWidth(int k, int widthTwips)
+{
+    checkHeader(k);
+    m_widths[size_t(k - 1)] = widthTwips;
+    emit headerWidthChanged(k, widthTwips);
+}
+
+int ResultsTable::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : itemCount();
+}
+
+int ResultsTable::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : headerCount();
+}
+
+QVariant ResultsTable::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= itemCount() || index.column() >= headerCount())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_pivot.cell(index.row(), index.column());
+    if (role == Qt::CheckStateRole && index.column() == 0)
+        return m_checked[size_t(index.row())] ? Qt::Checked : Qt::Unchecked;
+    return {};
+}
+
+bool ResultsTable::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != 0 ||
+        index.row() >= itemCount())
+        return false;
+    setChecked(index.row() + 1, value.toInt() == Qt::Checked);
+    return true;
+}
+
+QVariant ResultsTable::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < headerCount())
+        return m_pivot.caption(section);
+    return {};
+}
+
+Qt::ItemFlags ResultsTable::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == 0)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
 }

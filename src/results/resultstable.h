@@ -1,25 +1,34 @@
 #pragma once
 
-#include "platform/listviewmodel.h"
+#include "results/pivot.h"
 
-#include <QHash>
+#include <QAbstractTableModel>
 
-// The results table: one row per looked-up address, one column per distinct field name.
-// Column headers are found through a hash of their key (the name without the spaces at its
-// ends, in lower case), so placing a field costs the same however many columns there are.
-class ResultsTable : public ListViewModel
+#include <vector>
+
+// The results table in list-view form over a Pivot: items numbered from 1 (column 1 is the
+// address, sub-item k is pivot column k), a check box per item, column widths in twips. A
+// record's fields are placed in one step: its new columns are announced in one insertion and
+// its row changes in one notification, so a view never measures a row cell by cell.
+//
+// An index out of range throws RuntimeError, as a list control raises a run-time error.
+class ResultsTable : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    static inline const QString AddressCaption = QStringLiteral("IP Address(es)/Domain(s)");
-    static inline const QString InvalidPrefix = QStringLiteral("Invalid input: ");
+    static inline const QString AddressCaption = Pivot::AddressCaption;
+    static inline const QString InvalidPrefix = Pivot::InvalidPrefix;
     static constexpr int StartWidthTwips = 7000;
     static constexpr int RunWidthTwips = 5000;
-    // Columns are counted with 16-bit numbers: a name beyond this many columns is not placed.
-    static constexpr int MaxColumns = 32767;
+    static constexpr int MaxColumns = Pivot::MaxColumns;
+    static constexpr int DefaultWidth = -1;
 
     explicit ResultsTable(QObject *parent = nullptr);
+
+    const Pivot &pivot() const { return m_pivot; }
+    // Which rows are ticked, by pivot row.
+    const std::vector<bool> &checkedRows() const { return m_checked; }
 
     // Every row and column goes; column 1 comes back 5000 twips wide.
     void ResetResultsTable();
@@ -30,22 +39,43 @@ public:
     // Puts one field into the row; false when it cannot be placed (the name matches column 1,
     // or the table has no room for another column).
     bool PlaceField(int row, const QString &name, const QString &value);
+    // Puts a record's fields into the row in one step; false when some could not be placed.
+    bool placeFields(int row, const RecordFields &fields);
     // Prefixes the row's first cell with "Invalid input: ".
     void MarkRowInvalid(int row);
 
-    static QString columnKey(QStringView name);
+    int itemCount() const { return int(m_pivot.rowCount()); }
+    QString itemText(int index) const;
+    QString subItem(int index, int k) const;
+    void setSubItem(int index, int k, const QString &text);
+    void removeItem(int index);
+    void clearItems();
+    bool isChecked(int index) const;
+    void setChecked(int index, bool checked);
+    void setAllChecked(bool checked);
+
+    int headerCount() const { return m_pivot.columnCount(); }
+    int addHeader(const QString &text, int widthTwips = DefaultWidth);
+    QString headerText(int k) const;
+    int headerWidth(int k) const;
+    void setHeaderWidth(int k, int widthTwips);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+signals:
+    void headerWidthChanged(int k, int widthTwips);
 
 private:
-    void indexHeaders(int first, int last);
-    void rebuildIndex();
+    void checkItem(int index) const;
+    void checkHeader(int k) const;
+    void addColumns(const QStringList &captions);
 
-    QHash<QString, int> m_columnByKey;
-    // Names as records spell them, mapped to their column: a record repeats its names, and
-    // a hit here spares making the key.
-    mutable QHash<QString, int> m_columnBySpelling;
+    Pivot m_pivot;
+    std::vector<bool> m_checked;
+    std::vector<int> m_widths;
 };
-
-// The text without the space characters (only U+0020) at its two ends.
-QString trimSpaces(QStringView text);
-// The same, sharing the text's data when there is nothing to remove.
-QString trimSpaces(const QString &text);

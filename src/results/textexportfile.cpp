@@ -30,6 +30,12 @@ void TextExportFile::writeLine(QStringView line)
         fail(QStringLiteral("Cannot write "));
 }
 
+void TextExportFile::writeBytes(const QByteArray &bytes)
+{
+    if (m_file.write(bytes) != bytes.size())
+        fail(QStringLiteral("Cannot write "));
+}
+
 void TextExportFile::commit()
 {
     if (!m_file.commit())

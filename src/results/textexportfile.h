@@ -14,6 +14,8 @@ public:
 
     void open();
     void writeLine(QStringView line);
+    // Writes bytes as they are (a whole line with its line end).
+    void writeBytes(const QByteArray &bytes);
     void commit();
     // Drops what was written; the target stays as it was. An uncommitted file is dropped
     // on destruction too.

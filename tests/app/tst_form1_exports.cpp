@@ -1,5 +1,6 @@
 #include "../results/xlsxreader.h"
 #include "formfixture.h"
+#include "platform/listviewmodel.h"
 #include "results/resultstable.h"
 #include "testregistry.h"
 
@@ -29,7 +30,7 @@ void fill(ResultsTable &table, int columns, const QList<QStringList> &rows)
         const bool checked = !cells[0].startsWith(u'-');
         if (!checked)
             cells[0].remove(0, 1);
-        const int row = table.addItem(cells[0]);
+        const int row = table.AddResultRow(cells[0]);
         for (int k = 1; k < cells.size(); ++k)
             table.setSubItem(row, k, cells[k]);
         table.setChecked(row, checked);

@@ -116,8 +116,7 @@ private slots:
         setUp(f, QStringLiteral("0"), {QStringLiteral("slow.com"), QStringLiteral("b.com")});
         auto *start = f.control<QPushButton>("PushButton4");
         f.click("PushButton4");
-        QTRY_VERIFY(f.form->currentRun() &&
-                    f.form->currentRun()->state() == LookupRun::State::Fetching);
+        QTRY_VERIFY(f.form->currentRun() && f.form->currentRun()->isFetching());
         LookupRun *run = f.form->currentRun();
         // Stop, then an immediate second press: the stopped run must end before a new one.
         f.dialogs.whileShown = [&](const ScriptedDialogs::Shown &) {

@@ -1,6 +1,7 @@
 // Hostile servers on 127.0.0.1: every page that never ends, grows without bound, expands,
 // loops or lies ends as a failed lookup within the run's bounds, and the run goes on.
 #include "lookup/lookuprun.h"
+#include "lookup/runfeed.h"
 #include "lookup/whoisfetcher.h"
 #include "processmemory.h"
 #include "results/resultstable.h"
@@ -180,11 +181,13 @@ private slots:
 
         ResultsTable table;
         table.ResetResultsTable();
-        LookupRun run(
-            table, addresses, [] { return std::optional<Site>(Site::Option1); },
-            [] { return QStringLiteral("0"); });
-        run.fetcher().setTransferTimeout(TimeoutMs);
-        run.fetcher().setSizeCap(SizeCap);
+        RunOptions options;
+        options.site = [] { return std::optional<Site>(Site::Option1); };
+        options.delayText = [] { return QStringLiteral("0"); };
+        options.limits.timeoutMs = TimeoutMs;
+        options.limits.sizeCap = SizeCap;
+        LookupRun run(addresses, std::move(options));
+        feedResultsTable(run, table);
         QSignalSpy done(&run, &LookupRun::finished);
         const double peakBefore = processMemoryMiB("VmHWM:");
         run.start();

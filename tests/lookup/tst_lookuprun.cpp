@@ -1,5 +1,6 @@
 #include "lookup/delay.h"
 #include "lookup/lookuprun.h"
+#include "lookup/runfeed.h"
 #include "lookup/whoisfetcher.h"
 #include "processmemory.h"
 #include "results/resultstable.h"
@@ -100,8 +101,11 @@ class LookupRunTests : public QObject
         }
         LookupRun &make(const QStringList &addresses)
         {
-            run = std::make_unique<LookupRun>(
-                table, addresses, [this] { return site; }, [this] { return delay; });
+            RunOptions options;
+            options.site = [this] { return site; };
+            options.delayText = [this] { return delay; };
+            run = std::make_unique<LookupRun>(addresses, std::move(options));
+            feedResultsTable(*run, table);
             return *run;
         }
         bool runToEnd(const QStringList &addresses, int timeoutMs = 10000)

@@ -1,7 +1,7 @@
 #include "platform/clipboard.h"
-#include "platform/listviewmodel.h"
 #include "platform/runtimeerror.h"
 #include "results/clipboardcopy.h"
+#include "results/pivot.h"
 #include "results/resultsworkbook.h"
 #include "results/textexportfile.h"
 #include "testregistry.h"
@@ -24,20 +24,26 @@ struct Row
     bool checked = true;
 };
 
-// A checkable list with `columns` headers and the rows given; a row's cells fill columns
-// 1, 2, ... in order.
-std::unique_ptr<ListViewModel> makeList(int columns, const QList<Row> &rows)
+// A table with `columns` columns and the rows given; a row's cells fill columns 0, 1, ... in
+// order. Every row is ticked unless it says otherwise.
+struct Table
 {
-    auto list = std::make_unique<ListViewModel>(true);
+    Pivot pivot;
+    std::vector<bool> checked;
+};
+
+std::unique_ptr<Table> makeTable(int columns, const QList<Row> &rows)
+{
+    auto table = std::make_unique<Table>();
     for (int k = 1; k <= columns; ++k)
-        list->addHeader(QStringLiteral("Column %1").arg(k));
+        table->pivot.addColumn(QStringLiteral("Column %1").arg(k));
     for (const Row &row : rows) {
-        const int index = list->addItem(row.cells.value(0));
+        const qsizetype index = table->pivot.addRow(row.cells.value(0));
         for (int k = 1; k < row.cells.size(); ++k)
-            list->setSubItem(index, k, row.cells[k]);
-        list->setChecked(index, row.checked);
+            table->pivot.place(index, {{table->pivot.caption(k), row.cells[k]}});
+        table->checked.push_back(row.checked);
     }
-    return list;
+    return table;
 }
 
 QByteArray fileBytes(const QString &path)
@@ -91,10 +97,10 @@ private slots:
         QFETCH(int, columns);
         QFETCH(QList<Row>, rows);
         QFETCH(QString, expected);
-        const auto list = makeList(columns, rows);
+        const auto table = makeTable(columns, rows);
         ScriptedClipboard clipboard;
         clipboard.text = u"old"_s;
-        ListViewToClipboard(*list, clipboard);
+        TableToClipboard(table->pivot, table->checked, clipboard);
         QCOMPARE(clipboard.text, expected);
         QVERIFY(clipboard.hasText);
         QCOMPARE(clipboard.clearCalls, 1);
@@ -130,14 +136,15 @@ private slots:
 
     void rowsVanishingDuringTheCopyLeaveTheClipboard()
     {
-        const auto list = makeList(2, {{{u"a"_s, u"b"_s}}, {{u"c"_s, u"d"_s}}});
+        const auto table = makeTable(2, {{{u"a"_s, u"b"_s}}, {{u"c"_s, u"d"_s}}});
         ScriptedClipboard clipboard;
         clipboard.text = u"kept"_s;
         int steps = 0;
         // The user clears the results while the copy lets events run.
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, ListViewToClipboard(*list, clipboard, [&] {
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 TableToClipboard(table->pivot, table->checked, clipboard, [&] {
                                      if (++steps == 2)
-                                         list->clearItems();
+                                         table->pivot.clearRows();
                                  }));
         QCOMPARE(clipboard.text, u"kept"_s);
         QCOMPARE(clipboard.clearCalls + clipboard.setCalls, 0);
@@ -145,15 +152,16 @@ private slots:
 
     void columnAddedAfterTheWidthPassFails()
     {
-        const auto list = makeList(1, {{{u"a"_s}}});
+        const auto table = makeTable(1, {{{u"a"_s}}});
         ScriptedClipboard clipboard;
         int steps = 0;
-        // Step 1 reads the one cell of the width pass; step 2 starts the text pass.
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, ListViewToClipboard(*list, clipboard, [&] {
+        // Step 1 reads the one row of the width pass; step 2 starts the text pass.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 TableToClipboard(table->pivot, table->checked, clipboard, [&] {
                                      if (++steps == 2)
-                                         list->addHeader(u"late"_s);
+                                         table->pivot.addColumn(u"late"_s);
                                  }));
-        QCOMPARE(list->headerCount(), 2);
+        QCOMPARE(table->pivot.columnCount(), 2);
         QCOMPARE(clipboard.setCalls, 0);
     }
 

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringView>
+
+// What the free text of a whois answer says about the name asked for, from the phrasings
+// registries use. Each kind is one table in answerphrases.cpp.
+struct AnswerPhrases
+{
+    bool throttle = false; // the server refuses because of the query rate
+    bool noMatch = false;  // the name is not registered
+    bool reserved = false; // the name is reserved or blocked
+    bool invalid = false;  // the query itself was refused as invalid
+};
+
+// One pass over the text, case-insensitive for ASCII letters.
+AnswerPhrases scanAnswerPhrases(QStringView text);

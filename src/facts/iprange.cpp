@@ -1,0 +1,237 @@
+#include "facts/iprange.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// An address as 128 bits (high, low); IPv4 in the low 32 bits.
+struct Address
+{
+    uint64_t high = 0;
+    uint64_t low = 0;
+    bool v6 = false;
+};
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+std::optional<Address> ipv4(QStringView text, bool allowShort)
+{
+    uint32_t value = 0;
+    int octets = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        int octet = 0;
+        const qsizetype from = i;
+        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128 && i - from < 3)
+            octet = octet * 10 + (text[i++].unicode() - '0');
+        if (i == from || octet > 255 || octets == 4)
+            return std::nullopt;
+        value = (value << 8) | uint32_t(octet);
+        ++octets;
+        if (i < text.size()) {
+            if (text[i] != QLatin1Char('.'))
+                return std::nullopt;
+            ++i;
+        }
+    }
+    if (octets != 4 && !(allowShort && octets >= 1))
+        return std::nullopt;
+    value <<= 8 * (4 - octets);
+    return Address{0, value, false};
+}
+
+std::optional<Address> ipv6(QStringView text)
+{
+    std::array<uint16_t, 8> groups{};
+    int count = 0;
+    int gap = -1;
+    qsizetype i = 0;
+    if (text.startsWith(QLatin1String("::"))) {
+        gap = 0;
+        i = 2;
+    }
+    while (i < text.size()) {
+        int value = 0;
+        const qsizetype from = i;
+        while (i < text.size() && hexValue(text[i]) >= 0 && i - from < 4)
+            value = value * 16 + hexValue(text[i++]);
+        if (i == from || count == 8)
+            return std::nullopt;
+        groups[count++] = uint16_t(value);
+        if (i == text.size())
+            break;
+        if (text[i] != QLatin1Char(':'))
+            return std::nullopt;
+        ++i;
+        if (i < text.size() && text[i] == QLatin1Char(':')) {
+            if (gap >= 0)
+                return std::nullopt;
+            gap = count;
+            ++i;
+        }
+    }
+    if (gap < 0 && count != 8)
+        return std::nullopt;
+    std::array<uint16_t, 8> full{};
+    for (int k = 0; k < gap && k < count; ++k)
+        full[k] = groups[k];
+    const int tail = gap < 0 ? 0 : count - gap;
+    if (gap < 0) {
+        full = groups;
+    } else {
+        for (int k = 0; k < tail; ++k)
+            full[8 - tail + k] = groups[gap + k];
+    }
+    Address a{0, 0, true};
+    for (int k = 0; k < 4; ++k)
+        a.high = (a.high << 16) | full[k];
+    for (int k = 4; k < 8; ++k)
+        a.low = (a.low << 16) | full[k];
+    return a;
+}
+
+std::optional<Address> address(QStringView text, bool allowShort)
+{
+    text = text.trimmed();
+    if (text.contains(QLatin1Char(':')))
+        return ipv6(text);
+    return ipv4(text, allowShort);
+}
+
+QString format(const Address &a)
+{
+    if (!a.v6) {
+        const uint32_t v = uint32_t(a.low);
+        return QString::number(v >> 24) + QLatin1Char('.') + QString::number((v >> 16) & 255) +
+               QLatin1Char('.') + QString::number((v >> 8) & 255) + QLatin1Char('.') +
+               QString::number(v & 255);
+    }
+    std::array<uint16_t, 8> g{};
+    for (int k = 0; k < 4; ++k) {
+        g[k] = uint16_t(a.high >> (48 - 16 * k));
+        g[4 + k] = uint16_t(a.low >> (48 - 16 * k));
+    }
+    // The longest run of two or more zero groups becomes "::".
+    int bestStart = -1;
+    int bestLength = 1;
+    for (int k = 0; k < 8;) {
+        if (g[k] != 0) {
+            ++k;
+            continue;
+        }
+        int end = k;
+        while (end < 8 && g[end] == 0)
+            ++end;
+        if (end - k > bestLength) {
+            bestStart = k;
+            bestLength = end - k;
+        }
+        k = end;
+    }
+    QString out;
+    for (int k = 0; k < 8; ++k) {
+        if (k == bestStart) {
+            out += QLatin1String("::");
+            k += bestLength - 1;
+            continue;
+        }
+        if (!out.isEmpty() && !out.endsWith(QLatin1Char(':')))
+            out += QLatin1Char(':');
+        out += QString::number(g[k], 16);
+    }
+    return out;
+}
+
+// The last address of the prefix of length bits starting at a; false when a is not its start.
+bool prefixEnd(const Address &a, int bits, Address &end)
+{
+    const int width = a.v6 ? 128 : 32;
+    if (bits < 0 || bits > width)
+        return false;
+    const int hostBits = width - bits;
+    uint64_t maskHigh = 0;
+    uint64_t maskLow = 0;
+    if (hostBits >= 64) {
+        maskLow = ~uint64_t(0);
+        maskHigh = hostBits == 128 ? ~uint64_t(0) : (uint64_t(1) << (hostBits - 64)) - 1;
+    } else {
+        maskLow = hostBits == 0 ? 0 : (uint64_t(1) << hostBits) - 1;
+    }
+    if ((a.high & maskHigh) || (a.low & maskLow))
+        return false;
+    end = Address{a.high | maskHigh, a.low | maskLow, a.v6};
+    return true;
+}
+
+double span(const Address &first, const Address &last)
+{
+    const double high = double(last.high) - double(first.high);
+    const double low = double(last.low) - double(first.low);
+    return high * 18446744073709551616.0 + low + 1;
+}
+
+// The prefix length whose range is exactly first..last, or -1.
+int exactPrefix(const Address &first, const Address &last)
+{
+    const int width = first.v6 ? 128 : 32;
+    for (int bits = 0; bits <= width; ++bits) {
+        Address end;
+        if (prefixEnd(first, bits, end) && end.high == last.high && end.low == last.low)
+            return bits;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::optional<IpRange> ipRangeFromText(QStringView text)
+{
+    text = text.trimmed();
+    // JPNIC and KRNIC add the prefix after the range: "192.0.2.0 - 192.0.2.255 (/24)".
+    const qsizetype paren = text.indexOf(QLatin1Char('('));
+    if (paren > 0)
+        text = text.left(paren).trimmed();
+    if (text.size() > 100)
+        return std::nullopt;
+    const qsizetype dash = text.indexOf(QLatin1Char('-'));
+    Address first;
+    Address last;
+    if (dash > 0) {
+        const auto a = address(text.left(dash), false);
+        const auto b = address(text.mid(dash + 1), false);
+        if (!a || !b || a->v6 != b->v6 || a->high > b->high ||
+            (a->high == b->high && a->low > b->low))
+            return std::nullopt;
+        first = *a;
+        last = *b;
+    } else {
+        const qsizetype slash = text.indexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            return std::nullopt;
+        const auto a = address(text.left(slash), true);
+        bool ok = false;
+        const int bits = text.mid(slash + 1).toInt(&ok);
+        if (!a || !ok || !prefixEnd(*a, bits, last))
+            return std::nullopt;
+        first = *a;
+    }
+    IpRange range;
+    range.range = format(first) + QLatin1String(" - ") + format(last);
+    const int bits = exactPrefix(first, last);
+    if (bits >= 0)
+        range.cidr = format(first) + QLatin1Char('/') + QString::number(bits);
+    range.addresses = span(first, last);
+    return range;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "facts/recordfacts.h"
+
+#include <QJsonObject>
+#include <QStringView>
+
+// The facts of a port-43 answer or of a web page's rendered record (lines joined by CR LF or
+// LF). Reads the text once, line by line; never fails, whatever the input.
+RecordFacts factsFromText(QStringView record);
+
+// The facts of RDAP objects (RFC 9083): the registry's answer and, when it was followed, the
+// registrar's. The registry's facts win; the registrar's fill what it leaves out.
+RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar = {});
+
+// Whether an answer is a refusal because of the query rate (and carries no record).
+bool isThrottleAnswer(QStringView text);
+
+// Whether an answer says the name is not registered (and is no refusal).
+bool isNoMatchAnswer(QStringView text);

@@ -1,0 +1,714 @@
+// Reading facts from the text of a whois record: one pass over its lines, each line looked up in
+// the label tables of labeltable.cpp; dates read by whoisdate.cpp; the free text classified by
+// the phrase tables of answerphrases.cpp.
+#include "facts/answerphrases.h"
+#include "facts/iprange.h"
+#include "facts/labeltable.h"
+#include "facts/normaliser.h"
+#include "facts/whoisdate.h"
+
+#include <array>
+#include <climits>
+#include <vector>
+
+namespace {
+
+struct RankedValue
+{
+    QString value;
+    int rank = INT_MAX;
+
+    void offer(const QString &candidate, int candidateRank)
+    {
+        if (!candidate.isEmpty() && candidateRank < rank) {
+            value = candidate;
+            rank = candidateRank;
+        }
+    }
+
+    // For dates of change: of equally good labels the latest date ("changed:" lines in order).
+    void offerLatest(const QString &date, int candidateRank)
+    {
+        if (!date.isEmpty() && candidateRank == rank && date > value)
+            value = date;
+        else
+            offer(date, candidateRank);
+    }
+};
+
+// One network or AS number object and the objects that follow it up to the next one.
+struct Network
+{
+    RankedValue range, cidr, name, handle, country, organization, origin, abuseEmail, abusePhone,
+        created, updated;
+    double addresses = 0;
+    bool autNum = false;
+};
+
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+           c.unicode() == 0x3000 || c.unicode() == 0xa0;
+}
+
+QStringView trimmed(QStringView s)
+{
+    while (!s.isEmpty() && isBlank(s.front()))
+        s = s.mid(1);
+    while (!s.isEmpty() && isBlank(s.back()))
+        s.chop(1);
+    return s;
+}
+
+int indentOf(QStringView line)
+{
+    int indent = 0;
+    for (QChar c : line) {
+        if (c == QLatin1Char(' ') || c.unicode() == 0xa0)
+            ++indent;
+        else if (c == QLatin1Char('\t'))
+            indent = (indent / 8 + 1) * 8;
+        else
+            break;
+    }
+    return indent;
+}
+
+bool isAsciiLetter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+struct LabelledLine
+{
+    QStringView label; // empty for an unlabelled line
+    QStringView value;
+};
+
+// Cuts "label: value", "label.....: value", "[label]   value" and "a. [label]  value".
+LabelledLine cutLabel(QStringView text)
+{
+    QStringView bracketed = text;
+    if (bracketed.size() > 3 && isAsciiLetter(bracketed[0]) && bracketed[1] == QLatin1Char('.') &&
+        bracketed[2] == QLatin1Char(' '))
+        bracketed = trimmed(bracketed.mid(3));
+    if (bracketed.startsWith(QLatin1Char('['))) {
+        const qsizetype close = bracketed.indexOf(QLatin1Char(']'));
+        if (close > 1 && close < 80)
+            return {bracketed.mid(1, close - 1), trimmed(bracketed.mid(close + 1))};
+        return {};
+    }
+    qsizetype colon = -1;
+    const qsizetype limit = std::min<qsizetype>(text.size(), 80);
+    for (qsizetype i = 0; i < limit; ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char(':') || c.unicode() == 0xff1a) {
+            colon = i;
+            break;
+        }
+        if (c == QLatin1Char('[') || c == QLatin1Char('@') || c == QLatin1Char('<') ||
+            c == QLatin1Char('"') || c == QLatin1Char('='))
+            return {};
+    }
+    if (colon <= 0)
+        return {};
+    const QStringView label = trimmed(text.left(colon));
+    if (label.isEmpty() || label.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+        return {};
+    return {label, trimmed(text.mid(colon + 1))};
+}
+
+QStringView firstToken(QStringView value)
+{
+    qsizetype end = 0;
+    while (end < value.size() && !isBlank(value[end]))
+        ++end;
+    return value.left(end);
+}
+
+// A host name from a name server value: its first word, lower case, without the trailing dot and
+// without the addresses that may follow; empty when the word is no host name.
+QString hostName(QStringView value)
+{
+    QStringView host = firstToken(trimmed(value));
+    while (host.endsWith(QLatin1Char('.')) || host.endsWith(QLatin1Char(',')))
+        host.chop(1);
+    if (host.size() < 3 || host.size() > 253 || !host.contains(QLatin1Char('.')))
+        return {};
+    bool letter = false;
+    for (QChar c : host) {
+        const char16_t u = c.unicode();
+        if (u == ':' || u == '/' || u == '@' || u == '(' || u == '[' || u == '=')
+            return {};
+        if (isAsciiLetter(c) || u >= 128)
+            letter = true;
+    }
+    if (!letter) // an address, not a name
+        return {};
+    return host.toString().toLower();
+}
+
+void addUnique(QStringList &list, const QString &value)
+{
+    if (!value.isEmpty() && !list.contains(value))
+        list.append(value);
+}
+
+// The registrar's name without the tag, handle or URL some registries print beside it.
+QString registrarName(QStringView value)
+{
+    const qsizetype tag = value.indexOf(QLatin1String(" [Tag"), 0, Qt::CaseInsensitive);
+    if (tag > 0)
+        value = value.left(tag);
+    const qsizetype url = value.indexOf(QLatin1String("(http"), 0, Qt::CaseInsensitive);
+    if (url > 0)
+        value = value.left(url);
+    const qsizetype bareUrl = value.indexOf(QLatin1String(" http"), 0, Qt::CaseInsensitive);
+    if (bareUrl > 0)
+        value = value.left(bareUrl);
+    value = trimmed(value);
+    while (value.endsWith(QLatin1Char('(')))
+        value = trimmed(value.chopped(1));
+    if (value.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
+        value.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
+        return {};
+    return value.toString();
+}
+
+// "Google LLC (GOGL)" -> "Google LLC"
+QString withoutTrailingHandle(QStringView value)
+{
+    value = trimmed(value);
+    if (value.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = value.lastIndexOf(QLatin1Char('('));
+        if (open > 0)
+            value = trimmed(value.left(open));
+    }
+    return value.toString();
+}
+
+QString emailIn(QStringView value)
+{
+    qsizetype start = 0;
+    while (start < value.size()) {
+        while (start < value.size() &&
+               (isBlank(value[start]) || value[start] == QLatin1Char('\'') ||
+                value[start] == QLatin1Char('"') || value[start] == QLatin1Char('<')))
+            ++start;
+        qsizetype end = start;
+        while (end < value.size() && !isBlank(value[end]) && value[end] != QLatin1Char('\'') &&
+               value[end] != QLatin1Char('"') && value[end] != QLatin1Char('>'))
+            ++end;
+        const QStringView word = value.mid(start, end - start);
+        if (word.contains(QLatin1Char('@')))
+            return word.toString();
+        start = end + 1;
+    }
+    return {};
+}
+
+QString asNumber(QStringView value)
+{
+    value = firstToken(trimmed(value));
+    if (value.startsWith(QLatin1String("AS"), Qt::CaseInsensitive))
+        value = value.mid(2);
+    if (value.isEmpty())
+        return {};
+    for (QChar c : value) {
+        if (!c.isDigit())
+            return {};
+    }
+    return QLatin1String("AS") + value;
+}
+
+// "PRIKLAD-001", "ua.example", "C0123456-AU": a contact handle given where a name may stand.
+bool looksLikeHandle(QStringView value)
+{
+    bool mark = false;
+    for (QChar c : value) {
+        if (isBlank(c))
+            return false;
+        if (c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('_'))
+            mark = true;
+    }
+    return mark;
+}
+
+class TextReader
+{
+public:
+    explicit TextReader(QStringView text) : m_text(text) {}
+
+    RecordFacts read();
+
+private:
+    void readLine(QStringView raw);
+    void closeSection() { m_section.clear(), m_sectionState = SectionState::None; }
+    void readComment(QStringView text);
+    void labelled(QStringView line, QStringView labelText, QStringView value, int indent);
+    void unlabelled(QStringView text, int indent);
+    void apply(const LabelMeaning &meaning, QStringView value);
+    void applyNetwork(Field field, int rank, QStringView value);
+    bool isListField(Field field) const
+    {
+        return field == Field::NameServer || field == Field::DomainStatus;
+    }
+
+    enum class SectionState
+    {
+        None,
+        Pending,
+        Indented,
+        Flat
+    };
+
+    QStringView m_text;
+    RankedValue m_registrar, m_ianaId, m_created, m_updated, m_expires, m_dnssec, m_organization,
+        m_country, m_abuseEmail, m_abusePhone, m_origin;
+    QStringList m_nameServers, m_domainStatus;
+    QString m_statusFromField;
+    std::vector<Network> m_networks;
+    bool m_sawDomainName = false;
+    bool m_inRangeObject = false; // the current block is an address object
+    int m_sectionLines = 0;       // unlabelled lines seen under the current heading
+    QString m_objectType;         // first label of the current block
+    bool m_otherObject = false;
+
+    QString m_section;
+    int m_sectionIndent = 0;
+    bool m_sectionHasColon = false;
+    SectionState m_sectionState = SectionState::None;
+    Field m_continued = Field::None; // list fact whose value goes on on deeper lines
+    int m_continuedIndent = 0;
+};
+
+void TextReader::readComment(QStringView text)
+{
+    // "% Abuse contact for '192.0.2.0 - 192.0.2.255' is 'abuse@example.net'"
+    const qsizetype is = text.indexOf(QLatin1String("abuse contact for"), 0, Qt::CaseInsensitive);
+    if (is < 0)
+        return;
+    const QString email = emailIn(text.mid(text.lastIndexOf(QLatin1String(" is ")) + 1));
+    m_abuseEmail.offer(email, 2);
+}
+
+void TextReader::applyNetwork(Field field, int rank, QStringView value)
+{
+    if (field == Field::NetworkRange) {
+        m_inRangeObject = true;
+        const auto range = ipRangeFromText(value);
+        Network network;
+        if (range) {
+            network.range.offer(range->range, 1);
+            network.cidr.offer(range->cidr, 2);
+            network.addresses = range->addresses;
+        }
+        m_networks.push_back(network);
+        return;
+    }
+    if (field == Field::AutNum) {
+        if (asNumber(value).isEmpty())
+            return; // "aut-num: N/A"
+        if (m_inRangeObject && !m_networks.empty()) {
+            m_networks.back().origin.offer(asNumber(value), 1);
+            return;
+        }
+        Network network;
+        network.autNum = true;
+        const QString as = asNumber(value);
+        network.handle.offer(as, 1);
+        network.origin.offer(as, 1);
+        m_networks.push_back(network);
+        return;
+    }
+    if (m_networks.empty())
+        return;
+    Network &network = m_networks.back();
+    switch (field) {
+    case Field::NetworkCidr: {
+        // ARIN lists every prefix of the range: "192.0.2.0/25, 192.0.2.128/25".
+        network.cidr.offer(trimmed(value).toString(), 1);
+        break;
+    }
+    case Field::NetworkName:
+        network.name.offer(firstToken(trimmed(value)).toString(), rank);
+        break;
+    case Field::NetworkHandle:
+        network.handle.offer(firstToken(trimmed(value)).toString(), rank);
+        break;
+    case Field::NetworkCountry:
+        network.country.offer(countryCode(value), rank);
+        break;
+    case Field::NetworkOrganization:
+        network.organization.offer(withoutTrailingHandle(value), rank);
+        break;
+    default:
+        break;
+    }
+}
+
+void TextReader::apply(const LabelMeaning &meaning, QStringView value)
+{
+    value = trimmed(value);
+    if (value.isEmpty())
+        return;
+    const int rank = meaning.rank;
+    switch (meaning.field) {
+    case Field::None:
+        return;
+    case Field::DomainName:
+        m_sawDomainName = true;
+        return;
+    case Field::Registrar:
+        if (!isRedactedValue(value))
+            m_registrar.offer(registrarName(value), rank);
+        return;
+    case Field::RegistrarIanaId: {
+        qsizetype digits = 0;
+        while (digits < value.size() && value[digits].isDigit() && value[digits].unicode() < 128)
+            ++digits;
+        m_ianaId.offer(value.left(digits).toString(), rank);
+        return;
+    }
+    case Field::Created:
+        if (!m_networks.empty())
+            m_networks.back().created.offer(utcDateFromText(value), rank);
+        else
+            m_created.offer(utcDateFromText(value), rank);
+        return;
+    case Field::Updated:
+        if (!m_networks.empty())
+            m_networks.back().updated.offer(utcDateFromText(value), rank);
+        else
+            m_updated.offerLatest(utcDateFromText(value), rank);
+        return;
+    case Field::Expires:
+        m_expires.offer(utcDateFromText(value), rank);
+        return;
+    case Field::NameServer:
+        addUnique(m_nameServers, hostName(value));
+        return;
+    case Field::DomainStatus: {
+        if (!m_networks.empty())
+            return; // an address block's status, not a domain's
+        const QString said = statusFromStatusValue(value);
+        if (!said.isEmpty()) {
+            if (m_statusFromField.isEmpty())
+                m_statusFromField = said;
+            return;
+        }
+        // Words as given, without the URL of EPP codes; a comma separates several.
+        for (QStringView part : value.tokenize(QLatin1Char(','))) {
+            QString words;
+            for (QStringView word : trimmed(part).tokenize(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                if (word.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
+                    word.startsWith(QLatin1String("(http"), Qt::CaseInsensitive))
+                    break;
+                if (!words.isEmpty())
+                    words += QLatin1Char(' ');
+                words += word;
+            }
+            addUnique(m_domainStatus, words);
+        }
+        return;
+    }
+    case Field::Dnssec:
+        m_dnssec.offer(dnssecFromValue(value), rank);
+        return;
+    case Field::DnssecKey:
+        m_dnssec.offer(QStringLiteral("signed"), rank);
+        return;
+    case Field::RegistrantOrganization:
+        if (!isRedactedValue(value) && !looksLikeHandle(value))
+            m_organization.offer(value.toString(), rank);
+        return;
+    case Field::RegistrantCountry:
+        m_country.offer(countryCode(value), rank);
+        return;
+    case Field::AbuseEmail: {
+        const QString email = emailIn(value);
+        if (!m_networks.empty())
+            m_networks.back().abuseEmail.offer(email, rank);
+        else
+            m_abuseEmail.offer(email, rank);
+        return;
+    }
+    case Field::AbusePhone:
+        if (!isRedactedValue(value)) {
+            if (!m_networks.empty())
+                m_networks.back().abusePhone.offer(value.toString(), rank);
+            else
+                m_abusePhone.offer(value.toString(), rank);
+        }
+        return;
+    case Field::OriginAs: {
+        const QString as = asNumber(value);
+        if (!m_networks.empty())
+            m_networks.back().origin.offer(as, rank);
+        else
+            m_origin.offer(as, rank);
+        return;
+    }
+    default:
+        applyNetwork(meaning.field, rank, value);
+        return;
+    }
+}
+
+void TextReader::labelled(QStringView line, QStringView labelText, QStringView value, int indent)
+{
+    const QString label = normalisedLabel(labelText);
+    if (m_objectType.isEmpty()) {
+        m_objectType = label;
+        m_otherObject = isOtherObject(label);
+    }
+    LabelMeaning meaning;
+    bool found = false;
+    if (!m_networks.empty()) {
+        if (const auto network = networkLabelMeaning(label)) {
+            meaning = *network;
+            found = true;
+        }
+    }
+    if (!found && m_sectionState != SectionState::None && m_sectionState != SectionState::Pending) {
+        meaning = labelMeaning(m_section + QLatin1Char('/') + label);
+        found = meaning.field != Field::None;
+        if (!found) {
+            meaning = labelMeaning(label);
+            found =
+                meaning.field != Field::None && (!meaning.generic || !isForeignSection(m_section));
+            if (!found) {
+                // Under a heading of names ("Name servers:"), an unknown label is a name with an
+                // address after it ("ns1.example.net [2001:db8::1]").
+                const LabelMeaning heading = labelMeaning(m_section);
+                if (isListField(heading.field))
+                    apply(heading, hostName(value).isEmpty() ? line : value);
+                return;
+            }
+        }
+    } else if (!found) {
+        // In a registrar or contact object, its own labels first ("organization" there is the
+        // registrar's); its bare words do not speak of the domain.
+        if (m_otherObject && m_objectType != label) {
+            meaning = labelMeaning(m_objectType + QLatin1Char('/') + label);
+            found = meaning.field != Field::None;
+        }
+        if (!found) {
+            meaning = labelMeaning(label);
+            found = meaning.field != Field::None && !(meaning.generic && m_otherObject);
+        }
+    }
+    if (!found) {
+        qsizetype length = 0;
+        const Field field = prefixedFact(labelText, length);
+        if (field != Field::None) {
+            // "Record created on 2001-02-03 10:11:12": the colon was the time's.
+            const QStringView whole(labelText.data(),
+                                    value.data() + value.size() - labelText.data());
+            apply(LabelMeaning{field, 2, false}, whole.mid(length));
+        }
+    }
+    if (value.isEmpty()) {
+        // A heading: its lines follow, indented deeper or up to the next empty line.
+        if (m_sectionState == SectionState::None || m_sectionState == SectionState::Pending ||
+            indent <= m_sectionIndent) {
+            m_section = label;
+            m_sectionIndent = indent;
+            m_sectionHasColon = true;
+            m_sectionState = SectionState::Pending;
+            m_sectionLines = 0;
+        }
+        m_continued = Field::None;
+        return;
+    }
+    if (found)
+        apply(meaning, value);
+    if (found && isListField(meaning.field)) {
+        m_continued = meaning.field;
+        m_continuedIndent = indent;
+    } else {
+        m_continued = Field::None;
+    }
+}
+
+void TextReader::unlabelled(QStringView text, int indent)
+{
+    if (m_sectionState == SectionState::Indented || m_sectionState == SectionState::Flat) {
+        LabelMeaning meaning = labelMeaning(m_section + QLatin1Char('/'));
+        if (meaning.field == Field::None)
+            meaning = labelMeaning(m_section);
+        // A name or registrar is the first line; address lines follow it.
+        if (meaning.field != Field::None && (isListField(meaning.field) || m_sectionLines == 0))
+            apply(meaning, text);
+        ++m_sectionLines;
+        return;
+    }
+    if (m_continued != Field::None && indent > m_continuedIndent) {
+        apply(LabelMeaning{m_continued, 1, false}, text);
+        return;
+    }
+    m_continued = Field::None;
+    qsizetype length = 0;
+    const Field field = prefixedFact(text, length);
+    if (field != Field::None) {
+        apply(LabelMeaning{field, 2, false}, text.mid(length));
+        return;
+    }
+    // A bare heading ("Registrant", "Nameservers") when the next line is indented deeper.
+    if (text.size() < 60) {
+        m_section = normalisedLabel(text);
+        m_sectionIndent = indent;
+        m_sectionHasColon = false;
+        m_sectionState = SectionState::Pending;
+        m_sectionLines = 0;
+    }
+}
+
+void TextReader::readLine(QStringView raw)
+{
+    const QStringView text = trimmed(raw);
+    if (text.isEmpty()) {
+        // A heading with a colon may have its lines after an empty line ("Name Servers:").
+        if (!(m_sectionState == SectionState::Pending && m_sectionHasColon))
+            closeSection();
+        m_continued = Field::None;
+        m_objectType.clear();
+        m_otherObject = false;
+        m_inRangeObject = false;
+        return;
+    }
+    if (text[0] == QLatin1Char('%') || text[0] == QLatin1Char('#')) {
+        readComment(text);
+        return;
+    }
+    const int indent = indentOf(raw);
+    if (m_sectionState == SectionState::Pending) {
+        if (indent > m_sectionIndent)
+            m_sectionState = SectionState::Indented;
+        else if (m_sectionHasColon)
+            m_sectionState = SectionState::Flat;
+        else
+            closeSection();
+    } else if (m_sectionState == SectionState::Indented && indent <= m_sectionIndent) {
+        closeSection();
+    }
+    const LabelledLine line = cutLabel(text);
+    if (line.label.isEmpty())
+        unlabelled(text, indent);
+    else
+        labelled(text, line.label, line.value, indent);
+}
+
+RecordFacts TextReader::read()
+{
+    qsizetype start = 0;
+    const qsizetype size = m_text.size();
+    while (start <= size) {
+        qsizetype end = m_text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = size;
+        readLine(m_text.mid(start, end - start));
+        start = end + 1;
+    }
+
+    RecordFacts facts;
+    facts.registrar = m_registrar.value;
+    facts.registrarIanaId = m_ianaId.value;
+    facts.created = m_created.value;
+    facts.updated = m_updated.value;
+    facts.expires = m_expires.value;
+    facts.nameServers = m_nameServers;
+    facts.domainStatus = m_domainStatus;
+    facts.dnssec = m_dnssec.value;
+    facts.registrantOrganization = m_organization.value;
+    facts.registrantCountry = m_country.value;
+    facts.abuseEmail = m_abuseEmail.value;
+    facts.abusePhone = m_abusePhone.value;
+    facts.originAs = m_origin.value;
+
+    // The most specific address block; an AS number object when there is none.
+    const Network *chosen = nullptr;
+    for (const Network &n : m_networks) {
+        if (n.autNum) {
+            if (!chosen)
+                chosen = &n;
+            continue;
+        }
+        if (n.range.value.isEmpty())
+            continue;
+        if (!chosen || chosen->autNum || chosen->range.value.isEmpty() ||
+            n.addresses <= chosen->addresses)
+            chosen = &n;
+    }
+    if (chosen) {
+        facts.networkRange = chosen->range.value;
+        facts.networkCidr = chosen->cidr.value;
+        facts.networkName = chosen->name.value;
+        facts.networkHandle = chosen->handle.value;
+        facts.networkCountry = chosen->country.value;
+        facts.networkOrganization = chosen->organization.value;
+        if (!chosen->origin.value.isEmpty())
+            facts.originAs = chosen->origin.value;
+        if (!chosen->abuseEmail.value.isEmpty())
+            facts.abuseEmail = chosen->abuseEmail.value;
+        if (!chosen->abusePhone.value.isEmpty())
+            facts.abusePhone = chosen->abusePhone.value;
+        if (!chosen->created.value.isEmpty())
+            facts.created = chosen->created.value;
+        if (!chosen->updated.value.isEmpty())
+            facts.updated = chosen->updated.value;
+        // Abuse contacts given in a later object of the same answer.
+        for (const Network &n : m_networks) {
+            if (facts.abuseEmail.isEmpty())
+                facts.abuseEmail = n.abuseEmail.value;
+            if (facts.abusePhone.isEmpty())
+                facts.abusePhone = n.abusePhone.value;
+        }
+    }
+
+    const bool record = !facts.registrar.isEmpty() || !facts.created.isEmpty() ||
+                        !facts.expires.isEmpty() || !facts.updated.isEmpty() ||
+                        !facts.nameServers.isEmpty() || !facts.domainStatus.isEmpty() ||
+                        !facts.registrarIanaId.isEmpty() || chosen != nullptr;
+    if (m_statusFromField == RecordStatus::Reserved) {
+        facts.status = RecordStatus::Reserved;
+        return facts;
+    }
+    if (record) {
+        facts.status = RecordStatus::Registered;
+        return facts;
+    }
+    // No record came back: the free text says why.
+    const AnswerPhrases phrases = scanAnswerPhrases(m_text);
+    if (phrases.throttle)
+        facts.status = RecordStatus::Throttled;
+    else if (!m_statusFromField.isEmpty())
+        facts.status = m_statusFromField;
+    else if (phrases.reserved)
+        facts.status = RecordStatus::Reserved;
+    else if (phrases.invalid)
+        facts.status = RecordStatus::Invalid;
+    else if (phrases.noMatch)
+        facts.status = RecordStatus::Available;
+    else if (m_sawDomainName)
+        facts.status = RecordStatus::Registered;
+    return facts;
+}
+
+} // namespace
+
+RecordFacts factsFromText(QStringView record)
+{
+    return TextReader(record).read();
+}
+
+bool isThrottleAnswer(QStringView text)
+{
+    return factsFromText(text).status == RecordStatus::Throttled;
+}
+
+bool isNoMatchAnswer(QStringView text)
+{
+    return factsFromText(text).status == RecordStatus::Available;
+}

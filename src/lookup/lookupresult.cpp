@@ -1,0 +1,30 @@
+#include "lookup/lookupresult.h"
+
+QString failureReasonText(FailureReason reason)
+{
+    switch (reason) {
+    case FailureReason::None:
+        return {};
+    case FailureReason::InvalidAddress:
+        return QStringLiteral("not a domain name, IP address or AS number");
+    case FailureReason::NoSource:
+        return QStringLiteral("no source chosen");
+    case FailureReason::Timeout:
+        return QStringLiteral("timeout");
+    case FailureReason::Refused:
+        return QStringLiteral("refused");
+    case FailureReason::TooLarge:
+        return QStringLiteral("answer too large");
+    case FailureReason::HttpStatus:
+        return QStringLiteral("HTTP status");
+    case FailureReason::Redirect:
+        return QStringLiteral("redirect refused");
+    case FailureReason::Unparseable:
+        return QStringLiteral("page could not be parsed");
+    case FailureReason::NoRecord:
+        return QStringLiteral("no record element on the page");
+    case FailureReason::Network:
+        return QStringLiteral("network failure");
+    }
+    return {};
+}

@@ -1,0 +1,232 @@
+#include "facts/normaliser.h"
+#include "facts/whoisdate.h"
+#include "testregistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+QString fixturePath(const QString &name)
+{
+    return QStringLiteral(QUORVANE_FACTS_FIXTURES "/") + name;
+}
+
+QByteArray readFixture(const QString &name)
+{
+    QFile file(fixturePath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing fixture %s", qPrintable(name));
+    return file.readAll();
+}
+
+// "key = value" lines of a .expected file; every fact not named there must be empty.
+QMap<QString, QString> expectations(const QString &name)
+{
+    QMap<QString, QString> expected;
+    const QStringList lines = QString::fromUtf8(readFixture(name)).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const qsizetype eq = line.indexOf(QLatin1String(" = "));
+        if (eq > 0)
+            expected.insert(line.left(eq).trimmed(), line.mid(eq + 3).trimmed());
+    }
+    return expected;
+}
+
+void compareFacts(const RecordFacts &facts, const QMap<QString, QString> &expected)
+{
+    for (const FactColumn &column : factColumns()) {
+        const QString key = QLatin1String(column.jsonKey);
+        const QString cell = column.cell(facts);
+        if (cell != expected.value(key))
+            QFAIL(qPrintable(key + QLatin1String(": got \"") + cell +
+                             QLatin1String("\", expected \"") + expected.value(key) +
+                             QLatin1Char('"')));
+    }
+}
+
+} // namespace
+
+class FactsTests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every record under fixtures/ against its .expected facts.
+    void recordFacts_data()
+    {
+        QTest::addColumn<QString>("name");
+        const QStringList records =
+            QDir(QStringLiteral(QUORVANE_FACTS_FIXTURES)).entryList({QStringLiteral("*.txt")});
+        QVERIFY(records.size() >= 40);
+        for (const QString &record : records)
+            QTest::newRow(qPrintable(record)) << record.chopped(4);
+    }
+    void recordFacts()
+    {
+        QFETCH(QString, name);
+        const QString text = QString::fromUtf8(readFixture(name + QLatin1String(".txt")));
+        compareFacts(factsFromText(text), expectations(name + QLatin1String(".expected")));
+        // Line ends do not matter.
+        QString crlf = text;
+        crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        compareFacts(factsFromText(crlf), expectations(name + QLatin1String(".expected")));
+    }
+
+    void rdapFacts_data()
+    {
+        QTest::addColumn<QString>("registry");
+        QTest::addColumn<QString>("registrar");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("domain") << "rdap_domain.json"
+                                << ""
+                                << "rdap_domain.expected";
+        QTest::newRow("domain with registrar") << "rdap_thin.json"
+                                               << "rdap_registrar.json"
+                                               << "rdap_thin.expected";
+        QTest::newRow("ip network") << "rdap_ip.json"
+                                    << ""
+                                    << "rdap_ip.expected";
+        QTest::newRow("not found") << "rdap_404.json"
+                                   << ""
+                                   << "rdap_404.expected";
+    }
+    void rdapFacts()
+    {
+        QFETCH(QString, registry);
+        QFETCH(QString, registrar);
+        QFETCH(QString, expected);
+        const QJsonObject first = QJsonDocument::fromJson(readFixture(registry)).object();
+        const QJsonObject second = registrar.isEmpty()
+                                       ? QJsonObject()
+                                       : QJsonDocument::fromJson(readFixture(registrar)).object();
+        QVERIFY(!first.isEmpty());
+        compareFacts(factsFromRdap(first, second), expectations(expected));
+    }
+
+    void dates_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("utc");
+        const QString jan2 = QStringLiteral("2020-01-02T00:00:00Z");
+        const QString jan2t = QStringLiteral("2020-01-02T03:04:05Z");
+        QTest::newRow("iso z") << "2020-01-02T03:04:05Z" << jan2t;
+        QTest::newRow("iso fraction") << "2020-01-02T03:04:05.123Z" << jan2t;
+        QTest::newRow("iso offset") << "2020-01-02T05:04:05+02:00" << jan2t;
+        QTest::newRow("iso offset no colon") << "2020-01-01T22:04:05-0500" << jan2t;
+        QTest::newRow("space offset") << "2020-01-02 06:04:05 +0300" << jan2t;
+        QTest::newRow("chile summer") << "2020-01-02 00:04:05 CLST" << jan2t;
+        QTest::newRow("japan") << "2020/01/02 12:04:05 (JST)" << jan2t;
+        QTest::newRow("gmt offset") << "2020-01-02 11:04:05 (GMT+8:00)" << jan2t;
+        QTest::newRow("unix") << "Thu Jan 2 03:04:05 GMT 2020" << jan2t;
+        QTest::newRow("compact time") << "20200102030405" << jan2t;
+        QTest::newRow("date only") << "2020-01-02" << jan2;
+        QTest::newRow("day month name") << "02-Jan-2020" << jan2;
+        QTest::newRow("slashes") << "2020/01/02" << jan2;
+        QTest::newRow("compact") << "20200102" << jan2;
+        QTest::newRow("compact with note") << "20200102 #123456" << jan2;
+        QTest::newRow("month name first") << "January 2 2020" << jan2;
+        QTest::newRow("month name comma") << "Jan 2, 2020" << jan2;
+        QTest::newRow("day first dots") << "02.01.2020" << jan2;
+        QTest::newRow("day first, cannot be month") << "13/01/2020"
+                                                    << "2020-01-13T00:00:00Z";
+        QTest::newRow("month first when day > 12") << "01/13/2020"
+                                                   << "2020-01-13T00:00:00Z";
+        QTest::newRow("korean dots") << "2020. 01. 02." << jan2;
+        QTest::newRow("weekday") << "Thu Jan 02 2020" << jan2;
+        QTest::newRow("format note") << "2020-01-02 (YYYY-MM-DD)" << jan2;
+        QTest::newRow("before") << "before Aug-1996"
+                                << "1996-08-01T00:00:00Z";
+        QTest::newRow("pm") << "2020-01-02 3:04:05 PM"
+                            << "2020-01-02T15:04:05Z";
+        QTest::newRow("across new year") << "2020-01-01T01:00:00+02:00"
+                                         << "2019-12-31T23:00:00Z";
+        QTest::newRow("leap day") << "2020-02-29"
+                                  << "2020-02-29T00:00:00Z";
+        QTest::newRow("no leap day") << "2019-02-29"
+                                     << "";
+        QTest::newRow("words") << "Registered until expiry date."
+                               << "";
+        QTest::newRow("lone number") << "12"
+                                     << "";
+        QTest::newRow("month out of range") << "2020-13-01"
+                                            << "";
+    }
+    void dates()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, utc);
+        QCOMPARE(utcDateFromText(value), utc);
+    }
+
+    // Refusals must never read as free names, even when they also say "not found".
+    void answers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("throttle");
+        QTest::addColumn<bool>("noMatch");
+        QTest::newRow("pir") << "WHOIS LIMIT EXCEEDED - SEE WWW.PIR.ORG/WHOIS FOR DETAILS\n"
+                             << true << false;
+        QTest::newRow("ripe") << "%ERROR:201: access denied for 192.0.2.1\n%\n" << true << false;
+        QTest::newRow("with not found")
+            << "Query rate limit exceeded. Domain not found until you wait.\n"
+            << true << false;
+        QTest::newRow("lacnic") << "% Query rate limit exceeded, please wait 5 minutes\n"
+                                << true << false;
+        QTest::newRow("denic") << "% Error: 55000000002 Connection refused; access control "
+                                  "limit reached.\n"
+                               << true << false;
+        QTest::newRow("allowed queries") << "Number of allowed queries exceeded.\n"
+                                         << true << false;
+        QTest::newRow("verisign") << "No match for \"EXAMPLE-FREE.COM\".\n>>> Last update of "
+                                     "whois database: 2024-01-02T03:04:05Z <<<\n"
+                                  << false << true;
+        QTest::newRow("not found") << "NOT FOUND\n" << false << true;
+        QTest::newRow("no data") << "No Data Found\n" << false << true;
+        QTest::newRow("free") << "Domain: example.de\nStatus: free\n" << false << true;
+        QTest::newRow("no entries") << "%ERROR:101: no entries found\n" << false << true;
+        QTest::newRow("available") << "Domain example.tm is available for registration\n"
+                                   << false << true;
+        QTest::newRow("record mentioning rate limits")
+            << "Domain Name: EXAMPLE.COM\nRegistrar: Example Registrar, Inc.\nCreation Date: "
+               "2000-01-01\nExcessive querying is not permitted.\n"
+            << false << false;
+        QTest::newRow("empty") << "" << false << false;
+    }
+    void answers()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, throttle);
+        QFETCH(bool, noMatch);
+        QCOMPARE(isThrottleAnswer(text), throttle);
+        QCOMPARE(isNoMatchAnswer(text), noMatch);
+    }
+
+    // Whatever bytes come back, reading ends and yields no garbage dates.
+    void hostileInput()
+    {
+        QRandomGenerator random(7);
+        const QString alphabet = QStringLiteral(" :\t\n\r[]()-./+%#abcZT0123456789Nn\u00e9\u65e5");
+        for (int round = 0; round < 300; ++round) {
+            QString text;
+            const int size = int(random.bounded(2000));
+            for (int i = 0; i < size; ++i)
+                text += alphabet.at(int(random.bounded(alphabet.size())));
+            const RecordFacts facts = factsFromText(text);
+            for (const QString &date : {facts.created, facts.updated, facts.expires})
+                QVERIFY(date.isEmpty() || date.size() == 20);
+        }
+        // One huge line and many headings.
+        QString big = QStringLiteral("Registrar:") + QString(200000, QLatin1Char('['));
+        big += QStringLiteral("\n") + QStringLiteral("Name servers:\n").repeated(20000);
+        const RecordFacts facts = factsFromText(big);
+        QVERIFY(facts.nameServers.isEmpty());
+    }
+};
+
+QUORVANE_REGISTER_TEST(FactsTests)
+#include "tst_facts.moc"
