@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -40,16 +41,15 @@ const QString NothingTicked =
     QStringLiteral("Tick the check box of each row to copy, or right-click the results table and "
                    "choose Check All to tick every row.");
 
+const QString CsvFilter = QStringLiteral("CSV with captions (*.csv)");
+const QString SaveFilters = QStringLiteral("Text Files (*.txt);;All Files (*);;") + CsvFilter;
+
 } // namespace
 
 bool Form1::anyResultChecked() const
 {
-    const int rows = m_results->itemCount();
-    for (int i = 1; i <= rows; ++i) {
-        if (m_results->isChecked(i))
-            return true;
-    }
-    return false;
+    const std::vector<bool> &checked = m_results->checkedRows();
+    return std::find(checked.begin(), checked.end(), true) != checked.end();
 }
 
 void Form1::connectExportControls()
@@ -68,10 +68,10 @@ void Form1::PushButton6_Click()
     Statements s(m_errors, QStringLiteral("Form1.PushButton6_Click"));
 
     QString path;
+    QString chosenFilter;
     s.run(114, [&] {
-        path = m_services.dialogs.saveFileName(QStringLiteral("Save"),
-                                               QStringLiteral("Text Files (*.txt);;All Files (*)"),
-                                               saveFolder());
+        path = m_services.dialogs.saveFileName(QStringLiteral("Save"), SaveFilters, saveFolder(),
+                                               &chosenFilter);
     });
     if (s.test(118, [&] { return path.isEmpty(); }))
         return;
@@ -94,9 +94,14 @@ void Form1::PushButton6_Click()
 
     // The lines go to a temporary file that replaces the target only when all of them are
     // written: a failure on the way is reported once and leaves the target as it was.
+    // A name ending in .csv, or the CSV filter, gives CSV with the caption row first; anything
+    // else the tab-separated rows alone.
+    const bool csv =
+        chosenFilter == CsvFilter || path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     TimeSlice slice;
-    if (const auto failed = writeTableTextFile(m_results->pivot(), path, TextFormat::Tsv, false,
-                                               [&] { slice(); })) {
+    if (const auto failed =
+            writeTableTextFile(m_results->pivot(), path, csv ? TextFormat::Csv : TextFormat::Tsv,
+                               csv, [&] { slice(); })) {
         using Step = ExportFailure::Step;
         s.report(failed->step == Step::Create         ? 130
                  : failed->step == Step::Write        ? 150

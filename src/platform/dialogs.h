@@ -26,7 +26,7 @@ public:
     // cancelled. The filter uses Qt's form: "Text Files (*.txt);;All Files (*)".
     virtual QStringList openFileNames(const QString &title, const QString &filter) = 0;
     // Save dialog that asks no overwrite question of its own, opening in startFolder; empty when
-    // cancelled.
+    // cancelled. The filter the user chose goes to chosenFilter when one is given.
     virtual QString saveFileName(const QString &title, const QString &filter,
-                                 const QString &startFolder) = 0;
+                                 const QString &startFolder, QString *chosenFilter) = 0;
 };

@@ -31,9 +31,9 @@ QStringList QtDialogs::openFileNames(const QString &title, const QString &filter
 }
 
 QString QtDialogs::saveFileName(const QString &title, const QString &filter,
-                                const QString &startFolder)
+                                const QString &startFolder, QString *chosenFilter)
 {
     // The program asks its own overwrite question.
-    return QFileDialog::getSaveFileName(m_parent, title, startFolder, filter, nullptr,
+    return QFileDialog::getSaveFileName(m_parent, title, startFolder, filter, chosenFilter,
                                         QFileDialog::DontConfirmOverwrite);
 }

@@ -137,9 +137,44 @@ private slots:
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, ScriptedDialogs::Kind::Save);
         QCOMPARE(f.dialogs.shown[0].title, u"Save"_s);
-        QCOMPARE(f.dialogs.lastFilter, u"Text Files (*.txt);;All Files (*)"_s);
+        QCOMPARE(f.dialogs.lastFilter,
+                 u"Text Files (*.txt);;All Files (*);;CSV with captions (*.csv)"_s);
         QCOMPARE(fileBytes(path), expected);
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+    }
+
+    // A name ending in .csv, or the CSV filter, writes RFC 4180 CSV in UTF-8, captions first.
+    void csvWithCaptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("filter");
+        const QByteArray csv = "IP Address(es)/Domain(s),Field 2\r\n\"a,b\",\"say \"\"hi\"\"\"\r\n"
+                               "\xc3\xbc,\"two\r\nlines\"\r\n";
+        const QByteArray tsv = "a,b\tsay \"hi\"\r\n\xc3\xbc\ttwo\r\nlines\r\n";
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow(".csv name") << u"out.csv"_s << QString() << csv;
+        QTest::newRow(".CSV name, text filter") << u"out.CSV"_s << u"Text Files (*.txt)"_s << csv;
+        QTest::newRow("CSV filter, other name")
+            << u"out.txt"_s << u"CSV with captions (*.csv)"_s << csv;
+        QTest::newRow("text name and filter") << u"out.txt"_s << QString() << tsv;
+    }
+
+    void csvWithCaptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(QByteArray, expected);
+        FormFixture f;
+        f.load();
+        fill(f.form->results(), 2,
+             {{u"a,b"_s, u"say \"hi\""_s}, {u"-\u00fc"_s, u"two\r\nlines"_s}});
+        QTemporaryDir dir;
+        f.dialogs.saveAnswers = {dir.filePath(name)};
+        if (!filter.isEmpty())
+            f.dialogs.saveFilterAnswers = {filter};
+        f.click("PushButton6");
+        QCOMPARE(fileBytes(dir.filePath(name)), expected);
+        QVERIFY(reports(f.dialogs).isEmpty());
     }
 
     void overwriteQuestion_data()
