@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Quorvane.
+# Installs what is missing, builds what it runs, and starts Quorvane.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/setup.sh build
+# What ./run.sh builds: the window and the command-line tool (skipped while the build has none).
+targets=(quorvane quorvane-cli)
+setup_args=()
+for t in "${targets[@]}"; do setup_args+=(--target "$t"); done
+scripts/setup.sh "${setup_args[@]}" \
+    --announce "Building Quorvane; the first build takes a few minutes" build
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     cat >&2 <<'TXT'
 Quorvane needs a graphical display, and none is available here (DISPLAY is not set).

@@ -1,4 +1,5 @@
-// Reading a list file into the address list: lines end at CR LF, CR or LF, bytes are UTF-8.
+// Reading a list file into the address list: lines end at CR LF, CR or LF, bytes are UTF-8,
+// or UTF-16 behind its byte-order mark.
 // The first input byte sets how many bytes a read hands out; the rest is the file.
 
 #include "addresses/listfile.h"
@@ -52,13 +53,18 @@ QStringList entries(const ListViewModel &list)
     return texts;
 }
 
-// The whole file decoded in one piece (a byte-order mark at the start dropped, a sequence cut
-// off by the end one replacement character), then cut into lines.
+// The whole file decoded in one piece. UTF-16 behind a UTF-16 byte-order mark (the mark
+// dropped, an odd last byte one replacement character, surrogate halves without their partner
+// replacement characters); otherwise UTF-8 (a byte-order mark at the start dropped, a sequence
+// cut off by the end one replacement character).
 class WholeDecoder : public QStringDecoder
 {
 public:
-    WholeDecoder() : QStringDecoder(QStringConverter::Utf8) {}
-    QString all(const QByteArray &bytes)
+    explicit WholeDecoder(Encoding encoding)
+        : QStringDecoder(encoding, encoding == Utf8 ? Flag::Default : Flag::ConvertInitialBom)
+    {
+    }
+    QString all(QByteArrayView bytes)
     {
         QString text = decode(bytes);
         if (state.remainingChars != 0)
@@ -67,9 +73,29 @@ public:
     }
 };
 
+QString pairedSurrogatesOnly(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
+QString wholeText(const QByteArray &file)
+{
+    if (file.startsWith("\xFF\xFE"))
+        return pairedSurrogatesOnly(WholeDecoder(QStringConverter::Utf16LE).all(file.sliced(2)));
+    if (file.startsWith("\xFE\xFF"))
+        return pairedSurrogatesOnly(WholeDecoder(QStringConverter::Utf16BE).all(file.sliced(2)));
+    return WholeDecoder(QStringConverter::Utf8).all(file);
+}
+
 QStringList expectedLines(const QByteArray &file)
 {
-    const QString text = WholeDecoder().all(file);
+    const QString text = wholeText(file);
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {

@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quorvane needs (only those missing), then configures and builds.
 # Quiet when everything is already in place.
-#   scripts/setup.sh [build-dir] [extra cmake arguments...]
+#   scripts/setup.sh [--target NAME]... [--announce LINE] [build-dir] [extra cmake arguments...]
+#   --target NAME    build only this target (may be given again); a name the build does not
+#                    define is skipped, so a list can name a target before it exists
+#   --announce LINE  when something has to be built, print LINE first and show the build's
+#                    progress; without it the build is quiet
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+targets=()
+announce=
+while (($#)); do
+    case $1 in
+        --target) targets+=("$2"); shift 2 ;;
+        --announce) announce=$2; shift 2 ;;
+        *) break ;;
+    esac
+done
 
 packages=(
     cmake ninja-build g++ pkg-config          # build tools
@@ -49,7 +63,40 @@ fi
 
 build=${1:-build}
 shift || true
+announced=
+say_building() {
+    if [ -n "$announce" ] && [ -z "$announced" ]; then
+        echo "$announce"
+        announced=1
+    fi
+}
 if [ ! -f "$build/build.ninja" ]; then
+    say_building
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 fi
-cmake --build "$build" -- --quiet
+
+# The targets to build; none named: everything.
+names=()
+if ((${#targets[@]})); then
+    defined=$(ninja -C "$build" -t targets all)
+    for t in "${targets[@]}"; do
+        if grep -q "^$t:" <<<"$defined"; then names+=("$t"); fi
+    done
+    if ((${#names[@]} == 0)); then
+        echo "None of the targets ${targets[*]} is defined in $build" >&2
+        exit 1
+    fi
+fi
+build_args=()
+((${#names[@]} == 0)) || build_args=(--target "${names[@]}")
+
+if [ -n "$announce" ]; then
+    # A dry run tells whether anything is out of date; only then the line and the progress.
+    plan=$(ninja -C "$build" -n "${names[@]}")
+    if [ -n "$announced" ] || grep -q '^\[' <<<"$plan"; then
+        say_building
+        cmake --build "$build" "${build_args[@]}"
+    fi
+else
+    cmake --build "$build" "${build_args[@]}" -- --quiet
+fi

@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <memory>
+#include <utility>
+
 namespace {
 
 constexpr qint64 BlockSize = 64 * 1024;
@@ -94,6 +97,112 @@ private:
     bool m_atStart = true;
 };
 
+// UTF-16 in one byte order, decoded block by block; the byte-order mark is already gone. A
+// byte left over at the end of a block waits in the decoder for its partner. Surrogate halves
+// that do not form a pair become replacement characters, so every entry is valid text; a high
+// half at the end of a block waits for the next block's low half.
+class Utf16StreamDecoder : public QStringDecoder
+{
+public:
+    explicit Utf16StreamDecoder(QStringConverter::Encoding encoding)
+        : QStringDecoder(encoding, QStringConverter::Flag::ConvertInitialBom)
+    {
+    }
+
+    QString decodeBlock(QByteArrayView bytes) { return paired(decode(bytes), false); }
+
+    QString finish()
+    {
+        QString text = paired(QString(), true);
+        if (state.remainingChars != 0) {
+            // An odd byte at the very end: one replacement character, as a cut-off UTF-8
+            // sequence gives.
+            resetState();
+            text += QChar::ReplacementCharacter;
+        }
+        return text;
+    }
+
+private:
+    QString paired(QString text, bool atEnd)
+    {
+        if (m_high != 0) {
+            text.prepend(QChar(m_high));
+            m_high = 0;
+        }
+        const qsizetype n = text.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            const QChar c = text[i];
+            if (c.isHighSurrogate()) {
+                if (i + 1 < n && text[i + 1].isLowSurrogate()) {
+                    ++i;
+                } else if (i + 1 == n && !atEnd) {
+                    m_high = c.unicode();
+                    text.chop(1);
+                } else {
+                    text[i] = QChar::ReplacementCharacter;
+                }
+            } else if (c.isLowSurrogate()) {
+                text[i] = QChar::ReplacementCharacter;
+            }
+        }
+        return text;
+    }
+
+    char16_t m_high = 0;
+};
+
+// The list file's text: UTF-16 when the file starts with a UTF-16 byte-order mark (either byte
+// order; the mark is dropped), UTF-8 otherwise. The first two bytes are held until they have
+// come, however small the reads.
+class ListDecoder
+{
+public:
+    QString decodeBlock(QByteArrayView block)
+    {
+        if (m_decided)
+            return decoded(block);
+        m_head.append(block);
+        if (m_head.size() < 2)
+            return {};
+        decide();
+        const QByteArray head = std::exchange(m_head, QByteArray());
+        return decoded(m_utf16 ? QByteArrayView(head).sliced(2) : QByteArrayView(head));
+    }
+
+    QString finish()
+    {
+        QString text;
+        if (!m_decided) {
+            decide();
+            text = decoded(m_head);
+            m_head.clear();
+        }
+        return text + (m_utf16 ? m_utf16->finish() : m_utf8.finish());
+    }
+
+private:
+    void decide()
+    {
+        m_decided = true;
+        const QByteArrayView head(m_head);
+        if (head.startsWith("\xFF\xFE"))
+            m_utf16 = std::make_unique<Utf16StreamDecoder>(QStringConverter::Utf16LE);
+        else if (head.startsWith("\xFE\xFF"))
+            m_utf16 = std::make_unique<Utf16StreamDecoder>(QStringConverter::Utf16BE);
+    }
+
+    QString decoded(QByteArrayView bytes)
+    {
+        return m_utf16 ? m_utf16->decodeBlock(bytes) : m_utf8.decodeBlock(bytes);
+    }
+
+    bool m_decided = false;
+    QByteArray m_head;
+    StreamDecoder m_utf8;
+    std::unique_ptr<Utf16StreamDecoder> m_utf16;
+};
+
 // Cuts decoded text into lines at CR LF, CR or LF; a line may span several pieces of text,
 // and a CR LF pair may be split between two.
 class LineSplitter
@@ -153,7 +262,7 @@ namespace ListFile {
 
 qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest &stop)
 {
-    StreamDecoder decoder;
+    ListDecoder decoder;
     LineSplitter splitter;
     QStringList batch;
     qsizetype added = 0;
@@ -193,6 +302,20 @@ qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest 
     return added;
 }
 
+bool looksBinary(QByteArrayView head)
+{
+    const QByteArrayView sniffed = head.first(std::min(head.size(), SniffBytes));
+    if (sniffed.startsWith("\xFF\xFE") || sniffed.startsWith("\xFE\xFF"))
+        return false;
+    return sniffed.contains('\0');
+}
+
+QString notAListMessage(const QString &path)
+{
+    return path + QStringLiteral(" is not a list of addresses: it holds binary data (NUL "
+                                 "bytes). Nothing of it was added.");
+}
+
 } // namespace ListFile
 
 QString NormalizePath(const QString &path)
@@ -220,5 +343,9 @@ void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw RuntimeError(file.errorString());
+    if (ListFile::looksBinary(file.peek(ListFile::SniffBytes))) {
+        dialogs.message(ListFile::notAListMessage(path), title, Dialogs::Icon::None);
+        return;
+    }
     ListFile::appendLines(list, file, stop);
 }

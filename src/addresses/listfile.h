@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -19,12 +20,24 @@ using StopRequest = std::function<bool()>;
 inline constexpr int SliceMs = 20;
 
 // Appends every line of the device to the list, in order, and returns how many were added.
-// The bytes are UTF-8 (invalid bytes become U+FFFD; a byte-order mark at the start is dropped).
+// A file that starts with a UTF-16 byte-order mark (little- or big-endian) is UTF-16: the mark
+// is dropped, an unpaired surrogate or an odd last byte becomes U+FFFD. Otherwise the bytes are
+// UTF-8 (invalid bytes become U+FFFD; a byte-order mark at the start is dropped).
 // A line ends at CR LF, CR or LF; each line is one entry, unchanged: empty lines give empty
 // entries, nothing is trimmed or skipped. A line end at the very end adds no entry.
 // Reads in large blocks; lets events run about every SliceMs. A read error throws
 // RuntimeError after the complete lines read so far have been added.
 qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest &stop = {});
+
+// How much of a file's start is looked at before it is read as a list.
+inline constexpr qsizetype SniffBytes = 4096;
+
+// True when the first SniffBytes bytes of a file show that it is no text list: a NUL byte,
+// in a file that does not start with a UTF-16 byte-order mark.
+bool looksBinary(QByteArrayView head);
+
+// The message that says a chosen file is not a list and nothing of it was added.
+QString notAListMessage(const QString &path);
 
 } // namespace ListFile
 
@@ -33,6 +46,7 @@ QString NormalizePath(const QString &path);
 
 // Appends the lines of the file at path to the list (ListFile::appendLines). A path that names
 // no existing file gives the message "File not found" (OK only, no icon, the given title) and
-// adds nothing. Failures to open or read throw RuntimeError.
+// adds nothing; so does a file that looksBinary (the message notAListMessage). Failures to open
+// or read throw RuntimeError.
 void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
                     const QString &title, const ListFile::StopRequest &stop = {});

@@ -2,6 +2,7 @@
 
 #include "addresses/addresslist.h"
 #include "app/apptitle.h"
+#include "app/formlayout.h"
 #include "lookup/sites.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
@@ -36,10 +37,13 @@ int px(int twips)
     return (twips + 7) / 15;
 }
 
-void place(QWidget *w, int left, int top, int width, int height)
+QRect pixels(int left, int top, int width, int height)
 {
-    w->setGeometry(px(left), px(top), px(width), px(height));
+    return QRect(px(left), px(top), px(width), px(height));
 }
+
+// The window's designed client area; it opens at this size and is never made smaller.
+const QSize DesignedSize(px(8040), px(8475));
 
 QFont arialBold(int pixelSize)
 {
@@ -113,14 +117,15 @@ int selectedIndex(QTreeView *view)
 Form1::Form1(Services services, StartOptions options, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       m_services(services), m_options(std::move(options)), m_errors(services.dialogs),
       m_addresses(new ListViewModel(false, this)), m_results(new ResultsTable(this))
 {
     setObjectName(QStringLiteral("Form1"));
     // The window's definition carries the form name; start-up sets the real caption.
     setWindowTitle(QStringLiteral("Form1"));
-    setFixedSize(px(8040), px(8475));
+    setMinimumSize(DesignedSize);
+    resize(DesignedSize);
     setFont(arialBold(12));
     setWhite(this);
     setMouseTracking(true);
@@ -129,19 +134,50 @@ Form1::Form1(Services services, StartOptions options, QWidget *parent)
 
 Form1::~Form1() = default;
 
+QSize Form1::designedSize()
+{
+    return DesignedSize;
+}
+
+void Form1::place(QWidget *w, int left, int top, int width, int height,
+                  const FormLayout::Growth &growth)
+{
+    const QRect designed = pixels(left, top, width, height);
+    w->setGeometry(designed);
+    m_layout.append({w, designed, growth});
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    for (const Placed &p : std::as_const(m_layout))
+        p.widget->setGeometry(FormLayout::grown(p.designed, p.growth, DesignedSize, size()));
+}
+
 void Form1::buildControls()
 {
+    // The extra width of a larger window goes to both lists, both frames, the delay box and
+    // each row of buttons (half to each button of a pair); the extra height to the results.
+    const FormLayout::Growth wide{0, 1, 0, 0};
+    const FormLayout::Growth leftHalf{0, 0.5, 0, 0};
+    const FormLayout::Growth rightHalf{0.5, 0.5, 0, 0};
+    const FormLayout::Growth bottomLeftHalf{0, 0.5, 1, 0};
+    const FormLayout::Growth bottomRightHalf{0.5, 0.5, 1, 0};
+
     m_listView1 = makeList(this, QStringLiteral("ListView1"), m_addresses);
-    place(m_listView1, 120, 120, 7800, 1575);
+    m_listView1->setAccessibleName(QStringLiteral("Address list"));
+    place(m_listView1, 120, 120, 7800, 1575, wide);
 
     const QFont buttonFont = arialBold(15);
     auto button = [&](const QString &name, const QString &caption, QWidget *parent, int l, int t,
-                      int w, int h) {
+                      int w, int h, const FormLayout::Growth &growth) {
         auto *b = new QPushButton(caption, parent);
         b->setObjectName(name);
         b->setFont(buttonFont);
+        // Enter and Return press the focused button through the event filter instead, so the
+        // buttons keep their look.
         b->setAutoDefault(false);
-        place(b, l, t, w, h);
+        place(b, l, t, w, h, growth);
         b->setMouseTracking(true);
         // The move stays with the button, so the frame or window behind it does not take it.
         b->setAttribute(Qt::WA_NoMousePropagation);
@@ -151,24 +187,24 @@ void Form1::buildControls()
     };
 
     auto *pb5 = button(QStringLiteral("PushButton5"), QStringLiteral("Add Domain/IP Address"), this,
-                       120, 1800, 3840, 405);
+                       120, 1800, 3840, 405, leftHalf);
     button(QStringLiteral("PushButton3"), QStringLiteral("Load List From Text File"), this, 4080,
-           1800, 3840, 405);
+           1800, 3840, 405, rightHalf);
     auto *pb11 = button(QStringLiteral("PushButton11"), QStringLiteral("Clear List"), this, 120,
-                        2310, 3840, 405);
+                        2310, 3840, 405, leftHalf);
     auto *pb1 =
         button(QStringLiteral("PushButton1"), QStringLiteral("Load Sample/Example Addresses"), this,
-               4080, 2310, 3840, 405);
+               4080, 2310, 3840, 405, rightHalf);
 
     m_frame1 = new QGroupBox(QStringLiteral("Sites"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
-    place(m_frame1, 120, 2800, 7800, 1420);
+    place(m_frame1, 120, 2800, 7800, 1420, wide);
     setWhite(m_frame1);
 
     auto option = [&](const QString &name, Site site, int l, int t, int w, int h) {
         auto *o = new QRadioButton(Sites::host(site), m_frame1);
         o->setObjectName(name);
-        place(o, l, t, w, h);
+        place(o, l, t, w, h, {});
         setWhite(o);
         // Moving over an option button leaves the pointer as it is.
         o->setAttribute(Qt::WA_NoMousePropagation);
@@ -181,21 +217,25 @@ void Form1::buildControls()
 
     m_frame2 = new QGroupBox(QStringLiteral("Delay Between Lookups (in seconds)"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));
-    place(m_frame2, 120, 4320, 7800, 825);
+    place(m_frame2, 120, 4320, 7800, 825, wide);
     setWhite(m_frame2);
 
     m_text1 = new QLineEdit(QStringLiteral("Text1"), m_frame2);
     m_text1->setObjectName(QStringLiteral("Text1"));
-    place(m_text1, 240, 300, 6540, 345);
+    m_text1->setAccessibleName(m_frame2->title());
+    place(m_text1, 240, 300, 6540, 345, wide);
     m_text1->setAttribute(Qt::WA_NoMousePropagation);
     connect(m_text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
 
-    button(QStringLiteral("PushButton7"), QStringLiteral("?"), m_frame2, 6960, 300, 600, 345);
+    auto *pb7 = button(QStringLiteral("PushButton7"), QStringLiteral("?"), m_frame2, 6960, 300, 600,
+                       345, {1, 0, 0, 0});
+    pb7->setAccessibleDescription(QStringLiteral("Why there is a delay between lookups"));
     button(QStringLiteral("PushButton4"), QStringLiteral("Start Looking Up"), this, 120, 5270, 7800,
-           405);
+           405, wide);
 
     m_listView2 = makeList(this, QStringLiteral("ListView2"), m_results);
-    place(m_listView2, 120, 5780, 7800, 1575);
+    m_listView2->setAccessibleName(QStringLiteral("Results"));
+    place(m_listView2, 120, 5780, 7800, 1575, {0, 1, 0, 1});
     // Ticking thousands of rows one by one is no way to choose what the exports take.
     m_listView2->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto *checkAll = new QAction(QStringLiteral("Check All"), m_listView2);
@@ -205,13 +245,13 @@ void Form1::buildControls()
     m_listView2->addActions({checkAll, uncheckAll});
 
     button(QStringLiteral("PushButton6"), QStringLiteral("Save Results To Text File"), this, 120,
-           7440, 3840, 405);
+           7440, 3840, 405, bottomLeftHalf);
     button(QStringLiteral("PushButton2"), QStringLiteral("Save Results As Excel File"), this, 4080,
-           7440, 3840, 405);
+           7440, 3840, 405, bottomRightHalf);
     button(QStringLiteral("PushButton18"), QStringLiteral("Copy Results To Clipboard"), this, 120,
-           7950, 3840, 405);
+           7950, 3840, 405, bottomLeftHalf);
     auto *pb9 = button(QStringLiteral("PushButton9"), QStringLiteral("Clear Results"), this, 4080,
-                       7950, 3840, 405);
+                       7950, 3840, 405, bottomRightHalf);
 
     // Pointer feedback and the lists' keys and double-clicks.
     for (QWidget *w : {static_cast<QWidget *>(m_listView1), m_listView1->viewport(),
@@ -241,6 +281,7 @@ QPushButton *Form1::button(const char *name) const
 
 void Form1::Form_Load()
 {
+    restoreWindowSize();
     Statements s(m_errors, QStringLiteral("Form1.Form_Load"));
 
     s.run(100, [&] { applySkin(); });
@@ -306,14 +347,51 @@ void Form1::Form_QueryUnload()
 
 void Form1::centerOnScreen()
 {
-    if (const QScreen *s = screen())
-        move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (const QScreen *s = screen()) {
+        const QRect available = s->availableGeometry();
+        // A window as large as the screen starts at its corner, not a pixel off it.
+        const QPoint centred = available.center() - QPoint(width() / 2, height() / 2);
+        move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
+    }
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
     Form_QueryUnload();
+    saveWindowSize();
     event->accept();
+}
+
+void Form1::restoreWindowSize()
+{
+    // A size that is missing, unreadable or below the designed size leaves the designed one.
+    std::optional<QSize> saved;
+    try {
+        saved =
+            FormLayout::parseSize(m_services.settings.read(WindowSizeKey, QString()), DesignedSize);
+    } catch (const std::exception &) {
+    }
+    if (!saved)
+        return;
+    QSize size = *saved;
+    // A size kept from a larger screen is cut to this one.
+    if (const QScreen *s = screen())
+        size = size.boundedTo(s->availableGeometry().size()).expandedTo(DesignedSize);
+    resize(size);
+}
+
+void Form1::saveWindowSize()
+{
+    // A maximised window keeps the size it returns to.
+    const QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
+    if (size.width() < DesignedSize.width() || size.height() < DesignedSize.height())
+        return;
+    // Only a convenience: a settings file that cannot be written has been reported already by
+    // the address list's write.
+    try {
+        m_services.settings.write(WindowSizeKey, FormLayout::sizeText(size));
+    } catch (const std::exception &) {
+    }
 }
 
 void Form1::applySkin()
@@ -407,7 +485,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         else
             pointerOverBackground();
     } else if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
+        const auto *keyEvent = static_cast<QKeyEvent *>(event);
+        const int key = keyEvent->key();
+        // Enter presses the focused button, as Space does.
+        if (auto *b = qobject_cast<QPushButton *>(watched);
+            b && (key == Qt::Key_Return || key == Qt::Key_Enter) && !keyEvent->isAutoRepeat()) {
+            b->click();
+            return true;
+        }
         if (watched == m_listView1)
             ListView1_KeyDown(key);
         else if (watched == m_listView2)

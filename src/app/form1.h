@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/errorreport.h"
+#include "app/formlayout.h"
 
 class Clipboard;
 class LookupRun;
@@ -62,6 +63,11 @@ public:
         "Double-click item to remove it. Move | line to right and out of window to reveal full "
         "names.");
 
+    // The window's size, "WIDTHxHEIGHT", kept from one start to the next.
+    static inline const QString WindowSizeKey = QStringLiteral("WindowSize");
+    // The size it opens at the first time, and its minimum.
+    static QSize designedSize();
+
     Form1(Services services, StartOptions options, QWidget *parent = nullptr);
     ~Form1() override;
 
@@ -108,14 +114,23 @@ public slots:
     void PushButton6_Click();
     void PushButton2_Click();
     void PushButton18_Click();
+    // Where the next "Save Results To Text File" dialog opens: the folder last saved to, at
+    // first the user's documents folder.
+    QString saveFolder() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     void buildControls();
+    // Puts a control at its designed place (in twips) and remembers how it grows.
+    void place(QWidget *w, int left, int top, int width, int height,
+               const FormLayout::Growth &growth);
+    void restoreWindowSize();
+    void saveWindowSize();
     // Each wires the buttons of its own file.
     void connectListFileControls();
     void connectLookupControls();
@@ -132,6 +147,7 @@ private:
     void appendAddress(const QString &text);
     void saveAddressList();
     void storeDelayText();
+    bool anyResultChecked() const;
     template <class Model>
     void removeSelected(QTreeView *view, Model &model, const QString &location);
 
@@ -153,6 +169,14 @@ private:
     QLineEdit *m_text1 = nullptr;
     QList<QPushButton *> m_buttons;
 
+    struct Placed
+    {
+        QWidget *widget;
+        QRect designed;
+        FormLayout::Growth growth;
+    };
+    QList<Placed> m_layout;
+
     int m_pointer = Arrow;
     int m_busyDepth = 0;
     QCursor m_handCursor;
@@ -161,4 +185,5 @@ private:
     // The start button's caption when the last run attempt began; a stop puts it back.
     QString m_savedStartCaption;
     bool m_stopRequested = false;
+    QString m_saveFolder;
 };

@@ -12,8 +12,11 @@
 #include "results/workbookexport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPushButton>
+#include <QStandardPaths>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -29,7 +32,25 @@ const QString CopiedToClipboard =
     QStringLiteral(
         "Click a text area where you normally type and press Ctrl+V to paste the clipboard.");
 
+const QString NothingToCopy =
+    QStringLiteral("There are no results to copy. The clipboard has been left as it was.");
+const QString NothingTicked =
+    QStringLiteral("No result rows are ticked, so nothing was copied. The clipboard has been "
+                   "left as it was.") +
+    QStringLiteral("\r\r") +
+    QStringLiteral("Tick the check box of each row to copy, or right-click the results table and "
+                   "choose Check All to tick every row.");
+
+const QString CsvFilter = QStringLiteral("CSV with captions (*.csv)");
+const QString SaveFilters = QStringLiteral("Text Files (*.txt);;All Files (*);;") + CsvFilter;
+
 } // namespace
+
+bool Form1::anyResultChecked() const
+{
+    const std::vector<bool> &checked = m_results->checkedRows();
+    return std::find(checked.begin(), checked.end(), true) != checked.end();
+}
 
 void Form1::connectExportControls()
 {
@@ -47,12 +68,14 @@ void Form1::PushButton6_Click()
     Statements s(m_errors, QStringLiteral("Form1.PushButton6_Click"));
 
     QString path;
+    QString chosenFilter;
     s.run(114, [&] {
-        path = m_services.dialogs.saveFileName(QStringLiteral("Save"),
-                                               QStringLiteral("Text Files (*.txt);;All Files (*)"));
+        path = m_services.dialogs.saveFileName(QStringLiteral("Save"), SaveFilters, saveFolder(),
+                                               &chosenFilter);
     });
     if (s.test(118, [&] { return path.isEmpty(); }))
         return;
+    m_saveFolder = QFileInfo(path).absolutePath();
 
     bool yes = false;
     if (s.test(120, [&] { return FileExists(path); })) {
@@ -71,9 +94,14 @@ void Form1::PushButton6_Click()
 
     // The lines go to a temporary file that replaces the target only when all of them are
     // written: a failure on the way is reported once and leaves the target as it was.
+    // A name ending in .csv, or the CSV filter, gives CSV with the caption row first; anything
+    // else the tab-separated rows alone.
+    const bool csv =
+        chosenFilter == CsvFilter || path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     TimeSlice slice;
-    if (const auto failed = writeTableTextFile(m_results->pivot(), path, TextFormat::Tsv, false,
-                                               [&] { slice(); })) {
+    if (const auto failed =
+            writeTableTextFile(m_results->pivot(), path, csv ? TextFormat::Csv : TextFormat::Tsv,
+                               csv, [&] { slice(); })) {
         using Step = ExportFailure::Step;
         s.report(failed->step == Step::Create         ? 130
                  : failed->step == Step::Write        ? 150
@@ -157,11 +185,28 @@ void Form1::PushButton2_Click()
 
 // ---------------------------------------------------------------- clipboard
 
+QString Form1::saveFolder() const
+{
+    if (!m_saveFolder.isEmpty())
+        return m_saveFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
 void Form1::PushButton18_Click()
 {
     if (isRunning())
         return;
     Statements s(m_errors, QStringLiteral("Form1.PushButton18_Click"));
+    // With nothing to copy the clipboard keeps what it holds, and the message says why.
+    if (s.test(100, [&] { return m_results->itemCount() == 0; })) {
+        s.run(102, [&] { message(NothingToCopy); });
+        return;
+    }
+    if (s.test(104, [&] { return !anyResultChecked(); })) {
+        s.run(106, [&] { message(NothingTicked); });
+        return;
+    }
     s.run(108, [&] { beginBusy(); });
     s.run(110, [&] {
         TimeSlice slice;

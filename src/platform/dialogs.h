@@ -25,6 +25,8 @@ public:
     // Open dialog for several existing files, in the order the dialog lists them; empty when
     // cancelled. The filter uses Qt's form: "Text Files (*.txt);;All Files (*)".
     virtual QStringList openFileNames(const QString &title, const QString &filter) = 0;
-    // Save dialog that asks no overwrite question of its own; empty when cancelled.
-    virtual QString saveFileName(const QString &title, const QString &filter) = 0;
+    // Save dialog that asks no overwrite question of its own, opening in startFolder; empty when
+    // cancelled. The filter the user chose goes to chosenFilter when one is given.
+    virtual QString saveFileName(const QString &title, const QString &filter,
+                                 const QString &startFolder, QString *chosenFilter) = 0;
 };

@@ -30,9 +30,10 @@ QStringList QtDialogs::openFileNames(const QString &title, const QString &filter
     return QFileDialog::getOpenFileNames(m_parent, title, QString(), filter);
 }
 
-QString QtDialogs::saveFileName(const QString &title, const QString &filter)
+QString QtDialogs::saveFileName(const QString &title, const QString &filter,
+                                const QString &startFolder, QString *chosenFilter)
 {
     // The program asks its own overwrite question.
-    return QFileDialog::getSaveFileName(m_parent, title, QString(), filter, nullptr,
+    return QFileDialog::getSaveFileName(m_parent, title, startFolder, filter, chosenFilter,
                                         QFileDialog::DontConfirmOverwrite);
 }

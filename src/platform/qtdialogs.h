@@ -15,7 +15,8 @@ public:
     bool askYesNo(const QString &text, const QString &title) override;
     QString inputText(const QString &prompt, const QString &title) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
-    QString saveFileName(const QString &title, const QString &filter) override;
+    QString saveFileName(const QString &title, const QString &filter, const QString &startFolder,
+                         QString *chosenFilter) override;
 
 private:
     QWidget *m_parent;

@@ -31,9 +31,15 @@ QStringList ScriptedDialogs::openFileNames(const QString &title, const QString &
     return openAnswers.isEmpty() ? QStringList() : openAnswers.takeFirst();
 }
 
-QString ScriptedDialogs::saveFileName(const QString &title, const QString &filter)
+QString ScriptedDialogs::saveFileName(const QString &title, const QString &filter,
+                                      const QString &startFolder, QString *chosenFilter)
 {
     lastFilter = filter;
+    lastStartFolder = startFolder;
+    if (chosenFilter) {
+        *chosenFilter = saveFilterAnswers.isEmpty() ? filter.section(QStringLiteral(";;"), 0, 0)
+                                                    : saveFilterAnswers.takeFirst();
+    }
     record(Kind::Save, title, title, Icon::None);
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }

@@ -29,7 +29,8 @@ public:
     bool askYesNo(const QString &text, const QString &title) override;
     QString inputText(const QString &prompt, const QString &title) override;
     QStringList openFileNames(const QString &title, const QString &filter) override;
-    QString saveFileName(const QString &title, const QString &filter) override;
+    QString saveFileName(const QString &title, const QString &filter, const QString &startFolder,
+                         QString *chosenFilter) override;
 
     // The texts of the messages shown so far, in order.
     QStringList messages() const;
@@ -39,7 +40,9 @@ public:
     QStringList inputAnswers;       // empty: cancelled
     QList<QStringList> openAnswers; // empty: cancelled
     QStringList saveAnswers;        // empty: cancelled
+    QStringList saveFilterAnswers;  // the filter chosen with each save answer; empty: the first
     QString lastFilter;
+    QString lastStartFolder; // of the last save dialog
     // Called while a dialog is "open", before it returns: lets a test look at the window then.
     std::function<void(const Shown &)> whileShown;
 

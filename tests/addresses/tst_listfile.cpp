@@ -68,6 +68,19 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
+// The text as UTF-16 in the given byte order, behind that order's byte-order mark.
+QByteArray utf16(const QString &text, bool bigEndian)
+{
+    QByteArray bytes = bigEndian ? "\xFE\xFF"_ba : "\xFF\xFE"_ba;
+    for (QChar c : text) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
 } // namespace
 
 class ListFileTests : public QObject
@@ -114,6 +127,19 @@ private slots:
             << "a\xE2\x82z\n"_ba << QStringList{u"a\ufffd\ufffdz"_s};
         QTest::newRow("byte-order mark after an invalid byte kept")
             << "\xEF\xEF\xBB\xBF.\n"_ba << QStringList{u"\ufffd\ufeff."_s};
+        for (const bool bigEndian : {false, true}) {
+            const char *order = bigEndian ? "BE" : "LE";
+            QTest::addRow("UTF-16 %s", order)
+                << utf16(u"a\r\nb\u00e9\rx.\U0001d11e\n\n\ufeffc"_s, bigEndian)
+                << QStringList{u"a"_s, u"b\u00e9"_s, u"x.\U0001d11e"_s, QString(), u"\ufeffc"_s};
+            QTest::addRow("UTF-16 %s unpaired halves, odd last byte", order)
+                << utf16(u"a"_s + QChar(0xD800) + u"b\n"_s + QChar(0xDC00), bigEndian) + "z"
+                << QStringList{u"a\ufffdb"_s, u"\ufffd\ufffd"_s};
+        }
+        QTest::newRow("UTF-16 mark only") << "\xFF\xFE"_ba << QStringList();
+        QTest::newRow("NUL after the first 4 KiB is read")
+            << QByteArray(ListFile::SniffBytes, 'a') + "\n\0b"_ba
+            << QStringList{QString(ListFile::SniffBytes, u'a'), QString(QChar(0)) + u"b"_s};
     }
 
     // Through a real file, and through a device that hands out one byte per read.
@@ -149,6 +175,32 @@ private slots:
         QCOMPARE(dialogs.shown[0].text, u"File not found"_s);
         QCOMPARE(dialogs.shown[0].title, u"Title"_s);
         QCOMPARE(dialogs.shown[0].icon, Dialogs::Icon::None);
+    }
+
+    void binaryFileIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("NUL in the first line") << "a\0b\nc\n"_ba;
+        QTest::newRow("NUL at the last byte looked at")
+            << QByteArray(ListFile::SniffBytes - 1, 'a') + '\0';
+        QTest::newRow("UTF-16 without a byte-order mark") << utf16(u"a.com\n"_s, false).sliced(2);
+        QTest::newRow("UTF-8 byte-order mark, then NUL") << "\xEF\xBB\xBFx\0"_ba;
+    }
+
+    void binaryFileIsRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"picture.png"_s);
+        writeFile(path, bytes);
+        ListViewModel list;
+        list.addItem(u"existing"_s);
+        ScriptedDialogs dialogs;
+        FileToListview(list, path, dialogs, u"Title"_s);
+        QCOMPARE(entries(list), QStringList{u"existing"_s});
+        QCOMPARE(dialogs.messages(), QStringList{ListFile::notAListMessage(path)});
+        QVERIFY(dialogs.messages()[0].startsWith(path));
+        QCOMPARE(dialogs.shown[0].title, u"Title"_s);
     }
 
     void folderCannotBeRead()

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -136,9 +137,44 @@ private slots:
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, ScriptedDialogs::Kind::Save);
         QCOMPARE(f.dialogs.shown[0].title, u"Save"_s);
-        QCOMPARE(f.dialogs.lastFilter, u"Text Files (*.txt);;All Files (*)"_s);
+        QCOMPARE(f.dialogs.lastFilter,
+                 u"Text Files (*.txt);;All Files (*);;CSV with captions (*.csv)"_s);
         QCOMPARE(fileBytes(path), expected);
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+    }
+
+    // A name ending in .csv, or the CSV filter, writes RFC 4180 CSV in UTF-8, captions first.
+    void csvWithCaptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("filter");
+        const QByteArray csv = "IP Address(es)/Domain(s),Field 2\r\n\"a,b\",\"say \"\"hi\"\"\"\r\n"
+                               "\xc3\xbc,\"two\r\nlines\"\r\n";
+        const QByteArray tsv = "a,b\tsay \"hi\"\r\n\xc3\xbc\ttwo\r\nlines\r\n";
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow(".csv name") << u"out.csv"_s << QString() << csv;
+        QTest::newRow(".CSV name, text filter") << u"out.CSV"_s << u"Text Files (*.txt)"_s << csv;
+        QTest::newRow("CSV filter, other name")
+            << u"out.txt"_s << u"CSV with captions (*.csv)"_s << csv;
+        QTest::newRow("text name and filter") << u"out.txt"_s << QString() << tsv;
+    }
+
+    void csvWithCaptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(QByteArray, expected);
+        FormFixture f;
+        f.load();
+        fill(f.form->results(), 2,
+             {{u"a,b"_s, u"say \"hi\""_s}, {u"-\u00fc"_s, u"two\r\nlines"_s}});
+        QTemporaryDir dir;
+        f.dialogs.saveAnswers = {dir.filePath(name)};
+        if (!filter.isEmpty())
+            f.dialogs.saveFilterAnswers = {filter};
+        f.click("PushButton6");
+        QCOMPARE(fileBytes(dir.filePath(name)), expected);
+        QVERIFY(reports(f.dialogs).isEmpty());
     }
 
     void overwriteQuestion_data()
@@ -170,6 +206,23 @@ private slots:
         QCOMPARE(fileBytes(path), expected);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+    }
+
+    // The dialog opens in the documents folder, then in the folder last saved to.
+    void saveDialogStartsInTheLastFolder()
+    {
+        FormFixture f;
+        f.load();
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QTemporaryDir dir;
+        f.dialogs.saveAnswers = {dir.filePath(u"out.txt"_s)};
+        f.form->PushButton6_Click();
+        QCOMPARE(f.dialogs.lastStartFolder,
+                 QFileInfo(documents).isDir() ? documents : QDir::homePath());
+        f.form->PushButton6_Click(); // cancelled: the folder stays
+        f.form->PushButton6_Click();
+        QCOMPARE(f.dialogs.lastStartFolder, QDir(dir.path()).absolutePath());
     }
 
     void cancelledSaveWritesNothing()
@@ -249,15 +302,31 @@ private slots:
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
-    void copyOfAnEmptyTableLeavesTheClipboard()
+    // Nothing to copy: a message says why, and the clipboard keeps what it holds.
+    void nothingToCopyLeavesTheClipboard_data()
     {
+        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("empty table") << QList<QStringList>{} << u"no results to copy"_s;
+        QTest::newRow("no row ticked") << QList<QStringList>{{u"-a"_s, u"b"_s}, {u"-c"_s}}
+                                       << u"right-click the results table and choose Check All"_s;
+    }
+
+    void nothingToCopyLeavesTheClipboard()
+    {
+        QFETCH(QList<QStringList>, rows);
+        QFETCH(QString, says);
         FormFixture f;
         f.load();
+        fill(f.form->results(), 2, rows);
         f.clipboard.text = u"kept"_s;
-        f.form->PushButton18_Click();
-        QCOMPARE(f.dialogs.messages(), QStringList{CopiedMessage});
+        f.click("PushButton18");
+        QCOMPARE(f.dialogs.messages().size(), 1);
+        QVERIFY2(f.dialogs.messages()[0].contains(says), qPrintable(f.dialogs.messages()[0]));
+        QCOMPARE(f.dialogs.shown[0].title, f.form->appTitle());
         QCOMPARE(f.clipboard.text, u"kept"_s);
         QCOMPARE(f.clipboard.clearCalls + f.clipboard.setCalls, 0);
+        QCOMPARE(f.form->pointer(), int(Form1::Arrow));
     }
 
     // ------------------------------------------------------------ spreadsheet

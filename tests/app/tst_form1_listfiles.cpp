@@ -138,6 +138,24 @@ private slots:
         QVERIFY(f.dialogs.messages().isEmpty());
     }
 
+    // A file that is no list (NUL bytes, no UTF-16 mark) is named in one message and adds
+    // nothing; its neighbours, UTF-16 among them, still load.
+    void binaryFileRefusedWhileItsNeighboursLoad()
+    {
+        FormFixture f;
+        Form1 &form = f.load();
+        QTemporaryDir dir;
+        const QString before = writeList(dir, u"before.txt"_s, "a\n");
+        const QString binary = writeList(dir, u"photo.txt"_s, "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"_ba);
+        const QString utf16 = writeList(dir, u"wide.txt"_s, "\xFF\xFEw\0.\0d\0e\0\r\0\n\0"_ba);
+        f.dialogs.openAnswers.append({before, binary, utf16});
+        f.click("PushButton3");
+        QCOMPARE(entriesOf(form.addressList()), (QStringList{u"a"_s, u"w.de"_s}));
+        QCOMPARE(f.dialogs.messages().size(), 1);
+        QVERIFY2(f.dialogs.messages()[0].startsWith(binary), qPrintable(f.dialogs.messages()[0]));
+        QCOMPARE(f.settings.values.value(AddressList::SettingsKey), u"a;w.de"_s);
+    }
+
     // A file that cannot be read is reported under the statement that loaded it; the other
     // files still load and the pointer comes back.
     void unreadableFileIsReported_data()

@@ -982,6 +982,9 @@ class Run:
         self.expect(values.get("IP Addresses") == ";".join(expected_list),
                     f"\"IP Addresses\" in {self.ini} is {values.get('IP Addresses')!r}")
         self.expect(values.get("Text1") == "0", f"\"Text1\" in {self.ini} is {values.get('Text1')!r}")
+        size = f"{CLIENT_WIDTH}x{CLIENT_HEIGHT}"
+        self.expect(values.get("WindowSize") == size,
+                    f"\"WindowSize\" in {self.ini} is {values.get('WindowSize')!r}, not {size}")
         self.step("settings file as expected")
 
 
