@@ -2,7 +2,6 @@
 
 #include "platform/dialogs.h"
 #include "platform/fileexists.h"
-#include "platform/listviewmodel.h"
 #include "platform/runtimeerror.h"
 
 #include <QCoreApplication>
@@ -260,7 +259,7 @@ private:
 
 namespace ListFile {
 
-qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest &stop)
+qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest &stop)
 {
     ListDecoder decoder;
     LineSplitter splitter;
@@ -269,7 +268,7 @@ qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest 
     const auto flush = [&] {
         if (batch.isEmpty())
             return;
-        list.addItems(batch);
+        sink(batch);
         added += batch.size();
         batch.clear();
     };
@@ -333,7 +332,7 @@ QString NormalizePath(const QString &path)
     return separator + rest.replace(doubled, QString(separator));
 }
 
-void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
+void FileToListview(const ListFile::LineSink &sink, const QString &path, Dialogs &dialogs,
                     const QString &title, const ListFile::StopRequest &stop)
 {
     if (!FileExists(path)) {
@@ -347,5 +346,5 @@ void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
         dialogs.message(ListFile::notAListMessage(path), title, Dialogs::Icon::None);
         return;
     }
-    ListFile::appendLines(list, file, stop);
+    ListFile::appendLines(sink, file, stop);
 }

@@ -2,16 +2,19 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class Dialogs;
-class ListViewModel;
 class QIODevice;
 
 namespace ListFile {
 
 inline const QString NotFoundMessage = QStringLiteral("File not found");
+
+// Receives the lines read, a batch at a time, in order.
+using LineSink = std::function<void(const QStringList &)>;
 
 // Tells a load to stop (the window was closed); asked each time the load lets events run.
 using StopRequest = std::function<bool()>;
@@ -19,7 +22,7 @@ using StopRequest = std::function<bool()>;
 // Lines are appended in batches and events run between them about this often.
 inline constexpr int SliceMs = 20;
 
-// Appends every line of the device to the list, in order, and returns how many were added.
+// Hands every line of the device to the sink, in order, and returns how many there were.
 // A file that starts with a UTF-16 byte-order mark (little- or big-endian) is UTF-16: the mark
 // is dropped, an unpaired surrogate or an odd last byte becomes U+FFFD. Otherwise the bytes are
 // UTF-8 (invalid bytes become U+FFFD; a byte-order mark at the start is dropped).
@@ -27,7 +30,7 @@ inline constexpr int SliceMs = 20;
 // entries, nothing is trimmed or skipped. A line end at the very end adds no entry.
 // Reads in large blocks; lets events run about every SliceMs. A read error throws
 // RuntimeError after the complete lines read so far have been added.
-qsizetype appendLines(ListViewModel &list, QIODevice &device, const StopRequest &stop = {});
+qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest &stop = {});
 
 // How much of a file's start is looked at before it is read as a list.
 inline constexpr qsizetype SniffBytes = 4096;
@@ -44,9 +47,9 @@ QString notAListMessage(const QString &path);
 // A path with doubled "/" collapsed (one pass, left to right); a leading run of "/" becomes one.
 QString NormalizePath(const QString &path);
 
-// Appends the lines of the file at path to the list (ListFile::appendLines). A path that names
+// Hands the lines of the file at path to the sink (ListFile::appendLines). A path that names
 // no existing file gives the message "File not found" (OK only, no icon, the given title) and
 // adds nothing; so does a file that looksBinary (the message notAListMessage). Failures to open
 // or read throw RuntimeError.
-void FileToListview(ListViewModel &list, const QString &path, Dialogs &dialogs,
+void FileToListview(const ListFile::LineSink &sink, const QString &path, Dialogs &dialogs,
                     const QString &title, const ListFile::StopRequest &stop = {});

@@ -44,6 +44,9 @@ void Form1::PushButton3_Click()
     Statements s(m_errors, QStringLiteral("Form1.PushButton3_Click"));
     CloseWatcher watcher(this);
     const ListFile::StopRequest stop = [&watcher] { return watcher.closed(); };
+    const ListFile::LineSink addToList = [this](const QStringList &batch) {
+        m_addresses->addItems(batch);
+    };
 
     // The dialog gives the chosen files as full paths, in the order it lists them; none when
     // cancelled.
@@ -53,7 +56,7 @@ void Form1::PushButton3_Click()
 
     if (paths.size() == 1) {
         s.run(118, [&] {
-            FileToListview(*m_addresses, paths.first(), m_services.dialogs, m_appTitle, stop);
+            FileToListview(addToList, paths.first(), m_services.dialogs, m_appTitle, stop);
         });
     } else {
         for (const QString &chosen : std::as_const(paths)) {
@@ -61,9 +64,8 @@ void Form1::PushButton3_Click()
                 break;
             QString path;
             s.run(130, [&] { path = NormalizePath(chosen); });
-            s.run(132, [&] {
-                FileToListview(*m_addresses, path, m_services.dialogs, m_appTitle, stop);
-            });
+            s.run(132,
+                  [&] { FileToListview(addToList, path, m_services.dialogs, m_appTitle, stop); });
         }
     }
 

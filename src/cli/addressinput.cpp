@@ -4,7 +4,6 @@
 #include "cli/clierror.h"
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
-#include "platform/listviewmodel.h"
 #include "platform/runtimeerror.h"
 
 #include <QFile>
@@ -14,16 +13,18 @@
 
 namespace {
 
-// TEMPORARY: the list-file reader still fills a list model; a sink reader replaces this.
+// The window's list-file rules, except that an empty line is skipped: a command line has no
+// use for an empty address.
 void appendLines(QIODevice &device, QStringList &addresses)
 {
-    ListViewModel list;
-    ListFile::appendLines(list, device);
-    for (int i = 1; i <= list.itemCount(); ++i) {
-        QString line = list.itemText(i);
-        if (!line.isEmpty())
-            addresses.append(std::move(line));
-    }
+    ListFile::appendLines(
+        [&](const QStringList &batch) {
+            for (const QString &line : batch) {
+                if (!line.isEmpty())
+                    addresses.append(line);
+            }
+        },
+        device);
 }
 
 CliError unreadable(const QString &name, const QString &why)

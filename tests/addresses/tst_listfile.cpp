@@ -11,6 +11,12 @@
 #include <QThread>
 #include <QTimer>
 
+// The list-file reader's sink that appends each batch to a list model.
+inline ListFile::LineSink into(ListViewModel &list)
+{
+    return [&list](const QStringList &batch) { list.addItems(batch); };
+}
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -154,13 +160,13 @@ private slots:
         ListViewModel list;
         list.addItem(u"existing"_s);
         ScriptedDialogs dialogs;
-        FileToListview(list, path, dialogs, u"Quorvane"_s);
+        FileToListview(into(list), path, dialogs, u"Quorvane"_s);
         QCOMPARE(entries(list), QStringList{u"existing"_s} + expected);
         QVERIFY(dialogs.shown.isEmpty());
 
         ListViewModel trickled;
         TrickleDevice device(bytes, 1);
-        QCOMPARE(ListFile::appendLines(trickled, device), qsizetype(expected.size()));
+        QCOMPARE(ListFile::appendLines(into(trickled), device), qsizetype(expected.size()));
         QCOMPARE(entries(trickled), expected);
     }
 
@@ -169,7 +175,7 @@ private slots:
         QTemporaryDir dir;
         ListViewModel list;
         ScriptedDialogs dialogs;
-        FileToListview(list, dir.filePath(u"none.txt"_s), dialogs, u"Title"_s);
+        FileToListview(into(list), dir.filePath(u"none.txt"_s), dialogs, u"Title"_s);
         QCOMPARE(list.itemCount(), 0);
         QCOMPARE(dialogs.shown.size(), 1);
         QCOMPARE(dialogs.shown[0].text, u"File not found"_s);
@@ -196,7 +202,7 @@ private slots:
         ListViewModel list;
         list.addItem(u"existing"_s);
         ScriptedDialogs dialogs;
-        FileToListview(list, path, dialogs, u"Title"_s);
+        FileToListview(into(list), path, dialogs, u"Title"_s);
         QCOMPARE(entries(list), QStringList{u"existing"_s});
         QCOMPARE(dialogs.messages(), QStringList{ListFile::notAListMessage(path)});
         QVERIFY(dialogs.messages()[0].startsWith(path));
@@ -208,7 +214,8 @@ private slots:
         QTemporaryDir dir;
         ListViewModel list;
         ScriptedDialogs dialogs;
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, FileToListview(list, dir.path(), dialogs, u"T"_s));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 FileToListview(into(list), dir.path(), dialogs, u"T"_s));
         QCOMPARE(list.itemCount(), 0);
         QVERIFY(dialogs.shown.isEmpty());
     }
@@ -230,7 +237,7 @@ private slots:
         ListViewModel list;
         TrickleDevice device("a\nb\nc\n", 1, failAfter);
         try {
-            ListFile::appendLines(list, device);
+            ListFile::appendLines(into(list), device);
             QFAIL("no error raised");
         } catch (const RuntimeError &e) {
             QCOMPARE(e.description(), u"Device I/O error"_s);
@@ -246,14 +253,14 @@ private slots:
         bool timerRan = false;
         QTimer::singleShot(0, [&] { timerRan = true; });
         int asked = 0;
-        ListFile::appendLines(list, device, [&] { return ++asked == 1; });
+        ListFile::appendLines(into(list), device, [&] { return ++asked == 1; });
         QVERIFY(timerRan);
         QCOMPARE(asked, 1);
         QCOMPARE(entries(list), (QStringList{u"a"_s, u"b"_s}));
 
         ListViewModel all;
         TrickleDevice again("a\nb\nc\nd\n", 4, -1, ListFile::SliceMs + 5);
-        ListFile::appendLines(all, again, [] { return false; });
+        ListFile::appendLines(into(all), again, [] { return false; });
         QCOMPARE(all.itemCount(), 4);
     }
 
@@ -267,7 +274,7 @@ private slots:
         QVERIFY(buffer.open(QIODevice::ReadOnly));
         ListViewModel list;
         QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
-        QCOMPARE(ListFile::appendLines(list, buffer), qsizetype(200000));
+        QCOMPARE(ListFile::appendLines(into(list), buffer), qsizetype(200000));
         QVERIFY2(inserted.size() < 200, qPrintable(QString::number(inserted.size())));
         QCOMPARE(list.itemText(1), u"host0.example"_s);
         QCOMPARE(list.itemText(200000), u"host199999.example"_s);
