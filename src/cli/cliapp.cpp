@@ -58,9 +58,10 @@ int CliApp::run()
     }
 
     InterruptWatcher interrupts;
-    LookupRun lookups(
-        addresses, RunOptions{[site = m_options.site] { return std::optional<Site>(site); },
-                              [delay = QString::number(m_options.delaySeconds)] { return delay; }});
+    RunOptions runOptions;
+    runOptions.site = [site = m_options.site] { return std::optional<Site>(site); };
+    runOptions.delayText = [delay = QString::number(m_options.delaySeconds)] { return delay; };
+    LookupRun lookups(addresses, std::move(runOptions));
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, addresses.size(), this);
 

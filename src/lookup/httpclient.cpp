@@ -19,13 +19,6 @@ bool isHexDigit(char c)
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// Failures that mean a kept-alive connection was already closed by the server when it was
-// reused: nothing of the answer came back.
-bool isDeadConnection(CURLcode result)
-{
-    return result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR;
-}
-
 FetchResult::Error errorOf(CURLcode result, bool overCap)
 {
     if (overCap)
@@ -60,9 +53,7 @@ struct HttpClient::Transfer
     HttpClient::Done done;
     QByteArray body;
     QByteArray retryAfter;
-    qint64 headerBytes = 0;
     bool overCap = false;
-    bool retried = false;
     bool inMulti = false;
     QTimer deadline;
     char error[CURL_ERROR_SIZE] = {};
@@ -184,8 +175,6 @@ bool HttpClient::start(Transfer &t)
                          curl_off_t(qMax<qint64>(0, t.request.sizeCap)));
         m_byHandle.insert(e, t.id);
     }
-    if (t.retried)
-        curl_easy_setopt(t.easy, CURLOPT_FRESH_CONNECT, 1L);
     t.inMulti = m_multi->add(t.easy);
     return t.inMulti;
 }
@@ -207,7 +196,6 @@ size_t HttpClient::onHeader(char *data, size_t size, size_t count, void *transfe
 {
     auto *t = static_cast<Transfer *>(transfer);
     const size_t bytes = size * count;
-    t->headerBytes += qint64(bytes);
     const QByteArrayView line(data, qsizetype(bytes));
     if (line.startsWith("HTTP/")) {
         t->retryAfter.clear(); // a new response (after a redirect) begins
@@ -228,15 +216,6 @@ void HttpClient::onTransferDone(CURL *easy, CURLcode result)
         return;
     Transfer &t = **it;
     t.inMulti = false;
-
-    long connects = 0;
-    curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
-    if (result != CURLE_OK && isDeadConnection(result) && connects == 0 && !t.retried &&
-        t.headerBytes == 0 && t.body.isEmpty()) {
-        t.retried = true;
-        if (start(t))
-            return;
-    }
 
     FetchResult out;
     if (result != CURLE_OK) {

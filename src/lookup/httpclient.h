@@ -56,9 +56,10 @@ struct FetchResult
 
 // HTTP and HTTPS GETs on the event loop, with libcurl. One client serves one lookup run: its
 // transfers share the run's cookies and open connections. Each transfer has a handle of its
-// own, so one transfer's retries never count against the next. A request that fails on a
-// reused connection before any byte of the answer arrived is sent once more on a fresh
-// connection, as browsers do for a GET. The result always arrives later, from the event loop.
+// own: libcurl sends a request that fails on a reused connection before any byte of the answer
+// once more on a fresh connection, and counts those retries per handle, so with one handle for
+// a whole run every sixth reconnect failed its lookup. The result always arrives later, from
+// the event loop.
 class HttpClient : public QObject
 {
     Q_OBJECT

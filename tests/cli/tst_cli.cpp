@@ -219,8 +219,10 @@ private slots:
         qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + u"/"_s).toUtf8());
         Pivot pivot;
         pivot.reset();
-        LookupRun run(addresses, RunOptions{[] { return std::optional<Site>(Site::Option2); },
-                                            [] { return u"0"_s; }});
+        RunOptions options;
+        options.site = [] { return std::optional<Site>(Site::Option2); };
+        options.delayText = [] { return u"0"_s; };
+        LookupRun run(addresses, std::move(options));
         feedPivot(run, pivot);
         QSignalSpy finished(&run, &LookupRun::finished);
         run.start();

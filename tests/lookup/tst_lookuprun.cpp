@@ -7,6 +7,7 @@
 #include "testhttpserver.h"
 #include "testregistry.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -280,6 +281,86 @@ private slots:
         QVERIFY(done.wait(2000));
         QCOMPARE(rows(h.table), QStringList{QStringLiteral("slow.com")});
         QCOMPARE(done.count(), 1);
+    }
+
+    void recordOverTheColumnCapSparesTheNextRow()
+    {
+        // The first record brings more distinct names than the table has columns for.
+        Harness h([](const QByteArray &target) {
+            TestHttpServer::Response r;
+            QByteArray record;
+            if (target.endsWith("/wide")) {
+                for (int i = 0; i < ResultsTable::MaxColumns + 100; ++i)
+                    record += "Name" + QByteArray::number(i) + ": v<br>";
+            } else {
+                record = "Name7: seven<br>Name40000: new";
+            }
+            r.body = "<div id=\"whoisRecordContainer\">" + record + "</div>";
+            return r;
+        });
+        QVERIFY(h.runToEnd({QStringLiteral("wide"), QStringLiteral("next")}, 60000));
+        QCOMPARE(h.table.headerCount(), ResultsTable::MaxColumns);
+        // Marked once, not once per name that did not fit.
+        QCOMPARE(rows(h.table), (QStringList{QStringLiteral("Invalid input: wide"),
+                                             QStringLiteral("Invalid input: next")}));
+        // The next row still fills the columns there are.
+        QCOMPARE(h.table.subItem(2, h.table.FindResultColumn(QStringLiteral("Name7")) - 1),
+                 QStringLiteral("seven"));
+    }
+
+    void stopDuringASlowParseActsAtOnce()
+    {
+        // A page that takes its parser seconds: 100,000 nested elements.
+        Harness h([](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.body = "<div id=\"whoisRecordContainer\">" + QByteArray("<div>").repeated(100000) +
+                     "x: y</div>";
+            return r;
+        });
+        LookupRun &run = h.make({QStringLiteral("deep.com"), QStringLiteral("next.com")});
+        QSignalSpy done(&run, &LookupRun::finished);
+        run.start();
+        QTRY_COMPARE(h.server.targets.size(), 1);
+        QTRY_VERIFY(run.isFetching());
+        QTest::qWait(300); // the page is being read on its worker by now
+        QElapsedTimer clock;
+        clock.start();
+        run.requestStop();
+        QVERIFY(done.wait(2000));
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rows(h.table), QStringList{QStringLiteral("deep.com")});
+        QCOMPARE(h.table.headerCount(), 1); // the abandoned parse placed nothing
+    }
+
+    void secondRunAfterAResetStartsAfresh()
+    {
+        Harness h(page);
+        QVERIFY(h.runToEnd({QStringLiteral("a.com")}));
+        h.table.ResetResultsTable();
+        QVERIFY(h.runToEnd({QStringLiteral("b.org"), QStringLiteral("c.net")}));
+        QCOMPARE(rows(h.table), (QStringList{QStringLiteral("b.org"), QStringLiteral("c.net")}));
+        QCOMPARE(h.table.headerCount(), 4);
+        QCOMPARE(h.table.subItem(1, 1), QStringLiteral("b.org"));
+    }
+
+    void aPauseIsNeverShort()
+    {
+        // A coarse timer may end a pause up to 5% early; the run's pause is precise.
+        Harness h(page);
+        h.delay = QStringLiteral("1");
+        LookupRun &run = h.make({QStringLiteral("a"), QStringLiteral("b")});
+        QSignalSpy paused(&run, &LookupRun::pausing);
+        QElapsedTimer clock;
+        connect(&run, &LookupRun::pausing, &run, [&clock] { clock.start(); });
+        qint64 pauseMs = -1;
+        connect(&run, &LookupRun::lookupStarted, &run, [&](qsizetype index) {
+            if (index == 1)
+                pauseMs = clock.elapsed();
+        });
+        QSignalSpy done(&run, &LookupRun::finished);
+        run.start();
+        QVERIFY(done.wait(10000));
+        QVERIFY2(pauseMs >= 1000, qPrintable(QString::number(pauseMs)));
     }
 
     void noSiteLeavesRecordsEmpty()
