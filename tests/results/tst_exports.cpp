@@ -3,6 +3,7 @@
 #include "results/clipboardcopy.h"
 #include "results/pivot.h"
 #include "results/resultsworkbook.h"
+#include "results/textexport.h"
 #include "results/textexportfile.h"
 #include "testregistry.h"
 #include "xlsxreader.h"
@@ -182,6 +183,25 @@ private slots:
             file.cancel();
         }
         QCOMPARE(fileBytes(path), QByteArray("old contents"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
+    }
+
+    void textFileReplacesTheTargetOnlyWhenComplete()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.txt"_s);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+        old.close();
+        const auto table = makeTable(2, {{{u"a"_s, u"b"_s}}, {{u"c"_s, u"d,e"_s}}});
+        QByteArray targetWhileWriting;
+        const auto failed = writeTableTextFile(table->pivot, path, TextFormat::Csv, true,
+                                               [&] { targetWhileWriting = fileBytes(path); });
+        QVERIFY(!failed);
+        // The lines went to a temporary file meanwhile; the target was replaced only at the end.
+        QCOMPARE(targetWhileWriting, QByteArray("old contents"));
+        QCOMPARE(fileBytes(path), QByteArray("Column 1,Column 2\r\na,b\r\nc,\"d,e\"\r\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
     }
 
