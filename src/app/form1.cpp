@@ -235,6 +235,24 @@ void Form1::buildControls()
 
     m_listView2 = makeList(this, QStringLiteral("ListView2"), m_results);
     m_listView2->setAccessibleName(QStringLiteral("Results"));
+    // A click on a column's caption sorts the results by it, again for the reverse order; not
+    // while a run adds its rows.
+    m_listView2->header()->setSectionsClickable(true);
+    connect(m_listView2->header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        if (isRunning())
+            return;
+        QHeaderView *header = m_listView2->header();
+        const bool again = header->isSortIndicatorShown() &&
+                           header->sortIndicatorSection() == column &&
+                           header->sortIndicatorOrder() == Qt::AscendingOrder;
+        const Qt::SortOrder order = again ? Qt::DescendingOrder : Qt::AscendingOrder;
+        header->setSortIndicatorShown(true);
+        header->setSortIndicator(column, order);
+        m_results->sort(column, order);
+    });
+    // A new run's rows come in list order again.
+    connect(m_results, &QAbstractItemModel::modelReset, this,
+            [this] { m_listView2->header()->setSortIndicatorShown(false); });
     place(m_listView2, 120, 5780, 7800, 1575, {0, 1, 0, 1});
     // Ticking thousands of rows one by one is no way to choose what the exports take.
     m_listView2->setContextMenuPolicy(Qt::ActionsContextMenu);

@@ -1,6 +1,7 @@
 #include "results/pivot.h"
 
 #include <algorithm>
+#include <numeric>
 
 QString trimSpaces(QStringView text)
 {
@@ -172,6 +173,29 @@ bool Pivot::place(qsizetype row, const RecordFields &fields)
     const Placement placement = plan(fields);
     apply(row, fields, placement);
     return placement.complete;
+}
+
+std::vector<qsizetype> Pivot::sortRows(int column, bool descending)
+{
+    std::vector<qsizetype> order(m_rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::vector<QString> keys(m_rows.size());
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        keys[i] = cell(qsizetype(i), column);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        const QString &left = keys[size_t(a)];
+        const QString &right = keys[size_t(b)];
+        if (left.isEmpty() || right.isEmpty())
+            return !left.isEmpty() && right.isEmpty();
+        const int c = left.compare(right, Qt::CaseInsensitive);
+        return descending ? c > 0 : c < 0;
+    });
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    for (const qsizetype old : order)
+        sorted.push_back(std::move(m_rows[size_t(old)]));
+    m_rows = std::move(sorted);
+    return order;
 }
 
 void Pivot::markInvalid(qsizetype row)

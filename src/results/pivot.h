@@ -65,6 +65,11 @@ public:
     Placement plan(const RecordFields &fields) const;
     void apply(qsizetype row, const RecordFields &fields, const Placement &placement);
     bool place(qsizetype row, const RecordFields &fields);
+    // Reorders the rows by the text of one column: ascending compares without regard to case,
+    // empty cells last; descending is the reverse order, empty cells still last. Rows with equal
+    // text keep their order. Returns the old row index of each new row.
+    std::vector<qsizetype> sortRows(int column, bool descending);
+
     // Prefixes the row's address cell with "Invalid input: ".
     void markInvalid(qsizetype row);
 

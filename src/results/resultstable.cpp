@@ -200,6 +200,28 @@ void ResultsTable::setHeaderWidth(int k, int widthTwips)
     emit headerWidthChanged(k, widthTwips);
 }
 
+void ResultsTable::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= headerCount() || itemCount() < 2)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<qsizetype> moved = m_pivot.sortRows(column, order == Qt::DescendingOrder);
+    std::vector<bool> checked(moved.size());
+    std::vector<int> newRowOf(moved.size());
+    for (size_t i = 0; i < moved.size(); ++i) {
+        checked[i] = m_checked[size_t(moved[i])];
+        newRowOf[size_t(moved[i])] = int(i);
+    }
+    m_checked = std::move(checked);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex &index : before)
+        after.append(createIndex(newRowOf[size_t(index.row())], index.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 int ResultsTable::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : itemCount();

@@ -60,6 +60,10 @@ public:
     int headerWidth(int k) const;
     void setHeaderWidth(int k, int widthTwips);
 
+    // Orders the rows by a column (0-based, as the view counts): ascending, or descending. The
+    // exports write the rows in the order shown.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QHostAddress>
 #include <QLineEdit>
 #include <QStandardPaths>
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <memory>
 
@@ -141,6 +143,25 @@ private slots:
                  u"Text Files (*.txt);;All Files (*);;CSV with captions (*.csv)"_s);
         QCOMPARE(fileBytes(path), expected);
         QCOMPARE(f.form->pointer(), int(Form1::Arrow));
+    }
+
+    void aClickOnACaptionSortsAndTheExportFollows()
+    {
+        FormFixture f;
+        f.load();
+        fill(f.form->results(), 2, {{u"b.com"_s, u"2031"_s}, {u"a.com"_s, u"2027"_s}});
+        QHeaderView *header = f.control<QTreeView>("ListView2")->header();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"sorted"_s);
+        const QList<QByteArray> expected{"a.com\t2027\r\nb.com\t2031\r\n",
+                                         "b.com\t2031\r\na.com\t2027\r\n"};
+        for (const QByteArray &text : expected) { // ascending, then again for descending
+            emit header->sectionClicked(1);
+            f.dialogs.saveAnswers = {path};
+            f.dialogs.yesNoAnswers = {true};
+            f.click("PushButton6");
+            QCOMPARE(fileBytes(path), text);
+        }
     }
 
     // A name ending in .csv, or the CSV filter, writes RFC 4180 CSV in UTF-8, captions first.

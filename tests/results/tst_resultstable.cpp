@@ -4,6 +4,8 @@
 #include <QAbstractItemModelTester>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using Field = std::pair<QString, QString>;
@@ -109,6 +111,46 @@ private slots:
         row = t.AddResultRow(QStringLiteral("b"));
         QVERIFY(t.PlaceField(row, QStringLiteral("New"), QStringLiteral("2")));
         QCOMPARE(t.FindResultColumn(QStringLiteral("NEW")), 2);
+    }
+
+    void sortByAColumn_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("descending");
+        QTest::addColumn<QStringList>("expected");
+        // Rows: address | Expires
+        QTest::newRow("by the address, case aside")
+            << 0 << false << QStringList{u"A.com"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s};
+        QTest::newRow("by a date, empty cells last")
+            << 1 << false << QStringList{u"c.com"_s, u"A.com"_s, u"b.com"_s, u"d.com"_s};
+        QTest::newRow("descending, empty cells still last")
+            << 1 << true << QStringList{u"b.com"_s, u"A.com"_s, u"c.com"_s, u"d.com"_s};
+    }
+    void sortByAColumn()
+    {
+        QFETCH(int, column);
+        QFETCH(bool, descending);
+        QFETCH(QStringList, expected);
+        ResultsTable t;
+        QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        t.ResetResultsTable();
+        const QList<std::pair<QString, QString>> rows{{u"b.com"_s, u"2031-01-01"_s},
+                                                      {u"d.com"_s, QString()},
+                                                      {u"A.com"_s, u"2027-05-01"_s},
+                                                      {u"c.com"_s, u"2026-12-31"_s}};
+        for (const auto &[address, expires] : rows) {
+            const int row = t.AddResultRow(address);
+            t.PlaceField(row, u"Expires"_s, expires);
+            // A row's tick goes with it.
+            t.setChecked(row, address == u"c.com"_s);
+        }
+        t.sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        QStringList order;
+        for (int i = 1; i <= t.itemCount(); ++i) {
+            order << t.itemText(i);
+            QCOMPARE(t.isChecked(i), t.itemText(i) == u"c.com"_s);
+        }
+        QCOMPARE(order, expected);
     }
 
     void columnsAreBounded()
