@@ -222,6 +222,8 @@ void BM_ServerNeverAccepts(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_ManyServers)
+    ->Args({5, 50})
+    ->Args({50, 200})
     ->Args({50, 2000})
     ->UseManualTime()
     ->Iterations(1)
