@@ -214,6 +214,17 @@ void Form1::buildControls()
     m_option1 = option(QStringLiteral("Option1"), Site::Option1, 240, 650, 2040, 285);
     m_option3 = option(QStringLiteral("Option3"), Site::Option3, 240, 1000, 1635, 285);
     m_option2->setChecked(true);
+    // The registries' own services, in the frame's right half.
+    auto registryOption = [&](const QString &name, const QString &caption, int t) {
+        auto *o = new QRadioButton(caption, m_frame1);
+        o->setObjectName(name);
+        place(o, 4080, t, 3480, 285, {});
+        setWhite(o);
+        o->setAttribute(Qt::WA_NoMousePropagation);
+        return o;
+    };
+    m_option4 = registryOption(QStringLiteral("Option4"), QStringLiteral("WHOIS (port 43)"), 300);
+    m_option5 = registryOption(QStringLiteral("Option5"), QStringLiteral("RDAP, else WHOIS"), 650);
 
     m_frame2 = new QGroupBox(QStringLiteral("Delay Between Lookups (in seconds)"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));

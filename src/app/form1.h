@@ -166,6 +166,8 @@ private:
     QRadioButton *m_option1 = nullptr;
     QRadioButton *m_option2 = nullptr;
     QRadioButton *m_option3 = nullptr;
+    QRadioButton *m_option4 = nullptr;
+    QRadioButton *m_option5 = nullptr;
     QLineEdit *m_text1 = nullptr;
     QList<QPushButton *> m_buttons;
 

@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include "app/apptitle.h"
+
 #include "lookup/delay.h"
 #include "lookup/lookuprun.h"
 #include "lookup/runfeed.h"
@@ -10,6 +12,7 @@
 
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -58,13 +61,17 @@ void Form1::PushButton4_Click()
         addresses.append(m_addresses->itemText(i));
 
     RunOptions options;
-    options.site = [this]() -> std::optional<Site> {
+    options.source = [this]() -> std::optional<SourceKind> {
         if (m_option1->isChecked())
-            return Site::Option1;
+            return SourceKind::Site1;
         if (m_option2->isChecked())
-            return Site::Option2;
+            return SourceKind::Site2;
         if (m_option3->isChecked())
-            return Site::Option3;
+            return SourceKind::Site3;
+        if (m_option4->isChecked())
+            return SourceKind::Whois;
+        if (m_option5->isChecked())
+            return SourceKind::Auto;
         return std::nullopt;
     };
     options.delayText = [this] { return m_text1->text(); };
@@ -77,11 +84,22 @@ void Form1::PushButton4_Click()
             button("PushButton4")->setText(m_savedStartCaption);
     });
     connect(m_run, &LookupRun::finished, this, &Form1::runFinished);
+    // Progress in the caption: rows done, failures included, of the whole list.
+    const QString total = QLocale(QLocale::English).toString(qlonglong(n));
+    auto showProgress = [this, total](qsizetype done) {
+        setWindowTitle(
+            QStringLiteral("%1 - %2 of %3")
+                .arg(ProductName, QLocale(QLocale::English).toString(qlonglong(done)), total));
+    };
+    connect(m_run, &LookupRun::resultReady, this,
+            [showProgress](qsizetype index, const LookupResult &) { showProgress(index + 1); });
+    showProgress(0);
     m_run->start();
 }
 
 void Form1::runFinished()
 {
+    setWindowTitle(ProductName);
     endBusy();
     m_frame1->setEnabled(true);
     message(QStringLiteral("Done."));

@@ -146,7 +146,9 @@ bool HttpClient::start(Transfer &t)
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         // Redirects to file:, ftp:, data: and the like are refused, not followed.
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        // No redirects allowed: a 3xx answer is handed back with its Location, for a caller that
+        // follows redirects itself.
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, t.request.maxRedirects > 0 ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, long(t.request.maxRedirects));
         // No Referer: after a redirect it would tell the next host the address looked up.
         curl_easy_setopt(e, CURLOPT_AUTOREFERER, 0L);
@@ -231,6 +233,9 @@ void HttpClient::onTransferDone(CURL *easy, CURLcode result)
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
     out.finalUrl = QByteArray(url);
     out.retryAfter = t.retryAfter;
+    const char *location = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+    out.location = QByteArray(location);
     if (out.ok())
         out.body = std::exchange(t.body, {});
     finish(id, std::move(out));

@@ -22,10 +22,10 @@ struct FetchRequest
     static constexpr int DefaultMaxRedirects = 10;
 
     QByteArray url;
-    QList<QByteArray> headers;        // "Name: value" lines sent with the request
-    int timeoutMs = DefaultTimeoutMs; // the whole transfer, redirects included
-    qint64 sizeCap = DefaultSizeCap;  // body bytes after content decoding
-    int maxRedirects = DefaultMaxRedirects;
+    QList<QByteArray> headers;              // "Name: value" lines sent with the request
+    int timeoutMs = DefaultTimeoutMs;       // the whole transfer, redirects included
+    qint64 sizeCap = DefaultSizeCap;        // body bytes after content decoding
+    int maxRedirects = DefaultMaxRedirects; // 0: a 3xx answer is handed back, not followed
 };
 
 // How a GET ended. A transfer that completed carries its status and body whatever the status;
@@ -50,6 +50,7 @@ struct FetchResult
     QByteArray contentType;
     QByteArray retryAfter; // the Retry-After header as sent, when there was one
     QByteArray finalUrl;   // after redirects
+    QByteArray location;   // where a 3xx answer that was not followed points (absolute)
 
     bool ok() const { return error == Error::None; }
 };

@@ -25,6 +25,14 @@ QString failureReasonText(FailureReason reason)
         return QStringLiteral("no record element on the page");
     case FailureReason::Network:
         return QStringLiteral("network failure");
+    case FailureReason::Throttled:
+        return QStringLiteral("throttled");
+    case FailureReason::ServerDown:
+        return QStringLiteral("server down");
+    case FailureReason::NoService:
+        return QStringLiteral("no server for the address");
+    case FailureReason::NoAnswer:
+        return {};
     }
     return {};
 }

@@ -8,8 +8,10 @@
 // How a lookup ended.
 enum class LookupStatus
 {
-    Ok,     // a whole answer came back (its record may still be empty)
-    Failed, // no whole answer: `reason` says why
+    Ok,        // a whole answer came back (its record may still be empty)
+    Available, // a whole answer: the registry has no such domain (RDAP "not found")
+    Failed,    // no whole answer: `reason` says why
+    Throttled, // the server kept refusing our pace: `error` names it
 };
 
 // Why a lookup failed; `LookupResult::error` carries the detail in words.
@@ -26,6 +28,10 @@ enum class FailureReason
     Unparseable,    // the page could not be parsed within its bounds
     NoRecord,       // the page holds no record element
     Network,        // any other transfer failure
+    Throttled,      // the server kept asking us to slow down
+    ServerDown,     // the server could not be reached several times in a row this run
+    NoService,      // no server is known for the address
+    NoAnswer,       // the servers asked gave no usable answer (the detail says which and why)
 };
 
 // The words of a reason, for rows and the command line's "error".
@@ -43,5 +49,5 @@ struct LookupResult
     QString recordText;  // the record as it came, lines joined by CR LF
     RecordFields fields; // the record's "name: value" fields in record order
 
-    bool ok() const { return status == LookupStatus::Ok; }
+    bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }
 };

@@ -1,32 +1,67 @@
 #pragma once
 
+#include "lookup/connectto.h"
 #include "lookup/lookupresult.h"
+#include "lookup/politescheduler.h"
+#include "lookup/rdapbootstrap.h"
 #include "lookup/sites.h"
+#include "lookup/source.h"
+#include "lookup/whois43client.h"
 #include "lookup/whoisfetcher.h"
 
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class HttpClient;
+class HttpRdapFetch;
+class RdapBootstrapStore;
+class RdapSource;
+class WhoisSource;
 
 // What a run asks with, and how politely.
 struct RunOptions
 {
-    // Read afresh for every address: nothing means no site is chosen (the record stays empty).
+    // Read afresh for every address: the source to ask. When unset, `site` decides.
+    std::function<std::optional<SourceKind>()> source;
+    // Read afresh for every address when `source` is unset: nothing means no site is chosen
+    // (the record stays empty).
     std::function<std::optional<Site>()> site;
-    // Read afresh at every pause: the pause after each lookup, in seconds as typed.
+    // Read afresh after every answer: the pause before the next request to the same server,
+    // in seconds as typed.
     std::function<QString()> delayText;
+    // At most this many servers with a request in flight at once.
+    int parallel = 8;
     SiteTable sites = SiteTable::fromEnvironment();
     FetchLimits limits;
+    // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
+    ConnectToMap connectTo = environmentConnectTo();
+    Whois43Limits whoisLimits;
+    // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
+    QString cacheFolder;
+    // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
+    // built-in snapshot.
+    std::shared_ptr<const RdapBootstrap> rdapBootstrap;
+
+    // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
+    static ConnectToMap environmentConnectTo();
 };
 
-// One lookup run over a fixed list of addresses, in list order. Each step is driven by a
-// signal (the page's result, the pause timer, a zero-time hand-back to the event loop), so
-// nothing spins while the run waits. A stop takes effect at once: it abandons the lookup or
-// ends the pause under way. The run's state is announced by a signal; front ends derive what
-// they show from it.
+// One lookup run over a fixed list of addresses. Every request goes through the run's polite
+// scheduler (one queue per server, the delay between two requests to the same server, at most
+// `parallel` servers busy), so lookups to different servers overlap while each server sees
+// one request at a time. Rows come out in list order whatever order the answers arrive in:
+// lookupStarted and resultReady follow the list, early results wait for the earlier ones.
+// Addresses are taken into work a window at a time, so a list of a million costs little more
+// than the list. Each step is driven by a signal, so nothing spins while the run waits. A stop
+// takes effect at once. The run's state is announced by a signal; front ends derive what they
+// show from it.
 class LookupRun : public QObject
 {
     Q_OBJECT
@@ -39,6 +74,8 @@ public:
         Stopping, // a stop was asked for; finished() follows from the event loop
         Finished,
     };
+    // Addresses in work (started or waiting for a server) or waiting for an earlier row.
+    static constexpr qsizetype Window = 10000;
 
     LookupRun(QStringList addresses, RunOptions options, QObject *parent = nullptr);
     ~LookupRun() override;
@@ -48,37 +85,60 @@ public:
     State state() const { return m_state; }
     bool stopRequested() const { return m_state == State::Stopping; }
     qsizetype addressCount() const { return m_addresses.size(); }
-    // True while a page is being loaded or read.
-    bool isFetching() const { return m_fetcher->isFetching(); }
-    WhoisFetcher &fetcher() { return *m_fetcher; }
+    // Rows whose result has been given (resultReady), failures included.
+    qsizetype doneCount() const { return m_emitted; }
+    // True while a request is in flight.
+    bool isFetching() const { return m_scheduler->busyCount() > 0; }
+    PoliteScheduler &scheduler() { return *m_scheduler; }
 
 signals:
     void stateChanged(LookupRun::State state);
-    // A lookup begins: `index` counts from 0 in the address list.
+    // A lookup begins (its first request is sent): `index` counts from 0 in the address list.
+    // In list order.
     void lookupStarted(qsizetype index, const QString &address);
-    // Its result, once per started lookup unless the run was stopped during it.
+    // Its result, once per started lookup unless the run was stopped first. In list order.
     void resultReady(qsizetype index, const LookupResult &result);
     // After the lookup at `index`, the delay no longer read as a whole number of seconds in
     // range: that pause was skipped.
     void delayUnreadable(qsizetype index);
-    // A pause between two lookups begins.
+    // A pause begins with no request in flight (with one server: the pause between lookups).
     void pausing(int seconds);
     // Once, after the last address or after a stop.
     void finished();
 
 private:
+    struct Slot
+    {
+        bool started = false;
+        bool done = false;
+        bool delayUnreadable = false;
+        LookupResult result;
+    };
+
     void setState(State state);
-    void nextAddress();
-    void resultArrived(const LookupResult &result);
-    void pauseThenContinue();
-    void yieldThenContinue();
+    void admit();
+    void startLookup(qsizetype index);
+    Source *sourceFor(SourceKind kind);
+    void lookupDone(qsizetype index, const LookupResult &result);
+    void announce();
+    void flush();
+    Slot *slot(qsizetype index);
+    qint64 readDelayMs(quint64 tag);
     void finish();
 
     const QStringList m_addresses;
     RunOptions m_options;
-    WhoisFetcher *m_fetcher;
+    PoliteScheduler *m_scheduler;
+    std::array<Source *, 6> m_sources{};
+    HttpClient *m_rdapHttp = nullptr;
+    HttpRdapFetch *m_rdapFetch = nullptr;
+    HttpRdapFetch *m_bootstrapFetch = nullptr;
+    RdapBootstrapStore *m_bootstrapStore = nullptr;
     QTimer m_pause;
-    qsizetype m_next = 0;
-    qsizetype m_current = -1;
+    std::deque<Slot> m_slots; // from m_emitted to m_admitted
+    qsizetype m_admitted = 0;
+    qsizetype m_announced = 0;
+    qsizetype m_emitted = 0;
+    int m_lastDelaySeconds = 0;
     State m_state = State::Ready;
 };

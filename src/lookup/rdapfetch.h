@@ -7,11 +7,16 @@
 #include <functional>
 
 // What a fetch brought back: the body of a successful (2xx) answer, or why there is none.
+// An answer of another status still carries its status, body, Retry-After and Location.
 struct RdapFetchResult
 {
     bool ok = false;
     QByteArray body;
     QString failure;
+    int status = 0;           // 0: no HTTP answer came
+    bool unreachable = false; // no connection could be made, or the deadline passed
+    QByteArray retryAfter;
+    QUrl location; // a redirect's target
 };
 
 // Loads one document over HTTP(S) for the RDAP source. The project's HTTP client implements it

@@ -143,7 +143,7 @@ private slots:
                 QCOMPARE(name, b->text());
             ++named;
         }
-        QCOMPARE(named, 18);
+        QCOMPARE(named, 20);
         QCOMPARE(QAccessible::queryAccessibleInterface(f.control("Text1"))->text(QAccessible::Name),
                  u"Delay Between Lookups (in seconds)"_s);
     }

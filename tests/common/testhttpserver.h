@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
@@ -18,9 +19,10 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "text/html; charset=utf-8";
-        int delayMs = 0;    // answer this much later
-        bool hang = false;  // never answer
-        bool reset = false; // close the connection without an answer
+        int delayMs = 0;           // answer this much later
+        bool hang = false;         // never answer
+        bool reset = false;        // close the connection without an answer
+        QList<QByteArray> headers; // further "Name: value" lines
     };
 
     explicit TestHttpServer(std::function<Response(const QByteArray &target)> handler)
@@ -39,6 +41,7 @@ public:
     }
 
     QList<QByteArray> targets;
+    QList<qint64> arrivals; // when each request came, ms since the epoch
 
 private:
     void serve(QTcpSocket *socket)
@@ -55,6 +58,7 @@ private:
             const QList<QByteArray> parts = line.split(' ');
             const QByteArray target = parts.size() >= 2 ? parts[1] : QByteArray();
             targets.append(target);
+            arrivals.append(QDateTime::currentMSecsSinceEpoch());
             const Response response = m_handler(target);
             if (response.hang)
                 return;
@@ -69,6 +73,8 @@ private:
                 QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
                 head += "Content-Type: " + response.contentType + "\r\n";
                 head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+                for (const QByteArray &header : response.headers)
+                    head += header + "\r\n";
                 head += "Connection: close\r\n\r\n";
                 guarded->write(head + response.body);
                 guarded->disconnectFromHost();

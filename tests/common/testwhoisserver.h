@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
@@ -20,6 +21,7 @@ public:
         QByteArray bytes;
         bool reset = false; // send the bytes, then reset the connection
         bool hang = false;  // never answer, never close
+        int delayMs = 0;    // answer this much later
     };
     using Handler = std::function<Reply(const QByteArray &query)>;
 
@@ -46,6 +48,7 @@ public:
     }
 
     QList<QByteArray> queries; // as received, CR LF included
+    QList<qint64> arrivals;    // when each query came, ms since the epoch
 
 private:
     void serve(QTcpSocket *socket)
@@ -59,9 +62,20 @@ private:
                 return;
             m_pending.remove(socket);
             queries.append(request);
+            arrivals.append(QDateTime::currentMSecsSinceEpoch());
             const Reply reply = m_handler(request.left(request.indexOf("\r\n")));
             if (reply.hang)
                 return;
+            if (reply.delayMs > 0) {
+                QPointer<QTcpSocket> guarded(socket);
+                QTimer::singleShot(reply.delayMs, this, [guarded, reply] {
+                    if (guarded) {
+                        guarded->write(reply.bytes);
+                        guarded->disconnectFromHost();
+                    }
+                });
+                return;
+            }
             socket->write(reply.bytes);
             if (reply.reset) {
                 socket->flush();

@@ -150,7 +150,7 @@ private slots:
         QCOMPARE(h.table.itemText(10000), QStringLiteral("host9999.example"));
         QCOMPARE(h.table.subItem(10000, 3),
                  QStringLiteral("ns1.host9999.example\tns2.host9999.example"));
-        QCOMPARE(h.run->fetcher().isFetching(), false);
+        QCOMPARE(h.run->isFetching(), false);
 #if !defined(__SANITIZE_ADDRESS__)
         // The whole test process, server and every page's connection included.
         QVERIFY2(processMemoryMiB("VmHWM:") < 300,

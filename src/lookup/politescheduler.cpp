@@ -1,0 +1,216 @@
+#include "lookup/politescheduler.h"
+
+#include <algorithm>
+#include <limits>
+
+PoliteScheduler::PoliteScheduler(QObject *parent) : QObject(parent)
+{
+    m_clock.start();
+    m_timer.setSingleShot(true);
+    // A coarse timer may fire up to 5% early, which would break the spacing.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_timerAt = -1;
+        pump();
+    });
+}
+
+PoliteScheduler::~PoliteScheduler() = default;
+
+bool PoliteScheduler::isDown(const QString &server) const
+{
+    const auto it = m_servers.constFind(server);
+    return it != m_servers.cend() && (*it)->down;
+}
+
+qint64 PoliteScheduler::intervalMs(const QString &server) const
+{
+    const auto it = m_servers.constFind(server);
+    return it == m_servers.cend() ? m_userDelayMs : qMax(m_userDelayMs, (*it)->backoffMs);
+}
+
+void PoliteScheduler::submit(const QString &name, quint64 tag, StartFn start, GiveUpFn giveUp)
+{
+    std::shared_ptr<Server> &server = m_servers[name];
+    if (!server) {
+        server = std::make_shared<Server>();
+        server->name = name;
+    }
+    Job job{tag, std::move(start), std::move(giveUp), 0};
+    if (server->down) {
+        giveUpLater(std::move(job), GiveUp::ServerDown, server->downReason);
+        return;
+    }
+    server->queue.push_back(std::move(job));
+    ++m_queued;
+    schedulePump(now());
+}
+
+void PoliteScheduler::stop()
+{
+    ++m_generation;
+    m_servers.clear();
+    m_timer.stop();
+    m_timerAt = -1;
+    m_busy = 0;
+    m_queued = 0;
+}
+
+void PoliteScheduler::schedulePump(qint64 atMs)
+{
+    // Always from the event loop: a caller's own signal handlers run first.
+    if (m_timerAt >= 0 && m_timerAt <= atMs)
+        return;
+    m_timerAt = atMs;
+    m_timer.start(int(qBound<qint64>(0, atMs - now(), qint64(std::numeric_limits<int>::max()))));
+}
+
+void PoliteScheduler::pump()
+{
+    const qint64 t = now();
+    // The servers whose turn has come, longest-waiting first.
+    std::vector<Server *> ready;
+    qint64 nextWake = -1;
+    for (const std::shared_ptr<Server> &server : std::as_const(m_servers)) {
+        if (server->busy || server->down || server->queue.empty())
+            continue;
+        if (server->nextAt <= t)
+            ready.push_back(server.get());
+        else if (nextWake < 0 || server->nextAt < nextWake)
+            nextWake = server->nextAt;
+    }
+    std::sort(ready.begin(), ready.end(), [](const Server *a, const Server *b) {
+        return a->nextAt != b->nextAt ? a->nextAt < b->nextAt : a->name < b->name;
+    });
+    const quint64 generation = m_generation;
+    for (Server *server : ready) {
+        if (m_busy >= m_maxBusy || generation != m_generation)
+            break;
+        dispatch(*server);
+    }
+    // When every slot is busy, the next settle pumps again.
+    if (nextWake >= 0 && generation == m_generation)
+        schedulePump(nextWake);
+}
+
+void PoliteScheduler::dispatch(Server &server)
+{
+    Job job = std::move(server.queue.front());
+    server.queue.pop_front();
+    --m_queued;
+    server.busy = true;
+    ++m_busy;
+    ++job.attempts;
+    if (job.attempts == 1)
+        emit dispatched(job.tag);
+    const QString name = server.name;
+    const quint64 generation = m_generation;
+    const StartFn start = job.start;
+    // The settle owns the job while it is in flight.
+    auto held = std::make_shared<Job>(std::move(job));
+    auto settled = std::make_shared<bool>(false);
+    start([this, name, generation, held, settled](const Verdict &verdict) {
+        if (*settled)
+            return false;
+        *settled = true;
+        return settle(name, generation, std::move(*held), verdict);
+    });
+}
+
+bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
+                             const Verdict &verdict)
+{
+    if (generation != m_generation)
+        return false;
+    const auto it = m_servers.find(name);
+    if (it == m_servers.end())
+        return false;
+    Server &server = **it;
+    server.busy = false;
+    --m_busy;
+    const qint64 t = now();
+    const qint64 user = m_delay ? qMax<qint64>(0, m_delay(job.tag)) : 0;
+    m_userDelayMs = user;
+
+    bool proceed = true;
+    bool throttled = false;
+    switch (verdict.kind) {
+    case Verdict::Kind::Answer:
+    case Verdict::Kind::Failed:
+        server.unreachableRun = 0;
+        server.emptyRun = 0;
+        if (verdict.kind == Verdict::Kind::Answer && ++server.goodRun >= GoodRunToRecover)
+            server.backoffMs = 0;
+        break;
+    case Verdict::Kind::Throttled:
+        throttled = true;
+        break;
+    case Verdict::Kind::EmptyClose:
+        // One empty close may be chance; three in a row are a server refusing our pace. The
+        // request is tried again either way.
+        server.unreachableRun = 0;
+        throttled = ++server.emptyRun >= MaxEmptyCloses;
+        if (!throttled) {
+            proceed = false;
+            if (job.attempts >= MaxThrottledAttempts)
+                giveUpLater(std::move(job), GiveUp::Throttled,
+                            server.name + QStringLiteral(" closed without answering"));
+            else {
+                server.queue.push_front(std::move(job));
+                ++m_queued;
+            }
+        }
+        break;
+    case Verdict::Kind::Unreachable:
+        server.goodRun = 0;
+        server.emptyRun = 0;
+        if (++server.unreachableRun >= MaxUnreachable) {
+            server.down = true;
+            server.downReason = server.name + QStringLiteral(" is down: ") + verdict.reason;
+            failQueued(server);
+        }
+        break;
+    }
+
+    qint64 waitMs = qMax(user, server.backoffMs);
+    if (throttled) {
+        proceed = false;
+        server.goodRun = 0;
+        server.emptyRun = 0;
+        server.backoffMs =
+            qMin(MaxIntervalMs, qMax<qint64>(1000, qMax(user, server.backoffMs) * 2));
+        waitMs = qMax<qint64>(server.backoffMs, qint64(verdict.retryAfterSeconds) * 1000);
+        if (job.attempts >= MaxThrottledAttempts) {
+            giveUpLater(std::move(job), GiveUp::Throttled,
+                        QStringLiteral("throttled by ") + server.name);
+        } else {
+            // Back at the head of its server's queue, for after the wait.
+            server.queue.push_front(std::move(job));
+            ++m_queued;
+        }
+    }
+    server.nextAt = qMax(server.nextAt, t + waitMs);
+    schedulePump(t);
+    return proceed;
+}
+
+void PoliteScheduler::failQueued(Server &server)
+{
+    while (!server.queue.empty()) {
+        giveUpLater(std::move(server.queue.front()), GiveUp::ServerDown, server.downReason);
+        server.queue.pop_front();
+        --m_queued;
+    }
+}
+
+void PoliteScheduler::giveUpLater(Job job, GiveUp why, const QString &reason)
+{
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, giveUp = std::move(job.giveUp), why, reason] {
+            if (generation == m_generation && giveUp)
+                giveUp(why, reason);
+        },
+        Qt::QueuedConnection);
+}

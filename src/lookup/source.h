@@ -1,0 +1,54 @@
+#pragma once
+
+#include "lookup/lookupresult.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class PoliteScheduler;
+
+// Where a run's answers come from: the three web sites, port-43 WHOIS, RDAP, or RDAP with
+// port 43 where RDAP has no service.
+enum class SourceKind
+{
+    Site1,
+    Site2,
+    Site3,
+    Whois,
+    Rdap,
+    Auto
+};
+
+// Looks addresses up, any number at once, every request to a server going through the run's
+// scheduler. Each lookup ends in one LookupResult: the servers asked in order, the reason when
+// it failed, the record lines of the final whole answer cut into fields.
+class Source : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Done = std::function<void(const LookupResult &result)>;
+
+    Source(PoliteScheduler &scheduler, QObject *parent) : QObject(parent), m_scheduler(scheduler) {}
+
+    // `done` is called once, later (never from inside lookup), unless abortAll comes first.
+    // `tag` names the lookup to the scheduler.
+    virtual void lookup(quint64 tag, const QString &address, Done done) = 0;
+    // Ends every lookup under way; their `done` is never called.
+    virtual void abortAll() = 0;
+
+protected:
+    PoliteScheduler &m_scheduler;
+};
+
+// The name of a source in results and on the command line.
+QString sourceKindName(SourceKind kind);
+
+// The record of a whole answer: its lines in order, joined by CR LF, and their fields (comment
+// lines skipped, the first ':' cutting name from value).
+void setRecordLines(LookupResult &result, const QStringList &lines);
+// A failed result with its reason and words.
+void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});
