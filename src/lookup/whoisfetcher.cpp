@@ -32,7 +32,7 @@ WhoisFetcher::WhoisFetcher(QObject *parent)
     curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, long(MaxRedirects));
-    curl_easy_setopt(m_easy, CURLOPT_AUTOREFERER, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_AUTOREFERER, 0L);
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent().constData());
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
     // Every encoding this libcurl decodes; the size cap counts the decoded bytes.
