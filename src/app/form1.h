@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -21,6 +22,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QTreeView;
 
 // The platform facilities the window works through.
@@ -97,6 +99,10 @@ public slots:
     void ListView2_KeyDown(int keyCode);
     void Text1_Change();
 
+    // Settings written when an edit or a burst of changes ends (form1_settings.cpp).
+    void Text1_LostFocus();
+    void SaveTimer_Timer();
+
     // Address list files (form1_listfiles.cpp).
     void PushButton3_Click();
 
@@ -130,8 +136,12 @@ private:
     void pointerOverButton();
     void message(const QString &text);
     void appendAddress(const QString &text);
+    // The list is saved once a burst of changes has ended: this (re)starts the save timer.
     void saveAddressList();
     void storeDelayText();
+    void commitDelayText();
+    void storeSettingsBeforeClose();
+    void connectSettingsControls();
     void removeSelected(QTreeView *view, ListViewModel &model, const QString &location);
 
     Services m_services;
@@ -160,4 +170,16 @@ private:
     // The start button's caption when the last run attempt began; a stop puts it back.
     QString m_savedStartCaption;
     bool m_stopRequested = false;
+
+public:
+    // A burst of changes to the address list is saved once it has been quiet this long, and
+    // never later than the second bound after the burst's first change.
+    static constexpr int ListSaveQuietMs = 300;
+    static constexpr int ListSaveLatestMs = 1000;
+
+private:
+    QTimer *m_saveTimer = nullptr;
+    QElapsedTimer m_listUnsavedSince;
+    // Text1 was edited since its text was last stored.
+    bool m_delayEdited = false;
 };

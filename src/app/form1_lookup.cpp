@@ -32,6 +32,8 @@ void Form1::PushButton4_Click()
     if (m_run)
         return;
 
+    // A run takes the delay as typed: it is stored as the edit's end.
+    commitDelayText();
     m_savedStartCaption = start->text();
     start->setText(QStringLiteral("Stop"));
     m_stopRequested = false;
