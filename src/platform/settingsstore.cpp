@@ -1,9 +1,12 @@
 #include "platform/settingsstore.h"
 
+#include "platform/inilinepatch.h"
 #include "platform/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -72,8 +75,36 @@ QSettings *IniSettingsStore::settings() const
     return m_settings.get();
 }
 
+bool IniSettingsStore::writeInPlace(const QString &key, const QString &value)
+{
+    const auto plainKey = IniLinePatch::plainKey(key);
+    const auto plainValue = IniLinePatch::plainValue(value);
+    if (!plainKey || !plainValue)
+        return false;
+    // The same lock QSettings takes, so another instance's write is not lost in between.
+    QLockFile lock(m_path + QStringLiteral(".lock"));
+    if (!lock.lock())
+        return false;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false; // not there yet: QSettings makes it
+    QByteArray text = file.readAll();
+    file.close();
+    if (!IniLinePatch::replaceValue(text, Group.toLatin1(), *plainKey, *plainValue))
+        return false;
+    // Replaced whole or not at all, like QSettings does it.
+    QSaveFile out(m_path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
+        throw RuntimeError(QStringLiteral("Permission denied: cannot write ") + m_path);
+    m_writtenInPlace.insert(key, value);
+    return true;
+}
+
 QString IniSettingsStore::read(const QString &key, const QString &defaultValue) const
 {
+    // What was written in place is newer than what the settings object last read.
+    if (const auto written = m_writtenInPlace.constFind(key); written != m_writtenInPlace.cend())
+        return *written;
     QSettings *store = settings();
     if (!store)
         return defaultValue;
@@ -96,7 +127,14 @@ void IniSettingsStore::write(const QString &key, const QString &value)
         m_refusalReported = true;
         throw RuntimeError(why);
     }
+    if (writeInPlace(key, value))
+        return;
     QSettings *store = settings();
+    // What was written in place goes through the settings object as well, whether or not it
+    // reads the changed file again before it writes.
+    for (auto it = m_writtenInPlace.cbegin(); it != m_writtenInPlace.cend(); ++it)
+        store->setValue(it.key(), it.value());
+    m_writtenInPlace.clear();
     store->setValue(key, value);
     // Written through at once, so a killed process loses nothing.
     store->sync();

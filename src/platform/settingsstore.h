@@ -20,7 +20,8 @@ public:
 
 // The real store: $XDG_CONFIG_HOME/Ferrowick/Quorvane.ini, keys inside the group "Quorvane".
 // One settings object serves the store's whole life, so a write does not read and parse the
-// file again.
+// file again; a plain value whose key is already in the file is written into its line
+// directly (see IniLinePatch), in the form QSettings gives it.
 //
 // A settings path that is, or links to, something other than a regular file (a device, a
 // pipe, a folder, a link to nothing) is never opened nor written: the first write says so by
@@ -39,8 +40,12 @@ public:
 
 private:
     QSettings *settings() const;
+    // Writes a plain value into its existing line of the file; false when it is left to
+    // QSettings.
+    bool writeInPlace(const QString &key, const QString &value);
 
     QString m_path;
+    QHash<QString, QString> m_writtenInPlace;
     mutable std::unique_ptr<QSettings> m_settings;
     bool m_refusalReported = false;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -87,6 +88,57 @@ private slots:
                                  store.write(QStringLiteral("Text1"), QStringLiteral("7")));
         QCOMPARE(store.read(QStringLiteral("Text1"), QStringLiteral("7")), QStringLiteral("7"));
         QVERIFY(QDir(path).removeRecursively());
+    }
+
+    // The file is the one QSettings alone would write, whichever way each value is written
+    // (plain values of keys already in the file go straight into their line).
+    void writesWhatQSettingsWrites_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("list") << QStringLiteral("a.example;b.example;10.0.0.1");
+        QTest::newRow("one") << QStringLiteral("example.com");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("blanks outside") << QStringLiteral(" a;b ");
+        QTest::newRow("blank inside") << QStringLiteral("a b");
+        QTest::newRow("blanks outside, one entry") << QStringLiteral("  example.com ");
+        QTest::newRow("comma") << QStringLiteral("a,b");
+        QTest::newRow("equals") << QStringLiteral("a=b");
+        QTest::newRow("at sign first") << QStringLiteral("@a;b");
+        QTest::newRow("quote") << QStringLiteral("a\"b");
+        QTest::newRow("backslash last") << QStringLiteral("a\\");
+        QTest::newRow("non-ASCII") << QStringLiteral("b\u00fccher.example;\u4f8b.jp");
+        QTest::newRow("control characters") << QStringLiteral("a\tb\r\nc\u0001f");
+        QTest::newRow("bracket line") << QStringLiteral("[Quorvane]");
+    }
+    void writesWhatQSettingsWrites()
+    {
+        QFETCH(QString, value);
+        const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
+        QTemporaryDir dir;
+        const QString reference = dir.filePath(QStringLiteral("reference.ini"));
+        const QList<std::pair<QString, QString>> writes{
+            {QStringLiteral("Text1"), QStringLiteral("7")},
+            {QStringLiteral("IP Addresses"), QStringLiteral("first;list")},
+            {QStringLiteral("IP Addresses"), value},
+            {QStringLiteral("Text1"), QStringLiteral("12")},
+            // Through QSettings again: what went into a line directly must stay.
+            {QStringLiteral("Text1"), QStringLiteral("1\t2")},
+        };
+        IniSettingsStore store;
+        for (const auto &[key, text] : writes) {
+            store.write(key, text);
+            {
+                QSettings q(reference, QSettings::IniFormat);
+                q.beginGroup(QStringLiteral("Quorvane"));
+                q.setValue(key, text);
+            }
+            QFile mine(path);
+            QFile theirs(reference);
+            QVERIFY(mine.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly));
+            QCOMPARE(mine.readAll(), theirs.readAll());
+            QCOMPARE(store.read(key, QStringLiteral("absent")), text);
+        }
     }
 
     // A hand-edited value with commas and no quotes reads back as the text it is, not as
