@@ -71,6 +71,8 @@ QSettings *IniSettingsStore::settings() const
             std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                         QStringLiteral("Ferrowick"), QStringLiteral("Quorvane"));
         m_settings->beginGroup(Group);
+        // Written in place and checked where QSettings reads.
+        m_path = m_settings->fileName();
     }
     return m_settings.get();
 }

@@ -44,7 +44,7 @@ private:
     // QSettings.
     bool writeInPlace(const QString &key, const QString &value);
 
-    QString m_path;
+    mutable QString m_path;
     QHash<QString, QString> m_writtenInPlace;
     mutable std::unique_ptr<QSettings> m_settings;
     bool m_refusalReported = false;
