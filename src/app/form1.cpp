@@ -130,6 +130,7 @@ Form1::Form1(Services services, StartOptions options, QWidget *parent)
     setWhite(this);
     setMouseTracking(true);
     buildControls();
+    connectSettingsControls();
 }
 
 Form1::~Form1() = default;
@@ -367,6 +368,8 @@ void Form1::Form_Load()
 void Form1::Form_QueryUnload()
 {
     Statements s(m_errors, QStringLiteral("Form1.Form_QueryUnload"));
+    // What waits for the end of an edit or of a burst of changes is written now.
+    s.run(102, [&] { storeSettingsBeforeClose(); });
     QString saved;
     s.run(104, [&] { saved = AddressList::savedForm(*m_addresses); });
     // An emptied list is written too, so the old list does not come back.
@@ -544,12 +547,6 @@ void Form1::appendAddress(const QString &text)
     saveAddressList();
 }
 
-void Form1::saveAddressList()
-{
-    // Written whenever the list changes, so a crash or a killed process loses no address.
-    m_services.settings.write(AddressList::SettingsKey, AddressList::savedForm(*m_addresses));
-}
-
 void Form1::PushButton5_Click()
 {
     Statements s(m_errors, QStringLiteral("Form1.PushButton5_Click"));
@@ -629,20 +626,4 @@ void Form1::ListView2_KeyDown(int keyCode)
 {
     if (keyCode == Qt::Key_Delete)
         removeSelected(m_listView2, *m_results, QStringLiteral("Form1.ListView2_KeyDown"));
-}
-
-// ---------------------------------------------------------------- delay
-
-void Form1::storeDelayText()
-{
-    m_services.settings.write(QStringLiteral("Text1"), m_text1->text());
-}
-
-void Form1::Text1_Change()
-{
-    // No report of its own: a store that fails on a keystroke is left for the next one.
-    try {
-        storeDelayText();
-    } catch (const std::exception &) {
-    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <functional>
@@ -22,6 +23,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QTreeView;
 
 // The platform facilities the window works through.
@@ -103,6 +105,10 @@ public slots:
     void ListView2_KeyDown(int keyCode);
     void Text1_Change();
 
+    // Settings written when an edit or a burst of changes ends (form1_settings.cpp).
+    void Text1_LostFocus();
+    void SaveTimer_Timer();
+
     // Address list files (form1_listfiles.cpp).
     void PushButton3_Click();
 
@@ -145,11 +151,15 @@ private:
     void pointerOverButton();
     void message(const QString &text);
     void appendAddress(const QString &text);
+    // The list is saved once a burst of changes has ended: this (re)starts the save timer.
     void saveAddressList();
     void storeDelayText();
     bool anyResultChecked() const;
     template <class Model>
     void removeSelected(QTreeView *view, Model &model, const QString &location);
+    void commitDelayText();
+    void storeSettingsBeforeClose();
+    void connectSettingsControls();
 
     Services m_services;
     StartOptions m_options;
@@ -188,4 +198,16 @@ private:
     QString m_savedStartCaption;
     bool m_stopRequested = false;
     QString m_saveFolder;
+
+public:
+    // A burst of changes to the address list is saved once it has been quiet this long, and
+    // never later than the second bound after the burst's first change.
+    static constexpr int ListSaveQuietMs = 300;
+    static constexpr int ListSaveLatestMs = 1000;
+
+private:
+    QTimer *m_saveTimer = nullptr;
+    QElapsedTimer m_listUnsavedSince;
+    // Text1 was edited since its text was last stored.
+    bool m_delayEdited = false;
 };

@@ -33,6 +33,8 @@ void Form1::PushButton4_Click()
         return;
     }
 
+    // A run takes the delay as typed: it is stored as the edit's end.
+    commitDelayText();
     QPushButton *start = button("PushButton4");
     m_savedStartCaption = start->text();
     start->setText(QStringLiteral("Stop"));

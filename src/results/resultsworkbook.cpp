@@ -8,13 +8,20 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +72,45 @@ qsizetype longestLine(QStringView text)
     return longest;
 }
 
+constexpr int MaxNumberedNames = 1000;
+
+// "stem.xlsx", then "stem (2).xlsx", "stem (3).xlsx", ...
+QString numberedPath(const QString &stem, int n)
+{
+    return stem + (n == 1 ? QString() : QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".xlsx");
+}
+
+// A dangling symbolic link takes its name too.
+bool taken(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// Moves the file to a name nothing holds; false when something holds it. Throws on any other
+// failure.
+bool renameNoReplace(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return true;
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+        // A file system without the no-replace rename: a hard link fails on a taken name too.
+        if (::link(source.constData(), target.constData()) == 0) {
+            ::unlink(source.constData());
+            return true;
+        }
+        error = errno;
+    }
+    if (error == EEXIST)
+        return false;
+    throw RuntimeError(QStringLiteral("Cannot name the workbook ") + QDir::toNativeSeparators(to) +
+                       QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+}
+
 } // namespace
 
 QString ResultsWorkbook::defaultFolder()
@@ -81,25 +127,33 @@ QString ResultsWorkbook::newFilePath(const QString &folder)
     const QString stem =
         folder + QStringLiteral("/Results ") +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
-    for (int n = 1; n <= 1000; ++n) {
-        const QString path =
-            stem + (n == 1 ? QString() : QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".xlsx");
-        QFile file(path);
-        // NewOnly fails on a name that is taken, so no earlier export is ever touched.
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    for (int n = 1; n <= MaxNumberedNames; ++n) {
+        const QString path = numberedPath(stem, n);
+        if (!taken(path))
             return path;
-        if (!file.exists())
-            throw RuntimeError(QStringLiteral("Cannot create ") + QDir::toNativeSeparators(path) +
-                               QStringLiteral(": ") + file.errorString());
     }
     throw RuntimeError(QStringLiteral("No free workbook file name in ") +
                        QDir::toNativeSeparators(folder));
 }
 
 ResultsWorkbook::ResultsWorkbook(const QString &path, Limits limits)
-    : m_path(path), m_pathBytes(QFile::encodeName(path)),
-      m_tmpDir(QFile::encodeName(QFileInfo(path).absolutePath())), m_limits(limits)
+    : m_path(path), m_tmpDir(QFile::encodeName(QFileInfo(path).absolutePath())), m_limits(limits)
 {
+    // The hidden name is taken at once, so two workbooks under way never share it.
+    const QFileInfo info(path);
+    for (int n = 1; m_partPath.isEmpty(); ++n) {
+        const QString part = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                             (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) +
+                             QStringLiteral(".part");
+        QFile file(part);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            m_partPath = part;
+        else if (!taken(part) || n >= MaxNumberedNames)
+            throw RuntimeError(QStringLiteral("Cannot create ") + QDir::toNativeSeparators(part) +
+                               QStringLiteral(": ") + file.errorString());
+    }
+    m_pathBytes = QFile::encodeName(m_partPath);
+
     lxw_workbook_options options{};
     // Each row goes to disk when the next one starts: memory stays flat for large results.
     options.constant_memory = LXW_TRUE;
@@ -126,7 +180,27 @@ void ResultsWorkbook::discard()
         m_workbook = nullptr;
         m_sheet = nullptr;
     }
-    QFile::remove(m_path);
+    QFile::remove(m_partPath);
+}
+
+void ResultsWorkbook::claimFinalName()
+{
+    // "Results ... (2).xlsx" taken as well goes on with "(3)", not "(2) (2)".
+    const QString suffix = QStringLiteral(".xlsx");
+    QString stem = m_path.endsWith(suffix) ? m_path.chopped(suffix.size()) : m_path;
+    static const QRegularExpression numbered(QStringLiteral(" \\(\\d+\\)$"));
+    stem.remove(numbered);
+    for (int n = 1; n <= MaxNumberedNames; ++n) {
+        const QString candidate = n == 1 ? m_path : numberedPath(stem, n);
+        if (n > 1 && candidate == m_path)
+            continue;
+        if (renameNoReplace(m_partPath, candidate)) {
+            m_path = candidate;
+            return;
+        }
+    }
+    throw RuntimeError(QStringLiteral("No free workbook file name for ") +
+                       QDir::toNativeSeparators(m_path));
 }
 
 void ResultsWorkbook::fail(const QString &what, int error) const
@@ -235,9 +309,16 @@ void ResultsWorkbook::save()
         error = workbook_close(workbook);
     }
     if (error != LXW_NO_ERROR) {
-        QFile::remove(m_path);
+        QFile::remove(m_partPath);
         fail(QStringLiteral("Cannot write the workbook ") + QDir::toNativeSeparators(m_path),
              error);
+    }
+    // Complete: only now does it show under a workbook name.
+    try {
+        claimFinalName();
+    } catch (...) {
+        QFile::remove(m_partPath);
+        throw;
     }
     m_saved = true;
 }

@@ -34,10 +34,13 @@ public:
 
     // The folder export workbooks go to: "Quorvane" in the user's cache folder.
     static QString defaultFolder();
-    // A new file in the folder (made when missing), named after the current time and taken at
-    // once, so an earlier export is never overwritten.
+    // A name for a new file in the folder (made when missing), named after the current time
+    // and free at the moment. Nothing is created yet: the workbook claims a name only when it
+    // is complete (see save()).
     static QString newFilePath(const QString &folder);
 
+    // The workbook is built under a hidden temporary name in the folder of `path`; nothing
+    // shows under a workbook name before it is complete.
     explicit ResultsWorkbook(const QString &path, Limits limits = SheetLimits);
     ~ResultsWorkbook();
     ResultsWorkbook(const ResultsWorkbook &) = delete;
@@ -50,9 +53,12 @@ public:
     // Sizes every column that holds text to its longest line.
     void fitColumns();
     // Writes the file; the window's events go on meanwhile. Until then, and when this fails,
-    // no workbook file stays behind.
+    // no workbook file stays behind. The finished file takes the path it was made with, or,
+    // when another file has taken that name meanwhile, the next free " (n)" form of it: an
+    // earlier export is never overwritten.
     void save();
 
+    // Where the workbook is, once saved.
     QString path() const { return m_path; }
     // What the sheet could not hold, as a message for the user; empty when all of it fitted.
     QString notice() const;
@@ -66,8 +72,11 @@ public:
 private:
     [[noreturn]] void fail(const QString &what, int error) const;
     void discard();
+    void claimFinalName();
 
     QString m_path;
+    // The hidden name the workbook is written under until it is complete.
+    QString m_partPath;
     QByteArray m_pathBytes;
     QByteArray m_tmpDir;
     Limits m_limits;

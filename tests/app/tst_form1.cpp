@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -187,22 +188,53 @@ private slots:
                  QString());
     }
 
-    void everyChangeOfTheListIsSaved()
+    // A burst of changes is written once, when it has ended; each later change again.
+    void aBurstOfChangesIsSavedOnce()
     {
         FormFixture f;
         Form1 &form = f.load();
         const QString key = QStringLiteral("IP Addresses");
+        const auto writes = [&] { return f.settings.writtenKeys.count(key); };
         f.dialogs.inputAnswers = {QStringLiteral("x.org")};
         form.PushButton5_Click();
-        QCOMPARE(f.settings.values.value(key), QStringLiteral("x.org"));
         form.PushButton1_Click();
+        QCOMPARE(writes(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(writes(), 1, 5000);
         QCOMPARE(f.settings.values.value(key),
                  QStringLiteral("x.org;") + AddressList::sampleEntries().join(QLatin1Char(';')));
+        QTest::qWait(2 * Form1::ListSaveLatestMs);
+        QCOMPARE(writes(), 1);
+
         select(f.control<QTreeView>("ListView1"), 0);
         form.ListView1_KeyDown(Qt::Key_Delete);
-        QCOMPARE(f.settings.values.value(key), AddressList::sampleEntries().join(QLatin1Char(';')));
+        QTRY_COMPARE_WITH_TIMEOUT(f.settings.values.value(key),
+                                  AddressList::sampleEntries().join(QLatin1Char(';')), 5000);
         form.PushButton11_Click();
-        QCOMPARE(f.settings.values.value(key, QStringLiteral("absent")), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(f.settings.values.value(key, QStringLiteral("absent")), QString(),
+                                  5000);
+        QCOMPARE(writes(), 3);
+    }
+
+    // Changes that keep coming do not put the write off for good: it comes while they go on.
+    void aSteadyStreamOfChangesIsStillSaved()
+    {
+        FormFixture f;
+        Form1 &form = f.load();
+        const qsizetype changes = 40;
+        for (qsizetype i = 0; i < changes; ++i)
+            f.dialogs.inputAnswers.append(QStringLiteral("a%1.org").arg(i));
+        qsizetype madeAtFirstWrite = -1;
+        QTimer adder;
+        QObject::connect(&adder, &QTimer::timeout, &form, [&] {
+            if (madeAtFirstWrite < 0 && f.settings.values.contains(QStringLiteral("IP Addresses")))
+                madeAtFirstWrite = form.addressList().itemCount();
+            form.PushButton5_Click();
+        });
+        adder.start(Form1::ListSaveQuietMs / 3);
+        QTRY_VERIFY_WITH_TIMEOUT(f.dialogs.inputAnswers.isEmpty(), 30000);
+        adder.stop();
+        QVERIFY2(madeAtFirstWrite > 0 && madeAtFirstWrite < changes,
+                 qPrintable(QString::number(madeAtFirstWrite)));
     }
 
     void settingsFailuresAreReported()
@@ -215,21 +247,49 @@ private slots:
         // The window still works; closing reports its own failed statement.
         form.PushButton1_Click();
         QCOMPARE(form.addressList().itemCount(), 3);
+        // The list's write, when the burst has ended, reports its own failure.
+        QTRY_COMPARE_WITH_TIMEOUT(f.dialogs.messages().size(), 2, 5000);
+        QVERIFY(
+            f.dialogs.messages()[1].contains(QStringLiteral("Form1.SaveTimer_Timer at line 100")));
         form.close();
         QVERIFY(f.dialogs.messages().last().contains(QStringLiteral(
             "Permission denied\r\nin Brindlemoor2021/08/31.Form1.Form_QueryUnload at line 110")));
     }
 
-    void delayTextIsStoredOnEveryChange()
+    // Keystrokes in the delay box write nothing; the end of the edit writes the text once.
+    void delayIsStoredWhenItsEditEnds_data()
     {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("Enter") << QStringLiteral("Enter");
+        QTest::newRow("focus leaves") << QStringLiteral("focus");
+        QTest::newRow("a run starts") << QStringLiteral("run");
+        QTest::newRow("close") << QStringLiteral("close");
+    }
+    void delayIsStoredWhenItsEditEnds()
+    {
+        QFETCH(QString, end);
         FormFixture f;
-        f.load();
+        Form1 &form = f.load();
+        const QString key = QStringLiteral("Text1");
         auto *text1 = f.control<QLineEdit>("Text1");
         text1->clear();
         QTest::keyClicks(text1, QStringLiteral("10"));
-        QCOMPARE(f.settings.values.value(QStringLiteral("Text1")), QStringLiteral("10"));
-        const QStringList keys = f.settings.writtenKeys;
-        QCOMPARE(keys.count(QStringLiteral("Text1")), 4); // start-up, clear, "1", "10"
+        QCOMPARE(f.settings.writtenKeys.count(key), 1); // start-up
+        if (end == u"Enter") {
+            QTest::keyClick(text1, Qt::Key_Return);
+        } else if (end == u"focus") {
+            QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+            QCoreApplication::sendEvent(text1, &out);
+        } else if (end == u"run") {
+            form.PushButton4_Click();
+        } else {
+            form.close();
+        }
+        QCOMPARE(f.settings.values.value(key), QStringLiteral("10"));
+        QCOMPARE(f.settings.writtenKeys.count(key), 2);
+        // An edit that has been stored is not written again.
+        form.close();
+        QCOMPARE(f.settings.writtenKeys.count(key), 2);
     }
 
     void addPrompt_data()

@@ -712,7 +712,7 @@ class Run:
         self.screen.type_text(address)
         self.screen.key("Return")
         self.wait_dialog_gone(prompt, "the input prompt")
-        # The list is written to the settings file whenever it changes.
+        # The list is written to the settings file within a second of a change.
         self.wait_for(f"the settings to list {expected_list}",
                       lambda: self.settings().get("IP Addresses") == ";".join(expected_list),
                       DIALOG_TIMEOUT)
@@ -723,6 +723,10 @@ class Run:
         self.screen.focus(self.main)
         self.screen.key("a", modifiers=("Control_L",))
         self.screen.type_text(text)
+        # Keystrokes write nothing; Enter ends the edit, which writes the delay.
+        self.expect(self.settings().get("Text1") != text,
+                    f"the delay {text!r} was written before its edit ended")
+        self.screen.key("Return")
         self.wait_for(f"the delay {text!r} in the settings",
                       lambda: self.settings().get("Text1") == text, DIALOG_TIMEOUT)
         self.step(f"delay set to {text}")

@@ -5,8 +5,48 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// What is at the path itself (a link is not followed): the type and, for a link, its target.
+QString entryAt(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return QStringLiteral("nothing");
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("link to ") + QFileInfo(path).symLinkTarget();
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("pipe");
+    if (S_ISCHR(st.st_mode))
+        return QStringLiteral("character device %1,%2")
+            .arg(major(st.st_rdev))
+            .arg(minor(st.st_rdev));
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("folder");
+    return S_ISREG(st.st_mode) ? QStringLiteral("file of %1 bytes").arg(st.st_size)
+                               : QStringLiteral("other");
+}
+
+} // namespace
 
 class SettingsStoreTests : public QObject
 {
@@ -48,6 +88,170 @@ private slots:
                                  store.write(QStringLiteral("Text1"), QStringLiteral("7")));
         QCOMPARE(store.read(QStringLiteral("Text1"), QStringLiteral("7")), QStringLiteral("7"));
         QVERIFY(QDir(path).removeRecursively());
+    }
+
+    // The file is the one QSettings alone would write, whichever way each value is written
+    // (plain values of keys already in the file go straight into their line).
+    void writesWhatQSettingsWrites_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("list") << QStringLiteral("a.example;b.example;10.0.0.1");
+        QTest::newRow("one") << QStringLiteral("example.com");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("blanks outside") << QStringLiteral(" a;b ");
+        QTest::newRow("blank inside") << QStringLiteral("a b");
+        QTest::newRow("blanks outside, one entry") << QStringLiteral("  example.com ");
+        QTest::newRow("comma") << QStringLiteral("a,b");
+        QTest::newRow("equals") << QStringLiteral("a=b");
+        QTest::newRow("at sign first") << QStringLiteral("@a;b");
+        QTest::newRow("quote") << QStringLiteral("a\"b");
+        QTest::newRow("backslash last") << QStringLiteral("a\\");
+        QTest::newRow("non-ASCII") << QStringLiteral("b\u00fccher.example;\u4f8b.jp");
+        QTest::newRow("control characters") << QStringLiteral("a\tb\r\nc\u0001f");
+        QTest::newRow("bracket line") << QStringLiteral("[Quorvane]");
+    }
+    void writesWhatQSettingsWrites()
+    {
+        QFETCH(QString, value);
+        const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
+        QTemporaryDir dir;
+        const QString reference = dir.filePath(QStringLiteral("reference.ini"));
+        const QList<std::pair<QString, QString>> writes{
+            {QStringLiteral("Text1"), QStringLiteral("7")},
+            {QStringLiteral("IP Addresses"), QStringLiteral("first;list")},
+            {QStringLiteral("IP Addresses"), value},
+            {QStringLiteral("Text1"), QStringLiteral("12")},
+            // Through QSettings again: what went into a line directly must stay.
+            {QStringLiteral("Text1"), QStringLiteral("1\t2")},
+        };
+        IniSettingsStore store;
+        for (const auto &[key, text] : writes) {
+            store.write(key, text);
+            {
+                QSettings q(reference, QSettings::IniFormat);
+                q.beginGroup(QStringLiteral("Quorvane"));
+                q.setValue(key, text);
+            }
+            QFile mine(path);
+            QFile theirs(reference);
+            QVERIFY(mine.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly));
+            QCOMPARE(mine.readAll(), theirs.readAll());
+            QCOMPARE(store.read(key, QStringLiteral("absent")), text);
+        }
+    }
+
+    // A hand-edited value with commas and no quotes reads back as the text it is, not as
+    // nothing.
+    void valueWithCommasReadsAsText_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unquoted") << QByteArray("IP Addresses=a.com, b.com, 10.0.0.1")
+                                  << QStringLiteral("a.com, b.com, 10.0.0.1");
+        QTest::newRow("quoted") << QByteArray("IP Addresses=\"a.com, b.com;c\"")
+                                << QStringLiteral("a.com, b.com;c");
+    }
+    void valueWithCommasReadsAsText()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, expected);
+        writeFile(IniSettingsStore::filePath(), "[Quorvane]\n" + line + "\nText1=3\n");
+        IniSettingsStore store;
+        QCOMPARE(store.read(QStringLiteral("IP Addresses"), QString()), expected);
+        QCOMPARE(store.read(QStringLiteral("Text1"), QString()), QStringLiteral("3"));
+        QVERIFY(QFile::remove(IniSettingsStore::filePath()));
+    }
+
+    // A settings path that is, or links to, something other than a regular file is neither
+    // opened nor written: reads give the defaults, the first write throws, later ones are
+    // left silently, and what is there stays as it was. (Every target is made here, in the
+    // test's own folder; a device node needs root.)
+    void nonRegularFileIsNotWritten_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("pipe") << QStringLiteral("pipe");
+        QTest::newRow("link to a pipe") << QStringLiteral("link to pipe");
+        QTest::newRow("link to a folder") << QStringLiteral("link to folder");
+        QTest::newRow("link to nothing") << QStringLiteral("link to nothing");
+        QTest::newRow("device") << QStringLiteral("device");
+        QTest::newRow("link to a device") << QStringLiteral("link to device");
+    }
+    void nonRegularFileIsNotWritten()
+    {
+        QFETCH(QString, kind);
+        const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("target"));
+        const QByteArray made = QFile::encodeName(kind.startsWith(u"link") ? target : path);
+        if (kind.endsWith(u"pipe")) {
+            QCOMPARE(::mkfifo(made.constData(), 0600), 0);
+        } else if (kind.endsWith(u"folder")) {
+            QVERIFY(QDir().mkdir(target));
+        } else if (kind.endsWith(u"device")) {
+            // A node of the null device, in a folder of its own: replacing it would harm
+            // nothing else.
+            if (::geteuid() != 0)
+                QSKIP("making a device node needs root");
+            QCOMPARE(::mknod(made.constData(), S_IFCHR | 0600, makedev(1, 3)), 0);
+        }
+        if (kind.startsWith(u"link"))
+            QVERIFY(QFile::link(target, path));
+        // A writer held open: a pipe opened for reading would otherwise wait for one forever.
+        const int writer =
+            kind.endsWith(u"pipe") ? ::open(made.constData(), O_RDWR | O_NONBLOCK) : -1;
+        const QString before = entryAt(path);
+        const QString targetBefore = entryAt(target);
+
+        QVERIFY(!IniSettingsStore::refusal(path).isEmpty());
+        IniSettingsStore store;
+        QCOMPARE(store.read(QStringLiteral("Text1"), QStringLiteral("7")), QStringLiteral("7"));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 store.write(QStringLiteral("Text1"), QStringLiteral("9")));
+        store.write(QStringLiteral("IP Addresses"), QStringLiteral("a;b"));
+        QCOMPARE(entryAt(path), before);
+        QCOMPARE(entryAt(target), targetBefore);
+
+        if (writer >= 0)
+            ::close(writer);
+        QVERIFY(::unlink(QFile::encodeName(path).constData()) == 0);
+    }
+
+    // A link to a regular file elsewhere (a kept dot-file folder, say) is written through: the
+    // link stays, the file it points to takes the settings.
+    void linkToARegularFileIsWrittenThrough()
+    {
+        const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("kept.ini"));
+        writeFile(target, "[Quorvane]\nText1=4\n");
+        QVERIFY(QFile::link(target, path));
+        IniSettingsStore store;
+        QCOMPARE(store.read(QStringLiteral("Text1"), QString()), QStringLiteral("4"));
+        store.write(QStringLiteral("Text1"), QStringLiteral("5"));
+        QCOMPARE(entryAt(path), QStringLiteral("link to ") + target);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("Text1=5"));
+        QVERIFY(QFile::remove(path));
+    }
+
+    // One store serves the program's life: a write that failed does not fail every later one.
+    void writeWorksAgainOnceTheFolderIsBack()
+    {
+        const QString path = IniSettingsStore::filePath();
+        const QString folder = QFileInfo(path).absolutePath();
+        QVERIFY(QDir(folder).removeRecursively());
+        writeFile(folder, "a file where the folder belongs");
+        IniSettingsStore store;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 store.write(QStringLiteral("Text1"), QStringLiteral("8")));
+        QVERIFY(QFile::remove(folder));
+        QVERIFY(QDir().mkpath(folder));
+        store.write(QStringLiteral("Text1"), QStringLiteral("8"));
+        QCOMPARE(IniSettingsStore().read(QStringLiteral("Text1"), QString()), QStringLiteral("8"));
     }
 
     void fileExists_data()

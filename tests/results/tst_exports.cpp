@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -324,6 +325,53 @@ private slots:
             book.writeCell(1, 1, u"dropped"_s);
         }
         QVERIFY(!QFile::exists(path));
+    }
+
+    // A workbook under way (or one whose export was killed) shows under no workbook name; the
+    // finished one appears whole, under its name.
+    void workbookShowsOnlyWhenComplete()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"Quorvane"_s);
+        const QString path = ResultsWorkbook::newFilePath(folder);
+        const QStringList xlsx{u"*.xlsx"_s};
+        ResultsWorkbook book(path);
+        book.addSheet();
+        book.writeCell(1, 1, u"whole"_s);
+        QCOMPARE(QDir(folder).entryList(xlsx, QDir::Files | QDir::Hidden), QStringList());
+        book.save();
+        QCOMPARE(book.path(), path);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(path).fileName()});
+        QCOMPARE(readXlsx(path).text(1, 1), u"whole"_s);
+    }
+
+    // Two exports started in the same second, after an earlier one of that second: each keeps
+    // its own file.
+    void exportsInTheSameSecondKeepTheirOwnFiles()
+    {
+        QTemporaryDir dir;
+        const QString path = ResultsWorkbook::newFilePath(dir.path());
+        ResultsWorkbook first(path);
+        ResultsWorkbook second(path);
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier export");
+        earlier.close();
+        for (ResultsWorkbook *book : {&first, &second}) {
+            book->addSheet();
+            book->writeCell(1, 1, book == &first ? u"first"_s : u"second"_s);
+        }
+        second.save();
+        first.save();
+        const QString stem = path.chopped(5);
+        QCOMPARE(second.path(), stem + u" (2).xlsx"_s);
+        QCOMPARE(first.path(), stem + u" (3).xlsx"_s);
+        QVERIFY(earlier.open(QIODevice::ReadOnly));
+        QCOMPARE(earlier.readAll(), QByteArray("earlier export"));
+        QCOMPARE(readXlsx(first.path()).text(1, 1), u"first"_s);
+        QCOMPARE(readXlsx(second.path()).text(1, 1), u"second"_s);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
 
     void workbookThatCannotBeWrittenThrowsAndLeavesNoFile()
