@@ -1,6 +1,6 @@
 #include "addresses/listfile.h"
 #include "platform/listviewmodel.h"
-#include "platform/scripteddialogs.h"
+#include "scripteddialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

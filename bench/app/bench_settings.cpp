@@ -13,9 +13,13 @@
 #include "platform/commandrunner.h"
 #include "platform/desktop.h"
 #include "platform/listviewmodel.h"
-#include "platform/scripteddialogs.h"
 #include "platform/settingsstore.h"
 #include "platform/spreadsheetapp.h"
+#include "scriptedclipboard.h"
+#include "scriptedcommandrunner.h"
+#include "scripteddesktop.h"
+#include "scripteddialogs.h"
+#include "scriptedspreadsheetapp.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -4,14 +4,19 @@
 // ("gap_ms"), measured by a 1 ms timer that fires whenever events are processed.
 
 #include "app/form1.h"
+#include "memorysettingsstore.h"
 #include "platform/clipboard.h"
 #include "platform/commandrunner.h"
 #include "platform/desktop.h"
-#include "platform/scripteddialogs.h"
 #include "platform/settingsstore.h"
 #include "platform/spreadsheetapp.h"
 #include "results/clipboardcopy.h"
 #include "results/resultstable.h"
+#include "scriptedclipboard.h"
+#include "scriptedcommandrunner.h"
+#include "scripteddesktop.h"
+#include "scripteddialogs.h"
+#include "scriptedspreadsheetapp.h"
 
 #include <QApplication>
 #include <QDir>

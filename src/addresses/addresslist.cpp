@@ -1,20 +1,6 @@
 #include "addresses/addresslist.h"
 
-#include "platform/listviewmodel.h"
-
 namespace AddressList {
-
-QString savedForm(const ListViewModel &list)
-{
-    QString saved;
-    const int n = list.itemCount();
-    for (int i = 1; i <= n; ++i) {
-        if (i > 1)
-            saved += QLatin1Char(';');
-        saved += list.itemText(i);
-    }
-    return saved;
-}
 
 QStringList restoredEntries(const QString &saved)
 {

@@ -20,27 +20,3 @@ bool QtClipboard::setText(const QString &text)
     clipboard->setText(text);
     return true;
 }
-
-bool ScriptedClipboard::clear()
-{
-    ++clearCalls;
-    if (failuresLeft > 0) {
-        --failuresLeft;
-        return false;
-    }
-    text.clear();
-    hasText = false;
-    return true;
-}
-
-bool ScriptedClipboard::setText(const QString &newText)
-{
-    ++setCalls;
-    if (failuresLeft > 0) {
-        --failuresLeft;
-        return false;
-    }
-    text = newText;
-    hasText = true;
-    return true;
-}

@@ -10,16 +10,3 @@ public:
     virtual ~CommandRunner() = default;
     virtual QString capture(const QString &commandLine, bool wantOutput, bool wantErrors) = 0;
 };
-
-// Test double: answers every command with the prepared output.
-class ScriptedCommandRunner : public CommandRunner
-{
-public:
-    QString capture(const QString &commandLine, bool, bool) override
-    {
-        commandLines.append(commandLine);
-        return output;
-    }
-    QString output;
-    QStringList commandLines;
-};

@@ -16,15 +16,3 @@ class QtDesktopOpener : public DesktopOpener
 public:
     bool openUrl(const QUrl &url) override;
 };
-
-class ScriptedDesktopOpener : public DesktopOpener
-{
-public:
-    bool openUrl(const QUrl &url) override
-    {
-        opened.append(url);
-        return succeed;
-    }
-    QList<QUrl> opened;
-    bool succeed = true;
-};

@@ -150,16 +150,3 @@ void IniSettingsStore::write(const QString &key, const QString &value)
     if (status != QSettings::NoError)
         throw RuntimeError(QStringLiteral("Path/File access error: ") + m_path);
 }
-
-QString MemorySettingsStore::read(const QString &key, const QString &defaultValue) const
-{
-    return values.value(key, defaultValue);
-}
-
-void MemorySettingsStore::write(const QString &key, const QString &value)
-{
-    writtenKeys.append(key);
-    if (!failWritesWith.isEmpty())
-        throw RuntimeError(failWritesWith);
-    values.insert(key, value);
-}

@@ -14,25 +14,6 @@ public:
     virtual bool open(const QString &path) = 0;
 };
 
-class ScriptedSpreadsheetApp : public SpreadsheetApp
-{
-public:
-    bool isInstalled() override
-    {
-        ++installedChecks;
-        return installed;
-    }
-    bool open(const QString &path) override
-    {
-        opened.append(path);
-        return succeed;
-    }
-    bool installed = true;
-    bool succeed = true;
-    int installedChecks = 0;
-    QStringList opened;
-};
-
 // The real one: an application registered for the .xlsx type (xdg-mime) or a LibreOffice
 // program on PATH; files are opened through the desktop's default application.
 class XdgSpreadsheetApp : public SpreadsheetApp

@@ -1,7 +1,7 @@
 #include "addresses/listfile.h"
 #include "platform/listviewmodel.h"
 #include "platform/runtimeerror.h"
-#include "platform/scripteddialogs.h"
+#include "scripteddialogs.h"
 #include "testregistry.h"
 
 #include <QBuffer>

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "app/form1.h"
+#include "memorysettingsstore.h"
 #include "platform/clipboard.h"
 #include "platform/commandrunner.h"
 #include "platform/desktop.h"
-#include "platform/scripteddialogs.h"
 #include "platform/settingsstore.h"
 #include "platform/spreadsheetapp.h"
+#include "scriptedclipboard.h"
+#include "scriptedcommandrunner.h"
+#include "scripteddesktop.h"
+#include "scripteddialogs.h"
+#include "scriptedspreadsheetapp.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>

@@ -5,6 +5,7 @@
 #include "platform/listviewmodel.h"
 #include "platform/runtimeerror.h"
 #include "results/resultstable.h"
+#include "scripteddialogs.h"
 #include "testregistry.h"
 
 #include <QAction>

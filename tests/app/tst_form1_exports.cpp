@@ -2,6 +2,7 @@
 #include "formfixture.h"
 #include "platform/listviewmodel.h"
 #include "results/resultstable.h"
+#include "scripteddialogs.h"
 #include "testregistry.h"
 
 #include <QDir>

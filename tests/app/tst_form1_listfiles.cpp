@@ -1,7 +1,9 @@
 #include "addresses/addresslist.h"
 #include "app/errorreport.h"
 #include "formfixture.h"
+#include "memorysettingsstore.h"
 #include "platform/listviewmodel.h"
+#include "scripteddialogs.h"
 #include "shell/checkonline.h"
 #include "testregistry.h"
 

@@ -2,6 +2,7 @@
 #include "lookup/lookuprun.h"
 #include "platform/listviewmodel.h"
 #include "results/resultstable.h"
+#include "scripteddialogs.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
 

@@ -5,6 +5,7 @@
 #include "results/resultsworkbook.h"
 #include "results/textexport.h"
 #include "results/textexportfile.h"
+#include "scriptedclipboard.h"
 #include "testregistry.h"
 #include "xlsxreader.h"
 

@@ -1,5 +1,6 @@
 #include "platform/commandrunner.h"
-#include "platform/scripteddialogs.h"
+#include "scriptedcommandrunner.h"
+#include "scripteddialogs.h"
 #include "shell/checkonline.h"
 #include "shell/cmdoutput.h"
 #include "shell/processcommandrunner.h"

@@ -1,4 +1,4 @@
-#include "platform/scripteddialogs.h"
+#include "scripteddialogs.h"
 
 void ScriptedDialogs::record(Kind kind, const QString &text, const QString &title, Icon icon)
 {
