@@ -15,7 +15,7 @@ const QSet<QString> &summaryKeys()
     static const QSet<QString> keys = [] {
         QSet<QString> out;
         for (const FactColumn &column : factColumns())
-            out.insert(Pivot::columnKey(QLatin1String(column.caption)));
+            out.insert(Pivot::columnKey(QString::fromLatin1(column.caption)));
         return out;
     }();
     return keys;

@@ -227,6 +227,7 @@ private slots:
         cells[1] = QStringLiteral("Example Registrar");
         cells[5] = QStringLiteral("2030-01-01T00:00:00Z");
         cells[6] = QStringLiteral("ns1.example.test ns2.example.test");
+        cells[7] = QStringLiteral("active");
         QTest::newRow("whois") << SourceKind::Whois
                                << summary + QStringList{QStringLiteral("Domain Name"),
                                                         QStringLiteral("status (record)"),
