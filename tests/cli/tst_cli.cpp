@@ -164,6 +164,10 @@ private slots:
         QTest::newRow("resume without a file") << QStringList{u"--resume"_s} << ""_ba << 2;
         QTest::newRow("missing list file") << QStringList{u"/nonexistent/list.txt"_s} << ""_ba << 2;
         QTest::newRow("folder as list file") << QStringList{u"/tmp"_s} << ""_ba << 2;
+        QTest::newRow("read-records without files")
+            << QStringList{u"--read-records"_s} << ""_ba << 2;
+        QTest::newRow("read-records missing file")
+            << QStringList{u"--read-records"_s, u"/nonexistent/answer.txt"_s} << ""_ba << 2;
         QTest::newRow("output not writable")
             << (run + QStringList{u"-o"_s, u"/nonexistent/out.jsonl"_s}) << "a.example\n"_ba << 3;
         QTest::newRow("output full")
