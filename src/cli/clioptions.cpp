@@ -57,10 +57,16 @@ const QString Description = QStringLiteral(
     "         header unless --header; a failed lookup's address starts with \"Invalid input: \"\n"
     "  csv    RFC 4180, the caption row first, CR LF\n"
     "  jsonl  one JSON object per line, written as soon as its lookup ends: address, source,\n"
-    "         status (ok|failed), error, servers, fields ([name, value] in record order)\n"
+    "         error, servers, fields ([name, value] in record order) and the facts: status\n"
+    "         (registered|available|reserved|throttled|failed|invalid), registrar, expires,\n"
+    "         name_servers, ... (see the README)\n"
     "  xlsx   the window's workbook (needs --output)\n"
     "Without --format the format follows the extension of --output (.tsv .csv .jsonl .xlsx),\n"
     "otherwise tsv.\n"
+    "\n"
+    "--read-records FILE... reads answers saved earlier instead (port-43 text in UTF-8 or\n"
+    "Latin-1, or an RDAP JSON object; one per file) and writes one result per file, its\n"
+    "address the file's path, asking no server.\n"
     "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest.\n"
@@ -121,8 +127,12 @@ Parsed parse(const QStringList &arguments)
     const QCommandLineOption resume(
         QStringLiteral("resume"),
         QStringLiteral("Continues an interrupted jsonl run in --output FILE."));
-    parser.addOptions(
-        {help, version, address, source, delay, format, output, header, quiet, resume});
+    const QCommandLineOption readRecords(
+        QStringLiteral("read-records"),
+        QStringLiteral("The FILE arguments are answers saved earlier (port-43 text or RDAP JSON), "
+                       "one per file: writes one result per file, asking no server."));
+    parser.addOptions({help, version, address, source, delay, format, output, header, quiet, resume,
+                       readRecords});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input)."),
@@ -189,6 +199,14 @@ Parsed parse(const QStringList &arguments)
     if (options.resume &&
         (options.format != CliOptions::Format::Jsonl || options.outputPath.isEmpty()))
         return UsageError{QStringLiteral("--resume needs --output FILE in jsonl format")};
+    options.readRecords = parser.isSet(readRecords);
+    if (options.readRecords) {
+        if (options.inputFiles.isEmpty() || options.inputFiles.contains(QStringLiteral("-")) ||
+            !options.addresses.isEmpty() || options.resume)
+            return UsageError{QStringLiteral("--read-records needs record files, without "
+                                             "--address, - or --resume")};
+        options.readStandardInput = false;
+    }
     return options;
 }
 

@@ -28,6 +28,7 @@ struct CliOptions
     bool header = false;
     bool quiet = false;
     bool resume = false;
+    bool readRecords = false; // the files are saved answers, not address lists
 };
 
 namespace CliArguments {

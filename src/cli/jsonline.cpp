@@ -13,8 +13,13 @@ QByteArray format(const LookupResult &result)
     QJsonObject object;
     object.insert(QLatin1String("address"), result.address);
     object.insert(QLatin1String("source"), result.source);
-    object.insert(QLatin1String("status"),
-                  result.ok() ? QLatin1String("ok") : QLatin1String("failed"));
+    // The facts beside the lookup's own keys ("status" among them); an unknown one is left out.
+    for (const FactColumn &column : factColumns()) {
+        const QJsonValue value = column.json(result.facts);
+        const bool empty = value.isArray() ? value.toArray().isEmpty() : value.toString().isEmpty();
+        if (!empty)
+            object.insert(QLatin1String(column.jsonKey), value);
+    }
     if (!result.ok()) {
         object.insert(QLatin1String("error"),
                       result.error.isEmpty() ? failureReasonText(result.reason) : result.error);
@@ -35,9 +40,11 @@ std::optional<Summary> read(QByteArrayView line)
     const QJsonValue address = document.object().value(QLatin1String("address"));
     if (!document.isObject() || !address.isString())
         return std::nullopt;
+    // A failed lookup is the one with an "error" (older files also said "status":"failed").
+    const QJsonObject object = document.object();
     return Summary{address.toString(),
-                   document.object().value(QLatin1String("status")).toString() !=
-                       QLatin1String("ok")};
+                   object.contains(QLatin1String("error")) ||
+                       object.value(QLatin1String("status")).toString() == QLatin1String("failed")};
 }
 
 } // namespace JsonLine

@@ -7,9 +7,11 @@
 
 struct LookupResult;
 
-// One lookup as one line of JSON: "address", "source", "status" ("ok" or "failed"), "error"
-// (when failed), "servers" (list) and "fields" (list of [name, value], in record order, every
-// value of a repeated name kept). UTF-8, compact, ended by one LF.
+// One lookup as one line of JSON: "address", "source", "error" (when the lookup failed),
+// "servers" (list), "fields" (list of [name, value], in record order, every value of a
+// repeated name kept) and the record's facts under their keys (factColumns(): "status",
+// "registrar", "expires", "name_servers", ...; lists as arrays; a fact not known is left out).
+// UTF-8, compact, ended by one LF.
 namespace JsonLine {
 
 QByteArray format(const LookupResult &result);

@@ -2,6 +2,7 @@
 #include "cli/cliapp.h"
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
+#include "cli/recordfiles.h"
 
 #include <QCoreApplication>
 
@@ -24,6 +25,9 @@ int main(int argc, char *argv[])
                      error->message.toLocal8Bit().constData());
         return ExitCode::Usage;
     }
-    CliApp cli(std::get<CliOptions>(parsed));
+    const auto &options = std::get<CliOptions>(parsed);
+    if (options.readRecords)
+        return RecordFiles::run(options);
+    CliApp cli(options);
     return cli.run();
 }

@@ -36,3 +36,22 @@ QString failureReasonText(FailureReason reason)
     }
     return {};
 }
+
+void setOutcomeStatus(LookupResult &result)
+{
+    switch (result.status) {
+    case LookupStatus::Ok:
+        return;
+    case LookupStatus::Available:
+        result.facts.status = RecordStatus::Available;
+        return;
+    case LookupStatus::Throttled:
+        result.facts.status = RecordStatus::Throttled;
+        return;
+    case LookupStatus::Failed:
+        result.facts.status = result.reason == FailureReason::InvalidAddress ? RecordStatus::Invalid
+                              : result.reason == FailureReason::Throttled ? RecordStatus::Throttled
+                                                                          : RecordStatus::Failed;
+        return;
+    }
+}

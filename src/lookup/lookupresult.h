@@ -1,5 +1,6 @@
 #pragma once
 
+#include "facts/recordfacts.h"
 #include "results/recordfield.h"
 
 #include <QString>
@@ -37,7 +38,9 @@ enum class FailureReason
 // The words of a reason, for rows and the command line's "error".
 QString failureReasonText(FailureReason reason);
 
-// One address looked up: what was asked, who answered, and the record's fields in order.
+// One address looked up: what was asked, who answered, the record's fields in order and the
+// facts read from it. `facts.status` says how the lookup ended where the lookup decides it
+// (failed, throttled, invalid address, RDAP "not found"), otherwise what the record says.
 struct LookupResult
 {
     QString address;
@@ -48,6 +51,12 @@ struct LookupResult
     QStringList servers; // the servers asked, in order
     QString recordText;  // the record as it came, lines joined by CR LF
     RecordFields fields; // the record's "name: value" fields in record order
+    RecordFacts facts;
 
     bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }
 };
+
+// Puts the lookup's outcome into `facts.status` where the outcome decides it: a failure is
+// "failed" ("invalid" for an address no source can ask about), throttling "throttled", RDAP's
+// "not found" "available". A whole answer keeps the status its record gives.
+void setOutcomeStatus(LookupResult &result);

@@ -3,7 +3,6 @@
 #include "lookup/rdapanswer.h"
 #include "lookup/rdapfetch.h"
 #include "lookup/rdapquery.h"
-#include "lookup/rdaprender.h"
 
 #include <QPointer>
 
@@ -189,6 +188,7 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
     }
     case RdapAnswer::Outcome::Available:
         lookup->result.status = LookupStatus::Available;
+        setOutcomeStatus(lookup->result);
         lookup->done(lookup->result);
         return;
     case RdapAnswer::Outcome::Throttled:
@@ -200,10 +200,7 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
 
 void RdapSource::finishRecord(const std::shared_ptr<Lookup> &lookup)
 {
-    const QStringList lines = lookup->registrar.isEmpty()
-                                  ? RenderRdap(lookup->registry)
-                                  : RenderRdapDomain(lookup->registry, lookup->registrar);
-    setRecordLines(lookup->result, lines);
+    setRdapRecord(lookup->result, lookup->registry, lookup->registrar);
     lookup->done(lookup->result);
 }
 

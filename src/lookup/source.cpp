@@ -1,5 +1,7 @@
 #include "lookup/source.h"
 
+#include "facts/normaliser.h"
+#include "lookup/rdaprender.h"
 #include "lookup/recordlines.h"
 
 QString sourceKindName(SourceKind kind)
@@ -40,4 +42,18 @@ void setFailure(LookupResult &result, FailureReason reason, const QString &detai
     result.error = detail.isEmpty()  ? words
                    : words.isEmpty() ? detail
                                      : words + QStringLiteral(": ") + detail;
+    setOutcomeStatus(result);
+}
+
+void setTextRecord(LookupResult &result, const QStringList &lines)
+{
+    setRecordLines(result, lines);
+    result.facts = factsFromText(result.recordText);
+}
+
+void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar)
+{
+    setRecordLines(result, registrar.isEmpty() ? RenderRdap(registry)
+                                               : RenderRdapDomain(registry, registrar));
+    result.facts = factsFromRdap(registry, registrar);
 }

@@ -1,5 +1,6 @@
 #include "lookup/whoisfetcher.h"
 
+#include "facts/normaliser.h"
 #include "lookup/recordlines.h"
 
 #include <QFutureWatcher>
@@ -49,6 +50,7 @@ LookupResult readPage(LookupResult result, const QByteArray &body, const QByteAr
         return result;
     }
     result.recordText = *record;
+    result.facts = factsFromText(*record);
     for (const QString &line : SplitRecordLines(*record)) {
         if (std::optional<RecordField> field = ParseRecordLine(line))
             result.fields.append(std::move(*field));
@@ -150,6 +152,7 @@ void WhoisFetcher::complete(LookupResult result)
     m_fetching = false;
     m_parse = nullptr;
     ++m_generation;
+    setOutcomeStatus(result);
     // Last: a receiver may start the next fetch from its slot.
     emit finished(result);
 }

@@ -10,18 +10,6 @@ namespace {
 // failed server's reason.
 const QString ThrottledWords = QStringLiteral("throttled by ");
 
-QStringList answerLines(const QString &text)
-{
-    QStringList lines = text.split(u'\n');
-    for (QString &line : lines) {
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-    }
-    while (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
 } // namespace
 
 WhoisSource::WhoisSource(const WhoisSourceOptions &options, PoliteScheduler &scheduler,
@@ -133,7 +121,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                       result.source = sourceKindName(SourceKind::Whois);
                       result.servers = r.serversAsked;
                       if (r.ok) {
-                          setRecordLines(result, answerLines(r.text));
+                          setTextRecord(result, WhoisText::lines(r.text));
                       } else if (!query.isValid()) {
                           setFailure(result, FailureReason::InvalidAddress, query.reason);
                       } else if (!throttledBy->isEmpty() ||

@@ -36,6 +36,18 @@ QString decode(const QByteArray &bytes)
     return QString::fromLatin1(bytes);
 }
 
+QStringList lines(const QString &text)
+{
+    QStringList out = text.split(u'\n');
+    for (QString &line : out) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+    }
+    while (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
+}
+
 bool saysNoMatch(const QString &text)
 {
     for (QStringView line : QStringView(text).split(u'\n')) {

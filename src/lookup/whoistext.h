@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Reading a port-43 answer as text.
 namespace WhoisText {
@@ -9,6 +10,9 @@ namespace WhoisText {
 // Valid UTF-8 is read as UTF-8; anything else as ISO-8859-1, which maps every byte to a
 // character, so no byte of an answer in a legacy encoding is lost.
 QString decode(const QByteArray &bytes);
+
+// The answer's lines: cut at LF, a CR before it dropped, the empty lines at the end left out.
+QStringList lines(const QString &text);
 
 // Whether the answer says the server holds no record for the question ("No match for ...").
 bool saysNoMatch(const QString &text);

@@ -1,3 +1,5 @@
+#include "../results/xlsxreader.h"
+#include "facts/recordfacts.h"
 #include "lookup/lookuprun.h"
 #include "lookup/runfeed.h"
 #include "results/pivot.h"
@@ -121,6 +123,10 @@ QJsonDocument pythonReads(const QString &script, const QByteArray &bytes)
 const QString CsvReader = u"import csv, io, json, sys\n"
                           "data = sys.stdin.buffer.read().decode('utf-8')\n"
                           "print(json.dumps(list(csv.reader(io.StringIO(data, newline='')))))"_s;
+const QString TsvReader =
+    u"import json, sys\n"
+    "data = sys.stdin.buffer.read().decode('utf-8')\n"
+    "print(json.dumps([l.split('\\t') for l in data.split('\\r\\n')[:-1]]))"_s;
 const QString JsonLinesReader = u"import json, sys\n"
                                 "print(json.dumps([json.loads(l) for l in sys.stdin]))"_s;
 
@@ -158,6 +164,10 @@ private slots:
         QTest::newRow("resume without a file") << QStringList{u"--resume"_s} << ""_ba << 2;
         QTest::newRow("missing list file") << QStringList{u"/nonexistent/list.txt"_s} << ""_ba << 2;
         QTest::newRow("folder as list file") << QStringList{u"/tmp"_s} << ""_ba << 2;
+        QTest::newRow("read-records without files")
+            << QStringList{u"--read-records"_s} << ""_ba << 2;
+        QTest::newRow("read-records missing file")
+            << QStringList{u"--read-records"_s, u"/nonexistent/answer.txt"_s} << ""_ba << 2;
         QTest::newRow("output not writable")
             << (run + QStringList{u"-o"_s, u"/nonexistent/out.jsonl"_s}) << "a.example\n"_ba << 3;
         QTest::newRow("output full")
@@ -190,7 +200,8 @@ private slots:
         QCOMPARE(addressesOf(lines), (QStringList{u"first.example"_s, u"one.example"_s,
                                                   u"fail.example"_s, u"two.example"_s}));
         const QJsonObject one = lines[1].toObject();
-        QCOMPARE(one[u"status"].toString(), u"ok"_s);
+        QCOMPARE(one[u"status"].toString(), u"registered"_s); // the record's facts
+        QCOMPARE(one[u"name_servers"].toArray(), (QJsonArray{u"ns1.example"_s, u"ns2.example"_s}));
         QCOMPARE(one[u"source"].toString(), u"site2"_s);
         QVERIFY(!one.contains(u"error"));
         QCOMPARE(one[u"servers"].toArray().size(), 1);
@@ -203,6 +214,110 @@ private slots:
         QCOMPARE(failed[u"status"].toString(), u"failed"_s);
         QVERIFY(!failed[u"error"].toString().isEmpty());
         QVERIFY(failed[u"fields"].toArray().isEmpty());
+    }
+
+    // Saved answers, one per file, in every format: port-43 text in UTF-8 and in Latin-1, an
+    // RDAP object, and a rate-limit refusal that also says "no match" (throttled, never
+    // available). Each file is one row or object, in the order given, its address the path.
+    void readRecords_data()
+    {
+        QTest::addColumn<QString>("format");
+        for (const char *format : {"jsonl", "tsv", "csv", "xlsx"})
+            QTest::newRow(format) << QString::fromLatin1(format);
+    }
+    void readRecords()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        const QList<std::pair<QString, QByteArray>> files{
+            {u"utf8.txt"_s, "Domain Name: b\xC3\xBC"
+                            "cher.test\r\nRegistrar: Ex\xC3\xA4mple\r\n"
+                            "Registry Expiry Date: 2031-02-03T04:05:06Z\r\n"
+                            "Name Server: NS1.EXAMPLE.TEST\r\nName Server: ns2.example.test\r\n"
+                            "Domain Status: ok https://icann.org/epp#ok\r\n"_ba},
+            {u"latin1.txt"_s, "domain:      caf\xE9.test\nregistrar:   R\xE9gistre\n"
+                              "expire:      2029-12-31\nnserver:     ns.caf\xE9.test\n"_ba},
+            {u"rdap.json"_s,
+             R"( {"objectClassName":"domain","ldhName":"example.test","status":["active"],
+                "events":[{"eventAction":"expiration","eventDate":"2030-01-01T00:00:00Z"}],
+                "nameservers":[{"objectClassName":"nameserver","ldhName":"NS1.EXAMPLE.TEST"}],
+                "entities":[{"objectClassName":"entity","roles":["registrar"],"vcardArray":
+                ["vcard",[["version",{},"text","4.0"],["fn",{},"text","RDAP Registrar"]]]}]})"_ba},
+            {u"throttled.txt"_s, "% Query rate limit exceeded, try again later\r\n"
+                                 "No match for \"x.test\".\r\n"_ba},
+        };
+        // Per file: status, registrar, expires, name servers (as a cell).
+        const QList<QStringList> facts{
+            {u"registered"_s, u"Ex\u00E4mple"_s, u"2031-02-03T04:05:06Z"_s,
+             u"ns1.example.test ns2.example.test"_s},
+            {u"registered"_s, u"R\u00E9gistre"_s, u"2029-12-31T00:00:00Z"_s,
+             u"ns.caf\u00E9.test"_s},
+            {u"registered"_s, u"RDAP Registrar"_s, u"2030-01-01T00:00:00Z"_s,
+             u"ns1.example.test"_s},
+            {u"throttled"_s, QString(), QString(), QString()},
+        };
+        QStringList arguments{u"--read-records"_s, u"-f"_s, format, u"--header"_s};
+        for (const auto &[name, bytes] : files) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            arguments << file.fileName();
+        }
+        const QString xlsx = dir.filePath(u"out.xlsx"_s);
+        if (format == u"xlsx"_s)
+            arguments << u"-o"_s << xlsx;
+        TestHttpServer server(serve);
+        const Outcome outcome = Cli(server).run(arguments);
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        QVERIFY(server.targets.isEmpty());
+
+        if (format == u"jsonl"_s) {
+            const QJsonArray lines = pythonReads(JsonLinesReader, outcome.out).array();
+            QCOMPARE(lines.size(), files.size());
+            for (qsizetype i = 0; i < files.size(); ++i) {
+                const QJsonObject line = lines[i].toObject();
+                QCOMPARE(line[u"address"].toString(), dir.filePath(files[i].first));
+                QCOMPARE(line[u"source"].toString(), i == 2 ? u"rdap"_s : u"whois"_s);
+                QCOMPARE(line[u"status"].toString(), facts[i][0]);
+                QCOMPARE(line[u"registrar"].toString(), facts[i][1]);
+                QCOMPARE(line[u"expires"].toString(), facts[i][2]);
+                QStringList nameServers;
+                for (const QJsonValue &v : line[u"name_servers"].toArray())
+                    nameServers << v.toString();
+                QCOMPARE(nameServers.join(u' '), facts[i][3]);
+                QCOMPARE(line.contains(u"registrar"), !facts[i][1].isEmpty()); // unknown: absent
+                QVERIFY(!line.contains(u"error"));
+                QCOMPARE(line[u"fields"].toArray().isEmpty(), i == 3); // a refusal has none
+            }
+            return;
+        }
+        // The table, caption row first.
+        QList<QStringList> table;
+        if (format == u"xlsx"_s) {
+            const XlsxContents book = readXlsx(xlsx);
+            QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+            for (int r = 1; r <= book.maxRow; ++r) {
+                table.append(QStringList());
+                for (int c = 1; c <= book.maxColumn; ++c)
+                    table.last() << book.text(r, c);
+            }
+        } else {
+            const QString &reader = format == u"csv"_s ? CsvReader : TsvReader;
+            for (const QJsonValue &row : pythonReads(reader, outcome.out).array())
+                table.append(row.toVariant().toStringList());
+        }
+        QCOMPARE(table.size(), 1 + files.size());
+        const QStringList captions = table[0];
+        QStringList summary;
+        for (const FactColumn &column : factColumns())
+            summary << QString::fromLatin1(column.caption);
+        QCOMPARE(captions.mid(1, summary.size()), summary);
+        QVERIFY(captions.contains(u"Domain Status (record)"_s));
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const QStringList row = table[i + 1];
+            QCOMPARE(row[0], dir.filePath(files[i].first));
+            const QStringList cells{row.value(1), row.value(2), row.value(6), row.value(7)};
+            QCOMPARE(cells, facts[i]);
+        }
     }
 
     // The tsv is the window's text export of the same run: the window's run fills a pivot from

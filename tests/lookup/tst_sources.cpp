@@ -1,5 +1,6 @@
 #include "lookup/lookuprun.h"
 #include "lookup/rdapbootstrap.h"
+#include "lookup/resultplacing.h"
 #include "lookup/runfeed.h"
 #include "results/pivot.h"
 #include "testhttpserver.h"
@@ -58,6 +59,7 @@ struct Harness
     QStringList mapping;
     std::shared_ptr<RdapBootstrap> bootstrap = std::make_shared<RdapBootstrap>();
     SourceKind source = SourceKind::Whois;
+    SiteTable sites = SiteTable::builtIn();
     QString delay = QStringLiteral("0");
     int parallel = 8;
     std::unique_ptr<LookupRun> run;
@@ -98,6 +100,7 @@ struct Harness
         options.source = [this] { return std::optional(source); };
         options.delayText = [this] { return delay; };
         options.parallel = parallel;
+        options.sites = sites;
         options.connectTo = ConnectToMap::parse(mapping.join(u','));
         options.cacheFolder = cache.path();
         options.rdapBootstrap = bootstrap;
@@ -192,9 +195,116 @@ private slots:
                  QStringLiteral("Example Holder"));
         QVERIFY(!column(h.pivot, QStringLiteral("Registry Expiry Date")).first().isEmpty());
         QCOMPARE(h.results[1].status, LookupStatus::Available);
+        // Facts from the objects: the registry's date, the registrar's registrant.
+        QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
+        QCOMPARE(h.results[0].facts.registrantOrganization, QStringLiteral("Example Holder"));
+        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
+        QCOMPARE(h.results[1].facts.status, QStringLiteral("available"));
+        QCOMPARE(h.results[2].facts.status, QStringLiteral("invalid"));
+        QCOMPARE(h.pivot.caption(1), QStringLiteral("Status"));
+        QCOMPARE(column(h.pivot, QStringLiteral("Status")),
+                 (QStringList{QStringLiteral("registered"), QStringLiteral("available"),
+                              QStringLiteral("invalid")}));
         QCOMPARE(h.results[2].reason, FailureReason::InvalidAddress);
         QCOMPARE(registry.targets.size(), 2);
         QCOMPARE(registrar.targets, QList<QByteArray>{"/domain/example.test"});
+    }
+
+    // A port-43 run's table starts with the summary columns, then the record's fields, a record
+    // name equal to a summary caption moved to its own "(record)" column; a site's table holds
+    // its record alone, though its result carries the facts too.
+    void summaryColumns_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<QStringList>("firstCaptions"); // after the address column
+        QTest::addColumn<QStringList>("cells");         // row 0, same columns
+        QStringList summary;
+        for (const FactColumn &column : factColumns())
+            summary << QLatin1String(column.caption);
+        const QString nameServers = QStringLiteral("NS1.example.test\tns2.example.test.");
+        QStringList cells(summary.size());
+        cells[0] = QStringLiteral("registered");
+        cells[1] = QStringLiteral("Example Registrar");
+        cells[5] = QStringLiteral("2030-01-01T00:00:00Z");
+        cells[6] = QStringLiteral("ns1.example.test ns2.example.test");
+        cells[7] = QStringLiteral("active");
+        QTest::newRow("whois") << SourceKind::Whois
+                               << summary + QStringList{QStringLiteral("Domain Name"),
+                                                        QStringLiteral("status (record)"),
+                                                        QStringLiteral("Registrar (record)"),
+                                                        QStringLiteral("Name Server")}
+                               << cells + QStringList{QStringLiteral("example.test"),
+                                                      QStringLiteral("active"),
+                                                      QStringLiteral("Example Registrar"),
+                                                      nameServers};
+        QTest::newRow("site") << SourceKind::Site2
+                              << QStringList{QStringLiteral("Domain Name"),
+                                             QStringLiteral("status"), QStringLiteral("Registrar"),
+                                             QStringLiteral("Name Server")}
+                              << QStringList{QStringLiteral("example.test"),
+                                             QStringLiteral("active"),
+                                             QStringLiteral("Example Registrar"), nameServers};
+    }
+    void summaryColumns()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(QStringList, firstCaptions);
+        QFETCH(QStringList, cells);
+        const QByteArray record = "Domain Name: example.test\r\n status : active\r\n"
+                                  "Registrar: Example Registrar\r\nName Server: NS1.example.test"
+                                  "\r\nName Server: ns2.example.test.\r\n"
+                                  "Registry Expiry Date: 2030-01-01\r\n";
+        Harness h;
+        h.source = source;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &) { return Reply{record}; });
+        TestHttpServer site([&](const QByteArray &target) {
+            TestHttpServer::Response r;
+            r.reset = target.contains("not");
+            r.body = "<html><body><div id=\"whoisRecordContainer\">" +
+                     QByteArray(record).replace("\r\n", "<br>") + "</div></body></html>";
+            return r;
+        });
+        h.sites.setPrefix(Site::Option2, site.baseUrl() + u'/');
+        QVERIFY(h.runToEnd({QStringLiteral("example.test"), QStringLiteral("not an address!")}));
+        QCOMPARE(h.results.size(), 2);
+        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
+        QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
+        const QStringList captions = h.pivot.captions().mid(1, firstCaptions.size());
+        QCOMPARE(captions, firstCaptions);
+        QStringList row;
+        for (int c = 1; c <= cells.size(); ++c)
+            row << h.pivot.cell(0, c);
+        QCOMPARE(row, cells);
+        QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
+        if (source == SourceKind::Whois)
+            QCOMPARE(h.pivot.cell(1, 1), QStringLiteral("invalid"));
+        QCOMPARE(h.pivot.columnCount(), 1 + firstCaptions.size() + 1); // + Registry Expiry Date
+    }
+
+    // Only the summary captions are taken from the record's names.
+    void recordCaptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("summary caption") << "Expires"
+                                         << "Expires (record)";
+        QTest::newRow("other case, end spaces") << " cidr "
+                                                << "cidr (record)";
+        QTest::newRow("several words") << "REGISTRAR IANA ID"
+                                       << "REGISTRAR IANA ID (record)";
+        QTest::newRow("longer name") << "Registrar WHOIS Server"
+                                     << "Registrar WHOIS Server";
+        QTest::newRow("inner spaces differ") << "Name  Servers"
+                                             << "Name  Servers";
+        QTest::newRow("record's own name") << "Status (record)"
+                                           << "Status (record)";
+    }
+    void recordCaptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QCOMPARE(recordCaption(name), caption);
     }
 
     // Throttling through RDAP (429) and port 43 (a rate-limit phrasing): the address is asked
@@ -257,6 +367,7 @@ private slots:
                                                : QStringLiteral("whois.nic.test")),
                      qPrintable(result.error));
             QVERIFY(result.fields.isEmpty()); // the refusal is no record
+            QCOMPARE(result.facts.status, QStringLiteral("throttled"));
             QCOMPARE(arrivals.size(), 3);
         } else {
             QVERIFY2(result.ok(), qPrintable(result.error));

@@ -1,0 +1,71 @@
+#include "cli/recordfiles.h"
+
+#include "cli/clierror.h"
+#include "cli/clioptions.h"
+#include "cli/exitcode.h"
+#include "cli/jsonlsink.h"
+#include "cli/tablesink.h"
+#include "lookup/savedanswer.h"
+#include "lookup/source.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace {
+
+LookupResult readRecordFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        LookupResult failed;
+        failed.address = path;
+        setFailure(failed, FailureReason::NoAnswer,
+                   path + QStringLiteral(": ") + file.errorString());
+        return failed;
+    }
+    const QByteArray bytes = file.read(MaxSavedAnswerBytes + 1);
+    if (bytes.size() > MaxSavedAnswerBytes) {
+        LookupResult failed;
+        failed.address = path;
+        setFailure(failed, FailureReason::TooLarge, path);
+        return failed;
+    }
+    return resultFromSavedAnswer(path, bytes);
+}
+
+} // namespace
+
+namespace RecordFiles {
+
+int run(const CliOptions &options)
+{
+    try {
+        // Every file is there before the first result is written.
+        for (const QString &path : options.inputFiles) {
+            const QFileInfo info(path);
+            if (!info.isFile() || !info.isReadable())
+                throw CliError{ExitCode::Usage, path + QStringLiteral(": no such readable file")};
+        }
+        std::unique_ptr<ResultSink> sink;
+        if (options.format == CliOptions::Format::Jsonl)
+            sink = std::make_unique<JsonlSink>(options.outputPath, OutputFile::Mode::Replace);
+        else
+            sink = std::make_unique<TableSink>(options);
+        int exitCode = ExitCode::Done;
+        for (const QString &path : options.inputFiles) {
+            const LookupResult result = readRecordFile(path);
+            if (!result.ok())
+                exitCode = ExitCode::SomeFailed;
+            sink->add(result);
+        }
+        sink->finish();
+        return exitCode;
+    } catch (const CliError &error) {
+        reportError(error.message);
+        return error.exitCode;
+    }
+}
+
+} // namespace RecordFiles
