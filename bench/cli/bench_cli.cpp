@@ -50,7 +50,8 @@ double cliSeconds(TestHttpServer &server, int count)
     QElapsedTimer timer;
     timer.start();
     cli.start(QStringLiteral(QUORVANE_CLI),
-              {QStringLiteral("--delay"), QStringLiteral("0"), QStringLiteral("--format"),
+              {QStringLiteral("--source"), QStringLiteral("site2"), QStringLiteral("--delay"),
+               QStringLiteral("0"), QStringLiteral("--format"),
                QStringLiteral("jsonl"), QStringLiteral("--quiet")});
     cli.write(addressLines(count));
     cli.closeWriteChannel();
