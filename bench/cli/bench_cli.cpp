@@ -51,8 +51,8 @@ double cliSeconds(TestHttpServer &server, int count)
     timer.start();
     cli.start(QStringLiteral(QUORVANE_CLI),
               {QStringLiteral("--source"), QStringLiteral("site2"), QStringLiteral("--delay"),
-               QStringLiteral("0"), QStringLiteral("--format"),
-               QStringLiteral("jsonl"), QStringLiteral("--quiet")});
+               QStringLiteral("0"), QStringLiteral("--format"), QStringLiteral("jsonl"),
+               QStringLiteral("--quiet")});
     cli.write(addressLines(count));
     cli.closeWriteChannel();
     loop.exec();

@@ -36,7 +36,8 @@ public:
     {
         m_thread.start();
         m_context.moveToThread(&m_thread);
-        QMetaObject::invokeMethod(&m_context, [this] { make(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_context, [this] { make(); }, Qt::BlockingQueuedConnection);
     }
     ~Servers()
     {
@@ -56,8 +57,8 @@ private:
         add(QStringLiteral("whois.iana.org"), [this](const QByteArray &tld) {
             ++m_iana;
             const char registry = tld.mid(1).toInt() < Tlds / 2 ? 'a' : 'b';
-            return TestWhoisServer::Reply{"domain: " + tld + "\nrefer: whois.registry-" +
-                                          registry + ".test\n"};
+            return TestWhoisServer::Reply{"domain: " + tld + "\nrefer: whois.registry-" + registry +
+                                          ".test\n"};
         });
         for (const char *registry : {"a", "b"}) {
             add(QStringLiteral("whois.registry-%1.test").arg(QLatin1String(registry)),
