@@ -91,8 +91,12 @@ QStringList AddressInput::take(qsizetype max)
                 accept(line, out);
         }
         if (input.reader.atEnd()) {
-            delete input.notifier;
-            input.notifier = nullptr;
+            // Possibly inside the notifier's own signal (readable -> the run -> here).
+            if (input.notifier) {
+                input.notifier->setEnabled(false);
+                input.notifier->deleteLater();
+                input.notifier = nullptr;
+            }
             input.file->close();
             ++m_current;
             continue;
