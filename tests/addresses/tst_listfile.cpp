@@ -148,7 +148,8 @@ private slots:
             << QStringList{QString(ListFile::SniffBytes, u'a'), QString(QChar(0)) + u"b"_s};
     }
 
-    // Through a real file, and through a device that hands out one byte per read.
+    // Through a real file, through a device that hands out one byte per read, and fed to the
+    // incremental reader in small pieces.
     void lines()
     {
         QFETCH(QByteArray, bytes);
@@ -168,6 +169,18 @@ private slots:
         TrickleDevice device(bytes, 1);
         QCOMPARE(ListFile::appendLines(into(trickled), device), qsizetype(expected.size()));
         QCOMPARE(entries(trickled), expected);
+
+        // Fed as a pipe hands bytes out (pieces of 1 or 2 bytes), taken two lines at a time.
+        ListFile::LineReader reader;
+        QStringList taken;
+        for (qsizetype at = 0; at < bytes.size(); at += at % 3 + 1) {
+            reader.feed(QByteArrayView(bytes).sliced(at, std::min(at % 3 + 1, bytes.size() - at)));
+            taken += reader.take(2);
+        }
+        reader.finish();
+        while (!reader.atEnd())
+            taken += reader.take(2);
+        QCOMPARE(taken, expected);
     }
 
     void missingFileIsReported()
