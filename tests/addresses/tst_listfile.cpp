@@ -148,8 +148,8 @@ private slots:
             << QStringList{QString(ListFile::SniffBytes, u'a'), QString(QChar(0)) + u"b"_s};
     }
 
-    // Through a real file, through a device that hands out one byte per read, and fed to the
-    // incremental reader in small pieces.
+    // Through a real file, through a device that hands out one byte per read, and through the
+    // incremental reader.
     void lines()
     {
         QFETCH(QByteArray, bytes);
@@ -170,13 +170,13 @@ private slots:
         QCOMPARE(ListFile::appendLines(into(trickled), device), qsizetype(expected.size()));
         QCOMPARE(entries(trickled), expected);
 
-        // Fed as a pipe hands bytes out (pieces of 1 or 2 bytes), taken two lines at a time.
+        // Fed whole to the incremental reader and taken one line at a time, so the lines wait
+        // behind the ones taken.
         ListFile::LineReader reader;
         QStringList taken;
-        for (qsizetype at = 0; at < bytes.size(); at += at % 3 + 1) {
-            reader.feed(QByteArrayView(bytes).sliced(at, std::min(at % 3 + 1, bytes.size() - at)));
-            taken += reader.take(2);
-        }
+        reader.feed(bytes);
+        for (QStringList one = reader.take(1); !one.isEmpty(); one = reader.take(1))
+            taken += one;
         reader.finish();
         while (!reader.atEnd())
             taken += reader.take(2);
