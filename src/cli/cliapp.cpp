@@ -43,6 +43,15 @@ void CliApp::fail(const QString &message, int exitCode)
 
 int CliApp::run()
 {
+    // A mistyped connect-to entry would send the lookups to the real servers: refused here,
+    // where the window skips it.
+    QString connectToError;
+    ConnectToMap::fromEnvironment(&connectToError);
+    if (!connectToError.isEmpty()) {
+        reportError(connectToError);
+        return ExitCode::Usage;
+    }
+
     std::unique_ptr<ResumeFile> done;
     AddressInput *input = nullptr;
     std::unique_ptr<AddressFeed> feed;

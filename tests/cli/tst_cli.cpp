@@ -387,6 +387,14 @@ private slots:
                  queries);
     }
 
+    void malformedConnectTo()
+    {
+        TestHttpServer site(serve);
+        const Outcome outcome = Cli(site, u"whois.nic.tst:43:127.0.0.1"_s).run({}, "a.tst\n");
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY(outcome.err.contains("QUORVANE_CONNECT_TO"));
+    }
+
     // Two registries that take their time: with --parallel 1 the second is asked only after
     // the first has answered; with 2 both are asked at once.
     void parallel_data()
