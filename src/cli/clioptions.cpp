@@ -83,7 +83,8 @@ const QString Description = QStringLiteral(
     "QUORVANE_SITE1_URL, QUORVANE_SITE2_URL, QUORVANE_SITE3_URL replace the sites' page\n"
     "address prefix. QUORVANE_CONNECT_TO (curl's --connect-to form, HOST:PORT:TO-HOST:TO-PORT,\n"
     "comma-separated) sends port-43 and RDAP connections elsewhere. QUORVANE_RDAP_BOOTSTRAP\n"
-    "names the folder the RDAP bootstrap files are fetched from. Both are read once.");
+    "names the folder the RDAP bootstrap files are fetched from. Both are read once; a\n"
+    "malformed QUORVANE_CONNECT_TO entry is a usage error.");
 
 } // namespace
 
