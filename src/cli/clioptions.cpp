@@ -145,8 +145,9 @@ Parsed parse(const QStringList &arguments)
     const QCommandLineOption resume(
         QStringLiteral("resume"),
         QStringLiteral("Continues an interrupted jsonl run in --output FILE."));
-    parser.addOptions({help, version, address, source, whoisServer, noReferrals, parallel, delay,
-                       format, output, header, quiet, resume});
+    parser.addOptions(
+        {help, version, address, source, delay, format, output, header, quiet, resume});
+    parser.addOptions({whoisServer, noReferrals, parallel});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input)."),
@@ -196,7 +197,8 @@ Parsed parse(const QStringList &arguments)
     options.parallel = parser.value(parallel).trimmed().toInt(&parallelRead);
     if (!parallelRead || options.parallel < 1 || options.parallel > MaxParallel)
         return UsageError{QStringLiteral("--parallel \"") + parser.value(parallel) +
-                          QStringLiteral("\" is not a number from 1 to 1000")};
+                          QStringLiteral("\" is not a number from 1 to ") +
+                          QString::number(MaxParallel)};
 
     // Read the C way whatever the locale, so a script means the same everywhere.
     const QString delayText = parser.value(delay);
