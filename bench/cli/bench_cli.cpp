@@ -50,8 +50,9 @@ double cliSeconds(TestHttpServer &server, int count)
     QElapsedTimer timer;
     timer.start();
     cli.start(QStringLiteral(QUORVANE_CLI),
-              {QStringLiteral("--delay"), QStringLiteral("0"), QStringLiteral("--format"),
-               QStringLiteral("jsonl"), QStringLiteral("--quiet")});
+              {QStringLiteral("--source"), QStringLiteral("site2"), QStringLiteral("--delay"),
+               QStringLiteral("0"), QStringLiteral("--format"), QStringLiteral("jsonl"),
+               QStringLiteral("--quiet")});
     cli.write(addressLines(count));
     cli.closeWriteChannel();
     loop.exec();

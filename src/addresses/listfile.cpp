@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr qint64 BlockSize = 64 * 1024;
-
 // UTF-8 decoder kept across blocks, so a character split between two reads comes through
 // whole. It drops a byte-order mark at the start. A sequence cut off by the end of the file
 // becomes one replacement character instead of vanishing.
@@ -259,33 +257,113 @@ private:
 
 namespace ListFile {
 
-qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest &stop)
+struct LineReader::Private
 {
     ListDecoder decoder;
     LineSplitter splitter;
-    QStringList batch;
+    QStringList lines;
+    qsizetype taken = 0; // lines at the front of `lines` already handed out
+    bool finished = false;
+};
+
+LineReader::LineReader() : d(std::make_unique<Private>())
+{
+}
+
+LineReader::~LineReader() = default;
+
+void LineReader::feed(QByteArrayView bytes)
+{
+    if (d->finished || bytes.isEmpty())
+        return;
+    const QString text = d->decoder.decodeBlock(bytes);
+    d->splitter.feed(text, d->lines);
+}
+
+void LineReader::finish()
+{
+    if (d->finished)
+        return;
+    const QString cutOff = d->decoder.finish();
+    d->splitter.feed(cutOff, d->lines);
+    d->splitter.finish(d->lines);
+    d->finished = true;
+}
+
+bool LineReader::readBlock(QIODevice &device)
+{
+    if (d->finished)
+        return false;
+    QByteArray block(BlockSize, Qt::Uninitialized);
+    const qint64 n = device.read(block.data(), BlockSize);
+    if (n < 0)
+        throw RuntimeError(device.errorString());
+    if (n == 0) {
+        finish();
+        return false;
+    }
+    feed(QByteArrayView(block.constData(), n));
+    return true;
+}
+
+QStringList LineReader::readLines(QIODevice &device, qsizetype max)
+{
+    while (waiting() < max && readBlock(device)) {
+    }
+    return take(max);
+}
+
+QStringList LineReader::take(qsizetype max)
+{
+    const qsizetype n = std::min(max, waiting());
+    if (n <= 0)
+        return {};
+    if (d->taken == 0 && n == d->lines.size())
+        return std::exchange(d->lines, QStringList());
+    QStringList out = d->lines.mid(d->taken, n);
+    d->taken += n;
+    // Drop what was handed out once it is most of the list, so the list stays small.
+    if (d->taken * 2 >= d->lines.size()) {
+        d->lines.remove(0, d->taken);
+        d->taken = 0;
+    }
+    return out;
+}
+
+qsizetype LineReader::waiting() const
+{
+    return d->lines.size() - d->taken;
+}
+
+bool LineReader::finished() const
+{
+    return d->finished;
+}
+
+qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest &stop)
+{
+    LineReader reader;
     qsizetype added = 0;
     const auto flush = [&] {
+        const QStringList batch = reader.take(reader.waiting());
         if (batch.isEmpty())
             return;
         sink(batch);
         added += batch.size();
-        batch.clear();
     };
 
-    QByteArray block(BlockSize, Qt::Uninitialized);
     QElapsedTimer slice;
     slice.start();
     for (;;) {
-        const qint64 n = device.read(block.data(), BlockSize);
-        if (n < 0) {
+        bool more = false;
+        try {
+            more = reader.readBlock(device);
+        } catch (const RuntimeError &) {
             flush();
-            throw RuntimeError(device.errorString());
+            throw;
         }
-        if (n == 0)
+        if (!more)
             break;
-        const QString text = decoder.decodeBlock(QByteArrayView(block.constData(), n));
-        splitter.feed(text, batch);
         if (slice.elapsed() >= SliceMs) {
             flush();
             QCoreApplication::processEvents();
@@ -294,9 +372,6 @@ qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest
             slice.restart();
         }
     }
-    const QString cutOff = decoder.finish();
-    splitter.feed(cutOff, batch);
-    splitter.finish(batch);
     flush();
     return added;
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class Dialogs;
 class QIODevice;
@@ -31,6 +32,42 @@ inline constexpr int SliceMs = 20;
 // Reads in large blocks; lets events run about every SliceMs. A read error throws
 // RuntimeError after the complete lines read so far have been added.
 qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest &stop = {});
+
+// The reader behind appendLines, for a caller that pulls lines as it needs them: bytes go in
+// (fed, or read a block at a time from a device), lines come out in order under the same
+// rules. Lines decoded but not taken yet wait here; at most one block's worth is read ahead.
+class LineReader
+{
+public:
+    // Bytes read from a device per block.
+    static constexpr qint64 BlockSize = 64 * 1024;
+
+    LineReader();
+    ~LineReader();
+    LineReader(const LineReader &) = delete;
+    LineReader &operator=(const LineReader &) = delete;
+
+    // More bytes of the list, in order.
+    void feed(QByteArrayView bytes);
+    // No more bytes: a last line without a line end and a cut-off character come out.
+    void finish();
+    // Reads one block from the device and feeds it; at the device's end, finish(). Returns
+    // false at the end. A read error throws RuntimeError (the lines before it stay).
+    bool readBlock(QIODevice &device);
+    // Reads blocks from the device until `max` lines are waiting or the device ends, then
+    // takes up to `max` of them.
+    QStringList readLines(QIODevice &device, qsizetype max);
+    // Up to `max` of the lines waiting, in order.
+    QStringList take(qsizetype max);
+    qsizetype waiting() const;
+    bool finished() const;
+    // Finished and every line taken.
+    bool atEnd() const { return finished() && waiting() == 0; }
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
 
 // How much of a file's start is looked at before it is read as a list.
 inline constexpr qsizetype SniffBytes = 4096;

@@ -1,31 +1,21 @@
 #include "cli/addressinput.h"
 
-#include "addresses/listfile.h"
-#include "cli/clierror.h"
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
+#include "cli/resumefile.h"
 #include "platform/runtimeerror.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// The window's list-file rules, except that an empty line is skipped: a command line has no
-// use for an empty address.
-void appendLines(QIODevice &device, QStringList &addresses)
-{
-    ListFile::appendLines(
-        [&](const QStringList &batch) {
-            for (const QString &line : batch) {
-                if (!line.isEmpty())
-                    addresses.append(line);
-            }
-        },
-        device);
-}
 
 CliError unreadable(const QString &name, const QString &why)
 {
@@ -33,41 +23,120 @@ CliError unreadable(const QString &name, const QString &why)
                     QStringLiteral("cannot read ") + name + QStringLiteral(": ") + why};
 }
 
-void readDevice(QFile &file, const QString &name, QStringList &addresses)
-{
-    try {
-        appendLines(file, addresses);
-    } catch (const RuntimeError &error) {
-        throw unreadable(name, error.description());
-    }
-}
-
 } // namespace
 
-namespace AddressInput {
-
-QStringList read(const CliOptions &options)
+AddressInput::AddressInput(const CliOptions &options, ResumeFile *done, QObject *parent)
+    : QObject(parent), m_addresses(options.addresses), m_done(done)
 {
-    QStringList addresses = options.addresses;
     QStringList files = options.inputFiles;
     if (files.isEmpty() && options.readStandardInput)
         files << QStringLiteral("-");
     for (const QString &name : files) {
-        QFile file;
+        auto input = std::make_unique<Input>();
+        input->file = std::make_unique<QFile>();
         if (name == QLatin1String("-")) {
-            if (!file.open(STDIN_FILENO, QIODevice::ReadOnly))
-                throw unreadable(QStringLiteral("standard input"), file.errorString());
-            readDevice(file, QStringLiteral("standard input"), addresses);
-            continue;
+            input->name = QStringLiteral("standard input");
+            if (!input->file->open(STDIN_FILENO, QIODevice::ReadOnly))
+                throw unreadable(input->name, input->file->errorString());
+        } else {
+            input->name = name;
+            input->file->setFileName(name);
+            if (QFileInfo(name).isDir())
+                throw unreadable(name, QStringLiteral("is a folder"));
+            if (!input->file->open(QIODevice::ReadOnly))
+                throw unreadable(name, input->file->errorString());
         }
-        file.setFileName(name);
-        if (QFileInfo(name).isDir())
-            throw unreadable(name, QStringLiteral("is a folder"));
-        if (!file.open(QIODevice::ReadOnly))
-            throw unreadable(name, file.errorString());
-        readDevice(file, name, addresses);
+        struct stat status
+        {
+        };
+        input->regular = ::fstat(input->file->handle(), &status) == 0 && S_ISREG(status.st_mode);
+        m_inputs.push_back(std::move(input));
     }
-    return addresses;
 }
 
-} // namespace AddressInput
+AddressInput::~AddressInput() = default;
+
+void AddressInput::accept(const QString &address, QStringList &out)
+{
+    if (m_done && m_done->takeDone(address))
+        return;
+    out.append(address);
+    ++m_taken;
+}
+
+QStringList AddressInput::take(qsizetype max)
+{
+    QStringList out;
+    while (out.size() < max && !m_ended) {
+        if (m_nextAddress < m_addresses.size()) {
+            accept(m_addresses[m_nextAddress++], out);
+            continue;
+        }
+        if (m_current >= m_inputs.size()) {
+            m_ended = true;
+            break;
+        }
+        Input &input = *m_inputs[m_current];
+        QStringList lines;
+        try {
+            lines = input.regular ? input.reader.readLines(*input.file, max - out.size())
+                                  : input.reader.take(max - out.size());
+        } catch (const RuntimeError &error) {
+            m_error = unreadable(input.name, error.description());
+            m_ended = true;
+            break;
+        }
+        for (const QString &line : lines) {
+            if (!line.isEmpty())
+                accept(line, out);
+        }
+        if (input.reader.atEnd()) {
+            // Possibly inside the notifier's own signal (readable -> the run -> here).
+            if (input.notifier) {
+                input.notifier->setEnabled(false);
+                input.notifier->deleteLater();
+                input.notifier = nullptr;
+            }
+            input.file->close();
+            ++m_current;
+            continue;
+        }
+        if (lines.isEmpty() && !input.regular) {
+            // Nothing decoded is waiting: listen for the next bytes.
+            if (!input.notifier) {
+                input.notifier =
+                    new QSocketNotifier(input.file->handle(), QSocketNotifier::Read, this);
+                connect(input.notifier, &QSocketNotifier::activated, this,
+                        [this, &input] { readable(input); });
+            }
+            input.notifier->setEnabled(true);
+            m_waiting = true;
+            break;
+        }
+    }
+    return out;
+}
+
+// One read of what a pipe or terminal has; the notifier rests until the run asks again.
+void AddressInput::readable(Input &input)
+{
+    input.notifier->setEnabled(false);
+    QByteArray block(ListFile::LineReader::BlockSize, Qt::Uninitialized);
+    ssize_t n = 0;
+    do {
+        n = ::read(input.file->handle(), block.data(), size_t(block.size()));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        m_error = unreadable(input.name, QString::fromLocal8Bit(::strerror(errno)));
+        m_ended = true;
+    } else if (n == 0) {
+        input.reader.finish();
+    } else if (n > 0) {
+        input.reader.feed(QByteArrayView(block.constData(), n));
+    } else {
+        input.notifier->setEnabled(true);
+        return;
+    }
+    if (std::exchange(m_waiting, false))
+        ready();
+}

@@ -43,14 +43,25 @@ void CliApp::fail(const QString &message, int exitCode)
 
 int CliApp::run()
 {
-    QStringList addresses;
+    // A mistyped connect-to entry would send the lookups to the real servers: refused here,
+    // where the window skips it.
+    QString connectToError;
+    ConnectToMap::fromEnvironment(&connectToError);
+    if (!connectToError.isEmpty()) {
+        reportError(connectToError);
+        return ExitCode::Usage;
+    }
+
+    std::unique_ptr<ResumeFile> done;
+    AddressInput *input = nullptr;
+    std::unique_ptr<AddressFeed> feed;
     try {
-        addresses = AddressInput::read(m_options);
         if (m_options.resume) {
-            ResumeFile done(m_options.outputPath);
-            m_failures = done.failures();
-            addresses.removeIf([&](const QString &address) { return done.takeDone(address); });
+            done = std::make_unique<ResumeFile>(m_options.outputPath);
+            m_failures = done->failures();
         }
+        feed = std::make_unique<AddressInput>(m_options, done.get());
+        input = static_cast<AddressInput *>(feed.get());
         m_sink = makeSink(m_options);
     } catch (const CliError &error) {
         reportError(error.message);
@@ -59,17 +70,23 @@ int CliApp::run()
 
     InterruptWatcher interrupts;
     RunOptions runOptions;
-    runOptions.site = [site = m_options.site] { return std::optional<Site>(site); };
+    runOptions.source = [source = m_options.source] { return std::optional(source); };
     runOptions.delayText = [delay = QString::number(m_options.delaySeconds)] { return delay; };
-    LookupRun lookups(addresses, std::move(runOptions));
+    runOptions.parallel = m_options.parallel;
+    runOptions.whoisServer = m_options.whoisServer;
+    runOptions.followReferrals = m_options.followReferrals;
+    LookupRun lookups(std::move(feed), std::move(runOptions));
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
-        m_progress = new ProgressLine(STDERR_FILENO, addresses.size(), this);
+        m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 
     QEventLoop loop;
     connect(&lookups, &LookupRun::resultReady, this,
-            [this, &lookups](qsizetype, const LookupResult &result) {
+            [this, &lookups, input](qsizetype, const LookupResult &result) {
                 if (m_exitCode != 0)
                     return;
+                // The total is known once the input has been read to its end.
+                if (m_progress && input->atEnd())
+                    m_progress->setTotal(input->taken());
                 try {
                     resultArrived(result);
                 } catch (const CliError &error) {
@@ -92,6 +109,9 @@ int CliApp::run()
 
     if (m_progress)
         m_progress->finish();
+    // Input that could not be read to its end: what was read is looked up and written.
+    if (input->error())
+        fail(input->error()->message, input->error()->exitCode);
     try {
         m_sink->finish();
     } catch (const CliError &error) {

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -23,17 +24,9 @@ constexpr std::array<FormatName, 4> Formats{{
     {CliOptions::Format::Xlsx, "xlsx"},
 }};
 
-struct SourceName
-{
-    Site site;
-    const char *name;
-};
-
-constexpr std::array<SourceName, 3> Sources{{
-    {Site::Option1, "site1"},
-    {Site::Option2, "site2"},
-    {Site::Option3, "site3"},
-}};
+constexpr std::array<SourceKind, 6> Sources{SourceKind::Site1, SourceKind::Site2, SourceKind::Site3,
+                                            SourceKind::Whois, SourceKind::Rdap,  SourceKind::Auto};
+constexpr int MaxParallel = 1000;
 
 std::optional<CliOptions::Format> formatNamed(const QString &name)
 {
@@ -50,16 +43,30 @@ const QString Description = QStringLiteral(
     "\n"
     "Addresses come from the files named as arguments, one per line (CR LF, LF or CR; a\n"
     "leading byte-order mark is dropped; empty lines are skipped), and from --address. With\n"
-    "neither, or for a file named \"-\", they are read from standard input.\n"
+    "neither, or for a file named \"-\", they are read from standard input. Input is read as\n"
+    "the run needs it, so a list of any length streams through in flat memory.\n"
+    "\n"
+    "Sources (--source):\n"
+    "  auto   RDAP where IANA's bootstrap lists a service for the address, port-43 WHOIS\n"
+    "         otherwise (the default)\n"
+    "  whois  port 43: IANA (its answers cached for a day), then the registry it names and\n"
+    "         the referrals in the answers, at most four servers; --whois-server asks that\n"
+    "         server first instead of IANA, --no-referrals follows no referral (IANA's\n"
+    "         pointer to the registry aside)\n"
+    "  rdap   RDAP over HTTPS, the server found in IANA's bootstrap files\n"
+    "  site1, site2, site3   the window's three whois web sites\n"
+    "Requests go through one polite queue per server: one request at a time to a server,\n"
+    "--delay seconds between two requests to the same server, at most --parallel servers\n"
+    "busy at once; a server that says it is rate-limited is backed off from.\n"
     "\n"
     "Formats:\n"
     "  tsv    the window's text export: one row per address, tab-separated, CR LF, no\n"
     "         header unless --header; a failed lookup's address starts with \"Invalid input: \"\n"
     "  csv    RFC 4180, the caption row first, CR LF\n"
     "  jsonl  one JSON object per line, written as soon as its lookup ends: address, source,\n"
-    "         error, servers, fields ([name, value] in record order) and the facts: status\n"
-    "         (registered|available|reserved|throttled|failed|invalid), registrar, expires,\n"
-    "         name_servers, ... (see the README)\n"
+    "         error, servers (every server asked, in order), fields ([name, value] in record\n"
+    "         order) and the facts: status (registered|available|reserved|throttled|failed|\n"
+    "         invalid), registrar, expires, name_servers, ... (see the README)\n"
     "  xlsx   the window's workbook (needs --output)\n"
     "Without --format the format follows the extension of --output (.tsv .csv .jsonl .xlsx),\n"
     "otherwise tsv.\n"
@@ -71,14 +78,18 @@ const QString Description = QStringLiteral(
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest.\n"
     "\n"
-    "A progress line is drawn on standard error when it is a terminal.\n"
+    "A progress line is drawn on standard error when it is a terminal (done/total once the\n"
+    "whole input has been read, done alone before).\n"
     "SIGINT or SIGTERM stops at once: what is finished is written, then the exit code is 130.\n"
     "\n"
     "Exit codes: 0 every address looked up; 1 some lookups failed (their rows are written);\n"
     "2 usage error or unreadable input; 3 output not writable; 130 interrupted.\n"
     "\n"
     "QUORVANE_SITE1_URL, QUORVANE_SITE2_URL, QUORVANE_SITE3_URL replace the sites' page\n"
-    "address prefix.");
+    "address prefix. QUORVANE_CONNECT_TO (curl's --connect-to form, HOST:PORT:TO-HOST:TO-PORT,\n"
+    "comma-separated) sends port-43 and RDAP connections elsewhere. QUORVANE_RDAP_BOOTSTRAP\n"
+    "names the folder the RDAP bootstrap files are fetched from. Both are read once; a\n"
+    "malformed QUORVANE_CONNECT_TO entry is a usage error.");
 
 } // namespace
 
@@ -107,13 +118,25 @@ Parsed parse(const QStringList &arguments)
                                      QStringLiteral("A"));
     const QCommandLineOption source(
         {QStringLiteral("s"), QStringLiteral("source")},
-        QStringLiteral("The whois site: site1, site2 or site3 (default site2)."),
-        QStringLiteral("SITE"), QStringLiteral("site2"));
-    const QCommandLineOption delay(
-        {QStringLiteral("d"), QStringLiteral("delay")},
-        QStringLiteral("Seconds between two lookups, rounded to a whole second as the window "
-                       "rounds its delay (default 1)."),
-        QStringLiteral("SECONDS"), QStringLiteral("1"));
+        QStringLiteral("Where to ask: auto, whois, rdap, site1, site2 or site3 (default auto)."),
+        QStringLiteral("SOURCE"), QStringLiteral("auto"));
+    const QCommandLineOption whoisServer(
+        QStringLiteral("whois-server"),
+        QStringLiteral("Port 43: asks this server first instead of IANA."),
+        QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption noReferrals(
+        QStringLiteral("no-referrals"),
+        QStringLiteral("Port 43: follows no referral (only the first server, or IANA and the "
+                       "registry it names, is asked)."));
+    const QCommandLineOption parallel(
+        {QStringLiteral("p"), QStringLiteral("parallel")},
+        QStringLiteral("At most N servers busy at once, 1 to 1000 (default 8)."),
+        QStringLiteral("N"), QStringLiteral("8"));
+    const QCommandLineOption delay({QStringLiteral("d"), QStringLiteral("delay")},
+                                   QStringLiteral("Seconds between two requests to the same "
+                                                  "server, rounded to a whole second as the window "
+                                                  "rounds its delay (default 1)."),
+                                   QStringLiteral("SECONDS"), QStringLiteral("1"));
     const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")},
                                     QStringLiteral("tsv, csv, jsonl or xlsx."),
                                     QStringLiteral("FORMAT"));
@@ -133,6 +156,7 @@ Parsed parse(const QStringList &arguments)
                        "one per file: writes one result per file, asking no server."));
     parser.addOptions({help, version, address, source, delay, format, output, header, quiet, resume,
                        readRecords});
+    parser.addOptions({whoisServer, noReferrals, parallel});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input)."),
@@ -159,16 +183,31 @@ Parsed parse(const QStringList &arguments)
         return UsageError{QStringLiteral("--output needs a file name")};
 
     const QString sourceName = parser.value(source);
-    bool sourceKnown = false;
-    for (const SourceName &s : Sources) {
-        if (sourceName.compare(QLatin1String(s.name), Qt::CaseInsensitive) == 0) {
-            options.site = s.site;
-            sourceKnown = true;
-        }
-    }
-    if (!sourceKnown)
+    const auto *named = std::find_if(Sources.begin(), Sources.end(), [&](SourceKind kind) {
+        return sourceName.compare(sourceKindName(kind), Qt::CaseInsensitive) == 0;
+    });
+    if (named == Sources.end())
         return UsageError{QStringLiteral("unknown source \"") + sourceName +
-                          QStringLiteral("\": site1, site2 or site3")};
+                          QStringLiteral("\": auto, whois, rdap, site1, site2 or site3")};
+    options.source = *named;
+    const bool portFortyThree =
+        options.source == SourceKind::Whois || options.source == SourceKind::Auto;
+    options.followReferrals = !parser.isSet(noReferrals);
+    if (parser.isSet(whoisServer)) {
+        options.whoisServer = parseWhoisServer(parser.value(whoisServer));
+        if (!options.whoisServer)
+            return UsageError{QStringLiteral("--whois-server \"") + parser.value(whoisServer) +
+                              QStringLiteral("\" is not HOST or HOST:PORT")};
+    }
+    if ((parser.isSet(whoisServer) || parser.isSet(noReferrals)) && !portFortyThree)
+        return UsageError{QStringLiteral("--whois-server and --no-referrals need --source whois "
+                                         "or auto")};
+    bool parallelRead = false;
+    options.parallel = parser.value(parallel).trimmed().toInt(&parallelRead);
+    if (!parallelRead || options.parallel < 1 || options.parallel > MaxParallel)
+        return UsageError{QStringLiteral("--parallel \"") + parser.value(parallel) +
+                          QStringLiteral("\" is not a number from 1 to ") +
+                          QString::number(MaxParallel)};
 
     // Read the C way whatever the locale, so a script means the same everywhere.
     const QString delayText = parser.value(delay);

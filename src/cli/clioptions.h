@@ -1,10 +1,12 @@
 #pragma once
 
-#include "lookup/sites.h"
+#include "lookup/source.h"
+#include "lookup/whoisreferral.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 // What one invocation of quorvane-cli asks for.
@@ -21,7 +23,10 @@ struct CliOptions
     QStringList inputFiles; // "-" is standard input
     QStringList addresses;  // given with --address, looked up before the files' lines
     bool readStandardInput = false;
-    Site site = Site::Option2;
+    SourceKind source = SourceKind::Auto;
+    std::optional<WhoisServer> whoisServer; // asked first instead of IANA
+    bool followReferrals = true;
+    int parallel = 8; // servers busy at once
     int delaySeconds = 1;
     Format format = Format::Tsv;
     QString outputPath; // empty: standard output

@@ -26,13 +26,17 @@ ProgressLine::ProgressLine(int fd, qsizetype total, QObject *parent)
 
 QString ProgressLine::text(qsizetype done, qsizetype total, qsizetype failed, double seconds)
 {
-    QString line = QString::number(done) + QLatin1Char('/') + QString::number(total) +
-                   QStringLiteral("  ") + QString::number(failed) + QStringLiteral(" failed");
+    QString line = QString::number(done);
+    if (total >= 0)
+        line += QLatin1Char('/') + QString::number(total);
+    line += QStringLiteral("  ") + QString::number(failed) + QStringLiteral(" failed");
     if (done > 0 && seconds > 0) {
         const double rate = double(done) / seconds;
         line += QStringLiteral("  ") + QString::number(rate, 'f', rate < 10 ? 2 : 1) +
-                QStringLiteral("/s  ") + duration(qint64(double(total - done) / rate + 0.5)) +
-                QStringLiteral(" left");
+                QStringLiteral("/s");
+        if (total >= 0)
+            line += QStringLiteral("  ") + duration(qint64(double(total - done) / rate + 0.5)) +
+                    QStringLiteral(" left");
     }
     return line;
 }

@@ -4,8 +4,9 @@
 #include <QObject>
 #include <QTimer>
 
-// One self-updating line on a terminal: lookups done of the total, failures, lookups per
-// second and the time left. Redrawn when a lookup ends, at most ten times a second.
+// One self-updating line on a terminal: lookups done (of the total, once it is known),
+// failures, lookups per second and, with a total, the time left. Redrawn when a lookup ends, at
+// most ten times a second.
 class ProgressLine : public QObject
 {
     Q_OBJECT
@@ -13,8 +14,10 @@ class ProgressLine : public QObject
 public:
     static constexpr int MinRedrawMs = 100;
 
+    // `total` < 0: not known yet.
     ProgressLine(int fd, qsizetype total, QObject *parent = nullptr);
 
+    void setTotal(qsizetype total) { m_total = total; }
     void lookupDone(bool failed);
     // Draws the last state and ends the line.
     void finish();

@@ -16,9 +16,15 @@ ConnectToMap RunOptions::environmentConnectTo()
 }
 
 LookupRun::LookupRun(QStringList addresses, RunOptions options, QObject *parent)
-    : QObject(parent), m_addresses(std::move(addresses)), m_options(std::move(options)),
+    : LookupRun(std::make_unique<ListFeed>(std::move(addresses)), std::move(options), parent)
+{
+}
+
+LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObject *parent)
+    : QObject(parent), m_feed(std::move(feed)), m_options(std::move(options)),
       m_scheduler(new PoliteScheduler(this))
 {
+    m_feed->setOnReady([this] { fed(); });
     m_scheduler->setMaxBusy(m_options.parallel);
     m_scheduler->setDelay([this](quint64 tag) { return readDelayMs(tag); });
     connect(m_scheduler, &PoliteScheduler::dispatched, this, [this](quint64 tag) {
@@ -31,7 +37,7 @@ LookupRun::LookupRun(QStringList addresses, RunOptions options, QObject *parent)
     // A coarse timer may end a long pause up to 5% early.
     m_pause.setTimerType(Qt::PreciseTimer);
     connect(&m_pause, &QTimer::timeout, this, [this] {
-        if (m_emitted == m_addresses.size())
+        if (allDone())
             finish();
     });
 }
@@ -57,11 +63,27 @@ void LookupRun::start()
     if (m_state != State::Ready)
         return;
     setState(State::Running);
-    if (m_addresses.isEmpty()) {
-        finish();
-        return;
-    }
     admit();
+    if (allDone())
+        finish();
+}
+
+bool LookupRun::allDone() const
+{
+    return m_emitted == m_admitted && m_feed->atEnd();
+}
+
+void LookupRun::fed()
+{
+    if (m_state != State::Running)
+        return;
+    admit();
+    // The end of the input may come after the last answer.
+    if (allDone() && !m_pause.isActive())
+        QTimer::singleShot(0, this, [this] {
+            if (m_state == State::Running && allDone() && !m_pause.isActive())
+                finish();
+        });
 }
 
 LookupRun::Slot *LookupRun::slot(qsizetype index)
@@ -73,17 +95,23 @@ LookupRun::Slot *LookupRun::slot(qsizetype index)
 
 void LookupRun::admit()
 {
-    while (m_state == State::Running && m_admitted < m_addresses.size() &&
-           m_admitted - m_emitted < Window) {
-        const qsizetype index = m_admitted++;
-        m_slots.emplace_back();
-        startLookup(index);
+    while (m_state == State::Running && m_admitted - m_emitted < Window && !m_feed->atEnd()) {
+        const QStringList batch = m_feed->take(Window - (m_admitted - m_emitted));
+        if (batch.isEmpty())
+            return; // the feed says when it has more
+        for (const QString &address : batch) {
+            if (m_state != State::Running)
+                return;
+            const qsizetype index = m_admitted++;
+            m_slots.emplace_back().address = address;
+            startLookup(index);
+        }
     }
 }
 
 void LookupRun::startLookup(qsizetype index)
 {
-    const QString &address = m_addresses[index];
+    const QString address = slot(index)->address;
     std::optional<SourceKind> kind;
     if (m_options.source) {
         kind = m_options.source();
@@ -137,6 +165,8 @@ Source *LookupRun::sourceFor(SourceKind kind)
         options.connectTo = m_options.connectTo;
         options.limits = m_options.whoisLimits;
         options.cacheFolder = m_options.cacheFolder;
+        options.firstServer = m_options.whoisServer;
+        options.followReferrals = m_options.followReferrals;
         return new WhoisSource(options, *m_scheduler);
     };
     switch (kind) {
@@ -197,7 +227,7 @@ void LookupRun::announce()
         if (!s || !s->started)
             break;
         const qsizetype index = m_announced++;
-        emit lookupStarted(index, m_addresses[index]);
+        emit lookupStarted(index, s->address);
     }
 }
 
@@ -229,7 +259,7 @@ void LookupRun::flush()
         m_pause.start(std::chrono::seconds(m_lastDelaySeconds));
         emit pausing(m_lastDelaySeconds);
     }
-    if (m_emitted == m_addresses.size() && !m_pause.isActive())
+    if (allDone() && !m_pause.isActive())
         QTimer::singleShot(0, this, &LookupRun::finish);
 }
 

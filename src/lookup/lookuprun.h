@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lookup/addressfeed.h"
 #include "lookup/connectto.h"
 #include "lookup/lookupresult.h"
 #include "lookup/politescheduler.h"
@@ -8,6 +9,7 @@
 #include "lookup/source.h"
 #include "lookup/whois43client.h"
 #include "lookup/whoisfetcher.h"
+#include "lookup/whoisreferral.h"
 
 #include <QObject>
 #include <QStringList>
@@ -43,6 +45,10 @@ struct RunOptions
     // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
     ConnectToMap connectTo = environmentConnectTo();
     Whois43Limits whoisLimits;
+    // Port 43: ask this server first instead of IANA; its referrals are followed unless
+    // followReferrals is off (then it is the only server asked).
+    std::optional<WhoisServer> whoisServer;
+    bool followReferrals = true;
     // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
     QString cacheFolder;
     // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
@@ -53,15 +59,15 @@ struct RunOptions
     static ConnectToMap environmentConnectTo();
 };
 
-// One lookup run over a fixed list of addresses. Every request goes through the run's polite
-// scheduler (one queue per server, the delay between two requests to the same server, at most
-// `parallel` servers busy), so lookups to different servers overlap while each server sees
-// one request at a time. Rows come out in list order whatever order the answers arrive in:
-// lookupStarted and resultReady follow the list, early results wait for the earlier ones.
-// Addresses are taken into work a window at a time, so a list of a million costs little more
-// than the list. Each step is driven by a signal, so nothing spins while the run waits. A stop
-// takes effect at once. The run's state is announced by a signal; front ends derive what they
-// show from it.
+// One lookup run over a list of addresses, held whole or taken from a feed as the run goes. Every
+// request goes through the run's polite scheduler (one queue per server, the delay between two
+// requests to the same server, at most `parallel` servers busy), so lookups to different servers
+// overlap while each server sees one request at a time. Rows come out in list order whatever order
+// the answers arrive in: lookupStarted and resultReady follow the list, early results wait for the
+// earlier ones. Addresses are taken from the feed into work a window at a time, so a list of a
+// million streamed through a feed costs no more than the window. Each step is driven by a signal,
+// so nothing spins while the run waits. A stop takes effect at once. The run's state is announced
+// by a signal; front ends derive what they show from it.
 class LookupRun : public QObject
 {
     Q_OBJECT
@@ -78,13 +84,16 @@ public:
     static constexpr qsizetype Window = 10000;
 
     LookupRun(QStringList addresses, RunOptions options, QObject *parent = nullptr);
+    // The run takes its addresses from `feed` as it has room for them.
+    LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObject *parent = nullptr);
     ~LookupRun() override;
 
     void start();
     void requestStop();
     State state() const { return m_state; }
     bool stopRequested() const { return m_state == State::Stopping; }
-    qsizetype addressCount() const { return m_addresses.size(); }
+    // Addresses taken from the feed so far.
+    qsizetype takenCount() const { return m_admitted; }
     // Rows whose result has been given (resultReady), failures included.
     qsizetype doneCount() const { return m_emitted; }
     // True while a request is in flight.
@@ -112,6 +121,7 @@ private:
         bool started = false;
         bool done = false;
         bool delayUnreadable = false;
+        QString address;
         LookupResult result;
     };
 
@@ -124,9 +134,11 @@ private:
     void flush();
     Slot *slot(qsizetype index);
     qint64 readDelayMs(quint64 tag);
+    void fed();
+    bool allDone() const;
     void finish();
 
-    const QStringList m_addresses;
+    std::unique_ptr<AddressFeed> m_feed;
     RunOptions m_options;
     PoliteScheduler *m_scheduler;
     std::array<Source *, 6> m_sources{};

@@ -137,6 +137,13 @@ const Registry *registryNamedIn(QStringView text, const QString &asked, bool who
 
 } // namespace
 
+std::optional<WhoisServer> parseWhoisServer(const QString &text)
+{
+    if (text.contains(u'/'))
+        return std::nullopt;
+    return parseAuthority(text.trimmed(), true);
+}
+
 QString WhoisServer::display() const
 {
     if (port == 43)

@@ -15,6 +15,9 @@ struct WhoisServer
     bool operator==(const WhoisServer &other) const;
 };
 
+// A server as a user names it: host, host:port or [v6]:port; nothing when malformed.
+std::optional<WhoisServer> parseWhoisServer(const QString &text);
+
 // Where an answer sends the question next.
 struct WhoisReferral
 {

@@ -109,6 +109,8 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
     auto *chain = new WhoisChain(scheduledAsk(tag, throttledBy), m_cache, this);
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
+    options.firstServer = m_options.firstServer;
+    options.followReferrals = m_options.followReferrals;
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
     chain->lookup(query, options,

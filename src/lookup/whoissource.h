@@ -17,6 +17,9 @@ struct WhoisSourceOptions
     Whois43Limits limits;
     QString cacheFolder; // where IANA's answers are kept (IanaCache)
     int maxServers = 4;
+    // Asked first instead of IANA; with followReferrals off, the only server asked.
+    std::optional<WhoisServer> firstServer;
+    bool followReferrals = true;
 };
 
 // Port-43 WHOIS as a source: IANA (through its cache), the registry it names asked in that

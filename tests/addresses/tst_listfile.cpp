@@ -148,7 +148,8 @@ private slots:
             << QStringList{QString(ListFile::SniffBytes, u'a'), QString(QChar(0)) + u"b"_s};
     }
 
-    // Through a real file, and through a device that hands out one byte per read.
+    // Through a real file, through a device that hands out one byte per read, and through the
+    // incremental reader.
     void lines()
     {
         QFETCH(QByteArray, bytes);
@@ -168,6 +169,18 @@ private slots:
         TrickleDevice device(bytes, 1);
         QCOMPARE(ListFile::appendLines(into(trickled), device), qsizetype(expected.size()));
         QCOMPARE(entries(trickled), expected);
+
+        // Fed whole to the incremental reader and taken one line at a time, so the lines wait
+        // behind the ones taken.
+        ListFile::LineReader reader;
+        QStringList taken;
+        reader.feed(bytes);
+        for (QStringList one = reader.take(1); !one.isEmpty(); one = reader.take(1))
+            taken += one;
+        reader.finish();
+        while (!reader.atEnd())
+            taken += reader.take(2);
+        QCOMPARE(taken, expected);
     }
 
     void missingFileIsReported()

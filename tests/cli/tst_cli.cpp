@@ -6,6 +6,7 @@
 #include "results/textexport.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
+#include "testwhoisserver.h"
 
 #include <QBuffer>
 #include <QEventLoop>
@@ -53,10 +54,14 @@ struct Outcome
 class Cli
 {
 public:
-    explicit Cli(const TestHttpServer &server)
+    // Site 2 at the test server unless the arguments name another source; port 43 through
+    // `connectTo`, IANA's answers cached in a folder of the test's own.
+    explicit Cli(const TestHttpServer &server, const QString &connectTo = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QUORVANE_SITE2_URL"_s, server.baseUrl() + u"/"_s);
+        env.insert(u"QUORVANE_CONNECT_TO"_s, connectTo);
+        env.insert(u"XDG_CACHE_HOME"_s, m_cache.path());
         env.insert(u"no_proxy"_s, u"127.0.0.1"_s);
         m_process.setProcessEnvironment(env);
         m_process.setProgram(QStringLiteral(QUORVANE_CLI));
@@ -64,7 +69,7 @@ public:
 
     void start(const QStringList &arguments, const QByteArray &input = {})
     {
-        m_process.setArguments(arguments);
+        m_process.setArguments(QStringList{u"--source"_s, u"site2"_s} + arguments);
         m_process.start();
         m_process.write(input);
         m_process.closeWriteChannel();
@@ -105,6 +110,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_cache;
     QProcess m_process;
     QByteArray m_out;
 };
@@ -129,6 +135,29 @@ const QString TsvReader =
     "print(json.dumps([l.split('\\t') for l in data.split('\\r\\n')[:-1]]))"_s;
 const QString JsonLinesReader = u"import json, sys\n"
                                 "print(json.dumps([json.loads(l) for l in sys.stdin]))"_s;
+
+// Port 43 on 127.0.0.1: IANA refers every TLD to whois.nic.<tld>, which names the registrar's
+// server; the registrar gives the record. Each server counts what it is asked.
+struct WhoisWorld
+{
+    TestWhoisServer iana{[](const QByteArray &tld) {
+        return TestWhoisServer::Reply{"domain: " + tld + "\nrefer: whois.nic." + tld + "\n"};
+    }};
+    TestWhoisServer registry{[](const QByteArray &name) {
+        return TestWhoisServer::Reply{"Domain Name: " + name +
+                                      "\r\nRegistrar WHOIS Server: whois.registrar.tst\r\n"};
+    }};
+    TestWhoisServer registrar{[](const QByteArray &name) {
+        return TestWhoisServer::Reply{"Domain Name: " + name + "\r\nRegistrar: Example\r\n"};
+    }};
+
+    QString connectTo() const
+    {
+        return QStringList{iana.mapping(u"whois.iana.org"_s), registry.mapping(u"whois.nic.tst"_s),
+                           registrar.mapping(u"whois.registrar.tst"_s)}
+            .join(u',');
+    }
+};
 
 QStringList addressesOf(const QJsonDocument &lines)
 {
@@ -158,6 +187,16 @@ private slots:
         QTest::newRow("delay negative") << QStringList{u"--delay"_s, u"-0.2"_s} << ""_ba << 2;
         QTest::newRow("delay too long") << QStringList{u"--delay"_s, u"40000"_s} << ""_ba << 2;
         QTest::newRow("unknown source") << QStringList{u"--source"_s, u"site4"_s} << ""_ba << 2;
+        QTest::newRow("parallel 0") << QStringList{u"--parallel"_s, u"0"_s} << ""_ba << 2;
+        QTest::newRow("parallel 1001") << QStringList{u"-p"_s, u"1001"_s} << ""_ba << 2;
+        QTest::newRow("parallel not a number") << QStringList{u"-p"_s, u"many"_s} << ""_ba << 2;
+        QTest::newRow("whois server malformed")
+            << QStringList{u"--source"_s, u"whois"_s, u"--whois-server"_s, u"a b:70000"_s} << ""_ba
+            << 2;
+        QTest::newRow("whois server for a site")
+            << QStringList{u"--whois-server"_s, u"whois.nic.tst"_s} << ""_ba << 2;
+        QTest::newRow("no referrals for rdap")
+            << QStringList{u"--source"_s, u"rdap"_s, u"--no-referrals"_s} << ""_ba << 2;
         QTest::newRow("unknown format") << QStringList{u"-f"_s, u"xml"_s} << ""_ba << 2;
         QTest::newRow("unknown option") << QStringList{u"--fast"_s} << ""_ba << 2;
         QTest::newRow("xlsx to a pipe") << QStringList{u"-f"_s, u"xlsx"_s} << ""_ba << 2;
@@ -417,6 +456,150 @@ private slots:
         addresses.sort();
         expected.sort();
         QCOMPARE(addresses, expected);
+    }
+
+    // --source whois through QUORVANE_CONNECT_TO: jsonl "servers" is the chain asked, IANA
+    // once per TLD, --whois-server in IANA's place, --no-referrals stopping after one answer.
+    void whoisChain_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("servers");
+        QTest::addColumn<QList<int>>("queries"); // at IANA, the registry, the registrar
+        const QString iana = u"whois.iana.org"_s, nic = u"whois.nic.tst"_s,
+                      registrar = u"whois.registrar.tst"_s;
+        QTest::newRow("IANA first")
+            << QStringList{} << QStringList{iana, nic, registrar} << QList<int>{1, 2, 2};
+        QTest::newRow("no referrals")
+            << QStringList{u"--no-referrals"_s} << QStringList{iana, nic} << QList<int>{1, 2, 0};
+        QTest::newRow("whois server") << QStringList{u"--whois-server"_s, nic}
+                                      << QStringList{nic, registrar} << QList<int>{0, 2, 2};
+        QTest::newRow("whois server alone")
+            << QStringList{u"--whois-server"_s, nic, u"--no-referrals"_s} << QStringList{nic}
+            << QList<int>{0, 2, 0};
+    }
+
+    void whoisChain()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, servers);
+        QFETCH(QList<int>, queries);
+        TestHttpServer site(serve);
+        WhoisWorld world;
+        const Outcome outcome =
+            Cli(site, world.connectTo())
+                .run(QStringList{u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s} +
+                         arguments,
+                     "one.tst\ntwo.tst\n");
+        QCOMPARE(outcome.exitCode, 0);
+        const QJsonDocument lines = pythonReads(JsonLinesReader, outcome.out);
+        QCOMPARE(addressesOf(lines), (QStringList{u"one.tst"_s, u"two.tst"_s}));
+        for (const QJsonValue &line : lines.array()) {
+            QCOMPARE(line[u"source"].toString(), u"whois"_s);
+            QCOMPARE(line[u"servers"].toVariant().toStringList(), servers);
+        }
+        QCOMPARE((QList<int>{int(world.iana.queries.size()), int(world.registry.queries.size()),
+                             int(world.registrar.queries.size())}),
+                 queries);
+    }
+
+    void malformedConnectTo()
+    {
+        TestHttpServer site(serve);
+        const Outcome outcome = Cli(site, u"whois.nic.tst:43:127.0.0.1"_s).run({}, "a.tst\n");
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY(outcome.err.contains("QUORVANE_CONNECT_TO"));
+    }
+
+    // Two registries that take their time: with --parallel 1 the second is asked only after
+    // the first has answered; with 2 both are asked at once.
+    void parallel_data()
+    {
+        QTest::addColumn<QString>("parallel");
+        QTest::addColumn<bool>("overlap");
+        QTest::newRow("1") << u"1"_s << false;
+        QTest::newRow("2") << u"2"_s << true;
+    }
+
+    void parallel()
+    {
+        QFETCH(QString, parallel);
+        QFETCH(bool, overlap);
+        TestHttpServer site(serve);
+        constexpr int AnswerMs = 600;
+        const auto slow = [](const QByteArray &name) {
+            TestWhoisServer::Reply reply{"Domain Name: " + name + "\r\n"};
+            reply.delayMs = AnswerMs;
+            return reply;
+        };
+        WhoisWorld world;
+        TestWhoisServer aa(slow), bb(slow);
+        const QString connectTo = world.iana.mapping(u"whois.iana.org"_s) + u',' +
+                                  aa.mapping(u"whois.nic.aa"_s) + u',' +
+                                  bb.mapping(u"whois.nic.bb"_s);
+        const Outcome outcome = Cli(site, connectTo)
+                                    .run({u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s, u"-p"_s,
+                                          parallel, u"-f"_s, u"jsonl"_s},
+                                         "x.aa\ny.bb\n");
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(aa.arrivals.size(), 1);
+        QCOMPARE(bb.arrivals.size(), 1);
+        const qint64 gap = qAbs(aa.arrivals[0] - bb.arrivals[0]);
+        QVERIFY2(overlap ? gap < AnswerMs * 2 / 3 : gap >= AnswerMs,
+                 qPrintable(QString::number(gap)));
+    }
+
+    // A list longer than the run's window, streamed from standard input in pieces (lines cut
+    // between reads): every address once, in order. Then a resume (from a list file) of a run
+    // cut off part way skips what was written as the list streams by: the output ends as the
+    // whole run's did.
+    void streamedInput()
+    {
+        TestHttpServer site(serve);
+        WhoisWorld world;
+        QByteArray list;
+        QStringList expected;
+        for (int i = 0; i < 25000; ++i) {
+            // Mostly invalid addresses (refused before any server), now and then a real one.
+            expected << (i % 1000 == 7 ? u"ok%1.tst"_s.arg(i) : u"bad name %1"_s.arg(i));
+            list += expected.last().toUtf8() + (i % 3 ? "\n" : "\r\n");
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.jsonl"_s);
+        const QStringList arguments{u"--source"_s,
+                                    u"whois"_s,
+                                    u"--whois-server"_s,
+                                    u"whois.nic.tst"_s,
+                                    u"--no-referrals"_s,
+                                    u"-d"_s,
+                                    u"0"_s,
+                                    u"-o"_s,
+                                    path,
+                                    u"--resume"_s};
+        QCOMPARE(Cli(site, world.connectTo()).run(arguments, list).exitCode, 1);
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        const QByteArray whole = out.readAll();
+        out.close();
+        QCOMPARE(addressesOf(pythonReads(JsonLinesReader, whole)), expected);
+        QCOMPARE(world.registry.queries.size(), 25);
+
+        // Cut off after 12,000 lines and half of the next.
+        qsizetype cut = 0;
+        for (int i = 0; i < 12000; ++i)
+            cut = whole.indexOf('\n', cut) + 1;
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(whole.left(cut + 20));
+        out.close();
+        // This time the list is a regular file, read a block at a time as the run needs it.
+        QFile listFile(dir.filePath(u"list.txt"_s));
+        QVERIFY(listFile.open(QIODevice::WriteOnly) && listFile.write(list) == list.size());
+        listFile.close();
+        QCOMPARE(
+            Cli(site, world.connectTo()).run(arguments + QStringList{listFile.fileName()}).exitCode,
+            1);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll(), whole);
+        QCOMPARE(world.registry.queries.size(), 25 + 13);
     }
 
     // SIGINT while a slow page is awaited: the finished lookups are written, at once.

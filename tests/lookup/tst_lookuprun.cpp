@@ -79,6 +79,28 @@ private slots:
     }
 };
 
+// A feed whose addresses arrive when the test says, as a pipe's lines do.
+class DripFeed : public AddressFeed
+{
+public:
+    QStringList waiting;
+    bool ended = false;
+
+    QStringList take(qsizetype max) override
+    {
+        QStringList out = waiting.mid(0, max);
+        waiting.remove(0, out.size());
+        return out;
+    }
+    bool atEnd() const override { return ended && waiting.isEmpty(); }
+    void add(const QStringList &addresses, bool end)
+    {
+        waiting += addresses;
+        ended = end;
+        ready();
+    }
+};
+
 class LookupRunTests : public QObject
 {
     Q_OBJECT
@@ -126,6 +148,35 @@ class LookupRunTests : public QObject
     }
 
 private slots:
+    // A feed with nothing ready does not end the run; what comes later is looked up in order,
+    // and an end that comes after the last answer finishes it.
+    void feedThatWaits()
+    {
+        Harness h(page);
+        auto feed = std::make_unique<DripFeed>();
+        DripFeed *drip = feed.get();
+        drip->waiting = {QStringLiteral("a.com")};
+        RunOptions options;
+        options.site = [] { return std::optional(Site::Option2); };
+        options.delayText = [] { return QStringLiteral("0"); };
+        LookupRun run(std::move(feed), std::move(options));
+        feedResultsTable(run, h.table);
+        QSignalSpy results(&run, &LookupRun::resultReady);
+        QSignalSpy done(&run, &LookupRun::finished);
+        run.start();
+        QVERIFY(results.wait(10000));
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 0);
+        drip->add({QStringLiteral("b.org"), QStringLiteral("c.net")}, false);
+        QTRY_COMPARE_WITH_TIMEOUT(results.count(), 3, 10000);
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 0);
+        drip->add({}, true);
+        QVERIFY(done.wait(10000));
+        QCOMPARE(rows(h.table), (QStringList{QStringLiteral("a.com"), QStringLiteral("b.org"),
+                                             QStringLiteral("c.net")}));
+    }
+
     void threeAddressesGiveThreeRowsInOrder()
     {
         Harness h(page);
