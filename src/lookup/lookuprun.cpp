@@ -173,8 +173,8 @@ Source *LookupRun::sourceFor(SourceKind kind)
     case SourceKind::Site1:
     case SourceKind::Site2:
     case SourceKind::Site3:
-        source =
-            new SiteSource(Site(int(kind) + 1), m_options.sites, m_options.limits, *m_scheduler);
+        source = new SiteSource(Site(int(kind) + 1), m_options.sites, m_options.limits,
+                                m_options.connectTo.curlEntries(), *m_scheduler);
         break;
     case SourceKind::Whois:
         source = whois();

@@ -3,10 +3,12 @@
 #include <QUrl>
 
 SiteSource::SiteSource(Site site, const SiteTable &sites, const FetchLimits &limits,
-                       PoliteScheduler &scheduler, QObject *parent)
+                       const QList<QByteArray> &connectTo, PoliteScheduler &scheduler,
+                       QObject *parent)
     : Source(scheduler, parent), m_site(site), m_sites(sites),
       m_fetcher(new WhoisFetcher(sites, limits, this))
 {
+    m_fetcher->setConnectTo(connectTo);
     connect(m_fetcher, &WhoisFetcher::finished, this, &SiteSource::fetched);
 }
 

@@ -14,8 +14,11 @@ class SiteSource : public Source
     Q_OBJECT
 
 public:
+    // `connectTo`: the connect-to map in libcurl's form, so a mapped site host goes where the
+    // user said.
     SiteSource(Site site, const SiteTable &sites, const FetchLimits &limits,
-               PoliteScheduler &scheduler, QObject *parent = nullptr);
+               const QList<QByteArray> &connectTo, PoliteScheduler &scheduler,
+               QObject *parent = nullptr);
 
     void lookup(quint64 tag, const QString &address, Done done) override;
     void abortAll() override;

@@ -46,6 +46,9 @@ public:
     // Bounds on parsing a page; a page beyond them fails the fetch.
     void setParseLimits(const ParseLimits &limits) { m_limits.parse = limits; }
 
+    // Connections to HOST:PORT go to CONNECT-HOST:CONNECT-PORT instead (libcurl's form).
+    void setConnectTo(const QList<QByteArray> &entries) { m_http->setConnectTo(entries); }
+
     // Starts loading the site's page for the address; a fetch under way is abandoned first.
     void FetchWhoisRecord(Site site, const QString &address);
     // Cancels the fetch under way (a parse under way is abandoned and its result dropped); no

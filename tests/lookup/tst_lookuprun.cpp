@@ -1,3 +1,4 @@
+#include "lookup/connectto.h"
 #include "lookup/delay.h"
 #include "lookup/lookuprun.h"
 #include "lookup/runfeed.h"
@@ -10,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -412,6 +415,24 @@ private slots:
         run.start();
         QVERIFY(done.wait(10000));
         QVERIFY2(pauseMs >= 1000, qPrintable(QString::number(pauseMs)));
+    }
+
+    void aMappedSiteHostGoesWhereTheMapSays()
+    {
+        Harness h(page);
+        RunOptions options;
+        options.site = [] { return std::optional<Site>(Site::Option2); };
+        options.delayText = [] { return QStringLiteral("0"); };
+        options.sites.setPrefix(Site::Option2, QStringLiteral("http://whois.site.test/"));
+        const QString port = h.server.baseUrl().section(u':', -1);
+        options.connectTo = ConnectToMap::parse(u"whois.site.test:80:127.0.0.1:"_s + port);
+        LookupRun run({QStringLiteral("a.com")}, std::move(options));
+        feedResultsTable(run, h.table);
+        QSignalSpy done(&run, &LookupRun::finished);
+        run.start();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(h.server.targets, QList<QByteArray>{"/a.com"});
+        QCOMPARE(h.table.subItem(1, 1), QStringLiteral("a.com"));
     }
 
     void noSiteLeavesRecordsEmpty()
