@@ -1,5 +1,6 @@
 #include "lookup/httpclient.h"
 
+#include "lookup/addressrules.h"
 #include "lookup/curlmulti.h"
 
 #include <QTimer>
@@ -54,6 +55,7 @@ struct HttpClient::Transfer
     QByteArray body;
     QByteArray retryAfter;
     bool overCap = false;
+    QString refusedPeer; // the non-public address a refused connection went to
     bool inMulti = false;
     QTimer deadline;
     char error[CURL_ERROR_SIZE] = {};
@@ -150,6 +152,7 @@ bool HttpClient::start(Transfer &t)
         // follows redirects itself.
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, t.request.maxRedirects > 0 ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, long(t.request.maxRedirects));
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(qMax(1, t.request.connectTimeoutMs)));
         // No Referer: after a redirect it would tell the next host the address looked up.
         curl_easy_setopt(e, CURLOPT_AUTOREFERER, 0L);
         if (!m_userAgent.isEmpty())
@@ -172,6 +175,10 @@ bool HttpClient::start(Transfer &t)
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &HttpClient::onHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.error);
+        if (t.request.refuseNonPublic) {
+            curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &HttpClient::onConnected);
+            curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+        }
         // A declared length beyond the cap is refused before any of the body is read.
         curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
                          curl_off_t(qMax<qint64>(0, t.request.sizeCap)));
@@ -210,6 +217,18 @@ size_t HttpClient::onHeader(char *data, size_t size, size_t count, void *transfe
     return bytes;
 }
 
+int HttpClient::onConnected(void *transfer, char *peer, char *, int, int)
+{
+    auto *t = static_cast<Transfer *>(transfer);
+    const QHostAddress address(QString::fromLatin1(peer));
+    const QString kind = AddressRules::nonPublicKind(address);
+    if (kind.isEmpty())
+        return CURL_PREREQFUNC_OK;
+    t->refusedPeer =
+        QString::fromLatin1(peer) + QStringLiteral(" is a ") + kind + QStringLiteral(" address");
+    return CURL_PREREQFUNC_ABORT;
+}
+
 void HttpClient::onTransferDone(CURL *easy, CURLcode result)
 {
     const Id id = m_byHandle.value(easy, 0);
@@ -224,6 +243,10 @@ void HttpClient::onTransferDone(CURL *easy, CURLcode result)
         out.error = errorOf(result, t.overCap);
         out.errorText =
             t.error[0] ? QString::fromUtf8(t.error) : QString::fromUtf8(curl_easy_strerror(result));
+        if (!t.refusedPeer.isEmpty()) {
+            out.error = FetchResult::Error::Refused;
+            out.errorText = QStringLiteral("refused: ") + t.refusedPeer;
+        }
     }
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &out.status);
     const char *type = nullptr;

@@ -18,14 +18,22 @@ class QTimer;
 struct FetchRequest
 {
     static constexpr int DefaultTimeoutMs = 30000;
+    static constexpr int DefaultConnectTimeoutMs = 10000;
     static constexpr qint64 DefaultSizeCap = qint64(8) << 20;
     static constexpr int DefaultMaxRedirects = 10;
 
     QByteArray url;
-    QList<QByteArray> headers;              // "Name: value" lines sent with the request
-    int timeoutMs = DefaultTimeoutMs;       // the whole transfer, redirects included
+    QList<QByteArray> headers;        // "Name: value" lines sent with the request
+    int timeoutMs = DefaultTimeoutMs; // the whole transfer, redirects included
+    // A server that does not accept the connection within this time is given up, so a dead
+    // server costs 10 s, not the whole transfer's deadline.
+    int connectTimeoutMs = DefaultConnectTimeoutMs;
     qint64 sizeCap = DefaultSizeCap;        // body bytes after content decoding
     int maxRedirects = DefaultMaxRedirects; // 0: a 3xx answer is handed back, not followed
+    // The address came from an untrusted answer: a connection to anything but a public
+    // address (private, loopback, link-local, multicast, ...) is refused before the request
+    // is sent. The address checked is the one connected to, after the name look-up.
+    bool refuseNonPublic = false;
 };
 
 // How a GET ended. A transfer that completed carries its status and body whatever the status;
@@ -94,6 +102,7 @@ private:
 
     static size_t onBody(char *data, size_t size, size_t count, void *transfer);
     static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
+    static int onConnected(void *transfer, char *peer, char *local, int peerPort, int localPort);
     bool start(Transfer &transfer);
     void onTransferDone(CURL *easy, CURLcode result);
     void finish(Id id, FetchResult result);

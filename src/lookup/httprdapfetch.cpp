@@ -6,12 +6,14 @@
 
 #include <QPointer>
 
-HttpRdapFetch::HttpRdapFetch(HttpClient *http, bool followRedirects, QObject *parent)
-    : QObject(parent), m_http(http), m_followRedirects(followRedirects)
+HttpRdapFetch::HttpRdapFetch(HttpClient *http, bool followRedirects, ConnectToMap connectTo,
+                             QObject *parent)
+    : QObject(parent), m_http(http), m_followRedirects(followRedirects),
+      m_connectTo(std::move(connectTo))
 {
 }
 
-void HttpRdapFetch::fetch(const QUrl &url, Done done)
+void HttpRdapFetch::fetch(const QUrl &url, Done done, bool fromAnswer)
 {
     const QPointer<HttpRdapFetch> self(this);
     if (!IsFollowableRdapLink(url)) {
@@ -32,6 +34,8 @@ void HttpRdapFetch::fetch(const QUrl &url, Done done)
     request.timeoutMs = TimeoutMs;
     request.sizeCap = SizeCap;
     request.maxRedirects = m_followRedirects ? 5 : 0;
+    const int port = url.port(url.scheme() == u"https" ? 443 : 80);
+    request.refuseNonPublic = fromAnswer && !m_connectTo.resolve(url.host(), quint16(port)).mapped;
     m_http->get(request, [done = std::move(done)](const FetchResult &fetched) {
         RdapFetchResult out;
         if (!fetched.ok()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lookup/connectto.h"
 #include "lookup/rdapfetch.h"
 
 #include <QObject>
@@ -18,12 +19,15 @@ public:
     static constexpr int TimeoutMs = 30000;
     static constexpr qint64 SizeCap = qint64(8) << 20;
 
-    explicit HttpRdapFetch(HttpClient *http, bool followRedirects, QObject *parent = nullptr);
+    // `connectTo`: hosts the user mapped count as the user's own choice, wherever they lead.
+    HttpRdapFetch(HttpClient *http, bool followRedirects, ConnectToMap connectTo = {},
+                  QObject *parent = nullptr);
 
-    void fetch(const QUrl &url, Done done) override;
+    void fetch(const QUrl &url, Done done, bool fromAnswer = false) override;
     void abortAll();
 
 private:
     HttpClient *m_http;
     bool m_followRedirects;
+    ConnectToMap m_connectTo;
 };

@@ -141,14 +141,14 @@ Source *LookupRun::sourceFor(SourceKind kind)
         if (!m_rdapFetch) {
             m_rdapHttp = new HttpClient(this);
             m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
-            m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, this);
+            m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
         }
         RdapSource::Bootstrap bootstrap;
         if (m_options.rdapBootstrap) {
             bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
         } else {
             if (!m_bootstrapStore) {
-                m_bootstrapFetch = new HttpRdapFetch(m_rdapHttp, true, this);
+                m_bootstrapFetch = new HttpRdapFetch(m_rdapHttp, true, m_options.connectTo, this);
                 m_bootstrapStore = new RdapBootstrapStore(
                     RdapBootstrapStore::defaultCacheFolder(),
                     RdapBootstrapStore::folderUrlFromEnvironment(), m_bootstrapFetch, this);

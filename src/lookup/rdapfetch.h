@@ -27,5 +27,7 @@ class RdapFetch
 public:
     using Done = std::function<void(const RdapFetchResult &result)>;
     virtual ~RdapFetch() = default;
-    virtual void fetch(const QUrl &url, Done done) = 0;
+    // `fromAnswer`: the URL was taken from a server's answer (a redirect, a related link), so
+    // it must not lead to a non-public address unless the user mapped its host.
+    virtual void fetch(const QUrl &url, Done done, bool fromAnswer = false) = 0;
 };

@@ -1,5 +1,7 @@
 #include "lookup/rdapsource.h"
 
+#include "lookup/addressrules.h"
+
 #include "lookup/rdapanswer.h"
 #include "lookup/rdapfetch.h"
 #include "lookup/rdapquery.h"
@@ -107,35 +109,44 @@ void RdapSource::lookup(quint64 tag, const Query &query, Done done)
 }
 
 void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url, bool fromRegistry,
-                         int redirects)
+                         int redirects, const QUrl &referrer)
 {
+    // A URL read from an answer is untrusted: it may not lead to a non-public address, unless
+    // the server that named it is itself on one (a local mirror the user set up).
+    const QHostAddress referrerAddress(referrer.host());
+    const bool fromAnswer = !referrer.isEmpty() && (referrerAddress.isNull() ||
+                                                    !AddressRules::isNonPublic(referrerAddress));
     const QString server = serverOf(url);
     lookup->result.servers.append(server);
     const QPointer<RdapSource> self(this);
     m_scheduler.submit(
         server, lookup->tag,
-        [self, lookup, url, fromRegistry, redirects](const PoliteScheduler::Settle &settle) {
+        [self, lookup, url, fromRegistry, redirects,
+         fromAnswer](const PoliteScheduler::Settle &settle) {
             if (!self || lookup->generation != self->m_generation)
                 return;
-            self->m_fetch->fetch(url, [self, lookup, url, fromRegistry, redirects,
-                                       settle](const RdapFetchResult &fetched) {
-                if (!self || lookup->generation != self->m_generation)
-                    return;
-                Verdict verdict;
-                if (fetched.status == 0) {
-                    verdict.kind =
-                        fetched.unreachable ? Verdict::Kind::Unreachable : Verdict::Kind::Failed;
-                    verdict.reason = fetched.failure;
-                } else if (fetched.status == 429) {
-                    verdict.kind = Verdict::Kind::Throttled;
-                    verdict.retryAfterSeconds =
-                        RetryAfterSeconds(fetched.retryAfter, QDateTime::currentDateTimeUtc());
-                } else if (fetched.status >= 500) {
-                    verdict.kind = Verdict::Kind::Failed;
-                }
-                if (settle(verdict))
-                    self->answered(lookup, url, fromRegistry, redirects, fetched);
-            });
+            self->m_fetch->fetch(
+                url,
+                [self, lookup, url, fromRegistry, redirects,
+                 settle](const RdapFetchResult &fetched) {
+                    if (!self || lookup->generation != self->m_generation)
+                        return;
+                    Verdict verdict;
+                    if (fetched.status == 0) {
+                        verdict.kind = fetched.unreachable ? Verdict::Kind::Unreachable
+                                                           : Verdict::Kind::Failed;
+                        verdict.reason = fetched.failure;
+                    } else if (fetched.status == 429) {
+                        verdict.kind = Verdict::Kind::Throttled;
+                        verdict.retryAfterSeconds =
+                            RetryAfterSeconds(fetched.retryAfter, QDateTime::currentDateTimeUtc());
+                    } else if (fetched.status >= 500) {
+                        verdict.kind = Verdict::Kind::Failed;
+                    }
+                    if (settle(verdict))
+                        self->answered(lookup, url, fromRegistry, redirects, fetched);
+                },
+                fromAnswer);
         },
         [self, lookup, server](PoliteScheduler::GiveUp why, const QString &reason) {
             if (!self || lookup->generation != self->m_generation)
@@ -166,7 +177,7 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
             return fail(lookup, FailureReason::Redirect,
                         serverOf(url) + QStringLiteral(": ") + next.toString());
         }
-        return request(lookup, next, fromRegistry, redirects + 1);
+        return request(lookup, next, fromRegistry, redirects + 1, url);
     }
     const RdapAnswer answer = ReadRdapAnswer(registrarHop ? RdapQueryKind::Domain : lookup->kind,
                                              fromRegistry && !registrarHop, fetched.status,
@@ -182,7 +193,7 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
         if (lookup->kind == RdapQueryKind::Domain) {
             const QUrl link = RdapRegistrarLink(answer.object);
             if (link.isValid() && !link.isEmpty())
-                return request(lookup, link, false, 0);
+                return request(lookup, link, false, 0, url);
         }
         return finishRecord(lookup);
     }

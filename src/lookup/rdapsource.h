@@ -40,8 +40,9 @@ public:
 
 private:
     struct Lookup;
+    // `referrer`: the server whose answer named the URL (empty for the bootstrap's service).
     void request(const std::shared_ptr<Lookup> &lookup, const QUrl &url, bool fromRegistry,
-                 int redirects);
+                 int redirects, const QUrl &referrer = {});
     void answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url, bool fromRegistry,
                   int redirects, const RdapFetchResult &fetched);
     void finishRecord(const std::shared_ptr<Lookup> &lookup);

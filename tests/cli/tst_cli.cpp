@@ -33,7 +33,7 @@ TestHttpServer::Response serve(const QByteArray &target)
     const QByteArray address = QByteArray::fromPercentEncoding(target.mid(1));
     if (address.startsWith("fail."))
         response.reset = true;
-    else if (address.startsWith("slow."))
+    else if (address.startsWith("slow"))
         response.delayMs = 400;
     response.body = "<html><body><div id=\"whoisRecordContainer\">Domain Name: " + address +
                     "<br>Name Server: ns1.example<br>Name Server: ns2.example"

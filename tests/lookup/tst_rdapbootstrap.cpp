@@ -48,7 +48,7 @@ class FakeFetch : public RdapFetch
 public:
     QHash<QString, QByteArray> bodies;
     QStringList asked;
-    void fetch(const QUrl &url, Done done) override
+    void fetch(const QUrl &url, Done done, bool = false) override
     {
         asked << url.toString();
         const QString key = url.toString();
