@@ -30,14 +30,37 @@ template <class F> bool withRetry(F &&attempt)
 
 } // namespace
 
+namespace {
+
+// The length of UTF-8 text in UTF-16 code units, the measure the columns are padded to.
+qsizetype utf16Length(QByteArrayView utf8)
+{
+    qsizetype n = 0;
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        n += (c & 0xC0) != 0x80; // one unit per character
+        n += c >= 0xF0;          // and a second for those beyond U+FFFF
+    }
+    return n;
+}
+
+// Cells between two calls of the yield (a clock read each).
+constexpr qsizetype kCellsPerYield = 4096;
+
+} // namespace
+
 std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool> &checked,
                                      const std::function<void()> &yield)
 {
     if (table.rowCount() == 0)
         return std::nullopt;
+    qsizetype cellsSinceYield = kCellsPerYield;
     auto step = [&] {
-        if (yield)
-            yield();
+        if (cellsSinceYield >= kCellsPerYield) {
+            cellsSinceYield = 0;
+            if (yield)
+                yield();
+        }
     };
     const qsizetype rows = table.rowCount();
     const int columns = table.columnCount();
@@ -52,36 +75,43 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
     for (qsizetype r = 0; r < rows; ++r) {
         step();
         unchanged();
+        cellsSinceYield += table.cellCount(r) + 1;
         if (columns > 0)
-            widths[0] = std::max(widths[0], table.cell(r, 0).size());
-        table.forEachCell(r, [&](int column, const QString &text) {
-            widths[size_t(column)] = std::max(widths[size_t(column)], text.size());
+            widths[0] = std::max(widths[0], utf16Length(table.cellUtf8(r, 0)));
+        table.forEachCell(r, [&](int column, QByteArrayView text) {
+            widths[size_t(column)] = std::max(widths[size_t(column)], utf16Length(text));
         });
     }
-    const qsizetype widest = widths.empty() ? 0 : *std::max_element(widths.begin(), widths.end());
-    const QString spaces(widest, QLatin1Char(' '));
 
-    QString text;
+    // The text is gathered as UTF-8 and turned into text once.
+    QByteArray text;
+    cellsSinceYield = kCellsPerYield;
     for (qsizetype r = 0; r < rows; ++r) {
         step();
         unchanged();
+        cellsSinceYield += table.cellCount(r) + 1;
         if (!checked[size_t(r)])
             continue;
         int next = 0; // the next column to write
-        auto pad = [&](int column, QStringView cell) {
+        auto pad = [&](int column, QByteArrayView cell) {
             text += cell;
-            text += QStringView(spaces).first(widths[size_t(column)] - cell.size());
-            text += QLatin1Char('\t');
+            const qsizetype spaces = widths[size_t(column)] - utf16Length(cell);
+            if (spaces > 0)
+                text.append(spaces, ' ');
+            text += '\t';
         };
         auto padEmptyUpTo = [&](int column) {
-            for (; next < column; ++next)
-                pad(next, {});
+            for (; next < column; ++next) {
+                if (widths[size_t(next)] > 0)
+                    text.append(widths[size_t(next)], ' ');
+                text += '\t';
+            }
         };
         if (columns > 0) {
-            pad(0, table.cell(r, 0));
+            pad(0, table.cellUtf8(r, 0));
             next = 1;
         }
-        table.forEachCell(r, [&](int column, const QString &cell) {
+        table.forEachCell(r, [&](int column, QByteArrayView cell) {
             padEmptyUpTo(column);
             pad(column, cell);
             next = column + 1;
@@ -90,12 +120,12 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
         if (columns > 0)
             text.chop(1);
         qsizetype end = text.size();
-        while (end > 0 && text[end - 1] == QLatin1Char(' '))
+        while (end > 0 && text[end - 1] == ' ')
             --end;
         text.truncate(end);
-        text += QLatin1String("\r\n");
+        text += "\r\n";
     }
-    return text;
+    return textFromUtf8(text);
 }
 
 void TableToClipboard(const Pivot &table, const std::vector<bool> &checked, Clipboard &clipboard,
