@@ -18,8 +18,7 @@ inline std::optional<std::vector<double>> runPeer(const QString &script, const Q
                                ? QStringLiteral("/usr/bin/python3")
                                : QStringLiteral("python3");
     QProcess process;
-    process.start(python,
-                  QStringList{QStringLiteral(QUORVANE_PEERS_DIR "/") + script} + args);
+    process.start(python, QStringList{QStringLiteral(QUORVANE_PEERS_DIR "/") + script} + args);
     if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0)
         return std::nullopt;

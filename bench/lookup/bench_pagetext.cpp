@@ -189,16 +189,16 @@ void runAgainstPeer(benchmark::State &state, const QByteArray &body, Site site, 
     state.SetBytesProcessed(state.iterations() * body.size());
     state.counters["best_cpu_ms"] = best * 1e3;
     state.counters["text_bytes"] = double(length);
-    const QString path = QDir::temp().filePath(QStringLiteral("quorvane-bench-%1.html")
-                                                   .arg(QLatin1String(kind)));
+    const QString path =
+        QDir::temp().filePath(QStringLiteral("quorvane-bench-%1.html").arg(QLatin1String(kind)));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size()) {
         state.SkipWithError("cannot write the page for the peer");
         return;
     }
     file.close();
-    const auto peer = runPeer(QStringLiteral("lxml_text.py"),
-                              {path, QLatin1String(kind), QStringLiteral("3")});
+    const auto peer =
+        runPeer(QStringLiteral("lxml_text.py"), {path, QLatin1String(kind), QStringLiteral("3")});
     QFile::remove(path);
     if (!peer || peer->empty()) {
         state.SkipWithError("the peer (python3 with lxml) did not run");

@@ -133,9 +133,9 @@ void BM_PlaceMillionRows(benchmark::State &state)
         for (int r = 0; r < MillionRows; ++r) {
             RecordFields fields;
             for (int f = 0; f < Fields; ++f)
-                fields.append(names[f], QByteArray(QByteArray("ns") + QByteArray::number(f) +
-                                                   ".registrar-example-" +
-                                                   QByteArray::number(r) + ".net"));
+                fields.append(names[f],
+                              QByteArray(QByteArray("ns") + QByteArray::number(f) +
+                                         ".registrar-example-" + QByteArray::number(r) + ".net"));
             pivot.place(pivot.addRow(QStringLiteral("host%1.example").arg(r)), fields);
         }
         state.PauseTiming();

@@ -6,6 +6,8 @@
 #include "lookup/parsearena.h"
 #include "lookup/parseguard.h"
 
+#include "results/recordfield.h"
+
 #include <gumbo.h>
 
 #include <string>
@@ -98,10 +100,14 @@ QByteArray HtmlDocument::innerTextUtf8(const GumboNode *element) const
 {
     if (!element)
         return {};
-    return RenderInnerText(element, m_source.constData(), m_spans);
+    QByteArray text = RenderInnerText(element, m_source.constData(), m_spans);
+    // A leading U+FEFF is dropped, as reading the text as UTF-8 always has.
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    return text;
 }
 
 QString HtmlDocument::innerText(const GumboNode *element) const
 {
-    return QString::fromUtf8(innerTextUtf8(element));
+    return textFromUtf8(innerTextUtf8(element));
 }

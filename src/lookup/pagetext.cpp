@@ -1,6 +1,7 @@
 #include "lookup/pagetext.h"
 
 #include "lookup/htmldocument.h"
+#include "results/recordfield.h"
 
 std::optional<QByteArray> TryRecordTextUtf8(const QByteArray &html, Site site,
                                             const ParseLimits &limits)
@@ -19,7 +20,7 @@ std::optional<QString> TryRecordText(const QString &html, Site site, const Parse
     const std::optional<QByteArray> record = TryRecordTextUtf8(html.toUtf8(), site, limits);
     if (!record)
         return std::nullopt;
-    return QString::fromUtf8(*record);
+    return textFromUtf8(*record);
 }
 
 QString RecordText(const QString &html, Site site)
