@@ -56,6 +56,9 @@ public:
     }
     // The number of filled cells of the row after column 0.
     int cellCount(qsizetype row) const;
+    // The row's cells as stored, column 0 (the address) first when it is filled: for loops
+    // that write every cell of many rows.
+    const RowCells &rowCells(qsizetype row) const { return m_rows[size_t(row)]; }
 
     // The column whose caption matches the name, or -1.
     int findColumn(QStringView name) const;
