@@ -56,6 +56,16 @@ public:
         size_t spanStart = npos;
         while (i < m_size) {
             const unsigned char c = m_src[i];
+            if (spanStart == npos && c != '\r' && isSpace(c)) {
+                if (m_spaceStart == npos)
+                    m_spaceStart = i;
+                ++i;
+                continue;
+            }
+            if (m_spaceStart != npos) {
+                collapseSpaces(m_spaceStart, i);
+                m_spaceStart = npos;
+            }
             if (c == '<' || c == '&' || c == '\r' || c == 0) {
                 closeSpan(spanStart, i);
                 spanStart = npos;
@@ -88,6 +98,8 @@ public:
                 spanStart = i;
             ++i;
         }
+        if (m_spaceStart != npos)
+            collapseSpaces(m_spaceStart, m_size);
         closeSpan(spanStart, m_size);
         copy(m_copied, m_size);
     }
@@ -124,6 +136,18 @@ private:
         if (to > from)
             m_out.append(reinterpret_cast<const char *>(m_src + from), to - from);
         m_copied = std::max(m_copied, to);
+    }
+
+    // White space between markup and text goes to the parser as its first character only: the
+    // parser makes the same tree of it, and the renderer collapses it to one space anyway.
+    // Not where white space is kept (once a pre, listing, textarea, xmp or plaintext element
+    // has begun, for the rest of the page) nor in SVG content.
+    void collapseSpaces(size_t from, size_t to)
+    {
+        if (!m_collapse || m_svgDepth > 0 || to - from < 2)
+            return;
+        copy(m_copied, from + 1);
+        m_copied = to;
     }
 
     void closeSpan(size_t start, size_t end)
@@ -320,6 +344,8 @@ private:
                 m_svgDepth = 1;
             return end;
         }
+        if (name == "pre" || name == "listing" || name == "textarea" || name == "xmp")
+            m_collapse = false;
         if (name == "math" || name == "plaintext" || name == "frameset")
             return npos;
         if (name == "select")
@@ -374,6 +400,8 @@ private:
     size_t m_copied = 0;
     int m_svgDepth = 0;
     bool m_inSelect = false;
+    bool m_collapse = true;
+    size_t m_spaceStart = npos;
     std::string m_name;
 };
 
