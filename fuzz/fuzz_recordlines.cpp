@@ -25,7 +25,7 @@ void checkTable(const ResultsTable &table)
     FUZZ_CHECK_EQUAL(table.headerText(1), ResultsTable::AddressCaption);
     QSet<QString> keys;
     for (int k = 1; k <= table.headerCount(); ++k) {
-        const QString key = ResultsTable::columnKey(table.headerText(k));
+        const QString key = Pivot::columnKey(table.headerText(k));
         FUZZ_CHECK(!keys.contains(key));
         keys.insert(key);
         FUZZ_CHECK_EQUAL(table.FindResultColumn(table.headerText(k)), k);
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ResultsTable table;
     table.ResetResultsTable();
     checkTable(table);
-    const QString caption = ResultsTable::columnKey(ResultsTable::AddressCaption);
+    const QString caption = Pivot::columnKey(ResultsTable::AddressCaption);
     // Three rows: the fields in order, in reverse order, and every other one.
     for (int pass = 0; pass < 3; ++pass) {
         const int row = table.AddResultRow(QStringLiteral("address%1.example").arg(pass));
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const RecordField &field = pass == 1 ? fields[fields.size() - 1 - i] : fields[i];
             const int before = table.headerCount();
             const bool placed = table.PlaceField(row, field.name, field.value);
-            if (ResultsTable::columnKey(field.name) == caption) {
+            if (Pivot::columnKey(field.name) == caption) {
                 FUZZ_CHECK(!placed);
                 continue;
             }

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr size_t kMinSpan = 16;
+constexpr size_t kMinSpan = 4;
 constexpr uint32_t kPerPlane = kStandInsPerPlane;
 
 bool isSpace(unsigned char c)
