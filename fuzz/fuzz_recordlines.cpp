@@ -59,6 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fields.push_back(*field);
     }
 
+    // The record in UTF-8, cut into pieces of it, gives the same fields.
+    const RecordFields pieces = RecordFieldsOf(record.toUtf8());
+    FUZZ_CHECK_EQUAL(pieces.size(), qsizetype(fields.size()));
+    for (qsizetype i = 0; i < pieces.size() && i < qsizetype(fields.size()); ++i)
+        FUZZ_CHECK(pieces.at(i) == fields[size_t(i)]);
+
     ResultsTable table;
     table.ResetResultsTable();
     checkTable(table);

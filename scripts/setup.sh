@@ -32,6 +32,7 @@ packages=(
     xvfb xauth                                # virtual X display for window tests and screenshots
     fonts-liberation                          # metric-compatible "Arial" (Liberation Sans)
     python3 python3-openpyxl                  # independent .xlsx reader in the tests
+    python3-lxml                              # the page benchmark's peer (bench/peers/)
     python3-xlib python3-pil                  # end-to-end test: synthetic input, screenshots
     iputils-ping                              # the connectivity check at start-up
     xdg-utils                                 # xdg-mime and xdg-open for the spreadsheet export

@@ -1,4 +1,5 @@
 #include "addresses/listfile.h"
+#include "peer.h"
 #include "platform/listviewmodel.h"
 #include "scripteddialogs.h"
 
@@ -103,6 +104,21 @@ void BM_LoadListFileIntoView(benchmark::State &state)
     load(state, true);
 }
 BENCHMARK(BM_LoadListFileIntoView)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The Python peer on the same file: read().splitlines(), processor time.
+void BM_PythonPeerSplitlines(benchmark::State &state)
+{
+    const QString path = listFile(int(state.range(0)));
+    for (auto _ : state) {
+        const auto peer = runPeer(QStringLiteral("splitlines.py"), {path});
+        if (!peer || peer->size() < 2 || int(peer->at(1)) != state.range(0)) {
+            state.SkipWithError("the peer did not run");
+            return;
+        }
+        state.counters["peer_cpu_ms"] = peer->at(0) * 1e3;
+    }
+}
+BENCHMARK(BM_PythonPeerSplitlines)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

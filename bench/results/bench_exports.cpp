@@ -5,6 +5,7 @@
 
 #include "app/form1.h"
 #include "memorysettingsstore.h"
+#include "peer.h"
 #include "platform/clipboard.h"
 #include "platform/commandrunner.h"
 #include "platform/desktop.h"
@@ -208,8 +209,24 @@ void BM_WorkbookExport(benchmark::State &state)
     reportGap(state, longest);
 }
 
+// The Python peer doing the same two exports of the same table by the same algorithm
+// (bench/peers/table_exports.py), in processor time.
+void BM_PythonPeerExports(benchmark::State &state)
+{
+    for (auto _ : state) {
+        const auto peer = runPeer(QStringLiteral("table_exports.py"), {});
+        if (!peer || peer->size() < 2) {
+            state.SkipWithError("the peer did not run");
+            return;
+        }
+        state.counters["peer_text_file_cpu_ms"] = peer->at(0) * 1e3;
+        state.counters["peer_clipboard_cpu_ms"] = peer->at(1) * 1e3;
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_PythonPeerExports)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_TextFileExport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_ClipboardCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_WorkbookExport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

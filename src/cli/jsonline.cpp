@@ -26,7 +26,7 @@ QByteArray format(const LookupResult &result)
     }
     object.insert(QLatin1String("servers"), QJsonArray::fromStringList(result.servers));
     QJsonArray fields;
-    for (const RecordField &field : result.fields)
+    for (const RecordField &field : result.fields.toList())
         fields.append(QJsonArray{field.name, field.value});
     object.insert(QLatin1String("fields"), fields);
     QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);

@@ -1,17 +1,16 @@
 #pragma once
 
 #include "lookup/pagetext.h"
+#include "lookup/textruns.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <memory>
-#include <vector>
 
 struct GumboInternalNode;
 using GumboNode = GumboInternalNode;
-struct GumboInternalOutput;
-struct GumboInternalOptions;
+class ParseArena;
 
 // One parsed page. Parsing runs within time and memory limits (a page that exceeds them is not
 // parsed); the tree lives in an arena that goes with the document in one piece, so neither
@@ -19,8 +18,9 @@ struct GumboInternalOptions;
 class HtmlDocument
 {
 public:
-    // With standIns false every character goes through the parser (the reference the faster
-    // way is checked against).
+    // The page as UTF-8 (as DecodePageUtf8 hands it over). With standIns false every character
+    // goes through the parser (the reference the faster way is checked against).
+    explicit HtmlDocument(QByteArray utf8, const ParseLimits &limits = {}, bool standIns = true);
     explicit HtmlDocument(const QString &html, const ParseLimits &limits = {},
                           bool standIns = true);
     ~HtmlDocument();
@@ -36,23 +36,15 @@ public:
     const GumboNode *elementById(const QString &id) const;
     const GumboNode *body() const;
 
-    // The element's text as a browser's innerText renders it, lines joined by CR LF.
+    // The element's text as a browser's innerText renders it, lines joined by CR LF; empty for
+    // no element.
+    QByteArray innerTextUtf8(const GumboNode *element) const;
     QString innerText(const GumboNode *element) const;
 
-    struct Span
-    {
-        size_t offset;
-        size_t length;
-    };
-
 private:
-    struct Arena;
-    static GumboInternalOutput *parseGuarded(Arena &arena, const GumboInternalOptions &options,
-                                             const char *input, size_t length);
-
-    std::unique_ptr<Arena> m_arena;
     // The page as UTF-8, and the runs of plain text the parser saw only as stand-ins.
     QByteArray m_source;
-    std::vector<Span> m_spans;
+    TextSpans m_spans;
+    std::unique_ptr<ParseArena> m_arena;
     const GumboNode *m_root = nullptr;
 };

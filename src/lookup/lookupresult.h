@@ -3,6 +3,7 @@
 #include "facts/recordfacts.h"
 #include "results/recordfield.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -47,10 +48,10 @@ struct LookupResult
     QString source; // "site1", "site2", "site3", ...
     LookupStatus status = LookupStatus::Ok;
     FailureReason reason = FailureReason::None;
-    QString error;       // empty when the lookup succeeded
-    QStringList servers; // the servers asked, in order
-    QString recordText;  // the record as it came, lines joined by CR LF
-    RecordFields fields; // the record's "name: value" fields in record order
+    QString error;         // empty when the lookup succeeded
+    QStringList servers;   // the servers asked, in order
+    QByteArray recordText; // the record as it came, UTF-8, lines joined by CR LF
+    RecordFields fields;   // the record's "name: value" fields in record order (pieces of it)
     RecordFacts facts;
 
     bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }

@@ -2,6 +2,8 @@
 
 #include "lookup/pagetext.h"
 
+#include "lookup/encodinglabels.h"
+
 #include <QStringDecoder>
 
 #include <array>
@@ -13,283 +15,13 @@
 
 namespace {
 
-struct LabelEntry
-{
-    std::string_view label;
-    const char *encoding;
-};
-
-// Browser encoding labels (lower case) and the encoding each stands for.
-constexpr LabelEntry kLabels[] = {
-    {"unicode-1-1-utf-8", "utf-8"},
-    {"unicode11utf8", "utf-8"},
-    {"unicode20utf8", "utf-8"},
-    {"utf-8", "utf-8"},
-    {"utf8", "utf-8"},
-    {"x-unicode20utf8", "utf-8"},
-    {"866", "ibm866"},
-    {"cp866", "ibm866"},
-    {"csibm866", "ibm866"},
-    {"ibm866", "ibm866"},
-    {"csisolatin2", "iso-8859-2"},
-    {"iso-8859-2", "iso-8859-2"},
-    {"iso-ir-101", "iso-8859-2"},
-    {"iso8859-2", "iso-8859-2"},
-    {"iso88592", "iso-8859-2"},
-    {"iso_8859-2", "iso-8859-2"},
-    {"iso_8859-2:1987", "iso-8859-2"},
-    {"l2", "iso-8859-2"},
-    {"latin2", "iso-8859-2"},
-    {"csisolatin3", "iso-8859-3"},
-    {"iso-8859-3", "iso-8859-3"},
-    {"iso-ir-109", "iso-8859-3"},
-    {"iso8859-3", "iso-8859-3"},
-    {"iso88593", "iso-8859-3"},
-    {"iso_8859-3", "iso-8859-3"},
-    {"iso_8859-3:1988", "iso-8859-3"},
-    {"l3", "iso-8859-3"},
-    {"latin3", "iso-8859-3"},
-    {"csisolatin4", "iso-8859-4"},
-    {"iso-8859-4", "iso-8859-4"},
-    {"iso-ir-110", "iso-8859-4"},
-    {"iso8859-4", "iso-8859-4"},
-    {"iso88594", "iso-8859-4"},
-    {"iso_8859-4", "iso-8859-4"},
-    {"iso_8859-4:1988", "iso-8859-4"},
-    {"l4", "iso-8859-4"},
-    {"latin4", "iso-8859-4"},
-    {"csisolatincyrillic", "iso-8859-5"},
-    {"cyrillic", "iso-8859-5"},
-    {"iso-8859-5", "iso-8859-5"},
-    {"iso-ir-144", "iso-8859-5"},
-    {"iso8859-5", "iso-8859-5"},
-    {"iso88595", "iso-8859-5"},
-    {"iso_8859-5", "iso-8859-5"},
-    {"iso_8859-5:1988", "iso-8859-5"},
-    {"arabic", "iso-8859-6"},
-    {"asmo-708", "iso-8859-6"},
-    {"csiso88596e", "iso-8859-6"},
-    {"csiso88596i", "iso-8859-6"},
-    {"csisolatinarabic", "iso-8859-6"},
-    {"ecma-114", "iso-8859-6"},
-    {"iso-8859-6", "iso-8859-6"},
-    {"iso-8859-6-e", "iso-8859-6"},
-    {"iso-8859-6-i", "iso-8859-6"},
-    {"iso-ir-127", "iso-8859-6"},
-    {"iso8859-6", "iso-8859-6"},
-    {"iso88596", "iso-8859-6"},
-    {"iso_8859-6", "iso-8859-6"},
-    {"iso_8859-6:1987", "iso-8859-6"},
-    {"csisolatingreek", "iso-8859-7"},
-    {"ecma-118", "iso-8859-7"},
-    {"elot_928", "iso-8859-7"},
-    {"greek", "iso-8859-7"},
-    {"greek8", "iso-8859-7"},
-    {"iso-8859-7", "iso-8859-7"},
-    {"iso-ir-126", "iso-8859-7"},
-    {"iso8859-7", "iso-8859-7"},
-    {"iso88597", "iso-8859-7"},
-    {"iso_8859-7", "iso-8859-7"},
-    {"iso_8859-7:1987", "iso-8859-7"},
-    {"sun_eu_greek", "iso-8859-7"},
-    {"csiso88598e", "iso-8859-8"},
-    {"csisolatinhebrew", "iso-8859-8"},
-    {"hebrew", "iso-8859-8"},
-    {"iso-8859-8", "iso-8859-8"},
-    {"iso-8859-8-e", "iso-8859-8"},
-    {"iso-ir-138", "iso-8859-8"},
-    {"iso8859-8", "iso-8859-8"},
-    {"iso88598", "iso-8859-8"},
-    {"iso_8859-8", "iso-8859-8"},
-    {"iso_8859-8:1988", "iso-8859-8"},
-    {"visual", "iso-8859-8"},
-    {"csiso88598i", "iso-8859-8-i"},
-    {"iso-8859-8-i", "iso-8859-8-i"},
-    {"logical", "iso-8859-8-i"},
-    {"csisolatin6", "iso-8859-10"},
-    {"iso-8859-10", "iso-8859-10"},
-    {"iso-ir-157", "iso-8859-10"},
-    {"iso8859-10", "iso-8859-10"},
-    {"iso885910", "iso-8859-10"},
-    {"l6", "iso-8859-10"},
-    {"latin6", "iso-8859-10"},
-    {"iso-8859-13", "iso-8859-13"},
-    {"iso8859-13", "iso-8859-13"},
-    {"iso885913", "iso-8859-13"},
-    {"iso-8859-14", "iso-8859-14"},
-    {"iso8859-14", "iso-8859-14"},
-    {"iso885914", "iso-8859-14"},
-    {"csisolatin9", "iso-8859-15"},
-    {"iso-8859-15", "iso-8859-15"},
-    {"iso8859-15", "iso-8859-15"},
-    {"iso885915", "iso-8859-15"},
-    {"iso_8859-15", "iso-8859-15"},
-    {"l9", "iso-8859-15"},
-    {"iso-8859-16", "iso-8859-16"},
-    {"cskoi8r", "koi8-r"},
-    {"koi", "koi8-r"},
-    {"koi8", "koi8-r"},
-    {"koi8-r", "koi8-r"},
-    {"koi8_r", "koi8-r"},
-    {"koi8-ru", "koi8-u"},
-    {"koi8-u", "koi8-u"},
-    {"csmacintosh", "macintosh"},
-    {"mac", "macintosh"},
-    {"macintosh", "macintosh"},
-    {"x-mac-roman", "macintosh"},
-    {"dos-874", "windows-874"},
-    {"iso-8859-11", "windows-874"},
-    {"iso8859-11", "windows-874"},
-    {"iso885911", "windows-874"},
-    {"tis-620", "windows-874"},
-    {"windows-874", "windows-874"},
-    {"cp1250", "windows-1250"},
-    {"windows-1250", "windows-1250"},
-    {"x-cp1250", "windows-1250"},
-    {"cp1251", "windows-1251"},
-    {"windows-1251", "windows-1251"},
-    {"x-cp1251", "windows-1251"},
-    {"ansi_x3.4-1968", "windows-1252"},
-    {"ascii", "windows-1252"},
-    {"cp1252", "windows-1252"},
-    {"cp819", "windows-1252"},
-    {"csisolatin1", "windows-1252"},
-    {"ibm819", "windows-1252"},
-    {"iso-8859-1", "windows-1252"},
-    {"iso-ir-100", "windows-1252"},
-    {"iso8859-1", "windows-1252"},
-    {"iso88591", "windows-1252"},
-    {"iso_8859-1", "windows-1252"},
-    {"iso_8859-1:1987", "windows-1252"},
-    {"l1", "windows-1252"},
-    {"latin1", "windows-1252"},
-    {"us-ascii", "windows-1252"},
-    {"windows-1252", "windows-1252"},
-    {"x-cp1252", "windows-1252"},
-    {"cp1253", "windows-1253"},
-    {"windows-1253", "windows-1253"},
-    {"x-cp1253", "windows-1253"},
-    {"cp1254", "windows-1254"},
-    {"csisolatin5", "windows-1254"},
-    {"iso-8859-9", "windows-1254"},
-    {"iso-ir-148", "windows-1254"},
-    {"iso8859-9", "windows-1254"},
-    {"iso88599", "windows-1254"},
-    {"iso_8859-9", "windows-1254"},
-    {"iso_8859-9:1989", "windows-1254"},
-    {"l5", "windows-1254"},
-    {"latin5", "windows-1254"},
-    {"windows-1254", "windows-1254"},
-    {"x-cp1254", "windows-1254"},
-    {"cp1255", "windows-1255"},
-    {"windows-1255", "windows-1255"},
-    {"x-cp1255", "windows-1255"},
-    {"cp1256", "windows-1256"},
-    {"windows-1256", "windows-1256"},
-    {"x-cp1256", "windows-1256"},
-    {"cp1257", "windows-1257"},
-    {"windows-1257", "windows-1257"},
-    {"x-cp1257", "windows-1257"},
-    {"cp1258", "windows-1258"},
-    {"windows-1258", "windows-1258"},
-    {"x-cp1258", "windows-1258"},
-    {"x-mac-cyrillic", "x-mac-cyrillic"},
-    {"x-mac-ukrainian", "x-mac-cyrillic"},
-    {"chinese", "gbk"},
-    {"csgb2312", "gbk"},
-    {"csiso58gb231280", "gbk"},
-    {"gb2312", "gbk"},
-    {"gb_2312", "gbk"},
-    {"gb_2312-80", "gbk"},
-    {"gbk", "gbk"},
-    {"iso-ir-58", "gbk"},
-    {"x-gbk", "gbk"},
-    {"gb18030", "gb18030"},
-    {"big5", "big5"},
-    {"big5-hkscs", "big5"},
-    {"cn-big5", "big5"},
-    {"csbig5", "big5"},
-    {"x-x-big5", "big5"},
-    {"cseucpkdfmtjapanese", "euc-jp"},
-    {"euc-jp", "euc-jp"},
-    {"x-euc-jp", "euc-jp"},
-    {"csiso2022jp", "iso-2022-jp"},
-    {"iso-2022-jp", "iso-2022-jp"},
-    {"csshiftjis", "shift_jis"},
-    {"ms932", "shift_jis"},
-    {"ms_kanji", "shift_jis"},
-    {"shift-jis", "shift_jis"},
-    {"shift_jis", "shift_jis"},
-    {"sjis", "shift_jis"},
-    {"windows-31j", "shift_jis"},
-    {"x-sjis", "shift_jis"},
-    {"cseuckr", "euc-kr"},
-    {"csksc56011987", "euc-kr"},
-    {"euc-kr", "euc-kr"},
-    {"iso-ir-149", "euc-kr"},
-    {"korean", "euc-kr"},
-    {"ks_c_5601-1987", "euc-kr"},
-    {"ks_c_5601-1989", "euc-kr"},
-    {"ksc5601", "euc-kr"},
-    {"ksc_5601", "euc-kr"},
-    {"windows-949", "euc-kr"},
-    {"unicodefffe", "utf-16be"},
-    {"utf-16be", "utf-16be"},
-    {"csunicode", "utf-16le"},
-    {"iso-10646-ucs-2", "utf-16le"},
-    {"ucs-2", "utf-16le"},
-    {"unicode", "utf-16le"},
-    {"unicodefeff", "utf-16le"},
-    {"utf-16", "utf-16le"},
-    {"utf-16le", "utf-16le"},
-    {"x-user-defined", "x-user-defined"},
-};
-
-// The glibc iconv name of an encoding whose decoder is not built in here. Where browsers decode
-// a superset of the registered charset (Shift_JIS as Windows-31J, EUC-KR as Windows-949, GBK
-// as GB18030, Big5 with HKSCS), the superset is used.
+// The glibc iconv name of an encoding whose decoder is not built in here.
 const char *iconvName(QByteArrayView encoding)
 {
-    static constexpr std::pair<std::string_view, const char *> names[] = {
-        {"ibm866", "IBM866"},
-        {"iso-8859-2", "ISO-8859-2"},
-        {"iso-8859-3", "ISO-8859-3"},
-        {"iso-8859-4", "ISO-8859-4"},
-        {"iso-8859-5", "ISO-8859-5"},
-        {"iso-8859-6", "ISO-8859-6"},
-        {"iso-8859-7", "ISO-8859-7"},
-        {"iso-8859-8", "ISO-8859-8"},
-        {"iso-8859-8-i", "ISO-8859-8"},
-        {"iso-8859-10", "ISO-8859-10"},
-        {"iso-8859-13", "ISO-8859-13"},
-        {"iso-8859-14", "ISO-8859-14"},
-        {"iso-8859-15", "ISO-8859-15"},
-        {"iso-8859-16", "ISO-8859-16"},
-        {"koi8-r", "KOI8-R"},
-        {"koi8-u", "KOI8-U"},
-        {"macintosh", "MACINTOSH"},
-        {"windows-874", "CP874"},
-        {"windows-1250", "CP1250"},
-        {"windows-1251", "CP1251"},
-        {"windows-1253", "CP1253"},
-        {"windows-1254", "CP1254"},
-        {"windows-1255", "CP1255"},
-        {"windows-1256", "CP1256"},
-        {"windows-1257", "CP1257"},
-        {"windows-1258", "CP1258"},
-        {"x-mac-cyrillic", "MAC-CYRILLIC"},
-        {"gbk", "GB18030"},
-        {"gb18030", "GB18030"},
-        {"big5", "BIG5-HKSCS"},
-        {"euc-jp", "EUC-JP"},
-        {"iso-2022-jp", "ISO-2022-JP"},
-        {"shift_jis", "CP932"},
-        {"euc-kr", "CP949"},
-    };
     const std::string_view wanted(encoding.data(), size_t(encoding.size()));
-    for (const auto &[name, iconv] : names) {
-        if (name == wanted)
-            return iconv;
+    for (const EncodingLabel &entry : iconvNames()) {
+        if (entry.label == wanted)
+            return entry.encoding;
     }
     return nullptr;
 }
@@ -595,6 +327,76 @@ QString decodeAs(QByteArrayView bytes, QByteArrayView encoding)
     return QString::fromUtf8(bytes);
 }
 
+// True when the bytes are well-formed UTF-8: no overlong forms, no surrogates, nothing past
+// U+10FFFF, no sequence cut short. Such text reads back from UTF-16 unchanged.
+bool isValidUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = p + bytes.size();
+    while (p < end) {
+        // ASCII eight bytes at a time.
+        while (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            p += 8;
+        }
+        if (p >= end)
+            break;
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        auto continuation = [&](ptrdiff_t k) { return (p[k] & 0xC0) == 0x80; };
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (end - p < 2 || !continuation(1))
+                return false;
+            p += 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            if (end - p < 3 || !continuation(1) || !continuation(2))
+                return false;
+            if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F))
+                return false; // overlong, or a surrogate
+            p += 3;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            if (end - p < 4 || !continuation(1) || !continuation(2) || !continuation(3))
+                return false;
+            if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F))
+                return false; // overlong, or past U+10FFFF
+            p += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// UTF-8 bytes as decoding them and encoding the text again gives them: a leading byte-order
+// mark goes, and bytes that do not decode become U+FFFD. Well-formed text is taken as it is.
+QByteArray normalisedUtf8(const QByteArray &body, qsizetype from)
+{
+    QByteArrayView bytes = QByteArrayView(body).sliced(from);
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        bytes = bytes.sliced(3);
+        from += 3;
+    }
+    if (!isValidUtf8(bytes))
+        return QString::fromUtf8(bytes).toUtf8();
+    return from == 0 ? body : bytes.toByteArray();
+}
+
+QByteArray encodingOf(const QByteArray &body, const QByteArray &contentTypeHeader)
+{
+    QByteArray encoding = EncodingForLabel(charsetParameter(contentTypeHeader));
+    if (encoding.isEmpty())
+        encoding = prescanForMetaCharset(body);
+    if (encoding.isEmpty())
+        encoding = QByteArrayLiteral("utf-8");
+    return encoding;
+}
+
 } // namespace
 
 QByteArray EncodingForLabel(QByteArrayView label)
@@ -610,7 +412,7 @@ QByteArray EncodingForLabel(QByteArrayView label)
     std::string lower;
     for (qsizetype i = begin; i < end; ++i)
         lower.push_back(asciiLower(label[i]));
-    for (const LabelEntry &entry : kLabels) {
+    for (const EncodingLabel &entry : encodingLabels()) {
         if (entry.label == lower)
             return QByteArray(entry.encoding);
     }
@@ -627,10 +429,18 @@ QString DecodePage(const QByteArray &body, const QByteArray &contentTypeHeader)
     if (bytes.startsWith("\xFF\xFE"))
         return decodeUtf16(bytes.sliced(2), false);
 
-    QByteArray encoding = EncodingForLabel(charsetParameter(contentTypeHeader));
-    if (encoding.isEmpty())
-        encoding = prescanForMetaCharset(bytes);
-    if (encoding.isEmpty())
-        encoding = QByteArrayLiteral("utf-8");
-    return decodeAs(bytes, encoding);
+    return decodeAs(bytes, encodingOf(body, contentTypeHeader));
+}
+
+QByteArray DecodePageUtf8(const QByteArray &body, const QByteArray &contentTypeHeader)
+{
+    const QByteArrayView bytes(body);
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return normalisedUtf8(body, 3);
+    if (bytes.startsWith("\xFE\xFF") || bytes.startsWith("\xFF\xFE"))
+        return DecodePage(body, contentTypeHeader).toUtf8();
+    const QByteArray encoding = encodingOf(body, contentTypeHeader);
+    if (encoding == "utf-8")
+        return normalisedUtf8(body, 0);
+    return decodeAs(bytes, encoding).toUtf8();
 }

@@ -1,8 +1,10 @@
 #include "lookup/pagetext.h"
 
 #include "lookup/htmldocument.h"
+#include "results/recordfield.h"
 
-std::optional<QString> TryRecordText(const QString &html, Site site, const ParseLimits &limits)
+std::optional<QByteArray> TryRecordTextUtf8(const QByteArray &html, Site site,
+                                            const ParseLimits &limits)
 {
     const HtmlDocument document(html, limits);
     if (!document.isParsed())
@@ -10,7 +12,15 @@ std::optional<QString> TryRecordText(const QString &html, Site site, const Parse
     const QString id = Sites::recordElementId(site);
     const GumboNode *element =
         id.isEmpty() ? document.firstElementByTagName("pre") : document.elementById(id);
-    return document.innerText(element);
+    return document.innerTextUtf8(element);
+}
+
+std::optional<QString> TryRecordText(const QString &html, Site site, const ParseLimits &limits)
+{
+    const std::optional<QByteArray> record = TryRecordTextUtf8(html.toUtf8(), site, limits);
+    if (!record)
+        return std::nullopt;
+    return textFromUtf8(*record);
 }
 
 QString RecordText(const QString &html, Site site)

@@ -15,6 +15,9 @@
 // first 1024 bytes, else UTF-8. Labels are resolved the way browsers resolve them (so
 // "iso-8859-1" and "us-ascii" mean windows-1252). Bytes that do not decode become U+FFFD.
 QString DecodePage(const QByteArray &body, const QByteArray &contentTypeHeader = {});
+// The same text as UTF-8, exactly DecodePage(...).toUtf8(); a well-formed UTF-8 page is handed
+// back as it is, without a copy. (Unpaired surrogates of a UTF-16 page become '?'.)
+QByteArray DecodePageUtf8(const QByteArray &body, const QByteArray &contentTypeHeader = {});
 
 // The name of the encoding a label stands for ("windows-1252", "utf-8", ...), or empty when the
 // label is unknown.
@@ -34,6 +37,10 @@ QString RecordText(const QString &html, Site site);
 // As RecordText; nothing when the page could not be parsed within the limits.
 std::optional<QString> TryRecordText(const QString &html, Site site,
                                      const ParseLimits &limits = {});
+
+// As TryRecordText, for a page and a record in UTF-8.
+std::optional<QByteArray> TryRecordTextUtf8(const QByteArray &html, Site site,
+                                            const ParseLimits &limits = {});
 
 // The rendered text (a browser's innerText) of the element with the given id, or of the page's
 // <body> when the id is empty; empty when there is no such element.

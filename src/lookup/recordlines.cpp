@@ -46,3 +46,36 @@ std::optional<RecordField> ParseRecordLine(const QString &line)
     return RecordField{withoutEndSpaces(text.first(colon)),
                        withoutEndSpaces(text.sliced(colon + 1))};
 }
+
+RecordFields RecordFieldsOf(const QByteArray &record)
+{
+    RecordFields fields(record);
+    const QByteArrayView text(record);
+    const qsizetype size = text.size();
+    qsizetype start = 0;
+    while (start <= size && size > 0) {
+        qsizetype end = text.indexOf("\r\n", start);
+        if (end < 0)
+            end = size;
+        const QByteArrayView line = text.sliced(start, end - start);
+        if (!line.isEmpty() && line.front() != '#' && line.front() != '%') {
+            if (const qsizetype colon = line.indexOf(':'); colon >= 0) {
+                qsizetype nameBegin = start;
+                qsizetype nameEnd = start + colon;
+                while (nameBegin < nameEnd && record[nameBegin] == ' ')
+                    ++nameBegin;
+                while (nameEnd > nameBegin && record[nameEnd - 1] == ' ')
+                    --nameEnd;
+                qsizetype valueBegin = start + colon + 1;
+                qsizetype valueEnd = end;
+                while (valueBegin < valueEnd && record[valueBegin] == ' ')
+                    ++valueBegin;
+                while (valueEnd > valueBegin && record[valueEnd - 1] == ' ')
+                    --valueEnd;
+                fields.appendPiece(nameBegin, nameEnd, valueBegin, valueEnd);
+            }
+        }
+        start = end + 2;
+    }
+    return fields;
+}

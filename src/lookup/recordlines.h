@@ -15,3 +15,7 @@ QStringList SplitRecordLines(const QString &record);
 // very first character) and a line without ':' carry none. The first ':' cuts name from value;
 // further colons stay in the value.
 std::optional<RecordField> ParseRecordLine(const QString &line);
+
+// The fields of a record text in UTF-8, as pieces of it: the fields SplitRecordLines and
+// ParseRecordLine give, without copying the text.
+RecordFields RecordFieldsOf(const QByteArray &record);

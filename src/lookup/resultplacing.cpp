@@ -42,12 +42,13 @@ RecordFields rowFields(const LookupResult &result)
         return result.fields;
     RecordFields fields;
     const std::span<const FactColumn> columns = factColumns();
-    fields.reserve(qsizetype(columns.size()) + (result.ok() ? result.fields.size() : 0));
     for (const FactColumn &column : columns)
         fields.append(RecordField{QLatin1String(column.caption), column.cell(result.facts)});
     if (!result.ok())
         return fields;
-    for (const RecordField &field : result.fields)
+    for (qsizetype i = 0; i < result.fields.size(); ++i) {
+        const RecordField field = result.fields.at(i);
         fields.append(RecordField{recordCaption(field.name), field.value});
+    }
     return fields;
 }

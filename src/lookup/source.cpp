@@ -25,12 +25,8 @@ QString sourceKindName(SourceKind kind)
 
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
-    result.recordText = lines.join(QStringLiteral("\r\n"));
-    result.fields.clear();
-    for (const QString &line : lines) {
-        if (std::optional<RecordField> field = ParseRecordLine(line))
-            result.fields.append(std::move(*field));
-    }
+    result.recordText = lines.join(QStringLiteral("\r\n")).toUtf8();
+    result.fields = RecordFieldsOf(result.recordText);
 }
 
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail)
@@ -48,7 +44,7 @@ void setFailure(LookupResult &result, FailureReason reason, const QString &detai
 void setTextRecord(LookupResult &result, const QStringList &lines)
 {
     setRecordLines(result, lines);
-    result.facts = factsFromText(result.recordText);
+    result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
 }
 
 void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar)

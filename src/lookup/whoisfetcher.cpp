@@ -35,8 +35,9 @@ FailureReason reasonOf(FetchResult::Error error)
 LookupResult readPage(LookupResult result, const QByteArray &body, const QByteArray &contentType,
                       Site site, const ParseLimits &limits)
 {
-    const std::optional<QString> record =
-        TryRecordText(DecodePage(body, contentType), site, limits);
+    // UTF-8 from the body to the fields: a UTF-8 page reaches the parser as it came.
+    const std::optional<QByteArray> record =
+        TryRecordTextUtf8(DecodePageUtf8(body, contentType), site, limits);
     if (!record) {
         result.status = LookupStatus::Failed;
         result.reason = FailureReason::Unparseable;
@@ -50,11 +51,8 @@ LookupResult readPage(LookupResult result, const QByteArray &body, const QByteAr
         return result;
     }
     result.recordText = *record;
-    result.facts = factsFromText(*record);
-    for (const QString &line : SplitRecordLines(*record)) {
-        if (std::optional<RecordField> field = ParseRecordLine(line))
-            result.fields.append(std::move(*field));
-    }
+    result.facts = factsFromText(QString::fromUtf8(*record));
+    result.fields = RecordFieldsOf(*record);
     return result;
 }
 

@@ -15,7 +15,8 @@ inline constexpr int ClipboardAttempts = 1000;
 // The clipboard text of a table: one line per checked row, each cell padded with spaces to the
 // widest cell of its column over all rows (checked or not) and followed by a tab; at the end of
 // a line the last tab is dropped, trailing spaces are stripped and CR LF follows. Nothing when
-// the table has no rows. `yield` runs before every row of each pass (callers pass a TimeSlice).
+// the table has no rows. `yield` runs before the first row of each pass and then after every
+// few thousand cells (callers pass a TimeSlice).
 // Rows or columns that change under a yield throw RuntimeError.
 std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool> &checked,
                                      const std::function<void()> &yield = {});

@@ -28,27 +28,35 @@ QString Pivot::columnKey(QStringView name)
 
 QString Pivot::cell(qsizetype row, int column) const
 {
-    const Row &r = m_rows[size_t(row)];
-    if (column == 0)
-        return r.address;
-    const auto it = std::lower_bound(r.cells.begin(), r.cells.end(), column,
-                                     [](const Cell &c, int key) { return c.column < key; });
-    return it != r.cells.end() && it->column == column ? it->text : QString();
+    return textFromUtf8(cellUtf8(row, column));
 }
 
-int Pivot::findColumn(QStringView name) const
+int Pivot::cellCount(qsizetype row) const
 {
-    const QString spelling = name.toString();
+    const RowCells &cells = m_rows[size_t(row)];
+    const int n = cells.count();
+    return n > 0 && cells.column(0) == 0 ? n - 1 : n;
+}
+
+int Pivot::findColumnUtf8(QByteArrayView name) const
+{
+    // A key that borrows the bytes: no copy for a hit.
+    const QByteArray spelling = QByteArray::fromRawData(name.data(), name.size());
     if (const auto hit = m_columnBySpelling.constFind(spelling); hit != m_columnBySpelling.cend())
         return hit.value();
-    const int column = m_columnByKey.value(columnKey(name), -1);
+    const int column = m_columnByKey.value(columnKey(textFromUtf8(name)), -1);
     if (column != -1) {
         // Bounded: a hostile page can spell one name in endless ways.
         if (m_columnBySpelling.size() >= 65536)
             m_columnBySpelling.clear();
-        m_columnBySpelling.insert(spelling, column);
+        m_columnBySpelling.insert(name.toByteArray(), column);
     }
     return column;
+}
+
+int Pivot::findColumn(QStringView name) const
+{
+    return findColumnUtf8(name.toUtf8());
 }
 
 void Pivot::indexCaption(int column)
@@ -68,28 +76,22 @@ int Pivot::addColumn(const QString &caption)
 
 qsizetype Pivot::addRow(const QString &address)
 {
-    m_rows.push_back(Row{address, {}});
+    // The row before is most likely complete: its spare room goes.
+    if (!m_rows.empty())
+        m_rows.back().trim();
+    m_rows.emplace_back();
+    m_rows.back().set(0, address.toUtf8());
     return rowCount() - 1;
 }
 
 void Pivot::setAddressText(qsizetype row, const QString &text)
 {
-    m_rows[size_t(row)].address = text;
+    m_rows[size_t(row)].set(0, text.toUtf8());
 }
 
 void Pivot::setCell(qsizetype row, int column, const QString &text)
 {
-    auto &cells = m_rows[size_t(row)].cells;
-    auto it = std::lower_bound(cells.begin(), cells.end(), column,
-                               [](const Cell &c, int key) { return c.column < key; });
-    if (it != cells.end() && it->column == column) {
-        if (text.isEmpty())
-            cells.erase(it);
-        else
-            it->text = text;
-    } else if (!text.isEmpty()) {
-        cells.insert(it, Cell{column, text});
-    }
+    m_rows[size_t(row)].set(column, text.toUtf8());
 }
 
 void Pivot::removeRow(qsizetype row)
@@ -112,20 +114,36 @@ void Pivot::reset()
     addColumn(AddressCaption);
 }
 
+namespace {
+
+QByteArrayView withoutEndSpaces(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+} // namespace
+
 Pivot::Placement Pivot::plan(const RecordFields &fields) const
 {
     Placement placement;
     placement.columns.reserve(size_t(fields.size()));
     QHash<QString, int> added; // keys of the columns this record adds
-    for (const RecordField &field : fields) {
-        int column = findColumn(field.name);
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        int column = findColumnUtf8(fields.nameUtf8(i));
         if (column == -1) {
-            const QString key = columnKey(field.name);
+            const QString name = textFromUtf8(fields.nameUtf8(i));
+            const QString key = columnKey(name);
             column = added.value(key, -1);
             if (column == -1 && columnCount() > 0 &&
                 columnCount() + placement.newCaptions.size() < MaxColumns) {
                 column = columnCount() + int(placement.newCaptions.size());
-                placement.newCaptions.append(trimSpaces(field.name));
+                placement.newCaptions.append(trimSpaces(name));
                 added.insert(key, column);
             }
         }
@@ -139,33 +157,22 @@ Pivot::Placement Pivot::plan(const RecordFields &fields) const
     return placement;
 }
 
-void Pivot::appendToCell(Row &row, int column, const QString &value)
-{
-    auto &cells = row.cells;
-    auto it = cells.end();
-    if (!cells.empty() && cells.back().column >= column)
-        it = std::lower_bound(cells.begin(), cells.end(), column,
-                              [](const Cell &c, int key) { return c.column < key; });
-    if (it != cells.end() && it->column == column) {
-        if (it->text.isEmpty())
-            it->text = value;
-        else
-            it->text += QLatin1Char('\t') + value;
-    } else if (!value.isEmpty()) {
-        cells.insert(it, Cell{column, value});
-    }
-}
-
 void Pivot::apply(qsizetype row, const RecordFields &fields, const Placement &placement)
 {
     for (const QString &caption : placement.newCaptions)
         addColumn(caption);
-    Row &r = m_rows[size_t(row)];
+    std::vector<RowCells::Addition> additions;
+    additions.reserve(size_t(fields.size()));
     for (qsizetype i = 0; i < fields.size(); ++i) {
         const int column = placement.columns[size_t(i)];
         if (column > 0)
-            appendToCell(r, column, trimSpaces(fields[i].value));
+            additions.push_back({column, withoutEndSpaces(fields.valueUtf8(i))});
     }
+    std::stable_sort(additions.begin(), additions.end(),
+                     [](const RowCells::Addition &a, const RowCells::Addition &b) {
+                         return a.column < b.column;
+                     });
+    m_rows[size_t(row)].appendAll(additions.data(), additions.data() + additions.size());
 }
 
 bool Pivot::place(qsizetype row, const RecordFields &fields)
@@ -190,7 +197,7 @@ std::vector<qsizetype> Pivot::sortRows(int column, bool descending)
         const int c = left.compare(right, Qt::CaseInsensitive);
         return descending ? c > 0 : c < 0;
     });
-    std::vector<Row> sorted;
+    std::vector<RowCells> sorted;
     sorted.reserve(m_rows.size());
     for (const qsizetype old : order)
         sorted.push_back(std::move(m_rows[size_t(old)]));
@@ -200,14 +207,24 @@ std::vector<qsizetype> Pivot::sortRows(int column, bool descending)
 
 void Pivot::markInvalid(qsizetype row)
 {
-    Row &r = m_rows[size_t(row)];
-    r.address = InvalidPrefix + r.address;
+    RowCells &cells = m_rows[size_t(row)];
+    QByteArray marked = InvalidPrefix.toUtf8();
+    marked += cells.textOf(0);
+    cells.set(0, marked);
 }
 
 qsizetype Pivot::filledCells() const
 {
     qsizetype n = 0;
-    for (const Row &r : m_rows)
-        n += qsizetype(r.cells.size());
+    for (qsizetype row = 0; row < rowCount(); ++row)
+        n += cellCount(row);
+    return n;
+}
+
+qsizetype Pivot::textBytes() const
+{
+    qsizetype n = 0;
+    for (const RowCells &cells : m_rows)
+        n += qsizetype(cells.textBytes());
     return n;
 }

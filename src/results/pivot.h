@@ -1,6 +1,7 @@
 #pragma once
 
 #include "results/recordfield.h"
+#include "results/rowcells.h"
 
 #include <QHash>
 #include <QString>
@@ -12,8 +13,10 @@
 // name, counted from 0. Column 0 holds each row's address; its caption is the address column's.
 // A field goes to the column whose caption matches its name without the spaces at its ends,
 // ignoring case; a name seen for the first time adds a column at the end. A second value for
-// the same cell is appended after a tab. Cells are stored sparsely: memory follows the cells
-// that hold text, not rows x columns.
+// the same cell is appended after a tab. Cells are stored sparsely and as UTF-8, each row's
+// in one block (RowCells): memory follows the text of the filled cells, not rows x columns.
+// Text given as QString is stored as its toUtf8() (unpaired surrogates become '?'), as the
+// exports write it.
 class Pivot
 {
 public:
@@ -37,12 +40,25 @@ public:
     const QStringList &captions() const { return m_captions; }
     // Column 0 is the row's address text; an empty string where the row has no value.
     QString cell(qsizetype row, int column) const;
-    // Calls f(column, text) for each filled cell of the row after column 0, in column order.
+    QByteArrayView cellUtf8(qsizetype row, int column) const
+    {
+        return m_rows[size_t(row)].textOf(column);
+    }
+    // Calls f(column, utf8) for each filled cell of the row after column 0, in column order.
     template <class F> void forEachCell(qsizetype row, F &&f) const
     {
-        for (const Cell &c : m_rows[size_t(row)].cells)
-            f(c.column, c.text);
+        const RowCells &cells = m_rows[size_t(row)];
+        const int n = cells.count();
+        for (int i = 0; i < n; ++i) {
+            if (const int column = cells.column(i); column > 0)
+                f(column, cells.text(i));
+        }
     }
+    // The number of filled cells of the row after column 0.
+    int cellCount(qsizetype row) const;
+    // The row's cells as stored, column 0 (the address) first when it is filled: for loops
+    // that write every cell of many rows.
+    const RowCells &rowCells(qsizetype row) const { return m_rows[size_t(row)]; }
 
     // The column whose caption matches the name, or -1.
     int findColumn(QStringView name) const;
@@ -75,30 +91,22 @@ public:
 
     // The number of filled cells after column 0, over all rows.
     qsizetype filledCells() const;
+    // The UTF-8 bytes of all cells' texts, addresses included.
+    qsizetype textBytes() const;
 
     static QString columnKey(QStringView name);
 
 private:
-    struct Cell
-    {
-        int column;
-        QString text;
-    };
-    struct Row
-    {
-        QString address;
-        std::vector<Cell> cells; // sorted by column
-    };
-
+    int findColumnUtf8(QByteArrayView name) const;
     void indexCaption(int column);
-    void appendToCell(Row &row, int column, const QString &value);
 
     QStringList m_captions;
-    std::vector<Row> m_rows;
+    // Column 0 of each row is its address.
+    std::vector<RowCells> m_rows;
     QHash<QString, int> m_columnByKey;
-    // Names as records spell them, mapped to their column: records repeat their names, and a
-    // hit here spares making the key.
-    mutable QHash<QString, int> m_columnBySpelling;
+    // Names as records spell them (UTF-8), mapped to their column: records repeat their names,
+    // and a hit here spares making the key.
+    mutable QHash<QByteArray, int> m_columnBySpelling;
 };
 
 // The text without the space characters (only U+0020) at its two ends.

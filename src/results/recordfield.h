@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
 
 // One "name: value" field of a whois record, both without the spaces at their ends.
 struct RecordField
@@ -12,4 +17,54 @@ struct RecordField
     friend bool operator==(const RecordField &, const RecordField &) = default;
 };
 
-using RecordFields = QList<RecordField>;
+// A record's fields in record order, kept as UTF-8: the names and values are pieces of one
+// buffer, usually the record's own rendered text, so cutting a record into fields copies
+// nothing, and placing them copies each value once, into the results table.
+class RecordFields
+{
+public:
+    RecordFields() = default;
+    RecordFields(std::initializer_list<RecordField> fields);
+    // Fields that are pieces of `text` (UTF-8): add them with appendPiece.
+    explicit RecordFields(QByteArray text) : m_text(std::move(text)) {}
+
+    // Adds a field whose name and value are the bytes [nameBegin, nameEnd) and
+    // [valueBegin, valueEnd) of the buffer given on construction.
+    void appendPiece(qsizetype nameBegin, qsizetype nameEnd, qsizetype valueBegin,
+                     qsizetype valueEnd);
+    // Adds a field from text (converted to UTF-8; unpaired surrogates become '?').
+    void append(const RecordField &field);
+    void append(QByteArrayView nameUtf8, QByteArrayView valueUtf8);
+
+    qsizetype size() const { return qsizetype(m_pieces.size()); }
+    bool isEmpty() const { return m_pieces.empty(); }
+    QByteArrayView nameUtf8(qsizetype i) const
+    {
+        const Piece &p = m_pieces[size_t(i)];
+        return QByteArrayView(m_text).sliced(p.nameBegin, p.valueBegin - p.nameBegin - p.gap);
+    }
+    QByteArrayView valueUtf8(qsizetype i) const
+    {
+        const Piece &p = m_pieces[size_t(i)];
+        return QByteArrayView(m_text).sliced(p.valueBegin, p.valueLength);
+    }
+    RecordField at(qsizetype i) const;
+    QList<RecordField> toList() const;
+
+    friend bool operator==(const RecordFields &a, const RecordFields &b);
+
+private:
+    struct Piece
+    {
+        qsizetype nameBegin;
+        qsizetype valueBegin;
+        qsizetype valueLength;
+        qsizetype gap; // bytes between the name's end and the value's start
+    };
+
+    QByteArray m_text;
+    std::vector<Piece> m_pieces;
+};
+
+// UTF-8 bytes as text: unlike QString::fromUtf8, a leading U+FEFF is kept.
+QString textFromUtf8(QByteArrayView utf8);

@@ -6,27 +6,30 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-bool needsQuotes(QStringView cell)
+bool needsQuotes(QByteArrayView cell)
 {
-    for (const QChar c : cell) {
-        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n')
+    for (const char c : cell) {
+        if (c == ',' || c == '"' || c == '\r' || c == '\n')
             return true;
     }
     return false;
 }
 
-void appendCell(QString &line, QStringView cell, TextFormat format)
+void appendCell(QByteArray &line, QByteArrayView cell, TextFormat format)
 {
     if (format == TextFormat::Csv && needsQuotes(cell)) {
-        line += u'"';
-        for (const QChar c : cell) {
-            if (c == u'"')
-                line += u'"';
+        line += '"';
+        for (const char c : cell) {
+            if (c == '"')
+                line += '"';
             line += c;
         }
-        line += u'"';
+        line += '"';
     } else {
         line += cell;
     }
@@ -39,46 +42,111 @@ ExportFailure tableChanged()
     return ExportFailure{ExportFailure::Step::TableChanged, QStringLiteral("Index out of bounds")};
 }
 
-QChar separator(TextFormat format)
+char separator(TextFormat format)
 {
-    return format == TextFormat::Csv ? u',' : u'\t';
+    return format == TextFormat::Csv ? ',' : '\t';
 }
 
-QByteArray finish(QString &line)
+// Rows are written in pieces of about this size, and the window's events may run every so
+// many cells (a clock read each time).
+constexpr qsizetype kWriteBytes = qsizetype(1) << 20;
+constexpr qsizetype kCellsPerYield = 4096;
+
+} // namespace
+
+void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextFormat format)
 {
-    line += QLatin1String("\r\n");
-    return line.toUtf8();
+    const char sep = separator(format);
+    const int columns = table.columnCount();
+    const RowCells &cells = table.rowCells(row);
+    const int n = cells.count();
+    if (format == TextFormat::Tsv) {
+        // The line's length is known within a few bytes: the bytes go straight into place.
+        const qsizetype at = out.size();
+        out.resize(at + qsizetype(cells.textBytes()) + columns + 2);
+        char *begin = out.data() + at;
+        char *p = begin;
+        int next = 0; // the last column whose separator is written (none goes before column 0)
+        for (int i = 0; i < n; ++i) {
+            const int column = cells.column(i);
+            for (; next < column; ++next)
+                *p++ = sep;
+            const QByteArrayView text = cells.text(i);
+            std::memcpy(p, text.data(), size_t(text.size()));
+            p += text.size();
+        }
+        for (; next < columns - 1; ++next)
+            *p++ = sep;
+        *p++ = '\r';
+        *p++ = '\n';
+        out.resize(at + (p - begin));
+        return;
+    }
+    if (columns > 0)
+        appendCell(out, table.cellUtf8(row, 0), format);
+    int next = 1; // the next column whose separator is due
+    table.forEachCell(row, [&](int column, QByteArrayView text) {
+        if (column >= next) {
+            out.append(qsizetype(column - next + 1), sep);
+            next = column + 1;
+        }
+        appendCell(out, text, format);
+    });
+    if (next < columns)
+        out.append(qsizetype(columns - next), sep);
+    out += "\r\n";
+}
+
+namespace {
+
+// One pass over the rows: lines gathered into pieces of kWriteBytes for `write`, the yield
+// called before the first row and then once kCellsPerYield cells have been written.
+template <class Write>
+std::optional<ExportFailure> writeRows(const Pivot &table, TextFormat format,
+                                       const std::function<void()> &yield, Write &&write)
+{
+    QByteArray piece;
+    piece.reserve(kWriteBytes + 64 * 1024);
+    qsizetype cellsSinceYield = kCellsPerYield;
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        if (cellsSinceYield >= kCellsPerYield) {
+            cellsSinceYield = 0;
+            if (yield)
+                yield();
+            if (row >= table.rowCount())
+                return tableChanged();
+        }
+        appendRowLine(piece, table, row, format);
+        cellsSinceYield += table.cellCount(row) + 1;
+        if (piece.size() >= kWriteBytes) {
+            if (auto failed = write(piece))
+                return failed;
+            piece.resize(0); // keeps the room
+        }
+    }
+    if (!piece.isEmpty())
+        return write(piece);
+    return std::nullopt;
 }
 
 } // namespace
 
 QByteArray captionLine(const Pivot &table, TextFormat format)
 {
-    QString line;
+    QByteArray line;
     for (int column = 0; column < table.columnCount(); ++column) {
         if (column > 0)
             line += separator(format);
-        appendCell(line, table.caption(column), format);
+        appendCell(line, table.caption(column).toUtf8(), format);
     }
-    return finish(line);
+    return line + "\r\n";
 }
 
 QByteArray rowLine(const Pivot &table, qsizetype row, TextFormat format)
 {
-    const QChar sep = separator(format);
-    QString line;
-    const int columns = table.columnCount();
-    if (columns > 0)
-        appendCell(line, table.cell(row, 0), format);
-    int next = 1; // the next column whose separator is due
-    table.forEachCell(row, [&](int column, const QString &text) {
-        for (; next <= column; ++next)
-            line += sep;
-        appendCell(line, text, format);
-    });
-    for (; next < columns; ++next)
-        line += sep;
-    return finish(line);
+    QByteArray line;
+    appendRowLine(line, table, row, format);
+    return line;
 }
 
 std::optional<ExportFailure> writeTableText(const Pivot &table, QIODevice &device,
@@ -95,15 +163,7 @@ std::optional<ExportFailure> writeTableText(const Pivot &table, QIODevice &devic
         if (auto failed = write(captionLine(table, format)))
             return failed;
     }
-    for (qsizetype row = 0; row < table.rowCount(); ++row) {
-        if (yield)
-            yield();
-        if (row >= table.rowCount())
-            return tableChanged();
-        if (auto failed = write(rowLine(table, row, format)))
-            return failed;
-    }
-    return std::nullopt;
+    return writeRows(table, format, yield, write);
 }
 
 std::optional<ExportFailure> writeTableTextFile(const Pivot &table, const QString &path,
@@ -125,16 +185,10 @@ std::optional<ExportFailure> writeTableTextFile(const Pivot &table, const QStrin
     if (captions)
         failed = attempt(ExportFailure::Step::Write,
                          [&] { file.writeBytes(captionLine(table, format)); });
-    for (qsizetype row = 0; !failed && row < table.rowCount(); ++row) {
-        if (yield)
-            yield();
-        if (row >= table.rowCount()) {
-            failed = tableChanged();
-            break;
-        }
-        failed = attempt(ExportFailure::Step::Write,
-                         [&] { file.writeBytes(rowLine(table, row, format)); });
-    }
+    if (!failed)
+        failed = writeRows(table, format, yield, [&](const QByteArray &piece) {
+            return attempt(ExportFailure::Step::Write, [&] { file.writeBytes(piece); });
+        });
     if (failed) {
         file.cancel();
         return failed;

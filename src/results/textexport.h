@@ -33,10 +33,12 @@ struct ExportFailure
 // One line of the table in the given form, CR LF ended: the captions, or row `row`.
 QByteArray captionLine(const Pivot &table, TextFormat format);
 QByteArray rowLine(const Pivot &table, qsizetype row, TextFormat format);
+// Appends row `row`'s line to `out`.
+void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextFormat format);
 
 // Writes the table to the device: the caption row first when asked for, then every row.
-// `yield` runs before every row (callers pass a TimeSlice); rows added meanwhile are written
-// too.
+// `yield` runs before the first row and then after every few thousand cells (callers pass a
+// TimeSlice); rows added meanwhile are written too.
 std::optional<ExportFailure> writeTableText(const Pivot &table, QIODevice &device,
                                             TextFormat format, bool captions,
                                             const std::function<void()> &yield = {});

@@ -28,8 +28,8 @@ std::optional<WorkbookFailure> fillWorkbook(ResultsWorkbook &book, const Pivot &
             if (!address.isEmpty())
                 book.writeCell(sheetRow, 1, address);
             step = Step::Cell;
-            table.forEachCell(row, [&](int column, const QString &text) {
-                book.writeCell(sheetRow, column + 1, text);
+            table.forEachCell(row, [&](int column, QByteArrayView text) {
+                book.writeCell(sheetRow, column + 1, textFromUtf8(text));
             });
         }
     } catch (const RuntimeError &e) {

@@ -368,6 +368,12 @@ private slots:
         QTest::newRow("meta utf-16 means utf-8")
             << QByteArray("<meta charset=utf-16>\xc3\xa9") << QByteArray()
             << u"<meta charset=utf-16>\u00e9"_s;
+        QTest::newRow("meta at about 600 bytes")
+            << QByteArray(600, ' ') + "<meta charset=windows-1252>\xe9" << QByteArray()
+            << QString(600, u' ') + u"<meta charset=windows-1252>\u00e9"_s;
+        QTest::newRow("meta that ends past 1024 bytes")
+            << QByteArray(1010, ' ') + "<meta charset=windows-1252>\xe9" << QByteArray()
+            << QString(1010, u' ') + u"<meta charset=windows-1252>\ufffd"_s;
         QTest::newRow("meta beyond 1024 bytes")
             << QByteArray(1100, ' ') + "<meta charset=windows-1252>\xe9" << QByteArray()
             << QString(1100, u' ') + u"<meta charset=windows-1252>\ufffd"_s;
@@ -400,6 +406,36 @@ private slots:
         QFETCH(QByteArray, contentType);
         QFETCH(QString, text);
         QCOMPARE(DecodePage(body, contentType), text);
+        QCOMPARE(DecodePageUtf8(body, contentType), text.toUtf8());
+    }
+
+    // The UTF-8 route gives exactly the bytes of the text route, for pages that are not
+    // well-formed UTF-8 too.
+    void utf8RouteMatchesTheTextRoute_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("two byte-order marks") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF"
+                                                            "a");
+        QTest::newRow("byte-order mark later") << QByteArray("a\xEF\xBB\xBF");
+        QTest::newRow("overlong") << QByteArray("a\xC0\xAF\xE0\x80\xAFb");
+        QTest::newRow("encoded surrogate") << QByteArray("a\xED\xA0\x80b");
+        QTest::newRow("past U+10FFFF") << QByteArray("a\xF4\x90\x80\x80b");
+        QTest::newRow("cut short at the end") << QByteArray("abc\xE2\x82");
+        QTest::newRow("stray continuation bytes") << QByteArray("\x80\xBFx\xFF");
+        QTest::newRow("noncharacters") << QByteArray("\xEF\xBF\xBE\xF4\x8F\xBF\xBF");
+        QTest::newRow("UTF-16 unpaired surrogates")
+            << QByteArray("\xFF\xFE\x00\xD8x\x00\x00\xDC", 8);
+        QTest::newRow("windows-1252 by meta") << QByteArray("<meta charset=cp1252>\x80\x81");
+    }
+
+    void utf8RouteMatchesTheTextRoute()
+    {
+        QFETCH(QByteArray, body);
+        QCOMPARE(DecodePageUtf8(body), DecodePage(body).toUtf8());
+        // The record of such a page, too, whichever way it is read.
+        const QByteArray page = "<pre>" + body + "</pre>";
+        QCOMPARE(TryRecordTextUtf8(DecodePageUtf8(page), Site::Option1).value_or("none"),
+                 RecordText(DecodePage(page), Site::Option1).toUtf8());
     }
 
     void windows1252Page()

@@ -75,6 +75,12 @@ private slots:
             QCOMPARE(field->name, name);
             QCOMPARE(field->value, value);
         }
+        // The same line in a UTF-8 record, between two others, cut into pieces of it.
+        const RecordFields fields = RecordFieldsOf((u"a: 1\r\n"_s + line + u"\r\nb: 2"_s).toUtf8());
+        QCOMPARE(fields.size(), isField ? 3 : 2);
+        QCOMPARE(fields.at(fields.size() - 1), (RecordField{u"b"_s, u"2"_s}));
+        if (isField)
+            QCOMPARE(fields.at(1), (RecordField{name, value}));
     }
 };
 

@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(ok.servers, (QStringList{QStringLiteral("whois.iana.org"),
                                           QStringLiteral("whois.verisign-grs.com"),
                                           QStringLiteral("whois.registrar.test")}));
-        QCOMPARE(ok.fields.first().name, QStringLiteral("Domain Name")); // comment skipped
+        QCOMPARE(ok.fields.at(0).name, QStringLiteral("Domain Name")); // comment skipped
         QCOMPARE(column(h.pivot, QStringLiteral("Registrant Organization")).first(),
                  QStringLiteral("Example Holder"));
         const LookupResult &bad = h.results[1];
@@ -371,7 +371,7 @@ private slots:
             QCOMPARE(arrivals.size(), 3);
         } else {
             QVERIFY2(result.ok(), qPrintable(result.error));
-            QCOMPARE(result.fields.first().name, QStringLiteral("Domain Name"));
+            QCOMPARE(result.fields.at(0).name, QStringLiteral("Domain Name"));
             QCOMPARE(arrivals.size(), 2);
         }
         for (qint64 gap : gaps(arrivals))
