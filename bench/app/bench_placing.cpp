@@ -2,46 +2,26 @@
 // view shows them: the time from the result to the view having taken the row, and the same for
 // a whole 8 MiB page of 200,000 names (read, cut into fields, placed and shown).
 #include "app/form1.h"
+#include "formfixture.h"
 #include "lookup/pagetext.h"
 #include "lookup/recordlines.h"
-#include "memorysettingsstore.h"
 #include "results/resultstable.h"
-#include "scriptedclipboard.h"
-#include "scriptedcommandrunner.h"
-#include "scripteddesktop.h"
-#include "scripteddialogs.h"
-#include "scriptedspreadsheetapp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Window
+// The window on scripted platform doubles, shown, with an empty results table.
+struct Window : FormFixture
 {
-    ScriptedDialogs dialogs;
-    MemorySettingsStore settings;
-    ScriptedClipboard clipboard;
-    ScriptedDesktopOpener desktop;
-    ScriptedSpreadsheetApp spreadsheet;
-    ScriptedCommandRunner commands;
-    QTemporaryDir dir;
-    std::unique_ptr<Form1> form;
-
     Window()
     {
-        StartOptions options;
-        options.programDir = dir.path();
-        options.homePageAllowed = false;
-        form = std::make_unique<Form1>(
-            Services{dialogs, settings, clipboard, desktop, spreadsheet, commands}, options);
+        load();
         form->show();
         form->results().ResetResultsTable();
         QCoreApplication::processEvents();

@@ -1,30 +1,10 @@
 #include "platform/listviewmodel.h"
 
-#include "platform/runtimeerror.h"
+#include "platform/listviewroles.h"
 
 #include <algorithm>
 
-namespace {
-
-// Built once: a role list made per change would cost an allocation for every cell written.
-const QList<int> &displayRole()
-{
-    static const QList<int> roles{Qt::DisplayRole};
-    return roles;
-}
-
-const QList<int> &checkStateRole()
-{
-    static const QList<int> roles{Qt::CheckStateRole};
-    return roles;
-}
-
-[[noreturn]] void outOfBounds()
-{
-    throw RuntimeError(QStringLiteral("Index out of bounds"));
-}
-
-} // namespace
+using ListViewRoles::outOfBounds;
 
 ListViewModel::ListViewModel(bool checkable, QObject *parent)
     : QAbstractTableModel(parent), m_checkable(checkable)
@@ -101,7 +81,7 @@ void ListViewModel::setItemText(int index, const QString &text)
 {
     row(index).text = text;
     const QModelIndex cell = createIndex(index - 1, 0);
-    emit dataChanged(cell, cell, displayRole());
+    emit dataChanged(cell, cell, ListViewRoles::display());
 }
 
 QString ListViewModel::subItem(int index, int k) const
@@ -130,7 +110,7 @@ void ListViewModel::setSubItem(int index, int k, const QString &text)
         r.cells.insert(it, Cell{k, text});
     }
     const QModelIndex cell = createIndex(index - 1, k);
-    emit dataChanged(cell, cell, displayRole());
+    emit dataChanged(cell, cell, ListViewRoles::display());
 }
 
 bool ListViewModel::isChecked(int index) const
@@ -142,7 +122,7 @@ void ListViewModel::setChecked(int index, bool checked)
 {
     row(index).checked = checked;
     const QModelIndex cell = createIndex(index - 1, 0);
-    emit dataChanged(cell, cell, checkStateRole());
+    emit dataChanged(cell, cell, ListViewRoles::checkState());
 }
 
 void ListViewModel::setAllChecked(bool checked)
@@ -151,7 +131,8 @@ void ListViewModel::setAllChecked(bool checked)
         return;
     for (Row &r : m_rows)
         r.checked = checked;
-    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0), checkStateRole());
+    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0),
+                     ListViewRoles::checkState());
 }
 
 int ListViewModel::addHeader(const QString &text, int widthTwips)

@@ -1,27 +1,8 @@
 #include "results/resultstable.h"
 
-#include "platform/runtimeerror.h"
+#include "platform/listviewroles.h"
 
-namespace {
-
-const QList<int> &displayRole()
-{
-    static const QList<int> roles{Qt::DisplayRole};
-    return roles;
-}
-
-const QList<int> &checkStateRole()
-{
-    static const QList<int> roles{Qt::CheckStateRole};
-    return roles;
-}
-
-[[noreturn]] void outOfBounds()
-{
-    throw RuntimeError(QStringLiteral("Index out of bounds"));
-}
-
-} // namespace
+using ListViewRoles::outOfBounds;
 
 ResultsTable::ResultsTable(QObject *parent) : QAbstractTableModel(parent)
 {
@@ -86,7 +67,7 @@ bool ResultsTable::placeFields(int row, const RecordFields &fields)
     placement.newCaptions.clear(); // added above
     m_pivot.apply(row - 1, fields, placement);
     emit dataChanged(createIndex(row - 1, 0), createIndex(row - 1, headerCount() - 1),
-                     displayRole());
+                     ListViewRoles::display());
     return placement.complete;
 }
 
@@ -100,7 +81,7 @@ void ResultsTable::MarkRowInvalid(int row)
     checkItem(row);
     m_pivot.markInvalid(row - 1);
     const QModelIndex cell = createIndex(row - 1, 0);
-    emit dataChanged(cell, cell, displayRole());
+    emit dataChanged(cell, cell, ListViewRoles::display());
 }
 
 QString ResultsTable::itemText(int index) const
@@ -124,7 +105,7 @@ void ResultsTable::setSubItem(int index, int k, const QString &text)
         outOfBounds();
     m_pivot.setCell(index - 1, k, text);
     const QModelIndex cell = createIndex(index - 1, k);
-    emit dataChanged(cell, cell, displayRole());
+    emit dataChanged(cell, cell, ListViewRoles::display());
 }
 
 void ResultsTable::removeItem(int index)
@@ -158,7 +139,7 @@ void ResultsTable::setChecked(int index, bool checked)
     checkItem(index);
     m_checked[size_t(index - 1)] = checked;
     const QModelIndex cell = createIndex(index - 1, 0);
-    emit dataChanged(cell, cell, checkStateRole());
+    emit dataChanged(cell, cell, ListViewRoles::checkState());
 }
 
 void ResultsTable::setAllChecked(bool checked)
@@ -166,7 +147,8 @@ void ResultsTable::setAllChecked(bool checked)
     if (itemCount() == 0)
         return;
     m_checked.assign(m_checked.size(), checked);
-    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0), checkStateRole());
+    emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0),
+                     ListViewRoles::checkState());
 }
 
 int ResultsTable::addHeader(const QString &text, int widthTwips)
