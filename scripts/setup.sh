@@ -21,7 +21,7 @@ done
 
 packages=(
     cmake ninja-build g++ pkg-config          # build tools
-    qt6-base-dev qt6-base-dev-tools           # Qt 6 Core, Gui, Widgets, Network, Test
+    qt6-base-dev qt6-base-dev-tools           # Qt 6 Core, Concurrent, Gui, Widgets, Network, Test
     libgumbo-dev                              # HTML5 parser for the whois pages
     libcurl4-openssl-dev                      # HTTP(S) client that loads the whois pages
     libidn2-dev                               # internationalised domain names to their ASCII form

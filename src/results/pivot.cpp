@@ -84,11 +84,6 @@ qsizetype Pivot::addRow(const QString &address)
     return rowCount() - 1;
 }
 
-void Pivot::setAddressText(qsizetype row, const QString &text)
-{
-    m_rows[size_t(row)].set(0, text.toUtf8());
-}
-
 void Pivot::setCell(qsizetype row, int column, const QString &text)
 {
     m_rows[size_t(row)].set(column, text.toUtf8());

@@ -66,7 +66,6 @@ public:
     int addColumn(const QString &caption);
     // Appends a row whose address cell is the text; returns its index.
     qsizetype addRow(const QString &address);
-    void setAddressText(qsizetype row, const QString &text);
     // Sets a cell after column 0 to the text as it is; the empty text empties it.
     void setCell(qsizetype row, int column, const QString &text);
     void removeRow(qsizetype row);

@@ -22,14 +22,6 @@ void TextExportFile::open()
         fail(QStringLiteral("Cannot create "));
 }
 
-void TextExportFile::writeLine(QStringView line)
-{
-    m_bytes = line.toUtf8();
-    m_bytes += "\r\n";
-    if (m_file.write(m_bytes) != m_bytes.size())
-        fail(QStringLiteral("Cannot write "));
-}
-
 void TextExportFile::writeBytes(const QByteArray &bytes)
 {
     if (m_file.write(bytes) != bytes.size())

@@ -13,7 +13,6 @@ public:
     explicit TextExportFile(const QString &path);
 
     void open();
-    void writeLine(QStringView line);
     // Writes bytes as they are (a whole line with its line end).
     void writeBytes(const QByteArray &bytes);
     void commit();
@@ -27,5 +26,4 @@ private:
 
     QString m_path;
     QSaveFile m_file;
-    QByteArray m_bytes;
 };

@@ -181,7 +181,7 @@ private slots:
         {
             TextExportFile file(path);
             file.open();
-            file.writeLine(u"new"_s);
+            file.writeBytes("new\r\n");
             file.cancel();
         }
         QCOMPARE(fileBytes(path), QByteArray("old contents"));
