@@ -3,8 +3,8 @@
 // The first input byte sets how many bytes a read hands out; the rest is the file.
 
 #include "addresses/listfile.h"
+#include "addresses/listviewmodel.h"
 #include "fuzzcheck.h"
-#include "platform/listviewmodel.h"
 
 #include <QBuffer>
 #include <QIODevice>
@@ -19,7 +19,7 @@
 // The list-file reader's sink that appends each batch to a list model.
 inline ListFile::LineSink into(ListViewModel &list)
 {
-    return [&list](const QStringList &batch) { list.addItems(batch); };
+    return [&list](PackedLines &&batch) { list.addItems(std::move(batch)); };
 }
 
 namespace {

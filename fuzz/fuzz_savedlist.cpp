@@ -2,8 +2,8 @@
 // also after the saved form has been through the settings file.
 
 #include "addresses/addresslist.h"
+#include "addresses/listviewmodel.h"
 #include "fuzzcheck.h"
-#include "platform/listviewmodel.h"
 #include "platform/settingsstore.h"
 
 #include <QFile>

@@ -1,6 +1,7 @@
 #include "addresses/listfile.h"
+#include "addresses/listviewmodel.h"
 #include "peer.h"
-#include "platform/listviewmodel.h"
+#include "processmemory.h"
 #include "scripteddialogs.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@
 // The list-file reader's sink that appends each batch to a list model.
 inline ListFile::LineSink into(ListViewModel &list)
 {
-    return [&list](const QStringList &batch) { list.addItems(batch); };
+    return [&list](PackedLines &&batch) { list.addItems(std::move(batch)); };
 }
 
 namespace {
@@ -53,6 +54,8 @@ void load(benchmark::State &state, bool withView)
     ScriptedDialogs dialogs;
     // The longest stretch without a turn of the event loop: how long the window would freeze.
     qint64 longestGapMs = 0;
+    // The most the process grew while loading, beyond the entries' own text (UTF-8).
+    double peakBeyondTextMiB = 0;
     for (auto _ : state) {
         state.PauseTiming();
         auto list = std::make_unique<ListViewModel>();
@@ -68,6 +71,8 @@ void load(benchmark::State &state, bool withView)
             view->show();
             QApplication::processEvents();
         }
+        resetPeakMemory();
+        const double before = processMemoryMiB("VmRSS:");
         QElapsedTimer sinceTick;
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout,
@@ -82,6 +87,9 @@ void load(benchmark::State &state, bool withView)
 
         state.PauseTiming();
         ticker.stop();
+        const double textMiB = double(list->itemTexts().byteSize()) / (1 << 20);
+        peakBeyondTextMiB =
+            std::max(peakBeyondTextMiB, processMemoryMiB("VmHWM:") - before - textMiB);
         if (list->itemCount() != lines)
             state.SkipWithError("wrong number of entries");
         view.reset();
@@ -89,6 +97,7 @@ void load(benchmark::State &state, bool withView)
         state.ResumeTiming();
     }
     state.counters["longest_gap_ms"] = double(longestGapMs);
+    state.counters["peak_beyond_text_MiB"] = peakBeyondTextMiB;
     state.SetItemsProcessed(state.iterations() * lines);
     state.SetBytesProcessed(state.iterations() * QFile(path).size());
 }

@@ -8,11 +8,11 @@
 // The list's write runs from its save timer once a burst of changes has ended; the
 // benchmarks run that write at once rather than wait out the quiet period, and count it in.
 
+#include "addresses/listviewmodel.h"
 #include "app/form1.h"
 #include "platform/clipboard.h"
 #include "platform/commandrunner.h"
 #include "platform/desktop.h"
-#include "platform/listviewmodel.h"
 #include "platform/settingsstore.h"
 #include "platform/spreadsheetapp.h"
 #include "scriptedclipboard.h"

@@ -9,35 +9,38 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <QtEndian>
+
+#include <bit>
+#include <cstring>
 #include <memory>
 #include <utility>
 
 namespace {
 
-// UTF-8 decoder kept across blocks, so a character split between two reads comes through
-// whole. It drops a byte-order mark at the start. A sequence cut off by the end of the file
-// becomes one replacement character instead of vanishing.
+// A UTF-8 list checked block by block and handed on as valid UTF-8: a character split between
+// two reads comes through whole, a byte-order mark at the start is dropped, and invalid bytes
+// become U+FFFD as QStringDecoder makes them. A block of valid UTF-8 (nearly every block) is
+// handed on as it is; only a block with invalid bytes is decoded and encoded again. A sequence
+// cut off by the end of the file becomes one replacement character instead of vanishing.
 //
-// The bytes of a sequence that a block leaves unfinished are held back and decoded with the
+// The bytes of a sequence that a block leaves unfinished are held back and checked with the
 // next block: QStringDecoder (Qt 6.4), handed the rest of a sequence in a later call, drops
 // the first byte of that call when it does not continue the sequence. So the decoder never
 // carries a partial sequence from one call to the next, and the text is exactly that of the
-// whole file decoded at once. The byte-order mark is dropped here too: the decoder would drop
-// one at the start of any call until it has decoded a character, not only at the file's start.
-class StreamDecoder : public QStringDecoder
+// whole file decoded at once. The decoder keeps a byte-order mark (ConvertInitialBom): it
+// would drop one at the start of any call until it has decoded a character, not only at the
+// file's start; the mark at the file's start is dropped here instead.
+class Utf8Stream
 {
 public:
-    StreamDecoder()
-        : QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
-    {
-    }
-
-    QString decodeBlock(QByteArrayView block)
+    // The block's text, valid until the next call.
+    QByteArrayView text(QByteArrayView block)
     {
         QByteArrayView bytes = block;
         if (!m_held.isEmpty()) {
-            m_held.append(block);
-            bytes = m_held;
+            m_joined = m_held + block;
+            bytes = m_joined;
         }
         if (m_atStart) {
             const QByteArrayView bom("\xEF\xBB\xBF");
@@ -49,33 +52,47 @@ public:
             if (bytes.startsWith(bom))
                 bytes = bytes.sliced(bom.size());
         }
-        const qsizetype tail = unfinishedTail(bytes);
-        const qsizetype whole = bytes.size() - tail;
-        QString text = whole > 0 ? decode(bytes.first(whole)) : QString();
-        if (state.remainingChars != 0) {
+        const qsizetype whole = bytes.size() - unfinishedTail(bytes);
+        m_held = bytes.sliced(whole).toByteArray();
+        const QByteArrayView complete = bytes.first(whole);
+        if (complete.isValidUtf8())
+            return complete;
+        QString decoded = m_decoder.decode(complete);
+        if (m_decoder.state.remainingChars != 0) {
             // A sequence left open just before the held-back lead byte, which cuts it short:
             // one replacement character per byte, as in the file decoded at once.
-            text += QString(state.remainingChars, QChar::ReplacementCharacter);
-            state.remainingChars = 0;
+            decoded += QString(m_decoder.state.remainingChars, QChar::ReplacementCharacter);
+            m_decoder.state.remainingChars = 0;
         }
-        m_held = bytes.sliced(whole).toByteArray();
-        return text;
+        m_converted = decoded.toUtf8();
+        return m_converted;
     }
 
-    QString finish()
+    QByteArrayView finish()
     {
-        QString text;
+        QString decoded;
         if (!m_held.isEmpty())
-            text = decode(m_held);
+            decoded = m_decoder.decode(m_held);
         m_held.clear();
-        if (state.remainingChars != 0) {
-            resetState();
-            text += QChar::ReplacementCharacter;
+        if (m_decoder.state.remainingChars != 0) {
+            m_decoder.resetState();
+            decoded += QChar::ReplacementCharacter;
         }
-        return text;
+        m_converted = decoded.toUtf8();
+        return m_converted;
     }
 
 private:
+    // The decoder's state is reachable only from a subclass.
+    struct Decoder : QStringDecoder
+    {
+        Decoder()
+            : QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom)
+        {
+        }
+        using QStringDecoder::state;
+    };
+
     // How many bytes at the end form a multi-byte sequence that is not complete yet: a lead
     // byte followed by fewer continuation bytes than it announces.
     static qsizetype unfinishedTail(QByteArrayView bytes)
@@ -90,7 +107,10 @@ private:
         return 0;
     }
 
+    Decoder m_decoder;
     QByteArray m_held;
+    QByteArray m_joined;
+    QByteArray m_converted;
     bool m_atStart = true;
 };
 
@@ -149,13 +169,13 @@ private:
     char16_t m_high = 0;
 };
 
-// The list file's text: UTF-16 when the file starts with a UTF-16 byte-order mark (either byte
-// order; the mark is dropped), UTF-8 otherwise. The first two bytes are held until they have
-// come, however small the reads.
+// The list file's text as UTF-8: the file is UTF-16 when it starts with a UTF-16 byte-order
+// mark (either byte order; the mark is dropped), UTF-8 otherwise. The first two bytes are held
+// until they have come, however small the reads. What it returns is valid until the next call.
 class ListDecoder
 {
 public:
-    QString decodeBlock(QByteArrayView block)
+    QByteArrayView text(QByteArrayView block)
     {
         if (m_decided)
             return decoded(block);
@@ -163,19 +183,25 @@ public:
         if (m_head.size() < 2)
             return {};
         decide();
-        const QByteArray head = std::exchange(m_head, QByteArray());
-        return decoded(m_utf16 ? QByteArrayView(head).sliced(2) : QByteArrayView(head));
+        m_headBlock = std::exchange(m_head, QByteArray());
+        return decoded(m_utf16 ? QByteArrayView(m_headBlock).sliced(2)
+                               : QByteArrayView(m_headBlock));
     }
 
-    QString finish()
+    QByteArrayView finish()
     {
-        QString text;
         if (!m_decided) {
             decide();
-            text = decoded(m_head);
-            m_head.clear();
+            m_headBlock = std::exchange(m_head, QByteArray());
+            m_text = m_utf16 ? QByteArray() : m_utf8.text(m_headBlock).toByteArray();
+        } else {
+            m_text.clear();
         }
-        return text + (m_utf16 ? m_utf16->finish() : m_utf8.finish());
+        if (m_utf16)
+            m_text += m_utf16->finish().toUtf8();
+        else
+            m_text += m_utf8.finish();
+        return m_text;
     }
 
 private:
@@ -189,67 +215,94 @@ private:
             m_utf16 = std::make_unique<Utf16StreamDecoder>(QStringConverter::Utf16BE);
     }
 
-    QString decoded(QByteArrayView bytes)
+    QByteArrayView decoded(QByteArrayView bytes)
     {
-        return m_utf16 ? m_utf16->decodeBlock(bytes) : m_utf8.decodeBlock(bytes);
+        if (!m_utf16)
+            return m_utf8.text(bytes);
+        m_text = m_utf16->decodeBlock(bytes).toUtf8();
+        return m_text;
     }
 
     bool m_decided = false;
     QByteArray m_head;
-    StreamDecoder m_utf8;
+    QByteArray m_headBlock;
+    QByteArray m_text;
+    Utf8Stream m_utf8;
     std::unique_ptr<Utf16StreamDecoder> m_utf16;
 };
 
-// Cuts decoded text into lines at CR LF, CR or LF; a line may span several pieces of text,
-// and a CR LF pair may be split between two.
+// Cuts UTF-8 text into lines at CR LF, CR or LF; a line may span several pieces of text, and
+// a CR LF pair may be split between two. Line ends are ASCII, so they are never part of a
+// multi-byte character.
 class LineSplitter
 {
-public:
-    void feed(QStringView text, QStringList &lines)
+    // Where the first CR or LF of the n bytes at p is, or n: eight bytes at a time, since
+    // nearly every byte of a list is neither.
+    static qsizetype lineEndIn(const char *p, qsizetype n)
     {
-        const QChar *d = text.data();
+        constexpr quint64 ones = 0x0101010101010101u;
+        constexpr quint64 highs = 0x8080808080808080u;
+        qsizetype i = 0;
+        for (; i + 8 <= n; i += 8) {
+            quint64 word;
+            std::memcpy(&word, p + i, 8);
+            const quint64 lf = word ^ (ones * '\n');
+            const quint64 cr = word ^ (ones * '\r');
+            // A byte becomes zero where it matched; the lowest flagged byte is exact.
+            const quint64 hit = (((lf - ones) & ~lf) | ((cr - ones) & ~cr)) & highs;
+            if (hit != 0)
+                return i + std::countr_zero(qFromLittleEndian(hit)) / 8;
+        }
+        for (; i < n; ++i) {
+            if (p[i] == '\n' || p[i] == '\r')
+                return i;
+        }
+        return n;
+    }
+
+public:
+    void feed(QByteArrayView text, PackedLines &lines)
+    {
+        const char *d = text.data();
         const qsizetype n = text.size();
         qsizetype i = 0;
         if (m_afterCR && n > 0) {
             m_afterCR = false;
-            if (d[0] == u'\n')
+            if (d[0] == '\n')
                 i = 1;
         }
         qsizetype start = i;
-        for (; i < n; ++i) {
-            const char16_t c = d[i].unicode();
-            if (c != u'\n' && c != u'\r')
-                continue;
+        while ((i += lineEndIn(d + i, n - i)) < n) {
             if (m_partial.isEmpty()) {
-                lines.append(text.sliced(start, i - start).toString());
+                lines.append(QByteArrayView(d + start, i - start));
             } else {
-                m_partial.append(text.sliced(start, i - start));
-                lines.append(m_partial);
+                m_partial.append(d + start, i - start);
+                lines.append(QByteArrayView(m_partial));
                 m_partial.clear();
             }
-            if (c == u'\r') {
+            if (d[i] == '\r') {
                 if (i + 1 < n) {
-                    if (d[i + 1] == u'\n')
+                    if (d[i + 1] == '\n')
                         ++i;
                 } else {
                     m_afterCR = true;
                 }
             }
-            start = i + 1;
+            start = ++i;
         }
-        m_partial.append(text.sliced(start));
+        m_partial.append(d + start, n - start);
     }
 
     // The last line when the text does not end with a line end.
-    void finish(QStringList &lines)
+    void finish(PackedLines &lines)
     {
         if (!m_partial.isEmpty())
-            lines.append(m_partial);
+            lines.append(QByteArrayView(m_partial));
         m_partial.clear();
     }
 
 private:
-    QString m_partial;
+    QByteArray m_partial;
     bool m_afterCR = false;
 };
 
@@ -261,7 +314,7 @@ struct LineReader::Private
 {
     ListDecoder decoder;
     LineSplitter splitter;
-    QStringList lines;
+    PackedLines lines;
     qsizetype taken = 0; // lines at the front of `lines` already handed out
     bool finished = false;
 };
@@ -276,16 +329,14 @@ void LineReader::feed(QByteArrayView bytes)
 {
     if (d->finished || bytes.isEmpty())
         return;
-    const QString text = d->decoder.decodeBlock(bytes);
-    d->splitter.feed(text, d->lines);
+    d->splitter.feed(d->decoder.text(bytes), d->lines);
 }
 
 void LineReader::finish()
 {
     if (d->finished)
         return;
-    const QString cutOff = d->decoder.finish();
-    d->splitter.feed(cutOff, d->lines);
+    d->splitter.feed(d->decoder.finish(), d->lines);
     d->splitter.finish(d->lines);
     d->finished = true;
 }
@@ -318,9 +369,7 @@ QStringList LineReader::take(qsizetype max)
     const qsizetype n = std::min(max, waiting());
     if (n <= 0)
         return {};
-    if (d->taken == 0 && n == d->lines.size())
-        return std::exchange(d->lines, QStringList());
-    QStringList out = d->lines.mid(d->taken, n);
+    const QStringList out = d->lines.texts(d->taken, n);
     d->taken += n;
     // Drop what was handed out once it is most of the list, so the list stays small.
     if (d->taken * 2 >= d->lines.size()) {
@@ -328,6 +377,13 @@ QStringList LineReader::take(qsizetype max)
         d->taken = 0;
     }
     return out;
+}
+
+PackedLines LineReader::takeAll()
+{
+    if (d->taken > 0)
+        d->lines.remove(0, std::exchange(d->taken, 0));
+    return std::exchange(d->lines, PackedLines());
 }
 
 qsizetype LineReader::waiting() const
@@ -345,11 +401,11 @@ qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest
     LineReader reader;
     qsizetype added = 0;
     const auto flush = [&] {
-        const QStringList batch = reader.take(reader.waiting());
+        PackedLines batch = reader.takeAll();
         if (batch.isEmpty())
             return;
-        sink(batch);
         added += batch.size();
+        sink(std::move(batch));
     };
 
     QElapsedTimer slice;
@@ -364,6 +420,10 @@ qsizetype appendLines(const LineSink &sink, QIODevice &device, const StopRequest
         }
         if (!more)
             break;
+        // Lines go on in batches of a bounded size, so a batch waiting here never costs much
+        // memory beside the list it goes into.
+        if (reader.waiting() >= BatchLines)
+            flush();
         if (slice.elapsed() >= SliceMs) {
             flush();
             QCoreApplication::processEvents();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/packedlines.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -15,13 +17,15 @@ namespace ListFile {
 inline const QString NotFoundMessage = QStringLiteral("File not found");
 
 // Receives the lines read, a batch at a time, in order.
-using LineSink = std::function<void(const QStringList &)>;
+using LineSink = std::function<void(PackedLines &&)>;
 
 // Tells a load to stop (the window was closed); asked each time the load lets events run.
 using StopRequest = std::function<bool()>;
 
 // Lines are appended in batches and events run between them about this often.
 inline constexpr int SliceMs = 20;
+// A batch is handed on once it holds this many lines, even within a slice.
+inline constexpr qsizetype BatchLines = 64 * 1024;
 
 // Hands every line of the device to the sink, in order, and returns how many there were.
 // A file that starts with a UTF-16 byte-order mark (little- or big-endian) is UTF-16: the mark
@@ -59,6 +63,8 @@ public:
     QStringList readLines(QIODevice &device, qsizetype max);
     // Up to `max` of the lines waiting, in order.
     QStringList take(qsizetype max);
+    // Every line waiting, in order, as UTF-8.
+    PackedLines takeAll();
     qsizetype waiting() const;
     bool finished() const;
     // Finished and every line taken.

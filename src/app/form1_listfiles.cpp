@@ -1,8 +1,8 @@
 #include "app/form1.h"
 
 #include "addresses/listfile.h"
+#include "addresses/listviewmodel.h"
 #include "platform/dialogs.h"
-#include "platform/listviewmodel.h"
 
 #include <QEvent>
 #include <QPushButton>
@@ -44,8 +44,8 @@ void Form1::PushButton3_Click()
     Statements s(m_errors, QStringLiteral("Form1.PushButton3_Click"));
     CloseWatcher watcher(this);
     const ListFile::StopRequest stop = [&watcher] { return watcher.closed(); };
-    const ListFile::LineSink addToList = [this](const QStringList &batch) {
-        m_addresses->addItems(batch);
+    const ListFile::LineSink addToList = [this](PackedLines &&batch) {
+        m_addresses->addItems(std::move(batch));
     };
 
     // The dialog gives the chosen files as full paths, in the order it lists them; none when

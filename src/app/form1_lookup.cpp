@@ -2,12 +2,12 @@
 
 #include "app/apptitle.h"
 
+#include "addresses/listviewmodel.h"
 #include "lookup/delay.h"
 #include "lookup/lookuprun.h"
 #include "lookup/runfeed.h"
 #include "lookup/sites.h"
 #include "platform/dialogs.h"
-#include "platform/listviewmodel.h"
 #include "results/resultstable.h"
 
 #include <QGroupBox>

@@ -6,7 +6,7 @@
 #include "app/form1.h"
 
 #include "addresses/addresslist.h"
-#include "platform/listviewmodel.h"
+#include "addresses/listviewmodel.h"
 #include "platform/settingsstore.h"
 
 #include <QLineEdit>

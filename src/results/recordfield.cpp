@@ -1,7 +1,5 @@
 #include "results/recordfield.h"
 
-#include <QStringDecoder>
-
 RecordFields::RecordFields(std::initializer_list<RecordField> fields)
 {
     for (const RecordField &field : fields)
@@ -51,13 +49,4 @@ bool operator==(const RecordFields &a, const RecordFields &b)
             return false;
     }
     return true;
-}
-
-QString textFromUtf8(QByteArrayView utf8)
-{
-    if (utf8.startsWith("\xEF\xBB\xBF")) {
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
-        return decoder(utf8);
-    }
-    return QString::fromUtf8(utf8);
 }

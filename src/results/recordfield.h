@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/utf8text.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -65,6 +67,3 @@ private:
     QByteArray m_text;
     std::vector<Piece> m_pieces;
 };
-
-// UTF-8 bytes as text: unlike QString::fromUtf8, a leading U+FEFF is kept.
-QString textFromUtf8(QByteArrayView utf8);

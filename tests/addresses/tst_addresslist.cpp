@@ -1,5 +1,5 @@
 #include "addresses/addresslist.h"
-#include "platform/listviewmodel.h"
+#include "addresses/listviewmodel.h"
 #include "testregistry.h"
 
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "addresses/listfile.h"
-#include "platform/listviewmodel.h"
+#include "addresses/listviewmodel.h"
 #include "platform/runtimeerror.h"
 #include "scripteddialogs.h"
 #include "testregistry.h"
@@ -14,7 +14,7 @@
 // The list-file reader's sink that appends each batch to a list model.
 inline ListFile::LineSink into(ListViewModel &list)
 {
-    return [&list](const QStringList &batch) { list.addItems(batch); };
+    return [&list](PackedLines &&batch) { list.addItems(std::move(batch)); };
 }
 
 using namespace Qt::StringLiterals;
@@ -142,6 +142,18 @@ private slots:
                 << utf16(u"a"_s + QChar(0xD800) + u"b\n"_s + QChar(0xDC00), bigEndian) + "z"
                 << QStringList{u"a\ufffdb"_s, u"\ufffd\ufffd"_s};
         }
+        // Lines are found eight bytes at a time: ends at every offset in a word, bytes that
+        // differ from CR or LF in one bit, and a long line whose character straddles two reads
+        // and whose read holds an invalid byte.
+        QTest::newRow("line ends at every offset")
+            << "abcdefg\nabcdef\r\nabcde\rabcd\n\nabc\r\rab\nc\x0B\x0C\x0E\x8A\x8D\t\n"_ba
+            << QStringList{u"abcdefg"_s, u"abcdef"_s, u"abcde"_s,
+                           u"abcd"_s,    QString(),   u"abc"_s,
+                           QString(),    u"ab"_s,     u"c\u000b\u000c\u000e\ufffd\ufffd\t"_s};
+        const qsizetype straddle = ListFile::LineReader::BlockSize - 1;
+        QTest::newRow("long line across reads")
+            << QByteArray(straddle, 'x') + "\xC3\xA9\xFFy\nz"_ba
+            << QStringList{QString(straddle, u'x') + u"\u00e9\ufffdy"_s, u"z"_s};
         QTest::newRow("UTF-16 mark only") << "\xFF\xFE"_ba << QStringList();
         QTest::newRow("NUL after the first 4 KiB is read")
             << QByteArray(ListFile::SniffBytes, 'a') + "\n\0b"_ba
@@ -164,6 +176,8 @@ private slots:
         FileToListview(into(list), path, dialogs, u"Quorvane"_s);
         QCOMPARE(entries(list), QStringList{u"existing"_s} + expected);
         QVERIFY(dialogs.shown.isEmpty());
+        // Kept as valid UTF-8, so what is written from the bytes (the saved list) is too.
+        QVERIFY(list.itemTexts().joined(';').isValidUtf8());
 
         ListViewModel trickled;
         TrickleDevice device(bytes, 1);

@@ -1,6 +1,6 @@
 #include "../results/xlsxreader.h"
+#include "addresses/listviewmodel.h"
 #include "formfixture.h"
-#include "platform/listviewmodel.h"
 #include "results/resultstable.h"
 #include "scripteddialogs.h"
 #include "testregistry.h"

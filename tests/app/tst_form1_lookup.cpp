@@ -1,6 +1,6 @@
+#include "addresses/listviewmodel.h"
 #include "formfixture.h"
 #include "lookup/lookuprun.h"
-#include "platform/listviewmodel.h"
 #include "results/resultstable.h"
 #include "scripteddialogs.h"
 #include "testhttpserver.h"

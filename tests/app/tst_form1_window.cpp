@@ -1,5 +1,5 @@
+#include "addresses/listviewmodel.h"
 #include "formfixture.h"
-#include "platform/listviewmodel.h"
 #include "testregistry.h"
 
 #include <QAccessible>

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "text/packedlines.h"
+
 #include <QAbstractTableModel>
 #include <QStringList>
+
 #include <vector>
 
 // The data of a list in report form: items numbered from 1, each with a text (column 1),
 // sub-items (column k + 1 for sub-item k) and a checked flag, and column headers numbered
 // from 1 with a text and a width in twips. Items are only ever appended or removed, never
-// reordered. Sub-items are stored sparsely, so memory follows the cells that hold text,
-// not items x columns.
+// reordered. Item texts are kept as UTF-8 in one buffer (a million entries cost their bytes and
+// about eight more each); sub-items are stored sparsely, so memory follows the cells that hold
+// text, not items x columns.
 //
 // An index out of range throws RuntimeError, as a list control raises a run-time error.
 class ListViewModel : public QAbstractTableModel
@@ -20,12 +24,15 @@ public:
 
     explicit ListViewModel(bool checkable = false, QObject *parent = nullptr);
 
-    int itemCount() const { return int(m_rows.size()); }
+    int itemCount() const { return int(m_items.size()); }
     int addItem(const QString &text);
     void addItems(const QStringList &texts);
+    void addItems(PackedLines &&texts);
     void clearItems();
     void removeItem(int index);
     QString itemText(int index) const;
+    // Every item's text, in order.
+    const PackedLines &itemTexts() const { return m_items; }
     void setItemText(int index, const QString &text);
     QString subItem(int index, int k) const;
     void setSubItem(int index, int k, const QString &text);
@@ -60,23 +67,21 @@ private:
         int k;
         QString text;
     };
-    struct Row
-    {
-        QString text;
-        std::vector<Cell> cells; // sorted by k
-        bool checked = false;
-    };
+    using Cells = std::vector<Cell>; // sorted by k
     struct Header
     {
         QString text;
         int widthTwips;
     };
 
-    Row &row(int index);
-    const Row &row(int index) const;
+    void checkItem(int index) const;
     void checkHeader(int k) const;
+    void inserting(qsizetype count);
 
-    std::vector<Row> m_rows;
+    PackedLines m_items;
+    std::vector<bool> m_checked; // a flag per item
+    // The sub-items of the first items; the items past its end have none.
+    std::vector<Cells> m_cells;
     std::vector<Header> m_headers;
     bool m_checkable;
 };

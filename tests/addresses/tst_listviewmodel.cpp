@@ -1,4 +1,4 @@
-#include "platform/listviewmodel.h"
+#include "addresses/listviewmodel.h"
 #include "platform/runtimeerror.h"
 #include "testregistry.h"
 
@@ -30,6 +30,13 @@ private slots:
         m.removeItem(2);
         QCOMPARE(texts(m), (QStringList{QStringLiteral("a"), QString(), QStringLiteral("d"),
                                         QStringLiteral("e")}));
+        // Texts share one buffer: an entry that grows or shrinks leaves its neighbours whole.
+        m.setItemText(2, QStringLiteral("\u00e9l\u00e9phant.example"));
+        m.setItemText(3, QString());
+        m.setItemText(1, QStringLiteral("b"));
+        QCOMPARE(texts(m),
+                 (QStringList{QStringLiteral("b"), QStringLiteral("\u00e9l\u00e9phant.example"),
+                              QString(), QStringLiteral("e")}));
         m.clearItems();
         QCOMPARE(m.itemCount(), 0);
         QCOMPARE(m.headerCount(), 1);

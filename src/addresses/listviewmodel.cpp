@@ -1,4 +1,4 @@
-#include "platform/listviewmodel.h"
+#include "addresses/listviewmodel.h"
 
 #include "platform/listviewroles.h"
 
@@ -11,18 +11,10 @@ ListViewModel::ListViewModel(bool checkable, QObject *parent)
 {
 }
 
-ListViewModel::Row &ListViewModel::row(int index)
+void ListViewModel::checkItem(int index) const
 {
     if (index < 1 || index > itemCount())
         outOfBounds();
-    return m_rows[size_t(index - 1)];
-}
-
-const ListViewModel::Row &ListViewModel::row(int index) const
-{
-    if (index < 1 || index > itemCount())
-        outOfBounds();
-    return m_rows[size_t(index - 1)];
 }
 
 void ListViewModel::checkHeader(int k) const
@@ -31,83 +23,111 @@ void ListViewModel::checkHeader(int k) const
         outOfBounds();
 }
 
-int ListViewModel::addItem(const QString &text)
+void ListViewModel::inserting(qsizetype count)
 {
     const int at = itemCount();
-    beginInsertRows({}, at, at);
-    m_rows.push_back(Row{text, {}, false});
+    beginInsertRows({}, at, at + int(count) - 1);
+    m_checked.resize(m_checked.size() + size_t(count), false);
+}
+
+int ListViewModel::addItem(const QString &text)
+{
+    inserting(1);
+    m_items.append(text);
     endInsertRows();
-    return at + 1;
+    return itemCount();
 }
 
 void ListViewModel::addItems(const QStringList &texts)
 {
     if (texts.isEmpty())
         return;
-    const int at = itemCount();
-    beginInsertRows({}, at, at + int(texts.size()) - 1);
-    // Geometric growth: reserving exactly the new size would copy every row on each batch.
-    if (m_rows.capacity() < m_rows.size() + size_t(texts.size()))
-        m_rows.reserve(std::max(m_rows.size() + size_t(texts.size()), 2 * m_rows.capacity()));
-    for (const QString &text : texts)
-        m_rows.push_back(Row{text, {}, false});
+    inserting(texts.size());
+    m_items.append(texts);
+    endInsertRows();
+}
+
+void ListViewModel::addItems(PackedLines &&texts)
+{
+    if (texts.isEmpty())
+        return;
+    inserting(texts.size());
+    if (m_items.isEmpty())
+        m_items = std::move(texts);
+    else
+        m_items.append(texts);
     endInsertRows();
 }
 
 void ListViewModel::clearItems()
 {
-    if (m_rows.empty())
+    if (m_items.isEmpty())
         return;
     beginRemoveRows({}, 0, itemCount() - 1);
-    m_rows.clear();
-    m_rows.shrink_to_fit();
+    m_items.clear();
+    m_checked = std::vector<bool>();
+    m_cells = std::vector<Cells>();
     endRemoveRows();
 }
 
 void ListViewModel::removeItem(int index)
 {
-    row(index);
+    checkItem(index);
     beginRemoveRows({}, index - 1, index - 1);
-    m_rows.erase(m_rows.begin() + (index - 1));
+    m_items.remove(index - 1);
+    m_checked.erase(m_checked.begin() + (index - 1));
+    if (size_t(index - 1) < m_cells.size())
+        m_cells.erase(m_cells.begin() + (index - 1));
     endRemoveRows();
 }
 
 QString ListViewModel::itemText(int index) const
 {
-    return row(index).text;
+    checkItem(index);
+    return m_items.text(index - 1);
 }
 
 void ListViewModel::setItemText(int index, const QString &text)
 {
-    row(index).text = text;
+    checkItem(index);
+    m_items.replace(index - 1, text.toUtf8());
     const QModelIndex cell = createIndex(index - 1, 0);
     emit dataChanged(cell, cell, ListViewRoles::display());
 }
 
 QString ListViewModel::subItem(int index, int k) const
 {
-    const Row &r = row(index);
+    checkItem(index);
     if (k < 1 || k >= headerCount())
         outOfBounds();
-    const auto it = std::lower_bound(r.cells.begin(), r.cells.end(), k,
+    if (size_t(index - 1) >= m_cells.size())
+        return {};
+    const Cells &cells = m_cells[size_t(index - 1)];
+    const auto it = std::lower_bound(cells.begin(), cells.end(), k,
                                      [](const Cell &c, int key) { return c.k < key; });
-    return it != r.cells.end() && it->k == k ? it->text : QString();
+    return it != cells.end() && it->k == k ? it->text : QString();
 }
 
 void ListViewModel::setSubItem(int index, int k, const QString &text)
 {
-    Row &r = row(index);
+    checkItem(index);
     if (k < 1 || k >= headerCount())
         outOfBounds();
-    auto it = std::lower_bound(r.cells.begin(), r.cells.end(), k,
-                               [](const Cell &c, int key) { return c.k < key; });
-    if (it != r.cells.end() && it->k == k) {
+    if (size_t(index - 1) >= m_cells.size()) {
         if (text.isEmpty())
-            r.cells.erase(it);
+            return;
+        m_cells.resize(size_t(index));
+    }
+    Cells &cells = m_cells[size_t(index - 1)];
+    auto it = std::lower_bound(cells.begin(), cells.end(), k,
+                               [](const Cell &c, int key) { return c.k < key; });
+    if (it != cells.end() && it->k == k) {
+        if (text.isEmpty())
+            cells.erase(it);
         else
             it->text = text;
     } else if (!text.isEmpty()) {
-        r.cells.insert(it, Cell{k, text});
+        cells.insert(it, Cell{k, text});
     }
     const QModelIndex cell = createIndex(index - 1, k);
     emit dataChanged(cell, cell, ListViewRoles::display());
@@ -115,22 +135,23 @@ void ListViewModel::setSubItem(int index, int k, const QString &text)
 
 bool ListViewModel::isChecked(int index) const
 {
-    return row(index).checked;
+    checkItem(index);
+    return m_checked[size_t(index - 1)];
 }
 
 void ListViewModel::setChecked(int index, bool checked)
 {
-    row(index).checked = checked;
+    checkItem(index);
+    m_checked[size_t(index - 1)] = checked;
     const QModelIndex cell = createIndex(index - 1, 0);
     emit dataChanged(cell, cell, ListViewRoles::checkState());
 }
 
 void ListViewModel::setAllChecked(bool checked)
 {
-    if (m_rows.empty())
+    if (m_items.isEmpty())
         return;
-    for (Row &r : m_rows)
-        r.checked = checked;
+    std::fill(m_checked.begin(), m_checked.end(), checked);
     emit dataChanged(createIndex(0, 0), createIndex(itemCount() - 1, 0),
                      ListViewRoles::checkState());
 }
@@ -153,8 +174,7 @@ void ListViewModel::clearHeaders()
     beginRemoveColumns({}, 0, headerCount() - 1);
     m_headers.clear();
     // Cells of columns that no longer exist are dropped with them.
-    for (Row &r : m_rows)
-        r.cells.clear();
+    m_cells = std::vector<Cells>();
     endRemoveColumns();
 }
 
@@ -180,8 +200,8 @@ void ListViewModel::setHeaderWidth(int k, int widthTwips)
 qsizetype ListViewModel::filledCells() const
 {
     qsizetype n = 0;
-    for (const Row &r : m_rows)
-        n += qsizetype(r.cells.size());
+    for (const Cells &cells : m_cells)
+        n += qsizetype(cells.size());
     return n;
 }
 
@@ -199,14 +219,13 @@ QVariant ListViewModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= itemCount() || index.column() >= headerCount())
         return {};
-    const Row &r = m_rows[size_t(index.row())];
     if (role == Qt::DisplayRole) {
         if (index.column() == 0)
-            return r.text;
+            return m_items.text(index.row());
         return subItem(index.row() + 1, index.column());
     }
     if (role == Qt::CheckStateRole && m_checkable && index.column() == 0)
-        return r.checked ? Qt::Checked : Qt::Unchecked;
+        return m_checked[size_t(index.row())] ? Qt::Checked : Qt::Unchecked;
     return {};
 }
 
