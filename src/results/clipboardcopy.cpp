@@ -2,6 +2,8 @@
 
 #include "platform/clipboard.h"
 #include "platform/runtimeerror.h"
+#include "results/hugepages.h"
+#include "results/linebytes.h"
 #include "results/pivot.h"
 
 #include <QList>
@@ -126,8 +128,10 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
     const auto checkedRows = qsizetype(std::count(checked.begin(), checked.end(), true));
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString text;
-    // Enough for lines of ASCII or two-byte characters; anything longer grows the text.
+    // Room for every checked line at full width (padding is counted in the text's own units);
+    // only invalid UTF-8, which decodes wider than it was measured, can make the text grow.
     text.resize(checkedRows * (paddedLine + 2) + 1);
+    adviseHugePages(text.data(), size_t(text.size()) * sizeof(QChar));
     qsizetype used = 0;
     QByteArray line;
     cellsSinceYield = kCellsPerYield;
@@ -147,11 +151,7 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
         char *p = begin;
         int next = 0; // the next column to write
         auto pad = [&](int column, qsizetype units) {
-            const qsizetype spaces = widths[size_t(column)] - units;
-            if (spaces > 0) {
-                std::memset(p, ' ', size_t(spaces));
-                p += spaces;
-            }
+            p = putRepeated(p, ' ', widths[size_t(column)] - units);
             *p++ = '\t';
         };
         const int n = columns > 0 ? cells.count() : 0;
@@ -160,8 +160,7 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
             for (; next < column; ++next)
                 pad(next, 0);
             const QByteArrayView cell = cells.text(i);
-            std::memcpy(p, cell.data(), size_t(cell.size()));
-            p += cell.size();
+            p = putBytes(p, cell);
             pad(column, ascii ? cell.size() : utf16Length(cell));
             next = column + 1;
         }
