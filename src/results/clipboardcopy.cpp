@@ -2,7 +2,6 @@
 
 #include "platform/clipboard.h"
 #include "platform/runtimeerror.h"
-#include "results/hugepages.h"
 #include "results/linebytes.h"
 #include "results/pivot.h"
 
@@ -104,6 +103,8 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
     // Width pass over every row, checked or not, one row at a time. In a row of ASCII text
     // (the usual case, checked once for the whole row) a cell's width is its byte count.
     std::vector<qsizetype> widths(size_t(columns), 0);
+    qsizetype checkedRows = 0;
+    qsizetype lastCells = 0; // the widths of the checked rows' cells in the last column
     for (qsizetype r = 0; r < rows; ++r) {
         step();
         unchanged();
@@ -111,10 +112,17 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
         const RowCells &cells = table.rowCells(r);
         const int n = columns > 0 ? cells.count() : 0;
         const bool ascii = isAscii(cells.allText());
+        qsizetype width = 0;
         for (int i = 0; i < n; ++i) {
             const QByteArrayView cell = cells.text(i);
-            qsizetype &width = widths[size_t(cells.column(i))];
-            width = std::max(width, ascii ? cell.size() : utf16Length(cell));
+            width = ascii ? cell.size() : utf16Length(cell);
+            qsizetype &widest = widths[size_t(cells.column(i))];
+            widest = std::max(widest, width);
+        }
+        if (checked[size_t(r)]) {
+            ++checkedRows;
+            if (n > 0 && cells.column(n - 1) == columns - 1)
+                lastCells += width;
         }
     }
 
@@ -125,13 +133,14 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
     qsizetype paddedLine = 0; // every column padded and followed by a tab
     for (const qsizetype width : widths)
         paddedLine += width + 1;
-    const auto checkedRows = qsizetype(std::count(checked.begin(), checked.end(), true));
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString text;
-    // Room for every checked line at full width (padding is counted in the text's own units);
-    // only invalid UTF-8, which decodes wider than it was measured, can make the text grow.
-    text.resize(checkedRows * (paddedLine + 2) + 1);
-    adviseHugePages(text.data(), size_t(text.size()) * sizeof(QChar));
+    // Room for the checked lines: each at most every column but the last padded, the last
+    // column's own text (its padding is stripped) and CR LF. The decoder may ask for more near
+    // the end, and bytes that are not UTF-8 may decode wider than they were measured: the text
+    // then grows (a block this large is remapped, not copied) and gives back what it did not use.
+    const qsizetype lineWithoutLast = columns > 0 ? paddedLine - widths.back() - 1 : 0;
+    text.resize(checkedRows * (lineWithoutLast + 2) + lastCells + 1);
     qsizetype used = 0;
     QByteArray line;
     cellsSinceYield = kCellsPerYield;
