@@ -138,7 +138,7 @@ std::optional<QString> ClipboardText(const Pivot &table, const std::vector<bool>
     // Room for the checked lines: each at most every column but the last padded, the last
     // column's own text (its padding is stripped) and CR LF. The decoder may ask for more near
     // the end, and bytes that are not UTF-8 may decode wider than they were measured: the text
-    // then grows (a block this large is remapped, not copied) and gives back what it did not use.
+    // then grows (a large block is remapped rather than copied), and what is left over goes back.
     const qsizetype lineWithoutLast = columns > 0 ? paddedLine - widths.back() - 1 : 0;
     text.resize(checkedRows * (lineWithoutLast + 2) + lastCells + 1);
     qsizetype used = 0;

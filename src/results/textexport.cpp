@@ -66,7 +66,7 @@ void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextForma
         out.resize(at + qsizetype(cells.textBytes()) + columns + 2);
         char *begin = out.data() + at;
         char *p = begin;
-        // Column c's text follows c separators; the line ends after the last column's.
+        // Column c's text comes after c separators; a line has columns - 1 of them.
         int next = 0; // the separators written so far
         for (int i = 0; i < n; ++i) {
             const int column = cells.column(i);
