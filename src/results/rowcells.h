@@ -34,6 +34,11 @@ public:
     }
     // The UTF-8 bytes of all the cells' texts.
     uint32_t textBytes() const { return m_block ? m_block->textBytes : 0; }
+    // All the cells' texts back to back, in column order.
+    QByteArrayView allText() const
+    {
+        return m_block ? QByteArrayView(texts(), qsizetype(m_block->textBytes)) : QByteArrayView();
+    }
 
     // Sets the cell to the text; the empty text removes it. The text must not lie in this row.
     void set(int column, QByteArrayView text);

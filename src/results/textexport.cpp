@@ -1,13 +1,13 @@
 #include "results/textexport.h"
 
 #include "platform/runtimeerror.h"
+#include "results/linebytes.h"
 #include "results/pivot.h"
 #include "results/textexportfile.h"
 
 #include <QIODevice>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -66,17 +66,15 @@ void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextForma
         out.resize(at + qsizetype(cells.textBytes()) + columns + 2);
         char *begin = out.data() + at;
         char *p = begin;
-        int next = 0; // the last column whose separator is written (none goes before column 0)
+        // Column c's text comes after c separators; a line has columns - 1 of them.
+        int next = 0; // the separators written so far
         for (int i = 0; i < n; ++i) {
             const int column = cells.column(i);
-            for (; next < column; ++next)
-                *p++ = sep;
-            const QByteArrayView text = cells.text(i);
-            std::memcpy(p, text.data(), size_t(text.size()));
-            p += text.size();
+            p = putRepeated(p, sep, column - next);
+            next = column;
+            p = putBytes(p, cells.text(i));
         }
-        for (; next < columns - 1; ++next)
-            *p++ = sep;
+        p = putRepeated(p, sep, columns - 1 - next);
         *p++ = '\r';
         *p++ = '\n';
         out.resize(at + (p - begin));

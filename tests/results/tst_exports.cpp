@@ -93,6 +93,20 @@ private slots:
             << u"\u00e4\u00f6 \tb\r\n"_s;
         QTest::newRow("tabs and line breaks inside cells pass through")
             << 3 << QList<Row>{{{u"a\tb"_s, u"c\r\nd"_s, u"e"_s}}} << u"a\tb\tc\r\nd\te\r\n"_s;
+        QTest::newRow("a character beyond U+FFFF is two units wide")
+            << 2 << QList<Row>{{{u"\U0001F600"_s, u"b"_s}}, {{u"abc"_s, u"c"_s}, false}}
+            << u"\U0001F600 \tb\r\n"_s;
+        QTest::newRow("ASCII and non-ASCII lines share the widths")
+            << 2 << QList<Row>{{{u"\u00e4"_s, u"1"_s}}, {{u"abc"_s, u"22"_s}}}
+            << u"\u00e4  \t1\r\nabc\t22\r\n"_s;
+        QTest::newRow("an empty cell between filled ones is padded")
+            << 3 << QList<Row>{{{u"a"_s, QString(), u"c"_s}}, {{u"a"_s, u"wide"_s, u"c"_s}, false}}
+            << u"a\t    \tc\r\n"_s;
+        QTest::newRow("a leading byte-order mark is kept")
+            << 2 << QList<Row>{{{u"\uFEFFa"_s, u"b"_s}}} << u"\uFEFFa\tb\r\n"_s;
+        QTest::newRow("a long cell pads its column")
+            << 2 << QList<Row>{{{u"x"_s, u"y"_s}}, {{QString(70, u'L'), u"z"_s}, false}}
+            << u"x"_s + QString(69, u' ') + u"\ty\r\n"_s;
     }
 
     void clipboardText()
@@ -108,6 +122,24 @@ private slots:
         QVERIFY(clipboard.hasText);
         QCOMPARE(clipboard.clearCalls, 1);
         QCOMPARE(clipboard.setCalls, 1);
+    }
+
+    void clipboardTextOfBytesThatAreNotUtf8()
+    {
+        // Stored bytes that are not UTF-8 are measured as they are but shown decoded: replacement
+        // characters can make a line longer than the widths allow for.
+        Pivot pivot;
+        pivot.reset();
+        pivot.addColumn(u"f"_s);
+        pivot.addRow(u"a"_s);
+        const qsizetype row = pivot.addRow(u"b"_s);
+        const QByteArray bytes = QByteArray(40, '\x80') + "\xF0" + "c";
+        RecordFields fields;
+        fields.append("f", bytes);
+        pivot.place(row, fields);
+        const auto text = ClipboardText(pivot, {true, true});
+        QVERIFY(text);
+        QCOMPARE(*text, QString::fromUtf8("a\t\r\nb\t" + bytes + "\r\n"));
     }
 
     void clipboardRetry_data()
@@ -169,6 +201,23 @@ private slots:
     }
 
     // ------------------------------------------------------------ text file
+
+    void textLineCopiesCellsOfEveryLength()
+    {
+        // Cells of 1 to 70 bytes, each column's text longer by one, so that every way a cell is
+        // copied into the line is taken; two empty cells, one inside the line and one at its end.
+        Pivot pivot;
+        pivot.reset();
+        QStringList cells{u"address"_s};
+        for (int k = 1; k <= 71; ++k) {
+            pivot.addColumn(u"c%1"_s.arg(k));
+            cells.append(k == 35 || k == 71 ? QString() : QString(k, QChar(u'a' + k % 26)));
+        }
+        const qsizetype row = pivot.addRow(cells[0]);
+        for (int k = 1; k <= 71; ++k)
+            pivot.setCell(row, k, cells[k]);
+        QCOMPARE(rowLine(pivot, row, TextFormat::Tsv), (cells.join(u'\t') + u"\r\n"_s).toUtf8());
+    }
 
     void textFileCancelledLeavesTheOldFile()
     {
