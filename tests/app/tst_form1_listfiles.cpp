@@ -198,11 +198,13 @@ private slots:
         FormFixture f;
         Form1 &form = f.load();
         QTemporaryDir dir;
-        const int lines = 1000000;
+        // Long enough that reading it takes several of the load's slices.
+        const int lines = 4000000;
         const auto line = [](int i) -> QByteArray {
             return "10.0." + QByteArray::number(i / 256 % 256) + '.' + QByteArray::number(i % 256);
         };
         QByteArray big;
+        big.reserve(qsizetype(lines) * 13);
         for (int i = 0; i < lines; ++i)
             big += line(i) + '\n';
         const QString bigPath = writeList(dir, u"big.txt"_s, big);
