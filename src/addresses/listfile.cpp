@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStringDecoder>
-
 #include <QtEndian>
 
 #include <bit>
