@@ -318,11 +318,29 @@ private:
                     StandInIndex(reinterpret_cast<const unsigned char *>(p + end));
                 if (index < m_spans.size()) {
                     const TextSpan &span = m_spans[index];
-                    run(m_source + span.offset, span.length);
+                    sourceRun(m_source + span.offset, span.length);
                 }
             }
             i = end + kStandInBytes;
         }
+    }
+
+    // A run of the page put back for its stand-in. A '<' in it can only begin a <br> tag the
+    // run was let through (see BuildSkeleton): a line break.
+    void sourceRun(const char *p, size_t n)
+    {
+        while (const void *mark = std::memchr(p, '<', n)) {
+            const size_t at = size_t(static_cast<const char *>(mark) - p);
+            run(p, at);
+            open(nullptr, Kind::LineBreak);
+            const void *close = std::memchr(p + at, '>', n - at);
+            if (!close)
+                return;
+            const size_t after = size_t(static_cast<const char *>(close) - p) + 1;
+            p += after;
+            n -= after;
+        }
+        run(p, n);
     }
 
     void run(const char *p, size_t n)

@@ -67,6 +67,12 @@ public:
                 m_spaceStart = npos;
             }
             if (c == '<' || c == '&' || c == '\r' || c == 0) {
+                if (c == '<' && spanStart != npos) {
+                    if (const size_t after = breakWithinRun(i)) {
+                        i = after;
+                        continue;
+                    }
+                }
                 closeSpan(spanStart, i);
                 spanStart = npos;
                 if (c == '<') {
@@ -127,6 +133,40 @@ private:
             byte(3) >= 0xBE)
             return 4; // U+xFFFE, U+xFFFF of the other planes
         return 0;
+    }
+
+    // True for a character that may continue a run: not white space, not the start of markup
+    // or of a reference, nothing the parser replaces.
+    bool continuesRun(size_t at) const
+    {
+        const unsigned char c = m_src[at];
+        return !isSpace(c) && c != '<' && c != '&' && c != 0 && replacedSequence(at) == 0;
+    }
+
+    // Where a run goes on after a line break inside it ("<br>", "<br/>" or "<br />" at `at`),
+    // or 0 when the run ends at `at`. Wherever the parser inserts text, it inserts a <br>
+    // start tag at the same place, so "text<br>text" renders as the run with a line break in
+    // it; the renderer makes that break. Not where a <br> may be foreign content or dropped
+    // (SVG, a select), and only when text that is not white space follows, so that the
+    // run's end is still text the parser treats like the run (in a table, white space alone
+    // stays where it is while other text moves in front of the table).
+    size_t breakWithinRun(size_t at) const
+    {
+        if (m_svgDepth > 0 || m_inSelect || at + 4 > m_size || (m_src[at + 1] | 0x20) != 'b' ||
+            (m_src[at + 2] | 0x20) != 'r')
+            return 0;
+        size_t end = at + 3;
+        if (end + 1 < m_size && m_src[end] == ' ' && m_src[end + 1] == '/')
+            ++end;
+        if (end < m_size && m_src[end] == '/')
+            ++end;
+        if (end >= m_size || m_src[end] != '>')
+            return 0;
+        ++end;
+        size_t next = end;
+        while (next < m_size && m_src[next] != '\r' && isSpace(m_src[next]))
+            ++next;
+        return next < m_size && continuesRun(next) ? end : 0;
     }
 
     void copy(size_t from, size_t to)
@@ -282,8 +322,12 @@ private:
             const size_t end = tag(at, m_name, selfClosing);
             if (end == npos)
                 return npos;
-            if (m_name == "select")
+            // A template inside the select holds content of its own, where the end tag
+            // closes nothing.
+            if (m_name == "select" && m_selectTemplates == 0)
                 m_inSelect = false;
+            else if (m_name == "template" && m_selectTemplates > 0)
+                --m_selectTemplates;
             if (m_svgDepth > 0) {
                 if (m_name == "svg")
                     --m_svgDepth;
@@ -350,6 +394,8 @@ private:
             return npos;
         if (name == "select")
             m_inSelect = true;
+        else if (name == "template" && m_inSelect)
+            ++m_selectTemplates;
         static constexpr std::string_view raw[] = {"script",  "style",    "xmp",   "iframe",
                                                    "noembed", "noframes", "title", "textarea"};
         if (std::find(std::begin(raw), std::end(raw), name) == std::end(raw))
@@ -400,6 +446,7 @@ private:
     size_t m_copied = 0;
     int m_svgDepth = 0;
     bool m_inSelect = false;
+    int m_selectTemplates = 0;
     bool m_collapse = true;
     size_t m_spaceStart = npos;
     std::string m_name;
