@@ -3,6 +3,7 @@
 #include "lookup/textruns.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -26,13 +27,27 @@ bool isAlnum(unsigned char c)
     return isAlpha(c) || (c >= '0' && c <= '9');
 }
 
-void appendCodePoint(std::string &out, uint32_t cp)
+void putCodePoint(char *out, uint32_t cp)
 {
-    out.push_back(char(0xF0 | (cp >> 18)));
-    out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (cp & 0x3F)));
+    out[0] = char(0xF0 | (cp >> 18));
+    out[1] = char(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = char(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = char(0x80 | (cp & 0x3F));
 }
+
+// Bytes that go on a run of text once it has begun, whatever comes around them: everything but
+// markup, references, CR, NUL, the controls the parser replaces, and the lead bytes of the
+// characters it replaces (C2 for C1 controls, EF and F0 to F4 for noncharacters), which are
+// looked at one by one.
+constexpr std::array<bool, 256> kRunBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0x20; c < 0x7F; ++c)
+        table[size_t(c)] = c != '<' && c != '&';
+    table['\t'] = table['\n'] = table['\f'] = true;
+    for (int c = 0x80; c <= 0xFF; ++c)
+        table[size_t(c)] = c != 0xC2 && c != 0xEF && !(c >= 0xF0 && c <= 0xF4);
+    return table;
+}();
 
 uint32_t decodeFourByte(const unsigned char *p)
 {
@@ -103,6 +118,10 @@ public:
             if (spanStart == npos && !isSpace(c))
                 spanStart = i;
             ++i;
+            if (spanStart != npos) {
+                while (i < m_size && kRunBytes[m_src[i]])
+                    ++i;
+            }
         }
         if (m_spaceStart != npos)
             collapseSpaces(m_spaceStart, m_size);
@@ -198,8 +217,10 @@ private:
         copy(m_copied, start);
         const uint32_t index = uint32_t(m_spans.size());
         m_spans.push_back({start, end - start});
-        appendCodePoint(m_out, 0xF0000 + index / kPerPlane);
-        appendCodePoint(m_out, 0x100000 + index % kPerPlane);
+        char standIn[kStandInBytes];
+        putCodePoint(standIn, 0xF0000 + index / kPerPlane);
+        putCodePoint(standIn + 4, 0x100000 + index % kPerPlane);
+        m_out.append(standIn, kStandInBytes);
         m_copied = end;
     }
 
