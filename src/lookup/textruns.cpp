@@ -404,6 +404,8 @@ private:
                 return npos;
             return end;
         }
+        if (name.size() < 3)
+            return end; // td, tr, p, br, a, ...: none of the names below
         if (name == "svg") {
             if (!selfClosing)
                 m_svgDepth = 1;
