@@ -100,7 +100,8 @@ QByteArray HtmlDocument::innerTextUtf8(const GumboNode *element) const
 {
     if (!element)
         return {};
-    QByteArray text = RenderInnerText(element, m_source.constData(), m_spans);
+    QByteArray text =
+        RenderInnerText(element, m_source.constData(), size_t(m_source.size()), m_spans);
     // A leading U+FEFF is dropped, as reading the text as UTF-8 always has.
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);

@@ -146,7 +146,13 @@ namespace {
 class TextRenderer
 {
 public:
-    TextRenderer(const char *source, const TextSpans &spans) : m_source(source), m_spans(spans) {}
+    TextRenderer(const char *source, const TextSpans &spans, size_t pageSize)
+        : m_source(source), m_spans(spans)
+    {
+        // Growing the text step by step costs more than the rendering itself on a large
+        // record; a page's text is seldom longer than its markup.
+        m_out.reserve(qsizetype(pageSize + pageSize / 8 + 64));
+    }
 
     QByteArray render(const GumboNode *root)
     {
@@ -318,11 +324,29 @@ private:
                     StandInIndex(reinterpret_cast<const unsigned char *>(p + end));
                 if (index < m_spans.size()) {
                     const TextSpan &span = m_spans[index];
-                    run(m_source + span.offset, span.length);
+                    sourceRun(m_source + span.offset, span.length);
                 }
             }
             i = end + kStandInBytes;
         }
+    }
+
+    // A run of the page put back for its stand-in. A '<' in it can only begin a <br> tag the
+    // run was let through (see BuildSkeleton): a line break.
+    void sourceRun(const char *p, size_t n)
+    {
+        while (const void *mark = std::memchr(p, '<', n)) {
+            const size_t at = size_t(static_cast<const char *>(mark) - p);
+            run(p, at);
+            open(nullptr, Kind::LineBreak);
+            const void *close = std::memchr(p + at, '>', n - at);
+            if (!close)
+                return;
+            const size_t after = size_t(static_cast<const char *>(close) - p) + 1;
+            p += after;
+            n -= after;
+        }
+        run(p, n);
     }
 
     void run(const char *p, size_t n)
@@ -330,24 +354,21 @@ private:
         if (n == 0)
             return;
         if (m_preDepth > 0) {
-            size_t start = 0;
-            for (size_t i = 0; i < n; ++i) {
-                if (p[i] == '\n') {
-                    if (i > start) {
-                        flush();
-                        m_out.append(p + start, i - start);
-                        m_trailingNewlines = 0;
-                    }
+            while (n > 0) {
+                const void *mark = std::memchr(p, '\n', n);
+                const size_t line = mark ? size_t(static_cast<const char *>(mark) - p) : n;
+                if (line > 0) {
                     flush();
-                    newline();
-                    start = i + 1;
+                    m_out.append(p, qsizetype(line));
+                    m_trailingNewlines = 0;
+                    m_lineStart = false;
                 }
-            }
-            if (n > start) {
+                if (!mark)
+                    return;
                 flush();
-                m_out.append(p + start, n - start);
-                m_trailingNewlines = 0;
-                m_lineStart = false;
+                newline();
+                p += line + 1;
+                n -= line + 1;
             }
             return;
         }
@@ -359,18 +380,33 @@ private:
                 ++i;
                 continue;
             }
+            // Words with single spaces between them need no collapsing: they go on the
+            // output in one piece.
             size_t end = i + 1;
-            while (end < n && !isHtmlSpace(static_cast<unsigned char>(p[end])))
-                ++end;
+            for (;;) {
+                while (end < n && !isHtmlSpace(static_cast<unsigned char>(p[end])))
+                    ++end;
+                if (end + 1 < n && p[end] == ' ' &&
+                    !isHtmlSpace(static_cast<unsigned char>(p[end + 1]))) {
+                    end += 2;
+                    continue;
+                }
+                break;
+            }
             flush();
-            m_out.append(p + i, end - i);
+            m_out.append(p + i, qsizetype(end - i));
             m_trailingNewlines = 0;
             m_lineStart = false;
             i = end;
         }
     }
 
-    QByteArray finish() { return std::move(m_out); }
+    QByteArray finish()
+    {
+        if (m_out.size() < m_out.capacity() / 2)
+            m_out.squeeze();
+        return std::move(m_out);
+    }
 
     const char *m_source;
     const TextSpans &m_spans;
@@ -384,7 +420,8 @@ private:
 
 } // namespace
 
-QByteArray RenderInnerText(const GumboNode *element, const char *source, const TextSpans &spans)
+QByteArray RenderInnerText(const GumboNode *element, const char *source, size_t sourceSize,
+                           const TextSpans &spans)
 {
-    return TextRenderer(source, spans).render(element);
+    return TextRenderer(source, spans, sourceSize).render(element);
 }

@@ -31,9 +31,9 @@ public:
     bool givenUp = false;
 
 private:
-    // Size classes: 16-byte steps up to 512 bytes (gumbo's nodes and small vectors), then
+    // Size classes: 8-byte steps up to 512 bytes (gumbo's nodes and small vectors), then
     // powers of two up to 32 KiB; larger blocks come from malloc one by one.
-    static constexpr int kFineClasses = 32;
+    static constexpr int kFineClasses = 64;
     static constexpr int kClasses = kFineClasses + 6;
 
     struct BigBlock

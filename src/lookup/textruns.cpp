@@ -3,6 +3,7 @@
 #include "lookup/textruns.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -26,13 +27,27 @@ bool isAlnum(unsigned char c)
     return isAlpha(c) || (c >= '0' && c <= '9');
 }
 
-void appendCodePoint(std::string &out, uint32_t cp)
+void putCodePoint(char *out, uint32_t cp)
 {
-    out.push_back(char(0xF0 | (cp >> 18)));
-    out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (cp & 0x3F)));
+    out[0] = char(0xF0 | (cp >> 18));
+    out[1] = char(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = char(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = char(0x80 | (cp & 0x3F));
 }
+
+// Bytes that go on a run of text once it has begun, whatever comes around them: everything but
+// markup, references, CR, NUL, the controls the parser replaces, and the lead bytes of the
+// characters it replaces (C2 for C1 controls, EF and F0 to F4 for noncharacters), which are
+// looked at one by one.
+constexpr std::array<bool, 256> kRunBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0x20; c < 0x7F; ++c)
+        table[size_t(c)] = c != '<' && c != '&';
+    table['\t'] = table['\n'] = table['\f'] = true;
+    for (int c = 0x80; c <= 0xFF; ++c)
+        table[size_t(c)] = c != 0xC2 && c != 0xEF && !(c >= 0xF0 && c <= 0xF4);
+    return table;
+}();
 
 uint32_t decodeFourByte(const unsigned char *p)
 {
@@ -67,6 +82,12 @@ public:
                 m_spaceStart = npos;
             }
             if (c == '<' || c == '&' || c == '\r' || c == 0) {
+                if (c == '<' && spanStart != npos) {
+                    if (const size_t after = breakWithinRun(i)) {
+                        i = after;
+                        continue;
+                    }
+                }
                 closeSpan(spanStart, i);
                 spanStart = npos;
                 if (c == '<') {
@@ -97,6 +118,10 @@ public:
             if (spanStart == npos && !isSpace(c))
                 spanStart = i;
             ++i;
+            if (spanStart != npos) {
+                while (i < m_size && kRunBytes[m_src[i]])
+                    ++i;
+            }
         }
         if (m_spaceStart != npos)
             collapseSpaces(m_spaceStart, m_size);
@@ -129,6 +154,40 @@ private:
         return 0;
     }
 
+    // True for a character that may continue a run: not white space, not the start of markup
+    // or of a reference, nothing the parser replaces.
+    bool continuesRun(size_t at) const
+    {
+        const unsigned char c = m_src[at];
+        return !isSpace(c) && c != '<' && c != '&' && c != 0 && replacedSequence(at) == 0;
+    }
+
+    // Where a run goes on after a line break inside it ("<br>", "<br/>" or "<br />" at `at`),
+    // or 0 when the run ends at `at`. Wherever the parser inserts text, it inserts a <br>
+    // start tag at the same place, so "text<br>text" renders as the run with a line break in
+    // it; the renderer makes that break. Not where a <br> may be foreign content or dropped
+    // (SVG, a select), and only when text that is not white space follows, so that the
+    // run's end is still text the parser treats like the run (in a table, white space alone
+    // stays where it is while other text moves in front of the table).
+    size_t breakWithinRun(size_t at) const
+    {
+        if (m_svgDepth > 0 || m_inSelect || at + 4 > m_size || (m_src[at + 1] | 0x20) != 'b' ||
+            (m_src[at + 2] | 0x20) != 'r')
+            return 0;
+        size_t end = at + 3;
+        if (end + 1 < m_size && m_src[end] == ' ' && m_src[end + 1] == '/')
+            ++end;
+        if (end < m_size && m_src[end] == '/')
+            ++end;
+        if (end >= m_size || m_src[end] != '>')
+            return 0;
+        ++end;
+        size_t next = end;
+        while (next < m_size && m_src[next] != '\r' && isSpace(m_src[next]))
+            ++next;
+        return next < m_size && continuesRun(next) ? end : 0;
+    }
+
     void copy(size_t from, size_t to)
     {
         if (from < m_copied)
@@ -158,8 +217,10 @@ private:
         copy(m_copied, start);
         const uint32_t index = uint32_t(m_spans.size());
         m_spans.push_back({start, end - start});
-        appendCodePoint(m_out, 0xF0000 + index / kPerPlane);
-        appendCodePoint(m_out, 0x100000 + index % kPerPlane);
+        char standIn[kStandInBytes];
+        putCodePoint(standIn, 0xF0000 + index / kPerPlane);
+        putCodePoint(standIn + 4, 0x100000 + index % kPerPlane);
+        m_out.append(standIn, kStandInBytes);
         m_copied = end;
     }
 
@@ -282,8 +343,12 @@ private:
             const size_t end = tag(at, m_name, selfClosing);
             if (end == npos)
                 return npos;
-            if (m_name == "select")
+            // A template inside the select holds content of its own, where the end tag
+            // closes nothing.
+            if (m_name == "select" && m_selectTemplates == 0)
                 m_inSelect = false;
+            else if (m_name == "template" && m_selectTemplates > 0)
+                --m_selectTemplates;
             if (m_svgDepth > 0) {
                 if (m_name == "svg")
                     --m_svgDepth;
@@ -339,6 +404,8 @@ private:
                 return npos;
             return end;
         }
+        if (name.size() < 3)
+            return end; // td, tr, p, br, a, ...: none of the names below
         if (name == "svg") {
             if (!selfClosing)
                 m_svgDepth = 1;
@@ -350,6 +417,8 @@ private:
             return npos;
         if (name == "select")
             m_inSelect = true;
+        else if (name == "template" && m_inSelect)
+            ++m_selectTemplates;
         static constexpr std::string_view raw[] = {"script",  "style",    "xmp",   "iframe",
                                                    "noembed", "noframes", "title", "textarea"};
         if (std::find(std::begin(raw), std::end(raw), name) == std::end(raw))
@@ -400,6 +469,7 @@ private:
     size_t m_copied = 0;
     int m_svgDepth = 0;
     bool m_inSelect = false;
+    int m_selectTemplates = 0;
     bool m_collapse = true;
     size_t m_spaceStart = npos;
     std::string m_name;

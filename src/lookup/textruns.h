@@ -12,9 +12,10 @@
 // '<', '&', CR or NUL in it, beginning with a character that is not white space) is replaced
 // by two private-use characters that number it; the renderer puts the run back. Such a run is
 // parsed exactly like the stand-in: both are ordinary text that begins with a non-space
-// character. Where the scanner cannot be sure it is in ordinary content (inside script,
-// RCDATA or raw text, plaintext, foreign content beyond simple SVG) it stops making stand-ins
-// for the rest of the page.
+// character. A <br> between two parts of a run may stay in it where the parser could only make
+// a line break of it; the renderer breaks the line at its '<'. Where the scanner cannot be sure it
+// is in ordinary content (inside script, RCDATA or raw text, plaintext, foreign content beyond
+// simple SVG) it stops making stand-ins for the rest of the page.
 
 // A run of plain text of the page, by its place in the page's bytes.
 struct TextSpan

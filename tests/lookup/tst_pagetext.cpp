@@ -140,6 +140,10 @@ QString soup(QRandomGenerator &random, int pieces)
         u"<head>"_s,
         u"<caption>"_s,
         u"<colgroup>"_s,
+        u"<BR/>"_s,
+        u"<br />"_s,
+        u"<br >"_s,
+        u"Name Server: NS1.EXAMPLE.COM<br>\n  Status: ok"_s,
     };
     QString text;
     for (int k = 0; k < pieces; ++k)
@@ -214,6 +218,17 @@ private slots:
         QTest::newRow("svg text") << u"<div>a<svg><title>icon</title><text>t</text></svg>b</div>"_s
                                   << u"atb"_s;
         QTest::newRow("leading br is content") << u"<div><br>a</div>"_s << u"\r\na"_s;
+        // Runs with line breaks in them are parsed as one stand-in where that changes nothing.
+        QTest::newRow("br in text runs, in a table")
+            << u"<table><tr><td>x</td></tr>Name: a<BR/>\n Status: b<br />  <tr><td>y</td></tr>"
+               "</table>"_s
+            << u"Name: a\r\nStatus: b\r\nx\r\ny"_s;
+        QTest::newRow("br in text runs, white space after it stays in the table")
+            << u"<pre><table><caption>c</caption>Name: a<br>  <tr><td>y</td></tr></table></pre>"_s
+            << u"Name: a\r\nc\r\n  \r\ny"_s;
+        QTest::newRow("br in a select is dropped, after a template too")
+            << u"<select><template></select></template>Name: a<br>\n Status: b</select>"_s
+            << u"Name: a Status: b"_s;
         QTest::newRow("long text runs")
             << u"<div>Registrar URL: http://www.example.com/registrar &amp; more text here<br>"
                "Registrar Abuse Contact Email: abuse@example.com   </div>"_s
