@@ -205,6 +205,13 @@ qsizetype ListViewModel::filledCells() const
     return n;
 }
 
+QModelIndex ListViewModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || column < 0 || row >= itemCount() || column >= headerCount())
+        return {};
+    return createIndex(row, column);
+}
+
 int ListViewModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : itemCount();

@@ -51,6 +51,9 @@ public:
     // The number of sub-item cells that hold text, over all items.
     qsizetype filledCells() const;
 
+    // A view lays out every row each time rows are added: found without the two virtual
+    // calls of the generic check.
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;

@@ -27,6 +27,8 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QTreeView>
 
 namespace {
@@ -83,30 +85,69 @@ QIcon applicationIcon()
     return QIcon(pixmap);
 }
 
+// What the two lists share: one row selected at a time, no editing, no sorting, columns sized
+// by the model's header widths.
+template <class Model>
+void setUpList(QAbstractItemView *view, QHeaderView *header, const QString &name, Model *model)
+{
+    view->setObjectName(name);
+    view->setModel(model);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    view->setToolTip(Form1::ListToolTip);
+    QObject::connect(model, &Model::headerWidthChanged, view, [header](int k, int twips) {
+        if (twips != Model::DefaultWidth)
+            header->resizeSection(k - 1, px(twips));
+    });
+}
+
+// The results: a tree view of flat rows, whose first column carries the check boxes.
 template <class Model> QTreeView *makeList(QWidget *parent, const QString &name, Model *model)
 {
     auto *view = new QTreeView(parent);
-    view->setObjectName(name);
-    view->setModel(model);
+    setUpList(view, view->header(), name, model);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);
     view->setAllColumnsShowFocus(true);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSortingEnabled(false);
-    view->header()->setStretchLastSection(false);
-    view->header()->setSectionsMovable(false);
-    view->setToolTip(Form1::ListToolTip);
-    QObject::connect(model, &Model::headerWidthChanged, view, [view](int k, int twips) {
-        if (twips != Model::DefaultWidth)
-            view->header()->resizeSection(k - 1, px(twips));
-    });
     return view;
 }
 
-int selectedIndex(QTreeView *view)
+// The address list, which may hold millions of entries: a table view, which keeps a few bytes
+// per row and takes new rows in time independent of the rows it has, where a tree view keeps
+// about 40 bytes per row and lays out every row again each time rows are added. Set up to look
+// and behave as the tree view does: rows as high as its, no grid, no row numbers, Tab leaves it.
+QTableView *makeAddressList(QWidget *parent, const QString &name, ListViewModel *model)
+{
+    auto *view = new QTableView(parent);
+    setUpList(view, view->horizontalHeader(), name, model);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->setTabKeyNavigation(false);
+    view->setCornerButtonEnabled(false);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    QHeaderView *header = view->horizontalHeader();
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QHeaderView *rows = view->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    // The row height a tree view in this font gives its rows, taken from one sample row.
+    QStandardItemModel sample(1, 1);
+    sample.setItem(0, 0, new QStandardItem(QStringLiteral("Xy")));
+    QTreeView probe;
+    probe.setFont(parent->font());
+    probe.setModel(&sample);
+    rows->setDefaultSectionSize(probe.sizeHintForRow(0));
+    return view;
+}
+
+int selectedIndex(QAbstractItemView *view)
 {
     const QModelIndexList rows = view->selectionModel()->selectedRows();
     return rows.isEmpty() ? 0 : rows.first().row() + 1;
@@ -165,7 +206,7 @@ void Form1::buildControls()
     const FormLayout::Growth bottomLeftHalf{0, 0.5, 1, 0};
     const FormLayout::Growth bottomRightHalf{0.5, 0.5, 1, 0};
 
-    m_listView1 = makeList(this, QStringLiteral("ListView1"), m_addresses);
+    m_listView1 = makeAddressList(this, QStringLiteral("ListView1"), m_addresses);
     m_listView1->setAccessibleName(QStringLiteral("Address list"));
     place(m_listView1, 120, 120, 7800, 1575, wide);
 
@@ -581,7 +622,7 @@ void Form1::PushButton11_Click()
 }
 
 template <class Model>
-void Form1::removeSelected(QTreeView *view, Model &model, const QString &location)
+void Form1::removeSelected(QAbstractItemView *view, Model &model, const QString &location)
 {
     if (isBusy() || model.itemCount() == 0)
         return;

@@ -19,10 +19,12 @@ class ListViewModel;
 class ResultsTable;
 class SettingsStore;
 class SpreadsheetApp;
+class QAbstractItemView;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTableView;
 class QTimer;
 class QTreeView;
 
@@ -156,7 +158,7 @@ private:
     void storeDelayText();
     bool anyResultChecked() const;
     template <class Model>
-    void removeSelected(QTreeView *view, Model &model, const QString &location);
+    void removeSelected(QAbstractItemView *view, Model &model, const QString &location);
     void commitDelayText();
     void storeSettingsBeforeClose();
     void connectSettingsControls();
@@ -169,7 +171,7 @@ private:
     ListViewModel *m_addresses;
     ResultsTable *m_results;
 
-    QTreeView *m_listView1 = nullptr;
+    QTableView *m_listView1 = nullptr;
     QTreeView *m_listView2 = nullptr;
     QGroupBox *m_frame1 = nullptr;
     QGroupBox *m_frame2 = nullptr;

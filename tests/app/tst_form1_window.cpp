@@ -2,13 +2,13 @@
 #include "formfixture.h"
 #include "testregistry.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
-#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 
@@ -131,7 +131,7 @@ private slots:
         int named = 0;
         for (QWidget *w : controls) {
             if (!qobject_cast<QAbstractButton *>(w) && !qobject_cast<QGroupBox *>(w) &&
-                !qobject_cast<QTreeView *>(w) && !qobject_cast<QLineEdit *>(w))
+                !qobject_cast<QAbstractItemView *>(w) && !qobject_cast<QLineEdit *>(w))
                 continue;
             if (w->objectName().isEmpty())
                 continue; // parts of a control, such as a list's header
