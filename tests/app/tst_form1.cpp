@@ -144,6 +144,11 @@ private slots:
             QCOMPARE(header->sectionSize(0), 467); // 7000 twips
             QCOMPARE(view->toolTip(), Form1::ListToolTip);
         }
+        // The address list (a table view) shows its rows as high as the results list does.
+        form.addressList().addItem(QStringLiteral("a"));
+        form.results().AddResultRow(QStringLiteral("r"));
+        QCOMPARE(f.control<QTableView>("ListView1")->rowHeight(0),
+                 f.control<QTreeView>("ListView2")->sizeHintForRow(0));
         QCOMPARE(f.control("PushButton4")->geometry(), QRect(8, 351, 520, 27));
         QCOMPARE(f.control("Text1")->parentWidget(), f.control("Frame2"));
         QCOMPARE(f.control<QGroupBox>("Frame1")->title(), QStringLiteral("Sites"));
