@@ -16,7 +16,7 @@ class PackedLines
 public:
     qsizetype size() const { return m_ends.size(); }
     bool isEmpty() const { return m_ends.isEmpty(); }
-    // The bytes of every line, one after the other.
+    // How many bytes the lines hold together.
     qsizetype byteSize() const { return m_used; }
 
     QByteArrayView utf8(qsizetype i) const
