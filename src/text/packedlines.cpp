@@ -90,13 +90,6 @@ void PackedLines::clear()
     m_ends = QList<qsizetype>();
 }
 
-void PackedLines::reserve(qsizetype lines, qsizetype bytes)
-{
-    m_ends.reserve(lines);
-    if (m_bytes.size() < bytes)
-        m_bytes.resize(bytes);
-}
-
 void PackedLines::grow(qsizetype more)
 {
     // QByteArray grows by realloc, which moves a large buffer's pages instead of copying them.

@@ -29,7 +29,6 @@ public:
     QString text(qsizetype i) const;
     // Lines [from, from + count) as text.
     QStringList texts(qsizetype from, qsizetype count) const;
-    QStringList texts() const { return texts(0, size()); }
     // The lines joined with the separator.
     QByteArray joined(char separator) const;
 
@@ -50,14 +49,6 @@ public:
     void remove(qsizetype from, qsizetype count = 1);
     // Empties the list and gives its memory back.
     void clear();
-    // Room for this many lines and bytes in all.
-    void reserve(qsizetype lines, qsizetype bytes);
-
-    friend bool operator==(const PackedLines &a, const PackedLines &b)
-    {
-        return a.m_ends == b.m_ends && QByteArrayView(a.m_bytes).first(a.m_used) ==
-                                           QByteArrayView(b.m_bytes).first(b.m_used);
-    }
 
 private:
     // Makes room for `more` bytes past the used ones, growing geometrically.
