@@ -16,12 +16,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -72,17 +72,15 @@ void setWhite(QWidget *w)
     setBackground(w, Qt::white);
 }
 
+// The application's icon, every size rendered from its one drawing and embedded.
 QIcon applicationIcon()
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 4));
-    painter.setBrush(QColor(0xe8, 0xf0, 0xfa));
-    painter.drawEllipse(QRectF(4, 4, 18, 18));
-    painter.drawLine(QPointF(19, 19), QPointF(28, 28));
-    return QIcon(pixmap);
+    QIcon icon;
+    const QString folder = QStringLiteral(":/icons");
+    for (const QString &size : QDir(folder).entryList(QDir::Dirs))
+        icon.addFile(folder + QLatin1Char('/') + size +
+                     QStringLiteral("/apps/" QUORVANE_APP_ID ".png"));
+    return icon;
 }
 
 // What the two lists share: one row selected at a time, no editing, no sorting, columns sized
