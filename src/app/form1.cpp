@@ -4,6 +4,8 @@
 #include "addresses/listviewmodel.h"
 #include "app/apptitle.h"
 #include "app/formlayout.h"
+#include "app/resultcolumns.h"
+#include "app/statustint.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/fileexists.h"
@@ -55,16 +57,18 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// Option buttons fill their background from the button colour, the window and frames from
-// the window colour.
+// The window and the frames fill their background with the colour. Option buttons take it as
+// their colours but fill nothing: the frame's own panel shows behind their labels, with no box
+// of another shade around each.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    if (qobject_cast<QRadioButton *>(w))
+    const bool option = qobject_cast<QRadioButton *>(w) != nullptr;
+    if (option)
         palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
-    w->setAutoFillBackground(true);
+    w->setAutoFillBackground(!option);
 }
 
 void setWhite(QWidget *w)
@@ -305,6 +309,9 @@ void Form1::buildControls()
     connect(m_results, &QAbstractItemModel::modelReset, this,
             [this] { m_listView2->header()->setSortIndicatorShown(false); });
     place(m_listView2, 120, 5780, 7800, 1575, {0, 1, 0, 1});
+    // Columns sized to what a run puts in them; the Status cells tinted by status.
+    new ResultColumns(m_listView2, m_results);
+    m_listView2->setItemDelegateForColumn(1, new StatusDelegate(*m_results, m_listView2));
     // Ticking thousands of rows one by one is no way to choose what the exports take.
     m_listView2->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto *checkAll = new QAction(QStringLiteral("Check All"), m_listView2);
@@ -402,6 +409,7 @@ void Form1::Form_Load()
         // The change of the box stores it back; a failure of that store belongs here.
         storeDelayText();
     });
+    s.run(154, [&] { restoreSource(); });
 }
 
 void Form1::Form_QueryUnload()
