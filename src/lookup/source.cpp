@@ -47,9 +47,11 @@ void setTextRecord(LookupResult &result, const QStringList &lines)
     result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
 }
 
-void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar)
+void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar,
+                   RdapObjectKind asked)
 {
-    setRecordLines(result, registrar.isEmpty() ? RenderRdap(registry)
-                                               : RenderRdapDomain(registry, registrar));
-    result.facts = factsFromRdap(registry, registrar);
+    // One reading serves the lines and the facts.
+    const RdapRecord record = readRdapRecord(registry, registrar, asked);
+    setRecordLines(result, RenderRdapRecord(record));
+    result.facts = factsFromRdapRecord(record);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "facts/rdaprecord.h"
 #include "lookup/lookupresult.h"
 
 #include <QJsonObject>
@@ -54,8 +55,11 @@ void setRecordLines(LookupResult &result, const QStringList &lines);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
 // An RDAP answer as the record: the objects rendered as lines (the registrar's joined to the
-// registry's when there is one), the facts read from the objects themselves.
+// registry's when there is one), the facts read from the objects themselves. `asked` is the kind
+// the query asked for, which an object without "objectClassName" is read as; Unknown (a saved
+// answer) lets the object's members tell.
 void setRdapRecord(LookupResult &result, const QJsonObject &registry,
-                   const QJsonObject &registrar = {});
+                   const QJsonObject &registrar = {},
+                   RdapObjectKind asked = RdapObjectKind::Unknown);
 // A failed result with its reason, words and status.
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});
