@@ -153,7 +153,7 @@ bool isPlaceholder(const QString &value)
     return false;
 }
 
-const QString &firstOf(const QString &a, const QString &b)
+QString firstOf(const QString &a, const QString &b)
 {
     return a.isEmpty() ? b : a;
 }
@@ -364,14 +364,14 @@ RdapContact readContact(const QJsonObject &entity)
 // no role hides the part for every role.
 struct Redactions
 {
-    QSet<int> hidden; // role * PartCount + part, role RoleCount standing for any role
+    static constexpr int AnyRole = RdapDomain::RoleCount;
+    QSet<int> hidden; // role * PartCount + part
 
-    void add(int role, Part part) { hidden.insert(role * Part::PartCount + part); }
+    void add(int role, Part part) { hidden.insert(role * int(Part::PartCount) + int(part)); }
     bool hides(int role, Part part) const
     {
-        return !hidden.isEmpty() &&
-               (hidden.contains(role * Part::PartCount + part) ||
-                hidden.contains(RdapDomain::RoleCount * Part::PartCount + part));
+        return !hidden.isEmpty() && (hidden.contains(role * int(Part::PartCount) + int(part)) ||
+                                     hidden.contains(AnyRole * int(Part::PartCount) + int(part)));
     }
 };
 
@@ -381,7 +381,7 @@ int roleIndex(QStringView role)
         if (role.compare(DomainRoles[i].role, Qt::CaseInsensitive) == 0)
             return i;
     }
-    return role.isEmpty() ? RdapDomain::RoleCount : -1;
+    return role.isEmpty() ? Redactions::AnyRole : -1;
 }
 
 // The parts a JSONPath of a redaction names, such as
@@ -500,8 +500,7 @@ void readDomain(const QJsonObject &registry, const QJsonObject &registrarAnswer,
         firstOf(registrarName(readContact(registrar)), registrarName(readContact(registrarOwn)));
     d.registrarIanaId = firstOf(ianaId(registrar), ianaId(registrarOwn));
     const RdapContact abuse = abuseContact(registryEntities, registrar);
-    const RdapContact abuseOwn =
-        registrarAnswer.isEmpty() ? RdapContact() : abuseContact(registrarEntities, registrarOwn);
+    const RdapContact abuseOwn = abuseContact(registrarEntities, registrarOwn);
     d.abuseEmail = firstOf(abuse[Part::Email], abuseOwn[Part::Email]);
     d.abusePhone = firstOf(abuse[Part::Phone], abuseOwn[Part::Phone]);
 
@@ -570,7 +569,7 @@ QString RdapContact::organization() const
     return parts[Part::Name];
 }
 
-const QString &RdapContact::organizationOrName() const
+QString RdapContact::organizationOrName() const
 {
     return firstOf(parts[Part::Organization], parts[Part::Name]);
 }

@@ -59,7 +59,7 @@ struct RdapContact
     // The organisation the card names: its "org", else its name when the card is one.
     QString organization() const;
     // Its "org", else its name whatever the card stands for (a network's holder).
-    const QString &organizationOrName() const;
+    QString organizationOrName() const;
 };
 
 // A date of an event: the text as the answer gives it, and in UTC ("2024-01-02T03:04:05Z"),

@@ -95,7 +95,7 @@ RdapAnswer ReadRdapAnswer(RdapQueryKind kind, bool fromRegistry, int httpStatus,
     if (!document.isObject() ||
         (!objectClass.isString() && !object.value(u"rdapConformance").isArray()))
         return failed(QStringLiteral("the answer is not an RDAP object"));
-    if (objectClass.isString() && objectClass.toString() != objectClassOf(kind))
+    if (objectClass.isString() && rdapObjectKind(object) != RdapObjectKindAsked(kind))
         return failed(QStringLiteral("the answer is a \"") + objectClass.toString() +
                       QStringLiteral("\" object, not a \"") + objectClassOf(kind) +
                       QStringLiteral("\" one"));

@@ -85,7 +85,7 @@ QStringList renderDomain(const RdapDomain &d)
 // "Name (HANDLE)", as the RIRs print an organisation.
 QString organization(const RdapContact &holder)
 {
-    const QString &name = holder.organizationOrName();
+    const QString name = holder.organizationOrName();
     if (name.isEmpty() || holder.handle.isEmpty())
         return name;
     return name + QStringLiteral(" (") + holder.handle + u')';
