@@ -1,10 +1,10 @@
 // The RDAP source's own costs: reading and rendering a domain answer of about 5 KB, and the
 // bootstrap look-ups against registries the size of IANA's.
 
-#include "lookup/rdapanswer.h"
-#include "lookup/rdapbootstrap.h"
-#include "lookup/rdaprender.h"
-#include "lookup/source.h"
+#include "rdap/rdapanswer.h"
+#include "rdap/rdapbootstrap.h"
+#include "rdap/rdaprecord.h"
+#include "rdap/rdaprender.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,7 +17,7 @@ namespace {
 
 QJsonObject fixtureObject(const char *name)
 {
-    QFile file(QStringLiteral(QUORVANE_LOOKUP_FIXTURES "/rdap/") + QLatin1String(name));
+    QFile file(QStringLiteral(QUORVANE_TEST_FIXTURES "/rdap/") + QLatin1String(name));
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", name);
     return QJsonDocument::fromJson(file.readAll()).object();

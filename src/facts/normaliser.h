@@ -1,6 +1,6 @@
 #pragma once
 
-#include "facts/rdaprecord.h"
+#include "facts/rdapreading.h"
 #include "facts/recordfacts.h"
 
 #include <QJsonObject>
@@ -11,11 +11,11 @@
 RecordFacts factsFromText(QStringView record);
 
 // The facts of RDAP objects (RFC 9083): the registry's answer and, when it was followed, the
-// registrar's, read as readRdapRecord reads them (`asked`: the kind the query asked for).
+// registrar's, read as readRdap reads them (`asked`: the kind the query asked for).
 RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar = {},
                           RdapObjectKind asked = RdapObjectKind::Unknown);
 // The same from objects already read.
-RecordFacts factsFromRdapRecord(const RdapRecord &record);
+RecordFacts factsFromRdapReading(const RdapReading &reading);
 
 // Whether an answer is a refusal because of the query rate (and carries no record).
 bool isThrottleAnswer(QStringView text);

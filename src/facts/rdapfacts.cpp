@@ -1,10 +1,10 @@
-// The facts of RDAP objects, taken from the one reading (rdaprecord.cpp) the record lines are
+// The facts of RDAP objects, taken from the one reading (rdapreading.cpp) the record lines are
 // also made from; here they are only put in the facts' own forms (lower-case host names, country
 // codes, "signed"/"unsigned", lists without repeats).
 #include "facts/iprange.h"
 #include "facts/labeltable.h"
 #include "facts/normaliser.h"
-#include "facts/rdaprecord.h"
+#include "facts/rdapreading.h"
 
 namespace {
 
@@ -71,28 +71,28 @@ void networkFacts(RdapObjectKind kind, const RdapNetwork &n, RecordFacts &facts)
 
 } // namespace
 
-RecordFacts factsFromRdapRecord(const RdapRecord &record)
+RecordFacts factsFromRdapReading(const RdapReading &reading)
 {
     RecordFacts facts;
-    if (record.empty)
+    if (reading.empty)
         return facts;
-    if (record.error) {
-        if (record.errorCode == 404)
+    if (reading.error) {
+        if (reading.errorCode == 404)
             facts.status = RecordStatus::Available;
-        else if (record.errorCode == 429)
+        else if (reading.errorCode == 429)
             facts.status = RecordStatus::Throttled;
-        else if (record.errorCode == 400)
+        else if (reading.errorCode == 400)
             facts.status = RecordStatus::Invalid;
         return facts;
     }
     facts.status = RecordStatus::Registered;
-    switch (record.kind) {
+    switch (reading.kind) {
     case RdapObjectKind::Domain:
-        domainFacts(record.domain, facts);
+        domainFacts(reading.domain, facts);
         break;
     case RdapObjectKind::IpNetwork:
     case RdapObjectKind::Autnum:
-        networkFacts(record.kind, record.network, facts);
+        networkFacts(reading.kind, reading.network, facts);
         break;
     case RdapObjectKind::Unknown:
         break;
@@ -103,5 +103,5 @@ RecordFacts factsFromRdapRecord(const RdapRecord &record)
 RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar,
                           RdapObjectKind asked)
 {
-    return factsFromRdapRecord(readRdapRecord(registry, registrar, asked));
+    return factsFromRdapReading(readRdap(registry, registrar, asked));
 }

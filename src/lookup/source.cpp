@@ -1,7 +1,6 @@
 #include "lookup/source.h"
 
 #include "facts/normaliser.h"
-#include "lookup/rdaprender.h"
 #include "lookup/recordlines.h"
 
 QString sourceKindName(SourceKind kind)
@@ -45,13 +44,4 @@ void setTextRecord(LookupResult &result, const QStringList &lines)
 {
     setRecordLines(result, lines);
     result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
-}
-
-void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar,
-                   RdapObjectKind asked)
-{
-    // One reading serves the lines and the facts.
-    const RdapRecord record = readRdapRecord(registry, registrar, asked);
-    setRecordLines(result, RenderRdapRecord(record));
-    result.facts = factsFromRdapRecord(record);
 }

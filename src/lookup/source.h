@@ -1,9 +1,7 @@
 #pragma once
 
-#include "facts/rdaprecord.h"
 #include "lookup/lookupresult.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -54,12 +52,5 @@ QString sourceKindName(SourceKind kind);
 void setRecordLines(LookupResult &result, const QStringList &lines);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
-// An RDAP answer as the record: the objects rendered as lines (the registrar's joined to the
-// registry's when there is one), the facts read from the objects themselves. `asked` is the kind
-// the query asked for, which an object without "objectClassName" is read as; Unknown (a saved
-// answer) lets the object's members tell.
-void setRdapRecord(LookupResult &result, const QJsonObject &registry,
-                   const QJsonObject &registrar = {},
-                   RdapObjectKind asked = RdapObjectKind::Unknown);
 // A failed result with its reason, words and status.
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});
