@@ -161,8 +161,14 @@ QString firstOf(const QString &a, const QString &b)
 std::optional<qint64> integerMember(const QJsonObject &object, QStringView member)
 {
     const QJsonValue value = object.value(member);
-    if (value.isDouble())
-        return qint64(value.toDouble());
+    if (value.isDouble()) {
+        // A number beyond 2^53 is no count an answer means; converting one past qint64 would
+        // be undefined.
+        const double number = value.toDouble();
+        if (number >= -9007199254740992.0 && number <= 9007199254740992.0)
+            return qint64(number);
+        return std::nullopt;
+    }
     bool ok = false;
     const qint64 number = value.toString().trimmed().toLongLong(&ok);
     return ok ? std::optional(number) : std::nullopt;

@@ -42,6 +42,9 @@ private slots:
         QTest::newRow("startAutnum: an AS number")
             << R"({"startAutnum":"64511","name":"STRING-AS"})"_ba << u"ASNumber: 64511"_s
             << u"origin_as = AS64511"_s;
+        QTest::newRow("an AS number past any count")
+            << R"({"startAutnum":1e300,"name":"HUGE-AS"})"_ba << u"ASName: HUGE-AS"_s
+            << u"network_name = HUGE-AS"_s;
         QTest::newRow("ldhName: a domain")
             << R"({"ldhName":"example.test","nameservers":[{"ldhName":"NS1.Example.Test."}]})"_ba
             << u"Domain Name: example.test"_s << u"name_servers = ns1.example.test"_s;
