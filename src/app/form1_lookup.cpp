@@ -12,9 +12,9 @@
 
 #include <QGroupBox>
 #include <QLineEdit>
-
 #include <QPushButton>
 #include <QRadioButton>
+
 #include <memory>
 
 void Form1::connectLookupControls()
