@@ -218,16 +218,14 @@ private slots:
         QTest::addColumn<SourceKind>("source");
         QTest::addColumn<QStringList>("firstCaptions"); // after the address column
         QTest::addColumn<QStringList>("cells");         // row 0, same columns
-        QStringList summary;
-        for (const FactColumn &column : factColumns())
-            summary << QLatin1String(column.caption);
+        const QStringList summary = summaryCaptions();
         const QString nameServers = QStringLiteral("NS1.example.test\tns2.example.test.");
         QStringList cells(summary.size());
-        cells[0] = QStringLiteral("registered");
-        cells[1] = QStringLiteral("Example Registrar");
-        cells[5] = QStringLiteral("2030-01-01T00:00:00Z");
-        cells[6] = QStringLiteral("ns1.example.test ns2.example.test");
-        cells[7] = QStringLiteral("active");
+        cells[summary.indexOf(u"Status")] = QStringLiteral("registered");
+        cells[summary.indexOf(u"Registrar")] = QStringLiteral("Example Registrar");
+        cells[summary.indexOf(u"Expires")] = QStringLiteral("2030-01-01T00:00:00Z");
+        cells[summary.indexOf(u"Name Servers")] = QStringLiteral("ns1.example.test ns2.example.test");
+        cells[summary.indexOf(u"Domain Status")] = QStringLiteral("active");
         QTest::newRow("whois") << SourceKind::Whois
                                << summary + QStringList{QStringLiteral("Domain Name"),
                                                         QStringLiteral("status (record)"),
@@ -277,8 +275,13 @@ private slots:
             row << h.pivot.cell(0, c);
         QCOMPARE(row, cells);
         QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
-        if (source == SourceKind::Whois)
+        if (source == SourceKind::Whois) {
+            // The failed row says why, right beside its status.
             QCOMPARE(h.pivot.cell(1, 1), QStringLiteral("invalid"));
+            QCOMPARE(h.pivot.caption(2), ErrorCaption);
+            QCOMPARE(h.pivot.cell(1, 2), h.results[1].error);
+            QVERIFY(!h.results[1].error.isEmpty());
+        }
         QCOMPARE(h.pivot.columnCount(), 1 + firstCaptions.size() + 1); // + Registry Expiry Date
     }
 
