@@ -43,9 +43,8 @@ std::optional<CliOptions::Format> formatNamed(const QString &name)
 
 // Names that end like these are list files (none is a top-level domain): missing, they are
 // reported as files that cannot be read rather than looked up.
-constexpr std::array<const char *, 11> ListFileEndings{".txt", ".csv", ".tsv", ".lst", ".jsonl",
-                                                       ".json", ".gz", ".xz", ".bz2", ".zst",
-                                                       ".log"};
+constexpr std::array<const char *, 11> ListFileEndings{
+    ".txt", ".csv", ".tsv", ".lst", ".jsonl", ".json", ".gz", ".xz", ".bz2", ".zst", ".log"};
 
 // Seconds written the C way ("0.5"), whatever the locale, so a script means the same
 // everywhere; nothing when the text is not such a number.
@@ -66,7 +65,8 @@ const QString Description = QStringLiteral(
     "Addresses come from --address, then from the arguments in order: an argument that names\n"
     "an existing file is a list, one address per line (CR LF, LF or CR; a leading byte-order\n"
     "mark is dropped; empty lines are skipped); any other argument that reads as an address\n"
-    "is looked up itself, as whois NAME does (an existing file of that name wins). With\n"
+    "is looked up itself, as whois NAME does (an existing file of that name wins; a name\n"
+    "ending in .txt, .csv, .gz and the like is taken for a missing list file). With\n"
     "neither, or for the argument \"-\", addresses are read from standard input. Input is\n"
     "read as the run needs it, so a list of any length streams through in flat memory. Spaces\n"
     "around an address and a trailing dot are dropped, and a pasted URL\n"
@@ -103,7 +103,8 @@ const QString Description = QStringLiteral(
     "facts). Without --format the format follows the extension of --output (.tsv .txt .csv\n"
     ".jsonl .xlsx); for standard output and any other extension it is tsv.\n"
     "An output that exists as a regular file is replaced once the table is complete (jsonl:\n"
-    "rewritten as it goes); a device, pipe or FIFO is written as it is, never replaced.\n"
+    "rewritten as it goes); a device, pipe, FIFO or link is written as it is, never\n"
+    "replaced. Any failed write ends the run with 3.\n"
     "\n"
     "--read-records FILE... reads answers saved earlier instead (port-43 text in UTF-8 or\n"
     "Latin-1, an RDAP JSON object, or a site's page; one per file) and writes one result per\n"

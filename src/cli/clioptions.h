@@ -45,14 +45,14 @@ struct CliOptions
     bool followReferrals = true;
     int parallel = 8; // servers busy at once
     QString delayText = QStringLiteral("1");
-    qint64 delayMs = 1000;  // between two requests to the same server
-    int timeoutMs = 30000;  // each answer's deadline
+    qint64 delayMs = 1000; // between two requests to the same server
+    int timeoutMs = 30000; // each answer's deadline
     Format format = Format::Tsv;
     QString outputPath; // empty: standard output
     bool header = false;
     bool quiet = false;
     bool resume = false;
-    bool retryFailed = false; // with resume: the failed and throttled lines are asked again
+    bool retryFailed = false;  // with resume: the failed and throttled lines are asked again
     QString saveAnswersFolder; // each answer's own bytes go to a file there
     bool readRecords = false;  // the files are saved answers, not address lists
 };

@@ -87,6 +87,13 @@ void ProgressLine::eraseShown()
         g_shown->erase();
 }
 
+void ProgressLine::stop()
+{
+    m_redraw.stop();
+    m_stopped = true;
+    erase();
+}
+
 void ProgressLine::finish(const QString &last)
 {
     if (m_finished)
@@ -99,12 +106,11 @@ void ProgressLine::finish(const QString &last)
 
 void ProgressLine::draw()
 {
-    if (m_finished)
+    if (m_finished || m_stopped)
         return;
-    writeAll(m_fd, "\r" +
-                       text(m_done, m_total, m_failed, double(m_clock.nsecsElapsed()) / 1e9)
-                           .toUtf8() +
-                       "\x1b[K");
+    writeAll(m_fd,
+             "\r" + text(m_done, m_total, m_failed, double(m_clock.nsecsElapsed()) / 1e9).toUtf8() +
+                 "\x1b[K");
     m_shown = true;
     m_sinceDraw.start();
 }

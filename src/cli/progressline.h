@@ -25,6 +25,8 @@ public:
     void erase();
     // Erases the line of the progress line being shown, if any.
     static void eraseShown();
+    // Erases the line for good: the tables are written to the terminal after the run.
+    void stop();
     // Replaces the line by `last` (a summary), ended by a line feed; no redraw follows.
     void finish(const QString &last);
 
@@ -42,5 +44,6 @@ private:
     QElapsedTimer m_sinceDraw;
     QTimer m_redraw;
     bool m_shown = false;
+    bool m_stopped = false; // no more redraws
     bool m_finished = false;
 };

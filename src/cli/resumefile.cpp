@@ -69,8 +69,8 @@ ResumeFile::ResumeFile(const QString &path, bool retryFailed)
                 ++m_lookups;
                 if (summary->failed)
                     ++m_failures;
-                if (kept && (kept->write(line.data(), line.size()) != line.size() ||
-                             !kept->putChar('\n')))
+                if (kept &&
+                    (kept->write(line.data(), line.size()) != line.size() || !kept->putChar('\n')))
                     throw notWritable(path, kept->errorString());
             }
             pending.clear();

@@ -70,9 +70,10 @@ void RunSummary::add(const LookupResult &result)
 
 QString RunSummary::text(double seconds) const
 {
-    QString line = QString::number(m_lookups) +
-                   (m_lookups == 1 ? QStringLiteral(" lookup in ") : QStringLiteral(" lookups in ")) +
-                   duration(seconds);
+    QString line =
+        QString::number(m_lookups) +
+        (m_lookups == 1 ? QStringLiteral(" lookup in ") : QStringLiteral(" lookups in ")) +
+        duration(seconds);
     if (m_lookups > 0 && seconds > 0) {
         const double rate = double(m_lookups) / seconds;
         line += QStringLiteral(" (") + QString::number(rate, 'f', rate < 10 ? 2 : 1) +

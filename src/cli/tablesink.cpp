@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-
 namespace {
 
 CliError notWritable(const QString &name, const QString &why)
@@ -62,9 +61,10 @@ void TableSink::finish()
 
 void TableSink::writeText()
 {
-    const TextFormat format = m_options.format == CliOptions::Format::Csv   ? TextFormat::Csv
-                              : m_options.format == CliOptions::Format::Txt ? TextFormat::Tsv
-                                                                            : TextFormat::EscapedTsv;
+    const TextFormat format = m_options.format == CliOptions::Format::Csv ? TextFormat::Csv
+                              : m_options.format == CliOptions::Format::Txt
+                                  ? TextFormat::Tsv
+                                  : TextFormat::EscapedTsv;
     const bool captions = format == TextFormat::Csv || m_options.header;
     std::optional<ExportFailure> failure;
     if (m_direct) {

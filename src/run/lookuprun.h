@@ -16,12 +16,12 @@
 #include <QTimer>
 
 #include <array>
-#include <utility>
-#include <vector>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class HttpClient;
 class HttpRdapFetch;

@@ -1,8 +1,8 @@
 #include "run/savedanswer.h"
 
-#include "lookup/source.h"
 #include "facts/normaliser.h"
 #include "lookup/recordlines.h"
+#include "lookup/source.h"
 #include "rdap/rdaprecord.h"
 #include "web/pagetext.h"
 #include "whois/whoistext.h"

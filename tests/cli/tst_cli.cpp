@@ -11,10 +11,10 @@
 #include "run/lookuprun.h"
 #include "run/resultplacing.h"
 #include "run/runfeed.h"
-#include "text/utf8text.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
 #include "testwhoisserver.h"
+#include "text/utf8text.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -164,9 +164,9 @@ public:
                                       "sys.stdout.buffer.write(out)\n"
                                       "sys.exit(os.waitstatus_to_exitcode(status))\n"_s;
         m_process.setProgram(u"/usr/bin/python3"_s);
-        m_process.setArguments(QStringList{u"-c"_s, script, QStringLiteral(QUORVANE_CLI),
-                                           u"--source"_s, u"site2"_s} +
-                               arguments);
+        m_process.setArguments(
+            QStringList{u"-c"_s, script, QStringLiteral(QUORVANE_CLI), u"--source"_s, u"site2"_s} +
+            arguments);
         m_process.start();
         m_process.closeWriteChannel();
         return finish();
@@ -277,9 +277,8 @@ int mostAtOnce(const QList<qint64> &arrivals, int answerMs)
 {
     int most = 0;
     for (qint64 start : arrivals) {
-        const auto n = std::count_if(arrivals.begin(), arrivals.end(), [&](qint64 t) {
-            return t >= start && t < start + answerMs;
-        });
+        const auto n = std::count_if(arrivals.begin(), arrivals.end(),
+                                     [&](qint64 t) { return t >= start && t < start + answerMs; });
         most = std::max(most, int(n));
     }
     return most;
@@ -373,8 +372,8 @@ private slots:
             << (run + QStringList{u"-o"_s, u"/nonexistent/out.jsonl"_s}) << "a.example\n"_ba << 3;
         QTest::newRow("output full")
             << (run + QStringList{u"-o"_s, u"/dev/full"_s}) << "a.example\n"_ba << 3;
-        QTest::newRow("output a folder") << (run + QStringList{u"-o"_s, u"/tmp"_s})
-                                         << "a.example\n"_ba << 3;
+        QTest::newRow("output a folder")
+            << (run + QStringList{u"-o"_s, u"/tmp"_s}) << "a.example\n"_ba << 3;
     }
 
     void exitCodes()
@@ -879,8 +878,8 @@ private slots:
         QFETCH(QByteArray, bytes);
         QByteArray ours = "[";
         JsonLine::appendUtf8String(ours, bytes);
-        QCOMPARE(ours + "]", QJsonDocument(QJsonArray{textFromUtf8(bytes)})
-                                 .toJson(QJsonDocument::Compact));
+        QCOMPARE(ours + "]",
+                 QJsonDocument(QJsonArray{textFromUtf8(bytes)}).toJson(QJsonDocument::Compact));
     }
 
     // A line's keys in reading order, its values what the document-object writer gave.
@@ -889,14 +888,13 @@ private slots:
         QTest::addColumn<bool>("failed");
         QTest::addColumn<QStringList>("keys");
         QTest::newRow("record") << false
-                                << QStringList{u"address"_s,      u"source"_s,  u"status"_s,
-                                               u"registrar"_s,    u"expires"_s, u"name_servers"_s,
+                                << QStringList{u"address"_s,       u"source"_s,  u"status"_s,
+                                               u"registrar"_s,     u"expires"_s, u"name_servers"_s,
                                                u"domain_status"_s, u"servers"_s, u"fields"_s};
         // A failed lookup's reason comes right after its status, before any other fact.
-        QTest::newRow("failed") << true
-                                << QStringList{u"address"_s,   u"source"_s,  u"status"_s,
-                                               u"error"_s,     u"registrar"_s, u"servers"_s,
-                                               u"fields"_s};
+        QTest::newRow("failed") << true << QStringList{u"address"_s, u"source"_s,    u"status"_s,
+                                                       u"error"_s,   u"registrar"_s, u"servers"_s,
+                                                       u"fields"_s};
     }
     void jsonlKeyOrder()
     {
@@ -910,11 +908,10 @@ private slots:
             setFailure(result, FailureReason::Timeout, u"whois.nic.test took too long"_s);
             result.facts.registrar = u"Example"_s;
         } else {
-            setTextRecord(result, {u"Domain Name: example.test"_s, u"Registrar: Ex\u00e4mple"_s,
-                                   u"Name Server: ns1.example.test"_s,
-                                   u"Name Server: ns2.example.test"_s,
-                                   u"Registry Expiry Date: 2031-02-03T04:05:06Z"_s,
-                                   u"Domain Status: ok"_s});
+            setTextRecord(
+                result, {u"Domain Name: example.test"_s, u"Registrar: Ex\u00e4mple"_s,
+                         u"Name Server: ns1.example.test"_s, u"Name Server: ns2.example.test"_s,
+                         u"Registry Expiry Date: 2031-02-03T04:05:06Z"_s, u"Domain Status: ok"_s});
         }
         const QByteArray line = JsonLine::format(result);
         QVERIFY(line.endsWith("}\n") && line.count('\n') == 1);
@@ -951,12 +948,12 @@ private slots:
         QTest::newRow("as it is") << u"example.com"_s << u"example.com"_s << true;
         QTest::newRow("spaces and trailing dot")
             << u" \texample.com. "_s << u"example.com"_s << true;
-        QTest::newRow("web address") << u"https://Example.COM/path?q=1#top"_s << u"example.com"_s
-                                     << true;
+        QTest::newRow("web address")
+            << u"https://Example.COM/path?q=1#top"_s << u"example.com"_s << true;
         QTest::newRow("web address with user and port")
             << u"http://user@example.org:8080/"_s << u"example.org"_s << true;
-        QTest::newRow("IPv6 web address") << u"http://[2001:db8::1]/x"_s << u"2001:db8::1"_s
-                                          << true;
+        QTest::newRow("IPv6 web address")
+            << u"http://[2001:db8::1]/x"_s << u"2001:db8::1"_s << true;
         QTest::newRow("network") << u"192.0.2.0/24"_s << u"192.0.2.0/24"_s << true;
         QTest::newRow("AS number") << u"AS64496"_s << u"AS64496"_s << true;
         QTest::newRow("root dot alone") << u"."_s << u"."_s << false;
@@ -1002,18 +999,17 @@ private slots:
         QTest::addColumn<QStringList>("outcomes"); // status, or failed:<detail>
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("unanswered");
-        QTest::newRow("answered")
-            << QStringList{u"available"_s, u"registered"_s, u"registered"_s}
-            << u"3 lookups in 2.0 s (1.50/s): 2 registered, 1 available"_s << 0;
+        QTest::newRow("answered") << QStringList{u"available"_s, u"registered"_s, u"registered"_s}
+                                  << u"3 lookups in 2.0 s (1.50/s): 2 registered, 1 available"_s
+                                  << 0;
         QTest::newRow("failures by reason")
             << QStringList{u"registered"_s, u"failed:timeout"_s, u"throttled"_s,
                            u"failed:whois.nic.test: Connection refused"_s, u"failed:timeout"_s}
             << u"5 lookups in 2.0 s (2.50/s): 1 registered, 1 throttled, 3 failed "
                "(2 timeout, 1 Connection refused)"_s
             << 4;
-        QTest::newRow("invalid")
-            << QStringList{u"invalid"_s}
-            << u"1 lookup in 2.0 s (0.50/s): 1 invalid"_s << 1;
+        QTest::newRow("invalid") << QStringList{u"invalid"_s}
+                                 << u"1 lookup in 2.0 s (0.50/s): 1 invalid"_s << 1;
     }
     void summaryText()
     {
@@ -1095,18 +1091,18 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<int>("asked");
         QTest::newRow("all answered") << answered + '\n' << u"a.tst\n"_s << false << 0 << 0;
-        QTest::newRow("a failed line")
-            << answered + '\n' + failed + '\n' << u"a.tst\nb.tst\n"_s << false << 1 << 0;
-        QTest::newRow("a throttled line")
-            << answered + '\n' + throttled + '\n' << u"a.tst\nb.tst\n"_s << false << 1 << 0;
-        QTest::newRow("an invalid line")
-            << invalid + '\n' + answered + '\n' << u"b b\na.tst\n"_s << false << 1 << 0;
-        QTest::newRow("failed line retried")
-            << failed + '\n' + answered + '\n' << u"b.tst\na.tst\n"_s << true << 0 << 1;
-        QTest::newRow("throttled line retried")
-            << answered + '\n' + throttled + '\n' << u"a.tst\nb.tst\n"_s << true << 0 << 1;
-        QTest::newRow("invalid line kept")
-            << invalid + '\n' + answered + '\n' << u"b b\na.tst\n"_s << true << 1 << 0;
+        QTest::newRow("a failed line") << answered + '\n' + failed + '\n'
+                                       << u"a.tst\nb.tst\n"_s << false << 1 << 0;
+        QTest::newRow("a throttled line") << answered + '\n' + throttled + '\n'
+                                          << u"a.tst\nb.tst\n"_s << false << 1 << 0;
+        QTest::newRow("an invalid line") << invalid + '\n' + answered + '\n'
+                                         << u"b b\na.tst\n"_s << false << 1 << 0;
+        QTest::newRow("failed line retried") << failed + '\n' + answered + '\n'
+                                             << u"b.tst\na.tst\n"_s << true << 0 << 1;
+        QTest::newRow("throttled line retried") << answered + '\n' + throttled + '\n'
+                                                << u"a.tst\nb.tst\n"_s << true << 0 << 1;
+        QTest::newRow("invalid line kept") << invalid + '\n' + answered + '\n'
+                                           << u"b b\na.tst\n"_s << true << 1 << 0;
     }
     void resumeOverFailures()
     {
@@ -1121,7 +1117,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"out.jsonl"_s);
         writeFile(path, file);
-        QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s,
+        QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s,      u"0"_s,
                               u"-o"_s,       path,       u"--resume"_s};
         if (retry)
             arguments << u"--retry-failed"_s;
@@ -1150,9 +1146,8 @@ private slots:
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("target");
         for (const char *format : {"tsv", "txt", "csv", "jsonl", "xlsx"}) {
-            for (const char *target :
-                 {"longer file", "link to a longer file", "fifo", "null device", "/dev/stdout",
-                  "/dev/full"})
+            for (const char *target : {"longer file", "link to a longer file", "fifo",
+                                       "null device", "/dev/stdout", "/dev/full"})
                 QTest::addRow("%s into %s", format, target)
                     << QString::fromLatin1(format) << QString::fromLatin1(target);
         }
@@ -1185,8 +1180,7 @@ private slots:
             if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
                 return false;
             file.close();
-            return workbookRows(copy) == workbookRows(reference) &&
-                   !workbookRows(copy).isEmpty();
+            return workbookRows(copy) == workbookRows(reference) && !workbookRows(copy).isEmpty();
         };
 
         QString path = dir.filePath(u"out"_s);
@@ -1320,17 +1314,16 @@ private slots:
         QTemporaryDir dir;
         const QString saved = dir.filePath(u"answers"_s);
         const Outcome asked = Cli(site, world.connectTo())
-                                  .run({u"--source"_s, source, u"-d"_s, u"0"_s, u"-f"_s,
-                                        u"jsonl"_s, u"--save-answers"_s, saved, address,
-                                        u"fail.example"_s});
+                                  .run({u"--source"_s, source, u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s,
+                                        u"--save-answers"_s, saved, address, u"fail.example"_s});
         QCOMPARE(asked.exitCode, 1);
         // The failed lookup has no answer to keep.
         QCOMPARE(QDir(saved).entryList(QDir::Files), QStringList{file});
-        const Outcome read = Cli(site).run(
-            {u"--read-records"_s, QDir(saved).filePath(file), u"-f"_s, u"jsonl"_s});
+        const Outcome read =
+            Cli(site).run({u"--read-records"_s, QDir(saved).filePath(file), u"-f"_s, u"jsonl"_s});
         QCOMPARE(read.exitCode, 0);
-        QJsonObject lookedUp = QJsonDocument::fromJson(asked.out.left(asked.out.indexOf('\n')))
-                                   .object();
+        QJsonObject lookedUp =
+            QJsonDocument::fromJson(asked.out.left(asked.out.indexOf('\n'))).object();
         QJsonObject readBack = QJsonDocument::fromJson(read.out).object();
         QCOMPARE(readBack[u"source"], lookedUp[u"source"]);
         QCOMPARE(readBack[u"status"], lookedUp[u"status"]);
@@ -1347,8 +1340,8 @@ private slots:
         QTest::newRow("address") << QStringList{u"a.example"_s} << QStringList{u"a.example"_s};
         QTest::newRow("web address")
             << QStringList{u" https://B.example/some/path?x=1 "_s} << QStringList{u"b.example"_s};
-        QTest::newRow("trailing dot") << QStringList{u"c.example."_s}
-                                      << QStringList{u"c.example"_s};
+        QTest::newRow("trailing dot")
+            << QStringList{u"c.example."_s} << QStringList{u"c.example"_s};
         QTest::newRow("a file of that name wins")
             << QStringList{u"list.example"_s} << QStringList{u"e.example"_s, u"f.example"_s};
         QTest::newRow("in order, after --address")
@@ -1374,27 +1367,37 @@ private slots:
         QCOMPARE(addressesOf(pythonReads(JsonLinesReader, outcome.out)), asked);
     }
 
-    // On a terminal the progress line is taken away before a line of results is written to the
-    // same terminal, and gives way to the summary at the end.
+    // On a terminal the progress line is taken away before results are written to the same
+    // terminal (jsonl line by line, a table at the end), and gives way to the summary at the end.
+    void progressOnTerminal_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("rowStart"); // %1: the address
+        QTest::newRow("jsonl") << u"jsonl"_s << "{\"address\":\"%1\""_ba;
+        QTest::newRow("tsv") << u"tsv"_s << "%1\t"_ba;
+    }
     void progressOnTerminal()
     {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, rowStart);
         TestHttpServer server(serve);
-        const Outcome outcome = Cli(server).runOnTerminal(
-            {u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s, u"slow1.example"_s, u"slow2.example"_s,
-             u"fail.example"_s, u"slow3.example"_s});
+        const QStringList addresses{u"slow1.example"_s, u"slow2.example"_s, u"fail.example"_s,
+                                    u"slow3.example"_s};
+        const Outcome outcome =
+            Cli(server).runOnTerminal(QStringList{u"-d"_s, u"0"_s, u"-f"_s, format} + addresses);
         QCOMPARE(outcome.exitCode, 1);
         const QByteArray out = outcome.out;
-        QVERIFY2(out.contains(" failed"), out.constData()); // a progress line was drawn
-        qsizetype at = 0;
-        int lines = 0;
-        while ((at = out.indexOf("{\"address\"", at)) >= 0) {
-            ++lines;
-            // At a line's start, or right after an erase ("\r" then "erase to the end").
+        QVERIFY2(out.contains(" failed  "), out.constData()); // a progress line was drawn
+        for (const QString &address : addresses) {
+            if (address.startsWith(u"fail"_s))
+                continue; // its table row starts "Invalid input: "
+            const QByteArray row = QString::fromLatin1(rowStart).arg(address).toUtf8();
+            const qsizetype at = out.indexOf(row);
+            QVERIFY2(at >= 0, row.constData());
+            // At a line's start, or right after an erase ("\r", then "erase to the end").
             QVERIFY2(at == 0 || out[at - 1] == '\n' || out.mid(at - 4, 4) == "\r\x1b[K",
                      out.mid(qMax<qsizetype>(0, at - 40), 60).constData());
-            ++at;
         }
-        QCOMPARE(lines, 4);
         const QList<QByteArray> rows = out.trimmed().split('\n');
         QVERIFY2(rows.last().contains("quorvane-cli: 4 lookups in ") &&
                      rows.last().contains("3 registered, 1 failed"),
@@ -1438,9 +1441,9 @@ private slots:
         QTest::newRow("half a second")
             << QStringList{u"-d"_s, u"0.5"_s}
             << QStringList{u"a.example"_s, u"b.example"_s, u"c.example"_s} << 0 << 450 << 1400;
-        QTest::newRow("timeout")
-            << QStringList{u"-d"_s, u"0"_s, u"--timeout"_s, u"0.3"_s}
-            << QStringList{u"slow.example"_s, u"a.example"_s} << 1 << 250 << 2000;
+        QTest::newRow("timeout") << QStringList{u"-d"_s, u"0"_s, u"--timeout"_s, u"0.3"_s}
+                                 << QStringList{u"slow.example"_s, u"a.example"_s} << 1 << 250
+                                 << 2000;
     }
     void delayAndTimeout()
     {
@@ -1478,8 +1481,8 @@ private slots:
             reply.reset = true;
             return reply;
         });
-        const QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s,
-                                    u"a.tst"_s,    u"b.bad"_s};
+        const QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s,
+                                    u"0"_s,        u"a.tst"_s, u"b.bad"_s};
         const Outcome lines =
             Cli(site, world.connectTo()).run(arguments + QStringList{u"-f"_s, u"jsonl"_s});
         const QJsonArray objects = pythonReads(JsonLinesReader, lines.out).array();
@@ -1489,8 +1492,8 @@ private slots:
 
         QTemporaryDir dir;
         const QString path = dir.filePath(u"out."_s + format);
-        const Outcome table = Cli(site, world.connectTo())
-                                  .run(arguments + QStringList{u"--header"_s, u"-o"_s, path});
+        const Outcome table =
+            Cli(site, world.connectTo()).run(arguments + QStringList{u"--header"_s, u"-o"_s, path});
         QCOMPARE(table.exitCode, 1);
         QList<QStringList> rows;
         if (format == u"xlsx"_s) {
@@ -1516,9 +1519,9 @@ private slots:
         const QString closed = QString::number(Registries::closedPort());
         Cli cli(site, world.connectTo() + u",rdap.verisign.com:443:127.0.0.1:"_s + closed);
         cli.setEnvironment(u"QUORVANE_RDAP_BOOTSTRAP"_s, u"http://127.0.0.1:"_s + closed + u'/');
-        const Outcome outcome = cli.run({u"--source"_s, u"auto"_s, u"--whois-server"_s,
-                                         u"whois.nic.tst"_s, u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s,
-                                         u"one.com"_s});
+        const Outcome outcome =
+            cli.run({u"--source"_s, u"auto"_s, u"--whois-server"_s, u"whois.nic.tst"_s, u"-d"_s,
+                     u"0"_s, u"-f"_s, u"jsonl"_s, u"one.com"_s});
         QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
         const QJsonObject line = QJsonDocument::fromJson(outcome.out).object();
         QCOMPARE(line[u"source"].toString(), u"whois"_s);

@@ -121,8 +121,9 @@ private slots:
         QTest::qWait(700); // beyond both deadlines
         const bool endedEarly = !spy.isEmpty();
         release();
-        QVERIFY2(!endedEarly, qPrintable(spy.isEmpty() ? QString()
-                                                       : spy.at(0).at(0).value<Whois43Answer>().reason));
+        QVERIFY2(
+            !endedEarly,
+            qPrintable(spy.isEmpty() ? QString() : spy.at(0).at(0).value<Whois43Answer>().reason));
         QVERIFY(spy.wait(5000));
         const auto answer = spy.at(0).at(0).value<Whois43Answer>();
         QCOMPARE(answer.failure, hang ? Failure::Timeout : Failure::None);

@@ -224,7 +224,8 @@ private slots:
         cells[summary.indexOf(u"Status")] = QStringLiteral("registered");
         cells[summary.indexOf(u"Registrar")] = QStringLiteral("Example Registrar");
         cells[summary.indexOf(u"Expires")] = QStringLiteral("2030-01-01T00:00:00Z");
-        cells[summary.indexOf(u"Name Servers")] = QStringLiteral("ns1.example.test ns2.example.test");
+        cells[summary.indexOf(u"Name Servers")] =
+            QStringLiteral("ns1.example.test ns2.example.test");
         cells[summary.indexOf(u"Domain Status")] = QStringLiteral("active");
         QTest::newRow("whois") << SourceKind::Whois
                                << summary + QStringList{QStringLiteral("Domain Name"),
