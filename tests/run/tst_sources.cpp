@@ -62,6 +62,7 @@ struct Harness
     SiteTable sites = SiteTable::builtIn();
     QString delay = QStringLiteral("0");
     int parallel = 8;
+    bool keepAnswers = false;
     std::unique_ptr<LookupRun> run;
     Pivot pivot;
     QList<LookupResult> results;
@@ -104,6 +105,7 @@ struct Harness
         options.connectTo = ConnectToMap::parse(mapping.join(u','));
         options.cacheFolder = cache.path();
         options.rdapBootstrap = bootstrap;
+        options.keepAnswers = keepAnswers;
         options.whoisLimits.connectTimeoutMs = 2000;
         options.whoisLimits.answerTimeoutMs = 5000;
         run = std::make_unique<LookupRun>(addresses, std::move(options));
@@ -157,6 +159,44 @@ private slots:
         QVERIFY(bad.servers.isEmpty());
         QCOMPARE(h.iana.queries.size() + verisign.queries.size(), 2); // the bad one never sent
         QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
+    }
+
+    // A run that keeps answers hands each result the answer its record came from, as the
+    // server sent it (port 43 as text with CR LF line ends); otherwise none.
+    void answersKept_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("whois") << SourceKind::Whois << true;
+        QTest::newRow("rdap") << SourceKind::Rdap << true;
+        QTest::newRow("whois, not kept") << SourceKind::Whois << false;
+        QTest::newRow("rdap, not kept") << SourceKind::Rdap << false;
+    }
+    void answersKept()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(bool, keep);
+        const QByteArray text = "Domain Name: example.test\nRegistrar: Example\n";
+        const QByteArray json = R"({"objectClassName":"domain","ldhName":"example.test",
+            "status":["active"]})";
+        Harness h;
+        h.source = source;
+        h.keepAnswers = keep;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &) { return Reply{text}; });
+        TestHttpServer rdap([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = json;
+            return r;
+        });
+        h.rdapServices({{QStringLiteral("test"), rdap.baseUrl() + u'/'}});
+        QVERIFY(h.runToEnd({QStringLiteral("example.test")}));
+        QCOMPARE(h.results.size(), 1);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        const QByteArray sent =
+            source == SourceKind::Rdap ? json : QByteArray(text).replace("\n", "\r\n").chopped(2);
+        QCOMPARE(h.results[0].answer, keep ? sent : QByteArray());
     }
 
     void rdapRunEndToEnd()
