@@ -64,8 +64,10 @@ int CliApp::run()
     // Every busy server holds a few descriptors: as many as the hard limit allows, and no more
     // servers busy than their descriptors fit in, so no lookup fails for want of one.
     const long fileLimit = DescriptorBudget::raiseOpenFileLimit();
-    const int parallel = DescriptorBudget::parallelWithin(m_options.parallel, fileLimit,
-                                                          DescriptorBudget::openDescriptors());
+    const int parallel = DescriptorBudget::parallelWithin(
+        m_options.parallel, fileLimit, DescriptorBudget::openDescriptors(),
+        m_options.source == SourceKind::Whois ? DescriptorBudget::PerPortFortyThreeServer
+                                              : DescriptorBudget::PerHttpServer);
     if (parallel < m_options.parallel && !m_options.quiet)
         reportError(QStringLiteral("--parallel %1 lowered to %2: the process may open only %3 "
                                    "files (ulimit -n)")

@@ -35,11 +35,11 @@ int openDescriptors()
     return count - 1; // the folder's own
 }
 
-int parallelWithin(int requested, long limit, int open)
+int parallelWithin(int requested, long limit, int open, int perServer)
 {
     if (limit < 0)
         return requested;
-    const long room = (limit - open - Reserve) / PerServer;
+    const long room = (limit - open - Reserve) / qMax(1, perServer);
     return int(qBound(1L, room, long(requested)));
 }
 

@@ -3,9 +3,12 @@
 // How many servers a run may keep busy at once within the files the process may open.
 namespace DescriptorBudget {
 
-// Descriptors a busy server may hold at worst: its connection, a kept-alive one waiting for
-// reuse, and the pair a name look-up under way uses.
-inline constexpr int PerServer = 4;
+// Descriptors a busy server may hold at worst. Port 43: its connection (one that finds none
+// free waits for one). HTTP (RDAP, the sites): its connection, a kept-alive one waiting for
+// reuse, and the pair a name look-up under way uses; libcurl fails a transfer that finds no
+// descriptor, so these must fit.
+inline constexpr int PerPortFortyThreeServer = 1;
+inline constexpr int PerHttpServer = 4;
 // Descriptors kept for everything else: the input and output, the event loop's own, name
 // look-ups on their threads, libraries.
 inline constexpr int Reserve = 64;
@@ -15,8 +18,8 @@ inline constexpr int Reserve = 64;
 long raiseOpenFileLimit();
 // The descriptors the process has open now.
 int openDescriptors();
-// The servers that may be busy at once: `requested`, or fewer when their descriptors would not
-// fit under `limit` beside the `open` ones and the reserve; at least 1.
-int parallelWithin(int requested, long limit, int open);
+// The servers that may be busy at once: `requested`, or fewer when `perServer` descriptors for
+// each would not fit under `limit` beside the `open` ones and the reserve; at least 1.
+int parallelWithin(int requested, long limit, int open, int perServer);
 
 } // namespace DescriptorBudget

@@ -977,20 +977,23 @@ private slots:
         QTest::addColumn<int>("requested");
         QTest::addColumn<int>("limit");
         QTest::addColumn<int>("open");
+        QTest::addColumn<int>("perServer");
         QTest::addColumn<int>("parallel");
-        QTest::newRow("room for all") << 8 << 1024 << 10 << 8;
-        QTest::newRow("256 files") << 1000 << 256 << 10 << (256 - 10 - 64) / 4;
-        QTest::newRow("many open already") << 1000 << 256 << 150 << (256 - 150 - 64) / 4;
-        QTest::newRow("no room at all") << 1000 << 64 << 10 << 1;
-        QTest::newRow("no limit") << 1000 << -1 << 10 << 1000;
+        QTest::newRow("room for all") << 8 << 1024 << 10 << 4 << 8;
+        QTest::newRow("256 files") << 1000 << 256 << 10 << 4 << (256 - 10 - 64) / 4;
+        QTest::newRow("256 files, one each") << 1000 << 256 << 10 << 1 << 256 - 10 - 64;
+        QTest::newRow("many open already") << 1000 << 256 << 150 << 4 << (256 - 150 - 64) / 4;
+        QTest::newRow("no room at all") << 1000 << 64 << 10 << 1 << 1;
+        QTest::newRow("no limit") << 1000 << -1 << 10 << 4 << 1000;
     }
     void parallelWithinDescriptors()
     {
         QFETCH(int, requested);
         QFETCH(int, limit);
         QFETCH(int, open);
+        QFETCH(int, perServer);
         QFETCH(int, parallel);
-        QCOMPARE(DescriptorBudget::parallelWithin(requested, limit, open), parallel);
+        QCOMPARE(DescriptorBudget::parallelWithin(requested, limit, open, perServer), parallel);
     }
 
     // The summary line: counts by status in their order, the failed ones' commonest reasons.
@@ -1540,7 +1543,7 @@ private slots:
         QTest::addColumn<int>("minAtOnce");
         QTest::addColumn<int>("maxAtOnce");
         QTest::newRow("soft limit raised") << 100 << 4096 << false << 40 << 1000;
-        QTest::newRow("low hard limit") << 128 << 128 << true << 2 << (128 - 64) / 4;
+        QTest::newRow("low hard limit") << 128 << 128 << true << 2 << 128 - 64;
     }
     void descriptorBudget()
     {
