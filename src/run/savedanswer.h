@@ -11,7 +11,8 @@ inline constexpr qint64 MaxSavedAnswerBytes = qint64(8) << 20;
 
 // A lookup's result from an answer saved earlier, no server asked: an RDAP JSON object (the
 // bytes, after white space, are one JSON object) is rendered as the RDAP source renders it and
-// its facts read from the object, with source "rdap"; a web page (the bytes, after white space,
+// its facts read from the object, with source "rdap" (nothing says what was asked, so an object
+// without "objectClassName" is read by its members); a web page (the bytes, after white space,
 // start with '<') is read as the site's source reads its page, with source "site<n>": the site
 // given, or else the first of site 2, site 3 and site 1 whose record element the page holds;
 // anything else is port-43 text (UTF-8, or Latin-1 when it is not valid UTF-8) cut into lines
