@@ -152,6 +152,9 @@ int CliApp::run()
             deliver(result);
         }
     }
+    // The tables go to standard output now, which may be the progress line's terminal.
+    if (m_progress)
+        m_progress->stop();
     // Input that could not be read to its end: what was read is looked up and written.
     if (input->error())
         fail(input->error()->message, input->error()->exitCode);
