@@ -10,18 +10,21 @@ lookup  --version
 lookup  -a --address        :address+
 lookup  -s --source         :source
 lookup  -d --delay          :number
+lookup  --timeout           :number
 lookup  -f --format         :format
 lookup  -o --output         :file
 lookup  --header
 lookup  -q --quiet
 lookup  --resume
+lookup  --retry-failed
+lookup  --save-answers      :folder
 lookup  --read-records
 lookup  --whois-server      :host
 lookup  --no-referrals
 lookup  -p --parallel       :number
 '
 _quorvane_cli_sources='auto whois rdap site1 site2 site3'
-_quorvane_cli_formats='tsv csv jsonl xlsx'
+_quorvane_cli_formats='tsv txt csv jsonl xlsx'
 
 _quorvane_cli()
 {
@@ -55,6 +58,7 @@ _quorvane_cli()
             source) COMPREPLY=($(compgen -W "$_quorvane_cli_sources" -- "$cur")) ;;
             format) COMPREPLY=($(compgen -W "$_quorvane_cli_formats" -- "$cur")) ;;
             file) _filedir ;;
+            folder) _filedir -d ;;
             host) _known_hosts_real -- "$cur" ;;
             # a number or an address: nothing to offer
         esac
@@ -66,7 +70,8 @@ _quorvane_cli()
         COMPREPLY=($(compgen -W "${spellings[*]}" -- "$cur"))
         return
     fi
-    # List files (or the saved answers of --read-records); a sub-command in first place.
+    # List files or addresses (or the saved answers of --read-records); a sub-command in first
+    # place.
     [[ $scope == lookup ]] && _filedir
     ((cword == 1)) && COMPREPLY+=($(compgen -W "${commands[*]}" -- "$cur"))
 } &&

@@ -1,7 +1,7 @@
 #include "app/resultcolumns.h"
 
-#include "facts/recordfacts.h"
 #include "results/resultstable.h"
+#include "run/resultplacing.h"
 
 #include <QAbstractItemDelegate>
 #include <QEvent>
@@ -48,12 +48,12 @@ bool ResultColumns::eventFilter(QObject *watched, QEvent *event)
 
 int ResultColumns::summaryColumnCount(const ResultsTable &table)
 {
-    const auto columns = factColumns();
-    const int count = int(columns.size());
+    static const QStringList captions = summaryCaptions();
+    const int count = int(captions.size());
     if (table.headerCount() <= count)
         return 0;
     for (int i = 0; i < count; ++i) {
-        if (table.headerText(i + 2) != QLatin1String(columns[size_t(i)].caption))
+        if (table.headerText(i + 2) != captions[i])
             return 0;
     }
     return count;

@@ -13,8 +13,8 @@ class ResultsTable;
 // Keeps the results list readable while a run fills it: the address column as wide as its
 // caption and its longest entry up to a cap, and for the registries' sources (port 43, RDAP) the
 // summary columns as wide as their caption and their longest value, so a date or a registrar
-// shows whole. Widths only grow during a run. A column whose width the user has set (dragged, or its divider
-// double-clicked) is left as the user set it until the next run begins.
+// shows whole. Widths only grow during a run. A column whose width the user has set (dragged, or
+// its divider double-clicked) is left as the user set it until the next run begins.
 class ResultColumns : public QObject
 {
     Q_OBJECT
@@ -26,9 +26,9 @@ public:
 
     ResultColumns(QTreeView *view, ResultsTable *table);
 
-    // How many columns after the address column are the summary columns: the captions of the
-    // registries' facts, all of them, in their order; 0 when the table holds another source's
-    // columns.
+    // How many columns after the address column are the summary columns: the summary captions
+    // of the registries' sources (the status, the error, the facts), all of them, in their
+    // order; 0 when the table holds another source's columns.
     static int summaryColumnCount(const ResultsTable &table);
 
     bool eventFilter(QObject *watched, QEvent *event) override;

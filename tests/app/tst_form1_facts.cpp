@@ -157,7 +157,7 @@ private slots:
             return;
         }
         const int summary = ResultColumns::summaryColumnCount(table);
-        QCOMPARE(summary, int(factColumns().size()));
+        QCOMPARE(summary, int(summaryCaptions().size()));
         // As wide as the view's delegate asks, and at most the two spare pixels and a pixel of
         // rounding wider.
         for (int k = 1; k <= summary; ++k) {

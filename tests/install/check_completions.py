@@ -4,7 +4,8 @@
 1. The options each completion knows, per command, are the options `quorvane-cli [COMMAND]
    --help` lists, with an argument exactly where the help shows one; the sources, formats and
    sub-commands are those the help names.
-2. What each shell offers on a table of command lines, in a folder holding one list file.
+2. What each shell offers on a table of command lines, in a folder holding a list file and a
+   folder.
 
     check_completions.py --cli build/src/cli/quorvane-cli --completions data/completions
 """
@@ -111,7 +112,7 @@ def offered_by_bash(completions, line, cwd):
     out = subprocess.run(
         ["bash", "-c", BASH_DRIVER, "bash", os.path.join(completions, "quorvane-cli.bash"), line],
         capture_output=True, text=True, cwd=cwd, timeout=30, check=True).stdout
-    return {w for w in out.splitlines() if w}
+    return {w.rstrip("/") for w in out.splitlines() if w}
 
 
 def offered_by_zsh(completions, line, cwd):
@@ -119,7 +120,7 @@ def offered_by_zsh(completions, line, cwd):
     out = subprocess.run(
         ["zsh", "-f", os.path.join(HERE, "zsh_complete.zsh"), completions, line, dump],
         capture_output=True, text=True, cwd=cwd, timeout=30, check=True).stdout
-    return {w for w in out.splitlines() if w}
+    return {w.rstrip("/") for w in out.splitlines() if w}
 
 
 def main():
@@ -165,13 +166,15 @@ def main():
             if values[key] != names:
                 failures.append(f"{shell}: {key} {values[key]}, the help names {names}")
 
-    # 2. What each shell offers: (line, offered, not offered, offered is the whole answer).
+    # 2. What each shell offers: (line, offered, not offered, offered is the whole answer), in
+    # a folder holding a list file and a folder.
     everything = set(wanted["lookup"])
     cases = [
         ("quorvane-cli --so", {"--source"}, {"--header"}, True),
         ("quorvane-cli --source ", set(sources), set(formats) | {"list.txt"}, True),
         ("quorvane-cli -f ", set(formats), set(sources), True),
         ("quorvane-cli --output ", {"list.txt"}, everything, False),
+        ("quorvane-cli --save-answers ", {"answers"}, {"list.txt"} | everything, False),
         ("quorvane-cli ", {"list.txt"} | set(commands), everything, False),
         ("quorvane-cli --delay ", set(), {"list.txt"} | set(sources), True),
         ("quorvane-cli -", everything, {"list.txt"}, False),
@@ -182,6 +185,7 @@ def main():
             cases.append((f"quorvane-cli {command} -", set(options), others, False))
     with tempfile.TemporaryDirectory() as folder:
         open(os.path.join(folder, "list.txt"), "w").close()
+        os.mkdir(os.path.join(folder, "answers"))
         # (zsh's compinit dump goes there too, as a hidden file no case offers)
         for shell, (_, offered_by) in shells.items():
             for line, offered, refused, whole in cases:
