@@ -15,6 +15,7 @@
 #include "shell/checkonline.h"
 #include "web/sites.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -57,18 +58,18 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// The window and the frames fill their background with the colour. Option buttons take it as
-// their colours but fill nothing: the frame's own panel shows behind their labels, with no box
-// of another shade around each.
+// The window and the frames fill their background with the colour. Option buttons and check
+// boxes take it as their colours but fill nothing: the frame's own panel shows behind their
+// labels, with no box of another shade around each.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    const bool option = qobject_cast<QRadioButton *>(w) != nullptr;
-    if (option)
+    const bool label = qobject_cast<QAbstractButton *>(w) != nullptr;
+    if (label)
         palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
-    w->setAutoFillBackground(!option);
+    w->setAutoFillBackground(!label);
 }
 
 void setWhite(QWidget *w)
