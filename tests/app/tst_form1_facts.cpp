@@ -1,6 +1,5 @@
 #include "addresses/listviewmodel.h"
 #include "app/apptitle.h"
-#include "app/commandline.h"
 #include "app/resultcolumns.h"
 #include "app/statustint.h"
 #include "formfixture.h"
@@ -410,27 +409,6 @@ private slots:
         else
             f.click("PushButton11");
         QCOMPARE(form.windowTitle(), u"Quorvane"_s);
-    }
-
-    // --help and --version are answered before the window needs a display.
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("request");
-        using R = WindowCommandLine::Request;
-        QTest::newRow("none") << QStringList{} << int(R::Run);
-        QTest::newRow("Qt's own") << QStringList{u"-platform"_s, u"offscreen"_s} << int(R::Run);
-        QTest::newRow("--help") << QStringList{u"--help"_s} << int(R::Help);
-        QTest::newRow("-h after Qt's")
-            << QStringList{u"-style"_s, u"Fusion"_s, u"-h"_s} << int(R::Help);
-        QTest::newRow("--version") << QStringList{u"--version"_s} << int(R::Version);
-        QTest::newRow("first wins") << QStringList{u"--version"_s, u"--help"_s} << int(R::Version);
-    }
-    void commandLine()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, request);
-        QCOMPARE(int(WindowCommandLine::request(arguments)), request);
     }
 
     // The window's icon is the embedded drawing in every rendered size.
