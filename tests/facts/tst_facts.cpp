@@ -155,6 +155,25 @@ private slots:
                                      << "";
         QTest::newRow("month out of range") << "2020-13-01"
                                             << "";
+        // Two-digit years: 70 and later are the 1900s, the rest the 2000s.
+        QTest::newRow("two-digit year 70") << "01-Jan-70"
+                                           << "1970-01-01T00:00:00Z";
+        QTest::newRow("two-digit year 69") << "31-Dec-69"
+                                           << "2069-12-31T00:00:00Z";
+        QTest::newRow("two-digit year 97") << "17-Oct-97"
+                                           << "1997-10-17T00:00:00Z";
+        // Every 400 years a century year is a leap year after all.
+        QTest::newRow("leap day of 2000") << "2000-02-29"
+                                          << "2000-02-29T00:00:00Z";
+        QTest::newRow("no leap day in 1900") << "1900-02-29"
+                                             << "";
+        // Noon and midnight on the twelve-hour clock.
+        QTest::newRow("12 pm is noon") << "2020-01-02 12:04:05 PM"
+                                       << "2020-01-02T12:04:05Z";
+        QTest::newRow("12 am is midnight") << "2020-01-02 12:04:05 AM"
+                                           << "2020-01-02T00:04:05Z";
+        QTest::newRow("11 am stays") << "2020-01-02 11:04:05 am"
+                                     << "2020-01-02T11:04:05Z";
     }
     void dates()
     {
@@ -182,6 +201,8 @@ private slots:
                                << true << false;
         QTest::newRow("allowed queries") << "Number of allowed queries exceeded.\n"
                                          << true << false;
+        QTest::newRow("capitals") << "% Error: 55000000002 ACCESS CONTROL LIMIT REACHED\n"
+                                  << true << false;
         QTest::newRow("verisign") << "No match for \"EXAMPLE-FREE.COM\".\n>>> Last update of "
                                      "whois database: 2024-01-02T03:04:05Z <<<\n"
                                   << false << true;
