@@ -1,5 +1,6 @@
 #include "lookup/whoischain.h"
 
+#include "facts/normaliser.h"
 #include "lookup/addressrules.h"
 #include "lookup/ianacache.h"
 #include "lookup/whoisservers.h"
@@ -119,9 +120,9 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
         fail(state, server.display(), QStringLiteral("empty answer"));
         return;
     }
-    // A registrar without the name the registry has: the registry's record stands.
-    if (state->haveRecord && WhoisText::saysNoMatch(text) &&
-        !WhoisText::saysNoMatch(state->result.text)) {
+    // A registrar without the name the registry has: the registry's record stands. "No match" is
+    // read as the facts read it, so a refusal kept here could never make the row "available".
+    if (state->haveRecord && isNoMatchAnswer(text) && !isNoMatchAnswer(state->result.text)) {
         fail(state, server.display(),
              QStringLiteral("no match, though %1 has the record").arg(state->result.textServer));
         return;

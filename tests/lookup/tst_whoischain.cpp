@@ -62,6 +62,11 @@ struct World
     TestWhoisServer registrar{[](const QByteArray &q) -> Reply {
         if (q.startsWith("nomatch"))
             return {"No match for \"" + q.toUpper() + "\".\r\n"};
+        // Registrars' own wordings of "no such name", not the registries' usual openings.
+        if (q.startsWith("unregistered"))
+            return {"This domain is not registered.\r\n"};
+        if (q.startsWith("noobject"))
+            return {"% Object does not exist\r\n"};
         return {"Domain Name: " + q +
                 "\r\nRegistrar WHOIS Server: whois.registrar.test\r\n"
                 "Registrant Organization: Sample Holder\r\nRegistrant Country: DE\r\n"};
@@ -180,6 +185,14 @@ private slots:
         QTest::newRow("registrar says no match")
             << u"nomatch.com"_qs << QString() << QStringList{iana, vrsn, u"whois.registrar.test"_qs}
             << true << u"whois.registrar.test"_qs << u"Domain Name: NOMATCH.COM"_qs;
+        QTest::newRow("registrar says it is not registered")
+            << u"unregistered.com"_qs << QString()
+            << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
+            << u"whois.registrar.test"_qs << u"Domain Name: UNREGISTERED.COM"_qs;
+        QTest::newRow("registrar says the object does not exist")
+            << u"noobject.com"_qs << QString()
+            << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
+            << u"whois.registrar.test"_qs << u"Domain Name: NOOBJECT.COM"_qs;
         QTest::newRow("referral to a private address refused")
             << u"inner.com"_qs << QString() << QStringList{iana, vrsn, u"10.0.0.1"_qs} << true
             << u"10.0.0.1"_qs << u"Domain Name: INNER.COM"_qs;
