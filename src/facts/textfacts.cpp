@@ -679,17 +679,27 @@ RecordFacts TextReader::read()
         facts.status = RecordStatus::Registered;
         return facts;
     }
-    // No record came back: the free text says why.
-    const AnswerPhrases phrases = scanAnswerPhrases(m_text);
-    if (phrases.throttle)
-        facts.status = RecordStatus::Throttled;
-    else if (!m_statusFromField.isEmpty())
+    // No record came back. A status field is the domain's own word, never a refusal.
+    if (!m_statusFromField.isEmpty()) {
         facts.status = m_statusFromField;
-    else if (phrases.reserved)
+        return facts;
+    }
+    // The answer's message says why. Its notice text counts only when the message says nothing,
+    // and then only for a refusal or "not found": a refusal is never read as a free name, and
+    // the words of terms of use ("... is prohibited") never make a name reserved.
+    const AnswerReading reading = readAnswerPhrases(m_text);
+    const AnswerPhrases &message = reading.message;
+    if (message.throttle)
+        facts.status = RecordStatus::Throttled;
+    else if (message.reserved)
         facts.status = RecordStatus::Reserved;
-    else if (phrases.invalid)
+    else if (message.noMatch)
+        facts.status = RecordStatus::Available;
+    else if (message.invalid)
         facts.status = RecordStatus::Invalid;
-    else if (phrases.noMatch)
+    else if (reading.notice.throttle)
+        facts.status = RecordStatus::Throttled;
+    else if (reading.notice.noMatch)
         facts.status = RecordStatus::Available;
     else if (m_sawDomainName)
         facts.status = RecordStatus::Registered;

@@ -227,6 +227,59 @@ private slots:
         QCOMPARE(isNoMatchAnswer(text), noMatch);
     }
 
+    // Answers without a record: their own message decides, not the terms of use around it.
+    void messageOverNotice_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("status");
+        const QString terms = QStringLiteral(
+            "TERMS OF USE: the data below is provided for information only. You agree not to\n"
+            "use high volume, automated queries against this service; excessive querying or\n"
+            "any query rate above the published limit may see your address blocked.\n");
+        const QString percentTerms = QStringLiteral(
+            "% The WHOIS service of this registry is provided for information purposes only.\n"
+            "% It is strictly forbidden to use it in a way that could jeopardise its stability,\n"
+            "% for instance by excessive queries or by too many queries per second.\n"
+            "%\n");
+        QTest::newRow("not found before terms")
+            << QString(QStringLiteral("Domain not found.\n\n") + terms) << "available";
+        QTest::newRow("not found after terms")
+            << QString(terms + QStringLiteral("\nNo Data Found\n")) << "available";
+        QTest::newRow("status available under a header")
+            << QString(percentTerms + QStringLiteral("\nDomain: example.eu\n\nStatus: AVAILABLE\n"))
+            << "available";
+        QTest::newRow("refusal after a header")
+            << QString(percentTerms + QStringLiteral("\n%ERROR:201: access denied for 192.0.2.7\n"))
+            << "throttled";
+        QTest::newRow("refusal that also says not found")
+            << "Query rate limit exceeded. Domain not found until you wait.\n"
+            << "throttled";
+        QTest::newRow("refusal only in notice-like text") << QString(terms) << "throttled";
+        QTest::newRow("available alone") << "Available\n"
+                                         << "available";
+        QTest::newRow("available after the name") << "Domain example.io - Available\n"
+                                                  << "available";
+        QTest::newRow("not available is no free name") << "Not available\n"
+                                                       << "";
+        QTest::newRow("restricted") << "Name is restricted from registration.\n"
+                                    << "reserved";
+        QTest::newRow("not known in the registry")
+            << "Invalid query or domain name not known in Sample Domain Registry\n"
+            << "available";
+        QTest::newRow("prohibitions in terms make nothing reserved")
+            << QString(QStringLiteral("% It is prohibited to:\n% - send high volume queries to "
+                                      "download the register;\n% - publish the data of this "
+                                      "service in bulk or keep historical copies;\n% - use the "
+                                      "data for mass unsolicited commercial advertising.\n"))
+            << "";
+    }
+    void messageOverNotice()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, status);
+        QCOMPARE(factsFromText(text).status, status);
+    }
+
     // Whatever bytes come back, reading ends and yields no garbage dates.
     void hostileInput()
     {
