@@ -20,6 +20,8 @@ const LabelEntry labels[] = {
     {"domain name", Field::DomainName, 1, false},
     {"domain", Field::DomainName, 1, true},
     {"domainname", Field::DomainName, 1, false},
+    {"domain-name", Field::DomainName, 1, false},
+    {"nome de domínio", Field::DomainName, 1, false},
     {"ドメイン名", Field::DomainName, 1, false},
 
     // Registrar: its name, not its URL or handle number.
@@ -46,6 +48,18 @@ const LabelEntry labels[] = {
     {"agente registrador", Field::Registrar, 2, false},
     {"bureau d'enregistrement", Field::Registrar, 2, false},
     {"sponsoring registrar/name", Field::Registrar, 2, false},
+    {"sponsoring registrar organization", Field::Registrar, 1, false},
+    {"registered through", Field::Registrar, 2, false},
+
+    // The registry's own handle of the registrar.
+    {"registrar handle", Field::RegistrarHandle, 1, false},
+    {"registrar id", Field::RegistrarHandle, 1, false},
+    {"registrar-id", Field::RegistrarHandle, 1, false},
+    {"sponsoring registrar id", Field::RegistrarHandle, 1, false},
+    {"registrar/handle", Field::RegistrarHandle, 1, false},
+    {"registrar/id", Field::RegistrarHandle, 1, false},
+    {"registrar/number", Field::RegistrarHandle, 1, false},
+    {"registrar/nic-hdl", Field::RegistrarHandle, 1, false},
 
     {"registrar iana id", Field::RegistrarIanaId, 1, false},
     {"sponsoring registrar iana id", Field::RegistrarIanaId, 1, false},
@@ -70,6 +84,11 @@ const LabelEntry labels[] = {
     {"activated on", Field::Created, 2, false},
     {"commencement date", Field::Created, 2, false},
     {"first registration date", Field::Created, 2, false},
+    {"domain registered", Field::Created, 2, false},
+    {"domain dateregistered", Field::Created, 2, false},
+    {"date registered", Field::Created, 2, false},
+    {"created at", Field::Created, 2, false},
+    {"data de registo", Field::Created, 2, false},
     {"登録年月日", Field::Created, 2, false},
     {"fecha de creación", Field::Created, 2, false},
     {"fecha de creacion", Field::Created, 2, false},
@@ -78,11 +97,21 @@ const LabelEntry labels[] = {
     {"created", Field::Created, 3, true},
     {"registered", Field::Created, 3, true},
     {"regdate", Field::Created, 3, true},
+    {"registration", Field::Created, 3, true},
 
     // Last change of the domain (never the database's own update time).
     {"updated date", Field::Updated, 1, false},
     {"domain last updated", Field::Updated, 1, false},
     {"domain record last updated", Field::Updated, 1, false},
+    {"domain last updated date", Field::Updated, 1, false},
+    {"domain datelastmodified", Field::Updated, 1, false},
+    {"record last updated", Field::Updated, 2, false},
+    {"record last modified", Field::Updated, 2, false},
+    {"last update date", Field::Updated, 2, false},
+    {"last modified date", Field::Updated, 2, false},
+    {"modification date", Field::Updated, 2, false},
+    {"updated on", Field::Updated, 2, false},
+    {"last-updated", Field::Updated, 2, false},
     {"last updated date", Field::Updated, 2, false},
     {"last updated on", Field::Updated, 2, false},
     {"record last updated on", Field::Updated, 2, false},
@@ -118,6 +147,13 @@ const LabelEntry labels[] = {
     {"renewal date", Field::Expires, 2, false},
     {"valid until", Field::Expires, 2, false},
     {"domain expires", Field::Expires, 2, false},
+    {"domain datebilleduntil", Field::Expires, 2, false},
+    {"expire-date", Field::Expires, 2, false},
+    {"record will expire on", Field::Expires, 2, false},
+    {"record expired", Field::Expires, 2, false},
+    {"exact expiry date", Field::Expires, 1, false},
+    {"valid-date", Field::Expires, 2, false},
+    {"data de expiração", Field::Expires, 2, false},
     {"有効期限", Field::Expires, 2, false},
     {"fecha de vencimiento", Field::Expires, 2, false},
     {"fecha de expiración", Field::Expires, 2, false},
@@ -126,6 +162,7 @@ const LabelEntry labels[] = {
     {"expires", Field::Expires, 2, true},
     {"expire", Field::Expires, 2, true},
     {"expiry", Field::Expires, 2, true},
+    {"renewal", Field::Expires, 3, true},
 
     // Name servers.
     {"name server", Field::NameServer, 1, false},
@@ -148,11 +185,20 @@ const LabelEntry labels[] = {
     {"name server information", Field::NameServer, 1, false},
     {"primary name server/host name", Field::NameServer, 1, false},
     {"secondary name server/host name", Field::NameServer, 1, false},
+    {"domain name servers", Field::NameServer, 1, false},
+    {"nameserver information", Field::NameServer, 1, false},
+    {"ns", Field::NameServer, 1, false},
+    {"ns name", Field::NameServer, 1, false},
+    {"dns name", Field::NameServer, 1, false},
+    // .rs "DNS: ns1.example.rs - 192.0.2.1"; .dk writes the domain itself as "DNS:".
+    {"dns", Field::NameServer, 2, true},
 
     // Status words.
     {"domain status", Field::DomainStatus, 1, false},
     {"registration status", Field::DomainStatus, 2, false},
     {"epp status", Field::DomainStatus, 2, false},
+    {"query status", Field::DomainStatus, 2, false},
+    {"dom status", Field::DomainStatus, 2, false},
     {"状態", Field::DomainStatus, 2, false},
     {"flags", Field::DomainStatus, 3, false},
     {"status", Field::DomainStatus, 2, true},
@@ -263,7 +309,12 @@ const char *const foreignSectionWords[] = {
 // contacts, name server sets): their bare words ("created", "org") are not the domain's.
 const char *const otherObjects[] = {
     "registrar", "contact", "nic-hdl", "nic-hdl-br", "person",       "role",
-    "nsset",     "keyset",  "irt",     "mntner",     "organisation",
+    "nsset",     "keyset",  "irt",     "mntner",     "organisation", "personname",
+};
+
+// First labels of objects that say nothing of the domain at all.
+const char *const ignoredObjects[] = {
+    "server name",
 };
 
 // Lines without a colon that start with the name of a fact.
@@ -278,6 +329,7 @@ const Prefix prefixes[] = {
     {"record last updated on", Field::Updated},
     {"created on", Field::Created},
     {"expires on", Field::Expires},
+    {"registered on", Field::Created},
 };
 
 // Status values that speak of the name rather than of a registration.
@@ -402,6 +454,14 @@ const char *const redactions[] = {
     "private person",
 };
 
+// Registrar values that say there is none: the start of the value, or the whole of it.
+const char *const noRegistrarOpenings[] = {
+    "no registrar",
+};
+const char *const noRegistrarValues[] = {
+    "none", "n/a", "na", "-", "not available", "not applicable", "unknown",
+};
+
 using Table = QHash<QString, LabelMeaning>;
 
 template <size_t N> Table makeTable(const LabelEntry (&entries)[N])
@@ -436,6 +496,15 @@ std::optional<LabelMeaning> networkLabelMeaning(const QString &label)
     return *it;
 }
 
+bool isIgnoredObject(const QString &firstLabel)
+{
+    for (const char *name : ignoredObjects) {
+        if (firstLabel == QLatin1String(name))
+            return true;
+    }
+    return false;
+}
+
 bool isOtherObject(const QString &firstLabel)
 {
     for (const char *name : otherObjects) {
@@ -467,7 +536,7 @@ QString normalisedLabel(QStringView label)
     out.reserve(label.size());
     bool space = false;
     for (QChar c : label) {
-        if (isSpaceOrTab(c)) {
+        if (isSpaceOrTab(c) || c == QLatin1Char('_')) {
             space = true;
             continue;
         }
@@ -482,7 +551,41 @@ QString normalisedLabel(QStringView label)
         else
             out += c.toLower();
     }
+    // "NS 1", "ns_name_01": the number of a repeated label.
+    qsizetype digits = out.size();
+    while (digits > 0 && out[digits - 1].isDigit() && out[digits - 1].unicode() < 128)
+        --digits;
+    if (digits < out.size() && digits > 1 && out[digits - 1] == QLatin1Char(' '))
+        out.truncate(digits - 1);
     return out;
+}
+
+LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
+{
+    LabelMeaning meaning = labelMeaning(label);
+    if (meaning.field != Field::None)
+        return meaning;
+    QStringView rest(label);
+    // "creation date (dd/mm/yyyy)", "servidores de nombre (domain servers)"
+    if (rest.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = rest.lastIndexOf(QLatin1Char('('));
+        if (open > 0) {
+            if (note)
+                *note = rest.sliced(open + 1, rest.size() - open - 2);
+            rest = rest.left(open).trimmed();
+            meaning = labelMeaning(rest.toString());
+            if (meaning.field != Field::None)
+                return meaning;
+        }
+    }
+    // "nome de domínio / domain name": either side.
+    const qsizetype slash = rest.indexOf(QLatin1String(" / "));
+    if (slash > 0) {
+        meaning = labelMeaning(rest.mid(slash + 3).trimmed().toString());
+        if (meaning.field == Field::None)
+            meaning = labelMeaning(rest.left(slash).trimmed().toString());
+    }
+    return meaning;
 }
 
 Field prefixedFact(QStringView line, qsizetype &prefixLength)
@@ -534,6 +637,20 @@ QString countryCode(QStringView value)
             return QLatin1String(c.code);
     }
     return {};
+}
+
+bool isNoRegistrarValue(QStringView value)
+{
+    value = value.trimmed();
+    for (const char *opening : noRegistrarOpenings) {
+        if (value.startsWith(QLatin1String(opening), Qt::CaseInsensitive))
+            return true;
+    }
+    for (const char *none : noRegistrarValues) {
+        if (value.compare(QLatin1String(none), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool isRedactedValue(QStringView value)

@@ -13,6 +13,7 @@ struct RecordFacts
     QString status; // one of the RecordStatus values
     QString registrar;
     QString registrarIanaId;
+    QString registrarHandle; // the registry's handle of the registrar, when it gives one
     QString created; // UTC, YYYY-MM-DDTHH:MM:SSZ
     QString updated;
     QString expires;
