@@ -207,6 +207,7 @@ const LabelEntry labels[] = {
 
     // DNSSEC.
     {"dnssec", Field::Dnssec, 1, false},
+    {"domain signed", Field::Dnssec, 1, false},
     {"signed", Field::Dnssec, 2, false},
     {"dnskey", Field::DnssecKey, 3, false},
     {"ds-record", Field::DnssecKey, 3, false},
@@ -221,6 +222,8 @@ const LabelEntry labels[] = {
     {"contact organization", Field::RegistrantOrganization, 2, false},
     {"registrant/organization", Field::RegistrantOrganization, 1, false},
     {"registrant/organisation", Field::RegistrantOrganization, 1, false},
+    {"registrant/org", Field::RegistrantOrganization, 1, false},
+    {"owner contact/organization", Field::RegistrantOrganization, 1, false},
     {"組織名", Field::RegistrantOrganization, 1, false},
     {"organization", Field::RegistrantOrganization, 2, true},
     {"organisation", Field::RegistrantOrganization, 2, true},
@@ -309,7 +312,7 @@ const char *const foreignSectionWords[] = {
 // contacts, name server sets): their bare words ("created", "org") are not the domain's.
 const char *const otherObjects[] = {
     "registrar", "contact", "nic-hdl", "nic-hdl-br", "person",       "role",
-    "nsset",     "keyset",  "irt",     "mntner",     "organisation", "personname",
+    "nsset",     "keyset",  "irt",     "mntner",     "organisation",
 };
 
 // First labels of objects that say nothing of the domain at all.

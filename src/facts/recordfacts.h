@@ -14,7 +14,7 @@ struct RecordFacts
     QString registrar;
     QString registrarIanaId;
     QString registrarHandle; // the registry's handle of the registrar, when it gives one
-    QString created; // UTC, YYYY-MM-DDTHH:MM:SSZ
+    QString created;         // UTC, YYYY-MM-DDTHH:MM:SSZ
     QString updated;
     QString expires;
     QStringList nameServers; // lower case, no trailing dot, record order, no duplicates

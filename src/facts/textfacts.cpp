@@ -18,8 +18,8 @@ struct RankedValue
 {
     QString value;
     int rank = INT_MAX;
-    int object = -1;  // the block the value came from
-    QStringView raw;  // a date as written, read again once the answer's day/month order is known
+    int object = -1; // the block the value came from
+    QStringView raw; // a date as written, read again once the answer's day/month order is known
     bool ordered = false; // the date's label said its day/month order
 
     void offer(const QString &candidate, int candidateRank, int fromObject = -1,
@@ -85,6 +85,14 @@ int indentOf(QStringView line)
             break;
     }
     return indent;
+}
+
+// A heading as the section tables name it: of a bilingual heading ("Titular / Registrant"), the
+// second language's side.
+QString sectionName(const QString &heading)
+{
+    const qsizetype slash = heading.indexOf(QLatin1String(" / "));
+    return slash > 0 ? heading.mid(slash + 3) : heading;
 }
 
 bool isAsciiLetter(QChar c)
@@ -264,8 +272,8 @@ RegistrarValue registrarValue(QStringView value)
     if (value.endsWith(QLatin1Char(')'))) {
         // "Example, Inc. (R22-LREX)", "Example IT (380)"
         const qsizetype open = value.lastIndexOf(QLatin1Char('('));
-        const QStringView inner = open > 0 ? trimmed(value.sliced(open + 1, value.size() - open - 2))
-                                           : QStringView();
+        const QStringView inner =
+            open > 0 ? trimmed(value.sliced(open + 1, value.size() - open - 2)) : QStringView();
         bool digits = !inner.isEmpty();
         for (QChar c : inner)
             digits = digits && c.unicode() >= '0' && c.unicode() <= '9';
@@ -686,7 +694,7 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
         // A heading: its lines follow, indented deeper or up to the next empty line.
         if (m_sectionState == SectionState::None || m_sectionState == SectionState::Pending ||
             indent <= m_sectionIndent) {
-            m_section = label;
+            m_section = sectionName(label);
             m_sectionIndent = indent;
             m_sectionHasColon = true;
             m_sectionState = SectionState::Pending;
@@ -742,7 +750,7 @@ void TextReader::unlabelled(QStringView text, int indent)
     // A bare heading ("Registrant", "Nameservers") when the next line is indented deeper; the
     // heading of names or of the registrar also when its lines follow flush.
     if (text.size() < 60) {
-        m_section = normalisedLabel(text);
+        m_section = sectionName(normalisedLabel(text));
         m_sectionIndent = indent;
         const Field heading = labelMeaning(m_section).field;
         m_sectionHasColon = isListField(heading) || heading == Field::Registrar;
@@ -897,10 +905,10 @@ RecordFacts TextReader::read()
     }
 
     const bool record = !facts.registrar.isEmpty() || !facts.registrarHandle.isEmpty() ||
-                        !facts.created.isEmpty() ||
-                        !facts.expires.isEmpty() || !facts.updated.isEmpty() ||
-                        !facts.nameServers.isEmpty() || !facts.domainStatus.isEmpty() ||
-                        !facts.registrarIanaId.isEmpty() || chosen != nullptr;
+                        !facts.created.isEmpty() || !facts.expires.isEmpty() ||
+                        !facts.updated.isEmpty() || !facts.nameServers.isEmpty() ||
+                        !facts.domainStatus.isEmpty() || !facts.registrarIanaId.isEmpty() ||
+                        chosen != nullptr;
     if (m_statusFromField == RecordStatus::Reserved) {
         facts.status = RecordStatus::Reserved;
         return facts;
