@@ -11,15 +11,28 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cctype>
 #include <map>
 
 namespace {
 
 using Reply = TestWhoisServer::Reply;
 
-// IANA: every top-level domain is referred to "whois.nic.<tld>", except .com (Verisign's).
+// IANA: every top-level domain is referred to "whois.nic.<tld>", except .com (Verisign's);
+// addresses and AS numbers to "whois.rir.test". .zz does not exist, IANA marks .xa not assigned
+// and knows no port-43 server of .xb.
 Reply ianaAnswer(const QByteArray &query)
 {
+    if (query == "zz")
+        return {"% IANA WHOIS server\n% This query returned 0 objects.\n"};
+    if (query == "xa")
+        return {"% IANA WHOIS server\n\ndomain:       XA\n\norganisation: Not assigned\n"};
+    if (query == "xb")
+        return {"% IANA WHOIS server\n\ndomain:       XB\n\norganisation: Sample Operator\n"
+                "whois:\n\nstatus:       ACTIVE\n\ncreated:      1991-04-01\n"
+                "changed:      2012-06-02\nsource:       IANA\n"};
+    if (!query.isEmpty() && (std::isdigit(uchar(query[0])) || query.startsWith("AS")))
+        return {"% IANA WHOIS server\n\nrefer:        whois.rir.test\n"};
     const QByteArray server =
         query == "com" ? QByteArray("whois.verisign-grs.com") : QByteArray("whois.nic." + query);
     return {"% IANA WHOIS server\n\ndomain:       " + query.toUpper() +
@@ -225,9 +238,9 @@ private slots:
         QStringList cells(summary.size());
         cells[0] = QStringLiteral("registered");
         cells[1] = QStringLiteral("Example Registrar");
-        cells[5] = QStringLiteral("2030-01-01T00:00:00Z");
-        cells[6] = QStringLiteral("ns1.example.test ns2.example.test");
-        cells[7] = QStringLiteral("active");
+        cells[6] = QStringLiteral("2030-01-01T00:00:00Z");
+        cells[7] = QStringLiteral("ns1.example.test ns2.example.test");
+        cells[8] = QStringLiteral("active");
         QTest::newRow("whois") << SourceKind::Whois
                                << summary + QStringList{QStringLiteral("Domain Name"),
                                                         QStringLiteral("status (record)"),
@@ -376,6 +389,58 @@ private slots:
         }
         for (qint64 gap : gaps(arrivals))
             QVERIFY2(gap >= minGapMs, qPrintable(QString::number(gap)));
+    }
+
+    // No registry holds the thing asked: a top-level domain that does not exist is invalid, one
+    // without a port-43 server a failure, and neither shows IANA's record of the top-level
+    // domain as the domain's. A "no match" for an address or AS number is never a free name.
+    void registriesHoldNoSuchThing_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no such top-level domain") << "example.zz"
+                                                  << "invalid"
+                                                  << "not assigned: no such top-level domain: .zz";
+        QTest::newRow("top-level domain not assigned")
+            << "example.xa"
+            << "invalid"
+            << "not assigned: no such top-level domain: .xa";
+        QTest::newRow("no port-43 server")
+            << "example.xb"
+            << "failed"
+            << "no server for the address: no port-43 server for .xb";
+        QTest::newRow("address without a record")
+            << "192.0.2.77"
+            << "invalid"
+            << "not assigned: whois.rir.test has no record of 192.0.2.77";
+        QTest::newRow("AS number without a record")
+            << "AS64511"
+            << "invalid"
+            << "not assigned: whois.rir.test has no record of AS64511";
+        QTest::newRow("a free domain stays free") << "free.test"
+                                                  << "available"
+                                                  << "";
+    }
+    void registriesHoldNoSuchThing()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, status);
+        QFETCH(QString, error);
+        Harness h;
+        h.addWhois(QStringLiteral("whois.rir.test"), [](const QByteArray &) {
+            return Reply{"% This is a sample RIR query service.\n\n"
+                         "%ERROR:101: no entries found\n%\n% No entries found in source SAMPLE.\n"};
+        });
+        h.addWhois(QStringLiteral("whois.nic.test"), [](const QByteArray &q) {
+            return Reply{"No match for \"" + q.toUpper() + "\".\r\n"};
+        });
+        QVERIFY(h.runToEnd({address}));
+        const LookupResult &result = h.results.value(0);
+        QCOMPARE(result.facts.status, status);
+        QCOMPARE(result.error, error);
+        QVERIFY(result.facts.created.isEmpty()); // never the top-level domain's date
+        QCOMPARE(column(h.pivot, QStringLiteral("Status")).value(0), status);
     }
 
     // The delay holds per server, measured where the queries arrive; two servers are asked
