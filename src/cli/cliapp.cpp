@@ -75,6 +75,7 @@ int CliApp::run()
     runOptions.parallel = m_options.parallel;
     runOptions.whoisServer = m_options.whoisServer;
     runOptions.followReferrals = m_options.followReferrals;
+    runOptions.keepNotices = m_options.keepNotices;
     LookupRun lookups(std::move(feed), std::move(runOptions));
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);

@@ -75,6 +75,11 @@ const QString Description = QStringLiteral(
     "Latin-1, or an RDAP JSON object; one per file) and writes one result per file, its\n"
     "address the file's path, asking no server.\n"
     "\n"
+    "For whois, rdap and auto, notice text (terms of use, disclaimers, comment lines,\n"
+    "\">>> Last update of WHOIS database <<<\", sentences with a URL) gives no fields: not in\n"
+    "the table, the exports or jsonl \"fields\". --keep-notices keeps it. The sites' records\n"
+    "are written as they are.\n"
+    "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest.\n"
     "\n"
@@ -154,8 +159,12 @@ Parsed parse(const QStringList &arguments)
         QStringLiteral("read-records"),
         QStringLiteral("The FILE arguments are answers saved earlier (port-43 text or RDAP JSON), "
                        "one per file: writes one result per file, asking no server."));
+    const QCommandLineOption keepNotices(
+        QStringLiteral("keep-notices"),
+        QStringLiteral("whois, rdap, auto: notice lines (terms of use, disclaimers) stay fields "
+                       "of the record."));
     parser.addOptions({help, version, address, source, delay, format, output, header, quiet, resume,
-                       readRecords});
+                       readRecords, keepNotices});
     parser.addOptions({whoisServer, noReferrals, parallel});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
@@ -178,6 +187,7 @@ Parsed parse(const QStringList &arguments)
     options.header = parser.isSet(header);
     options.quiet = parser.isSet(quiet);
     options.resume = parser.isSet(resume);
+    options.keepNotices = parser.isSet(keepNotices);
     options.outputPath = parser.value(output);
     if (parser.isSet(output) && options.outputPath.isEmpty())
         return UsageError{QStringLiteral("--output needs a file name")};

@@ -34,6 +34,7 @@ struct CliOptions
     bool quiet = false;
     bool resume = false;
     bool readRecords = false; // the files are saved answers, not address lists
+    bool keepNotices = false; // port 43 and RDAP: notice lines stay fields
 };
 
 namespace CliArguments {

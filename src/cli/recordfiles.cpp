@@ -15,7 +15,7 @@
 
 namespace {
 
-LookupResult readRecordFile(const QString &path)
+LookupResult readRecordFile(const QString &path, bool keepNotices)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -32,7 +32,10 @@ LookupResult readRecordFile(const QString &path)
         setFailure(failed, FailureReason::TooLarge, path);
         return failed;
     }
-    return resultFromSavedAnswer(path, bytes);
+    LookupResult result = resultFromSavedAnswer(path, bytes);
+    if (!keepNotices)
+        dropNoticeFields(result);
+    return result;
 }
 
 } // namespace
@@ -55,7 +58,7 @@ int run(const CliOptions &options)
             sink = std::make_unique<TableSink>(options);
         int exitCode = ExitCode::Done;
         for (const QString &path : options.inputFiles) {
-            const LookupResult result = readRecordFile(path);
+            const LookupResult result = readRecordFile(path, options.keepNotices);
             if (!result.ok())
                 exitCode = ExitCode::SomeFailed;
             sink->add(result);

@@ -99,6 +99,8 @@ const Phrase phrases[] = {
     {"keine daten", Kind::NoMatch},
     {"non trovato", Kind::NoMatch},
     {"name not known", Kind::NoMatch},
+    {"no domain records", Kind::NoMatch},
+    {"no se encuentra", Kind::NoMatch},
     {"unknown domain", Kind::NoMatch},
     {"domain is available", Kind::NoMatch},
     {"name is available", Kind::NoMatch},

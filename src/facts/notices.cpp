@@ -75,6 +75,10 @@ const char *const noticeLabels[] = {
     "url of the icann whois data problem reporting system",
     "url of the icann rdds inaccuracy complaint form",
     "icann whois data problem reporting system",
+    "for further data see",
+    "for further information see",
+    "for more information see",
+    "tovabbi adatokert ld",
 };
 
 // A label of this many words or more is a sentence cut at a colon.
@@ -85,8 +89,8 @@ constexpr int ProseWords = 6;
 // hold this many words: a message of its own is a line or two.
 constexpr int NoticeProseLines = 3;
 constexpr int NoticeProseWords = 40;
-// How far into a line a label's colon may stand.
-constexpr qsizetype LabelReach = 80;
+// A label with this many digits before a colon that follows a digit is a date cut at its time.
+constexpr int DateDigits = 6;
 
 bool isBlank(QChar c)
 {
@@ -103,6 +107,17 @@ QStringView trimmed(QStringView s)
     return s;
 }
 
+// "Record created on 2001-02-03 10:11:12": the first colon is the time's.
+bool isTimesColon(QStringView label)
+{
+    if (label.isEmpty() || !label.back().isDigit())
+        return false;
+    int digits = 0;
+    for (QChar c : label)
+        digits += c.isDigit() ? 1 : 0;
+    return digits >= DateDigits;
+}
+
 int wordCount(QStringView s)
 {
     int words = 0;
@@ -116,6 +131,14 @@ int wordCount(QStringView s)
         }
     }
     return words;
+}
+
+// The words of a label, a closing note in parentheses left out ("Company Name (as
+// registered ...)").
+int labelWords(QStringView label)
+{
+    const qsizetype open = label.endsWith(u')') ? label.lastIndexOf(u'(') : -1;
+    return wordCount(open > 0 ? label.left(open) : label);
 }
 
 bool startsWithFolded(QStringView text, const char *prefix)
@@ -181,9 +204,9 @@ Line readLine(QStringView raw)
         return line;
     }
     {
+        // The colon that cuts the line into a field, wherever it stands.
         qsizetype colon = -1;
-        const qsizetype reach = std::min(body.size(), LabelReach);
-        for (qsizetype i = 0; i < reach; ++i) {
+        for (qsizetype i = 0; i < body.size(); ++i) {
             if (body[i] == u':' || body[i].unicode() == 0xff1a) {
                 colon = i;
                 break;
@@ -193,6 +216,10 @@ Line readLine(QStringView raw)
             line.forced = true;
         } else if (colon > 0) {
             const QStringView label = trimmed(body.left(colon));
+            if (isTimesColon(label)) {
+                line.forced = true;
+                return line;
+            }
             const QString key = normalisedLabel(label);
             for (const char *notice : noticeLabels) {
                 if (key == QLatin1String(notice)) {
@@ -203,7 +230,7 @@ Line readLine(QStringView raw)
             if (!line.forced) {
                 line.factLabel =
                     labelMeaning(key).field != Field::None || networkLabelMeaning(key).has_value();
-                if (!line.factLabel && wordCount(label) >= SentenceLabelWords)
+                if (!line.factLabel && labelWords(label) >= SentenceLabelWords)
                     line.forced = true;
             }
         }
@@ -226,15 +253,24 @@ bool colonIsUrls(QStringView line, qsizetype colon)
 
 std::vector<bool> noticeLines(QStringView text)
 {
-    std::vector<Line> lines;
+    std::vector<QStringView> lines;
     qsizetype start = 0;
     while (start <= text.size()) {
         qsizetype end = text.indexOf(u'\n', start);
         if (end < 0)
             end = text.size();
-        lines.push_back(readLine(text.mid(start, end - start)));
+        lines.push_back(text.mid(start, end - start));
         start = end + 1;
     }
+    return noticeLines(lines);
+}
+
+std::vector<bool> noticeLines(std::span<const QStringView> rawLines)
+{
+    std::vector<Line> lines;
+    lines.reserve(rawLines.size());
+    for (QStringView raw : rawLines)
+        lines.push_back(readLine(raw));
 
     std::vector<bool> notice(lines.size(), false);
     size_t first = 0;
@@ -261,6 +297,16 @@ std::vector<bool> noticeLines(QStringView text)
             if (paragraphIsNotice)
                 break;
             paragraphIsNotice = startsWithFolded(lines[first].body, opening);
+        }
+        // Notice text ends where a record begins without an empty line before it ("...
+        // Registrars.\nDomain Name: EXAMPLE.COM"): the rest is a paragraph of its own.
+        if (paragraphIsNotice) {
+            for (size_t i = first + 1; i < last; ++i) {
+                if (lines[i].factLabel) {
+                    last = i;
+                    break;
+                }
+            }
         }
         for (size_t i = first; i < last; ++i)
             notice[i] = lines[i].forced || (paragraphIsNotice && !lines[i].factLabel);

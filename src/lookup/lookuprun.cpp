@@ -216,6 +216,8 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->done = true;
     s->started = true;
     s->result = result;
+    if (!m_options.keepNotices)
+        dropNoticeFields(s->result);
     announce();
     flush();
 }

@@ -1,8 +1,11 @@
 #include "lookup/source.h"
 
 #include "facts/normaliser.h"
+#include "facts/notices.h"
 #include "lookup/rdaprender.h"
 #include "lookup/recordlines.h"
+
+#include <algorithm>
 
 QString sourceKindName(SourceKind kind)
 {
@@ -52,4 +55,16 @@ void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJso
     setRecordLines(result, registrar.isEmpty() ? RenderRdap(registry)
                                                : RenderRdapDomain(registry, registrar));
     result.facts = factsFromRdap(registry, registrar);
+}
+
+void dropNoticeFields(LookupResult &result)
+{
+    if (result.recordText.isEmpty() || (result.source != sourceKindName(SourceKind::Whois) &&
+                                        result.source != sourceKindName(SourceKind::Rdap)))
+        return;
+    const QString text = QString::fromUtf8(result.recordText);
+    const QList<QStringView> lines = QStringView(text).split(u"\r\n");
+    const std::vector<bool> notice = noticeLines(lines);
+    if (std::find(notice.begin(), notice.end(), true) != notice.end())
+        result.fields = RecordFieldsOf(result.recordText, &notice);
 }

@@ -57,5 +57,9 @@ void setTextRecord(LookupResult &result, const QStringList &lines);
 // registry's when there is one), the facts read from the objects themselves.
 void setRdapRecord(LookupResult &result, const QJsonObject &registry,
                    const QJsonObject &registrar = {});
+// Leaves out of a port-43 or RDAP result's fields the lines of notice text (terms of use,
+// disclaimers, ">>> Last update of WHOIS database <<<", sentences cut at a URL's colon): the
+// record text keeps them. A site's result is left as it is.
+void dropNoticeFields(LookupResult &result);
 // A failed result with its reason, words and status.
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});

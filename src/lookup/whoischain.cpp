@@ -146,9 +146,15 @@ void WhoisChain::follow(const std::shared_ptr<State> &state, const QString &text
     const WhoisReferral referral = findReferral(text, host);
     if (!referral.rwhois.isEmpty() && state->result.rwhoisReferral.isEmpty())
         state->result.rwhoisReferral = referral.rwhois;
+    // IANA runs a few top-level domains itself (.int): its pointer to itself asks it again,
+    // this time for the name.
+    const bool ianaForTheName =
+        fromIana && referral.next && state->query.kind == QueryKind::Domain &&
+        state->asked.size() == 1 &&
+        referral.next->host.compare(WhoisServers::iana(), Qt::CaseInsensitive) == 0;
     // No further server, a server already asked (a loop, or an answer naming its own
     // server), or the limit reached: the last answer is the record.
-    if (!referral.next || state->asked.contains(*referral.next) ||
+    if (!referral.next || (state->asked.contains(*referral.next) && !ianaForTheName) ||
         state->asked.size() >= state->options.maxServers) {
         finish(state);
         return;

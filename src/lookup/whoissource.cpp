@@ -19,8 +19,9 @@ const QString ThrottledWords = QStringLiteral("throttled by ");
 void settleAnswerWithoutRecord(LookupResult &result, const Query &query,
                                const WhoisChainResult &chain)
 {
-    const bool fromIana = chain.textServer == WhoisServers::iana();
-    if (query.kind == QueryKind::Domain && fromIana && query.ascii.contains('.')) {
+    // IANA alone was asked, for the top-level domain (not, as for .int, for the name).
+    const bool ianaAlone = chain.serversAsked == QStringList{WhoisServers::iana()};
+    if (query.kind == QueryKind::Domain && ianaAlone && query.ascii.contains('.')) {
         const QString tld = QString::fromLatin1(query.tld());
         const QString said = result.facts.status;
         result.facts = RecordFacts();

@@ -1,4 +1,5 @@
 #include "facts/normaliser.h"
+#include "facts/notices.h"
 #include "facts/whoisdate.h"
 #include "testregistry.h"
 
@@ -155,6 +156,14 @@ private slots:
                                      << "";
         QTest::newRow("month out of range") << "2020-13-01"
                                             << "";
+        QTest::newRow("offset after the time") << "2000-08-29 10:22:50 (UTC+8)"
+                                               << "2000-08-29T02:22:50Z";
+        QTest::newRow("compact date, then the time") << "20230303 09:38:55"
+                                                     << "2023-03-03T09:38:55Z";
+        QTest::newRow("ordinal day") << "30th April 2003 at 00:00:00.000"
+                                     << "2003-04-30T00:00:00Z";
+        QTest::newRow("ordinal day first") << "1st Jan 2011"
+                                           << "2011-01-01T00:00:00Z";
         // Two-digit years: 70 and later are the 1900s, the rest the 2000s.
         QTest::newRow("two-digit year 70") << "01-Jan-70"
                                            << "1970-01-01T00:00:00Z";
@@ -180,6 +189,43 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, utc);
         QCOMPARE(utcDateFromText(value), utc);
+    }
+
+    // A day and month that could each be the other are read in the order asked for; numbers
+    // that show the order win over it.
+    void dayMonthOrder_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QString>("utc");
+        QTest::addColumn<int>("shown"); // -1: none shown
+        const int unknown = int(DayMonthOrder::Unknown);
+        const int dayFirst = int(DayMonthOrder::DayFirst);
+        const int monthFirst = int(DayMonthOrder::MonthFirst);
+        QTest::newRow("either, day first")
+            << "03/02/2014" << unknown << "2014-02-03T00:00:00Z" << unknown;
+        QTest::newRow("either, month first")
+            << "03/02/2014" << monthFirst << "2014-03-02T00:00:00Z" << unknown;
+        QTest::newRow("either, day first asked")
+            << "03/02/2014" << dayFirst << "2014-02-03T00:00:00Z" << unknown;
+        QTest::newRow("month cannot be first")
+            << "18/12/2009 10:00" << monthFirst << "2009-12-18T10:00:00Z" << dayFirst;
+        QTest::newRow("day cannot be first")
+            << "12/18/2009" << dayFirst << "2009-12-18T00:00:00Z" << monthFirst;
+        QTest::newRow("same numbers") << "05.05.2012" << monthFirst << "2012-05-05T00:00:00Z" << -1;
+        QTest::newRow("year first") << "2012-05-06" << monthFirst << "2012-05-06T00:00:00Z" << -1;
+        QTest::newRow("two-digit year")
+            << "06-05-12" << monthFirst << "2012-06-05T00:00:00Z" << unknown;
+    }
+    void dayMonthOrder()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, order);
+        QFETCH(QString, utc);
+        QFETCH(int, shown);
+        QCOMPARE(utcDateFromText(value, DayMonthOrder(order)), utc);
+        const std::optional<DayMonthOrder> seen = dayMonthOrderShown(value);
+        QCOMPARE(seen ? int(*seen) : -1, shown);
     }
 
     // Refusals must never read as free names, even when they also say "not found".
@@ -278,6 +324,71 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, status);
         QCOMPARE(factsFromText(text).status, status);
+    }
+
+    // Which lines are notice text: the numbers (from 0) of the lines flagged.
+    void noticeLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("notices");
+        QTest::newRow("registry record and its notices")
+            << "   Domain Name: SAMPLE.COM\n"                                              // 0
+               "   Registrar: Sample Registrar Inc.\n"                                     // 1
+               "   URL of the ICANN Whois Inaccuracy Complaint Form: https://x.example/\n" // 2
+               ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\n"             // 3
+               "\n"
+               "For more information on Whois status codes, please visit https://x.example\n"
+               "\n"
+               "NOTICE: The expiration date displayed in this record is the date the\n" // 7
+               "registrar's sponsorship of the domain name registration in the registry\n"
+               "is currently set to expire.\n"
+               "\n"
+               "TERMS OF USE: You are not authorized to access or query our database\n" // 11
+               "through the use of high-volume, automated, electronic processes.\n"
+            << QList<int>{2, 3, 5, 7, 8, 9, 11, 12};
+        QTest::newRow("a URL's colon inside a record")
+            << "Domain Name: sample.test\nVisit Sample Registrar at http://x.example\n"
+               "Registrar URL: http://x.example\n"
+            << QList<int>{1};
+        QTest::newRow("notice running into a record")
+            << "The Registry database contains ONLY .COM, .NET, .EDU domains and\n"
+               "Registrars.\nDomain Name: SAMPLE.COM\nReseller: Sample Reseller Ltd\n"
+            << QList<int>{0, 1};
+        QTest::newRow("comment header, then the record")
+            << "% The data in this database is provided for information purposes only and\n"
+               "% may not be used for marketing of any kind.\n\ndomain: sample.test\n"
+               "nserver: ns1.sample.test\n"
+            << QList<int>{0, 1};
+        QTest::newRow("a message and the database's time")
+            << "No match for \"SAMPLE.COM\".\n>>> Last update of whois database: "
+               "2014-01-02T03:04:05Z <<<\n"
+            << QList<int>{1};
+        QTest::newRow("a date cut at its time's colon")
+            << "domain: sample.ru\nstate: REGISTERED\n\nLast updated on 2013.06.28 04:36:33 MSK\n"
+            << QList<int>{3};
+        QTest::newRow("long values in a record are no sentences")
+            << "Domain Name: sample.test\nRegistrant Street: 1600 Sample Parkway Building 40 "
+               "Floor 3\nRegistrant City: Sample Town\nRegistrant Country: US\n"
+               "Company English Name (It should be the same as the name on your certificate): "
+               "Sample Ltd\n"
+            << QList<int>{};
+        QTest::newRow("sentences without a colon")
+            << "This domain is reserved and cannot be registered by anyone at the moment\n"
+               "because the registry keeps it for its own use under the current policy of\n"
+               "the registry, which may change without notice in the years to come.\n"
+            << QList<int>{0, 1, 2};
+    }
+    void noticeLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, notices);
+        const std::vector<bool> flags = ::noticeLines(text);
+        QList<int> flagged;
+        for (size_t i = 0; i < flags.size(); ++i) {
+            if (flags[i])
+                flagged << int(i);
+        }
+        QCOMPARE(flagged, notices);
     }
 
     // Whatever bytes come back, reading ends and yields no garbage dates.

@@ -75,6 +75,7 @@ struct Harness
     SiteTable sites = SiteTable::builtIn();
     QString delay = QStringLiteral("0");
     int parallel = 8;
+    bool keepNotices = false;
     std::unique_ptr<LookupRun> run;
     Pivot pivot;
     QList<LookupResult> results;
@@ -113,6 +114,7 @@ struct Harness
         options.source = [this] { return std::optional(source); };
         options.delayText = [this] { return delay; };
         options.parallel = parallel;
+        options.keepNotices = keepNotices;
         options.sites = sites;
         options.connectTo = ConnectToMap::parse(mapping.join(u','));
         options.cacheFolder = cache.path();
@@ -441,6 +443,46 @@ private slots:
         QCOMPARE(result.error, error);
         QVERIFY(result.facts.created.isEmpty()); // never the top-level domain's date
         QCOMPARE(column(h.pivot, QStringLiteral("Status")).value(0), status);
+    }
+
+    // A port-43 run leaves the notice lines of its records out of the fields and the table,
+    // unless the run keeps them; the record text holds them either way.
+    void noticesOutOfTheColumns_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("left out") << false;
+        QTest::newRow("kept") << true;
+    }
+    void noticesOutOfTheColumns()
+    {
+        QFETCH(bool, keep);
+        Harness h;
+        h.keepNotices = keep;
+        h.addWhois(QStringLiteral("whois.nic.test"), [](const QByteArray &q) {
+            return Reply{
+                recordOf(q) +
+                ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\r\n\r\n"
+                "TERMS OF USE: You are not authorized to access or query our database\r\n"
+                "through the use of high-volume, automated, electronic processes; by\r\n"
+                "submitting a query you agree to these terms: you will use it lawfully.\r\n"
+                "\r\nVisit the registry at https://registry.example\r\n"};
+        });
+        QVERIFY(h.runToEnd({QStringLiteral("sample.test")}));
+        const LookupResult &result = h.results.value(0);
+        QStringList names;
+        for (const RecordField &field : result.fields.toList())
+            names << field.name;
+        QStringList expected{QStringLiteral("Domain Name"), QStringLiteral("Registry Expiry Date")};
+        const QStringList notices{QStringLiteral(">>> Last update of whois database"),
+                                  QStringLiteral("TERMS OF USE"),
+                                  QStringLiteral("submitting a query you agree to these terms"),
+                                  QStringLiteral("Visit the registry at https")};
+        if (keep)
+            expected += notices;
+        QCOMPARE(names, expected);
+        for (const QString &notice : notices)
+            QCOMPARE(h.pivot.findColumn(notice) >= 0, keep);
+        QVERIFY(result.recordText.contains("TERMS OF USE"));
     }
 
     // The delay holds per server, measured where the queries arrive; two servers are asked

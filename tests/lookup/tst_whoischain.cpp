@@ -40,6 +40,12 @@ struct World
             return {ianaTld(q, "whois.verisign-grs.com")};
         if (q == "shop")
             return {ianaTld(q, "whois.nic.shop")};
+        // IANA is the registry of .int: it refers to itself, then answers for the name.
+        if (q == "int")
+            return {ianaTld(q, "whois.iana.org")};
+        if (q == "treaty.int")
+            return {"% IANA WHOIS server\n\ndomain:       TREATY.INT\n\norganisation: Sample "
+                    "Treaty Organisation\ncreated:      1995-01-01\nsource:       IANA\n"};
         if (q.startsWith("193."))
             return {
                 "% IANA WHOIS server\n\nrefer:        whois.arin.net\n\ninetnum:      193.0.0.0 "
@@ -200,6 +206,9 @@ private slots:
             << u"x.test"_qs << u"whois.loop-a.test"_qs
             << QStringList{u"whois.loop-a.test"_qs, u"whois.loop-b.test"_qs} << true << QString()
             << u"whois.loop-a.test"_qs;
+        QTest::newRow("IANA's own top-level domain: asked again for the name")
+            << u"treaty.int"_qs << QString() << QStringList{iana, iana} << true << QString()
+            << u"TREATY.INT"_qs;
         QTest::newRow("IANA knows nothing: its answer stands")
             << u"name.unknown"_qs << QString() << QStringList{iana} << true << QString()
             << u"0 objects"_qs;
