@@ -326,6 +326,114 @@ private slots:
         QCOMPARE(factsFromText(text).status, status);
     }
 
+    // Dates written with numbers alone, read as the label says or as the answer's other dates
+    // show.
+    void answerDateOrder_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("created");
+        QTest::addColumn<QString>("expires");
+        QTest::newRow("label says month first") << "Creation Date (mm/dd/yyyy): 03/02/2014\n"
+                                                << "2014-03-02T00:00:00Z"
+                                                << "";
+        QTest::newRow("label says day first, other dates month first")
+            << "Creation Date (dd/mm/yyyy): 03/02/2014\nExpiration Date: 12/18/2015\n"
+            << "2014-02-03T00:00:00Z"
+            << "2015-12-18T00:00:00Z";
+        QTest::newRow("other dates month first") << "Created: 03/02/2014\nExpires: 12/18/2015\n"
+                                                 << "2014-03-02T00:00:00Z"
+                                                 << "2015-12-18T00:00:00Z";
+        QTest::newRow("dates both ways: day first stays")
+            << "Created: 03/02/2014\nExpires: 12/18/2015\nUpdated: 18/12/2014\n"
+            << "2014-02-03T00:00:00Z"
+            << "2015-12-18T00:00:00Z";
+    }
+    void answerDateOrder()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, created);
+        QFETCH(QString, expires);
+        const RecordFacts facts = factsFromText(text);
+        QCOMPARE(facts.created, created);
+        QCOMPARE(facts.expires, expires);
+    }
+
+    // A registrar's name apart from the handle or number printed beside it.
+    void registrarValues_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("registrar");
+        QTest::addColumn<QString>("ianaId");
+        QTest::addColumn<QString>("handle");
+        QTest::newRow("handle in parentheses")
+            << "Sponsoring Registrar:Sample Names, Inc. (R123-LRMS)\n"
+            << "Sample Names, Inc."
+            << ""
+            << "R123-LRMS";
+        QTest::newRow("handle after the name") << "Sponsoring Registrar: Sample Names Inc R45-ME\n"
+                                               << "Sample Names Inc"
+                                               << ""
+                                               << "R45-ME";
+        QTest::newRow("tag") << "Registrar:\n    Sample Ltd t/a Sample [Tag = SAMPLE-TAG]\n"
+                             << "Sample Ltd t/a Sample"
+                             << ""
+                             << "SAMPLE-TAG";
+        QTest::newRow("IANA id in parentheses") << "Registrar: Esempio Registro IT (1234)\n"
+                                                << "Esempio Registro IT"
+                                                << "1234"
+                                                << "";
+        QTest::newRow("a number beside another IANA id")
+            << "Registrar: Esempio Registro IT (77)\nRegistrar IANA ID: 1234\n"
+            << "Esempio Registro IT"
+            << "1234"
+            << "77";
+        QTest::newRow("a word in parentheses is the name's")
+            << "Registrar: Sample Registrar (Europe)\n"
+            << "Sample Registrar (Europe)"
+            << ""
+            << "";
+        QTest::newRow("handle alone, name below")
+            << "registrar:        ua.sample\norganization:     Sample Registrar LLC\n"
+            << "Sample Registrar LLC"
+            << ""
+            << "ua.sample";
+        QTest::newRow("handle alone, name in a weaker line")
+            << "Registrar:                    PRIK-0024\nName:                         Priklad "
+               "Registrar s.r.o.\n"
+            << "Priklad Registrar s.r.o."
+            << ""
+            << "PRIK-0024";
+        QTest::newRow("handle alone") << "registrar: REG-SAMPLE\n"
+                                      << "REG-SAMPLE"
+                                      << ""
+                                      << "REG-SAMPLE";
+        QTest::newRow("a site") << "registrar:        www.SampleNames.example\n"
+                                << "www.SampleNames.example"
+                                << ""
+                                << "";
+        QTest::newRow("a name with a dot is no handle") << "Registrar: Names.example\n"
+                                                        << "Names.example"
+                                                        << ""
+                                                        << "";
+        QTest::newRow("none listed")
+            << "Domain name:\n    sample.co.uk\n\nRegistrar:\n    No registrar listed.  This "
+               "domain is registered directly with the registry.\n"
+            << ""
+            << ""
+            << "";
+    }
+    void registrarValues()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, registrar);
+        QFETCH(QString, ianaId);
+        QFETCH(QString, handle);
+        const RecordFacts facts = factsFromText(text);
+        QCOMPARE(facts.registrar, registrar);
+        QCOMPARE(facts.registrarIanaId, ianaId);
+        QCOMPARE(facts.registrarHandle, handle);
+    }
+
     // Which lines are notice text: the numbers (from 0) of the lines flagged.
     void noticeLines_data()
     {
@@ -372,6 +480,12 @@ private slots:
                "Company English Name (It should be the same as the name on your certificate): "
                "Sample Ltd\n"
             << QList<int>{};
+        QTest::newRow("a record's line before sentences stays")
+            << "Registrar: Sample Registrar Inc.\n"
+               "The registrar named above is the only party that may change this\n"
+               "registration on behalf of the holder; requests sent to the registry\n"
+               "itself are not answered and will be passed on to the registrar.\n"
+            << QList<int>{1, 2, 3};
         QTest::newRow("sentences without a colon")
             << "This domain is reserved and cannot be registered by anyone at the moment\n"
                "because the registry keeps it for its own use under the current policy of\n"
