@@ -3,6 +3,9 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <string_view>
+
 namespace {
 
 struct LabelEntry
@@ -535,31 +538,34 @@ QString normalisedLabel(QStringView label)
         label = label.mid(1, label.size() - 2).trimmed();
     while (!label.isEmpty() && (label.back() == QLatin1Char('.') || isSpaceOrTab(label.back())))
         label.chop(1);
-    QString out;
-    out.reserve(label.size());
+    // Written in place: one allocation per label, as many lines as a record has.
+    QString out(label.size(), Qt::Uninitialized);
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    char16_t *end = begin;
     bool space = false;
     for (QChar c : label) {
         if (isSpaceOrTab(c) || c == QLatin1Char('_')) {
             space = true;
             continue;
         }
-        if (space && !out.isEmpty())
-            out += QLatin1Char(' ');
+        if (space && end != begin)
+            *end++ = u' ';
         space = false;
         const char16_t u = c.unicode();
         if (u >= 'A' && u <= 'Z')
-            out += QChar(char16_t(u - 'A' + 'a'));
+            *end++ = char16_t(u - 'A' + 'a');
         else if (u < 128)
-            out += c;
+            *end++ = u;
         else
-            out += c.toLower();
+            *end++ = c.toLower().unicode();
     }
     // "NS 1", "ns_name_01": the number of a repeated label.
-    qsizetype digits = out.size();
-    while (digits > 0 && out[digits - 1].isDigit() && out[digits - 1].unicode() < 128)
+    char16_t *digits = end;
+    while (digits > begin && digits[-1] >= '0' && digits[-1] <= '9')
         --digits;
-    if (digits < out.size() && digits > 1 && out[digits - 1] == QLatin1Char(' '))
-        out.truncate(digits - 1);
+    if (digits < end && digits - begin > 1 && digits[-1] == u' ')
+        end = digits - 1;
+    out.truncate(end - begin);
     return out;
 }
 
@@ -658,8 +664,17 @@ bool isNoRegistrarValue(QStringView value)
 
 bool isRedactedValue(QStringView value)
 {
+    // The value's start in lower-case ASCII (other characters match no placeholder), searched
+    // for each placeholder: a few values a record, each looked at once.
+    char folded[256];
+    const size_t size = size_t(std::min<qsizetype>(value.size(), qsizetype(sizeof folded)));
+    for (size_t i = 0; i < size; ++i) {
+        const char16_t u = value[qsizetype(i)].unicode();
+        folded[i] = u >= 'A' && u <= 'Z' ? char(u - 'A' + 'a') : u < 128 ? char(u) : '\x80';
+    }
+    const std::string_view text(folded, size);
     for (const char *r : redactions) {
-        if (value.contains(QLatin1String(r), Qt::CaseInsensitive))
+        if (text.find(r) != std::string_view::npos)
             return true;
     }
     return false;
