@@ -266,6 +266,7 @@ AnswerReading readAnswerPhrases(QStringView text)
 {
     AnswerReading reading;
     const std::vector<bool> notice = noticeLines(text);
+    std::vector<QStringView> notices;
     qsizetype start = 0;
     size_t index = 0;
     while (start <= text.size() && index < notice.size()) {
@@ -274,13 +275,19 @@ AnswerReading readAnswerPhrases(QStringView text)
             end = text.size();
         const QStringView line = text.mid(start, end - start);
         if (notice[index]) {
-            add(reading.notice, scanAnswerPhrases(line));
+            notices.push_back(line);
         } else {
             add(reading.message, scanAnswerPhrases(line));
             add(reading.message, terseLine(line));
         }
         start = end + 1;
         ++index;
+    }
+    // The notice text matters only when the message says nothing.
+    const AnswerPhrases &m = reading.message;
+    if (!m.throttle && !m.noMatch && !m.reserved && !m.invalid) {
+        for (QStringView line : notices)
+            add(reading.notice, scanAnswerPhrases(line));
     }
     return reading;
 }
