@@ -2,7 +2,6 @@
 
 #include "facts/normaliser.h"
 #include "facts/notices.h"
-#include "lookup/rdaprender.h"
 #include "lookup/recordlines.h"
 
 #include <algorithm>
@@ -48,13 +47,6 @@ void setTextRecord(LookupResult &result, const QStringList &lines)
 {
     setRecordLines(result, lines);
     result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
-}
-
-void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar)
-{
-    setRecordLines(result, registrar.isEmpty() ? RenderRdap(registry)
-                                               : RenderRdapDomain(registry, registrar));
-    result.facts = factsFromRdap(registry, registrar);
 }
 
 void dropNoticeFields(LookupResult &result)

@@ -2,7 +2,6 @@
 
 #include "lookup/lookupresult.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -53,10 +52,6 @@ QString sourceKindName(SourceKind kind);
 void setRecordLines(LookupResult &result, const QStringList &lines);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
-// An RDAP answer as the record: the objects rendered as lines (the registrar's joined to the
-// registry's when there is one), the facts read from the objects themselves.
-void setRdapRecord(LookupResult &result, const QJsonObject &registry,
-                   const QJsonObject &registrar = {});
 // Leaves out of a port-43 or RDAP result's fields the lines of notice text (terms of use,
 // disclaimers, ">>> Last update of WHOIS database <<<", sentences cut at a URL's colon): the
 // record text keeps them. A site's result is left as it is.
