@@ -485,43 +485,57 @@ private slots:
     }
 
     // A port-43 run leaves the notice lines of its records out of the fields and the table,
-    // unless the run keeps them; the record text holds them either way.
+    // unless the run keeps them; the record text holds them either way. A site's record keeps
+    // every field as it always did.
     void noticesOutOfTheColumns_data()
     {
+        QTest::addColumn<SourceKind>("source");
         QTest::addColumn<bool>("keep");
-        QTest::newRow("left out") << false;
-        QTest::newRow("kept") << true;
+        QTest::newRow("whois, left out") << SourceKind::Whois << false;
+        QTest::newRow("whois, kept") << SourceKind::Whois << true;
+        QTest::newRow("site, as it was") << SourceKind::Site2 << false;
     }
     void noticesOutOfTheColumns()
     {
+        QFETCH(SourceKind, source);
         QFETCH(bool, keep);
+        const QByteArray notices =
+            ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\r\n\r\n"
+            "TERMS OF USE: You are not authorized to access or query our database\r\n"
+            "through the use of high-volume, automated, electronic processes; by\r\n"
+            "submitting a query you agree to these terms: you will use it lawfully.\r\n"
+            "\r\nVisit the registry at https://registry.example\r\n";
         Harness h;
+        h.source = source;
         h.keepNotices = keep;
-        h.addWhois(QStringLiteral("whois.nic.test"), [](const QByteArray &q) {
-            return Reply{
-                recordOf(q) +
-                ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\r\n\r\n"
-                "TERMS OF USE: You are not authorized to access or query our database\r\n"
-                "through the use of high-volume, automated, electronic processes; by\r\n"
-                "submitting a query you agree to these terms: you will use it lawfully.\r\n"
-                "\r\nVisit the registry at https://registry.example\r\n"};
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &q) { return Reply{recordOf(q) + notices}; });
+        TestHttpServer site([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.body = "<html><body><div id=\"whoisRecordContainer\">" +
+                     QByteArray(recordOf("sample.test") + notices).replace("\r\n", "<br>") +
+                     "</div></body></html>";
+            return r;
         });
+        h.sites.setPrefix(Site::Option2, site.baseUrl() + u'/');
         QVERIFY(h.runToEnd({QStringLiteral("sample.test")}));
         const LookupResult &result = h.results.value(0);
         QStringList names;
         for (const RecordField &field : result.fields.toList())
             names << field.name;
         QStringList expected{QStringLiteral("Domain Name"), QStringLiteral("Registry Expiry Date")};
-        const QStringList notices{QStringLiteral(">>> Last update of whois database"),
-                                  QStringLiteral("TERMS OF USE"),
-                                  QStringLiteral("submitting a query you agree to these terms"),
-                                  QStringLiteral("Visit the registry at https")};
-        if (keep)
-            expected += notices;
+        const QStringList noticeNames{QStringLiteral(">>> Last update of whois database"),
+                                      QStringLiteral("TERMS OF USE"),
+                                      QStringLiteral("submitting a query you agree to these terms"),
+                                      QStringLiteral("Visit the registry at https")};
+        const bool kept = keep || source != SourceKind::Whois;
+        if (kept)
+            expected += noticeNames;
         QCOMPARE(names, expected);
-        for (const QString &notice : notices)
-            QCOMPARE(h.pivot.findColumn(notice) >= 0, keep);
-        QVERIFY(result.recordText.contains("TERMS OF USE"));
+        for (const QString &notice : noticeNames)
+            QCOMPARE(h.pivot.findColumn(notice) >= 0, kept);
+        if (source == SourceKind::Whois)
+            QVERIFY(result.recordText.contains("TERMS OF USE"));
     }
 
     // The delay holds per server, measured where the queries arrive; two servers are asked
