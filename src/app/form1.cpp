@@ -56,13 +56,13 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// Option buttons fill their background from the button colour, the window and frames from
-// the window colour.
+// Option buttons and check boxes fill their background from the button colour, the window and
+// frames from the window colour.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    if (qobject_cast<QRadioButton *>(w))
+    if (qobject_cast<QRadioButton *>(w) || qobject_cast<QCheckBox *>(w))
         palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
     w->setAutoFillBackground(true);
