@@ -15,7 +15,7 @@
 
 namespace {
 
-LookupResult readRecordFile(const QString &path, bool keepNotices)
+LookupResult readRecordFile(const QString &path, std::optional<Site> site, bool keepNotices)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -32,7 +32,7 @@ LookupResult readRecordFile(const QString &path, bool keepNotices)
         setFailure(failed, FailureReason::TooLarge, path);
         return failed;
     }
-    LookupResult result = resultFromSavedAnswer(path, bytes);
+    LookupResult result = resultFromSavedAnswer(path, bytes, site);
     if (!keepNotices)
         dropNoticeFields(result);
     return result;
@@ -56,9 +56,14 @@ int run(const CliOptions &options)
             sink = std::make_unique<JsonlSink>(options.outputPath, OutputFile::Mode::Replace);
         else
             sink = std::make_unique<TableSink>(options);
+        // A saved page is read as the site named with --source reads it.
+        std::optional<Site> site;
+        if (options.source == SourceKind::Site1 || options.source == SourceKind::Site2 ||
+            options.source == SourceKind::Site3)
+            site = Site(int(options.source) - int(SourceKind::Site1) + 1);
         int exitCode = ExitCode::Done;
         for (const QString &path : options.inputFiles) {
-            const LookupResult result = readRecordFile(path, options.keepNotices);
+            const LookupResult result = readRecordFile(path, site, options.keepNotices);
             if (!result.ok())
                 exitCode = ExitCode::SomeFailed;
             sink->add(result);
