@@ -19,6 +19,7 @@ lookup  --resume
 lookup  --retry-failed
 lookup  --save-answers      :folder
 lookup  --read-records
+lookup  --keep-notices
 lookup  --whois-server      :host
 lookup  --no-referrals
 lookup  -p --parallel       :number

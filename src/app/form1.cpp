@@ -17,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -270,6 +271,17 @@ void Form1::buildControls()
     };
     m_option4 = registryOption(QStringLiteral("Option4"), QStringLiteral("WHOIS (port 43)"), 300);
     m_option5 = registryOption(QStringLiteral("Option5"), QStringLiteral("RDAP, else WHOIS"), 650);
+    // Below the registries' options, in the frame's free corner: whether their results keep
+    // the notice lines (terms of use, disclaimers) as fields.
+    m_checkKeepNotices = new QCheckBox(QStringLiteral("Keep notices"), m_frame1);
+    m_checkKeepNotices->setObjectName(QStringLiteral("CheckKeepNotices"));
+    m_checkKeepNotices->setToolTip(
+        QStringLiteral("WHOIS (port 43) and RDAP: keep terms of use, disclaimers and other "
+                       "notice lines as columns of the results"));
+    place(m_checkKeepNotices, 4080, 1000, 3480, 285, {});
+    setWhite(m_checkKeepNotices);
+    m_checkKeepNotices->setAttribute(Qt::WA_NoMousePropagation);
+    connect(m_checkKeepNotices, &QCheckBox::toggled, this, &Form1::CheckKeepNotices_Click);
 
     m_frame2 = new QGroupBox(QStringLiteral("Delay Between Lookups (in seconds)"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));
@@ -359,6 +371,7 @@ QPushButton *Form1::button(const char *name) const
 void Form1::Form_Load()
 {
     restoreWindowSize();
+    restoreKeepNotices();
     Statements s(m_errors, QStringLiteral("Form1.Form_Load"));
 
     s.run(100, [&] { applySkin(); });
@@ -458,6 +471,27 @@ void Form1::restoreWindowSize()
     if (const QScreen *s = screen())
         size = size.boundedTo(s->availableGeometry().size()).expandedTo(DesignedSize);
     resize(size);
+}
+
+void Form1::restoreKeepNotices()
+{
+    QString saved;
+    try {
+        saved = m_services.settings.read(KeepNoticesKey, QString());
+    } catch (const std::exception &) {
+    }
+    const QSignalBlocker blocker(m_checkKeepNotices);
+    m_checkKeepNotices->setChecked(saved == QLatin1String("1"));
+}
+
+void Form1::CheckKeepNotices_Click(bool checked)
+{
+    // Only a convenience, as the window's size is.
+    try {
+        m_services.settings.write(KeepNoticesKey,
+                                  checked ? QStringLiteral("1") : QStringLiteral("0"));
+    } catch (const std::exception &) {
+    }
 }
 
 void Form1::saveWindowSize()

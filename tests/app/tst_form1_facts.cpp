@@ -276,11 +276,12 @@ private slots:
         QToolTip::hideText();
     }
 
-    // The source option labels show the frame's own background: no box of another shade.
+    // The labels of the source options and of the check box beside them show the frame's own
+    // background: no box of another shade.
     void optionLabelsTakeTheFramesBackground_data()
     {
         QTest::addColumn<QString>("option");
-        for (const char *name : {"Option1", "Option3", "Option4", "Option5"})
+        for (const char *name : {"Option1", "Option3", "Option4", "Option5", "CheckKeepNotices"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
     void optionLabelsTakeTheFramesBackground()
@@ -291,7 +292,7 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         auto *frame = f.control<QGroupBox>("Frame1");
-        auto *button = frame->findChild<QRadioButton *>(option);
+        auto *button = frame->findChild<QAbstractButton *>(option);
         const QRect r = button->geometry();
         const QImage image = frame->grab().toImage();
         const QColor behindLabel = image.pixelColor(r.right() - 2, r.center().y());
