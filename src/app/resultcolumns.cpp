@@ -108,7 +108,7 @@ int ResultColumns::quickBound(const QString &text)
     return int(std::ceil(sum)) + 1;
 }
 
-void ResultColumns::fit(int column, int contentWidth, int cap)
+void ResultColumns::fit(int column, int contentWidth)
 {
     if (m_fitted.size() <= size_t(column))
         m_fitted.resize(size_t(column) + 1, 0);
@@ -121,7 +121,7 @@ void ResultColumns::fit(int column, int contentWidth, int cap)
     fitted = contentWidth;
     if (m_userSized.contains(column))
         return;
-    const int width = cap > 0 ? std::min(contentWidth, cap) : contentWidth;
+    const int width = std::min(contentWidth, int(CapPixels));
     if (width == m_header->sectionSize(column))
         return;
     m_resizing = true;
@@ -153,7 +153,7 @@ void ResultColumns::cellsChanged(int firstRow, int lastRow, int firstColumn, int
             // An empty cell asks for no more than its caption. Two spare pixels let a text of
             // the same characters (a date, a number) pass the quick bound next time.
             const int advance = text.isEmpty() ? 0 : metrics.horizontalAdvance(text) + 2;
-            fit(column, advance + extra, column == 0 ? AddressCapPixels : 0);
+            fit(column, advance + extra);
         }
     }
 }

@@ -10,19 +10,20 @@ class QHeaderView;
 class QTreeView;
 class ResultsTable;
 
-// Keeps the results list readable while a run fills it: the address column as wide as its
-// caption and its longest entry up to a cap, and for the registries' sources (port 43, RDAP) the
-// summary columns as wide as their caption and their longest value, so a date or a registrar
-// shows whole. Widths only grow during a run. A column whose width the user has set (dragged, or
-// its divider double-clicked) is left as the user set it until the next run begins.
+// Keeps the results list readable while a run fills it: the address column, and for the
+// registries' sources (port 43, RDAP) the summary columns, as wide as their caption and their
+// longest value, so a date or a registrar shows whole; a column is made no wider than a cap, so
+// one long value (an error's reason, a list of statuses) does not push the others out of sight.
+// Widths only grow during a run. A column whose width the user has set (dragged, or its divider
+// double-clicked) is left as the user set it until the next run begins.
 class ResultColumns : public QObject
 {
     Q_OBJECT
 
 public:
-    // The address column is never made wider than this by the program (the width it starts a
-    // run with).
-    static constexpr int AddressCapPixels = 333;
+    // No column is made wider than this by the program: the width the address column starts a
+    // run with (5000 twips).
+    static constexpr int CapPixels = 333;
 
     ResultColumns(QTreeView *view, ResultsTable *table);
 
@@ -36,7 +37,7 @@ public:
 private:
     void cellsChanged(int firstRow, int lastRow, int firstColumn, int lastColumn);
     void restart();
-    void fit(int column, int contentWidth, int cap);
+    void fit(int column, int contentWidth);
     int padding(int column, int row);
     // At least the text's advance, from the advances of its characters; -1 for a text with
     // control characters or characters beyond Latin-1.

@@ -146,21 +146,33 @@ private slots:
              {u"株式会社 Example"_s, u"Example Registrar, Incorporated"_s,
               u"Example Registrar, Incorporated."_s, u"AVAV Tower Yoyodyne, Incorporated"_s})
             addRow(table, whoisResult(u"c.example"_s, RecordStatus::Registered, registrar));
+        // A value longer than the cap.
+        LookupResult locked = whoisResult(u"d.example"_s, RecordStatus::Registered);
+        for (const char *what : {"Delete", "Transfer", "Update", "Renew"})
+            locked.facts.domainStatus << u"client%1Prohibited"_s.arg(QLatin1String(what))
+                                      << u"server%1Prohibited"_s.arg(QLatin1String(what));
+        addRow(table, locked);
 
         const int wanted0 = std::max(items->sizeHintForColumn(0), header->sectionSizeHint(0));
-        QVERIFY(qAbs(header->sectionSize(0) -
-                     std::min(wanted0, int(ResultColumns::AddressCapPixels))) <= 2);
+        QVERIFY(qAbs(header->sectionSize(0) - std::min(wanted0, int(ResultColumns::CapPixels))) <=
+                2);
         if (!protocol) {
             for (int k = 1; k < table.headerCount(); ++k)
                 QCOMPARE(header->sectionSize(k), header->defaultSectionSize());
             return;
         }
         const int summary = ResultColumns::summaryColumnCount(table);
+        if (protocol) {
+            const int domainStatus = table.FindResultColumn(u"Domain Status"_s) - 1;
+            QCOMPARE(header->sectionSize(domainStatus), int(ResultColumns::CapPixels));
+        }
         QCOMPARE(summary, int(summaryCaptions().size()));
         // As wide as the view's delegate asks, and at most the two spare pixels and a pixel of
         // rounding wider.
         for (int k = 1; k <= summary; ++k) {
-            const int wanted = std::max(items->sizeHintForColumn(k), header->sectionSizeHint(k));
+            const int wanted =
+                std::min(std::max(items->sizeHintForColumn(k), header->sectionSizeHint(k)),
+                         int(ResultColumns::CapPixels));
             QVERIFY2(header->sectionSize(k) >= wanted && header->sectionSize(k) <= wanted + 3,
                      qPrintable(table.headerText(k + 1) + u": "_s +
                                 QString::number(header->sectionSize(k)) + u" for "_s +

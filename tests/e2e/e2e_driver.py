@@ -1036,10 +1036,10 @@ class Run:
             self.find_main_window()
             if self.args.screenshots:
                 # Wide enough to show the first summary columns, and whole on the screen.
-                self.main.configure(x=(SCREEN_WIDTH - 1000) // 2, width=1000)
+                self.main.configure(x=(SCREEN_WIDTH - 1240) // 2, width=1240)
                 self.screen.d.sync()
                 self.wait_for("the wider window",
-                              lambda: self.screen.geometry(self.main)[2] == 1000, DIALOG_TIMEOUT)
+                              lambda: self.screen.geometry(self.main)[2] == 1240, DIALOG_TIMEOUT)
             self.click_control("PushButton4")
             done = self.wait_dialog("the \"Done.\" message of the port-43 run", RUN_TIMEOUT)
             self.screen.key("Return")
