@@ -192,6 +192,7 @@ bool HttpClient::start(Transfer &t)
         // The proxy decided here, never libcurl's own reading of the environment: whether a
         // transfer goes through one decides which addresses the private-address rule sees.
         curl_easy_setopt(e, CURLOPT_PROXY, t.proxyUrl.constData());
+        curl_easy_setopt(e, CURLOPT_NOPROXY, "");
         // Every encoding this libcurl decodes; the size cap counts the decoded bytes.
         curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
         // An empty file name switches the cookie engine on; the share keeps the run's cookies.

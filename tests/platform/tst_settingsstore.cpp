@@ -200,6 +200,7 @@ private slots:
         QFETCH(QString, read);
         QFETCH(QByteArray, changedLine);
         const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
         const QByteArray before = "; kept by hand\n[Quorvane]\n" + line + "\nText1=3\n";
         writeFile(path, before);
         const QString key = u"IP Addresses"_s;
