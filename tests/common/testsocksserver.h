@@ -126,18 +126,18 @@ private:
             if (in.size() < 4 + addressLength + 2)
                 return;
             const QByteArray address = in.mid(4, addressLength);
-            request.port = quint16(quint8(in[4 + addressLength]) << 8 |
-                                   quint8(in[5 + addressLength]));
+            request.port =
+                quint16(quint8(in[4 + addressLength]) << 8 | quint8(in[5 + addressLength]));
             client.in.remove(0, 4 + addressLength + 2);
             quint16 port = request.port;
             if (request.addressType == 1) {
-                request.host = QHostAddress(quint32(quint8(address[0]) << 24 |
-                                                    quint8(address[1]) << 16 |
-                                                    quint8(address[2]) << 8 | quint8(address[3])))
-                                   .toString();
+                request.host =
+                    QHostAddress(quint32(quint8(address[0]) << 24 | quint8(address[1]) << 16 |
+                                         quint8(address[2]) << 8 | quint8(address[3])))
+                        .toString();
             } else if (request.addressType == 4) {
-                request.host = QHostAddress(reinterpret_cast<const quint8 *>(address.constData()))
-                                   .toString();
+                request.host =
+                    QHostAddress(reinterpret_cast<const quint8 *>(address.constData())).toString();
             } else {
                 request.host = QString::fromUtf8(address.mid(1));
                 port = names.value(request.host, 0);
@@ -179,9 +179,9 @@ private:
         if (client.phase == Phase::Relaying && client.server &&
             client.server->state() != QAbstractSocket::ConnectedState) {
             // Bytes sent before the server connected go once it has.
-            connect(client.server, &QTcpSocket::connected, socket,
-                    [this, socket] { step(socket, m_clients[socket]); },
-                    Qt::SingleShotConnection);
+            connect(
+                client.server, &QTcpSocket::connected, socket,
+                [this, socket] { step(socket, m_clients[socket]); }, Qt::SingleShotConnection);
         }
     }
 

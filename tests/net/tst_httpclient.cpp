@@ -43,10 +43,14 @@ private slots:
         QTest::addColumn<QString>("scheme");
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("refuse");
-        QTest::newRow("https to loopback") << "https" << "127.0.0.1" << true;
-        QTest::newRow("http to a name of loopback") << "http" << "localhost" << true;
-        QTest::newRow("IPv4-mapped loopback") << "https" << "[::ffff:127.0.0.1]" << true;
-        QTest::newRow("trusted: connects") << "https" << "127.0.0.1" << false;
+        QTest::newRow("https to loopback") << "https"
+                                           << "127.0.0.1" << true;
+        QTest::newRow("http to a name of loopback") << "http"
+                                                    << "localhost" << true;
+        QTest::newRow("IPv4-mapped loopback") << "https"
+                                              << "[::ffff:127.0.0.1]" << true;
+        QTest::newRow("trusted: connects") << "https"
+                                           << "127.0.0.1" << false;
     }
     void nonPublicAddressRefusedBeforeConnecting()
     {
@@ -91,17 +95,20 @@ private slots:
         QTest::addColumn<QString>("noProxy");
         QTest::addColumn<bool>("refuseNonPublic");
         QTest::addColumn<QString>("reached"); // "proxy", "origin" or "nobody"
-        QTest::newRow("option") << "option" << "" << false << "proxy";
-        QTest::newRow("option, host in NO_PROXY") << "option" << "example.org,127.0.0.1" << false
-                                                  << "origin";
-        QTest::newRow("option, a block in NO_PROXY")
-            << "option" << "127.0.0.0/8" << false << "origin";
-        QTest::newRow("option, another host in NO_PROXY")
-            << "option" << ".127.0.0.2" << false << "proxy";
-        QTest::newRow("http_proxy") << "environment" << "" << false << "proxy";
-        QTest::newRow("http_proxy, host in no_proxy") << "environment" << "*" << false << "origin";
-        QTest::newRow("a loopback link from an answer")
-            << "option" << "" << true << "nobody";
+        QTest::newRow("option") << "option"
+                                << "" << false << "proxy";
+        QTest::newRow("option, host in NO_PROXY") << "option"
+                                                  << "example.org,127.0.0.1" << false << "origin";
+        QTest::newRow("option, a block in NO_PROXY") << "option"
+                                                     << "127.0.0.0/8" << false << "origin";
+        QTest::newRow("option, another host in NO_PROXY") << "option"
+                                                          << ".127.0.0.2" << false << "proxy";
+        QTest::newRow("http_proxy") << "environment"
+                                    << "" << false << "proxy";
+        QTest::newRow("http_proxy, host in no_proxy") << "environment"
+                                                      << "*" << false << "origin";
+        QTest::newRow("a loopback link from an answer") << "option"
+                                                        << "" << true << "nobody";
     }
     void throughAnHttpProxy()
     {
@@ -136,8 +143,8 @@ private slots:
                                                      : QByteArray());
         QCOMPARE(result.refusedNonPublic, reached == u"nobody");
         // A proxy is asked with the whole address.
-        QCOMPARE(proxy.targets, reached == u"proxy" ? QList<QByteArray>{request.url}
-                                                    : QList<QByteArray>{});
+        QCOMPARE(proxy.targets,
+                 reached == u"proxy" ? QList<QByteArray>{request.url} : QList<QByteArray>{});
         QCOMPARE(origin.targets.size(), reached == u"origin" ? 1 : 0);
     }
 
@@ -151,11 +158,11 @@ private slots:
         using K = ProxySettings::Kind;
         QTest::newRow("no scheme: http, libcurl's port")
             << "proxy.example:3128" << true << int(K::Http) << 3128 << true;
-        QTest::newRow("http without a port") << "http://proxy.example" << true << int(K::Http)
-                                             << 1080 << true;
+        QTest::newRow("http without a port")
+            << "http://proxy.example" << true << int(K::Http) << 1080 << true;
         QTest::newRow("https") << "https://proxy.example" << true << int(K::Https) << 443 << true;
-        QTest::newRow("socks5h, login") << "socks5h://u:p@[::1]:9050" << true << int(K::Socks5h)
-                                        << 9050 << true;
+        QTest::newRow("socks5h, login")
+            << "socks5h://u:p@[::1]:9050" << true << int(K::Socks5h) << 9050 << true;
         QTest::newRow("socks5: names looked up here")
             << "SOCKS5://127.0.0.1" << true << int(K::Socks5) << 1080 << false;
         QTest::newRow("socks4") << "socks4://10.0.0.1:1081" << true << int(K::Socks4) << 1081
@@ -192,18 +199,30 @@ private slots:
         QTest::addColumn<QString>("noProxy");
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("direct");
-        QTest::newRow("the host itself") << "example.org" << "example.org" << true;
-        QTest::newRow("a name under it") << "example.org" << "rdap.example.org" << true;
-        QTest::newRow("leading dot") << ".example.org" << "example.org" << true;
-        QTest::newRow("not a suffix at a dot") << "example.org" << "badexample.org" << false;
-        QTest::newRow("case and trailing dot") << "Example.ORG" << "RDAP.example.org." << true;
-        QTest::newRow("star") << "*" << "anything.test" << true;
-        QTest::newRow("an address") << "192.0.2.1" << "192.0.2.1" << true;
-        QTest::newRow("an address, another") << "192.0.2.1" << "192.0.2.10" << false;
-        QTest::newRow("a block") << "10.0.0.0/8, ::1" << "10.9.8.7" << true;
-        QTest::newRow("IPv6 in brackets") << "[2001:db8::1]" << "[2001:db8::1]" << true;
-        QTest::newRow("a name is no address") << "example.org" << "10.0.0.1" << false;
-        QTest::newRow("spaces between") << "a.test  b.test" << "b.test" << true;
+        QTest::newRow("the host itself") << "example.org"
+                                         << "example.org" << true;
+        QTest::newRow("a name under it") << "example.org"
+                                         << "rdap.example.org" << true;
+        QTest::newRow("leading dot") << ".example.org"
+                                     << "example.org" << true;
+        QTest::newRow("not a suffix at a dot") << "example.org"
+                                               << "badexample.org" << false;
+        QTest::newRow("case and trailing dot") << "Example.ORG"
+                                               << "RDAP.example.org." << true;
+        QTest::newRow("star") << "*"
+                              << "anything.test" << true;
+        QTest::newRow("an address") << "192.0.2.1"
+                                    << "192.0.2.1" << true;
+        QTest::newRow("an address, another") << "192.0.2.1"
+                                             << "192.0.2.10" << false;
+        QTest::newRow("a block") << "10.0.0.0/8, ::1"
+                                 << "10.9.8.7" << true;
+        QTest::newRow("IPv6 in brackets") << "[2001:db8::1]"
+                                          << "[2001:db8::1]" << true;
+        QTest::newRow("a name is no address") << "example.org"
+                                              << "10.0.0.1" << false;
+        QTest::newRow("spaces between") << "a.test  b.test"
+                                        << "b.test" << true;
     }
     void noProxyMatching()
     {

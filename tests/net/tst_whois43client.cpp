@@ -12,8 +12,9 @@ Q_DECLARE_METATYPE(TestWhoisServer::Reply)
 namespace {
 
 Whois43Answer ask(quint16 port, const QByteArray &query, const Whois43Limits &limits = {},
-                  const ProxySettings &proxy = {}, const QString &host = QStringLiteral("127.0.0.1"),
-                  bool refuseNonPublic = false, const ConnectToMap &connectTo = {})
+                  const ProxySettings &proxy = {},
+                  const QString &host = QStringLiteral("127.0.0.1"), bool refuseNonPublic = false,
+                  const ConnectToMap &connectTo = {})
 {
     Whois43Client client(connectTo, limits);
     client.setProxy(proxy);
@@ -62,8 +63,8 @@ private slots:
         QCOMPARE(answer.failure, failure);
         QCOMPARE(answer.bytes, ok ? reply.bytes : QByteArray());
         // What came before a reset is counted, though never offered as a record.
-        QCOMPARE(answer.received, failure == Failure::TooLarge ? answer.received
-                                                                : qint64(reply.bytes.size()));
+        QCOMPARE(answer.received,
+                 failure == Failure::TooLarge ? answer.received : qint64(reply.bytes.size()));
         QCOMPARE(answer.reason.isEmpty(), ok);
         QCOMPARE(server.queries, QList<QByteArray>{"example.com\r\n"});
     }
@@ -152,19 +153,24 @@ private slots:
         QTest::addColumn<Failure>("failure");
         QTest::addColumn<QString>("proxyAsked"); // "type host": what the proxy was asked for
         QTest::newRow("name left to the proxy")
-            << "socks5h" << "whois.proxied.test" << false << "" << Failure::None
-            << "3 whois.proxied.test";
+            << "socks5h"
+            << "whois.proxied.test" << false << "" << Failure::None << "3 whois.proxied.test";
         QTest::newRow("an address, given to the proxy as one")
-            << "socks5" << "127.0.0.1" << false << "" << Failure::None << "1 127.0.0.1";
-        QTest::newRow("with a login") << "socks5h" << "whois.proxied.test" << true << ""
-                                      << Failure::None << "3 whois.proxied.test";
+            << "socks5"
+            << "127.0.0.1" << false << "" << Failure::None << "1 127.0.0.1";
+        QTest::newRow("with a login")
+            << "socks5h"
+            << "whois.proxied.test" << true << "" << Failure::None << "3 whois.proxied.test";
         QTest::newRow("a name the proxy does not know")
-            << "socks5h" << "whois.unknown.test" << false << "" << Failure::HostNotFound
+            << "socks5h"
+            << "whois.unknown.test" << false << "" << Failure::HostNotFound
             << "3 whois.unknown.test";
-        QTest::newRow("server refuses") << "socks5h" << "whois.closed.test" << false << ""
+        QTest::newRow("server refuses") << "socks5h"
+                                        << "whois.closed.test" << false << ""
                                         << Failure::ConnectRefused << "3 whois.closed.test";
-        QTest::newRow("host asked directly") << "socks5h" << "127.0.0.1" << false
-                                             << "example.org, 127.0.0.1" << Failure::None << "";
+        QTest::newRow("host asked directly")
+            << "socks5h"
+            << "127.0.0.1" << false << "example.org, 127.0.0.1" << Failure::None << "";
     }
     void throughASocks5Proxy()
     {
