@@ -84,9 +84,8 @@ void Form1::PushButton4_Click()
                                                             RunOptions::environmentProxy(), this);
         connect(m_rdapBootstrap, &RdapBootstrapStore::notice, this, [this](const QString &text) {
             // Shown once the run's own handlers are done with the event that brought it.
-            QTimer::singleShot(0, this, [this, text] {
-                message(text.left(1).toUpper() + text.mid(1) + u'.');
-            });
+            QTimer::singleShot(
+                0, this, [this, text] { message(text.left(1).toUpper() + text.mid(1) + u'.'); });
         });
     }
     options.rdapBootstrapStore = m_rdapBootstrap;
