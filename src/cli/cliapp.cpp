@@ -51,6 +51,17 @@ int CliApp::run()
         reportError(connectToError);
         return ExitCode::Usage;
     }
+    ProxySettings proxy = RunOptions::environmentProxy();
+    if (!m_options.proxy.isEmpty()) {
+        QString proxyError;
+        const std::optional<ProxySettings> named = ProxySettings::forEverything(
+            m_options.proxy, ProxySettings::noProxyFromEnvironment(), &proxyError);
+        if (!named) {
+            reportError(QStringLiteral("--proxy: ") + proxyError);
+            return ExitCode::Usage;
+        }
+        proxy = *named;
+    }
 
     std::unique_ptr<ResumeFile> done;
     AddressInput *input = nullptr;
@@ -75,7 +86,10 @@ int CliApp::run()
     runOptions.parallel = m_options.parallel;
     runOptions.whoisServer = m_options.whoisServer;
     runOptions.followReferrals = m_options.followReferrals;
+    runOptions.proxy = proxy;
     LookupRun lookups(std::move(feed), std::move(runOptions));
+    // Said once a run (the RDAP bootstrap could not be fetched, or kept).
+    connect(&lookups, &LookupRun::notice, this, [](const QString &text) { reportError(text); });
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 

@@ -154,8 +154,14 @@ Parsed parse(const QStringList &arguments)
         QStringLiteral("read-records"),
         QStringLiteral("The FILE arguments are answers saved earlier (port-43 text or RDAP JSON), "
                        "one per file: writes one result per file, asking no server."));
+    const QCommandLineOption proxy(
+        QStringLiteral("proxy"),
+        QStringLiteral("Connects through this proxy (http://, https://, socks5h://, ...; "
+                       "instead of ALL_PROXY, https_proxy, http_proxy; NO_PROXY still applies): "
+                       "RDAP and the sites, and port 43 when it is a SOCKS5 proxy."),
+        QStringLiteral("URL"));
     parser.addOptions({help, version, address, source, delay, format, output, header, quiet, resume,
-                       readRecords});
+                       readRecords, proxy});
     parser.addOptions({whoisServer, noReferrals, parallel});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
@@ -179,6 +185,7 @@ Parsed parse(const QStringList &arguments)
     options.quiet = parser.isSet(quiet);
     options.resume = parser.isSet(resume);
     options.outputPath = parser.value(output);
+    options.proxy = parser.value(proxy);
     if (parser.isSet(output) && options.outputPath.isEmpty())
         return UsageError{QStringLiteral("--output needs a file name")};
 

@@ -34,6 +34,7 @@ struct CliOptions
     bool quiet = false;
     bool resume = false;
     bool readRecords = false; // the files are saved answers, not address lists
+    QString proxy;            // --proxy URL; empty: the environment's proxy variables
 };
 
 namespace CliArguments {

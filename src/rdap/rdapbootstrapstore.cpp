@@ -14,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const char *const FolderVariable = "QUORVANE_RDAP_BOOTSTRAP";
@@ -214,19 +216,32 @@ void RdapBootstrapStore::fetched(RdapRegistry registry, bool ok, const QByteArra
         }
     }
     if (m_origins[i] == Origin::Snapshot)
-        m_fetchFailures << m_failures[i];
+        m_fetchFailures.append({name, ok ? reason : failure});
     finishOne();
 }
 
 void RdapBootstrapStore::finishOne()
 {
     if (m_pending > 0 && --m_pending == 0) {
-        if (!m_fetchFailures.isEmpty())
+        if (!m_fetchFailures.isEmpty()) {
+            // The files that failed alike, named together: "dns.json, asn.json: why".
+            QList<std::pair<QStringList, QString>> alike;
+            for (const auto &[name, why] : std::as_const(m_fetchFailures)) {
+                auto same = std::find_if(alike.begin(), alike.end(),
+                                         [&](const auto &group) { return group.second == why; });
+                if (same == alike.end())
+                    alike.append({{name}, why});
+                else
+                    same->first << name;
+            }
+            QStringList reasons;
+            for (const auto &[names, why] : std::as_const(alike))
+                reasons << names.join(QStringLiteral(", ")) + QStringLiteral(": ") + why;
             sayOnce(m_saidSnapshot,
                     QStringLiteral("the RDAP bootstrap could not be fetched from %1 (%2); the "
                                    "built-in copy is used")
-                        .arg(m_folderUrl.toDisplayString(),
-                             m_fetchFailures.join(QStringLiteral("; "))));
+                        .arg(m_folderUrl.toDisplayString(), reasons.join(QStringLiteral("; "))));
+        }
         releaseWaiters();
         emit refreshed();
     } else {

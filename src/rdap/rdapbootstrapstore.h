@@ -118,7 +118,8 @@ private:
     QList<Waiter> m_waiters;
     // Per file, for the notices: its cached copy did not read; its fetch failed.
     QStringList m_unreadableCache;
-    QStringList m_fetchFailures;
+    QList<std::pair<QString, QString>> m_fetchFailures; // file name, why
+
     bool m_saidSnapshot = false;
     bool m_saidCacheUnreadable = false;
     bool m_saidCacheUnwritable = false;
