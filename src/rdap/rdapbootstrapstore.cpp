@@ -53,14 +53,18 @@ RdapBootstrapStore::RdapBootstrapStore(const QString &cacheFolder, const QUrl &f
 }
 
 RdapBootstrapStore *RdapBootstrapStore::withOwnClient(const ConnectToMap &connectTo,
-                                                      const ProxySettings &proxy, QObject *parent)
+                                                      const ProxySettings &proxy, QObject *parent,
+                                                      int timeoutMs)
 {
     auto *store =
         new RdapBootstrapStore(defaultCacheFolder(), folderUrlFromEnvironment(), nullptr, parent);
     auto *http = new HttpClient(store);
     http->setConnectTo(connectTo.curlEntries());
     http->setProxy(proxy);
-    store->m_fetch = new HttpRdapFetch(http, true, connectTo, store);
+    auto *fetch = new HttpRdapFetch(http, true, connectTo, store);
+    fetch->setTimeoutMs(timeoutMs);
+    store->m_fetch = fetch;
+    store->setWaitLimitMs(timeoutMs);
     return store;
 }
 

@@ -48,9 +48,11 @@ public:
     RdapBootstrapStore(const QString &cacheFolder, const QUrl &folderUrl, RdapFetch *fetch,
                        QObject *parent = nullptr);
     // The store of the default cache folder and publication folder, fetching with an HTTP
-    // client of its own: for a program that keeps one store across runs.
+    // client of its own: for a program that keeps one store across runs. `timeoutMs` bounds
+    // each fetch and the lookups' wait alike.
     static RdapBootstrapStore *withOwnClient(const ConnectToMap &connectTo,
-                                             const ProxySettings &proxy, QObject *parent);
+                                             const ProxySettings &proxy, QObject *parent,
+                                             int timeoutMs = DefaultWaitLimitMs);
 
     // $XDG_CACHE_HOME/Quorvane/rdap
     static QString defaultCacheFolder();

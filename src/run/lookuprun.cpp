@@ -150,7 +150,11 @@ Source *LookupRun::sourceFor(SourceKind kind)
             m_rdapHttp = new HttpClient(this);
             m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
             m_rdapHttp->setProxy(m_options.proxy);
+            // One kept-alive connection per server that may be busy: with `parallel` sized to
+            // the files the process may open, the idle ones fit as well.
+            m_rdapHttp->setMaxCachedConnections(m_options.parallel);
             m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
+            m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
         }
         RdapSource::Bootstrap bootstrap;
         RdapSource::WhenUsable whenUsable;
@@ -160,8 +164,8 @@ Source *LookupRun::sourceFor(SourceKind kind)
             if (!m_bootstrapStore) {
                 m_bootstrapStore = m_options.rdapBootstrapStore;
                 if (!m_bootstrapStore)
-                    m_bootstrapStore = RdapBootstrapStore::withOwnClient(m_options.connectTo,
-                                                                         m_options.proxy, this);
+                    m_bootstrapStore = RdapBootstrapStore::withOwnClient(
+                        m_options.connectTo, m_options.proxy, this, m_options.rdapTimeoutMs);
                 connect(m_bootstrapStore, &RdapBootstrapStore::notice, this, &LookupRun::notice);
                 m_bootstrapStore->refreshIfStale();
             }
@@ -214,16 +218,22 @@ Source *LookupRun::sourceFor(SourceKind kind)
 
 qint64 LookupRun::readDelayMs(quint64 tag)
 {
-    const std::optional<int> seconds =
-        DelaySeconds(m_options.delayText ? m_options.delayText() : QString());
-    if (!seconds) {
+    const QString text = m_options.delayText ? m_options.delayText() : QString();
+    std::optional<qint64> ms;
+    if (m_options.delayInWholeSeconds) {
+        if (const std::optional<int> seconds = DelaySeconds(text))
+            ms = qint64(*seconds) * 1000;
+    } else {
+        ms = DelayMilliseconds(text, QLocale::c());
+    }
+    if (!ms) {
         if (Slot *s = slot(qsizetype(tag)))
             s->delayUnreadable = true;
-        m_lastDelaySeconds = 0;
+        m_lastDelayMs = 0;
         return 0;
     }
-    m_lastDelaySeconds = qMax(0, *seconds);
-    return qint64(m_lastDelaySeconds) * 1000;
+    m_lastDelayMs = qMax<qint64>(0, *ms);
+    return m_lastDelayMs;
 }
 
 void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
@@ -236,6 +246,8 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->done = true;
     s->started = true;
     s->result = result;
+    if (!m_options.keepAnswers)
+        s->result.answer = QByteArray();
     announce();
     flush();
 }
@@ -274,13 +286,28 @@ void LookupRun::flush()
     admit();
     // With nothing in flight the run is pausing (with one server, between two lookups); the
     // run ends after the pause that follows the last answer.
-    const bool pause = !unreadable && m_lastDelaySeconds > 0 && m_scheduler->busyCount() == 0;
+    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0;
     if (pause) {
-        m_pause.start(std::chrono::seconds(m_lastDelaySeconds));
-        emit pausing(m_lastDelaySeconds);
+        m_pause.start(std::chrono::milliseconds(m_lastDelayMs));
+        emit pausing(int((m_lastDelayMs + 999) / 1000));
     }
     if (allDone() && !m_pause.isActive())
         QTimer::singleShot(0, this, &LookupRun::finish);
+}
+
+std::vector<std::pair<qsizetype, LookupResult>> LookupRun::takeWaitingResults()
+{
+    std::vector<std::pair<qsizetype, LookupResult>> out;
+    if (m_state == State::Running)
+        return out;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        Slot &s = m_slots[i];
+        if (!s.done)
+            continue;
+        s.done = false;
+        out.emplace_back(m_emitted + qsizetype(i), std::exchange(s.result, LookupResult{}));
+    }
+    return out;
 }
 
 void LookupRun::requestStop()

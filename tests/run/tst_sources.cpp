@@ -62,6 +62,7 @@ struct Harness
     SiteTable sites = SiteTable::builtIn();
     QString delay = QStringLiteral("0");
     int parallel = 8;
+    bool keepAnswers = false;
     std::unique_ptr<LookupRun> run;
     Pivot pivot;
     QList<LookupResult> results;
@@ -104,6 +105,7 @@ struct Harness
         options.connectTo = ConnectToMap::parse(mapping.join(u','));
         options.cacheFolder = cache.path();
         options.rdapBootstrap = bootstrap;
+        options.keepAnswers = keepAnswers;
         options.whoisLimits.connectTimeoutMs = 2000;
         options.whoisLimits.answerTimeoutMs = 5000;
         run = std::make_unique<LookupRun>(addresses, std::move(options));
@@ -159,6 +161,44 @@ private slots:
         QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
     }
 
+    // A run that keeps answers hands each result the answer its record came from, as the
+    // server sent it (port 43 as text with CR LF line ends); otherwise none.
+    void answersKept_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("whois") << SourceKind::Whois << true;
+        QTest::newRow("rdap") << SourceKind::Rdap << true;
+        QTest::newRow("whois, not kept") << SourceKind::Whois << false;
+        QTest::newRow("rdap, not kept") << SourceKind::Rdap << false;
+    }
+    void answersKept()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(bool, keep);
+        const QByteArray text = "Domain Name: example.test\nRegistrar: Example\n";
+        const QByteArray json = R"({"objectClassName":"domain","ldhName":"example.test",
+            "status":["active"]})";
+        Harness h;
+        h.source = source;
+        h.keepAnswers = keep;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &) { return Reply{text}; });
+        TestHttpServer rdap([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = json;
+            return r;
+        });
+        h.rdapServices({{QStringLiteral("test"), rdap.baseUrl() + u'/'}});
+        QVERIFY(h.runToEnd({QStringLiteral("example.test")}));
+        QCOMPARE(h.results.size(), 1);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        const QByteArray sent =
+            source == SourceKind::Rdap ? json : QByteArray(text).replace("\n", "\r\n").chopped(2);
+        QCOMPARE(h.results[0].answer, keep ? sent : QByteArray());
+    }
+
     void rdapRunEndToEnd()
     {
         Harness h;
@@ -210,6 +250,45 @@ private slots:
         QCOMPARE(registrar.targets, QList<QByteArray>{"/domain/example.test"});
     }
 
+    // Older RIR answers name no object class: the source reads each as the kind it asked for
+    // (these hold no member that would tell it otherwise).
+    void rdapAnswerWithoutObjectClass()
+    {
+        Harness h;
+        h.source = SourceKind::Rdap;
+        TestHttpServer rir([](const QByteArray &target) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = target.contains("/ip/")
+                         ? R"({"rdapConformance":["rdap_level_0"],"handle":"NET-192-0-2-0-1",
+                             "name":"OLD-NET","cidr0_cidrs":[{"v4prefix":"192.0.2.0","length":24}]})"
+                         : R"({"rdapConformance":["rdap_level_0"],"handle":"AS64496",
+                             "name":"OLD-AS"})";
+            return r;
+        });
+        const QString base = rir.baseUrl() + u'/';
+        const auto load = [&h](RdapRegistry registry, const QString &entry, const QString &url) {
+            const QByteArray json =
+                QStringLiteral(R"({"version":"1.0","publication":"2024-01-01T00:00:00Z",)"
+                               R"("services":[[["%1"],["%2"]]]})")
+                    .arg(entry, url)
+                    .toUtf8();
+            QVERIFY(h.bootstrap->load(registry, json));
+        };
+        load(RdapRegistry::Ipv4, QStringLiteral("192.0.2.0/24"), base);
+        load(RdapRegistry::Asn, QStringLiteral("64496-64511"), base);
+        QVERIFY(h.runToEnd({QStringLiteral("192.0.2.1"), QStringLiteral("AS64496")}));
+        QCOMPARE(h.results.size(), 2);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        QCOMPARE(h.results[0].facts.networkName, QStringLiteral("OLD-NET"));
+        QCOMPARE(h.results[0].facts.networkCidr, QStringLiteral("192.0.2.0/24"));
+        QCOMPARE(column(h.pivot, QStringLiteral("NetName")).first(), QStringLiteral("OLD-NET"));
+        QVERIFY2(h.results[1].ok(), qPrintable(h.results[1].error));
+        QCOMPARE(h.results[1].facts.networkHandle, QStringLiteral("AS64496"));
+        QCOMPARE(column(h.pivot, QStringLiteral("ASName")).last(), QStringLiteral("OLD-AS"));
+        QCOMPARE(rir.targets, (QList<QByteArray>{"/ip/192.0.2.1", "/autnum/64496"}));
+    }
+
     // A port-43 run's table starts with the summary columns, then the record's fields, a record
     // name equal to a summary caption moved to its own "(record)" column; a site's table holds
     // its record alone, though its result carries the facts too.
@@ -218,16 +297,15 @@ private slots:
         QTest::addColumn<SourceKind>("source");
         QTest::addColumn<QStringList>("firstCaptions"); // after the address column
         QTest::addColumn<QStringList>("cells");         // row 0, same columns
-        QStringList summary;
-        for (const FactColumn &column : factColumns())
-            summary << QLatin1String(column.caption);
+        const QStringList summary = summaryCaptions();
         const QString nameServers = QStringLiteral("NS1.example.test\tns2.example.test.");
         QStringList cells(summary.size());
-        cells[0] = QStringLiteral("registered");
-        cells[1] = QStringLiteral("Example Registrar");
-        cells[5] = QStringLiteral("2030-01-01T00:00:00Z");
-        cells[6] = QStringLiteral("ns1.example.test ns2.example.test");
-        cells[7] = QStringLiteral("active");
+        cells[summary.indexOf(u"Status")] = QStringLiteral("registered");
+        cells[summary.indexOf(u"Registrar")] = QStringLiteral("Example Registrar");
+        cells[summary.indexOf(u"Expires")] = QStringLiteral("2030-01-01T00:00:00Z");
+        cells[summary.indexOf(u"Name Servers")] =
+            QStringLiteral("ns1.example.test ns2.example.test");
+        cells[summary.indexOf(u"Domain Status")] = QStringLiteral("active");
         QTest::newRow("whois") << SourceKind::Whois
                                << summary + QStringList{QStringLiteral("Domain Name"),
                                                         QStringLiteral("status (record)"),
@@ -277,8 +355,13 @@ private slots:
             row << h.pivot.cell(0, c);
         QCOMPARE(row, cells);
         QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
-        if (source == SourceKind::Whois)
+        if (source == SourceKind::Whois) {
+            // The failed row says why, right beside its status.
             QCOMPARE(h.pivot.cell(1, 1), QStringLiteral("invalid"));
+            QCOMPARE(h.pivot.caption(2), ErrorCaption);
+            QCOMPARE(h.pivot.cell(1, 2), h.results[1].error);
+            QVERIFY(!h.results[1].error.isEmpty());
+        }
         QCOMPARE(h.pivot.columnCount(), 1 + firstCaptions.size() + 1); // + Registry Expiry Date
     }
 
