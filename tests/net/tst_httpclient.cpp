@@ -148,52 +148,6 @@ private slots:
         QCOMPARE(origin.targets.size(), reached == u"origin" ? 1 : 0);
     }
 
-    void proxyAddresses_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("resolvesNames");
-        using K = ProxySettings::Kind;
-        QTest::newRow("no scheme: http, libcurl's port")
-            << "proxy.example:3128" << true << int(K::Http) << 3128 << true;
-        QTest::newRow("http without a port")
-            << "http://proxy.example" << true << int(K::Http) << 1080 << true;
-        QTest::newRow("https") << "https://proxy.example" << true << int(K::Https) << 443 << true;
-        QTest::newRow("socks5h, login")
-            << "socks5h://u:p@[::1]:9050" << true << int(K::Socks5h) << 9050 << true;
-        QTest::newRow("socks5: names looked up here")
-            << "SOCKS5://127.0.0.1" << true << int(K::Socks5) << 1080 << false;
-        QTest::newRow("socks4") << "socks4://10.0.0.1:1081" << true << int(K::Socks4) << 1081
-                                << false;
-        QTest::newRow("unknown scheme") << "ftp://proxy.example" << false << 0 << 0 << false;
-        QTest::newRow("no host") << "http://:8080" << false << 0 << 0 << false;
-    }
-    void proxyAddresses()
-    {
-        QFETCH(QString, url);
-        QFETCH(bool, valid);
-        QFETCH(int, kind);
-        QFETCH(int, port);
-        QFETCH(bool, resolvesNames);
-        QString error;
-        const auto settings = ProxySettings::forEverything(url, {}, &error);
-        QCOMPARE(settings.has_value(), valid);
-        QCOMPARE(error.isEmpty(), valid);
-        if (!valid)
-            return;
-        const auto proxy = settings->proxyFor(u"https", u"rdap.example"_s);
-        QVERIFY(proxy.has_value());
-        QCOMPARE(int(proxy->kind), kind);
-        QCOMPARE(int(proxy->port), port);
-        QCOMPARE(proxy->resolvesNames(), resolvesNames);
-        // Port 43 goes through a SOCKS5 proxy only.
-        QCOMPARE(settings->socksFor(u"whois.example"_s).has_value(),
-                 kind == int(ProxySettings::Kind::Socks5) ||
-                     kind == int(ProxySettings::Kind::Socks5h));
-    }
-
     void noProxyMatching_data()
     {
         QTest::addColumn<QString>("noProxy");

@@ -3,7 +3,6 @@
 // RDAP bootstrap that has not arrived yet (or cannot be kept), links to refused addresses,
 // error pages sent for RDAP answers.
 #include "rdap/rdapbootstrap.h"
-#include "rdap/rdapbootstrapstore.h"
 #include "run/lookuprun.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
@@ -84,7 +83,6 @@ struct Run
     std::map<QString, std::unique_ptr<TestWhoisServer>> whois;
     QStringList mapping{iana.mapping(u"whois.iana.org"_s)};
     std::shared_ptr<RdapBootstrap> bootstrap;
-    RdapBootstrapStore *store = nullptr;
     SourceKind source = SourceKind::Rdap;
     QList<LookupResult> results;
     QStringList notices;
@@ -112,7 +110,6 @@ struct Run
         options.proxy = {};
         options.cacheFolder = cache.path();
         options.rdapBootstrap = bootstrap;
-        options.rdapBootstrapStore = store;
         options.whoisLimits.connectTimeoutMs = 2000;
         options.whoisLimits.answerTimeoutMs = 5000;
         LookupRun run(addresses, std::move(options));
@@ -274,41 +271,6 @@ private slots:
             QCOMPARE(run.notices.size(), 1);
             QVERIFY2(run.notices[0].contains(notice), qPrintable(run.notices[0]));
         }
-    }
-
-    // A store kept across runs (as the window keeps one) fetches once; the next run uses
-    // what it has, in memory when the cache cannot keep it.
-    void aKeptBootstrapStoreFetchesOnce()
-    {
-        TestHttpServer rdap([](const QByteArray &) {
-            return rdapObject(R"({"objectClassName":"domain","ldhName":"example.test"})");
-        });
-        int fetches = 0;
-        TestHttpServer mirror([&](const QByteArray &target) {
-            ++fetches;
-            TestHttpServer::Response r;
-            r.delayMs = 200;
-            r.body = target.endsWith("/dns.json")
-                         ? bootstrapFile(dnsServices({{u"test"_s, rdap.baseUrl() + u'/'}}))
-                         : bootstrapFile({});
-            return r;
-        });
-        Run run;
-        const QString cacheHome = run.cache.filePath(u"cache"_s);
-        QVERIFY(QDir().mkpath(cacheHome));
-        QFile notAFolder(cacheHome + u"/Quorvane"_s);
-        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
-        Environment environment;
-        environment.set("XDG_CACHE_HOME", QFile::encodeName(cacheHome));
-        environment.set("QUORVANE_RDAP_BOOTSTRAP", (mirror.baseUrl() + u'/').toUtf8());
-        QObject owner;
-        run.store = RdapBootstrapStore::withOwnClient({}, {}, &owner);
-        QVERIFY(run.toEnd({u"example.test"_s}));
-        QVERIFY(run.toEnd({u"example.test"_s}));
-        QCOMPARE(run.results.size(), 2);
-        QVERIFY2(run.results[0].ok() && run.results[1].ok(), qPrintable(run.results[0].error));
-        QCOMPARE(fetches, 4);
-        QCOMPARE(run.notices.size(), 1); // the cache that cannot keep them, said once
     }
 
     // A link read from an answer that leads to a refused address asks no server: the servers
