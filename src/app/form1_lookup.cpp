@@ -11,6 +11,7 @@
 #include "run/runfeed.h"
 #include "web/sites.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLocale>
@@ -79,6 +80,7 @@ void Form1::PushButton4_Click()
         return std::nullopt;
     };
     options.delayText = [this] { return m_text1->text(); };
+    options.keepNotices = m_checkKeepNotices->isChecked();
     if (!m_rdapBootstrap) {
         m_rdapBootstrap = RdapBootstrapStore::withOwnClient(RunOptions::environmentConnectTo(),
                                                             RunOptions::environmentProxy(), this);

@@ -114,6 +114,7 @@ int CliApp::run()
     runOptions.whoisServer = m_options.whoisServer;
     runOptions.followReferrals = m_options.followReferrals;
     runOptions.proxy = proxy;
+    runOptions.keepNotices = m_options.keepNotices;
     runOptions.keepAnswers = m_answers != nullptr;
     runOptions.limits.timeoutMs = m_options.timeoutMs;
     runOptions.whoisLimits.answerTimeoutMs = m_options.timeoutMs;

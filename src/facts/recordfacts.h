@@ -13,7 +13,8 @@ struct RecordFacts
     QString status; // one of the RecordStatus values
     QString registrar;
     QString registrarIanaId;
-    QString created; // UTC, YYYY-MM-DDTHH:MM:SSZ
+    QString registrarHandle; // the registry's handle of the registrar, when it gives one
+    QString created;         // UTC, YYYY-MM-DDTHH:MM:SSZ
     QString updated;
     QString expires;
     QStringList nameServers; // lower case, no trailing dot, record order, no duplicates

@@ -71,6 +71,9 @@ struct RunOptions
     // keeps across runs (and which outlives the run), so only the first run fetches them. None:
     // the run makes its own.
     RdapBootstrapStore *rdapBootstrapStore = nullptr;
+    // Port 43 and RDAP: keep the fields of notice lines (terms of use, disclaimers) in the
+    // results; off, they are left out (dropNoticeFields).
+    bool keepNotices = false;
 
     // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
     static ConnectToMap environmentConnectTo();
