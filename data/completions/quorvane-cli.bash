@@ -20,6 +20,7 @@ lookup  --retry-failed
 lookup  --save-answers      :folder
 lookup  --read-records
 lookup  --keep-notices
+lookup  --proxy             :url
 lookup  --whois-server      :host
 lookup  --no-referrals
 lookup  -p --parallel       :number
@@ -61,7 +62,7 @@ _quorvane_cli()
             file) _filedir ;;
             folder) _filedir -d ;;
             host) _known_hosts_real -- "$cur" ;;
-            # a number or an address: nothing to offer
+            # a number, an address or a proxy's URL: nothing to offer
         esac
         return
     fi

@@ -180,10 +180,16 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         server.emptyRun = 0;
         server.backoffMs =
             qMin(MaxIntervalMs, qMax<qint64>(1000, qMax(user, server.backoffMs) * 2));
-        waitMs = qMax<qint64>(server.backoffMs, qint64(verdict.retryAfterSeconds) * 1000);
-        if (job.attempts >= MaxThrottledAttempts) {
-            giveUpLater(std::move(job), GiveUp::Throttled,
-                        QStringLiteral("throttled by ") + server.name);
+        const bool waitTooLong = verdict.retryAfterSeconds > MaxRetryAfterSeconds;
+        waitMs = qMax<qint64>(server.backoffMs,
+                              qint64(qMin(verdict.retryAfterSeconds, MaxRetryAfterSeconds)) * 1000);
+        if (job.attempts >= MaxThrottledAttempts || waitTooLong) {
+            giveUpLater(
+                std::move(job), GiveUp::Throttled,
+                QStringLiteral("throttled by ") + server.name +
+                    (waitTooLong
+                         ? QStringLiteral(" (asked to wait %1 s)").arg(verdict.retryAfterSeconds)
+                         : QString()));
         } else {
             // Back at the head of its server's queue, for after the wait.
             server.queue.push_front(std::move(job));

@@ -9,10 +9,18 @@
 #include "web/sitesource.h"
 #include "whois/whoissource.h"
 
+#include <QPointer>
+
 ConnectToMap RunOptions::environmentConnectTo()
 {
     static const ConnectToMap map = ConnectToMap::fromEnvironment();
     return map;
+}
+
+ProxySettings RunOptions::environmentProxy()
+{
+    static const ProxySettings proxy = ProxySettings::fromEnvironment();
+    return proxy;
 }
 
 LookupRun::LookupRun(QStringList addresses, RunOptions options, QObject *parent)
@@ -141,6 +149,7 @@ Source *LookupRun::sourceFor(SourceKind kind)
         if (!m_rdapFetch) {
             m_rdapHttp = new HttpClient(this);
             m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
+            m_rdapHttp->setProxy(m_options.proxy);
             // One kept-alive connection per server that may be busy: with `parallel` sized to
             // the files the process may open, the idle ones fit as well.
             m_rdapHttp->setMaxCachedConnections(m_options.parallel);
@@ -148,25 +157,35 @@ Source *LookupRun::sourceFor(SourceKind kind)
             m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
         }
         RdapSource::Bootstrap bootstrap;
+        RdapSource::WhenUsable whenUsable;
         if (m_options.rdapBootstrap) {
             bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
         } else {
             if (!m_bootstrapStore) {
-                m_bootstrapFetch = new HttpRdapFetch(m_rdapHttp, true, m_options.connectTo, this);
-                m_bootstrapStore = new RdapBootstrapStore(
-                    RdapBootstrapStore::defaultCacheFolder(),
-                    RdapBootstrapStore::folderUrlFromEnvironment(), m_bootstrapFetch, this);
-                m_bootstrapStore->start();
+                m_bootstrapStore = m_options.rdapBootstrapStore;
+                if (!m_bootstrapStore)
+                    m_bootstrapStore = RdapBootstrapStore::withOwnClient(
+                        m_options.connectTo, m_options.proxy, this, m_options.rdapTimeoutMs);
+                connect(m_bootstrapStore, &RdapBootstrapStore::notice, this, &LookupRun::notice);
+                m_bootstrapStore->refreshIfStale();
             }
-            bootstrap = [store = m_bootstrapStore]() -> const RdapBootstrap & {
+            bootstrap = [store = QPointer(m_bootstrapStore)]() -> const RdapBootstrap & {
                 return store->bootstrap();
             };
+            whenUsable = [store = QPointer(m_bootstrapStore)](QObject *context,
+                                                              std::function<void()> go) {
+                if (store)
+                    store->whenUsable(context, std::move(go));
+            };
         }
-        return new RdapSource(std::move(bootstrap), m_rdapFetch, *m_scheduler);
+        auto *source = new RdapSource(std::move(bootstrap), m_rdapFetch, *m_scheduler);
+        source->setWhenUsable(std::move(whenUsable));
+        return source;
     };
     auto whois = [this] {
         WhoisSourceOptions options;
         options.connectTo = m_options.connectTo;
+        options.proxy = m_options.proxy;
         options.limits = m_options.whoisLimits;
         options.cacheFolder = m_options.cacheFolder;
         options.firstServer = m_options.whoisServer;
@@ -179,6 +198,7 @@ Source *LookupRun::sourceFor(SourceKind kind)
     case SourceKind::Site3:
         source = new SiteSource(Site(int(kind) + 1), m_options.sites, m_options.limits,
                                 m_options.connectTo.curlEntries(), *m_scheduler);
+        static_cast<SiteSource *>(source)->setProxy(m_options.proxy);
         break;
     case SourceKind::Whois:
         source = whois();

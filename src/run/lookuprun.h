@@ -5,6 +5,7 @@
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
 #include "net/connectto.h"
+#include "net/proxysettings.h"
 #include "net/whois43client.h"
 #include "rdap/rdapbootstrap.h"
 #include "web/sitefetcher.h"
@@ -49,6 +50,8 @@ struct RunOptions
     FetchLimits limits;
     // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
     ConnectToMap connectTo = environmentConnectTo();
+    // The proxies every source goes through (the environment's, read once, unless set).
+    ProxySettings proxy = environmentProxy();
     Whois43Limits whoisLimits;
     // RDAP: the deadline of each answer.
     int rdapTimeoutMs = 30000;
@@ -64,12 +67,18 @@ struct RunOptions
     // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
     // built-in snapshot.
     std::shared_ptr<const RdapBootstrap> rdapBootstrap;
+    // Where the bootstrap files are kept when `rdapBootstrap` is unset: a store the caller
+    // keeps across runs (and which outlives the run), so only the first run fetches them. None:
+    // the run makes its own.
+    RdapBootstrapStore *rdapBootstrapStore = nullptr;
     // Port 43 and RDAP: keep the fields of notice lines (terms of use, disclaimers) in the
     // results; off, they are left out (dropNoticeFields).
     bool keepNotices = false;
 
     // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
     static ConnectToMap environmentConnectTo();
+    // The proxy variables, read on first use and kept for the life of the process.
+    static ProxySettings environmentProxy();
 };
 
 // One lookup run over a list of addresses, held whole or taken from a feed as the run goes. Every
@@ -130,6 +139,9 @@ signals:
     void pausing(int seconds);
     // Once, after the last address or after a stop.
     void finished();
+    // Something about the run the user should hear of once (the RDAP bootstrap could not be
+    // fetched, or not kept).
+    void notice(const QString &text);
 
 private:
     struct Slot
@@ -160,7 +172,6 @@ private:
     std::array<Source *, 6> m_sources{};
     HttpClient *m_rdapHttp = nullptr;
     HttpRdapFetch *m_rdapFetch = nullptr;
-    HttpRdapFetch *m_bootstrapFetch = nullptr;
     RdapBootstrapStore *m_bootstrapStore = nullptr;
     QTimer m_pause;
     std::deque<Slot> m_slots; // from m_emitted to m_admitted

@@ -1,7 +1,6 @@
 #include "whois/whoischain.h"
 
 #include "facts/normaliser.h"
-#include "net/addressrules.h"
 #include "whois/ianacache.h"
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
@@ -112,6 +111,9 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
                           const Whois43Answer &answer)
 {
     if (!answer.ok) {
+        // A referral refused by the address rule reached no server: it was not asked.
+        if (answer.failure == Whois43Answer::Failure::RefusedPrivateAddress)
+            state->result.serversAsked.removeLast();
         fail(state, server.display(), answer.reason);
         return;
     }
@@ -130,8 +132,8 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
     state->result.text = text;
     state->result.textServer = server.display();
     state->haveRecord = true;
-    // A server reached through the connect-to map stands for the public host it replaces.
-    state->referrerNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
+    // A server the connect-to map names stands for the public host it replaces.
+    state->referrerNonPublic = answer.reachedNonPublic();
     follow(state, text, server.host);
 }
 
