@@ -4,6 +4,8 @@
 #include "addresses/listviewmodel.h"
 #include "app/apptitle.h"
 #include "app/formlayout.h"
+#include "app/resultcolumns.h"
+#include "app/statustint.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/fileexists.h"
@@ -13,16 +15,17 @@
 #include "shell/checkonline.h"
 #include "web/sites.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -56,16 +59,18 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// Option buttons and check boxes fill their background from the button colour, the window and
-// frames from the window colour.
+// The window and the frames fill their background with the colour. Option buttons and check
+// boxes take it as their colours but fill nothing: the frame's own panel shows behind their
+// labels, with no box of another shade around each.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    if (qobject_cast<QRadioButton *>(w) || qobject_cast<QCheckBox *>(w))
+    const bool label = qobject_cast<QAbstractButton *>(w) != nullptr;
+    if (label)
         palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
-    w->setAutoFillBackground(true);
+    w->setAutoFillBackground(!label);
 }
 
 void setWhite(QWidget *w)
@@ -73,17 +78,15 @@ void setWhite(QWidget *w)
     setBackground(w, Qt::white);
 }
 
+// The application's icon, every size rendered from its one drawing and embedded.
 QIcon applicationIcon()
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 4));
-    painter.setBrush(QColor(0xe8, 0xf0, 0xfa));
-    painter.drawEllipse(QRectF(4, 4, 18, 18));
-    painter.drawLine(QPointF(19, 19), QPointF(28, 28));
-    return QIcon(pixmap);
+    QIcon icon;
+    const QString folder = QStringLiteral(":/icons");
+    for (const QString &size : QDir(folder).entryList(QDir::Dirs))
+        icon.addFile(folder + QLatin1Char('/') + size +
+                     QStringLiteral("/apps/" QUORVANE_APP_ID ".png"));
+    return icon;
 }
 
 // What the two lists share: one row selected at a time, no editing, no sorting, columns sized
@@ -319,6 +322,9 @@ void Form1::buildControls()
     connect(m_results, &QAbstractItemModel::modelReset, this,
             [this] { m_listView2->header()->setSortIndicatorShown(false); });
     place(m_listView2, 120, 5780, 7800, 1575, {0, 1, 0, 1});
+    // Columns sized to what a run puts in them; the Status cells tinted by status.
+    new ResultColumns(m_listView2, m_results);
+    m_listView2->setItemDelegateForColumn(1, new StatusDelegate(*m_results, m_listView2));
     // Ticking thousands of rows one by one is no way to choose what the exports take.
     m_listView2->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto *checkAll = new QAction(QStringLiteral("Check All"), m_listView2);
@@ -417,6 +423,7 @@ void Form1::Form_Load()
         // The change of the box stores it back; a failure of that store belongs here.
         storeDelayText();
     });
+    s.run(154, [&] { restoreSource(); });
 }
 
 void Form1::Form_QueryUnload()

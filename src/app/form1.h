@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "app/errorreport.h"
 #include "app/formlayout.h"
@@ -29,6 +31,7 @@ class QRadioButton;
 class QTableView;
 class QTimer;
 class QTreeView;
+enum class SourceKind;
 
 // The platform facilities the window works through.
 struct Services
@@ -71,6 +74,9 @@ public:
 
     // The window's size, "WIDTHxHEIGHT", kept from one start to the next.
     static inline const QString WindowSizeKey = QStringLiteral("WindowSize");
+    // The chosen source, by the name the command line gives it ("site2", "whois", "auto"), kept
+    // from one start to the next.
+    static inline const QString SourceKey = QStringLiteral("Source");
     // Whether port-43 and RDAP results keep their notice lines as fields: "1" or "0".
     static inline const QString KeepNoticesKey = QStringLiteral("KeepNotices");
     // The size it opens at the first time, and its minimum.
@@ -152,6 +158,11 @@ private:
     QPushButton *button(const char *name) const;
     void runFinished();
     void endRunAttempt();
+    // The source option buttons and the source each stands for.
+    QList<std::pair<QRadioButton *, SourceKind>> sourceOptions() const;
+    std::optional<SourceKind> chosenSource() const;
+    // Back to the plain caption once the results or the list change after a run.
+    void dropRunCaption();
     void applySkin();
     void loadHandCursor(const QString &path);
     void setPointer(int value);
@@ -168,6 +179,9 @@ private:
     void commitDelayText();
     void storeSettingsBeforeClose();
     void connectSettingsControls();
+    void restoreSource();
+    void storeSource();
+    void sourceChosen();
 
     Services m_services;
     StartOptions m_options;
@@ -222,4 +236,8 @@ private:
     QElapsedTimer m_listUnsavedSince;
     // Text1 was edited since its text was last stored.
     bool m_delayEdited = false;
+    // Another source was chosen since the choice was last stored.
+    bool m_sourceChosen = false;
+    // The caption shows a run's counts.
+    bool m_runCaptionShown = false;
 };

@@ -201,7 +201,15 @@ private slots:
             f.control<QRadioButton>("Option2")->text() + QStringLiteral(", ") +
             f.control<QRadioButton>("Option1")->text() + QStringLiteral(" or ") +
             f.control<QRadioButton>("Option3")->text() + QStringLiteral(") to lookup")));
-        QVERIFY(note.endsWith(QStringLiteral("to avoid annoying this external website.")));
+        // Its words kept, then a paragraph about the registries' sources and their delay.
+        const QStringList paragraphs = note.split(QStringLiteral("\n\n"));
+        QCOMPARE(paragraphs.size(), 2);
+        QVERIFY(paragraphs[0].endsWith(QStringLiteral("to avoid annoying this external website.")));
+        QVERIFY(paragraphs[1].startsWith(f.control<QRadioButton>("Option4")->text() +
+                                         QStringLiteral(" and ") +
+                                         f.control<QRadioButton>("Option5")->text()));
+        QVERIFY(paragraphs[1].contains(QStringLiteral("the delay holds per server")));
+        QVERIFY(paragraphs[1].contains(QStringLiteral("different servers are asked side by side")));
         QCOMPARE(f.dialogs.shown.value(0).title, QStringLiteral("Quorvane"));
     }
 };
