@@ -1,16 +1,16 @@
 #include "lookup/politescheduler.h"
 
 #include <algorithm>
-#include <limits>
 
-PoliteScheduler::PoliteScheduler(QObject *parent) : QObject(parent)
+PoliteScheduler::PoliteScheduler(QObject *parent) : PoliteScheduler(nullptr, parent)
 {
-    m_clock.start();
-    m_timer.setSingleShot(true);
-    // A coarse timer may fire up to 5% early, which would break the spacing.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        m_timerAt = -1;
+}
+
+PoliteScheduler::PoliteScheduler(std::unique_ptr<SchedulerClock> clock, QObject *parent)
+    : QObject(parent), m_clock(clock ? std::move(clock) : std::make_unique<SteadyClock>())
+{
+    m_clock->setWake([this] {
+        m_wakeAt = -1;
         pump();
     });
 }
@@ -50,8 +50,8 @@ void PoliteScheduler::stop()
 {
     ++m_generation;
     m_servers.clear();
-    m_timer.stop();
-    m_timerAt = -1;
+    m_clock->cancelWake();
+    m_wakeAt = -1;
     m_busy = 0;
     m_queued = 0;
 }
@@ -59,10 +59,10 @@ void PoliteScheduler::stop()
 void PoliteScheduler::schedulePump(qint64 atMs)
 {
     // Always from the event loop: a caller's own signal handlers run first.
-    if (m_timerAt >= 0 && m_timerAt <= atMs)
+    if (m_wakeAt >= 0 && m_wakeAt <= atMs)
         return;
-    m_timerAt = atMs;
-    m_timer.start(int(qBound<qint64>(0, atMs - now(), qint64(std::numeric_limits<int>::max()))));
+    m_wakeAt = atMs;
+    m_clock->wakeAt(atMs);
 }
 
 void PoliteScheduler::pump()
