@@ -12,7 +12,8 @@ QByteArray format(const LookupResult &result)
 {
     QJsonObject object;
     object.insert(QLatin1String("address"), result.address);
-    object.insert(QLatin1String("source"), result.source);
+    object.insert(QLatin1String("source"),
+                  result.source ? sourceKindName(*result.source) : QString());
     // The facts beside the lookup's own keys ("status" among them); an unknown one is left out.
     for (const FactColumn &column : factColumns()) {
         const QJsonValue value = column.json(result.facts);

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "facts/recordfacts.h"
+#include "lookup/sourcekind.h"
 #include "text/recordfield.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // How a lookup ended.
 enum class LookupStatus
@@ -45,7 +48,7 @@ QString failureReasonText(FailureReason reason);
 struct LookupResult
 {
     QString address;
-    QString source; // "site1", "site2", "site3", ...
+    std::optional<SourceKind> source; // none when no source was chosen
     LookupStatus status = LookupStatus::Ok;
     FailureReason reason = FailureReason::None;
     QString error;         // empty when the lookup succeeded

@@ -3,25 +3,6 @@
 #include "facts/normaliser.h"
 #include "lookup/recordlines.h"
 
-QString sourceKindName(SourceKind kind)
-{
-    switch (kind) {
-    case SourceKind::Site1:
-        return QStringLiteral("site1");
-    case SourceKind::Site2:
-        return QStringLiteral("site2");
-    case SourceKind::Site3:
-        return QStringLiteral("site3");
-    case SourceKind::Whois:
-        return QStringLiteral("whois");
-    case SourceKind::Rdap:
-        return QStringLiteral("rdap");
-    case SourceKind::Auto:
-        return QStringLiteral("auto");
-    }
-    return {};
-}
-
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
     result.recordText = lines.join(QStringLiteral("\r\n")).toUtf8();

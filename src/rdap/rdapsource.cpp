@@ -67,7 +67,7 @@ void RdapSource::lookup(quint64 tag, const Query &query, Done done)
     lookup->query = query;
     lookup->done = std::move(done);
     lookup->result.address = query.text;
-    lookup->result.source = sourceKindName(SourceKind::Rdap);
+    lookup->result.source = SourceKind::Rdap;
 
     QUrl url;
     const QStringList services = query.isValid() ? servicesFor(query) : QStringList();

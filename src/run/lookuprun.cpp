@@ -1,13 +1,7 @@
 #include "run/lookuprun.h"
 
 #include "lookup/delay.h"
-#include "net/httpclient.h"
-#include "rdap/httprdapfetch.h"
-#include "rdap/rdapbootstrapstore.h"
-#include "rdap/rdapsource.h"
-#include "run/autosource.h"
-#include "web/sitesource.h"
-#include "whois/whoissource.h"
+#include "run/standardsources.h"
 
 ConnectToMap RunOptions::environmentConnectTo()
 {
@@ -24,6 +18,9 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
     : QObject(parent), m_feed(std::move(feed)), m_options(std::move(options)),
       m_scheduler(new PoliteScheduler(this))
 {
+    m_sources = m_options.sourceFactory
+                    ? m_options.sourceFactory(*m_scheduler)
+                    : std::make_unique<StandardSources>(m_options, *m_scheduler);
     m_feed->setOnReady([this] { fed(); });
     m_scheduler->setMaxBusy(m_options.parallel);
     m_scheduler->setDelay([this](quint64 tag) { return readDelayMs(tag); });
@@ -45,9 +42,7 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
 LookupRun::~LookupRun()
 {
     // Sources and transports go before the scheduler their callbacks point into.
-    for (Source *source : m_sources)
-        delete source;
-    m_sources = {};
+    m_sources.reset();
 }
 
 void LookupRun::setState(State state)
@@ -117,9 +112,9 @@ void LookupRun::startLookup(qsizetype index)
         kind = m_options.source();
     } else if (m_options.site) {
         if (const std::optional<Site> site = m_options.site())
-            kind = SourceKind(int(*site) - 1);
+            kind = Sites::sourceKind(*site);
     }
-    Source *source = kind ? sourceFor(*kind) : nullptr;
+    Source *source = kind && m_sources ? m_sources->source(*kind) : nullptr;
     if (!source) {
         // No source chosen: the record stays empty.
         LookupResult empty;
@@ -130,66 +125,6 @@ void LookupRun::startLookup(qsizetype index)
     }
     source->lookup(quint64(index), address,
                    [this, index](const LookupResult &result) { lookupDone(index, result); });
-}
-
-Source *LookupRun::sourceFor(SourceKind kind)
-{
-    Source *&source = m_sources[size_t(kind)];
-    if (source)
-        return source;
-    auto rdap = [this] {
-        if (!m_rdapFetch) {
-            m_rdapHttp = new HttpClient(this);
-            m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
-            m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
-        }
-        RdapSource::Bootstrap bootstrap;
-        if (m_options.rdapBootstrap) {
-            bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
-        } else {
-            if (!m_bootstrapStore) {
-                m_bootstrapFetch = new HttpRdapFetch(m_rdapHttp, true, m_options.connectTo, this);
-                m_bootstrapStore = new RdapBootstrapStore(
-                    RdapBootstrapStore::defaultCacheFolder(),
-                    RdapBootstrapStore::folderUrlFromEnvironment(), m_bootstrapFetch, this);
-                m_bootstrapStore->start();
-            }
-            bootstrap = [store = m_bootstrapStore]() -> const RdapBootstrap & {
-                return store->bootstrap();
-            };
-        }
-        return new RdapSource(std::move(bootstrap), m_rdapFetch, *m_scheduler);
-    };
-    auto whois = [this] {
-        WhoisSourceOptions options;
-        options.connectTo = m_options.connectTo;
-        options.limits = m_options.whoisLimits;
-        options.cacheFolder = m_options.cacheFolder;
-        options.firstServer = m_options.whoisServer;
-        options.followReferrals = m_options.followReferrals;
-        return new WhoisSource(options, *m_scheduler);
-    };
-    switch (kind) {
-    case SourceKind::Site1:
-    case SourceKind::Site2:
-    case SourceKind::Site3:
-        source = new SiteSource(Site(int(kind) + 1), m_options.sites, m_options.limits,
-                                m_options.connectTo.curlEntries(), *m_scheduler);
-        break;
-    case SourceKind::Whois:
-        source = whois();
-        break;
-    case SourceKind::Rdap:
-        source = rdap();
-        break;
-    case SourceKind::Auto: {
-        auto *r = static_cast<RdapSource *>(sourceFor(SourceKind::Rdap));
-        auto *w = static_cast<WhoisSource *>(sourceFor(SourceKind::Whois));
-        source = new AutoSource(*r, *w, *m_scheduler);
-        break;
-    }
-    }
-    return source;
 }
 
 qint64 LookupRun::readDelayMs(quint64 tag)
@@ -275,12 +210,8 @@ void LookupRun::requestStop()
     setState(State::Stopping);
     // The lookups under way keep their addresses only.
     m_scheduler->stop();
-    for (Source *source : m_sources) {
-        if (source)
-            source->abortAll();
-    }
-    if (m_rdapHttp)
-        m_rdapHttp->abortAll();
+    if (m_sources)
+        m_sources->abortAll();
     m_pause.stop();
     // Finished from the event loop, not from inside the caller's handler.
     QTimer::singleShot(0, this, &LookupRun::finish);

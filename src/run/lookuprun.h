@@ -4,60 +4,15 @@
 #include "lookup/lookupresult.h"
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
-#include "net/connectto.h"
-#include "net/whois43client.h"
-#include "rdap/rdapbootstrap.h"
-#include "web/sitefetcher.h"
-#include "web/sites.h"
-#include "whois/whoisreferral.h"
+#include "run/runoptions.h"
+#include "run/runsources.h"
 
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
-#include <array>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <optional>
-
-class HttpClient;
-class HttpRdapFetch;
-class RdapBootstrapStore;
-class RdapSource;
-class WhoisSource;
-
-// What a run asks with, and how politely.
-struct RunOptions
-{
-    // Read afresh for every address: the source to ask. When unset, `site` decides.
-    std::function<std::optional<SourceKind>()> source;
-    // Read afresh for every address when `source` is unset: nothing means no site is chosen
-    // (the record stays empty).
-    std::function<std::optional<Site>()> site;
-    // Read afresh after every answer: the pause before the next request to the same server,
-    // in seconds as typed.
-    std::function<QString()> delayText;
-    // At most this many servers with a request in flight at once.
-    int parallel = 8;
-    SiteTable sites = SiteTable::fromEnvironment();
-    FetchLimits limits;
-    // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
-    ConnectToMap connectTo = environmentConnectTo();
-    Whois43Limits whoisLimits;
-    // Port 43: ask this server first instead of IANA; its referrals are followed unless
-    // followReferrals is off (then it is the only server asked).
-    std::optional<WhoisServer> whoisServer;
-    bool followReferrals = true;
-    // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
-    QString cacheFolder;
-    // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
-    // built-in snapshot.
-    std::shared_ptr<const RdapBootstrap> rdapBootstrap;
-
-    // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
-    static ConnectToMap environmentConnectTo();
-};
 
 // One lookup run over a list of addresses, held whole or taken from a feed as the run goes. Every
 // request goes through the run's polite scheduler (one queue per server, the delay between two
@@ -128,7 +83,6 @@ private:
     void setState(State state);
     void admit();
     void startLookup(qsizetype index);
-    Source *sourceFor(SourceKind kind);
     void lookupDone(qsizetype index, const LookupResult &result);
     void announce();
     void flush();
@@ -141,11 +95,7 @@ private:
     std::unique_ptr<AddressFeed> m_feed;
     RunOptions m_options;
     PoliteScheduler *m_scheduler;
-    std::array<Source *, 6> m_sources{};
-    HttpClient *m_rdapHttp = nullptr;
-    HttpRdapFetch *m_rdapFetch = nullptr;
-    HttpRdapFetch *m_bootstrapFetch = nullptr;
-    RdapBootstrapStore *m_bootstrapStore = nullptr;
+    std::unique_ptr<RunSources> m_sources;
     QTimer m_pause;
     std::deque<Slot> m_slots; // from m_emitted to m_admitted
     qsizetype m_admitted = 0;

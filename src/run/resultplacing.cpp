@@ -25,8 +25,7 @@ const QSet<QString> &summaryKeys()
 
 bool hasSummaryColumns(const LookupResult &result)
 {
-    return result.source == sourceKindName(SourceKind::Whois) ||
-           result.source == sourceKindName(SourceKind::Rdap);
+    return result.source == SourceKind::Whois || result.source == SourceKind::Rdap;
 }
 
 QString recordCaption(const QString &name)

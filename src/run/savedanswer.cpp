@@ -31,12 +31,12 @@ LookupResult resultFromSavedAnswer(const QString &address, const QByteArray &sav
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
         if (error.error == QJsonParseError::NoError && document.isObject()) {
-            result.source = sourceKindName(SourceKind::Rdap);
+            result.source = SourceKind::Rdap;
             setRdapRecord(result, document.object());
             return result;
         }
     }
-    result.source = sourceKindName(SourceKind::Whois);
+    result.source = SourceKind::Whois;
     setTextRecord(result, WhoisText::lines(WhoisText::decode(bytes)));
     return result;
 }

@@ -89,7 +89,7 @@ void SiteFetcher::FetchWhoisRecord(Site site, const QString &address)
     const QString page = m_sites.pageAddress(site, address);
     m_pending = LookupResult{};
     m_pending.address = address;
-    m_pending.source = Sites::sourceName(site);
+    m_pending.source = Sites::sourceKind(site);
     const QString host = QUrl(page).host();
     m_pending.servers = QStringList{host.isEmpty() ? page : host};
 

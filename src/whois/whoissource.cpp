@@ -120,7 +120,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                           return;
                       LookupResult result;
                       result.address = query.text;
-                      result.source = sourceKindName(SourceKind::Whois);
+                      result.source = SourceKind::Whois;
                       result.servers = r.serversAsked;
                       if (r.ok) {
                           setTextRecord(result, WhoisText::lines(r.text));

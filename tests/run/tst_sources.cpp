@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(h.results.size(), 2);
         const LookupResult &ok = h.results[0];
         QVERIFY2(ok.ok(), qPrintable(ok.error));
-        QCOMPARE(ok.source, QStringLiteral("whois"));
+        QCOMPARE(ok.source, SourceKind::Whois);
         QCOMPARE(ok.servers, (QStringList{QStringLiteral("whois.iana.org"),
                                           QStringLiteral("whois.verisign-grs.com"),
                                           QStringLiteral("whois.registrar.test")}));

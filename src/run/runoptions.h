@@ -1,0 +1,52 @@
+#pragma once
+
+#include "lookup/source.h"
+#include "net/connectto.h"
+#include "net/whois43client.h"
+#include "rdap/rdapbootstrap.h"
+#include "run/runsources.h"
+#include "web/sitefetcher.h"
+#include "web/sites.h"
+#include "whois/whoisreferral.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// What a run asks with, and how politely.
+struct RunOptions
+{
+    // Read afresh for every address: the source to ask. When unset, `site` decides.
+    std::function<std::optional<SourceKind>()> source;
+    // Read afresh for every address when `source` is unset: nothing means no site is chosen
+    // (the record stays empty).
+    std::function<std::optional<Site>()> site;
+    // Read afresh after every answer: the pause before the next request to the same server,
+    // in seconds as typed.
+    std::function<QString()> delayText;
+    // At most this many servers with a request in flight at once.
+    int parallel = 8;
+    // Makes the run's sources; unset: StandardSources over the options below.
+    SourceFactory sourceFactory;
+
+    // What the standard sources are made with.
+    SiteTable sites = SiteTable::fromEnvironment();
+    FetchLimits limits;
+    // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
+    ConnectToMap connectTo = environmentConnectTo();
+    Whois43Limits whoisLimits;
+    // Port 43: ask this server first instead of IANA; its referrals are followed unless
+    // followReferrals is off (then it is the only server asked).
+    std::optional<WhoisServer> whoisServer;
+    bool followReferrals = true;
+    // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
+    QString cacheFolder;
+    // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
+    // built-in snapshot.
+    std::shared_ptr<const RdapBootstrap> rdapBootstrap;
+
+    // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
+    static ConnectToMap environmentConnectTo();
+};
