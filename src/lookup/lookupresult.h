@@ -42,6 +42,14 @@ enum class FailureReason
 // The words of a reason, for rows and the command line's "error".
 QString failureReasonText(FailureReason reason);
 
+// Why a step of a lookup gave no answer: the kind, for decisions, and the detail in words, for
+// people ("whois.nic.example is down: connection refused").
+struct LookupError
+{
+    FailureReason kind = FailureReason::Network;
+    QString detail;
+};
+
 // One address looked up: what was asked, who answered, the record's fields in order and the
 // facts read from it. `facts.status` says how the lookup ended where the lookup decides it
 // (failed, throttled, invalid address, RDAP "not found"), otherwise what the record says.

@@ -1,7 +1,6 @@
 #include "whois/whoischain.h"
 
 #include "net/addressrules.h"
-#include "whois/ianacache.h"
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
@@ -27,7 +26,7 @@ WhoisChain::Ask WhoisChain::directAsk(const ConnectToMap &connectTo, const Whois
         QObject::connect(client, &Whois43Client::finished, client,
                          [client, done](const Whois43Answer &answer) {
                              client->deleteLater();
-                             done(answer);
+                             done(whoisReplyOf(answer));
                          });
         client->start(
             Whois43Request{hop.server.host, hop.server.port, hop.query, hop.refuseNonPublic});
@@ -67,26 +66,26 @@ void WhoisChain::lookup(const Query &query, const WhoisChainOptions &options, Do
                                  WhoisServers::ianaQueryFor(ianaQuestion), false},
                         answered);
         },
-        [self, state](bool ok, const IanaCache::Entry &entry, const QString &reason) {
+        [self, state](const Result<IanaCache::Entry, LookupError> &entry) {
             if (self)
-                self->onIana(state, ok, entry.text, entry.serverNonPublic, reason);
+                self->onIana(state, entry);
         });
 }
 
-void WhoisChain::onIana(const std::shared_ptr<State> &state, bool ok, const QString &text,
-                        bool serverNonPublic, const QString &reason)
+void WhoisChain::onIana(const std::shared_ptr<State> &state,
+                        const Result<IanaCache::Entry, LookupError> &entry)
 {
     const QString iana = WhoisServers::iana();
     state->asked.append(WhoisServer{iana});
     state->result.serversAsked.append(iana);
-    if (!ok) {
-        fail(state, iana, reason);
+    if (!entry) {
+        fail(state, iana, entry.error());
         return;
     }
-    state->result.text = text;
+    state->result.text = entry->text;
     state->result.textServer = iana;
-    state->referrerNonPublic = serverNonPublic;
-    follow(state, text, iana);
+    state->referrerNonPublic = entry->serverNonPublic;
+    follow(state, entry->text, iana);
 }
 
 void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServer &server,
@@ -101,29 +100,33 @@ void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServe
     state->asked.append(server);
     state->result.serversAsked.append(server.display());
     const QPointer<WhoisChain> self(this);
-    m_ask(hop, [self, state, server](const Whois43Answer &answer) {
+    m_ask(hop, [self, state, server](const WhoisReply &reply) {
         if (self)
-            self->onAnswer(state, server, answer);
+            self->onAnswer(state, server, reply);
     });
 }
 
 void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer &server,
-                          const Whois43Answer &answer)
+                          const WhoisReply &reply)
 {
-    if (!answer.ok) {
-        fail(state, server.display(), answer.reason);
+    if (!reply) {
+        fail(state, server.display(), reply.error());
         return;
     }
+    const Whois43Answer &answer = reply.value();
     const QString text = WhoisText::decode(answer.bytes);
     if (WhoisText::isBlank(text)) {
-        fail(state, server.display(), QStringLiteral("empty answer"));
+        fail(state, server.display(),
+             LookupError{FailureReason::NoAnswer, QStringLiteral("empty answer")});
         return;
     }
     // A registrar without the name the registry has: the registry's record stands.
     if (state->haveRecord && WhoisText::saysNoMatch(text) &&
         !WhoisText::saysNoMatch(state->result.text)) {
         fail(state, server.display(),
-             QStringLiteral("no match, though %1 has the record").arg(state->result.textServer));
+             LookupError{FailureReason::NoAnswer,
+                         QStringLiteral("no match, though %1 has the record")
+                             .arg(state->result.textServer)});
         return;
     }
     state->result.text = text;
@@ -156,12 +159,12 @@ void WhoisChain::follow(const std::shared_ptr<State> &state, const QString &text
 }
 
 void WhoisChain::fail(const std::shared_ptr<State> &state, const QString &server,
-                      const QString &reason)
+                      const LookupError &error)
 {
     state->result.failedServer = server;
-    state->result.failedReason = reason;
+    state->result.failure = error;
     if (!state->haveRecord)
-        state->result.reason = server + QStringLiteral(": ") + reason;
+        state->result.reason = server + QStringLiteral(": ") + error.detail;
     finish(state);
 }
 

@@ -4,14 +4,6 @@
 #include "whois/ianacache.h"
 #include "whois/whoistext.h"
 
-namespace {
-
-// The failure text of a request the scheduler gave up on; the chain passes it on as the
-// failed server's reason.
-const QString ThrottledWords = QStringLiteral("throttled by ");
-
-} // namespace
-
 WhoisSource::WhoisSource(const WhoisSourceOptions &options, PoliteScheduler &scheduler,
                          QObject *parent)
     : Source(scheduler, parent), m_options(options),
@@ -52,12 +44,11 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
     return verdict;
 }
 
-WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<QString> &throttledBy)
+WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag)
 {
     const QPointer<WhoisSource> self(this);
     const quint64 generation = m_generation;
-    return [self, tag, generation, throttledBy](const WhoisHop &hop,
-                                                const WhoisChain::AnswerCallback &done) {
+    return [self, tag, generation](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
         if (!self || generation != self->m_generation)
             return;
         const QString server = hop.server.display();
@@ -75,23 +66,19 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<QSt
                             if (!self || !self->m_clients.remove(client))
                                 return;
                             if (settle(verdictOf(answer)))
-                                done(answer);
+                                done(whoisReplyOf(answer));
                         });
                 client->start(Whois43Request{hop.server.host, hop.server.port, hop.query,
                                              hop.refuseNonPublic});
             },
-            [self, done, server, throttledBy, generation](PoliteScheduler::GiveUp why,
-                                                          const QString &reason) {
+            [self, done, server, generation](PoliteScheduler::GiveUp why, const QString &reason) {
                 if (!self || generation != self->m_generation)
                     return;
-                Whois43Answer failed;
-                failed.server = server;
-                failed.failure = Whois43Answer::Failure::NetworkError;
-                failed.reason =
-                    why == PoliteScheduler::GiveUp::Throttled ? ThrottledWords + server : reason;
-                if (why == PoliteScheduler::GiveUp::Throttled && throttledBy->isEmpty())
-                    *throttledBy = server;
-                done(failed);
+                if (why == PoliteScheduler::GiveUp::Throttled)
+                    done(Failure(LookupError{FailureReason::Throttled,
+                                             QStringLiteral("throttled by ") + server}));
+                else
+                    done(Failure(LookupError{FailureReason::ServerDown, reason}));
             });
     };
 }
@@ -105,8 +92,7 @@ void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
 
 void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
 {
-    auto throttledBy = std::make_shared<QString>();
-    auto *chain = new WhoisChain(scheduledAsk(tag, throttledBy), m_cache, this);
+    auto *chain = new WhoisChain(scheduledAsk(tag), m_cache, this);
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
@@ -114,7 +100,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
     chain->lookup(query, options,
-                  [self, chain, query, done, throttledBy, generation](const WhoisChainResult &r) {
+                  [self, chain, query, done, generation](const WhoisChainResult &r) {
                       chain->deleteLater();
                       if (!self || generation != self->m_generation)
                           return;
@@ -126,12 +112,10 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                           setTextRecord(result, WhoisText::lines(r.text));
                       } else if (!query.isValid()) {
                           setFailure(result, FailureReason::InvalidAddress, query.reason);
-                      } else if (!throttledBy->isEmpty() ||
-                                 r.failedReason.startsWith(ThrottledWords)) {
-                          setFailure(result, FailureReason::Throttled,
-                                     r.failedReason.isEmpty() ? r.reason : r.failedReason);
-                      } else if (r.failedReason.contains(QStringLiteral(" is down: "))) {
-                          setFailure(result, FailureReason::ServerDown, r.failedReason);
+                      } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
+                                               r.failure->kind == FailureReason::ServerDown)) {
+                          // The scheduler gave a hop up: the row says so, naming the server.
+                          setFailure(result, r.failure->kind, r.failure->detail);
                       } else {
                           setFailure(result, FailureReason::NoAnswer, r.reason);
                       }

@@ -3,6 +3,7 @@
 #include "lookup/schedulerclock.h"
 
 #include <QCoreApplication>
+#include <QTest>
 
 // A scheduler clock that moves only when the test says. A wake-up fires when the time is moved
 // to or past it (or at once by settle() when it is already due), with the events it queues
@@ -52,3 +53,16 @@ private:
     qint64 m_now = 0;
     qint64 m_wakeAt = -1;
 };
+
+// Runs the event loop for real work (sockets, queued calls) and, whenever nothing happens for a
+// moment, moves `clock` on to the wake-up it holds, until `done` holds. False when it never does.
+template <class Predicate> bool runUntil(ManualClock &clock, Predicate done, int rounds = 500)
+{
+    for (int round = 0; round < rounds && !done(); ++round) {
+        if (QTest::qWaitFor(done, 20))
+            break;
+        if (clock.wakeAtMs() >= 0)
+            clock.advanceTo(clock.wakeAtMs());
+    }
+    return done();
+}
