@@ -15,15 +15,7 @@ namespace {
 // The object class each query kind is answered with.
 QString objectClassOf(RdapQueryKind kind)
 {
-    switch (kind) {
-    case RdapQueryKind::Domain:
-        return QStringLiteral("domain");
-    case RdapQueryKind::Address:
-        return QStringLiteral("ip network");
-    case RdapQueryKind::AsNumber:
-        return QStringLiteral("autnum");
-    }
-    return {};
+    return rdapObjectClassName(RdapObjectKindAsked(kind));
 }
 
 RdapAnswer failed(const QString &reason)
@@ -61,6 +53,19 @@ bool isLoopback(const QString &host)
 
 } // namespace
 
+RdapObjectKind RdapObjectKindAsked(RdapQueryKind kind)
+{
+    switch (kind) {
+    case RdapQueryKind::Domain:
+        return RdapObjectKind::Domain;
+    case RdapQueryKind::Address:
+        return RdapObjectKind::IpNetwork;
+    case RdapQueryKind::AsNumber:
+        return RdapObjectKind::Autnum;
+    }
+    return RdapObjectKind::Unknown;
+}
+
 RdapAnswer ReadRdapAnswer(RdapQueryKind kind, bool fromRegistry, int httpStatus,
                           const QByteArray &body, const QByteArray &retryAfter,
                           const QDateTime &now)
@@ -90,7 +95,7 @@ RdapAnswer ReadRdapAnswer(RdapQueryKind kind, bool fromRegistry, int httpStatus,
     if (!document.isObject() ||
         (!objectClass.isString() && !object.value(u"rdapConformance").isArray()))
         return failed(QStringLiteral("the answer is not an RDAP object"));
-    if (objectClass.isString() && objectClass.toString() != objectClassOf(kind))
+    if (objectClass.isString() && rdapObjectKind(object) != RdapObjectKindAsked(kind))
         return failed(QStringLiteral("the answer is a \"") + objectClass.toString() +
                       QStringLiteral("\" object, not a \"") + objectClassOf(kind) +
                       QStringLiteral("\" one"));

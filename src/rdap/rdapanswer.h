@@ -1,5 +1,7 @@
 #pragma once
 
+#include "facts/rdapreading.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
@@ -14,6 +16,9 @@ enum class RdapQueryKind
     Address,
     AsNumber
 };
+
+// The kind of object a query asks for: a domain, an IP network, an AS number.
+RdapObjectKind RdapObjectKindAsked(RdapQueryKind kind);
 
 // What one RDAP answer means for the lookup.
 struct RdapAnswer

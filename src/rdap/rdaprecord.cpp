@@ -4,9 +4,10 @@
 #include "lookup/source.h"
 #include "rdap/rdaprender.h"
 
-void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar)
+void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar,
+                   RdapObjectKind asked)
 {
-    setRecordLines(result, registrar.isEmpty() ? RenderRdap(registry)
-                                               : RenderRdapDomain(registry, registrar));
-    result.facts = factsFromRdap(registry, registrar);
+    const RdapReading reading = readRdap(registry, registrar, asked);
+    setRecordLines(result, RenderRdapReading(reading));
+    result.facts = factsFromRdapReading(reading);
 }

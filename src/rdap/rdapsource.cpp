@@ -212,7 +212,8 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
 
 void RdapSource::finishRecord(const std::shared_ptr<Lookup> &lookup)
 {
-    setRdapRecord(lookup->result, lookup->registry, lookup->registrar);
+    setRdapRecord(lookup->result, lookup->registry, lookup->registrar,
+                  RdapObjectKindAsked(lookup->kind));
     lookup->done(lookup->result);
 }
 

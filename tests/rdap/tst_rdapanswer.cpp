@@ -96,6 +96,38 @@ private slots:
         QCOMPARE(answer.object.isEmpty(), outcome != RdapAnswer::Outcome::Record);
     }
 
+    // An RFC 850 date's two-digit year is the one nearest to now (no more than 50 years ahead),
+    // whichever century that is.
+    void retryAfterTwoDigitYear_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<int>("seconds");
+        const auto at = [](int year, int month, int day, int hour, int minute, int second) {
+            return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC);
+        };
+        QTest::newRow("same year")
+            << at(2026, 12, 7, 12, 0, 0) << QByteArray("Monday, 07-Dec-26 12:00:30 GMT") << 30;
+        QTest::newRow("next year, next decade")
+            << at(2029, 12, 31, 23, 59, 50) << QByteArray("Tuesday, 01-Jan-30 00:00:10 GMT") << 20;
+        QTest::newRow("into the next century")
+            << at(2099, 12, 31, 23, 59, 50) << QByteArray("Friday, 01-Jan-00 00:00:05 GMT") << 15;
+        QTest::newRow("year 70 after 2069")
+            << at(2069, 12, 31, 23, 59, 0) << QByteArray("Wednesday, 01-Jan-70 00:00:00 GMT") << 60;
+        QTest::newRow("in the 1990s")
+            << at(1999, 12, 31, 23, 59, 0) << QByteArray("Friday, 31-Dec-99 23:59:45 GMT") << 45;
+        QTest::newRow("more than 50 years ahead is past")
+            << at(2026, 12, 7, 12, 0, 0) << QByteArray("Sunday, 07-Dec-77 12:00:00 GMT") << 0;
+    }
+
+    void retryAfterTwoDigitYear()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(int, seconds);
+        QCOMPARE(RetryAfterSeconds(retryAfter, now), seconds);
+    }
+
     void registrarLink_data()
     {
         QTest::addColumn<QString>("href");

@@ -1,4 +1,5 @@
 #include "fixtures.h"
+#include "rdap/rdaprecord.h"
 #include "rdap/rdaprender.h"
 #include "testregistry.h"
 
@@ -7,6 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(RdapObjectKind)
+
 namespace {
 
 QJsonObject rdapFixture(const QString &name)
@@ -14,6 +17,40 @@ QJsonObject rdapFixture(const QString &name)
     if (name.isEmpty())
         return {};
     return QJsonDocument::fromJson(fixture(qPrintable(u"rdap/"_s + name))).object();
+}
+
+QJsonObject jsonObject(const QByteArray &json)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        qFatal("test JSON: %s", qPrintable(error.errorString()));
+    return document.object();
+}
+
+// A result's record lines and every fact as "key = cell", the empty ones left out.
+QStringList linesOf(const LookupResult &result)
+{
+    return QString::fromUtf8(result.recordText).split(u"\r\n"_s, Qt::SkipEmptyParts);
+}
+QStringList factsOf(const LookupResult &result)
+{
+    QStringList facts;
+    for (const FactColumn &column : factColumns()) {
+        const QString cell = column.cell(result.facts);
+        if (!cell.isEmpty())
+            facts << QLatin1String(column.jsonKey) + u" = "_s + cell;
+    }
+    return facts;
+}
+
+// A jCard entity: roles, then the card's properties written as JSON arrays.
+QByteArray entity(const QByteArray &roles, const QByteArray &properties,
+                  const QByteArray &more = {})
+{
+    return R"({"objectClassName":"entity","roles":)" + roles + more +
+           R"(,"vcardArray":["vcard",[["version",{},"text","4.0"])" +
+           (properties.isEmpty() ? QByteArray() : "," + properties) + "]]}";
 }
 
 } // namespace
@@ -149,6 +186,150 @@ private slots:
                                          ? RenderRdap(object)
                                          : RenderRdapDomain(object, rdapFixture(registrar));
         QCOMPARE(rendered, lines);
+    }
+
+    // The lines and the facts of one answer come from one reading: where they speak of the same
+    // thing they say the same.
+    void linesAndFacts_data()
+    {
+        QTest::addColumn<QByteArray>("registry");
+        QTest::addColumn<QByteArray>("registrar");
+        QTest::addColumn<RdapObjectKind>("asked");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("facts");
+        const auto domain = RdapObjectKind::Domain;
+        QTest::newRow("statuses as EPP codes")
+            << R"({"objectClassName":"domain","ldhName":"example.test","status":["associated",
+                "active","Client Transfer Prohibited","serverHold","PENDING DELETE"]})"_ba
+            << QByteArray() << domain << QStringList{u"Domain Name: example.test"_s,
+                                                     u"Domain Status: linked"_s,
+                                                     u"Domain Status: ok"_s,
+                                                     u"Domain Status: clientTransferProhibited"_s,
+                                                     u"Domain Status: serverHold"_s,
+                                                     u"Domain Status: pendingDelete"_s}
+            << QStringList{u"status = registered"_s,
+                           u"domain_status = linked ok clientTransferProhibited serverHold "
+                           u"pendingDelete"_s};
+        QTest::newRow("roles in any letter case, schemes before values")
+            << R"({"objectClassName":"domain","ldhName":"example.test","entities":[)" +
+                   entity(R"(["Registrar"])", R"(["fn",{},"text","Harbour Names Ltd"])",
+                          R"(,"publicIds":[{"type":"IANA Registrar ID","identifier":"4711"}],
+                             "entities":[)" +
+                              entity(R"([" ABUSE "])",
+                                     R"(["email",{},"text","mailto:abuse@harbour.test"],
+                                        ["tel",{"type":"fax"},"uri","tel:+44.2070000001"],
+                                        ["tel",{"type":"voice"},"uri","tel:+44.2070000000"])") +
+                              "]") +
+                   "]}"
+            << QByteArray() << domain
+            << QStringList{u"Domain Name: example.test"_s, u"Registrar: Harbour Names Ltd"_s,
+                           u"Registrar IANA ID: 4711"_s,
+                           u"Registrar Abuse Contact Email: abuse@harbour.test"_s,
+                           u"Registrar Abuse Contact Phone: +44.2070000000"_s}
+            << QStringList{u"status = registered"_s, u"registrar = Harbour Names Ltd"_s,
+                           u"registrar_iana_id = 4711"_s, u"abuse_email = abuse@harbour.test"_s,
+                           u"abuse_phone = +44.2070000000"_s};
+        // The registrar's contact comes first; one it leaves empty (only placeholders, or only
+        // values it marks as redacted) is the registry's. The registry's dates stand, the
+        // registrar's fill the missing ones.
+        QTest::newRow("registry and registrar joined")
+            << R"({"objectClassName":"domain","ldhName":"example.test",
+                "events":[{"eventAction":"expiration","eventDate":"2031-05-06T07:08:09Z"}],
+                "entities":[)" +
+                   entity(R"(["registrant"])", R"(["org",{},"text","Fjord Holding AS"],
+                          ["adr",{"cc":"NO"},"text",["","","","Bergen","","",""]])") +
+                   "," + entity(R"(["technical"])", R"(["fn",{},"text","Registry Tech"])") + "," +
+                   entity(R"(["billing"])", R"(["fn",{},"text","Registry Billing Desk"])") + "]}"
+            << R"({"objectClassName":"domain","ldhName":"example.test",
+                "events":[{"eventAction":"registration","eventDate":"2001-02-03T04:05:06+01:00"},
+                          {"eventAction":"last changed","eventDate":"2024-10-11T12:13:14Z"},
+                          {"eventAction":"expiration","eventDate":"2031-05-06T07:08:09Z"}],
+                "entities":[)" +
+                   entity(R"(["registrant"])", R"(["fn",{},"text","REDACTED FOR PRIVACY"],
+                          ["org",{},"text","Redacted for privacy"])") +
+                   "," + entity(R"(["technical"])", R"(["fn",{},"text","Registrar Tech"])") + "," +
+                   entity(R"(["billing"])", R"(["email",{},"text","billing@registrar.test"])") +
+                   R"(],"redacted":[{"name":{"type":"Billing Email"},"method":"removal"}]})"
+            << domain
+            << QStringList{u"Domain Name: example.test"_s,
+                           u"Updated Date: 2024-10-11T12:13:14Z"_s,
+                           u"Creation Date: 2001-02-03T03:05:06Z"_s,
+                           u"Registry Expiry Date: 2031-05-06T07:08:09Z"_s,
+                           u"Registrant Organization: Fjord Holding AS"_s,
+                           u"Registrant City: Bergen"_s,
+                           u"Registrant Country: NO"_s,
+                           u"Tech Name: Registrar Tech"_s,
+                           u"Billing Name: Registry Billing Desk"_s}
+            << QStringList{u"status = registered"_s,
+                           u"created = 2001-02-03T03:05:06Z"_s,
+                           u"updated = 2024-10-11T12:13:14Z"_s,
+                           u"expires = 2031-05-06T07:08:09Z"_s,
+                           u"registrant_organization = Fjord Holding AS"_s,
+                           u"registrant_country = NO"_s};
+        // 192 addresses: no single prefix holds them.
+        QTest::newRow("range covered by two prefixes")
+            << R"({"objectClassName":"ip network","handle":"NET-192-0-2-0-2",
+                "startAddress":"192.0.2.0","endAddress":"192.0.2.191","name":"HALF-NET",
+                "entities":[)" +
+                   entity(R"(["registrant"])", R"(["fn",{},"text","Half Networks"])",
+                          R"(,"handle":"HALF")") +
+                   "]}"
+            << QByteArray() << RdapObjectKind::IpNetwork
+            << QStringList{u"NetRange: 192.0.2.0 - 192.0.2.191"_s,
+                           u"CIDR: 192.0.2.0/25, 192.0.2.128/26"_s, u"NetName: HALF-NET"_s,
+                           u"NetHandle: NET-192-0-2-0-2"_s, u"Organization: Half Networks (HALF)"_s}
+            << QStringList{u"status = registered"_s,
+                           u"network_range = 192.0.2.0 - 192.0.2.191"_s,
+                           u"network_cidr = 192.0.2.0/25, 192.0.2.128/26"_s,
+                           u"network_name = HALF-NET"_s,
+                           u"network_handle = NET-192-0-2-0-2"_s,
+                           u"network_organization = Half Networks"_s};
+        // Older RIR answers name no object class: the kind asked for tells, even where the
+        // members would not.
+        QTest::newRow("no object class: an IP network asked for")
+            << R"({"rdapConformance":["rdap_level_0"],"handle":"NET-198-51-100-0-1",
+                "name":"OLD-NET","country":"ar",
+                "cidr0_cidrs":[{"v4prefix":"198.51.100.0","length":22}],
+                "events":[{"eventAction":"registration","eventDate":"20100304"}]})"_ba
+            << QByteArray() << RdapObjectKind::IpNetwork
+            << QStringList{u"CIDR: 198.51.100.0/22"_s, u"NetName: OLD-NET"_s,
+                           u"NetHandle: NET-198-51-100-0-1"_s, u"Country: ar"_s,
+                           u"RegDate: 2010-03-04T00:00:00Z"_s}
+            << QStringList{u"status = registered"_s,
+                           u"created = 2010-03-04T00:00:00Z"_s,
+                           u"network_cidr = 198.51.100.0/22"_s,
+                           u"network_name = OLD-NET"_s,
+                           u"network_handle = NET-198-51-100-0-1"_s,
+                           u"network_country = AR"_s};
+        QTest::newRow("no object class: an AS number asked for")
+            << R"({"rdapConformance":["rdap_level_0"],"handle":"AS64496","name":"OLD-AS",
+                "startAutnum":64496,"endAutnum":64497})"_ba
+            << QByteArray() << RdapObjectKind::Autnum
+            << QStringList{u"ASNumber: 64496 - 64497"_s, u"ASName: OLD-AS"_s,
+                           u"ASHandle: AS64496"_s}
+            << QStringList{u"status = registered"_s, u"network_name = OLD-AS"_s,
+                           u"network_handle = AS64496"_s, u"origin_as = AS64496"_s};
+        // A class the answer names wins over what was asked.
+        QTest::newRow("object class named")
+            << R"({"objectClassName":"autnum","handle":"AS64500","startAutnum":64500})"_ba
+            << QByteArray() << RdapObjectKind::IpNetwork
+            << QStringList{u"ASNumber: 64500"_s, u"ASHandle: AS64500"_s}
+            << QStringList{u"status = registered"_s, u"network_handle = AS64500"_s,
+                           u"origin_as = AS64500"_s};
+    }
+
+    void linesAndFacts()
+    {
+        QFETCH(QByteArray, registry);
+        QFETCH(QByteArray, registrar);
+        QFETCH(RdapObjectKind, asked);
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, facts);
+        LookupResult result;
+        setRdapRecord(result, jsonObject(registry),
+                      registrar.isEmpty() ? QJsonObject() : jsonObject(registrar), asked);
+        QCOMPARE(linesOf(result), lines);
+        QCOMPARE(factsOf(result), facts);
     }
 };
 

@@ -210,6 +210,45 @@ private slots:
         QCOMPARE(registrar.targets, QList<QByteArray>{"/domain/example.test"});
     }
 
+    // Older RIR answers name no object class: the source reads each as the kind it asked for
+    // (these hold no member that would tell it otherwise).
+    void rdapAnswerWithoutObjectClass()
+    {
+        Harness h;
+        h.source = SourceKind::Rdap;
+        TestHttpServer rir([](const QByteArray &target) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = target.contains("/ip/")
+                         ? R"({"rdapConformance":["rdap_level_0"],"handle":"NET-192-0-2-0-1",
+                             "name":"OLD-NET","cidr0_cidrs":[{"v4prefix":"192.0.2.0","length":24}]})"
+                         : R"({"rdapConformance":["rdap_level_0"],"handle":"AS64496",
+                             "name":"OLD-AS"})";
+            return r;
+        });
+        const QString base = rir.baseUrl() + u'/';
+        const auto load = [&h](RdapRegistry registry, const QString &entry, const QString &url) {
+            const QByteArray json =
+                QStringLiteral(R"({"version":"1.0","publication":"2024-01-01T00:00:00Z",)"
+                               R"("services":[[["%1"],["%2"]]]})")
+                    .arg(entry, url)
+                    .toUtf8();
+            QVERIFY(h.bootstrap->load(registry, json));
+        };
+        load(RdapRegistry::Ipv4, QStringLiteral("192.0.2.0/24"), base);
+        load(RdapRegistry::Asn, QStringLiteral("64496-64511"), base);
+        QVERIFY(h.runToEnd({QStringLiteral("192.0.2.1"), QStringLiteral("AS64496")}));
+        QCOMPARE(h.results.size(), 2);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        QCOMPARE(h.results[0].facts.networkName, QStringLiteral("OLD-NET"));
+        QCOMPARE(h.results[0].facts.networkCidr, QStringLiteral("192.0.2.0/24"));
+        QCOMPARE(column(h.pivot, QStringLiteral("NetName")).first(), QStringLiteral("OLD-NET"));
+        QVERIFY2(h.results[1].ok(), qPrintable(h.results[1].error));
+        QCOMPARE(h.results[1].facts.networkHandle, QStringLiteral("AS64496"));
+        QCOMPARE(column(h.pivot, QStringLiteral("ASName")).last(), QStringLiteral("OLD-AS"));
+        QCOMPARE(rir.targets, (QList<QByteArray>{"/ip/192.0.2.1", "/autnum/64496"}));
+    }
+
     // A port-43 run's table starts with the summary columns, then the record's fields, a record
     // name equal to a summary caption moved to its own "(record)" column; a site's table holds
     // its record alone, though its result carries the facts too.
