@@ -157,6 +157,10 @@ Parsed parse(const QStringList &arguments)
     parser.addOptions({help, version, address, source, delay, format, output, header, quiet, resume,
                        readRecords});
     parser.addOptions({whoisServer, noReferrals, parallel});
+    parser.addOption(
+        {{QStringLiteral("v"), QStringLiteral("verbose")},
+         QStringLiteral(
+             "Logs what the run does (servers asked, throttling, referrals) on standard error.")});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input)."),
@@ -177,6 +181,7 @@ Parsed parse(const QStringList &arguments)
                                 (options.inputFiles.isEmpty() && options.addresses.isEmpty());
     options.header = parser.isSet(header);
     options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.resume = parser.isSet(resume);
     options.outputPath = parser.value(output);
     if (parser.isSet(output) && options.outputPath.isEmpty())

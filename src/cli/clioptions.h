@@ -32,6 +32,7 @@ struct CliOptions
     QString outputPath; // empty: standard output
     bool header = false;
     bool quiet = false;
+    bool verbose = false; // the quorvane.* log categories on
     bool resume = false;
     bool readRecords = false; // the files are saved answers, not address lists
 };

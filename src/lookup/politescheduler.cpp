@@ -1,5 +1,7 @@
 #include "lookup/politescheduler.h"
 
+#include "platform/logging.h"
+
 #include <algorithm>
 
 PoliteScheduler::PoliteScheduler(QObject *parent) : PoliteScheduler(nullptr, parent)
@@ -101,6 +103,8 @@ void PoliteScheduler::dispatch(Server &server)
     server.busy = true;
     ++m_busy;
     ++job.attempts;
+    qCInfo(lcRun).noquote() << server.name << "request" << job.tag << "sent, attempt"
+                            << job.attempts;
     if (job.attempts == 1)
         emit dispatched(job.tag);
     const QString name = server.name;
@@ -139,8 +143,12 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
     case Verdict::Kind::Failed:
         server.unreachableRun = 0;
         server.emptyRun = 0;
-        if (verdict.kind == Verdict::Kind::Answer && ++server.goodRun >= GoodRunToRecover)
+        if (verdict.kind == Verdict::Kind::Answer && ++server.goodRun >= GoodRunToRecover) {
+            if (server.backoffMs > 0)
+                qCInfo(lcRun).noquote() << server.name << "back to the delay after"
+                                        << server.goodRun << "good answers in a row";
             server.backoffMs = 0;
+        }
         break;
     case Verdict::Kind::Throttled:
         throttled = true;
@@ -150,6 +158,8 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         // request is tried again either way.
         server.unreachableRun = 0;
         throttled = ++server.emptyRun >= MaxEmptyCloses;
+        qCInfo(lcRun).noquote() << server.name << "closed without answering," << server.emptyRun
+                                << "in a row";
         if (!throttled) {
             proceed = false;
             if (job.attempts >= MaxThrottledAttempts)
@@ -164,9 +174,13 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
     case Verdict::Kind::Unreachable:
         server.goodRun = 0;
         server.emptyRun = 0;
+        qCInfo(lcRun).noquote() << server.name << "unreachable," << server.unreachableRun + 1
+                                << "in a row:" << verdict.reason;
         if (++server.unreachableRun >= MaxUnreachable) {
             server.down = true;
             server.downReason = server.name + QStringLiteral(" is down: ") + verdict.reason;
+            qCInfo(lcRun).noquote() << server.name << "is down for the run;" << server.queue.size()
+                                    << "waiting requests given up";
             failQueued(server);
         }
         break;
@@ -180,7 +194,15 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         server.backoffMs =
             qMin(MaxIntervalMs, qMax<qint64>(1000, qMax(user, server.backoffMs) * 2));
         waitMs = qMax<qint64>(server.backoffMs, qint64(verdict.retryAfterSeconds) * 1000);
+        qCInfo(lcRun).noquote() << server.name << "throttled request" << job.tag
+                                << QStringLiteral("(attempt %1): interval %2 ms, next request in "
+                                                  "%3 ms")
+                                       .arg(job.attempts)
+                                       .arg(server.backoffMs)
+                                       .arg(waitMs);
         if (job.attempts >= MaxThrottledAttempts) {
+            qCInfo(lcRun).noquote() << server.name << "request" << job.tag << "given up after"
+                                    << job.attempts << "attempts";
             giveUpLater(std::move(job), GiveUp::Throttled,
                         QStringLiteral("throttled by ") + server.name);
         } else {

@@ -1,7 +1,7 @@
 #include "rdap/rdapsource.h"
 
 #include "net/addressrules.h"
-
+#include "platform/logging.h"
 #include "rdap/rdapanswer.h"
 #include "rdap/rdapfetch.h"
 #include "rdap/rdapquery.h"
@@ -119,6 +119,10 @@ void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url,
                                                     !AddressRules::isNonPublic(referrerAddress));
     const QString server = serverOf(url);
     lookup->result.servers.append(server);
+    qCInfo(lcRdap).noquote() << lookup->query.text << "asking" << url.toString()
+                             << (referrer.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("(named by %1)").arg(serverOf(referrer)));
     const QPointer<RdapSource> self(this);
     m_scheduler.submit(
         server, lookup->tag,

@@ -1,6 +1,7 @@
 #include "run/lookuprun.h"
 
 #include "lookup/delay.h"
+#include "platform/logging.h"
 #include "run/standardsources.h"
 
 ConnectToMap RunOptions::environmentConnectTo()
@@ -58,6 +59,7 @@ void LookupRun::start()
     if (m_state != State::Ready)
         return;
     setState(State::Running);
+    qCInfo(lcRun) << "run started: at most" << m_options.parallel << "servers at once";
     admit();
     if (allDone())
         finish();
@@ -175,6 +177,9 @@ void LookupRun::flush()
         m_slots.pop_front();
         const qsizetype index = m_emitted++;
         any = true;
+        qCInfo(lcRun).noquote() << "row" << index << s.address << "->"
+                                << (s.result.ok() ? s.result.facts.status : s.result.error)
+                                << "asked:" << s.result.servers.join(QStringLiteral(", "));
         emit resultReady(index, s.result);
         unreadable = s.delayUnreadable;
         if (unreadable && m_state == State::Running)
@@ -192,6 +197,7 @@ void LookupRun::flush()
     const bool pause = !unreadable && m_lastDelaySeconds > 0 && m_scheduler->busyCount() == 0;
     if (pause) {
         m_pause.start(std::chrono::seconds(m_lastDelaySeconds));
+        qCInfo(lcRun) << "pausing" << m_lastDelaySeconds << "s";
         emit pausing(m_lastDelaySeconds);
     }
     if (allDone() && !m_pause.isActive())
@@ -208,6 +214,7 @@ void LookupRun::requestStop()
     if (m_state != State::Running)
         return;
     setState(State::Stopping);
+    qCInfo(lcRun) << "stop asked for after" << m_emitted << "rows";
     // The lookups under way keep their addresses only.
     m_scheduler->stop();
     if (m_sources)
@@ -223,5 +230,6 @@ void LookupRun::finish()
         return;
     m_pause.stop();
     setState(State::Finished);
+    qCInfo(lcRun) << "run finished:" << m_emitted << "rows";
     emit finished();
 }

@@ -1,6 +1,7 @@
 #include "whois/ianacache.h"
 
 #include "net/addressrules.h"
+#include "platform/logging.h"
 #include "whois/whoistext.h"
 
 #include <QDir>
@@ -168,6 +169,7 @@ void IanaCache::get(const Query &query, const Fetch &fetch, Done done)
     if (!m_loaded)
         load();
     if (const Stored *stored = find(query)) {
+        qCInfo(lcWhois).noquote() << query.text << "IANA's answer from the cache";
         QMetaObject::invokeMethod(
             this, [done = std::move(done), entry = stored->entry] { done(entry); },
             Qt::QueuedConnection);
@@ -176,6 +178,7 @@ void IanaCache::get(const Query &query, const Fetch &fetch, Done done)
     const QString flightKey = flightKeyOf(query);
     auto flight = m_inFlight.find(flightKey);
     if (flight != m_inFlight.end()) {
+        qCInfo(lcWhois).noquote() << query.text << "waits for IANA's answer under way";
         flight->append(Waiter{query, fetch, std::move(done)});
         return;
     }

@@ -1,6 +1,7 @@
 #include "whois/whoischain.h"
 
 #include "net/addressrules.h"
+#include "platform/logging.h"
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
@@ -99,6 +100,9 @@ void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServe
     hop.refuseNonPublic = fromReferral && !state->referrerNonPublic;
     state->asked.append(server);
     state->result.serversAsked.append(server.display());
+    qCInfo(lcWhois).noquote() << state->query.text << "asking" << server.display() << "for"
+                              << hop.query
+                              << (hop.refuseNonPublic ? "(public addresses only)" : "");
     const QPointer<WhoisChain> self(this);
     m_ask(hop, [self, state, server](const WhoisReply &reply) {
         if (self)
@@ -152,9 +156,17 @@ void WhoisChain::follow(const std::shared_ptr<State> &state, const QString &text
     // server), or the limit reached: the last answer is the record.
     if (!referral.next || state->asked.contains(*referral.next) ||
         state->asked.size() >= state->options.maxServers) {
+        if (referral.next)
+            qCInfo(lcWhois).noquote()
+                << state->query.text << host << "refers to" << referral.next->display()
+                << "(not followed:"
+                << (state->asked.contains(*referral.next) ? "asked already)" : "server limit)");
         finish(state);
         return;
     }
+    qCInfo(lcWhois).noquote() << state->query.text << host << "refers to"
+                              << referral.next->display()
+                              << QStringLiteral("(%1)").arg(referral.source);
     askServer(state, *referral.next, true);
 }
 
@@ -163,6 +175,8 @@ void WhoisChain::fail(const std::shared_ptr<State> &state, const QString &server
 {
     state->result.failedServer = server;
     state->result.failure = error;
+    qCInfo(lcWhois).noquote() << state->query.text << server << "failed:" << error.detail
+                              << (state->haveRecord ? "(the record so far stands)" : "");
     if (!state->haveRecord)
         state->result.reason = server + QStringLiteral(": ") + error.detail;
     finish(state);

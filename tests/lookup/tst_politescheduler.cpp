@@ -1,5 +1,6 @@
 #include "lookup/politescheduler.h"
 #include "manualclock.h"
+#include "platform/logging.h"
 #include "testregistry.h"
 
 #include <QTest>
@@ -63,6 +64,28 @@ struct Harness
         for (const Call &call : calls)
             out << call.tag;
         return out;
+    }
+};
+
+// The messages of the quorvane categories while it lives.
+struct LogCapture
+{
+    static inline QStringList lines;
+    QtMessageHandler previous;
+
+    LogCapture()
+    {
+        lines.clear();
+        previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &context, const QString &message) {
+                if (QByteArray(context.category).startsWith("quorvane."))
+                    lines << QLatin1String(context.category) + QLatin1String(": ") + message;
+            });
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(previous);
+        QLoggingCategory::setFilterRules({});
     }
 };
 
@@ -274,6 +297,33 @@ private slots:
         QCOMPARE(h.tags(), (QList<quint64>{0, 2, 3}));
         h.settle(0, verdict(Verdict::Kind::Answer));
         QCOMPARE(h.tags(), (QList<quint64>{0, 2, 3, 1}));
+    }
+
+    // The run's log is off unless turned on; on, it says what the scheduler decided.
+    void logOnlyWhenAskedFor_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("off by default") << false << QStringList();
+        QTest::newRow("verbose")
+            << true
+            << QStringList{u"quorvane.run: a.test request 1 sent, attempt 1"_s,
+                           u"quorvane.run: a.test throttled request 1 (attempt 1): interval 1000 "
+                           "ms, next request in 1000 ms"_s,
+                           u"quorvane.run: a.test request 1 sent, attempt 2"_s};
+    }
+    void logOnlyWhenAskedFor()
+    {
+        QFETCH(bool, verbose);
+        QFETCH(QStringList, lines);
+        LogCapture capture;
+        if (verbose)
+            Logging::enableVerbose();
+        Harness h;
+        h.submit(u"a.test"_s, 1);
+        h.settle(0, verdict(Verdict::Kind::Throttled));
+        h.clock->advance(1000);
+        QCOMPARE(LogCapture::lines, lines);
     }
 
     // A stop forgets everything: a settle after it does nothing, nothing else starts.
