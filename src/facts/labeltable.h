@@ -1,5 +1,7 @@
 #pragma once
 
+#include "facts/recordfacts.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -66,8 +68,8 @@ QString normalisedLabel(QStringView label);
 Field prefixedFact(QStringView line, qsizetype &prefixLength);
 
 // What a status value says about the name itself: "free", "available", "reserved", ... as a
-// RecordStatus value; empty for the status words of a registered name.
-QString statusFromStatusValue(QStringView value);
+// RecordStatus; Unknown for the status words of a registered name.
+RecordStatus statusFromStatusValue(QStringView value);
 
 // "signed", "unsigned" or empty for a DNSSEC value.
 QString dnssecFromValue(QStringView value);

@@ -267,7 +267,7 @@ private:
     RankedValue m_registrar, m_ianaId, m_created, m_updated, m_expires, m_dnssec, m_organization,
         m_country, m_abuseEmail, m_abusePhone, m_origin;
     QStringList m_nameServers, m_domainStatus;
-    QString m_statusFromField;
+    RecordStatus m_statusFromField = RecordStatus::Unknown;
     std::vector<Network> m_networks;
     bool m_sawDomainName = false;
     bool m_inRangeObject = false; // the current block is an address object
@@ -392,9 +392,9 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
     case Field::DomainStatus: {
         if (!m_networks.empty())
             return; // an address block's status, not a domain's
-        const QString said = statusFromStatusValue(value);
-        if (!said.isEmpty()) {
-            if (m_statusFromField.isEmpty())
+        const RecordStatus said = statusFromStatusValue(value);
+        if (said != RecordStatus::Unknown) {
+            if (m_statusFromField == RecordStatus::Unknown)
                 m_statusFromField = said;
             return;
         }
@@ -683,7 +683,7 @@ RecordFacts TextReader::read()
     const AnswerPhrases phrases = scanAnswerPhrases(m_text);
     if (phrases.throttle)
         facts.status = RecordStatus::Throttled;
-    else if (!m_statusFromField.isEmpty())
+    else if (m_statusFromField != RecordStatus::Unknown)
         facts.status = m_statusFromField;
     else if (phrases.reserved)
         facts.status = RecordStatus::Reserved;

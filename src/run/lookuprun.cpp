@@ -178,7 +178,8 @@ void LookupRun::flush()
         const qsizetype index = m_emitted++;
         any = true;
         qCInfo(lcRun).noquote() << "row" << index << s.address << "->"
-                                << (s.result.ok() ? s.result.facts.status : s.result.error)
+                                << (s.result.ok() ? recordStatusName(s.result.facts.status)
+                                                  : s.result.error)
                                 << "asked:" << s.result.servers.join(QStringLiteral(", "));
         emit resultReady(index, s.result);
         unreadable = s.delayUnreadable;

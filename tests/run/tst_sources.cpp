@@ -198,9 +198,9 @@ private slots:
         // Facts from the objects: the registry's date, the registrar's registrant.
         QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
         QCOMPARE(h.results[0].facts.registrantOrganization, QStringLiteral("Example Holder"));
-        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
-        QCOMPARE(h.results[1].facts.status, QStringLiteral("available"));
-        QCOMPARE(h.results[2].facts.status, QStringLiteral("invalid"));
+        QCOMPARE(h.results[0].facts.status, RecordStatus::Registered);
+        QCOMPARE(h.results[1].facts.status, RecordStatus::Available);
+        QCOMPARE(h.results[2].facts.status, RecordStatus::Invalid);
         QCOMPARE(h.pivot.caption(1), QStringLiteral("Status"));
         QCOMPARE(column(h.pivot, QStringLiteral("Status")),
                  (QStringList{QStringLiteral("registered"), QStringLiteral("available"),
@@ -307,7 +307,7 @@ private slots:
         h.sites.setPrefix(Site::Option2, site.baseUrl() + u'/');
         QVERIFY(h.runToEnd({QStringLiteral("example.test"), QStringLiteral("not an address!")}));
         QCOMPARE(h.results.size(), 2);
-        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
+        QCOMPARE(h.results[0].facts.status, RecordStatus::Registered);
         QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
         const QStringList captions = h.pivot.captions().mid(1, firstCaptions.size());
         QCOMPARE(captions, firstCaptions);
