@@ -246,6 +246,8 @@ private slots:
             << QStringList{u"U"_s, u"U"_s, u"A"_s, u"U"_s, u"U"_s} << false;
         QTest::newRow("a failed answer in between")
             << QStringList{u"U"_s, u"F"_s, u"U"_s, u"U"_s} << false;
+        QTest::newRow("an empty close in between")
+            << QStringList{u"U"_s, u"U"_s, u"E"_s, u"U"_s} << false;
     }
     void downServer()
     {
@@ -258,7 +260,8 @@ private slots:
         for (const QString &name : std::as_const(verdicts)) {
             const qsizetype i = h.calls.size() - 1;
             QCOMPARE(h.calls.at(i).server, u"dead.test"_s);
-            QVERIFY(h.settle(i, verdictNamed(name))); // the caller reports its own failure
+            // The caller reports its own failure; an empty close is asked again instead.
+            QCOMPARE(h.settle(i, verdictNamed(name)), name != u"E");
             h.clock->advance(1);
         }
         QCOMPARE(h.scheduler.isDown(u"dead.test"_s), down);
@@ -280,6 +283,23 @@ private slots:
             QCOMPARE(h.calls.last().server, u"dead.test"_s); // still asked
         }
         QVERIFY(h.tags().contains(100));
+    }
+
+    // A request to an idle server starts at once, while another server waits out its delay.
+    void idleServerDoesNotWait()
+    {
+        Harness h;
+        h.delayMs = 1000;
+        h.submit(u"a.test"_s, 1);
+        h.clock->advance(10);
+        h.settle(0, verdict(Verdict::Kind::Answer)); // a.test may go again at 1010
+        h.submit(u"a.test"_s, 2);
+        h.clock->advance(10);
+        h.submit(u"b.test"_s, 3);
+        h.clock->advance(PoliteScheduler::MaxIntervalMs);
+        QCOMPARE(h.tags(), (QList<quint64>{1, 3, 2}));
+        QCOMPARE(h.calls[1].at, qint64(20));
+        QCOMPARE(h.calls[2].at, qint64(1010));
     }
 
     // At most maxBusy servers at once, one request each; a freed slot goes to the next.
@@ -338,6 +358,18 @@ private slots:
         QCOMPARE(h.tags(), QList<quint64>{1});
         QVERIFY(h.givenUp.isEmpty());
         QCOMPARE(h.scheduler.busyCount(), 0);
+
+        // Give-ups decided before the stop but not yet delivered are dropped too.
+        Harness d;
+        for (quint64 tag = 0; tag < 4; ++tag)
+            d.submit(u"dead.test"_s, tag);
+        d.settle(0, verdict(Verdict::Kind::Unreachable));
+        d.settle(1, verdict(Verdict::Kind::Unreachable));
+        d.calls.at(2).settle(verdict(Verdict::Kind::Unreachable)); // tag 3 given up, later
+        QVERIFY(d.scheduler.isDown(u"dead.test"_s));
+        d.scheduler.stop();
+        d.clock->advance(1);
+        QVERIFY(d.givenUp.isEmpty());
     }
 };
 

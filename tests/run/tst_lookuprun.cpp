@@ -173,9 +173,10 @@ struct ScriptedRun
     QString delay = QStringLiteral("0");
     std::unique_ptr<LookupRun> run;
 
-    explicit ScriptedRun(std::unique_ptr<AddressFeed> feed)
+    explicit ScriptedRun(std::unique_ptr<AddressFeed> feed, int parallel = 8)
     {
         RunOptions options;
+        options.parallel = parallel;
         options.source = [] { return std::optional(SourceKind::Whois); };
         options.delayText = [this] { return delay; };
         options.sourceFactory = [this](PoliteScheduler &scheduler) {
@@ -296,6 +297,38 @@ private slots:
         for (const auto &args : marked)
             seenMarked << args.at(0).value<qsizetype>();
         QCOMPARE(seenMarked, unreadable);
+        r.run->requestStop();
+        QVERIFY(done.count() == 1 || done.wait(2000));
+    }
+
+    // The run's parallel option bounds the servers busy at once.
+    void parallelServers()
+    {
+        ScriptedRun r(std::make_unique<ListFeed>(
+                          QStringList{QStringLiteral("a@one.test"), QStringLiteral("b@two.test")}),
+                      1);
+        r.run->start();
+        QTRY_COMPARE(r.sources->pending.keys(), QStringList{QStringLiteral("a@one.test")});
+        QTest::qWait(20);
+        QCOMPARE(r.sources->pending.size(), 1);
+        r.sources->answer(QStringLiteral("a@one.test"));
+        QTRY_COMPARE(r.sources->pending.keys(), QStringList{QStringLiteral("b@two.test")});
+    }
+
+    // With nothing left, the run still ends only after the pause that follows the last answer.
+    void lastPauseBeforeTheEnd()
+    {
+        ScriptedRun r(std::make_unique<ListFeed>(QStringList{QStringLiteral("a@one.test")}));
+        r.delay = QStringLiteral("1");
+        QSignalSpy paused(r.run.get(), &LookupRun::pausing);
+        QSignalSpy done(r.run.get(), &LookupRun::finished);
+        r.run->start();
+        QTRY_COMPARE(r.sources->pending.size(), 1);
+        r.sources->answer(QStringLiteral("a@one.test"));
+        QTest::qWait(50);
+        QCOMPARE(paused.count(), 1);
+        QCOMPARE(done.count(), 0);
+        QCOMPARE(r.run->state(), LookupRun::State::Running);
         r.run->requestStop();
         QVERIFY(done.count() == 1 || done.wait(2000));
     }

@@ -405,8 +405,10 @@ private slots:
                         QStringLiteral("1.bb"), QStringLiteral("2.bb"), QStringLiteral("3.bb")}));
         QCOMPARE(a.arrivals.size(), 3);
         QCOMPARE(b.arrivals.size(), 3);
+        // The scheduler and the server each read their clock in whole milliseconds, so a gap
+        // of exactly the delay may show as 999 ms.
         for (qint64 gap : gaps(a.arrivals) + gaps(b.arrivals))
-            QVERIFY2(gap >= 1000, qPrintable(QString::number(gap)));
+            QVERIFY2(gap >= 999, qPrintable(QString::number(gap)));
         // Side by side: b's first query does not wait for a's three (IANA, one server, is
         // asked for .aa and .bb a second apart).
         QVERIFY(b.arrivals.first() < a.arrivals.last());

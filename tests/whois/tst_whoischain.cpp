@@ -57,6 +57,8 @@ struct World
             return {thinRecord(name, "whois.reset.test")};
         if (name.startsWith("big"))
             return {thinRecord(name, "whois.big.test")};
+        if (name.startsWith("free"))
+            return {"No match for \"" + name.toUpper() + "\".\r\n"};
         return {thinRecord(name, "whois.registrar.test")};
     }};
     TestWhoisServer registrar{[](const QByteArray &q) -> Reply {
@@ -227,6 +229,9 @@ private slots:
         QTest::newRow("registrar answer of 2 MiB")
             << u"big.com"_qs << QString() << QStringList{iana, vrsn, u"whois.big.test"_qs} << true
             << u"whois.big.test"_qs << u"Domain Name: BIG.COM"_qs;
+        QTest::newRow("registry says no match: its answer is the record")
+            << u"free.com"_qs << QString() << QStringList{iana, vrsn} << true << QString()
+            << u"No match for \"FREE.COM\""_qs;
         QTest::newRow("registrar says no match")
             << u"nomatch.com"_qs << QString() << QStringList{iana, vrsn, u"whois.registrar.test"_qs}
             << true << u"whois.registrar.test"_qs << u"Domain Name: NOMATCH.COM"_qs;
@@ -337,6 +342,31 @@ private slots:
         for (const WhoisHop &hop : std::as_const(c.hops))
             seen << hop.refuseNonPublic;
         QCOMPARE(seen, refused);
+    }
+
+    // An answer of nothing but blank lines is no record: after the registry's it leaves that one
+    // standing, as the first answer it leaves none.
+    void blankAnswer_data()
+    {
+        QTest::addColumn<bool>("afterRecord");
+        QTest::newRow("registrar's") << true;
+        QTest::newRow("first server's") << false;
+    }
+    void blankAnswer()
+    {
+        QFETCH(bool, afterRecord);
+        ScriptedChain c;
+        c.referralLine({u"s1.test"_qs, u"s2.test"_qs});
+        c.hosts[afterRecord ? u"s2.test"_qs : u"s1.test"_qs].text = " \r\n\r\n";
+        WhoisChainOptions options;
+        options.firstServer = WhoisServer{u"s1.test"_qs};
+        const WhoisChainResult result = c.lookup(options);
+        QCOMPARE(result.ok, afterRecord);
+        QCOMPARE(result.failedServer, afterRecord ? u"s2.test"_qs : u"s1.test"_qs);
+        QVERIFY(result.failure.has_value());
+        QCOMPARE(result.failure->detail, u"empty answer"_qs);
+        if (afterRecord)
+            QCOMPARE(result.textServer, u"s1.test"_qs);
     }
 
     void queryLinesOnTheWire()
