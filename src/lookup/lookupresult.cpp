@@ -56,6 +56,13 @@ QString sourceKindName(SourceKind kind)
     return {};
 }
 
+QString failureText(const LookupResult &result)
+{
+    if (result.ok())
+        return {};
+    return result.error.isEmpty() ? failureReasonText(result.reason) : result.error;
+}
+
 void setOutcomeStatus(LookupResult &result)
 {
     switch (result.status) {

@@ -64,9 +64,17 @@ struct LookupResult
     QByteArray recordText; // the record as it came, UTF-8, lines joined by CR LF
     RecordFields fields;   // the record's "name: value" fields in record order (pieces of it)
     RecordFacts facts;
+    // The answer the record was read from, in the form --read-records reads it back: port 43
+    // the answer's text (UTF-8, CR LF), RDAP the registry's JSON object as sent, a site its
+    // page (UTF-8). Empty when there was none or the run did not keep it.
+    QByteArray answer;
 
     bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }
 };
+
+// Why the lookup did not get its answer, as the tables' "Error" column and jsonl's "error" say
+// it: the detail, else the reason's words; empty when it got its answer.
+QString failureText(const LookupResult &result);
 
 // Puts the lookup's outcome into `facts.status` where the outcome decides it: a failure is
 // "failed" ("invalid" for an address no source can ask about), throttling "throttled", RDAP's

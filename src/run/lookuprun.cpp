@@ -131,16 +131,22 @@ void LookupRun::startLookup(qsizetype index)
 
 qint64 LookupRun::readDelayMs(quint64 tag)
 {
-    const std::optional<int> seconds =
-        DelaySeconds(m_options.delayText ? m_options.delayText() : QString());
-    if (!seconds) {
+    const QString text = m_options.delayText ? m_options.delayText() : QString();
+    std::optional<qint64> ms;
+    if (m_options.delayInWholeSeconds) {
+        if (const std::optional<int> seconds = DelaySeconds(text))
+            ms = qint64(*seconds) * 1000;
+    } else {
+        ms = DelayMilliseconds(text, QLocale::c());
+    }
+    if (!ms) {
         if (Slot *s = slot(qsizetype(tag)))
             s->delayUnreadable = true;
-        m_lastDelaySeconds = 0;
+        m_lastDelayMs = 0;
         return 0;
     }
-    m_lastDelaySeconds = qMax(0, *seconds);
-    return qint64(m_lastDelaySeconds) * 1000;
+    m_lastDelayMs = qMax<qint64>(0, *ms);
+    return m_lastDelayMs;
 }
 
 void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
@@ -153,6 +159,8 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->done = true;
     s->started = true;
     s->result = result;
+    if (!m_options.keepAnswers)
+        s->result.answer = QByteArray();
     announce();
     flush();
 }
@@ -195,14 +203,29 @@ void LookupRun::flush()
     admit();
     // With nothing in flight the run is pausing (with one server, between two lookups); the
     // run ends after the pause that follows the last answer.
-    const bool pause = !unreadable && m_lastDelaySeconds > 0 && m_scheduler->busyCount() == 0;
+    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0;
     if (pause) {
-        m_pause.start(std::chrono::seconds(m_lastDelaySeconds));
-        qCInfo(lcRun) << "pausing" << m_lastDelaySeconds << "s";
-        emit pausing(m_lastDelaySeconds);
+        m_pause.start(std::chrono::milliseconds(m_lastDelayMs));
+        qCInfo(lcRun) << "pausing" << m_lastDelayMs << "ms";
+        emit pausing(int((m_lastDelayMs + 999) / 1000));
     }
     if (allDone() && !m_pause.isActive())
         QTimer::singleShot(0, this, &LookupRun::finish);
+}
+
+std::vector<std::pair<qsizetype, LookupResult>> LookupRun::takeWaitingResults()
+{
+    std::vector<std::pair<qsizetype, LookupResult>> out;
+    if (m_state == State::Running)
+        return out;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        Slot &s = m_slots[i];
+        if (!s.done)
+            continue;
+        s.done = false;
+        out.emplace_back(m_emitted + qsizetype(i), std::exchange(s.result, LookupResult{}));
+    }
+    return out;
 }
 
 void LookupRun::requestStop()

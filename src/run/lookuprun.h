@@ -13,6 +13,8 @@
 
 #include <deque>
 #include <memory>
+#include <utility>
+#include <vector>
 
 // One lookup run over a list of addresses, held whole or taken from a feed as the run goes. Every
 // request goes through the run's polite scheduler (one queue per server, the delay between two
@@ -54,6 +56,9 @@ public:
     // True while a request is in flight.
     bool isFetching() const { return m_scheduler->busyCount() > 0; }
     PoliteScheduler &scheduler() { return *m_scheduler; }
+    // After a stop: the lookups that had ended but were still waiting for an earlier one to end
+    // (resultReady follows the list), in list order with their index. Each is handed out once.
+    std::vector<std::pair<qsizetype, LookupResult>> takeWaitingResults();
 
 signals:
     void stateChanged(LookupRun::State state);
@@ -101,6 +106,6 @@ private:
     qsizetype m_admitted = 0;
     qsizetype m_announced = 0;
     qsizetype m_emitted = 0;
-    int m_lastDelaySeconds = 0;
+    qint64 m_lastDelayMs = 0;
     State m_state = State::Ready;
 };

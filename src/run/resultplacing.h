@@ -2,13 +2,20 @@
 
 #include "lookup/lookupresult.h"
 
+// The summary column that says why a lookup got no answer (empty when it got one).
+inline const QString ErrorCaption = QStringLiteral("Error");
+
+// The summary columns' captions in order: the facts' (factColumns()), "Error" right after
+// "Status".
+QStringList summaryCaptions();
+
 // Whether the result's row carries the summary columns: port-43 WHOIS and RDAP results do
 // (the auto source's are one or the other); the web sites' rows hold their record alone.
 bool hasSummaryColumns(const LookupResult &result);
 
 // The fields a result puts into its row. For a port-43 or RDAP result: one field per summary
-// caption (factColumns(), in order, empty where the fact is unknown, so every caption gets its
-// column right after the address column the first time), then the record's fields when the
+// caption (summaryCaptions(), in order, empty where the fact is unknown, so every caption gets
+// its column right after the address column the first time), then the record's fields when the
 // lookup succeeded, a record name equal to a summary caption (ignoring case and end spaces)
 // renamed "<name> (record)". For a site's result: its record's fields as they are.
 RecordFields rowFields(const LookupResult &result);

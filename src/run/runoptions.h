@@ -26,8 +26,14 @@ struct RunOptions
     // Read afresh after every answer: the pause before the next request to the same server,
     // in seconds as typed.
     std::function<QString()> delayText;
+    // How the delay reads: rounded to a whole second in the user's locale (the window), or to
+    // the millisecond in the C locale (the command line: "0.5" is half a second).
+    bool delayInWholeSeconds = true;
     // At most this many servers with a request in flight at once.
     int parallel = 8;
+    // Results keep the answer they were read from (LookupResult::answer); otherwise it is
+    // dropped as each lookup ends.
+    bool keepAnswers = false;
     // Makes the run's sources; unset: StandardSources over the options below.
     SourceFactory sourceFactory;
 
@@ -37,6 +43,8 @@ struct RunOptions
     // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
     ConnectToMap connectTo = environmentConnectTo();
     Whois43Limits whoisLimits;
+    // RDAP: the deadline of each answer.
+    int rdapTimeoutMs = 30000;
     // Port 43: ask this server first instead of IANA; its referrals are followed unless
     // followReferrals is off (then it is the only server asked).
     std::optional<WhoisServer> whoisServer;

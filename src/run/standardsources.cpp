@@ -71,7 +71,11 @@ RdapSource *StandardSources::rdap()
         return m_rdap;
     m_rdapHttp = new HttpClient(this);
     m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
+    // One kept-alive connection per server that may be busy: with `parallel` sized to the files
+    // the process may open, the idle ones fit as well.
+    m_rdapHttp->setMaxCachedConnections(m_options.parallel);
     m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
+    m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
     RdapSource::Bootstrap bootstrap;
     if (m_options.rdapBootstrap) {
         bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
