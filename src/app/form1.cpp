@@ -14,6 +14,7 @@
 #include "web/sites.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -55,13 +56,13 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// Option buttons fill their background from the button colour, the window and frames from
-// the window colour.
+// Option buttons and check boxes fill their background from the button colour, the window and
+// frames from the window colour.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    if (qobject_cast<QRadioButton *>(w))
+    if (qobject_cast<QRadioButton *>(w) || qobject_cast<QCheckBox *>(w))
         palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
     w->setAutoFillBackground(true);
@@ -267,6 +268,17 @@ void Form1::buildControls()
     };
     m_option4 = registryOption(QStringLiteral("Option4"), QStringLiteral("WHOIS (port 43)"), 300);
     m_option5 = registryOption(QStringLiteral("Option5"), QStringLiteral("RDAP, else WHOIS"), 650);
+    // Below the registries' options, in the frame's free corner: whether their results keep
+    // the notice lines (terms of use, disclaimers) as fields.
+    m_checkKeepNotices = new QCheckBox(QStringLiteral("Keep notices"), m_frame1);
+    m_checkKeepNotices->setObjectName(QStringLiteral("CheckKeepNotices"));
+    m_checkKeepNotices->setToolTip(
+        QStringLiteral("WHOIS (port 43) and RDAP: keep terms of use, disclaimers and other "
+                       "notice lines as columns of the results"));
+    place(m_checkKeepNotices, 4080, 1000, 3480, 285, {});
+    setWhite(m_checkKeepNotices);
+    m_checkKeepNotices->setAttribute(Qt::WA_NoMousePropagation);
+    connect(m_checkKeepNotices, &QCheckBox::toggled, this, &Form1::CheckKeepNotices_Click);
 
     m_frame2 = new QGroupBox(QStringLiteral("Delay Between Lookups (in seconds)"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));
@@ -353,6 +365,7 @@ QPushButton *Form1::button(const char *name) const
 void Form1::Form_Load()
 {
     restoreWindowSize();
+    restoreKeepNotices();
     Statements s(m_errors, QStringLiteral("Form1.Form_Load"));
 
     s.run(100, [&] { applySkin(); });
@@ -451,6 +464,27 @@ void Form1::restoreWindowSize()
     if (const QScreen *s = screen())
         size = size.boundedTo(s->availableGeometry().size()).expandedTo(DesignedSize);
     resize(size);
+}
+
+void Form1::restoreKeepNotices()
+{
+    QString saved;
+    try {
+        saved = m_services.settings.read(KeepNoticesKey, QString());
+    } catch (const std::exception &) {
+    }
+    const QSignalBlocker blocker(m_checkKeepNotices);
+    m_checkKeepNotices->setChecked(saved == QLatin1String("1"));
+}
+
+void Form1::CheckKeepNotices_Click(bool checked)
+{
+    // Only a convenience, as the window's size is.
+    try {
+        m_services.settings.write(KeepNoticesKey,
+                                  checked ? QStringLiteral("1") : QStringLiteral("0"));
+    } catch (const std::exception &) {
+    }
 }
 
 void Form1::saveWindowSize()

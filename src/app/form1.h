@@ -21,6 +21,7 @@ class SettingsStore;
 class SpreadsheetApp;
 class QAbstractItemView;
 class QGroupBox;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -69,6 +70,8 @@ public:
 
     // The window's size, "WIDTHxHEIGHT", kept from one start to the next.
     static inline const QString WindowSizeKey = QStringLiteral("WindowSize");
+    // Whether port-43 and RDAP results keep their notice lines as fields: "1" or "0".
+    static inline const QString KeepNoticesKey = QStringLiteral("KeepNotices");
     // The size it opens at the first time, and its minimum.
     static QSize designedSize();
 
@@ -139,6 +142,8 @@ private:
                const FormLayout::Growth &growth);
     void restoreWindowSize();
     void saveWindowSize();
+    void restoreKeepNotices();
+    void CheckKeepNotices_Click(bool checked);
     // Each wires the buttons of its own file.
     void connectListFileControls();
     void connectLookupControls();
@@ -180,6 +185,7 @@ private:
     QRadioButton *m_option3 = nullptr;
     QRadioButton *m_option4 = nullptr;
     QRadioButton *m_option5 = nullptr;
+    QCheckBox *m_checkKeepNotices = nullptr;
     QLineEdit *m_text1 = nullptr;
     QList<QPushButton *> m_buttons;
 

@@ -10,6 +10,7 @@
 #include "run/runfeed.h"
 #include "web/sites.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLocale>
@@ -77,6 +78,7 @@ void Form1::PushButton4_Click()
         return std::nullopt;
     };
     options.delayText = [this] { return m_text1->text(); };
+    options.keepNotices = m_checkKeepNotices->isChecked();
     m_run = new LookupRun(addresses, std::move(options), this);
     feedResultsTable(*m_run, *m_results);
     connect(m_run, &LookupRun::stateChanged, this, [this](LookupRun::State state) {

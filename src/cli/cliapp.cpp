@@ -102,6 +102,7 @@ int CliApp::run()
     runOptions.parallel = parallel;
     runOptions.whoisServer = m_options.whoisServer;
     runOptions.followReferrals = m_options.followReferrals;
+    runOptions.keepNotices = m_options.keepNotices;
     runOptions.keepAnswers = m_answers != nullptr;
     runOptions.limits.timeoutMs = m_options.timeoutMs;
     runOptions.whoisLimits.answerTimeoutMs = m_options.timeoutMs;

@@ -111,6 +111,11 @@ const QString Description = QStringLiteral(
     "file, its address the file's path, asking no server. --save-answers DIR writes each\n"
     "answer in that form: <address>.txt (port 43), .json (RDAP), .html (a site).\n"
     "\n"
+    "For whois, rdap and auto, notice text (terms of use, disclaimers, comment lines,\n"
+    "\">>> Last update of WHOIS database <<<\", sentences with a URL) gives no fields: not in\n"
+    "the table, the exports or jsonl \"fields\". --keep-notices keeps it. The sites' records\n"
+    "are written as they are.\n"
+    "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest;\n"
     "--retry-failed also asks again the lines that failed or were throttled.\n"
@@ -241,8 +246,12 @@ Parsed parse(const QStringList &arguments)
         QStringLiteral("The FILE arguments are answers saved earlier (port-43 text, RDAP JSON "
                        "or a site's page), one per file: writes one result per file, asking no "
                        "server."));
+    const QCommandLineOption keepNotices(
+        QStringLiteral("keep-notices"),
+        QStringLiteral("whois, rdap, auto: notice lines (terms of use, disclaimers) stay fields "
+                       "of the record."));
     parser.addOptions({help, version, address, source, delay, timeout, format, output, header,
-                       quiet, resume, retryFailed, saveAnswers, readRecords});
+                       quiet, resume, retryFailed, saveAnswers, readRecords, keepNotices});
     parser.addOptions({whoisServer, noReferrals, parallel});
     parser.addOption(
         {{QStringLiteral("v"), QStringLiteral("verbose")},
@@ -283,6 +292,7 @@ Parsed parse(const QStringList &arguments)
     options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.resume = parser.isSet(resume);
     options.retryFailed = parser.isSet(retryFailed);
+    options.keepNotices = parser.isSet(keepNotices);
     options.outputPath = parser.value(output);
     if (parser.isSet(output) && options.outputPath.isEmpty())
         return UsageError{QStringLiteral("--output needs a file name")};

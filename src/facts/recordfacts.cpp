@@ -76,6 +76,7 @@ const FactColumn columns[] = {
     FactColumn{"status", "Status", &statusCell, &statusJson},
     TEXT_FACT("registrar", "Registrar", registrar),
     TEXT_FACT("registrar_iana_id", "Registrar IANA ID", registrarIanaId),
+    TEXT_FACT("registrar_handle", "Registrar Handle", registrarHandle),
     TEXT_FACT("created", "Created", created),
     TEXT_FACT("updated", "Updated", updated),
     TEXT_FACT("expires", "Expires", expires),

@@ -29,7 +29,8 @@ struct RecordFacts
     RecordStatus status = RecordStatus::Unknown;
     QString registrar;
     QString registrarIanaId;
-    QString created; // UTC, YYYY-MM-DDTHH:MM:SSZ
+    QString registrarHandle; // the registry's handle of the registrar, when it gives one
+    QString created;         // UTC, YYYY-MM-DDTHH:MM:SSZ
     QString updated;
     QString expires;
     QStringList nameServers; // lower case, no trailing dot, record order, no duplicates

@@ -33,6 +33,8 @@ QString failureReasonText(FailureReason reason)
         return QStringLiteral("no server for the address");
     case FailureReason::NoAnswer:
         return {};
+    case FailureReason::Unassigned:
+        return QStringLiteral("not assigned");
     }
     return {};
 }
@@ -75,7 +77,9 @@ void setOutcomeStatus(LookupResult &result)
         result.facts.status = RecordStatus::Throttled;
         return;
     case LookupStatus::Failed:
-        result.facts.status = result.reason == FailureReason::InvalidAddress ? RecordStatus::Invalid
+        result.facts.status = result.reason == FailureReason::InvalidAddress ||
+                                      result.reason == FailureReason::Unassigned
+                                  ? RecordStatus::Invalid
                               : result.reason == FailureReason::Throttled ? RecordStatus::Throttled
                                                                           : RecordStatus::Failed;
         return;

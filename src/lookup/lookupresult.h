@@ -37,6 +37,8 @@ enum class FailureReason
     ServerDown,     // the server could not be reached several times in a row this run
     NoService,      // no server is known for the address
     NoAnswer,       // the servers asked gave no usable answer (the detail says which and why)
+    Unassigned,     // the registries hold no such thing: a top-level domain that does not
+                    // exist, an address or AS number no registry has a record of
 };
 
 // The words of a reason, for rows and the command line's "error".
@@ -77,6 +79,6 @@ struct LookupResult
 QString failureText(const LookupResult &result);
 
 // Puts the lookup's outcome into `facts.status` where the outcome decides it: a failure is
-// "failed" ("invalid" for an address no source can ask about), throttling "throttled", RDAP's
-// "not found" "available". A whole answer keeps the status its record gives.
+// "failed" ("invalid" for an address no source can ask about or no registry holds), throttling
+// "throttled", RDAP's "not found" "available". A whole answer keeps the status its record gives.
 void setOutcomeStatus(LookupResult &result);

@@ -47,18 +47,21 @@ std::optional<RecordField> ParseRecordLine(const QString &line)
                        withoutEndSpaces(text.sliced(colon + 1))};
 }
 
-RecordFields RecordFieldsOf(const QByteArray &record)
+RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip)
 {
     RecordFields fields(record);
     const QByteArrayView text(record);
     const qsizetype size = text.size();
     qsizetype start = 0;
+    size_t index = 0;
     while (start <= size && size > 0) {
         qsizetype end = text.indexOf("\r\n", start);
         if (end < 0)
             end = size;
         const QByteArrayView line = text.sliced(start, end - start);
-        if (!line.isEmpty() && line.front() != '#' && line.front() != '%') {
+        const bool skipped = skip && index < skip->size() && (*skip)[index];
+        ++index;
+        if (!skipped && !line.isEmpty() && line.front() != '#' && line.front() != '%') {
             if (const qsizetype colon = line.indexOf(':'); colon >= 0) {
                 qsizetype nameBegin = start;
                 qsizetype nameEnd = start + colon;

@@ -1,7 +1,10 @@
 #include "lookup/source.h"
 
 #include "facts/normaliser.h"
+#include "facts/notices.h"
 #include "lookup/recordlines.h"
+
+#include <algorithm>
 
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
@@ -25,4 +28,16 @@ void setTextRecord(LookupResult &result, const QStringList &lines)
 {
     setRecordLines(result, lines);
     result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
+}
+
+void dropNoticeFields(LookupResult &result)
+{
+    if (result.recordText.isEmpty() ||
+        (result.source != SourceKind::Whois && result.source != SourceKind::Rdap))
+        return;
+    const QString text = QString::fromUtf8(result.recordText);
+    const QList<QStringView> lines = QStringView(text).split(u"\r\n");
+    const std::vector<bool> notice = noticeLines(lines);
+    if (std::find(notice.begin(), notice.end(), true) != notice.end())
+        result.fields = RecordFieldsOf(result.recordText, &notice);
 }

@@ -37,5 +37,9 @@ protected:
 void setRecordLines(LookupResult &result, const QStringList &lines);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
+// Leaves out of a port-43 or RDAP result's fields the lines of notice text (terms of use,
+// disclaimers, ">>> Last update of WHOIS database <<<", sentences cut at a URL's colon): the
+// record text keeps them. A site's result is left as it is.
+void dropNoticeFields(LookupResult &result);
 // A failed result with its reason, words and status.
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});

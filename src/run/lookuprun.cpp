@@ -161,6 +161,8 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->result = result;
     if (!m_options.keepAnswers)
         s->result.answer = QByteArray();
+    if (!m_options.keepNotices)
+        dropNoticeFields(s->result);
     announce();
     flush();
 }

@@ -54,6 +54,9 @@ struct RunOptions
     // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
     // built-in snapshot.
     std::shared_ptr<const RdapBootstrap> rdapBootstrap;
+    // Port 43 and RDAP: keep the fields of notice lines (terms of use, disclaimers) in the
+    // results; off, they are left out (dropNoticeFields).
+    bool keepNotices = false;
 
     // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
     static ConnectToMap environmentConnectTo();

@@ -1,5 +1,6 @@
 #include "whois/whoischain.h"
 
+#include "facts/normaliser.h"
 #include "net/addressrules.h"
 #include "platform/logging.h"
 #include "whois/whoisservers.h"
@@ -124,9 +125,9 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
              LookupError{FailureReason::NoAnswer, QStringLiteral("empty answer")});
         return;
     }
-    // A registrar without the name the registry has: the registry's record stands.
-    if (state->haveRecord && WhoisText::saysNoMatch(text) &&
-        !WhoisText::saysNoMatch(state->result.text)) {
+    // A registrar without the name the registry has: the registry's record stands. "No match" is
+    // read as the facts read it, so a refusal kept here could never make the row "available".
+    if (state->haveRecord && isNoMatchAnswer(text) && !isNoMatchAnswer(state->result.text)) {
         fail(state, server.display(),
              LookupError{FailureReason::NoAnswer,
                          QStringLiteral("no match, though %1 has the record")
@@ -152,9 +153,15 @@ void WhoisChain::follow(const std::shared_ptr<State> &state, const QString &text
     const WhoisReferral referral = findReferral(text, host);
     if (!referral.rwhois.isEmpty() && state->result.rwhoisReferral.isEmpty())
         state->result.rwhoisReferral = referral.rwhois;
+    // IANA runs a few top-level domains itself (.int): its pointer to itself asks it again,
+    // this time for the name.
+    const bool ianaForTheName =
+        fromIana && referral.next && state->query.kind == QueryKind::Domain &&
+        state->asked.size() == 1 &&
+        referral.next->host.compare(WhoisServers::iana(), Qt::CaseInsensitive) == 0;
     // No further server, a server already asked (a loop, or an answer naming its own
     // server), or the limit reached: the last answer is the record.
-    if (!referral.next || state->asked.contains(*referral.next) ||
+    if (!referral.next || (state->asked.contains(*referral.next) && !ianaForTheName) ||
         state->asked.size() >= state->options.maxServers) {
         if (referral.next)
             qCInfo(lcWhois).noquote()

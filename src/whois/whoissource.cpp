@@ -2,7 +2,40 @@
 
 #include "facts/normaliser.h"
 #include "whois/ianacache.h"
+#include "whois/whoisservers.h"
 #include "whois/whoistext.h"
+
+namespace {
+
+// A whole answer without a record, read for the address asked. A domain whose chain ended at
+// IANA has no registry to ask: its top-level domain does not exist (IANA holds no record of it,
+// or marks it "Not assigned") or has no port-43 service, and IANA's record of the top-level
+// domain is not the domain's. An address or AS number is never a free name: "no match" for one
+// means no registry holds it.
+void settleAnswerWithoutRecord(LookupResult &result, const Query &query,
+                               const WhoisChainResult &chain)
+{
+    // IANA alone was asked, for the top-level domain (not, as for .int, for the name).
+    const bool ianaAlone = chain.serversAsked == QStringList{WhoisServers::iana()};
+    if (query.kind == QueryKind::Domain && ianaAlone && query.ascii.contains('.')) {
+        const QString tld = QString::fromLatin1(query.tld());
+        const RecordStatus said = result.facts.status;
+        result.facts = RecordFacts();
+        if (said == RecordStatus::Available ||
+            chain.text.contains(QLatin1String("not assigned"), Qt::CaseInsensitive))
+            setFailure(result, FailureReason::Unassigned,
+                       QStringLiteral("no such top-level domain: .") + tld);
+        else
+            setFailure(result, FailureReason::NoService,
+                       QStringLiteral("no port-43 server for .") + tld);
+        return;
+    }
+    if (query.kind != QueryKind::Domain && result.facts.status == RecordStatus::Available)
+        setFailure(result, FailureReason::Unassigned,
+                   chain.textServer + QStringLiteral(" has no record of ") + query.text);
+}
+
+} // namespace
 
 WhoisSource::WhoisSource(const WhoisSourceOptions &options, PoliteScheduler &scheduler,
                          QObject *parent)
@@ -111,6 +144,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                       if (r.ok) {
                           setTextRecord(result, WhoisText::lines(r.text));
                           result.answer = result.recordText;
+                          settleAnswerWithoutRecord(result, query, r);
                       } else if (!query.isValid()) {
                           setFailure(result, FailureReason::InvalidAddress, query.reason);
                       } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||

@@ -530,6 +530,49 @@ private slots:
         }
     }
 
+    // A saved port-43 answer's notice lines give no fields unless --keep-notices asks for them;
+    // its record's fields and facts are the same either way.
+    void noticesOutOfTheFields_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("left out") << false;
+        QTest::newRow("kept") << true;
+    }
+    void noticesOutOfTheFields()
+    {
+        QFETCH(bool, keep);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"answer.txt"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(
+            "Domain Name: sample-shop.test\r\nRegistrar: Sample Registrar Inc.\r\n"
+            "URL of the ICANN Whois Inaccuracy Complaint Form: https://icann.example/\r\n"
+            ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\r\n\r\n"
+            "For more information on Whois status codes, please visit https://x.example\r\n"
+            "\r\nNOTICE: The expiration date displayed in this record is the date the\r\n"
+            "registrar's sponsorship of the domain name registration in the registry is\r\n"
+            "currently set to expire.\r\n\r\nVisit Sample Registrar at http://x.example\r\n");
+        file.close();
+        TestHttpServer server(serve);
+        QStringList arguments{u"--read-records"_s, file.fileName(), u"-f"_s, u"jsonl"_s};
+        if (keep)
+            arguments << u"--keep-notices"_s;
+        const Outcome outcome = Cli(server).run(arguments);
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        const QJsonObject line = QJsonDocument::fromJson(outcome.out).object();
+        QStringList names;
+        for (const QJsonValue &field : line[u"fields"].toArray())
+            names << field[0].toString();
+        QStringList expected{u"Domain Name"_s, u"Registrar"_s};
+        if (keep)
+            expected << u"URL of the ICANN Whois Inaccuracy Complaint Form"_s
+                     << u">>> Last update of whois database"_s
+                     << u"For more information on Whois status codes, please visit https"_s
+                     << u"NOTICE"_s << u"Visit Sample Registrar at http"_s;
+        QCOMPARE(names, expected);
+        QCOMPARE(line[u"registrar"].toString(), u"Sample Registrar Inc."_s);
+    }
+
     // txt is the window's text export of the same run: the window's run fills a pivot from the
     // same server, and the window's writer writes it. tsv (the default) is the same table with
     // its tabs and line ends escaped, LF ended.

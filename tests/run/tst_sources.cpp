@@ -11,15 +11,28 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cctype>
 #include <map>
 
 namespace {
 
 using Reply = TestWhoisServer::Reply;
 
-// IANA: every top-level domain is referred to "whois.nic.<tld>", except .com (Verisign's).
+// IANA: every top-level domain is referred to "whois.nic.<tld>", except .com (Verisign's);
+// addresses and AS numbers to "whois.rir.test". .zz does not exist, IANA marks .xa not assigned
+// and knows no port-43 server of .xb.
 Reply ianaAnswer(const QByteArray &query)
 {
+    if (query == "zz")
+        return {"% IANA WHOIS server\n% This query returned 0 objects.\n"};
+    if (query == "xa")
+        return {"% IANA WHOIS server\n\ndomain:       XA\n\norganisation: Not assigned\n"};
+    if (query == "xb")
+        return {"% IANA WHOIS server\n\ndomain:       XB\n\norganisation: Sample Operator\n"
+                "whois:\n\nstatus:       ACTIVE\n\ncreated:      1991-04-01\n"
+                "changed:      2012-06-02\nsource:       IANA\n"};
+    if (!query.isEmpty() && (std::isdigit(uchar(query[0])) || query.startsWith("AS")))
+        return {"% IANA WHOIS server\n\nrefer:        whois.rir.test\n"};
     const QByteArray server =
         query == "com" ? QByteArray("whois.verisign-grs.com") : QByteArray("whois.nic." + query);
     return {"% IANA WHOIS server\n\ndomain:       " + query.toUpper() +
@@ -62,6 +75,7 @@ struct Harness
     SiteTable sites = SiteTable::builtIn();
     QString delay = QStringLiteral("0");
     int parallel = 8;
+    bool keepNotices = false;
     bool keepAnswers = false;
     std::unique_ptr<LookupRun> run;
     Pivot pivot;
@@ -101,6 +115,7 @@ struct Harness
         options.source = [this] { return std::optional(source); };
         options.delayText = [this] { return delay; };
         options.parallel = parallel;
+        options.keepNotices = keepNotices;
         options.sites = sites;
         options.connectTo = ConnectToMap::parse(mapping.join(u','));
         options.cacheFolder = cache.path();
@@ -432,6 +447,112 @@ private slots:
         QCOMPARE(arrivals.size(), 2);
         for (qint64 gap : gaps(arrivals))
             QVERIFY2(gap >= 950, qPrintable(QString::number(gap)));
+    }
+
+    // No registry holds the thing asked: a top-level domain that does not exist is invalid, one
+    // without a port-43 server a failure, and neither shows IANA's record of the top-level
+    // domain as the domain's. A "no match" for an address or AS number is never a free name.
+    void registriesHoldNoSuchThing_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no such top-level domain") << "example.zz"
+                                                  << "invalid"
+                                                  << "not assigned: no such top-level domain: .zz";
+        QTest::newRow("top-level domain not assigned")
+            << "example.xa"
+            << "invalid"
+            << "not assigned: no such top-level domain: .xa";
+        QTest::newRow("no port-43 server")
+            << "example.xb"
+            << "failed"
+            << "no server for the address: no port-43 server for .xb";
+        QTest::newRow("address without a record")
+            << "192.0.2.77"
+            << "invalid"
+            << "not assigned: whois.rir.test has no record of 192.0.2.77";
+        QTest::newRow("AS number without a record")
+            << "AS64511"
+            << "invalid"
+            << "not assigned: whois.rir.test has no record of AS64511";
+        QTest::newRow("a free domain stays free") << "free.test"
+                                                  << "available"
+                                                  << "";
+    }
+    void registriesHoldNoSuchThing()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, status);
+        QFETCH(QString, error);
+        Harness h;
+        h.addWhois(QStringLiteral("whois.rir.test"), [](const QByteArray &) {
+            return Reply{"% This is a sample RIR query service.\n\n"
+                         "%ERROR:101: no entries found\n%\n% No entries found in source SAMPLE.\n"};
+        });
+        h.addWhois(QStringLiteral("whois.nic.test"), [](const QByteArray &q) {
+            return Reply{"No match for \"" + q.toUpper() + "\".\r\n"};
+        });
+        QVERIFY(h.runToEnd({address}));
+        const LookupResult &result = h.results.value(0);
+        QCOMPARE(recordStatusName(result.facts.status), status);
+        QCOMPARE(result.error, error);
+        QVERIFY(result.facts.created.isEmpty()); // never the top-level domain's date
+        QCOMPARE(column(h.pivot, QStringLiteral("Status")).value(0), status);
+    }
+
+    // A port-43 run leaves the notice lines of its records out of the fields and the table,
+    // unless the run keeps them; the record text holds them either way. A site's record keeps
+    // every field as it always did.
+    void noticesOutOfTheColumns_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("whois, left out") << SourceKind::Whois << false;
+        QTest::newRow("whois, kept") << SourceKind::Whois << true;
+        QTest::newRow("site, as it was") << SourceKind::Site2 << false;
+    }
+    void noticesOutOfTheColumns()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(bool, keep);
+        const QByteArray notices =
+            ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\r\n\r\n"
+            "TERMS OF USE: You are not authorized to access or query our database\r\n"
+            "through the use of high-volume, automated, electronic processes; by\r\n"
+            "submitting a query you agree to these terms: you will use it lawfully.\r\n"
+            "\r\nVisit the registry at https://registry.example\r\n";
+        Harness h;
+        h.source = source;
+        h.keepNotices = keep;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &q) { return Reply{recordOf(q) + notices}; });
+        TestHttpServer site([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.body = "<html><body><div id=\"whoisRecordContainer\">" +
+                     QByteArray(recordOf("sample.test") + notices).replace("\r\n", "<br>") +
+                     "</div></body></html>";
+            return r;
+        });
+        h.sites.setPrefix(Site::Option2, site.baseUrl() + u'/');
+        QVERIFY(h.runToEnd({QStringLiteral("sample.test")}));
+        const LookupResult &result = h.results.value(0);
+        QStringList names;
+        for (const RecordField &field : result.fields.toList())
+            names << field.name;
+        QStringList expected{QStringLiteral("Domain Name"), QStringLiteral("Registry Expiry Date")};
+        const QStringList noticeNames{QStringLiteral(">>> Last update of whois database"),
+                                      QStringLiteral("TERMS OF USE"),
+                                      QStringLiteral("submitting a query you agree to these terms"),
+                                      QStringLiteral("Visit the registry at https")};
+        const bool kept = keep || source != SourceKind::Whois;
+        if (kept)
+            expected += noticeNames;
+        QCOMPARE(names, expected);
+        for (const QString &notice : noticeNames)
+            QCOMPARE(h.pivot.findColumn(notice) >= 0, kept);
+        if (source == SourceKind::Whois)
+            QVERIFY(result.recordText.contains("TERMS OF USE"));
     }
 
     // The delay holds per server, measured where the queries arrive; two servers are asked

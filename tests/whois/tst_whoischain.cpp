@@ -40,6 +40,12 @@ struct World
             return {ianaTld(q, "whois.verisign-grs.com")};
         if (q == "shop")
             return {ianaTld(q, "whois.nic.shop")};
+        // IANA is the registry of .int: it refers to itself, then answers for the name.
+        if (q == "int")
+            return {ianaTld(q, "whois.iana.org")};
+        if (q == "treaty.int")
+            return {"% IANA WHOIS server\n\ndomain:       TREATY.INT\n\norganisation: Sample "
+                    "Treaty Organisation\ncreated:      1995-01-01\nsource:       IANA\n"};
         if (q.startsWith("193."))
             return {
                 "% IANA WHOIS server\n\nrefer:        whois.arin.net\n\ninetnum:      193.0.0.0 "
@@ -64,6 +70,11 @@ struct World
     TestWhoisServer registrar{[](const QByteArray &q) -> Reply {
         if (q.startsWith("nomatch"))
             return {"No match for \"" + q.toUpper() + "\".\r\n"};
+        // Registrars' own wordings of "no such name", not the registries' usual openings.
+        if (q.startsWith("unregistered"))
+            return {"This domain is not registered.\r\n"};
+        if (q.startsWith("noobject"))
+            return {"% Object does not exist\r\n"};
         return {"Domain Name: " + q +
                 "\r\nRegistrar WHOIS Server: whois.registrar.test\r\n"
                 "Registrant Organization: Sample Holder\r\nRegistrant Country: DE\r\n"};
@@ -235,6 +246,14 @@ private slots:
         QTest::newRow("registrar says no match")
             << u"nomatch.com"_qs << QString() << QStringList{iana, vrsn, u"whois.registrar.test"_qs}
             << true << u"whois.registrar.test"_qs << u"Domain Name: NOMATCH.COM"_qs;
+        QTest::newRow("registrar says it is not registered")
+            << u"unregistered.com"_qs << QString()
+            << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
+            << u"whois.registrar.test"_qs << u"Domain Name: UNREGISTERED.COM"_qs;
+        QTest::newRow("registrar says the object does not exist")
+            << u"noobject.com"_qs << QString()
+            << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
+            << u"whois.registrar.test"_qs << u"Domain Name: NOOBJECT.COM"_qs;
         QTest::newRow("referral to a private address refused")
             << u"inner.com"_qs << QString() << QStringList{iana, vrsn, u"10.0.0.1"_qs} << true
             << u"10.0.0.1"_qs << u"Domain Name: INNER.COM"_qs;
@@ -242,6 +261,9 @@ private slots:
             << u"x.test"_qs << u"whois.loop-a.test"_qs
             << QStringList{u"whois.loop-a.test"_qs, u"whois.loop-b.test"_qs} << true << QString()
             << u"whois.loop-a.test"_qs;
+        QTest::newRow("IANA's own top-level domain: asked again for the name")
+            << u"treaty.int"_qs << QString() << QStringList{iana, iana} << true << QString()
+            << u"TREATY.INT"_qs;
         QTest::newRow("IANA knows nothing: its answer stands")
             << u"name.unknown"_qs << QString() << QStringList{iana} << true << QString()
             << u"0 objects"_qs;
