@@ -110,7 +110,8 @@ int CliApp::run()
         qMin(runOptions.whoisLimits.connectTimeoutMs, m_options.timeoutMs);
     runOptions.rdapTimeoutMs = m_options.timeoutMs;
     LookupRun lookups(std::move(feed), std::move(runOptions));
-    if (!m_options.quiet && ::isatty(STDERR_FILENO))
+    // The log's lines would tear a self-updating line on the same terminal.
+    if (!m_options.quiet && !m_options.verbose && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 
     const auto deliver = [this, &lookups](const LookupResult &result) {
