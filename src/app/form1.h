@@ -16,6 +16,7 @@ class CommandRunner;
 class DesktopOpener;
 class Dialogs;
 class ListViewModel;
+class RdapBootstrapStore;
 class ResultsTable;
 class SettingsStore;
 class SpreadsheetApp;
@@ -202,6 +203,9 @@ private:
     QCursor m_handCursor;
     bool m_hasHandCursor = false;
     LookupRun *m_run = nullptr;
+    // The RDAP bootstrap files, kept for the window's life: fetched by the first run that
+    // needs them (which waits for them), used by every run after.
+    RdapBootstrapStore *m_rdapBootstrap = nullptr;
     // The start button's caption when the last run attempt began; a stop puts it back.
     QString m_savedStartCaption;
     bool m_stopRequested = false;

@@ -5,6 +5,7 @@
 #include "addresses/listviewmodel.h"
 #include "lookup/delay.h"
 #include "platform/dialogs.h"
+#include "rdap/rdapbootstrapstore.h"
 #include "results/resultstable.h"
 #include "run/lookuprun.h"
 #include "run/runfeed.h"
@@ -16,6 +17,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 void Form1::connectLookupControls()
 {
@@ -79,6 +81,16 @@ void Form1::PushButton4_Click()
     };
     options.delayText = [this] { return m_text1->text(); };
     options.keepNotices = m_checkKeepNotices->isChecked();
+    if (!m_rdapBootstrap) {
+        m_rdapBootstrap = RdapBootstrapStore::withOwnClient(RunOptions::environmentConnectTo(),
+                                                            RunOptions::environmentProxy(), this);
+        connect(m_rdapBootstrap, &RdapBootstrapStore::notice, this, [this](const QString &text) {
+            // Shown once the run's own handlers are done with the event that brought it.
+            QTimer::singleShot(
+                0, this, [this, text] { message(text.left(1).toUpper() + text.mid(1) + u'.'); });
+        });
+    }
+    options.rdapBootstrapStore = m_rdapBootstrap;
     m_run = new LookupRun(addresses, std::move(options), this);
     feedResultsTable(*m_run, *m_results);
     connect(m_run, &LookupRun::stateChanged, this, [this](LookupRun::State state) {

@@ -55,6 +55,17 @@ int CliApp::run()
         reportError(connectToError);
         return ExitCode::Usage;
     }
+    ProxySettings proxy = RunOptions::environmentProxy();
+    if (!m_options.proxy.isEmpty()) {
+        QString proxyError;
+        const std::optional<ProxySettings> named = ProxySettings::forEverything(
+            m_options.proxy, ProxySettings::noProxyFromEnvironment(), &proxyError);
+        if (!named) {
+            reportError(QStringLiteral("--proxy: ") + proxyError);
+            return ExitCode::Usage;
+        }
+        proxy = *named;
+    }
     if (m_options.resume && QFileInfo::exists(m_options.outputPath) &&
         !QFileInfo(m_options.outputPath).isFile()) {
         reportError(QStringLiteral("--resume needs a regular file: ") + m_options.outputPath);
@@ -102,6 +113,7 @@ int CliApp::run()
     runOptions.parallel = parallel;
     runOptions.whoisServer = m_options.whoisServer;
     runOptions.followReferrals = m_options.followReferrals;
+    runOptions.proxy = proxy;
     runOptions.keepNotices = m_options.keepNotices;
     runOptions.keepAnswers = m_answers != nullptr;
     runOptions.limits.timeoutMs = m_options.timeoutMs;
@@ -110,6 +122,8 @@ int CliApp::run()
         qMin(runOptions.whoisLimits.connectTimeoutMs, m_options.timeoutMs);
     runOptions.rdapTimeoutMs = m_options.timeoutMs;
     LookupRun lookups(std::move(feed), std::move(runOptions));
+    // Said once a run (the RDAP bootstrap could not be fetched, or kept).
+    connect(&lookups, &LookupRun::notice, this, [](const QString &text) { reportError(text); });
     // The log's lines would tear a self-updating line on the same terminal.
     if (!m_options.quiet && !m_options.verbose && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);

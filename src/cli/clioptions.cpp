@@ -250,8 +250,14 @@ Parsed parse(const QStringList &arguments)
         QStringLiteral("keep-notices"),
         QStringLiteral("whois, rdap, auto: notice lines (terms of use, disclaimers) stay fields "
                        "of the record."));
+    const QCommandLineOption proxy(
+        QStringLiteral("proxy"),
+        QStringLiteral("Connects through this proxy (http://, https://, socks5h://, ...; "
+                       "instead of ALL_PROXY, https_proxy, http_proxy; NO_PROXY still applies): "
+                       "RDAP and the sites, and port 43 when it is a SOCKS5 proxy."),
+        QStringLiteral("URL"));
     parser.addOptions({help, version, address, source, delay, timeout, format, output, header,
-                       quiet, resume, retryFailed, saveAnswers, readRecords, keepNotices});
+                       quiet, resume, retryFailed, saveAnswers, readRecords, keepNotices, proxy});
     parser.addOptions({whoisServer, noReferrals, parallel});
     parser.addOption(
         {{QStringLiteral("v"), QStringLiteral("verbose")},
@@ -294,6 +300,7 @@ Parsed parse(const QStringList &arguments)
     options.retryFailed = parser.isSet(retryFailed);
     options.keepNotices = parser.isSet(keepNotices);
     options.outputPath = parser.value(output);
+    options.proxy = parser.value(proxy);
     if (parser.isSet(output) && options.outputPath.isEmpty())
         return UsageError{QStringLiteral("--output needs a file name")};
 

@@ -56,6 +56,7 @@ struct CliOptions
     bool retryFailed = false;  // with resume: the failed and throttled lines are asked again
     QString saveAnswersFolder; // each answer's own bytes go to a file there
     bool readRecords = false;  // the files are saved answers, not address lists
+    QString proxy;             // --proxy URL; empty: the environment's proxy variables
     bool keepNotices = false;  // port 43 and RDAP: notice lines stay fields
 };
 

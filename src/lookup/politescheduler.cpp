@@ -194,18 +194,25 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         server.emptyRun = 0;
         server.backoffMs =
             qMin(MaxIntervalMs, qMax<qint64>(1000, qMax(user, server.backoffMs) * 2));
-        waitMs = qMax<qint64>(server.backoffMs, qint64(verdict.retryAfterSeconds) * 1000);
+        const bool waitTooLong = verdict.retryAfterSeconds > MaxRetryAfterSeconds;
+        waitMs = qMax<qint64>(server.backoffMs,
+                              qint64(qMin(verdict.retryAfterSeconds, MaxRetryAfterSeconds)) * 1000);
         qCInfo(lcRun).noquote() << server.name << "throttled request" << job.tag
                                 << QStringLiteral("(attempt %1): interval %2 ms, next request in "
                                                   "%3 ms")
                                        .arg(job.attempts)
                                        .arg(server.backoffMs)
                                        .arg(waitMs);
-        if (job.attempts >= MaxThrottledAttempts) {
-            qCInfo(lcRun).noquote() << server.name << "request" << job.tag << "given up after"
-                                    << job.attempts << "attempts";
-            giveUpLater(std::move(job), GiveUp::Throttled,
-                        QStringLiteral("throttled by ") + server.name);
+        if (job.attempts >= MaxThrottledAttempts || waitTooLong) {
+            qCInfo(lcRun).noquote()
+                << server.name << "request" << job.tag << "given up after" << job.attempts
+                << "attempts" << (waitTooLong ? "(asked to wait too long)" : "");
+            giveUpLater(
+                std::move(job), GiveUp::Throttled,
+                QStringLiteral("throttled by ") + server.name +
+                    (waitTooLong
+                         ? QStringLiteral(" (asked to wait %1 s)").arg(verdict.retryAfterSeconds)
+                         : QString()));
         } else {
             // Back at the head of its server's queue, for after the wait.
             server.queue.push_front(std::move(job));

@@ -19,7 +19,7 @@ struct Verdict
         Failed,      // the server was reached but gave no usable answer
         Throttled,   // the server asked us to slow down (HTTP 429, a rate-limit phrasing)
         EmptyClose,  // the server closed without sending a byte
-        Unreachable, // the connection could not be made, or the exchange timed out
+        Unreachable, // the connection could not be made, or the exchange timed out or broke off
     };
     Kind kind = Kind::Answer;
     // Throttled: how long the server asked us to wait, or -1.
@@ -42,6 +42,10 @@ class PoliteScheduler : public QObject
 
 public:
     static constexpr qint64 MaxIntervalMs = 120000;
+    // The longest Retry-After waited out; a server that asks for more is taken as throttling
+    // the request for good, so one answer cannot hold the run (and every row after it) for
+    // days.
+    static constexpr int MaxRetryAfterSeconds = 300;
     static constexpr int MaxThrottledAttempts = 3;
     static constexpr int MaxUnreachable = 3;
     static constexpr int MaxEmptyCloses = 3;

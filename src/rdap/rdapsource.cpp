@@ -9,6 +9,17 @@
 
 #include <QPointer>
 
+namespace {
+
+// application/json, application/rdap+json and the like, parameters aside.
+bool isJsonType(const QByteArray &contentType)
+{
+    const QByteArray type = contentType.split(';').value(0).trimmed().toLower();
+    return type == "application/json" || type.endsWith("+json");
+}
+
+} // namespace
+
 struct RdapSource::Lookup
 {
     quint64 tag = 0;
@@ -69,7 +80,30 @@ void RdapSource::lookup(quint64 tag, const Query &query, Done done)
     lookup->done = std::move(done);
     lookup->result.address = query.text;
     lookup->result.source = SourceKind::Rdap;
+    if (!m_whenUsable || !query.isValid()) {
+        begin(lookup);
+        return;
+    }
+    whenBootstrapUsable([this, lookup] { begin(lookup); });
+}
 
+void RdapSource::whenBootstrapUsable(std::function<void()> go)
+{
+    const QPointer<RdapSource> self(this);
+    const quint64 generation = m_generation;
+    auto guarded = [self, generation, go = std::move(go)] {
+        if (self && generation == self->m_generation)
+            go();
+    };
+    if (m_whenUsable)
+        m_whenUsable(this, std::move(guarded));
+    else
+        QMetaObject::invokeMethod(this, std::move(guarded), Qt::QueuedConnection);
+}
+
+void RdapSource::begin(const std::shared_ptr<Lookup> &lookup)
+{
+    const Query &query = lookup->query;
     QUrl url;
     const QStringList services = query.isValid() ? servicesFor(query) : QStringList();
     const QString base = services.value(0);
@@ -137,6 +171,9 @@ void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url,
                  settle](const RdapFetchResult &fetched) {
                     if (!self || lookup->generation != self->m_generation)
                         return;
+                    // A link the address rule refused reached no server: it was not asked.
+                    if (fetched.refusedNonPublic)
+                        lookup->result.servers.removeLast();
                     Verdict verdict;
                     if (fetched.status == 0) {
                         verdict.kind = fetched.unreachable ? Verdict::Kind::Unreachable
@@ -213,7 +250,15 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
     case RdapAnswer::Outcome::Failed:
         break;
     }
-    fail(lookup, FailureReason::NoAnswer, serverOf(url) + QStringLiteral(": ") + answer.reason);
+    QString reason = answer.reason;
+    // A body that is no RDAP object often is an error page: what it was sent as tells.
+    if (answer.outcome == RdapAnswer::Outcome::Failed && fetched.status >= 200 &&
+        fetched.status < 300 && !isJsonType(fetched.contentType))
+        reason += QStringLiteral(" (sent as ") +
+                  QString::fromLatin1(fetched.contentType.isEmpty() ? QByteArray("no type")
+                                                                    : fetched.contentType) +
+                  u')';
+    fail(lookup, FailureReason::NoAnswer, serverOf(url) + QStringLiteral(": ") + reason);
 }
 
 void RdapSource::finishRecord(const std::shared_ptr<Lookup> &lookup)

@@ -10,6 +10,12 @@ ConnectToMap RunOptions::environmentConnectTo()
     return map;
 }
 
+ProxySettings RunOptions::environmentProxy()
+{
+    static const ProxySettings proxy = ProxySettings::fromEnvironment();
+    return proxy;
+}
+
 LookupRun::LookupRun(QStringList addresses, RunOptions options, QObject *parent)
     : LookupRun(std::make_unique<ListFeed>(std::move(addresses)), std::move(options), parent)
 {
@@ -19,9 +25,10 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
     : QObject(parent), m_feed(std::move(feed)), m_options(std::move(options)),
       m_scheduler(new PoliteScheduler(this))
 {
+    const RunSources::Notice notice = [this](const QString &text) { emit this->notice(text); };
     m_sources = m_options.sourceFactory
-                    ? m_options.sourceFactory(*m_scheduler)
-                    : std::make_unique<StandardSources>(m_options, *m_scheduler);
+                    ? m_options.sourceFactory(*m_scheduler, notice)
+                    : std::make_unique<StandardSources>(m_options, *m_scheduler, notice);
     m_feed->setOnReady([this] { fed(); });
     m_scheduler->setMaxBusy(m_options.parallel);
     m_scheduler->setDelay([this](quint64 tag) { return readDelayMs(tag); });

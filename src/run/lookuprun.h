@@ -74,6 +74,9 @@ signals:
     void pausing(int seconds);
     // Once, after the last address or after a stop.
     void finished();
+    // Something about the run the user should hear of once (the RDAP bootstrap could not be
+    // fetched, or not kept).
+    void notice(const QString &text);
 
 private:
     struct Slot

@@ -2,6 +2,7 @@
 
 #include "lookup/source.h"
 #include "net/connectto.h"
+#include "net/proxysettings.h"
 #include "net/whois43client.h"
 #include "rdap/rdapbootstrap.h"
 #include "run/runsources.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+class RdapBootstrapStore;
 
 // What a run asks with, and how politely.
 struct RunOptions
@@ -42,6 +45,8 @@ struct RunOptions
     FetchLimits limits;
     // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
     ConnectToMap connectTo = environmentConnectTo();
+    // The proxies every source goes through (the environment's, read once, unless set).
+    ProxySettings proxy = environmentProxy();
     Whois43Limits whoisLimits;
     // RDAP: the deadline of each answer.
     int rdapTimeoutMs = 30000;
@@ -54,10 +59,16 @@ struct RunOptions
     // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
     // built-in snapshot.
     std::shared_ptr<const RdapBootstrap> rdapBootstrap;
+    // Where the bootstrap files are kept when `rdapBootstrap` is unset: a store the caller
+    // keeps across runs (and which outlives the run), so only the first run fetches them. None:
+    // the run makes its own.
+    RdapBootstrapStore *rdapBootstrapStore = nullptr;
     // Port 43 and RDAP: keep the fields of notice lines (terms of use, disclaimers) in the
     // results; off, they are left out (dropNoticeFields).
     bool keepNotices = false;
 
     // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
     static ConnectToMap environmentConnectTo();
+    // The proxy variables, read on first use and kept for the life of the process.
+    static ProxySettings environmentProxy();
 };

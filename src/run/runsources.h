@@ -13,6 +13,9 @@ class PoliteScheduler;
 class RunSources
 {
 public:
+    // Something the user should hear of once (the RDAP bootstrap could not be fetched, or kept).
+    using Notice = std::function<void(const QString &text)>;
+
     virtual ~RunSources() = default;
 
     // The source for `kind`; nullptr when the set has none for it.
@@ -21,5 +24,7 @@ public:
     virtual void abortAll() = 0;
 };
 
-// Makes the sources of one run around that run's scheduler.
-using SourceFactory = std::function<std::unique_ptr<RunSources>(PoliteScheduler &scheduler)>;
+// Makes the sources of one run around that run's scheduler; they say what the user should hear
+// of through `notice`.
+using SourceFactory = std::function<std::unique_ptr<RunSources>(PoliteScheduler &scheduler,
+                                                                const RunSources::Notice &notice)>;

@@ -8,8 +8,10 @@
 #include "web/sitesource.h"
 #include "whois/whoissource.h"
 
-StandardSources::StandardSources(RunOptions options, PoliteScheduler &scheduler)
-    : m_options(std::move(options)), m_scheduler(scheduler)
+#include <QPointer>
+
+StandardSources::StandardSources(RunOptions options, PoliteScheduler &scheduler, Notice notice)
+    : m_options(std::move(options)), m_scheduler(scheduler), m_notice(std::move(notice))
 {
 }
 
@@ -45,9 +47,12 @@ Source *StandardSources::source(SourceKind kind)
 Source *StandardSources::site(Site site)
 {
     Source *&source = site == Site::Option1 ? m_site1 : site == Site::Option2 ? m_site2 : m_site3;
-    if (!source)
-        source = new SiteSource(site, m_options.sites, m_options.limits,
-                                m_options.connectTo.curlEntries(), m_scheduler, this);
+    if (!source) {
+        auto *made = new SiteSource(site, m_options.sites, m_options.limits,
+                                    m_options.connectTo.curlEntries(), m_scheduler, this);
+        made->setProxy(m_options.proxy);
+        source = made;
+    }
     return source;
 }
 
@@ -56,6 +61,7 @@ WhoisSource *StandardSources::whois()
     if (!m_whois) {
         WhoisSourceOptions options;
         options.connectTo = m_options.connectTo;
+        options.proxy = m_options.proxy;
         options.limits = m_options.whoisLimits;
         options.cacheFolder = m_options.cacheFolder;
         options.firstServer = m_options.whoisServer;
@@ -71,25 +77,36 @@ RdapSource *StandardSources::rdap()
         return m_rdap;
     m_rdapHttp = new HttpClient(this);
     m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
+    m_rdapHttp->setProxy(m_options.proxy);
     // One kept-alive connection per server that may be busy: with `parallel` sized to the files
     // the process may open, the idle ones fit as well.
     m_rdapHttp->setMaxCachedConnections(m_options.parallel);
     m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
     m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
     RdapSource::Bootstrap bootstrap;
+    RdapSource::WhenUsable whenUsable;
     if (m_options.rdapBootstrap) {
         bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
     } else {
-        m_bootstrapFetch = new HttpRdapFetch(m_rdapHttp, true, m_options.connectTo, this);
-        m_bootstrapStore = new RdapBootstrapStore(RdapBootstrapStore::defaultCacheFolder(),
-                                                  RdapBootstrapStore::folderUrlFromEnvironment(),
-                                                  m_bootstrapFetch, this);
-        m_bootstrapStore->start();
-        bootstrap = [store = m_bootstrapStore]() -> const RdapBootstrap & {
+        RdapBootstrapStore *store = m_options.rdapBootstrapStore;
+        if (!store)
+            store = RdapBootstrapStore::withOwnClient(m_options.connectTo, m_options.proxy, this,
+                                                      m_options.rdapTimeoutMs);
+        connect(store, &RdapBootstrapStore::notice, this, [this](const QString &text) {
+            if (m_notice)
+                m_notice(text);
+        });
+        store->refreshIfStale();
+        bootstrap = [store = QPointer(store)]() -> const RdapBootstrap & {
             return store->bootstrap();
+        };
+        whenUsable = [store = QPointer(store)](QObject *context, std::function<void()> go) {
+            if (store)
+                store->whenUsable(context, std::move(go));
         };
     }
     m_rdap = new RdapSource(std::move(bootstrap), m_rdapFetch, m_scheduler, this);
+    m_rdap->setWhenUsable(std::move(whenUsable));
     return m_rdap;
 }
 

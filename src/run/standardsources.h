@@ -18,7 +18,7 @@ class StandardSources : public QObject, public RunSources
     Q_OBJECT
 
 public:
-    StandardSources(RunOptions options, PoliteScheduler &scheduler);
+    StandardSources(RunOptions options, PoliteScheduler &scheduler, Notice notice = {});
     ~StandardSources() override;
 
     Source *source(SourceKind kind) override;
@@ -31,6 +31,7 @@ private:
 
     RunOptions m_options;
     PoliteScheduler &m_scheduler;
+    Notice m_notice;
     Source *m_site1 = nullptr;
     Source *m_site2 = nullptr;
     Source *m_site3 = nullptr;
@@ -39,6 +40,4 @@ private:
     Source *m_auto = nullptr;
     HttpClient *m_rdapHttp = nullptr;
     HttpRdapFetch *m_rdapFetch = nullptr;
-    HttpRdapFetch *m_bootstrapFetch = nullptr;
-    RdapBootstrapStore *m_bootstrapStore = nullptr;
 };

@@ -1,8 +1,8 @@
 #include "whois/whoischain.h"
 
 #include "facts/normaliser.h"
-#include "net/addressrules.h"
 #include "platform/logging.h"
+#include "whois/ianacache.h"
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
@@ -115,6 +115,9 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
                           const WhoisReply &reply)
 {
     if (!reply) {
+        // A referral refused by the address rule reached no server: it was not asked.
+        if (reply.error().kind == FailureReason::Redirect)
+            state->result.serversAsked.removeLast();
         fail(state, server.display(), reply.error());
         return;
     }
@@ -137,8 +140,8 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
     state->result.text = text;
     state->result.textServer = server.display();
     state->haveRecord = true;
-    // A server reached through the connect-to map stands for the public host it replaces.
-    state->referrerNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
+    // A server the connect-to map names stands for the public host it replaces.
+    state->referrerNonPublic = answer.reachedNonPublic();
     follow(state, text, server.host);
 }
 

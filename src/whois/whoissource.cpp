@@ -64,7 +64,10 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
         verdict.kind = Verdict::Kind::Unreachable;
         break;
     case F::Reset:
-        verdict.kind = answer.bytes.isEmpty() ? Verdict::Kind::EmptyClose : Verdict::Kind::Failed;
+        // A reset before any byte is one way a server refuses our pace; after part of an
+        // answer it is a broken exchange, which counts toward the server being down.
+        verdict.kind =
+            answer.received == 0 ? Verdict::Kind::EmptyClose : Verdict::Kind::Unreachable;
         break;
     case F::RefusedPrivateAddress:
     case F::TooLarge:
@@ -92,6 +95,7 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag)
                     return;
                 auto *client = new Whois43Client(self->m_options.connectTo, self->m_options.limits,
                                                  self.data());
+                client->setProxy(self->m_options.proxy);
                 self->m_clients.insert(client);
                 connect(client, &Whois43Client::finished, self.data(),
                         [self, client, settle, done](const Whois43Answer &answer) {

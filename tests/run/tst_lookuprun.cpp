@@ -179,7 +179,7 @@ struct ScriptedRun
         options.parallel = parallel;
         options.source = [] { return std::optional(SourceKind::Whois); };
         options.delayText = [this] { return delay; };
-        options.sourceFactory = [this](PoliteScheduler &scheduler) {
+        options.sourceFactory = [this](PoliteScheduler &scheduler, const RunSources::Notice &) {
             auto made = std::make_unique<ScriptedSources>(scheduler);
             sources = made.get();
             return made;

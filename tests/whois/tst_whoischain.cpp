@@ -167,7 +167,7 @@ struct ScriptedChain
                          answer.server = hop.server.display();
                          answer.bytes = host.text;
                          answer.peerAddress = QHostAddress(host.peer);
-                         answer.mapped = host.mapped;
+                         answer.userMapped = host.mapped;
                          QMetaObject::invokeMethod(
                              &chain, [done, answer] { done(whoisReplyOf(answer)); },
                              Qt::QueuedConnection);
@@ -254,9 +254,10 @@ private slots:
             << u"noobject.com"_qs << QString()
             << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
             << u"whois.registrar.test"_qs << u"Domain Name: NOOBJECT.COM"_qs;
+        // Refused before any connection: not among the servers asked.
         QTest::newRow("referral to a private address refused")
-            << u"inner.com"_qs << QString() << QStringList{iana, vrsn, u"10.0.0.1"_qs} << true
-            << u"10.0.0.1"_qs << u"Domain Name: INNER.COM"_qs;
+            << u"inner.com"_qs << QString() << QStringList{iana, vrsn} << true << u"10.0.0.1"_qs
+            << u"Domain Name: INNER.COM"_qs;
         QTest::newRow("loop ends the chain")
             << u"x.test"_qs << u"whois.loop-a.test"_qs
             << QStringList{u"whois.loop-a.test"_qs, u"whois.loop-b.test"_qs} << true << QString()
