@@ -26,7 +26,7 @@ void keepAnswers(benchmark::State &state)
             for (const Query &query : std::as_const(queries)) {
                 cache.get(
                     query,
-                    [&query](const std::function<void(const Whois43Answer &)> &answered) {
+                    [&query](const std::function<void(const WhoisReply &)> &answered) {
                         Whois43Answer answer;
                         answer.ok = true;
                         answer.bytes =
@@ -35,7 +35,7 @@ void keepAnswers(benchmark::State &state)
                             "\n\nstatus:       ACTIVE\n";
                         answered(answer);
                     },
-                    [](bool, const IanaCache::Entry &, const QString &) {});
+                    [](const Result<IanaCache::Entry, LookupError> &) {});
                 // Answers come one per turn of the event loop, as from servers.
                 QCoreApplication::processEvents();
             }

@@ -124,7 +124,8 @@ int CliApp::run()
     LookupRun lookups(std::move(feed), std::move(runOptions));
     // Said once a run (the RDAP bootstrap could not be fetched, or kept).
     connect(&lookups, &LookupRun::notice, this, [](const QString &text) { reportError(text); });
-    if (!m_options.quiet && ::isatty(STDERR_FILENO))
+    // The log's lines would tear a self-updating line on the same terminal.
+    if (!m_options.quiet && !m_options.verbose && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 
     const auto deliver = [this, &lookups](const LookupResult &result) {

@@ -259,6 +259,10 @@ Parsed parse(const QStringList &arguments)
     parser.addOptions({help, version, address, source, delay, timeout, format, output, header,
                        quiet, resume, retryFailed, saveAnswers, readRecords, keepNotices, proxy});
     parser.addOptions({whoisServer, noReferrals, parallel});
+    parser.addOption(
+        {{QStringLiteral("v"), QStringLiteral("verbose")},
+         QStringLiteral(
+             "Logs what the run does (servers asked, throttling, referrals) on standard error.")});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input), or addresses."),
@@ -291,6 +295,7 @@ Parsed parse(const QStringList &arguments)
         CliOptions::Input{CliOptions::Input::Kind::File, QStringLiteral("-")});
     options.header = parser.isSet(header);
     options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.resume = parser.isSet(resume);
     options.retryFailed = parser.isSet(retryFailed);
     options.keepNotices = parser.isSet(keepNotices);

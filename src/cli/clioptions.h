@@ -51,6 +51,7 @@ struct CliOptions
     QString outputPath; // empty: standard output
     bool header = false;
     bool quiet = false;
+    bool verbose = false; // the quorvane.* log categories on
     bool resume = false;
     bool retryFailed = false;  // with resume: the failed and throttled lines are asked again
     QString saveAnswersFolder; // each answer's own bytes go to a file there

@@ -3,6 +3,7 @@
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
 #include "cli/recordfiles.h"
+#include "platform/logging.h"
 
 #include <QCoreApplication>
 
@@ -26,6 +27,8 @@ int main(int argc, char *argv[])
         return ExitCode::Usage;
     }
     const auto &options = std::get<CliOptions>(parsed);
+    if (options.verbose)
+        Logging::enableVerbose();
     if (options.readRecords)
         return RecordFiles::run(options);
     CliApp cli(options);

@@ -235,14 +235,14 @@ AnswerPhrases terseLine(QStringView line)
         line.chop(1);
     if (line.isEmpty() || line.size() > 80)
         return found;
-    const QString status = statusFromStatusValue(line);
+    const RecordStatus status = statusFromStatusValue(line);
     if (status == RecordStatus::Available)
         found.noMatch = true;
     else if (status == RecordStatus::Reserved)
         found.reserved = true;
     else if (status == RecordStatus::Invalid)
         found.invalid = true;
-    if (!status.isEmpty())
+    if (status != RecordStatus::Unknown)
         return found;
     const QList<QStringView> words = line.split(u' ', Qt::SkipEmptyParts);
     if (words.size() > 4)

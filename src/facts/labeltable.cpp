@@ -345,7 +345,7 @@ const Prefix prefixes[] = {
 struct StatusValue
 {
     const char *value;
-    const QString &status;
+    RecordStatus status;
 };
 const StatusValue statusValues[] = {
     {"free", RecordStatus::Available},           {"available", RecordStatus::Available},
@@ -613,7 +613,7 @@ Field prefixedFact(QStringView line, qsizetype &prefixLength)
     return Field::None;
 }
 
-QString statusFromStatusValue(QStringView value)
+RecordStatus statusFromStatusValue(QStringView value)
 {
     value = value.trimmed();
     while (value.endsWith(QLatin1Char('.')) || value.endsWith(QLatin1Char('!')))
@@ -622,7 +622,7 @@ QString statusFromStatusValue(QStringView value)
         if (value.compare(QLatin1String(s.value), Qt::CaseInsensitive) == 0)
             return s.status;
     }
-    return {};
+    return RecordStatus::Unknown;
 }
 
 QString dnssecFromValue(QStringView value)

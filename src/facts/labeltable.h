@@ -1,5 +1,7 @@
 #pragma once
 
+#include "facts/recordfacts.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -77,8 +79,8 @@ bool isIgnoredObject(const QString &firstLabel);
 Field prefixedFact(QStringView line, qsizetype &prefixLength);
 
 // What a status value says about the name itself: "free", "available", "reserved", ... as a
-// RecordStatus value; empty for the status words of a registered name.
-QString statusFromStatusValue(QStringView value);
+// RecordStatus; Unknown for the status words of a registered name.
+RecordStatus statusFromStatusValue(QStringView value);
 
 // "signed", "unsigned" or empty for a DNSSEC value.
 QString dnssecFromValue(QStringView value);

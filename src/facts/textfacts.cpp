@@ -401,7 +401,7 @@ private:
         m_expires, m_dnssec, m_organization, m_country, m_abuseEmail, m_abusePhone, m_origin;
     QString m_domainName;
     QStringList m_nameServers, m_domainStatus;
-    QString m_statusFromField;
+    RecordStatus m_statusFromField = RecordStatus::Unknown;
     std::vector<Network> m_networks;
     bool m_sawDomainName = false;
     bool m_inRangeObject = false; // the current block is an address object
@@ -568,9 +568,9 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
     case Field::DomainStatus: {
         if (!m_networks.empty())
             return; // an address block's status, not a domain's
-        const QString said = statusFromStatusValue(value);
-        if (!said.isEmpty()) {
-            if (m_statusFromField.isEmpty())
+        const RecordStatus said = statusFromStatusValue(value);
+        if (said != RecordStatus::Unknown) {
+            if (m_statusFromField == RecordStatus::Unknown)
                 m_statusFromField = said;
             return;
         }
@@ -918,7 +918,7 @@ RecordFacts TextReader::read()
         return facts;
     }
     // No record came back. A status field is the domain's own word, never a refusal.
-    if (!m_statusFromField.isEmpty()) {
+    if (m_statusFromField != RecordStatus::Unknown) {
         facts.status = m_statusFromField;
         return facts;
     }

@@ -39,6 +39,25 @@ QString failureReasonText(FailureReason reason)
     return {};
 }
 
+QString sourceKindName(SourceKind kind)
+{
+    switch (kind) {
+    case SourceKind::Site1:
+        return QStringLiteral("site1");
+    case SourceKind::Site2:
+        return QStringLiteral("site2");
+    case SourceKind::Site3:
+        return QStringLiteral("site3");
+    case SourceKind::Whois:
+        return QStringLiteral("whois");
+    case SourceKind::Rdap:
+        return QStringLiteral("rdap");
+    case SourceKind::Auto:
+        return QStringLiteral("auto");
+    }
+    return {};
+}
+
 QString failureText(const LookupResult &result)
 {
     if (result.ok())

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "facts/recordfacts.h"
+#include "lookup/sourcekind.h"
 #include "text/recordfield.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // How a lookup ended.
 enum class LookupStatus
@@ -41,13 +44,21 @@ enum class FailureReason
 // The words of a reason, for rows and the command line's "error".
 QString failureReasonText(FailureReason reason);
 
+// Why a step of a lookup gave no answer: the kind, for decisions, and the detail in words, for
+// people ("whois.nic.example is down: connection refused").
+struct LookupError
+{
+    FailureReason kind = FailureReason::Network;
+    QString detail;
+};
+
 // One address looked up: what was asked, who answered, the record's fields in order and the
 // facts read from it. `facts.status` says how the lookup ended where the lookup decides it
 // (failed, throttled, invalid address, RDAP "not found"), otherwise what the record says.
 struct LookupResult
 {
     QString address;
-    QString source; // "site1", "site2", "site3", ...
+    std::optional<SourceKind> source; // none when no source was chosen
     LookupStatus status = LookupStatus::Ok;
     FailureReason reason = FailureReason::None;
     QString error;         // empty when the lookup succeeded

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "lookup/schedulerclock.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -67,6 +67,8 @@ public:
     using DelayFn = std::function<qint64(quint64 tag)>;
 
     explicit PoliteScheduler(QObject *parent = nullptr);
+    // Reads the time from, and sets its wake-ups on, `clock` (a SteadyClock when null).
+    explicit PoliteScheduler(std::unique_ptr<SchedulerClock> clock, QObject *parent = nullptr);
     ~PoliteScheduler() override;
 
     void setMaxBusy(int servers) { m_maxBusy = qMax(1, servers); }
@@ -109,7 +111,7 @@ private:
         bool busy = false;
         bool down = false;
         QString downReason;
-        qint64 nextAt = 0;    // no request before this time (ms on m_clock)
+        qint64 nextAt = 0;    // no request before this time (ms on the clock)
         qint64 backoffMs = 0; // 0: the user's delay applies
         int goodRun = 0;
         int unreachableRun = 0;
@@ -122,12 +124,11 @@ private:
     bool settle(const QString &name, quint64 generation, Job job, const Verdict &verdict);
     void giveUpLater(Job job, GiveUp why, const QString &reason);
     void failQueued(Server &server);
-    qint64 now() const { return m_clock.elapsed(); }
+    qint64 now() const { return m_clock->nowMs(); }
 
     QHash<QString, std::shared_ptr<Server>> m_servers;
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-    qint64 m_timerAt = -1;
+    std::unique_ptr<SchedulerClock> m_clock;
+    qint64 m_wakeAt = -1;
     DelayFn m_delay;
     qint64 m_userDelayMs = 0; // as last read
     int m_maxBusy = 8;

@@ -6,25 +6,6 @@
 
 #include <algorithm>
 
-QString sourceKindName(SourceKind kind)
-{
-    switch (kind) {
-    case SourceKind::Site1:
-        return QStringLiteral("site1");
-    case SourceKind::Site2:
-        return QStringLiteral("site2");
-    case SourceKind::Site3:
-        return QStringLiteral("site3");
-    case SourceKind::Whois:
-        return QStringLiteral("whois");
-    case SourceKind::Rdap:
-        return QStringLiteral("rdap");
-    case SourceKind::Auto:
-        return QStringLiteral("auto");
-    }
-    return {};
-}
-
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
     result.recordText = lines.join(QStringLiteral("\r\n")).toUtf8();
@@ -51,8 +32,8 @@ void setTextRecord(LookupResult &result, const QStringList &lines)
 
 void dropNoticeFields(LookupResult &result)
 {
-    if (result.recordText.isEmpty() || (result.source != sourceKindName(SourceKind::Whois) &&
-                                        result.source != sourceKindName(SourceKind::Rdap)))
+    if (result.recordText.isEmpty() ||
+        (result.source != SourceKind::Whois && result.source != SourceKind::Rdap))
         return;
     const QString text = QString::fromUtf8(result.recordText);
     const QList<QStringView> lines = QStringView(text).split(u"\r\n");

@@ -10,18 +10,6 @@
 
 class PoliteScheduler;
 
-// Where a run's answers come from: the three web sites, port-43 WHOIS, RDAP, or RDAP with
-// port 43 where RDAP has no service.
-enum class SourceKind
-{
-    Site1,
-    Site2,
-    Site3,
-    Whois,
-    Rdap,
-    Auto
-};
-
 // Looks addresses up, any number at once, every request to a server going through the run's
 // scheduler. Each lookup ends in one LookupResult: the servers asked in order, the reason when
 // it failed, the record lines of the final whole answer cut into fields.
@@ -43,9 +31,6 @@ public:
 protected:
     PoliteScheduler &m_scheduler;
 };
-
-// The name of a source in results and on the command line.
-QString sourceKindName(SourceKind kind);
 
 // The record of a whole answer: its lines in order, joined by CR LF, and their fields (comment
 // lines skipped, the first ':' cutting name from value).

@@ -2,6 +2,7 @@
 
 #include "net/addressrules.h"
 #include "net/curlmulti.h"
+#include "platform/logging.h"
 
 #include <QTimer>
 #include <QUrl>
@@ -347,6 +348,11 @@ void HttpClient::finish(Id id, FetchResult result)
     if (!t)
         return;
     release(*t);
+    if (result.ok())
+        qCInfo(lcNet).noquote() << result.finalUrl << "HTTP" << result.status << result.body.size()
+                                << "bytes";
+    else
+        qCInfo(lcNet).noquote() << result.finalUrl << "failed:" << result.errorText;
     // Last: the receiver may start the next transfer from here.
     if (t->done)
         t->done(result);

@@ -1,6 +1,7 @@
 #include "net/whois43client.h"
 
 #include "net/addressrules.h"
+#include "platform/logging.h"
 
 #include <QHostInfo>
 #include <QSocketNotifier>
@@ -371,6 +372,7 @@ void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
         m_lookupId = -1;
     }
     closeSocket();
+    qCInfo(lcNet).noquote() << m_answer.server << "failed:" << reason;
     const Whois43Answer answer = m_answer;
     QMetaObject::invokeMethod(
         this, [this, answer] { emit finished(answer); }, Qt::QueuedConnection);
@@ -385,5 +387,7 @@ void Whois43Client::complete()
     m_answerTimer.stop();
     closeSocket();
     m_answer.ok = true;
+    qCInfo(lcNet).noquote() << m_answer.server << "answered" << m_answer.bytes.size()
+                            << "bytes from" << m_answer.peerAddress.toString();
     emit finished(m_answer);
 }

@@ -1,7 +1,7 @@
 #include "rdap/rdapsource.h"
 
 #include "net/addressrules.h"
-
+#include "platform/logging.h"
 #include "rdap/rdapanswer.h"
 #include "rdap/rdapfetch.h"
 #include "rdap/rdapquery.h"
@@ -79,7 +79,7 @@ void RdapSource::lookup(quint64 tag, const Query &query, Done done)
     lookup->query = query;
     lookup->done = std::move(done);
     lookup->result.address = query.text;
-    lookup->result.source = sourceKindName(SourceKind::Rdap);
+    lookup->result.source = SourceKind::Rdap;
     if (!m_whenUsable || !query.isValid()) {
         begin(lookup);
         return;
@@ -154,6 +154,10 @@ void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url,
                                                     !AddressRules::isNonPublic(referrerAddress));
     const QString server = serverOf(url);
     lookup->result.servers.append(server);
+    qCInfo(lcRdap).noquote() << lookup->query.text << "asking" << url.toString()
+                             << (referrer.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("(named by %1)").arg(serverOf(referrer)));
     const QPointer<RdapSource> self(this);
     m_scheduler.submit(
         server, lookup->tag,

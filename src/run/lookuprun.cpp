@@ -1,15 +1,8 @@
 #include "run/lookuprun.h"
 
 #include "lookup/delay.h"
-#include "net/httpclient.h"
-#include "rdap/httprdapfetch.h"
-#include "rdap/rdapbootstrapstore.h"
-#include "rdap/rdapsource.h"
-#include "run/autosource.h"
-#include "web/sitesource.h"
-#include "whois/whoissource.h"
-
-#include <QPointer>
+#include "platform/logging.h"
+#include "run/standardsources.h"
 
 ConnectToMap RunOptions::environmentConnectTo()
 {
@@ -32,6 +25,10 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
     : QObject(parent), m_feed(std::move(feed)), m_options(std::move(options)),
       m_scheduler(new PoliteScheduler(this))
 {
+    const RunSources::Notice notice = [this](const QString &text) { emit this->notice(text); };
+    m_sources = m_options.sourceFactory
+                    ? m_options.sourceFactory(*m_scheduler, notice)
+                    : std::make_unique<StandardSources>(m_options, *m_scheduler, notice);
     m_feed->setOnReady([this] { fed(); });
     m_scheduler->setMaxBusy(m_options.parallel);
     m_scheduler->setDelay([this](quint64 tag) { return readDelayMs(tag); });
@@ -53,9 +50,7 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
 LookupRun::~LookupRun()
 {
     // Sources and transports go before the scheduler their callbacks point into.
-    for (Source *source : m_sources)
-        delete source;
-    m_sources = {};
+    m_sources.reset();
 }
 
 void LookupRun::setState(State state)
@@ -71,6 +66,7 @@ void LookupRun::start()
     if (m_state != State::Ready)
         return;
     setState(State::Running);
+    qCInfo(lcRun) << "run started: at most" << m_options.parallel << "servers at once";
     admit();
     if (allDone())
         finish();
@@ -125,9 +121,9 @@ void LookupRun::startLookup(qsizetype index)
         kind = m_options.source();
     } else if (m_options.site) {
         if (const std::optional<Site> site = m_options.site())
-            kind = SourceKind(int(*site) - 1);
+            kind = Sites::sourceKind(*site);
     }
-    Source *source = kind ? sourceFor(*kind) : nullptr;
+    Source *source = kind && m_sources ? m_sources->source(*kind) : nullptr;
     if (!source) {
         // No source chosen: the record stays empty.
         LookupResult empty;
@@ -138,82 +134,6 @@ void LookupRun::startLookup(qsizetype index)
     }
     source->lookup(quint64(index), address,
                    [this, index](const LookupResult &result) { lookupDone(index, result); });
-}
-
-Source *LookupRun::sourceFor(SourceKind kind)
-{
-    Source *&source = m_sources[size_t(kind)];
-    if (source)
-        return source;
-    auto rdap = [this] {
-        if (!m_rdapFetch) {
-            m_rdapHttp = new HttpClient(this);
-            m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
-            m_rdapHttp->setProxy(m_options.proxy);
-            // One kept-alive connection per server that may be busy: with `parallel` sized to
-            // the files the process may open, the idle ones fit as well.
-            m_rdapHttp->setMaxCachedConnections(m_options.parallel);
-            m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
-            m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
-        }
-        RdapSource::Bootstrap bootstrap;
-        RdapSource::WhenUsable whenUsable;
-        if (m_options.rdapBootstrap) {
-            bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
-        } else {
-            if (!m_bootstrapStore) {
-                m_bootstrapStore = m_options.rdapBootstrapStore;
-                if (!m_bootstrapStore)
-                    m_bootstrapStore = RdapBootstrapStore::withOwnClient(
-                        m_options.connectTo, m_options.proxy, this, m_options.rdapTimeoutMs);
-                connect(m_bootstrapStore, &RdapBootstrapStore::notice, this, &LookupRun::notice);
-                m_bootstrapStore->refreshIfStale();
-            }
-            bootstrap = [store = QPointer(m_bootstrapStore)]() -> const RdapBootstrap & {
-                return store->bootstrap();
-            };
-            whenUsable = [store = QPointer(m_bootstrapStore)](QObject *context,
-                                                              std::function<void()> go) {
-                if (store)
-                    store->whenUsable(context, std::move(go));
-            };
-        }
-        auto *source = new RdapSource(std::move(bootstrap), m_rdapFetch, *m_scheduler);
-        source->setWhenUsable(std::move(whenUsable));
-        return source;
-    };
-    auto whois = [this] {
-        WhoisSourceOptions options;
-        options.connectTo = m_options.connectTo;
-        options.proxy = m_options.proxy;
-        options.limits = m_options.whoisLimits;
-        options.cacheFolder = m_options.cacheFolder;
-        options.firstServer = m_options.whoisServer;
-        options.followReferrals = m_options.followReferrals;
-        return new WhoisSource(options, *m_scheduler);
-    };
-    switch (kind) {
-    case SourceKind::Site1:
-    case SourceKind::Site2:
-    case SourceKind::Site3:
-        source = new SiteSource(Site(int(kind) + 1), m_options.sites, m_options.limits,
-                                m_options.connectTo.curlEntries(), *m_scheduler);
-        static_cast<SiteSource *>(source)->setProxy(m_options.proxy);
-        break;
-    case SourceKind::Whois:
-        source = whois();
-        break;
-    case SourceKind::Rdap:
-        source = rdap();
-        break;
-    case SourceKind::Auto: {
-        auto *r = static_cast<RdapSource *>(sourceFor(SourceKind::Rdap));
-        auto *w = static_cast<WhoisSource *>(sourceFor(SourceKind::Whois));
-        source = new AutoSource(*r, *w, *m_scheduler);
-        break;
-    }
-    }
-    return source;
 }
 
 qint64 LookupRun::readDelayMs(quint64 tag)
@@ -274,6 +194,10 @@ void LookupRun::flush()
         m_slots.pop_front();
         const qsizetype index = m_emitted++;
         any = true;
+        qCInfo(lcRun).noquote() << "row" << index << s.address << "->"
+                                << (s.result.ok() ? recordStatusName(s.result.facts.status)
+                                                  : s.result.error)
+                                << "asked:" << s.result.servers.join(QStringLiteral(", "));
         emit resultReady(index, s.result);
         unreadable = s.delayUnreadable;
         if (unreadable && m_state == State::Running)
@@ -291,6 +215,7 @@ void LookupRun::flush()
     const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0;
     if (pause) {
         m_pause.start(std::chrono::milliseconds(m_lastDelayMs));
+        qCInfo(lcRun) << "pausing" << m_lastDelayMs << "ms";
         emit pausing(int((m_lastDelayMs + 999) / 1000));
     }
     if (allDone() && !m_pause.isActive())
@@ -322,14 +247,11 @@ void LookupRun::requestStop()
     if (m_state != State::Running)
         return;
     setState(State::Stopping);
+    qCInfo(lcRun) << "stop asked for after" << m_emitted << "rows";
     // The lookups under way keep their addresses only.
     m_scheduler->stop();
-    for (Source *source : m_sources) {
-        if (source)
-            source->abortAll();
-    }
-    if (m_rdapHttp)
-        m_rdapHttp->abortAll();
+    if (m_sources)
+        m_sources->abortAll();
     m_pause.stop();
     // Finished from the event loop, not from inside the caller's handler.
     QTimer::singleShot(0, this, &LookupRun::finish);
@@ -341,5 +263,6 @@ void LookupRun::finish()
         return;
     m_pause.stop();
     setState(State::Finished);
+    qCInfo(lcRun) << "run finished:" << m_emitted << "rows";
     emit finished();
 }

@@ -4,82 +4,17 @@
 #include "lookup/lookupresult.h"
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
-#include "net/connectto.h"
-#include "net/proxysettings.h"
-#include "net/whois43client.h"
-#include "rdap/rdapbootstrap.h"
-#include "web/sitefetcher.h"
-#include "web/sites.h"
-#include "whois/whoisreferral.h"
+#include "run/runoptions.h"
+#include "run/runsources.h"
 
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
-#include <array>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
-
-class HttpClient;
-class HttpRdapFetch;
-class RdapBootstrapStore;
-class RdapSource;
-class WhoisSource;
-
-// What a run asks with, and how politely.
-struct RunOptions
-{
-    // Read afresh for every address: the source to ask. When unset, `site` decides.
-    std::function<std::optional<SourceKind>()> source;
-    // Read afresh for every address when `source` is unset: nothing means no site is chosen
-    // (the record stays empty).
-    std::function<std::optional<Site>()> site;
-    // Read afresh after every answer: the pause before the next request to the same server,
-    // in seconds as typed.
-    std::function<QString()> delayText;
-    // How the delay reads: rounded to a whole second in the user's locale (the window), or to
-    // the millisecond in the C locale (the command line: "0.5" is half a second).
-    bool delayInWholeSeconds = true;
-    // At most this many servers with a request in flight at once.
-    int parallel = 8;
-    SiteTable sites = SiteTable::fromEnvironment();
-    FetchLimits limits;
-    // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
-    ConnectToMap connectTo = environmentConnectTo();
-    // The proxies every source goes through (the environment's, read once, unless set).
-    ProxySettings proxy = environmentProxy();
-    Whois43Limits whoisLimits;
-    // RDAP: the deadline of each answer.
-    int rdapTimeoutMs = 30000;
-    // Port 43: ask this server first instead of IANA; its referrals are followed unless
-    // followReferrals is off (then it is the only server asked).
-    std::optional<WhoisServer> whoisServer;
-    bool followReferrals = true;
-    // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
-    QString cacheFolder;
-    // Results keep the answer they were read from (LookupResult::answer); otherwise it is
-    // dropped as each lookup ends.
-    bool keepAnswers = false;
-    // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
-    // built-in snapshot.
-    std::shared_ptr<const RdapBootstrap> rdapBootstrap;
-    // Where the bootstrap files are kept when `rdapBootstrap` is unset: a store the caller
-    // keeps across runs (and which outlives the run), so only the first run fetches them. None:
-    // the run makes its own.
-    RdapBootstrapStore *rdapBootstrapStore = nullptr;
-    // Port 43 and RDAP: keep the fields of notice lines (terms of use, disclaimers) in the
-    // results; off, they are left out (dropNoticeFields).
-    bool keepNotices = false;
-
-    // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
-    static ConnectToMap environmentConnectTo();
-    // The proxy variables, read on first use and kept for the life of the process.
-    static ProxySettings environmentProxy();
-};
 
 // One lookup run over a list of addresses, held whole or taken from a feed as the run goes. Every
 // request goes through the run's polite scheduler (one queue per server, the delay between two
@@ -156,7 +91,6 @@ private:
     void setState(State state);
     void admit();
     void startLookup(qsizetype index);
-    Source *sourceFor(SourceKind kind);
     void lookupDone(qsizetype index, const LookupResult &result);
     void announce();
     void flush();
@@ -169,10 +103,7 @@ private:
     std::unique_ptr<AddressFeed> m_feed;
     RunOptions m_options;
     PoliteScheduler *m_scheduler;
-    std::array<Source *, 6> m_sources{};
-    HttpClient *m_rdapHttp = nullptr;
-    HttpRdapFetch *m_rdapFetch = nullptr;
-    RdapBootstrapStore *m_bootstrapStore = nullptr;
+    std::unique_ptr<RunSources> m_sources;
     QTimer m_pause;
     std::deque<Slot> m_slots; // from m_emitted to m_admitted
     qsizetype m_admitted = 0;

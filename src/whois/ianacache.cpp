@@ -1,5 +1,6 @@
 #include "whois/ianacache.h"
 
+#include "platform/logging.h"
 #include "whois/whoistext.h"
 
 #include <QDir>
@@ -176,36 +177,39 @@ void IanaCache::get(const Query &query, const Fetch &fetch, Done done)
     if (!m_loaded)
         load();
     if (const Stored *stored = find(query)) {
+        qCInfo(lcWhois).noquote() << query.text << "IANA's answer from the cache";
         QMetaObject::invokeMethod(
-            this, [done = std::move(done), entry = stored->entry] { done(true, entry, {}); },
+            this, [done = std::move(done), entry = stored->entry] { done(entry); },
             Qt::QueuedConnection);
         return;
     }
     const QString flightKey = flightKeyOf(query);
     auto flight = m_inFlight.find(flightKey);
     if (flight != m_inFlight.end()) {
+        qCInfo(lcWhois).noquote() << query.text << "waits for IANA's answer under way";
         flight->append(Waiter{query, fetch, std::move(done)});
         return;
     }
     m_inFlight.insert(flightKey, {Waiter{query, fetch, std::move(done)}});
-    fetch([this, flightKey, query](const Whois43Answer &answer) {
-        finishFetch(flightKey, query, answer);
+    fetch([this, flightKey, query](const WhoisReply &reply) {
+        finishFetch(flightKey, query, reply);
     });
 }
 
-void IanaCache::finishFetch(const QString &flightKey, const Query &query,
-                            const Whois43Answer &answer)
+void IanaCache::finishFetch(const QString &flightKey, const Query &query, const WhoisReply &reply)
 {
     const QList<Waiter> waiters = m_inFlight.take(flightKey);
-    const QString text = WhoisText::decode(answer.bytes);
-    if (!answer.ok || WhoisText::isBlank(text)) {
-        const QString reason = answer.ok
-                                   ? QStringLiteral("%1 gave an empty answer").arg(answer.server)
-                                   : answer.reason;
+    const QString text = reply ? WhoisText::decode(reply->bytes) : QString();
+    if (!reply || WhoisText::isBlank(text)) {
+        const LookupError error =
+            reply ? LookupError{FailureReason::NoAnswer,
+                                QStringLiteral("%1 gave an empty answer").arg(reply->server)}
+                  : reply.error();
         for (const Waiter &waiter : waiters)
-            waiter.done(false, {}, reason);
+            waiter.done(Failure(error));
         return;
     }
+    const Whois43Answer &answer = reply.value();
 
     Stored stored;
     stored.type = typeOf(query);
@@ -236,7 +240,7 @@ void IanaCache::finishFetch(const QString &flightKey, const Query &query,
     // waited for it.
     for (qsizetype i = 0; i < waiters.size(); ++i) {
         if (i == 0)
-            waiters[i].done(true, stored.entry, {});
+            waiters[i].done(stored.entry);
         else
             get(waiters[i].query, waiters[i].fetch, waiters[i].done);
     }

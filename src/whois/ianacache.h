@@ -1,7 +1,7 @@
 #pragma once
 
 #include "lookup/query.h"
-#include "net/whois43client.h"
+#include "whois/whoisreply.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -34,10 +34,10 @@ public:
         // not through the connect-to map.
         bool serverNonPublic = false;
     };
-    // Sends the IANA query and calls back once with the answer.
-    using Fetch = std::function<void(const std::function<void(const Whois43Answer &)> &)>;
-    // ok false: IANA could not be asked; reason says why.
-    using Done = std::function<void(bool ok, const Entry &entry, const QString &reason)>;
+    // Sends the IANA query and calls back once with the reply.
+    using Fetch = std::function<void(const std::function<void(const WhoisReply &)> &)>;
+    // IANA's answer, or why IANA could not be asked.
+    using Done = std::function<void(const Result<Entry, LookupError> &entry)>;
 
     static constexpr qint64 DefaultMaxAgeSeconds = 24 * 60 * 60;
 
@@ -74,7 +74,7 @@ private:
     };
 
     const Stored *find(const Query &query) const;
-    void finishFetch(const QString &flightKey, const Query &query, const Whois43Answer &answer);
+    void finishFetch(const QString &flightKey, const Query &query, const WhoisReply &reply);
     void keep(const Stored &stored);
     static QByteArray lineOf(const Stored &stored);
     void load();

@@ -45,7 +45,7 @@ public:
     static Verdict verdictOf(const Whois43Answer &answer);
 
 private:
-    WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<QString> &throttledBy);
+    WhoisChain::Ask scheduledAsk(quint64 tag);
 
     WhoisSourceOptions m_options;
     IanaCache *m_cache;

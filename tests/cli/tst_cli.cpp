@@ -945,7 +945,7 @@ private slots:
         QFETCH(QStringList, keys);
         LookupResult result;
         result.address = u"example.test"_s;
-        result.source = u"whois"_s;
+        result.source = SourceKind::Whois;
         result.servers = QStringList{u"whois.iana.org"_s, u"whois.nic.test"_s};
         if (failed) {
             setFailure(result, FailureReason::Timeout, u"whois.nic.test took too long"_s);
@@ -967,7 +967,7 @@ private slots:
         QCOMPARE(read[0].toVariant().toStringList(), keys);
 
         QJsonObject expected{{u"address"_s, result.address},
-                             {u"source"_s, result.source},
+                             {u"source"_s, u"whois"_s},
                              {u"servers"_s, QJsonArray::fromStringList(result.servers)}};
         for (const FactColumn &column : factColumns()) {
             const QJsonValue value = column.json(result.facts);
@@ -1076,7 +1076,8 @@ private slots:
             } else if (outcome == u"invalid"_s) {
                 setFailure(result, FailureReason::InvalidAddress, u"empty label"_s);
             } else {
-                result.facts.status = outcome;
+                result.facts.status =
+                    outcome == u"available"_s ? RecordStatus::Available : RecordStatus::Registered;
             }
             summary.add(result);
         }

@@ -317,7 +317,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, status);
-        QCOMPARE(factsFromText(text).status, status);
+        QCOMPARE(recordStatusName(factsFromText(text).status), status);
     }
 
     // Dates written with numbers alone, read as the label says or as the answer's other dates

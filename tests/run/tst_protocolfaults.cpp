@@ -259,7 +259,7 @@ private slots:
         const LookupResult &result = run.results[0];
         QCOMPARE(result.ok(), answered);
         if (answered) {
-            QCOMPARE(result.source, u"rdap"_s);
+            QCOMPARE(result.source, SourceKind::Rdap);
             QCOMPARE(rdap.targets, QList<QByteArray>{"/domain/example.test"});
         } else {
             QVERIFY2(result.error.contains(u"no RDAP service"_s), qPrintable(result.error));

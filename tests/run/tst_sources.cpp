@@ -162,7 +162,7 @@ private slots:
         QCOMPARE(h.results.size(), 2);
         const LookupResult &ok = h.results[0];
         QVERIFY2(ok.ok(), qPrintable(ok.error));
-        QCOMPARE(ok.source, QStringLiteral("whois"));
+        QCOMPARE(ok.source, SourceKind::Whois);
         QCOMPARE(ok.servers, (QStringList{QStringLiteral("whois.iana.org"),
                                           QStringLiteral("whois.verisign-grs.com"),
                                           QStringLiteral("whois.registrar.test")}));
@@ -253,9 +253,9 @@ private slots:
         // Facts from the objects: the registry's date, the registrar's registrant.
         QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
         QCOMPARE(h.results[0].facts.registrantOrganization, QStringLiteral("Example Holder"));
-        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
-        QCOMPARE(h.results[1].facts.status, QStringLiteral("available"));
-        QCOMPARE(h.results[2].facts.status, QStringLiteral("invalid"));
+        QCOMPARE(h.results[0].facts.status, RecordStatus::Registered);
+        QCOMPARE(h.results[1].facts.status, RecordStatus::Available);
+        QCOMPARE(h.results[2].facts.status, RecordStatus::Invalid);
         QCOMPARE(h.pivot.caption(1), QStringLiteral("Status"));
         QCOMPARE(column(h.pivot, QStringLiteral("Status")),
                  (QStringList{QStringLiteral("registered"), QStringLiteral("available"),
@@ -361,7 +361,7 @@ private slots:
         h.sites.setPrefix(Site::Option2, site.baseUrl() + u'/');
         QVERIFY(h.runToEnd({QStringLiteral("example.test"), QStringLiteral("not an address!")}));
         QCOMPARE(h.results.size(), 2);
-        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
+        QCOMPARE(h.results[0].facts.status, RecordStatus::Registered);
         QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
         const QStringList captions = h.pivot.captions().mid(1, firstCaptions.size());
         QCOMPARE(captions, firstCaptions);
@@ -405,44 +405,28 @@ private slots:
         QCOMPARE(recordCaption(name), caption);
     }
 
-    // Throttling through RDAP (429) and port 43 (a rate-limit phrasing): the address is asked
-    // again after the wait, and after three refusals its row ends throttled.
+    // Throttling end to end, against the real clock: the refused address is asked again after
+    // the wait and its record comes. The scheduler's rules (back-off, cap, recovery, giving up)
+    // and each source's reading of a refusal are unit-tested on a clock moved by hand (tst_lookup,
+    // tst_whois, tst_rdap); one case per source is kept here.
     void throttling_data()
     {
         QTest::addColumn<SourceKind>("source");
-        QTest::addColumn<QString>("retryAfter"); // "date+N": an HTTP date N seconds ahead
-        QTest::addColumn<int>("refusals");
-        QTest::addColumn<qint64>("minGapMs");
-        QTest::newRow("429, Retry-After 2") << SourceKind::Rdap << "2" << 1 << qint64(1900);
-        QTest::newRow("429, Retry-After as a date")
-            << SourceKind::Rdap << "date+3" << 1 << qint64(1000);
-        QTest::newRow("rate-limit phrasing, then a record")
-            << SourceKind::Whois << "" << 1 << qint64(900);
-        QTest::newRow("three 429s") << SourceKind::Rdap << "0" << 3 << qint64(900);
-        QTest::newRow("three phrasings") << SourceKind::Whois << "" << 3 << qint64(900);
+        QTest::newRow("429, Retry-After 1") << SourceKind::Rdap;
+        QTest::newRow("rate-limit phrasing") << SourceKind::Whois;
     }
     void throttling()
     {
         QFETCH(SourceKind, source);
-        QFETCH(QString, retryAfter);
-        QFETCH(int, refusals);
-        QFETCH(qint64, minGapMs);
         Harness h;
         h.source = source;
         int refused = 0;
         TestHttpServer rdap([&](const QByteArray &) {
             TestHttpServer::Response r;
             r.contentType = "application/rdap+json";
-            if (refused++ < refusals) {
+            if (refused++ < 1) {
                 r.status = 429;
-                QByteArray value = retryAfter.toUtf8();
-                if (retryAfter.startsWith(u"date+"))
-                    value = QLocale::c()
-                                .toString(QDateTime::currentDateTimeUtc().addSecs(
-                                              retryAfter.mid(5).toInt()),
-                                          QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
-                                .toLatin1();
-                r.headers << "Retry-After: " + value;
+                r.headers << "Retry-After: 1";
                 return r;
             }
             r.body = R"({"objectClassName":"domain","ldhName":"example.test"})";
@@ -450,7 +434,7 @@ private slots:
         });
         TestWhoisServer &nic =
             h.addWhois(QStringLiteral("whois.nic.test"), [&](const QByteArray &q) {
-                if (refused++ < refusals)
+                if (refused++ < 1)
                     return Reply{"% Query rate limit exceeded, try again later\r\n"};
                 return Reply{recordOf(q)};
             });
@@ -458,22 +442,11 @@ private slots:
         QVERIFY(h.runToEnd({QStringLiteral("example.test")}));
         const QList<qint64> arrivals = source == SourceKind::Rdap ? rdap.arrivals : nic.arrivals;
         const LookupResult &result = h.results.value(0);
-        if (refusals >= 3) {
-            QCOMPARE(result.status, LookupStatus::Throttled);
-            QVERIFY2(result.error.contains(source == SourceKind::Rdap
-                                               ? QStringLiteral("127.0.0.1")
-                                               : QStringLiteral("whois.nic.test")),
-                     qPrintable(result.error));
-            QVERIFY(result.fields.isEmpty()); // the refusal is no record
-            QCOMPARE(result.facts.status, QStringLiteral("throttled"));
-            QCOMPARE(arrivals.size(), 3);
-        } else {
-            QVERIFY2(result.ok(), qPrintable(result.error));
-            QCOMPARE(result.fields.at(0).name, QStringLiteral("Domain Name"));
-            QCOMPARE(arrivals.size(), 2);
-        }
+        QVERIFY2(result.ok(), qPrintable(result.error));
+        QCOMPARE(result.fields.at(0).name, QStringLiteral("Domain Name"));
+        QCOMPARE(arrivals.size(), 2);
         for (qint64 gap : gaps(arrivals))
-            QVERIFY2(gap >= minGapMs, qPrintable(QString::number(gap)));
+            QVERIFY2(gap >= 950, qPrintable(QString::number(gap)));
     }
 
     // No registry holds the thing asked: a top-level domain that does not exist is invalid, one
@@ -522,7 +495,7 @@ private slots:
         });
         QVERIFY(h.runToEnd({address}));
         const LookupResult &result = h.results.value(0);
-        QCOMPARE(result.facts.status, status);
+        QCOMPARE(recordStatusName(result.facts.status), status);
         QCOMPARE(result.error, error);
         QVERIFY(result.facts.created.isEmpty()); // never the top-level domain's date
         QCOMPARE(column(h.pivot, QStringLiteral("Status")).value(0), status);
@@ -592,16 +565,17 @@ private slots:
                                         [](const QByteArray &q) { return Reply{recordOf(q)}; });
         TestWhoisServer &b = h.addWhois(QStringLiteral("whois.nic.bb"),
                                         [](const QByteArray &q) { return Reply{recordOf(q)}; });
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(
             h.runToEnd({QStringLiteral("1.aa"), QStringLiteral("2.aa"), QStringLiteral("3.aa"),
                         QStringLiteral("1.bb"), QStringLiteral("2.bb"), QStringLiteral("3.bb")}));
         QCOMPARE(a.arrivals.size(), 3);
         QCOMPARE(b.arrivals.size(), 3);
+        // The scheduler and the server each read their clock in whole milliseconds, so a gap
+        // of exactly the delay may show as 999 ms.
         for (qint64 gap : gaps(a.arrivals) + gaps(b.arrivals))
-            QVERIFY2(gap >= 1000, qPrintable(QString::number(gap)));
-        // Side by side: b's first query does not wait for a's three.
+            QVERIFY2(gap >= 999, qPrintable(QString::number(gap)));
+        // Side by side: b's first query does not wait for a's three (IANA, one server, is
+        // asked for .aa and .bb a second apart).
         QVERIFY(b.arrivals.first() < a.arrivals.last());
         QCOMPARE(h.order, (QList<qsizetype>{0, 1, 2, 3, 4, 5}));
     }
@@ -639,7 +613,7 @@ private slots:
         TestWhoisServer &slow =
             h.addWhois(QStringLiteral("whois.nic.slow"), [](const QByteArray &q) {
                 Reply r{recordOf(q)};
-                r.delayMs = 2000;
+                r.delayMs = 500;
                 return r;
             });
         TestWhoisServer &fast = h.addWhois(QStringLiteral("whois.nic.fast"),
@@ -654,7 +628,7 @@ private slots:
         QVERIFY(done.wait(10000));
         QCOMPARE(fast.queries.size(), 2);
         QCOMPARE(slow.queries.size(), 1);
-        QVERIFY(fast.arrivals.last() < slow.arrivals.first() + 2000); // answered early
+        QVERIFY(fast.arrivals.last() < slow.arrivals.first() + 500); // answered early
         QCOMPARE(started, (QList<qsizetype>{0, 1, 2}));
         QCOMPARE(h.order, (QList<qsizetype>{0, 1, 2}));
         QCOMPARE(column(h.pivot, QStringLiteral("Domain Name")),

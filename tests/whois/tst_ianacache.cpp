@@ -51,14 +51,14 @@ QStringList ask(IanaCache &cache, const QStringList &names)
         const Query query = parseQuery(name);
         cache.get(
             query,
-            [&asked, query](const std::function<void(const Whois43Answer &)> &answered) {
+            [&asked, query](const std::function<void(const WhoisReply &)> &answered) {
                 asked << QString::fromLatin1(query.tld());
                 Whois43Answer answer;
                 answer.ok = true;
                 answer.bytes = "refer: whois.nic." + query.tld() + "\n";
                 answered(answer);
             },
-            [&done](bool, const IanaCache::Entry &, const QString &) { ++done; });
+            [&done](const Result<IanaCache::Entry, LookupError> &) { ++done; });
     }
     if (!QTest::qWaitFor([&] { return done == names.size(); }, 5000))
         qFatal("no answer from the cache");
