@@ -15,6 +15,7 @@ lookup  -f --format         :format
 lookup  -o --output         :file
 lookup  --header
 lookup  -q --quiet
+lookup  -v --verbose
 lookup  --resume
 lookup  --retry-failed
 lookup  --save-answers      :folder

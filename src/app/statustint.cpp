@@ -13,7 +13,7 @@ namespace {
 
 struct Tinted
 {
-    const QString &status;
+    RecordStatus status;
     QColor hue;
     const char *meaning;
 };
@@ -49,7 +49,7 @@ namespace StatusTint {
 QColor tint(const QString &status, const QPalette &palette)
 {
     for (int i = 0; i < TintedCount; ++i) {
-        if (tinted(i).status == status)
+        if (recordStatusName(tinted(i).status) == status)
             return mixed(palette.color(QPalette::Base), tinted(i).hue);
     }
     return {};
@@ -62,8 +62,9 @@ QString legend(const QPalette &palette)
         const Tinted &t = tinted(i);
         text += QStringLiteral("<br><span style=\"background-color:%1; color:%2\">&nbsp;%3&nbsp;"
                                "</span> %4")
-                    .arg(tint(t.status, palette).name(), palette.color(QPalette::Text).name(),
-                         t.status, QLatin1String(t.meaning));
+                    .arg(tint(recordStatusName(t.status), palette).name(),
+                         palette.color(QPalette::Text).name(), recordStatusName(t.status),
+                         QLatin1String(t.meaning));
     }
     return text + QStringLiteral("<br>registered and reserved rows are not tinted");
 }

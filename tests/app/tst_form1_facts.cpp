@@ -26,12 +26,11 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // A port-43 result as the run gives it, with the facts that matter to the columns.
-LookupResult whoisResult(const QString &address, const QString &status,
-                         const QString &registrar = {})
+LookupResult whoisResult(const QString &address, RecordStatus status, const QString &registrar = {})
 {
     LookupResult r;
     r.address = address;
-    r.source = sourceKindName(SourceKind::Whois);
+    r.source = SourceKind::Whois;
     r.facts.status = status;
     r.facts.registrar = registrar;
     r.facts.created = u"1997-09-15T04:00:00Z"_s;
@@ -134,7 +133,7 @@ private slots:
         table.ResetResultsTable();
         LookupResult result = whoisResult(address, RecordStatus::Registered, u"Example"_s);
         if (!protocol) {
-            result.source = sourceKindName(SourceKind::Site2);
+            result.source = SourceKind::Site2;
             result.fields = {RecordField{u"Registrar"_s, u"Example Registrar, Incorporated"_s},
                              RecordField{u"Created"_s, u"1997-09-15T04:00:00Z"_s}};
         }
@@ -219,12 +218,15 @@ private slots:
         const QList<std::pair<const char *, QPalette>> palettes{{"light", QPalette(Qt::white)},
                                                                 {"dark", darkPalette()}};
         for (const auto &[name, palette] : palettes) {
-            for (const QString &status : {RecordStatus::Available, RecordStatus::Throttled,
-                                          RecordStatus::Failed, RecordStatus::Invalid}) {
+            for (RecordStatus kind : {RecordStatus::Available, RecordStatus::Throttled,
+                                      RecordStatus::Failed, RecordStatus::Invalid}) {
+                const QString status = recordStatusName(kind);
                 QTest::addRow("%s %s", name, qPrintable(status)) << palette << status << true;
             }
-            for (const QString &status : {RecordStatus::Registered, RecordStatus::Reserved})
+            for (RecordStatus kind : {RecordStatus::Registered, RecordStatus::Reserved}) {
+                const QString status = recordStatusName(kind);
                 QTest::addRow("%s %s", name, qPrintable(status)) << palette << status << false;
+            }
         }
     }
     void statusTints()
@@ -244,19 +246,21 @@ private slots:
 
     void statusCellsArePaintedWithTheirTint_data()
     {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("status");
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<RecordStatus>("kind");
         QTest::addColumn<bool>("tinted");
-        QTest::newRow("whois available") << u"whois"_s << RecordStatus::Available << true;
-        QTest::newRow("whois failed") << u"whois"_s << RecordStatus::Failed << true;
-        QTest::newRow("whois registered") << u"whois"_s << RecordStatus::Registered << false;
-        QTest::newRow("site field named Status") << u"site2"_s << RecordStatus::Failed << false;
+        QTest::newRow("whois available") << SourceKind::Whois << RecordStatus::Available << true;
+        QTest::newRow("whois failed") << SourceKind::Whois << RecordStatus::Failed << true;
+        QTest::newRow("whois registered") << SourceKind::Whois << RecordStatus::Registered << false;
+        QTest::newRow("site field named Status")
+            << SourceKind::Site2 << RecordStatus::Failed << false;
     }
     void statusCellsArePaintedWithTheirTint()
     {
-        QFETCH(QString, source);
-        QFETCH(QString, status);
+        QFETCH(SourceKind, source);
+        QFETCH(RecordStatus, kind);
         QFETCH(bool, tinted);
+        const QString status = recordStatusName(kind);
         FormFixture f;
         Form1 &form = f.load();
         form.show();
@@ -264,8 +268,8 @@ private slots:
         auto *view = f.control<QTreeView>("ListView2");
         ResultsTable &table = form.results();
         table.ResetResultsTable();
-        LookupResult result = whoisResult(u"a.example"_s, status);
-        if (source != u"whois"_s) {
+        LookupResult result = whoisResult(u"a.example"_s, kind);
+        if (source != SourceKind::Whois) {
             result.source = source;
             result.fields = {RecordField{u"Status"_s, status}};
         }
@@ -284,7 +288,7 @@ private slots:
         QHelpEvent help(QEvent::ToolTip, rect.center(),
                         view->viewport()->mapToGlobal(rect.center()));
         QApplication::sendEvent(view->viewport(), &help);
-        QCOMPARE(QToolTip::text().contains(u"throttled"_s), source == u"whois"_s);
+        QCOMPARE(QToolTip::text().contains(u"throttled"_s), source == SourceKind::Whois);
         QToolTip::hideText();
     }
 
