@@ -5,6 +5,7 @@
 #include "lookup/recordlines.h"
 
 #include <algorithm>
+#include <vector>
 
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
@@ -36,7 +37,20 @@ void dropNoticeFields(LookupResult &result)
         (result.source != SourceKind::Whois && result.source != SourceKind::Rdap))
         return;
     const QString text = QString::fromUtf8(result.recordText);
-    const QList<QStringView> lines = QStringView(text).split(u"\r\n");
+    // Cut at each CR LF, as a split would, but found by character: a two-character pattern
+    // search cost a tenth of a port-43 lookup.
+    std::vector<QStringView> lines;
+    const QStringView view(text);
+    qsizetype start = 0;
+    for (qsizetype at = view.indexOf(QChar(u'\r')); at >= 0;
+         at = view.indexOf(QChar(u'\r'), at + 1)) {
+        if (at + 1 < view.size() && view[at + 1] == u'\n') {
+            lines.push_back(view.sliced(start, at - start));
+            start = at + 2;
+            at = start - 1;
+        }
+    }
+    lines.push_back(view.sliced(start));
     const std::vector<bool> notice = noticeLines(lines);
     if (std::find(notice.begin(), notice.end(), true) != notice.end())
         result.fields = RecordFieldsOf(result.recordText, &notice);
