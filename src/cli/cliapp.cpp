@@ -110,6 +110,7 @@ int CliApp::run()
     runOptions.source = [source = m_options.source] { return std::optional(source); };
     runOptions.delayText = [delay = m_options.delayText] { return delay; };
     runOptions.delayInWholeSeconds = false;
+    runOptions.pauseAfterLast = false;
     runOptions.parallel = parallel;
     runOptions.whoisServer = m_options.whoisServer;
     runOptions.followReferrals = m_options.followReferrals;

@@ -77,15 +77,20 @@ bool LookupRun::allDone() const
     return m_emitted == m_admitted && m_feed->atEnd();
 }
 
+bool LookupRun::heldByPause() const
+{
+    return m_options.pauseAfterLast && m_pause.isActive();
+}
+
 void LookupRun::fed()
 {
     if (m_state != State::Running)
         return;
     admit();
     // The end of the input may come after the last answer.
-    if (allDone() && !m_pause.isActive())
+    if (allDone() && !heldByPause())
         QTimer::singleShot(0, this, [this] {
-            if (m_state == State::Running && allDone() && !m_pause.isActive())
+            if (m_state == State::Running && allDone() && !heldByPause())
                 finish();
         });
 }
@@ -211,14 +216,15 @@ void LookupRun::flush()
     }
     admit();
     // With nothing in flight the run is pausing (with one server, between two lookups); the
-    // run ends after the pause that follows the last answer.
-    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0;
+    // window's run ends after the pause that follows the last answer, the command line's at once.
+    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0 &&
+                       (m_options.pauseAfterLast || !allDone());
     if (pause) {
         m_pause.start(std::chrono::milliseconds(m_lastDelayMs));
         qCInfo(lcRun) << "pausing" << m_lastDelayMs << "ms";
         emit pausing(int((m_lastDelayMs + 999) / 1000));
     }
-    if (allDone() && !m_pause.isActive())
+    if (allDone() && !heldByPause())
         QTimer::singleShot(0, this, &LookupRun::finish);
 }
 

@@ -98,6 +98,8 @@ private:
     qint64 readDelayMs(quint64 tag);
     void fed();
     bool allDone() const;
+    // The pause after the last answer holds the end of the run back (the window's run only).
+    bool heldByPause() const;
     void finish();
 
     std::unique_ptr<AddressFeed> m_feed;

@@ -32,6 +32,9 @@ struct RunOptions
     // How the delay reads: rounded to a whole second in the user's locale (the window), or to
     // the millisecond in the C locale (the command line: "0.5" is half a second).
     bool delayInWholeSeconds = true;
+    // The window keeps a pause after the last answer before it says it is done; the command
+    // line ends the run when its last lookup ends (a pause protects only a next request).
+    bool pauseAfterLast = true;
     // At most this many servers with a request in flight at once.
     int parallel = 8;
     // Results keep the answer they were read from (LookupResult::answer); otherwise it is

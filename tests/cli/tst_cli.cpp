@@ -1509,6 +1509,39 @@ private slots:
         }
     }
 
+    // A run ends when its last lookup ends: the delay keeps apart two requests to one server,
+    // it does not hold the tool after the last answer.
+    void endsWithLastLookup_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("maxMs");
+        QTest::newRow("one address, -d 5")
+            << QStringList{u"-d"_s, u"5"_s} << QStringList{u"a.example"_s} << 0 << 2500;
+        QTest::newRow("two addresses, -d 2")
+            << QStringList{u"-d"_s, u"2"_s} << QStringList{u"a.example"_s, u"b.example"_s} << 0
+            << 3500;
+        // Refused: no server reached.
+        QTest::newRow("a failed last lookup, -d 5")
+            << QStringList{u"-d"_s, u"5"_s} << QStringList{u"fail.example"_s} << 4 << 2500;
+    }
+    void endsWithLastLookup()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, list);
+        QFETCH(int, exitCode);
+        QFETCH(int, maxMs);
+        TestHttpServer server(serve);
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome outcome = Cli(server).run(arguments + list);
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+        QCOMPARE(server.arrivals.size(), list.size());
+        QVERIFY2(ms < maxMs, qPrintable(QString::number(ms)));
+    }
+
     // For port 43 and RDAP the tables say why a row failed, as jsonl does.
     void errorColumn_data()
     {
