@@ -63,8 +63,8 @@ def bash_tables(path):
     block = re.search(r"_quorvane_cli_options='(.*?)'", text, re.S).group(1)
     options = {}  # command -> {spelling: takes an argument}
     for line in block.strip().splitlines():
-        spec, _, kind = line.partition(":")
-        command, *names = spec.split()
+        entry, _, kind = line.partition(":")
+        command, *names = entry.split()
         for name in names:
             options.setdefault(command, {})[name] = bool(kind.strip())
     values = {
