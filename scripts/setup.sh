@@ -27,6 +27,8 @@ packages=(
     libidn2-dev                               # internationalised domain names to their ASCII form
     ca-certificates                           # the authorities HTTPS trusts
     libxlsxwriter-dev                         # writes the .xlsx workbook
+    libqt6sql6-sqlite                         # Qt SQL's SQLite driver: the answer store
+    libzstd-dev                               # compresses the answers kept in the store
     libbenchmark-dev                          # Google Benchmark for bench/
     zlib1g-dev                                # gzip streams in the hostile-server tests
     xvfb xauth                                # virtual X display for window tests and screenshots

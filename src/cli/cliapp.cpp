@@ -9,7 +9,10 @@
 #include "cli/resumefile.h"
 #include "cli/tablesink.h"
 #include "lookup/lookuprun.h"
+#include "store/storefile.h"
+#include "store/storememory.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 
 #include <unistd.h>
@@ -68,8 +71,19 @@ int CliApp::run()
         return error.exitCode;
     }
 
+    // The store's trouble is said once; the run goes on without it and its exit code stays.
+    if (!m_options.noStore) {
+        m_store = std::make_unique<StoreMemory>(
+            m_options.storePath.isEmpty() ? StoreFile::defaultPath() : m_options.storePath,
+            m_options.maxAgeMs);
+        if (!m_store->openProblem().isEmpty())
+            reportError(m_store->openProblem());
+        connect(m_store.get(), &StoreMemory::problem, this, &reportError);
+    }
+
     InterruptWatcher interrupts;
     RunOptions runOptions;
+    runOptions.memory = m_store.get();
     runOptions.source = [source = m_options.source] { return std::optional(source); };
     runOptions.delayText = [delay = QString::number(m_options.delaySeconds)] { return delay; };
     runOptions.parallel = m_options.parallel;
@@ -109,6 +123,13 @@ int CliApp::run()
 
     if (m_progress)
         m_progress->finish();
+    if (m_store) {
+        const QString unsaid = m_store->finish();
+        // A failure the writer said just before is still on its way to this thread.
+        QCoreApplication::sendPostedEvents(m_store.get(), QEvent::MetaCall);
+        if (!unsaid.isEmpty())
+            reportError(unsaid);
+    }
     // Input that could not be read to its end: what was read is looked up and written.
     if (input->error())
         fail(input->error()->message, input->error()->exitCode);

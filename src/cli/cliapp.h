@@ -8,6 +8,7 @@
 
 class ResultSink;
 class ProgressLine;
+class StoreMemory;
 struct LookupResult;
 
 // One invocation of the tool: reads the addresses, looks them up one after the other, hands
@@ -29,6 +30,7 @@ private:
 
     CliOptions m_options;
     std::unique_ptr<ResultSink> m_sink;
+    std::unique_ptr<StoreMemory> m_store;
     ProgressLine *m_progress = nullptr;
     qsizetype m_failures = 0;
     int m_exitCode = 0; // a failure that ends the run early

@@ -1,5 +1,6 @@
 #include "cli/clioptions.h"
 
+#include "cli/duration.h"
 #include "lookup/delay.h"
 
 #include <QCommandLineParser>
@@ -74,6 +75,23 @@ const QString Description = QStringLiteral(
     "--read-records FILE... reads answers saved earlier instead (port-43 text in UTF-8 or\n"
     "Latin-1, or an RDAP JSON object; one per file) and writes one result per file, its\n"
     "address the file's path, asking no server.\n"
+    "\n"
+    "Every answer is kept in the answer store ($XDG_DATA_HOME/Quorvane/answers.sqlite, or\n"
+    "--store PATH); an answer identical to the address's previous one only moves that one's\n"
+    "time seen. --max-age DURATION (90m, 6h, 2d; default 0: always ask) answers an address\n"
+    "from the store when its latest whole answer from the same source is younger, asking no\n"
+    "server (jsonl: \"from_store\": true, \"asked_at\" the time it was given); failed,\n"
+    "throttled and invalid answers are never reused. --no-store neither reads nor writes it.\n"
+    "A store that cannot be opened or written is said once and the run goes on without it.\n"
+    "\n"
+    "Sub-commands read the store and ask no server (quorvane-cli COMMAND --help):\n"
+    "  history ADDRESS...          each stored answer's facts over time, oldest first\n"
+    "  changes [--since DATE] [ADDRESS... | --list FILE]\n"
+    "                              one row per fact that changed between two answers\n"
+    "  expiring --within DURATION [--list FILE] [--fail-if-any]\n"
+    "                              registered domains whose latest expiry falls by then\n"
+    "  latest [ADDRESS... | --list FILE]\n"
+    "                              the latest answer of each address, as the usual table\n"
     "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest.\n"
@@ -157,6 +175,18 @@ Parsed parse(const QStringList &arguments)
     parser.addOptions({help, version, address, source, delay, format, output, header, quiet, resume,
                        readRecords});
     parser.addOptions({whoisServer, noReferrals, parallel});
+    const QCommandLineOption maxAge(
+        QStringLiteral("max-age"),
+        QStringLiteral("Answers from the store when the address's latest answer from the same "
+                       "source is younger than DURATION (90m, 6h, 2d; default 0: always ask)."),
+        QStringLiteral("DURATION"), QStringLiteral("0"));
+    const QCommandLineOption noStore(QStringLiteral("no-store"),
+                                     QStringLiteral("Neither reads nor writes the answer store."));
+    const QCommandLineOption store(QStringLiteral("store"),
+                                   QStringLiteral("The answer store to use instead of "
+                                                  "$XDG_DATA_HOME/Quorvane/answers.sqlite."),
+                                   QStringLiteral("PATH"));
+    parser.addOptions({maxAge, noStore, store});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input)."),
@@ -238,6 +268,17 @@ Parsed parse(const QStringList &arguments)
     if (options.resume &&
         (options.format != CliOptions::Format::Jsonl || options.outputPath.isEmpty()))
         return UsageError{QStringLiteral("--resume needs --output FILE in jsonl format")};
+    const std::optional<qint64> age = Duration::parseMs(parser.value(maxAge));
+    if (!age)
+        return UsageError{QStringLiteral("--max-age \"") + parser.value(maxAge) +
+                          QStringLiteral("\" is not a duration such as 90m, 6h or 2d")};
+    options.maxAgeMs = *age;
+    options.noStore = parser.isSet(noStore);
+    options.storePath = parser.value(store);
+    if (parser.isSet(store) && options.storePath.isEmpty())
+        return UsageError{QStringLiteral("--store needs a file name")};
+    if (options.noStore && (parser.isSet(store) || options.maxAgeMs > 0))
+        return UsageError{QStringLiteral("--no-store cannot go with --store or --max-age")};
     options.readRecords = parser.isSet(readRecords);
     if (options.readRecords) {
         if (options.inputFiles.isEmpty() || options.inputFiles.contains(QStringLiteral("-")) ||

@@ -34,6 +34,11 @@ struct CliOptions
     bool quiet = false;
     bool resume = false;
     bool readRecords = false; // the files are saved answers, not address lists
+    // The answer store: every answer kept there, one younger than maxAgeMs (from the same
+    // source) given instead of asking. noStore: neither read nor written.
+    qint64 maxAgeMs = 0;
+    bool noStore = false;
+    QString storePath; // empty: the default place
 };
 
 namespace CliArguments {

@@ -2,11 +2,17 @@
 
 #include "lookup/lookupresult.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 namespace JsonLine {
+
+QString utcText(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODate);
+}
 
 QByteArray format(const LookupResult &result)
 {
@@ -25,6 +31,12 @@ QByteArray format(const LookupResult &result)
                       result.error.isEmpty() ? failureReasonText(result.reason) : result.error);
     }
     object.insert(QLatin1String("servers"), QJsonArray::fromStringList(result.servers));
+    // When the answer was given, and whether it came from the store rather than a server.
+    if (result.askedAtMs > 0)
+        object.insert(QLatin1String("asked_at"), utcText(result.askedAtMs));
+    object.insert(QLatin1String("from_store"), result.fromStore);
+    if (!result.changed.isEmpty())
+        object.insert(QLatin1String("changed"), QJsonArray::fromStringList(result.changed));
     QJsonArray fields;
     for (const RecordField &field : result.fields.toList())
         fields.append(QJsonArray{field.name, field.value});

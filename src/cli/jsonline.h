@@ -9,10 +9,14 @@ struct LookupResult;
 
 // One lookup as one line of JSON: "address", "source", "error" (when the lookup failed),
 // "servers" (list), "fields" (list of [name, value], in record order, every value of a
-// repeated name kept) and the record's facts under their keys (factColumns(): "status",
-// "registrar", "expires", "name_servers", ...; lists as arrays; a fact not known is left out).
-// UTF-8, compact, ended by one LF.
+// repeated name kept), the record's facts under their keys (factColumns(): "status",
+// "registrar", "expires", "name_servers", ...; lists as arrays; a fact not known is left out),
+// "asked_at" (UTC), "from_store" (true when no server was asked) and "changed" (the facts that
+// differ from the previous stored answer, when any). UTF-8, compact, ended by one LF.
 namespace JsonLine {
+
+// A time as the lines write it: UTC, YYYY-MM-DDTHH:MM:SSZ.
+QString utcText(qint64 msSinceEpoch);
 
 QByteArray format(const LookupResult &result);
 

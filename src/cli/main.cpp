@@ -3,6 +3,7 @@
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
 #include "cli/recordfiles.h"
+#include "cli/storecommands.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +15,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     // A closed pipe on standard output is reported as an unwritable output, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // history, changes, expiring and latest read the store; anything else is a lookup.
+    if (StoreCommands::isCommand(QCoreApplication::arguments().value(1)))
+        return StoreCommands::run(QCoreApplication::arguments());
 
     const CliArguments::Parsed parsed = CliArguments::parse(QCoreApplication::arguments());
     if (const auto *info = std::get_if<CliArguments::Info>(&parsed)) {

@@ -53,9 +53,20 @@ struct LookupResult
     QByteArray recordText; // the record as it came, UTF-8, lines joined by CR LF
     RecordFields fields;   // the record's "name: value" fields in record order (pieces of it)
     RecordFacts facts;
+    // When the answer was given, ms since 1970 UTC; 0 until the run sets it. An answer taken
+    // from the store keeps the time its server last gave it.
+    qint64 askedAtMs = 0;
+    bool fromStore = false; // answered from the store, no server asked
+    // The facts (their JSON keys) that differ from the address's previous stored answer from
+    // the same source; empty when nothing changed or there was none.
+    QStringList changed;
 
     bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }
 };
+
+// Whether the result may stand for a later lookup of the same address: a whole answer, never a
+// failure, a refusal for the pace or an address no source can ask about.
+bool isReusable(const LookupResult &result);
 
 // Puts the lookup's outcome into `facts.status` where the outcome decides it: a failure is
 // "failed" ("invalid" for an address no source can ask about), throttling "throttled", RDAP's

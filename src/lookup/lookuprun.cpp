@@ -9,6 +9,8 @@
 #include "lookup/sitesource.h"
 #include "lookup/whoissource.h"
 
+#include <QDateTime>
+
 ConnectToMap RunOptions::environmentConnectTo()
 {
     static const ConnectToMap map = ConnectToMap::fromEnvironment();
@@ -119,6 +121,16 @@ void LookupRun::startLookup(qsizetype index)
         if (const std::optional<Site> site = m_options.site())
             kind = SourceKind(int(*site) - 1);
     }
+    if (kind && m_options.memory) {
+        if (std::optional<LookupResult> kept = m_options.memory->reusable(address, *kind)) {
+            // Counted and shown like an asked row, without a server.
+            kept->address = address;
+            QMetaObject::invokeMethod(
+                this, [this, index, kept = std::move(*kept)] { lookupDone(index, kept); },
+                Qt::QueuedConnection);
+            return;
+        }
+    }
     Source *source = kind ? sourceFor(*kind) : nullptr;
     if (!source) {
         // No source chosen: the record stays empty.
@@ -216,6 +228,13 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->done = true;
     s->started = true;
     s->result = result;
+    if (!result.fromStore) {
+        if (s->result.askedAtMs == 0)
+            s->result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
+        // A lookup without a source (the record left empty) asked nothing worth keeping.
+        if (m_options.memory && !s->result.source.isEmpty())
+            m_options.memory->keep(s->result);
+    }
     announce();
     flush();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lookup/addressfeed.h"
+#include "lookup/answermemory.h"
 #include "lookup/connectto.h"
 #include "lookup/lookupresult.h"
 #include "lookup/politescheduler.h"
@@ -54,6 +55,9 @@ struct RunOptions
     // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
     // built-in snapshot.
     std::shared_ptr<const RdapBootstrap> rdapBootstrap;
+    // Answers kept from earlier runs: a young enough one is given instead of asking, and every
+    // finished lookup is kept there. Not owned; none: every address is asked and nothing kept.
+    AnswerMemory *memory = nullptr;
 
     // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
     static ConnectToMap environmentConnectTo();

@@ -16,6 +16,7 @@ const QSet<QString> &summaryKeys()
         QSet<QString> out;
         for (const FactColumn &column : factColumns())
             out.insert(Pivot::columnKey(QString::fromLatin1(column.caption)));
+        out.insert(Pivot::columnKey(ChangedCaption));
         return out;
     }();
     return keys;
@@ -44,6 +45,7 @@ RecordFields rowFields(const LookupResult &result)
     const std::span<const FactColumn> columns = factColumns();
     for (const FactColumn &column : columns)
         fields.append(RecordField{QLatin1String(column.caption), column.cell(result.facts)});
+    fields.append(RecordField{ChangedCaption, result.changed.join(QStringLiteral(", "))});
     if (!result.ok())
         return fields;
     for (qsizetype i = 0; i < result.fields.size(); ++i) {

@@ -6,11 +6,15 @@
 // (the auto source's are one or the other); the web sites' rows hold their record alone.
 bool hasSummaryColumns(const LookupResult &result);
 
+// The summary column after the facts: what changed since the address's previous stored answer
+// from the same source ("registrar, expires").
+inline const QString ChangedCaption = QStringLiteral("Changed");
+
 // The fields a result puts into its row. For a port-43 or RDAP result: one field per summary
 // caption (factColumns(), in order, empty where the fact is unknown, so every caption gets its
-// column right after the address column the first time), then the record's fields when the
-// lookup succeeded, a record name equal to a summary caption (ignoring case and end spaces)
-// renamed "<name> (record)". For a site's result: its record's fields as they are.
+// column right after the address column the first time) and "Changed", then the record's fields
+// when the lookup succeeded, a record name equal to a summary caption (ignoring case and end
+// spaces) renamed "<name> (record)". For a site's result: its record's fields as they are.
 RecordFields rowFields(const LookupResult &result);
 
 // A record field's name as a column caption beside the summary: the summary captions are kept

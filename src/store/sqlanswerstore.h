@@ -1,0 +1,85 @@
+#pragma once
+
+#include "store/answerstore.h"
+#include "store/recordcodec.h"
+#include "store/sqldialect.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <memory>
+
+// The store in a database reached through Qt SQL: SQLite by default. Each instance holds its
+// own connection and is used from the thread that opened it.
+class SqlAnswerStore : public AnswerStore
+{
+public:
+    enum class Access
+    {
+        ReadWrite, // made when missing; read-only when the file cannot be written
+        ReadOnly,  // never made, never written
+    };
+
+    // Opens the store at `path`. Always returns a store: check problem() -- a store refused or
+    // not opened reads nothing and keeps nothing.
+    static std::unique_ptr<SqlAnswerStore> open(const QString &path, Access access);
+    ~SqlAnswerStore() override;
+
+    std::optional<StoredAnswer> latest(const QString &asked, const QString &source,
+                                       const QString &other = {},
+                                       Decode decode = Decode::Now) override;
+    bool decode(StoredAnswer &answer) override;
+    bool history(const QString &asked,
+                 const std::function<void(const StoredAnswer &)> &row) override;
+    bool changes(qint64 sinceMs, const QString &asked,
+                 const std::function<void(const ChangeRow &)> &row) override;
+    bool expiring(const QString &untilUtc, const QString &asked,
+                  const std::function<void(const ExpiringRow &)> &row) override;
+    bool allLatest(const std::function<void(const StoredAnswer &)> &row) override;
+    bool write(std::span<const PendingAnswer> batch) override;
+    bool busy() const override { return m_busy; }
+    StoreProblem problem() const override { return m_problem; }
+
+    // True when reads may find something (opened, not refused).
+    bool readable() const { return m_readable; }
+    // True when answers may be kept.
+    bool writable() const { return m_writable; }
+
+    // The store trains a compression dictionary after this many answers, and a new one each
+    // time the answers grow this many times over.
+    static constexpr int DictionarySamples = 1000;
+    static constexpr int DictionaryGrowth = 16;
+
+private:
+    SqlAnswerStore(const SqlDialect &dialect, const QString &path);
+
+    bool openDatabase(Access access);
+    bool migrate(int from);
+    QSqlQuery &prepared(const char *sql);
+    bool exec(QSqlQuery &query);
+    bool execText(const QString &sql);
+    void noteError(const QSqlError &error);
+    bool readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode = Decode::Now);
+    void finishAll();
+    bool loadDictionary(qint64 id);
+    void keepSample(const QByteArray &payload);
+    void trainDictionaryIfDue();
+    bool writeOne(const PendingAnswer &pending);
+
+    const SqlDialect &m_dialect;
+    QString m_path;
+    QString m_connection;
+    QSqlDatabase m_db;
+    QHash<const char *, QSqlQuery> m_queries;
+    RecordCodec m_codec;
+    StoreProblem m_problem;
+    bool m_readable = false;
+    bool m_writable = false;
+    bool m_empty = false; // opened read-only before any schema was written
+    bool m_busy = false;
+    int m_errors = 0; // counts the failures noted, so a caller sees one happen
+
+    QList<QByteArray> m_samples;
+    qint64 m_written = 0;
+    qint64 m_dictionaryBasis = 0; // the highest answer id when the current dictionary was made
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "lookup/answermemory.h"
+#include "store/answerstore.h"
+
+#include <QObject>
+
+#include <memory>
+
+class SqlAnswerStore;
+class StoreWriter;
+
+// A run's memory kept in the answer store: a young enough whole answer from the same source is
+// given instead of asking (maxAgeMs; 0: always ask), each new answer is compared with the
+// address's previous one (LookupResult::changed) and handed to a writer thread.
+class StoreMemory : public QObject, public AnswerMemory
+{
+    Q_OBJECT
+
+public:
+    // Opens the store at `path` for reading on this thread and for writing on the writer's.
+    StoreMemory(const QString &path, qint64 maxAgeMs, QObject *parent = nullptr);
+    ~StoreMemory() override;
+
+    void setMaxAgeMs(qint64 maxAgeMs) { m_maxAgeMs = maxAgeMs; }
+    qint64 maxAgeMs() const { return m_maxAgeMs; }
+
+    // What opening the store gave, to be said once: empty when it opened well.
+    QString openProblem() const { return m_openProblem; }
+
+    std::optional<LookupResult> reusable(const QString &address, SourceKind kind) override;
+    void keep(LookupResult &result) override;
+
+    // Writes every answer kept so far and waits for it.
+    void flush();
+    // Writes what is left and closes; the trouble not said yet through problem(), if any.
+    QString finish();
+
+signals:
+    // Once, when answers stop being kept or read (said by the front end).
+    void problem(const QString &message);
+
+private:
+    std::unique_ptr<SqlAnswerStore> m_reader;
+    std::unique_ptr<StoreWriter> m_writer;
+    qint64 m_maxAgeMs;
+    QString m_openProblem;
+    bool m_readProblemSaid = false;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <span>
+
+// Every statement the store runs, in one place. They are written in the SQL that SQLite and
+// PostgreSQL both take (RETURNING, ON CONFLICT ... DO UPDATE, positional ? parameters); where a
+// system needs its own words the statement carries a placeholder that SqlDialect fills in.
+namespace StoreSql {
+
+// The schema version this build writes; a store of a later version is refused.
+inline constexpr int SchemaVersion = 1;
+
+// The statements that take a store from version `from - 1` to `from`, in order, run in one
+// transaction with the new version written last. migration(1) creates the schema.
+std::span<const char *const> migration(int to);
+
+// Tables.
+extern const char *const LatestAnswer;     // (asked, source, source) -> one answer with payload
+extern const char *const InsertAnswer;     // -> id
+extern const char *const TouchAnswer;      // last_seen moved on
+extern const char *const UpsertLatest;     // the address's latest whole answer from a source
+extern const char *const TouchLatest;      // its time seen moved on
+extern const char *const InsertChange;     // one fact that changed
+extern const char *const History;          // every answer of an address, oldest first
+extern const char *const ChangesSince;     // every change since a time, in time order
+extern const char *const ChangesOfSince;   // an address's changes since a time
+extern const char *const Expiring;         // registered domains expiring by a time, soonest first
+extern const char *const ExpiringOf;       // the same for one address
+extern const char *const AllLatest;        // every address's latest answer, by address
+extern const char *const Dictionary;       // a compression dictionary by id
+extern const char *const NewestDictionary; // the newest dictionary
+extern const char *const InsertDictionary; // -> id
+extern const char *const HighestAnswerId;  // how many answers there have been, about
+
+} // namespace StoreSql

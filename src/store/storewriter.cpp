@@ -1,0 +1,152 @@
+#include "store/storewriter.h"
+
+#include "store/sqlanswerstore.h"
+
+#include <QTimer>
+
+class StoreWriter::Worker : public QObject
+{
+public:
+    Worker(StoreWriter &owner, QString path) : m_owner(owner), m_path(std::move(path)) {}
+
+    // On the writer's thread.
+    StoreProblem open()
+    {
+        m_store = SqlAnswerStore::open(m_path, SqlAnswerStore::Access::ReadWrite);
+        m_timer = new QTimer(this);
+        m_timer->setInterval(BatchMs);
+        connect(m_timer, &QTimer::timeout, this, [this] { writePending(); });
+        m_timer->start();
+        m_dead = !m_store->writable();
+        return m_store->problem();
+    }
+
+    // Any thread. True when this answer makes a batch full.
+    bool add(PendingAnswer answer)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_dead)
+            return false;
+        m_pending.push_back(std::move(answer));
+        return m_pending.size() % BatchSize == 0;
+    }
+
+    // On the writer's thread.
+    // On the writer's thread: false when answers were left for a busy store.
+    bool writePending(bool sayFailure = true)
+    {
+        std::vector<PendingAnswer> batch;
+        {
+            QMutexLocker lock(&m_mutex);
+            batch.swap(m_pending);
+        }
+        std::size_t done = 0;
+        while (done < batch.size() && !m_dead) {
+            const std::size_t n = std::min<std::size_t>(BatchSize, batch.size() - done);
+            if (m_store->write(std::span(batch).subspan(done, n))) {
+                done += n;
+                continue;
+            }
+            if (m_store->busy())
+                break; // the next tick tries again
+            m_dead = true;
+            m_failure = m_store->problem().message;
+            if (sayFailure)
+                emit m_owner.failed(m_failure);
+        }
+        QMutexLocker lock(&m_mutex);
+        if (m_dead) {
+            m_pending.clear();
+            return true;
+        }
+        // What could not be written yet goes back in front of what came meanwhile.
+        if (done < batch.size()) {
+            batch.erase(batch.begin(), batch.begin() + qsizetype(done));
+            batch.insert(batch.end(), std::make_move_iterator(m_pending.begin()),
+                         std::make_move_iterator(m_pending.end()));
+            m_pending.swap(batch);
+            return false;
+        }
+        return true;
+    }
+
+    // The last answers: a store busy for long (each try waits out the busy timeout) is given
+    // up on after a few tries and said so.
+    QString close()
+    {
+        m_timer->stop();
+        const bool alreadyDead = m_dead;
+        bool written = false;
+        for (int attempt = 0; attempt < 3 && !written; ++attempt)
+            written = writePending(false);
+        QString problem;
+        if (!written) {
+            QMutexLocker lock(&m_mutex);
+            problem = QStringLiteral("the answer store stayed busy: the last %1 answers are not "
+                                     "kept")
+                          .arg(m_pending.size());
+            m_pending.clear();
+        } else if (m_dead && !alreadyDead) {
+            problem = m_failure;
+        }
+        m_store.reset();
+        return problem;
+    }
+
+private:
+    StoreWriter &m_owner;
+    QString m_path;
+    std::unique_ptr<SqlAnswerStore> m_store;
+    QTimer *m_timer = nullptr;
+    QMutex m_mutex;
+    std::vector<PendingAnswer> m_pending;
+    bool m_dead = false;
+    QString m_failure;
+};
+
+StoreWriter::StoreWriter(const QString &path, QObject *parent) : QObject(parent)
+{
+    m_thread.setObjectName(QStringLiteral("answer store"));
+    m_thread.start();
+    m_worker = new Worker(*this, path);
+    m_worker->moveToThread(&m_thread);
+    QMetaObject::invokeMethod(
+        m_worker, [this] { m_openProblem = m_worker->open(); }, Qt::BlockingQueuedConnection);
+    m_writing = m_openProblem.kind == StoreProblem::Kind::None;
+}
+
+StoreWriter::~StoreWriter()
+{
+    finish();
+}
+
+QString StoreWriter::finish()
+{
+    if (m_finished)
+        return {};
+    m_finished = true;
+    m_writing = false;
+    QString problem;
+    QMetaObject::invokeMethod(
+        m_worker, [this, &problem] { problem = m_worker->close(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_worker, &QObject::deleteLater);
+    m_thread.quit();
+    m_thread.wait();
+    return problem;
+}
+
+void StoreWriter::add(PendingAnswer answer)
+{
+    if (!m_writing)
+        return;
+    if (m_worker->add(std::move(answer)))
+        QMetaObject::invokeMethod(m_worker, [this] { m_worker->writePending(); });
+}
+
+void StoreWriter::flush()
+{
+    if (m_finished)
+        return;
+    QMetaObject::invokeMethod(
+        m_worker, [this] { m_worker->writePending(); }, Qt::BlockingQueuedConnection);
+}
