@@ -62,6 +62,7 @@ public:
         env.insert(u"QUORVANE_SITE2_URL"_s, server.baseUrl() + u"/"_s);
         env.insert(u"QUORVANE_CONNECT_TO"_s, connectTo);
         env.insert(u"XDG_CACHE_HOME"_s, m_cache.path());
+        env.insert(u"XDG_DATA_HOME"_s, m_cache.filePath(u"data"_s));
         env.insert(u"no_proxy"_s, u"127.0.0.1"_s);
         m_process.setProcessEnvironment(env);
         m_process.setProgram(QStringLiteral(QUORVANE_CLI));
@@ -349,6 +350,7 @@ private slots:
         QStringList summary;
         for (const FactColumn &column : factColumns())
             summary << QString::fromLatin1(column.caption);
+        summary << u"Changed"_s;
         QCOMPARE(captions.mid(1, summary.size()), summary);
         QVERIFY(captions.contains(u"Domain Status (record)"_s));
         for (qsizetype i = 0; i < files.size(); ++i) {

@@ -221,6 +221,7 @@ private slots:
         QStringList summary;
         for (const FactColumn &column : factColumns())
             summary << QLatin1String(column.caption);
+        summary << QStringLiteral("Changed"); // empty: no store in this run
         const QString nameServers = QStringLiteral("NS1.example.test\tns2.example.test.");
         QStringList cells(summary.size());
         cells[0] = QStringLiteral("registered");
@@ -289,6 +290,8 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::newRow("summary caption") << "Expires"
                                          << "Expires (record)";
+        QTest::newRow("changed caption") << "changed"
+                                         << "changed (record)";
         QTest::newRow("other case, end spaces") << " cidr "
                                                 << "cidr (record)";
         QTest::newRow("several words") << "REGISTRAR IANA ID"
