@@ -8,7 +8,7 @@
 #include "cli/progressline.h"
 #include "cli/resumefile.h"
 #include "cli/tablesink.h"
-#include "lookup/lookuprun.h"
+#include "run/lookuprun.h"
 #include "store/storefile.h"
 #include "store/storememory.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "lookup/source.h"
-#include "lookup/whoisreferral.h"
+#include "whois/whoisreferral.h"
 
 #include <QString>
 #include <QStringList>

@@ -5,8 +5,8 @@
 #include "cli/exitcode.h"
 #include "cli/jsonlsink.h"
 #include "cli/tablesink.h"
-#include "lookup/savedanswer.h"
 #include "lookup/source.h"
+#include "run/savedanswer.h"
 
 #include <QFile>
 #include <QFileInfo>

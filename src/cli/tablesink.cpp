@@ -3,11 +3,11 @@
 #include "cli/clierror.h"
 #include "cli/exitcode.h"
 #include "lookup/lookupresult.h"
-#include "lookup/resultplacing.h"
 #include "platform/runtimeerror.h"
 #include "results/resultsworkbook.h"
 #include "results/textexport.h"
 #include "results/workbookexport.h"
+#include "run/resultplacing.h"
 
 #include <QFile>
 #include <QFileInfo>

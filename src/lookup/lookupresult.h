@@ -1,7 +1,7 @@
 #pragma once
 
 #include "facts/recordfacts.h"
-#include "results/recordfield.h"
+#include "text/recordfield.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,0 +1,56 @@
+#include "run/resultplacing.h"
+
+#include "lookup/source.h"
+#include "results/pivot.h"
+
+#include <QSet>
+
+namespace {
+
+const QString RecordSuffix = QStringLiteral(" (record)");
+
+// The summary captions as Pivot compares column names.
+const QSet<QString> &summaryKeys()
+{
+    static const QSet<QString> keys = [] {
+        QSet<QString> out;
+        for (const FactColumn &column : factColumns())
+            out.insert(Pivot::columnKey(QString::fromLatin1(column.caption)));
+        out.insert(Pivot::columnKey(ChangedCaption));
+        return out;
+    }();
+    return keys;
+}
+
+} // namespace
+
+bool hasSummaryColumns(const LookupResult &result)
+{
+    return result.source == sourceKindName(SourceKind::Whois) ||
+           result.source == sourceKindName(SourceKind::Rdap);
+}
+
+QString recordCaption(const QString &name)
+{
+    if (!summaryKeys().contains(Pivot::columnKey(name)))
+        return name;
+    return trimSpaces(name) + RecordSuffix;
+}
+
+RecordFields rowFields(const LookupResult &result)
+{
+    if (!hasSummaryColumns(result))
+        return result.fields;
+    RecordFields fields;
+    const std::span<const FactColumn> columns = factColumns();
+    for (const FactColumn &column : columns)
+        fields.append(RecordField{QLatin1String(column.caption), column.cell(result.facts)});
+    fields.append(RecordField{ChangedCaption, result.changed.join(QStringLiteral(", "))});
+    if (!result.ok())
+        return fields;
+    for (qsizetype i = 0; i < result.fields.size(); ++i) {
+        const RecordField field = result.fields.at(i);
+        fields.append(RecordField{recordCaption(field.name), field.value});
+    }
+    return fields;
+}
