@@ -36,6 +36,17 @@ CliApp::CliApp(CliOptions options, QObject *parent) : QObject(parent), m_options
 
 CliApp::~CliApp() = default;
 
+RunOptions CliApp::lookupOptions(const CliOptions &options)
+{
+    RunOptions run;
+    run.source = [source = options.source] { return std::optional(source); };
+    run.delayText = [delay = QString::number(options.delaySeconds)] { return delay; };
+    run.parallel = options.parallel;
+    run.whoisServer = options.whoisServer;
+    run.followReferrals = options.followReferrals;
+    return run;
+}
+
 void CliApp::fail(const QString &message, int exitCode)
 {
     if (m_exitCode == 0) {
@@ -73,22 +84,20 @@ int CliApp::run()
 
     // The store's trouble is said once; the run goes on without it and its exit code stays.
     if (!m_options.noStore) {
-        m_store = std::make_unique<StoreMemory>(
-            m_options.storePath.isEmpty() ? StoreFile::defaultPath() : m_options.storePath,
-            m_options.maxAgeMs);
+        // The options were checked: a postgresql:// store's URL reads.
+        const StoreLocation location =
+            m_options.storePath.isEmpty()
+                ? StoreLocation::file(StoreFile::defaultPath())
+                : StoreLocation::parse(m_options.storePath, nullptr).value_or(StoreLocation());
+        m_store = std::make_unique<StoreMemory>(location, m_options.maxAgeMs);
         if (!m_store->openProblem().isEmpty())
             reportError(m_store->openProblem());
         connect(m_store.get(), &StoreMemory::problem, this, &reportError);
     }
 
     InterruptWatcher interrupts;
-    RunOptions runOptions;
+    RunOptions runOptions = lookupOptions(m_options);
     runOptions.memory = m_store.get();
-    runOptions.source = [source = m_options.source] { return std::optional(source); };
-    runOptions.delayText = [delay = QString::number(m_options.delaySeconds)] { return delay; };
-    runOptions.parallel = m_options.parallel;
-    runOptions.whoisServer = m_options.whoisServer;
-    runOptions.followReferrals = m_options.followReferrals;
     LookupRun lookups(std::move(feed), std::move(runOptions));
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);

@@ -7,6 +7,7 @@
 #include <memory>
 
 class ResultSink;
+struct RunOptions;
 class ProgressLine;
 class StoreMemory;
 struct LookupResult;
@@ -23,6 +24,9 @@ public:
 
     // Runs the whole job on the event loop; returns the exit code.
     int run();
+
+    // How a run asks, as the options say (a queue worker's run asks the same way).
+    static RunOptions lookupOptions(const CliOptions &options);
 
 private:
     void resultArrived(const LookupResult &result);

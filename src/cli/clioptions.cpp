@@ -2,6 +2,7 @@
 
 #include "cli/duration.h"
 #include "lookup/delay.h"
+#include "store/storelocation.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -83,6 +84,8 @@ const QString Description = QStringLiteral(
     "server (jsonl: \"from_store\": true, \"asked_at\" the time it was given); failed,\n"
     "throttled and invalid answers are never reused. --no-store neither reads nor writes it.\n"
     "A store that cannot be opened or written is said once and the run goes on without it.\n"
+    "--store postgresql://USER@HOST[:PORT]/DB keeps the store in PostgreSQL instead, shared by\n"
+    "many machines (the password from PGPASSWORD or ~/.pgpass, never on the command line).\n"
     "\n"
     "Sub-commands read the store and ask no server (quorvane-cli COMMAND --help):\n"
     "  history ADDRESS...          each stored answer's facts over time, oldest first\n"
@@ -92,6 +95,11 @@ const QString Description = QStringLiteral(
     "                              registered domains whose latest expiry falls by then\n"
     "  latest [ADDRESS... | --list FILE]\n"
     "                              the latest answer of each address, as the usual table\n"
+    "A work queue in a PostgreSQL store spreads a list over many machines:\n"
+    "  enqueue --store URL --queue NAME [FILE...]   adds addresses\n"
+    "  work --store URL --queue NAME [--pace-group NAME] [--follow]\n"
+    "                              looks them up, on any number of machines\n"
+    "  queue --store URL --queue NAME [-f jsonl]    the progress\n"
     "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest.\n"
@@ -184,7 +192,8 @@ Parsed parse(const QStringList &arguments)
                                      QStringLiteral("Neither reads nor writes the answer store."));
     const QCommandLineOption store(QStringLiteral("store"),
                                    QStringLiteral("The answer store to use instead of "
-                                                  "$XDG_DATA_HOME/Quorvane/answers.sqlite."),
+                                                  "$XDG_DATA_HOME/Quorvane/answers.sqlite, or "
+                                                  "postgresql://USER@HOST[:PORT]/DB."),
                                    QStringLiteral("PATH"));
     parser.addOptions({maxAge, noStore, store});
     parser.addPositionalArgument(QStringLiteral("files"),
@@ -277,6 +286,8 @@ Parsed parse(const QStringList &arguments)
     options.storePath = parser.value(store);
     if (parser.isSet(store) && options.storePath.isEmpty())
         return UsageError{QStringLiteral("--store needs a file name")};
+    if (QString storeError; !StoreLocation::parse(options.storePath, &storeError))
+        return UsageError{storeError};
     if (options.noStore && (parser.isSet(store) || options.maxAgeMs > 0))
         return UsageError{QStringLiteral("--no-store cannot go with --store or --max-age")};
     options.readRecords = parser.isSet(readRecords);

@@ -2,6 +2,7 @@
 #include "cli/cliapp.h"
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
+#include "cli/queuecommands.h"
 #include "cli/recordfiles.h"
 #include "cli/storecommands.h"
 
@@ -19,6 +20,9 @@ int main(int argc, char *argv[])
     // history, changes, expiring and latest read the store; anything else is a lookup.
     if (StoreCommands::isCommand(QCoreApplication::arguments().value(1)))
         return StoreCommands::run(QCoreApplication::arguments());
+    // enqueue, work and queue: the work queue many machines share.
+    if (QueueCommands::isCommand(QCoreApplication::arguments().value(1)))
+        return QueueCommands::run(QCoreApplication::arguments());
 
     const CliArguments::Parsed parsed = CliArguments::parse(QCoreApplication::arguments());
     if (const auto *info = std::get_if<CliArguments::Info>(&parsed)) {

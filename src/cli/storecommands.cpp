@@ -257,7 +257,8 @@ int run(const QStringList &arguments)
                                   QStringLiteral("Shows this help."));
     const QCommandLineOption store(QStringLiteral("store"),
                                    QStringLiteral("The answer store to read instead of "
-                                                  "$XDG_DATA_HOME/Quorvane/answers.sqlite."),
+                                                  "$XDG_DATA_HOME/Quorvane/answers.sqlite, or "
+                                                  "postgresql://USER@HOST[:PORT]/DB."),
                                    QStringLiteral("PATH"));
     const bool isLatest = name == QLatin1String("latest");
     const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")},
@@ -358,10 +359,14 @@ int run(const QStringList &arguments)
         if (name == QLatin1String("history") && addresses.isEmpty())
             return usage(QStringLiteral("name the addresses (or --list FILE)"));
         const QString path = parser.isSet(store) ? parser.value(store) : StoreFile::defaultPath();
-        if (parser.isSet(store) && !QFileInfo::exists(path))
+        QString locationError;
+        const std::optional<StoreLocation> location = StoreLocation::parse(path, &locationError);
+        if (!location)
+            throw CliError{ExitCode::Usage, locationError};
+        if (parser.isSet(store) && !location->isPostgres() && !QFileInfo::exists(path))
             throw CliError{ExitCode::Usage, QStringLiteral("no answer store at ") + path};
         const std::unique_ptr<SqlAnswerStore> answers =
-            SqlAnswerStore::open(path, SqlAnswerStore::Access::ReadOnly);
+            SqlAnswerStore::open(*location, SqlAnswerStore::Access::ReadOnly);
         if (answers->problem())
             throw CliError{ExitCode::Usage, answers->problem().message};
         if (name == QLatin1String("history"))

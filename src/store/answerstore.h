@@ -31,6 +31,22 @@ struct PendingAnswer
     LookupResult result;
     QString asked;     // askedForm(result.address)
     qint64 digest = 0; // VolatileLines::digest of the record (answerDigest)
+    // A queue worker's answer: the queue item it finishes and the worker. The item is marked
+    // done (failed, for an answer that may not be reused) in the answer's own transaction, and
+    // the answer is kept only while the item is still this worker's: once its lease ran out and
+    // the item went back to the queue, another worker asks and keeps it.
+    qint64 queueItem = 0;
+    qint64 queueWorker = 0;
+    // False for an answer given from the store: only its queue item is marked.
+    bool keepAnswer = true;
+};
+
+// What a write did with the queue items of its answers.
+struct QueueMarks
+{
+    qint64 done = 0;
+    qint64 failed = 0;
+    qint64 lost = 0; // no longer the worker's: neither marked nor kept
 };
 
 // One fact that changed between two consecutive whole answers of an address.

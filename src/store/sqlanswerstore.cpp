@@ -27,12 +27,26 @@ QString newConnectionName()
     return QStringLiteral("quorvane-store-%1").arg(next.fetchAndAddRelaxed(1));
 }
 
-// The primary code of an SQLite extended result code; other systems' codes pass as they are.
-QString primaryCode(const QString &native)
+// An address's key among the locks its writers take: the same on every machine (FNV-1a over
+// its UTF-8 bytes), so writers on two machines take turns at one address.
+qint64 addressLockKey(const QString &asked)
 {
-    bool number = false;
-    const int code = native.toInt(&number);
-    return number ? QString::number(code & 0xFF) : native;
+    quint64 hash = 14695981039346656037ULL;
+    for (const char byte : asked.toUtf8()) {
+        hash ^= quint8(byte);
+        hash *= 1099511628211ULL;
+    }
+    return qint64(hash);
+}
+
+// The database's words for a failure, on one line.
+QString databaseWords(const QSqlError &error)
+{
+    QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    text = text.simplified();
+    if (text.startsWith(QLatin1String("ERROR: ")))
+        text = text.mid(7);
+    return text;
 }
 
 QVariant textOrNull(const QString &text)
@@ -48,8 +62,9 @@ qint64 answerDigest(const LookupResult &result)
     return VolatileLines::digest(result.recordText, QByteArrayView(outcome, 1));
 }
 
-SqlAnswerStore::SqlAnswerStore(const SqlDialect &dialect, const QString &path)
-    : m_dialect(dialect), m_path(path), m_connection(newConnectionName())
+SqlAnswerStore::SqlAnswerStore(const SqlDialect &dialect, const StoreLocation &location)
+    : m_dialect(dialect), m_location(location), m_path(location.shown()),
+      m_connection(newConnectionName())
 {
 }
 
@@ -60,11 +75,21 @@ SqlAnswerStore::~SqlAnswerStore()
         m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
+    if (!m_sideConnection.isEmpty()) {
+        QSqlDatabase::database(m_sideConnection, false).close();
+        QSqlDatabase::removeDatabase(m_sideConnection);
+    }
 }
 
-std::unique_ptr<SqlAnswerStore> SqlAnswerStore::open(const QString &path, Access access)
+std::unique_ptr<SqlAnswerStore> SqlAnswerStore::open(const StoreLocation &location, Access access)
 {
-    std::unique_ptr<SqlAnswerStore> store(new SqlAnswerStore(SqlDialect::sqlite(), path));
+    if (location.isPostgres()) {
+        std::unique_ptr<SqlAnswerStore> store(new SqlAnswerStore(SqlDialect::postgres(), location));
+        store->openDatabase(access);
+        return store;
+    }
+    const QString path = location.path;
+    std::unique_ptr<SqlAnswerStore> store(new SqlAnswerStore(SqlDialect::sqlite(), location));
     const QString refused = StoreFile::refusal(path);
     if (!refused.isEmpty()) {
         store->m_problem = {StoreProblem::Kind::Refused, refused};
@@ -95,20 +120,51 @@ std::unique_ptr<SqlAnswerStore> SqlAnswerStore::open(const QString &path, Access
     return store;
 }
 
-bool SqlAnswerStore::openDatabase(Access access)
+bool SqlAnswerStore::connectPostgres()
 {
+    // Qt loads its PostgreSQL driver (and with it libpq) only here, for a postgresql:// store.
+    if (!QSqlDatabase::isDriverAvailable(QLatin1String(m_dialect.driver))) {
+        m_problem = {StoreProblem::Kind::CannotOpen,
+                     QStringLiteral("the answer store ") + m_path +
+                         QStringLiteral(" needs Qt's PostgreSQL driver, which is not installed "
+                                        "(Debian package libqt6sql6-psql)")};
+        return false;
+    }
     m_db = QSqlDatabase::addDatabase(QLatin1String(m_dialect.driver), m_connection);
-    m_db.setDatabaseName(m_path);
-    // Another process writing the same store holds its lock for one short batch.
-    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
-    if (access == Access::ReadOnly)
-        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-    m_db.setConnectOptions(options);
+    // No password is set: libpq takes it from PGPASSWORD or ~/.pgpass.
+    m_db.setHostName(m_location.host);
+    m_db.setDatabaseName(m_location.database);
+    m_db.setUserName(m_location.user);
+    m_db.setPort(m_location.port);
+    m_db.setConnectOptions(m_location.parameters);
     if (!m_db.open()) {
         m_problem = {StoreProblem::Kind::CannotOpen,
-                     QStringLiteral("the answer store ") + shown(m_path) +
-                         QStringLiteral(" cannot be opened: ") + m_db.lastError().text()};
+                     QStringLiteral("cannot connect to the answer store ") + m_path +
+                         QStringLiteral(": ") + databaseWords(m_db.lastError())};
         return false;
+    }
+    return true;
+}
+
+bool SqlAnswerStore::openDatabase(Access access)
+{
+    if (m_location.isPostgres()) {
+        if (!connectPostgres())
+            return false;
+    } else {
+        m_db = QSqlDatabase::addDatabase(QLatin1String(m_dialect.driver), m_connection);
+        m_db.setDatabaseName(m_location.path);
+        // Another process writing the same store holds its lock for one short batch.
+        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
+        if (access == Access::ReadOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        m_db.setConnectOptions(options);
+        if (!m_db.open()) {
+            m_problem = {StoreProblem::Kind::CannotOpen,
+                         QStringLiteral("the answer store ") + shown(m_path) +
+                             QStringLiteral(" cannot be opened: ") + m_db.lastError().text()};
+            return false;
+        }
     }
     QSqlQuery version(m_db);
     version.setForwardOnly(true);
@@ -135,9 +191,14 @@ bool SqlAnswerStore::openDatabase(Access access)
         }
         if (tables.value(0).toInt() > 0) {
             m_problem = {StoreProblem::Kind::Refused,
-                         QStringLiteral("the file ") + shown(m_path) +
-                             QStringLiteral(" is an SQLite database but not an answer store; it "
-                                            "is left as it is")};
+                         m_location.isPostgres()
+                             ? QStringLiteral("the database ") + m_path +
+                                   QStringLiteral(" holds tables named as the answer store's "
+                                                  "but is not an answer store; it is left as "
+                                                  "it is")
+                             : QStringLiteral("the file ") + shown(m_path) +
+                                   QStringLiteral(" is an SQLite database but not an answer "
+                                                  "store; it is left as it is")};
             return false;
         }
     }
@@ -170,6 +231,10 @@ bool SqlAnswerStore::migrate(int from)
 {
     if (!execText(QLatin1String(m_dialect.beginWrite)))
         return false;
+    if (m_dialect.schemaLock && !execText(QLatin1String(m_dialect.schemaLock))) {
+        execText(QStringLiteral("ROLLBACK"));
+        return false;
+    }
     // Another process may have migrated while this one waited for the lock.
     QSqlQuery version(m_db);
     if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
@@ -203,10 +268,36 @@ QSqlQuery &SqlAnswerStore::prepared(const char *sql)
     if (found == m_queries.end()) {
         QSqlQuery query(m_db);
         query.setForwardOnly(true);
-        query.prepare(QLatin1String(sql));
+        query.prepare(m_dialect.expand(sql));
         found = m_queries.insert(sql, query);
     }
     return *found;
+}
+
+bool SqlAnswerStore::beginWrite()
+{
+    m_busy = false;
+    return execText(QLatin1String(m_dialect.beginWrite));
+}
+
+bool SqlAnswerStore::commit()
+{
+    finishAll();
+    if (execText(QStringLiteral("COMMIT")))
+        return true;
+    const bool busy = m_busy;
+    rollback();
+    m_busy = busy;
+    return false;
+}
+
+void SqlAnswerStore::rollback()
+{
+    finishAll();
+    const int errors = m_errors;
+    QSqlQuery query(m_db);
+    query.exec(QStringLiteral("ROLLBACK"));
+    m_errors = errors;
 }
 
 bool SqlAnswerStore::exec(QSqlQuery &query)
@@ -229,7 +320,7 @@ bool SqlAnswerStore::execText(const QString &sql)
 void SqlAnswerStore::noteError(const QSqlError &error)
 {
     ++m_errors;
-    const QString code = primaryCode(error.nativeErrorCode());
+    const QString code = m_dialect.codeOf(error.nativeErrorCode());
     m_busy = m_dialect.busyCodes.contains(code);
     if (m_busy)
         return; // tried again later
@@ -249,7 +340,8 @@ void SqlAnswerStore::noteError(const QSqlError &error)
         m_writable = false;
     } else if (!m_problem) {
         m_problem = {StoreProblem::Kind::CannotOpen,
-                     where + QStringLiteral(" failed: ") + error.text()};
+                     where + QStringLiteral(" failed: ") +
+                         (m_location.isPostgres() ? databaseWords(error) : error.text())};
         m_writable = false;
     }
 }
@@ -258,6 +350,29 @@ bool SqlAnswerStore::loadDictionary(qint64 id)
 {
     if (id == 0 || m_codec.hasDictionary(id))
         return true;
+    if (!m_dialect.nestedReads) {
+        // The answer being decoded may be one row of many still coming on the main connection:
+        // a statement there would drop the rest. The dictionaries are read on a second one.
+        if (m_sideConnection.isEmpty()) {
+            m_sideConnection = m_connection + QStringLiteral("-dictionaries");
+            QSqlDatabase::cloneDatabase(m_db, m_sideConnection);
+        }
+        QSqlDatabase side = QSqlDatabase::database(m_sideConnection);
+        QSqlQuery query(side);
+        query.setForwardOnly(true);
+        if (!side.isOpen() || !query.prepare(m_dialect.expand(StoreSql::Dictionaries))) {
+            noteError(side.isOpen() ? query.lastError() : side.lastError());
+            return false;
+        }
+        query.bindValue(0, 0);
+        if (!query.exec()) {
+            noteError(query.lastError());
+            return false;
+        }
+        while (query.next())
+            m_codec.addDictionary(query.value(0).toLongLong(), query.value(1).toByteArray(), false);
+        return m_codec.hasDictionary(id);
+    }
     QSqlQuery &query = prepared(StoreSql::Dictionary);
     query.bindValue(0, id);
     if (!exec(query) || !query.next())
@@ -564,30 +679,100 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     return true;
 }
 
+bool SqlAnswerStore::lockAddresses(std::span<const PendingAnswer> batch)
+{
+    if (!m_dialect.addressLock)
+        return true;
+    // Taken in one order (by key), so two batches sharing addresses wait for each other instead
+    // of deadlocking.
+    QList<qint64> keys;
+    keys.reserve(qsizetype(batch.size()));
+    for (const PendingAnswer &pending : batch) {
+        if (pending.keepAnswer)
+            keys << addressLockKey(pending.asked);
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    for (const qint64 key : keys) {
+        QSqlQuery &lock = prepared(m_dialect.addressLock);
+        lock.bindValue(0, key);
+        if (!exec(lock))
+            return false;
+        lock.finish();
+    }
+    return true;
+}
+
+bool SqlAnswerStore::markQueueItem(const PendingAnswer &pending,
+                                   QHash<qint64, QueueMarks> &byWorker, bool &mine)
+{
+    const bool failed = !isReusable(pending.result);
+    QSqlQuery &mark = prepared(StoreSql::MarkItem);
+    mark.bindValue(0, failed ? QStringLiteral("failed") : QStringLiteral("done"));
+    mark.bindValue(1, !failed ? QVariant(QMetaType(QMetaType::QString))
+                      : pending.result.error.isEmpty()
+                          ? QVariant(failureReasonText(pending.result.reason))
+                          : QVariant(pending.result.error));
+    mark.bindValue(2, pending.queueItem);
+    mark.bindValue(3, pending.queueWorker);
+    if (!exec(mark))
+        return false;
+    mine = mark.numRowsAffected() > 0;
+    mark.finish();
+    QueueMarks &counts = byWorker[pending.queueWorker];
+    if (!mine)
+        ++counts.lost;
+    else if (failed)
+        ++counts.failed;
+    else
+        ++counts.done;
+    return true;
+}
+
 bool SqlAnswerStore::write(std::span<const PendingAnswer> batch)
 {
     m_busy = false;
+    m_marks = {};
     if (!m_writable)
         return false;
     if (batch.empty())
         return true;
-    if (!execText(QLatin1String(m_dialect.beginWrite)))
+    if (!beginWrite())
         return false;
-    for (const PendingAnswer &pending : batch) {
-        if (!writeOne(pending)) {
-            // Nothing of the batch is kept; a busy store is tried again with all of it.
-            finishAll();
-            execText(QStringLiteral("ROLLBACK"));
-            return false;
-        }
-    }
-    finishAll();
-    if (!execText(QStringLiteral("COMMIT"))) {
+    const auto failed = [this] {
+        // Nothing of the batch is kept; a busy store is tried again with all of it.
         const bool busy = m_busy;
-        execText(QStringLiteral("ROLLBACK"));
+        rollback();
         m_busy = busy;
         return false;
+    };
+    if (!lockAddresses(batch))
+        return failed();
+    QHash<qint64, QueueMarks> byWorker;
+    for (const PendingAnswer &pending : batch) {
+        bool mine = true;
+        if (pending.queueItem != 0 && !markQueueItem(pending, byWorker, mine))
+            return failed();
+        if (mine && pending.keepAnswer && !writeOne(pending))
+            return failed();
     }
+    QueueMarks marks;
+    for (auto it = byWorker.cbegin(); it != byWorker.cend(); ++it) {
+        marks.done += it->done;
+        marks.failed += it->failed;
+        marks.lost += it->lost;
+        if (it->done == 0 && it->failed == 0)
+            continue;
+        QSqlQuery &count = prepared(StoreSql::CountWorkerItems);
+        count.bindValue(0, it->done);
+        count.bindValue(1, it->failed);
+        count.bindValue(2, it.key());
+        if (!exec(count))
+            return failed();
+    }
+    if (!commit())
+        return false;
+    m_marks = marks;
     trainDictionaryIfDue();
     return true;
 }

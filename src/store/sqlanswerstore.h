@@ -3,14 +3,16 @@
 #include "store/answerstore.h"
 #include "store/recordcodec.h"
 #include "store/sqldialect.h"
+#include "store/storelocation.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
 #include <memory>
 
-// The store in a database reached through Qt SQL: SQLite by default. Each instance holds its
-// own connection and is used from the thread that opened it.
+// The store in a database reached through Qt SQL: an SQLite file by default, or PostgreSQL when
+// many machines share it. Each instance holds its own connection and is used from the thread
+// that opened it.
 class SqlAnswerStore : public AnswerStore
 {
 public:
@@ -20,9 +22,14 @@ public:
         ReadOnly,  // never made, never written
     };
 
-    // Opens the store at `path`. Always returns a store: check problem() -- a store refused or
-    // not opened reads nothing and keeps nothing.
-    static std::unique_ptr<SqlAnswerStore> open(const QString &path, Access access);
+    // Opens the store at `location` (its schema made or brought up to date when it may be
+    // written). Always returns a store: check problem() -- a store refused or not opened reads
+    // nothing and keeps nothing.
+    static std::unique_ptr<SqlAnswerStore> open(const StoreLocation &location, Access access);
+    static std::unique_ptr<SqlAnswerStore> open(const QString &path, Access access)
+    {
+        return open(StoreLocation::file(path), access);
+    }
     ~SqlAnswerStore() override;
 
     std::optional<StoredAnswer> latest(const QString &asked, const QString &source,
@@ -37,6 +44,8 @@ public:
                   const std::function<void(const ExpiringRow &)> &row) override;
     bool allLatest(const std::function<void(const StoredAnswer &)> &row) override;
     bool write(std::span<const PendingAnswer> batch) override;
+    // What the last successful write did with its answers' queue items.
+    QueueMarks lastMarks() const { return m_marks; }
     bool busy() const override { return m_busy; }
     StoreProblem problem() const override { return m_problem; }
 
@@ -45,19 +54,33 @@ public:
     // True when answers may be kept.
     bool writable() const { return m_writable; }
 
+    const SqlDialect &dialect() const { return m_dialect; }
+    const StoreLocation &location() const { return m_location; }
+
+    // For the work queue and the shared pace, which run their own statements (storesql.h) on
+    // this connection with the same error handling: a statement prepared once (its
+    // placeholders filled in), run (false and problem() set on failure), and a transaction.
+    QSqlQuery &prepared(const char *sql);
+    bool exec(QSqlQuery &query);
+    bool beginWrite();
+    bool commit();
+    void rollback();
+
     // The store trains a compression dictionary after this many answers, and a new one each
     // time the answers grow this many times over.
     static constexpr int DictionarySamples = 1000;
     static constexpr int DictionaryGrowth = 16;
 
 private:
-    SqlAnswerStore(const SqlDialect &dialect, const QString &path);
+    SqlAnswerStore(const SqlDialect &dialect, const StoreLocation &location);
 
     bool openDatabase(Access access);
+    bool connectPostgres();
     bool migrate(int from);
-    QSqlQuery &prepared(const char *sql);
-    bool exec(QSqlQuery &query);
     bool execText(const QString &sql);
+    bool lockAddresses(std::span<const PendingAnswer> batch);
+    bool markQueueItem(const PendingAnswer &pending, QHash<qint64, QueueMarks> &byWorker,
+                       bool &mine);
     void noteError(const QSqlError &error);
     bool readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode = Decode::Now);
     void finishAll();
@@ -67,9 +90,12 @@ private:
     bool writeOne(const PendingAnswer &pending);
 
     const SqlDialect &m_dialect;
-    QString m_path;
+    StoreLocation m_location;
+    QString m_path; // as messages name it
     QString m_connection;
     QSqlDatabase m_db;
+    // Where dictionaries are read while another statement's rows are (!nestedReads).
+    QString m_sideConnection;
     QHash<const char *, QSqlQuery> m_queries;
     RecordCodec m_codec;
     StoreProblem m_problem;
@@ -77,6 +103,7 @@ private:
     bool m_writable = false;
     bool m_empty = false; // opened read-only before any schema was written
     bool m_busy = false;
+    QueueMarks m_marks;
     int m_errors = 0; // counts the failures noted, so a caller sees one happen
 
     QList<QByteArray> m_samples;

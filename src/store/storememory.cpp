@@ -6,13 +6,13 @@
 
 #include <QDateTime>
 
-StoreMemory::StoreMemory(const QString &path, qint64 maxAgeMs, QObject *parent)
+StoreMemory::StoreMemory(const StoreLocation &location, qint64 maxAgeMs, QObject *parent)
     : QObject(parent), m_maxAgeMs(maxAgeMs)
 {
     // The writer makes the store (and its schema) first; the reader then finds it.
-    m_writer = std::make_unique<StoreWriter>(path);
+    m_writer = std::make_unique<StoreWriter>(location);
     connect(m_writer.get(), &StoreWriter::failed, this, &StoreMemory::problem);
-    m_reader = SqlAnswerStore::open(path, SqlAnswerStore::Access::ReadOnly);
+    m_reader = SqlAnswerStore::open(location, SqlAnswerStore::Access::ReadOnly);
     const StoreProblem written = m_writer->openProblem();
     const StoreProblem read = m_reader->problem();
     // A refusal says more than a failure to write; either is said once.
@@ -24,27 +24,31 @@ StoreMemory::StoreMemory(const QString &path, qint64 maxAgeMs, QObject *parent)
 
 StoreMemory::~StoreMemory() = default;
 
-std::optional<LookupResult> StoreMemory::reusable(const QString &address, SourceKind kind)
+std::optional<LookupResult> StoreMemory::youngAnswer(AnswerStore &reader, const QString &address,
+                                                     SourceKind kind, qint64 maxAgeMs)
 {
-    if (m_maxAgeMs <= 0 || !m_reader->readable())
-        return std::nullopt;
     // The auto source answers with RDAP or port 43: the newer of the two stands for it.
     const bool either = kind == SourceKind::Auto;
     const QString source = sourceKindName(either ? SourceKind::Rdap : kind);
     const QString other = either ? sourceKindName(SourceKind::Whois) : QString();
-    std::optional<StoredAnswer> kept = m_reader->latest(askedForm(address), source, other);
-    if (!kept) {
-        if (!m_readProblemSaid && m_reader->problem()) {
-            m_readProblemSaid = true;
-            emit problem(m_reader->problem().message);
-        }
-        return std::nullopt;
-    }
-    if (QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= m_maxAgeMs ||
+    std::optional<StoredAnswer> kept = reader.latest(askedForm(address), source, other);
+    if (!kept || QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= maxAgeMs ||
         !isReusable(kept->result))
         return std::nullopt;
     kept->result.fromStore = true;
     return std::move(kept->result);
+}
+
+std::optional<LookupResult> StoreMemory::reusable(const QString &address, SourceKind kind)
+{
+    if (m_maxAgeMs <= 0 || !m_reader->readable())
+        return std::nullopt;
+    std::optional<LookupResult> kept = youngAnswer(*m_reader, address, kind, m_maxAgeMs);
+    if (!kept && !m_readProblemSaid && m_reader->problem()) {
+        m_readProblemSaid = true;
+        emit problem(m_reader->problem().message);
+    }
+    return kept;
 }
 
 void StoreMemory::keep(LookupResult &result)

@@ -2,6 +2,7 @@
 
 #include "lookup/answermemory.h"
 #include "store/answerstore.h"
+#include "store/storelocation.h"
 
 #include <QObject>
 
@@ -18,8 +19,12 @@ class StoreMemory : public QObject, public AnswerMemory
     Q_OBJECT
 
 public:
-    // Opens the store at `path` for reading on this thread and for writing on the writer's.
-    StoreMemory(const QString &path, qint64 maxAgeMs, QObject *parent = nullptr);
+    // Opens the store at `location` for reading on this thread and for writing on the writer's.
+    StoreMemory(const StoreLocation &location, qint64 maxAgeMs, QObject *parent = nullptr);
+    StoreMemory(const QString &path, qint64 maxAgeMs, QObject *parent = nullptr)
+        : StoreMemory(StoreLocation::file(path), maxAgeMs, parent)
+    {
+    }
     ~StoreMemory() override;
 
     void setMaxAgeMs(qint64 maxAgeMs) { m_maxAgeMs = maxAgeMs; }
@@ -29,6 +34,10 @@ public:
     QString openProblem() const { return m_openProblem; }
 
     std::optional<LookupResult> reusable(const QString &address, SourceKind kind) override;
+    // An answer of `address` kept in `reader` young enough (maxAgeMs) to stand for asking
+    // `kind`'s servers, from_store set; nothing when there is none or reading failed.
+    static std::optional<LookupResult> youngAnswer(AnswerStore &reader, const QString &address,
+                                                   SourceKind kind, qint64 maxAgeMs);
     void keep(LookupResult &result) override;
 
     // Writes every answer kept so far and waits for it.

@@ -18,9 +18,9 @@ const char *const Version1[] = {
 
     "CREATE TABLE answers ("
     " id %ID%,"
-    " asked TEXT NOT NULL,"
+    " asked %KEYTEXT% NOT NULL,"
     " address TEXT,"
-    " source TEXT NOT NULL,"
+    " source %KEYTEXT% NOT NULL,"
     " asked_at BIGINT NOT NULL,"
     " last_seen BIGINT NOT NULL,"
     " status TEXT NOT NULL,"
@@ -31,21 +31,21 @@ const char *const Version1[] = {
     "CREATE INDEX answers_by_address ON answers (asked, source, asked_at)",
 
     "CREATE TABLE latest ("
-    " asked TEXT NOT NULL,"
-    " source TEXT NOT NULL,"
+    " asked %KEYTEXT% NOT NULL,"
+    " source %KEYTEXT% NOT NULL,"
     " answer_id BIGINT NOT NULL,"
     " seen BIGINT NOT NULL,"
     " status TEXT NOT NULL,"
-    " expires TEXT,"
+    " expires %KEYTEXT%,"
     " registrar TEXT,"
     " PRIMARY KEY (asked, source))%KEYED%",
     "CREATE INDEX latest_by_expiry ON latest (expires)",
 
     "CREATE TABLE changes ("
     " id %ID%,"
-    " asked TEXT NOT NULL,"
+    " asked %KEYTEXT% NOT NULL,"
     " address TEXT NOT NULL,"
-    " source TEXT NOT NULL,"
+    " source %KEYTEXT% NOT NULL,"
     " fact TEXT NOT NULL,"
     " before_value TEXT NOT NULL,"
     " after_value TEXT NOT NULL,"
@@ -55,6 +55,51 @@ const char *const Version1[] = {
     "CREATE INDEX changes_by_address ON changes (asked, seen_at)",
 };
 
+// Version 2: the work queue that several machines share (PostgreSQL). Each queue item is an
+// address waiting (pending), held by a worker (leased), or finished: done, or failed with a
+// reason. An address is open (pending or leased) at most once per queue. A worker holds its
+// items while its lease runs; the lease is the worker's row, renewed while it works, so an item
+// goes back to the queue when its worker stops renewing. `attempts` counts the workers that took
+// an item and stopped without finishing it. pace_turns holds, per pace group and server, when
+// the next request may go and which request holds the turn now.
+const char *const Version2[] = {
+    "CREATE TABLE queue_items ("
+    " id %ID%,"
+    " queue %KEYTEXT% NOT NULL,"
+    " address %KEYTEXT% NOT NULL,"
+    " state %KEYTEXT% NOT NULL,"
+    " worker BIGINT,"
+    " attempts INTEGER NOT NULL,"
+    " enqueued_at BIGINT NOT NULL,"
+    " finished_at BIGINT,"
+    " reason TEXT)",
+    "CREATE UNIQUE INDEX queue_items_open ON queue_items (queue, address)"
+    " WHERE state IN ('pending', 'leased')",
+    "CREATE INDEX queue_items_by_state ON queue_items (queue, state, id)",
+
+    "CREATE TABLE queue_workers ("
+    " id %ID%,"
+    " queue %KEYTEXT% NOT NULL,"
+    " host TEXT NOT NULL,"
+    " pid BIGINT NOT NULL,"
+    " pace_group TEXT,"
+    " state TEXT NOT NULL,"
+    " started_at BIGINT NOT NULL,"
+    " last_seen BIGINT NOT NULL,"
+    " lease_until BIGINT NOT NULL,"
+    " done BIGINT NOT NULL,"
+    " failed BIGINT NOT NULL,"
+    " rate DOUBLE PRECISION NOT NULL)",
+    "CREATE INDEX queue_workers_by_queue ON queue_workers (queue, state)",
+
+    "CREATE TABLE pace_turns ("
+    " pace_group %KEYTEXT% NOT NULL,"
+    " server %KEYTEXT% NOT NULL,"
+    " next_at BIGINT NOT NULL,"
+    " holder TEXT,"
+    " PRIMARY KEY (pace_group, server))%KEYED%",
+};
+
 } // namespace
 
 std::span<const char *const> migration(int to)
@@ -62,6 +107,8 @@ std::span<const char *const> migration(int to)
     switch (to) {
     case 1:
         return Version1;
+    case 2:
+        return Version2;
     default:
         return {};
     }
@@ -114,6 +161,67 @@ const char *const NewestDictionary =
 const char *const InsertDictionary =
     "INSERT INTO dictionaries (created_at, answers_before, content) VALUES (?, ?, ?) RETURNING id";
 const char *const HighestAnswerId = "SELECT COALESCE(MAX(id), 0) FROM answers";
+const char *const Dictionaries = "SELECT id, content FROM dictionaries WHERE id > ? ORDER BY id";
+
+// The work queue and the shared pace. They run only where the dialect allows shared work
+// (PostgreSQL): claims skip the rows other workers hold (FOR UPDATE SKIP LOCKED).
+const char *const Enqueue =
+    "INSERT INTO queue_items (queue, address, state, attempts, enqueued_at)"
+    " SELECT ?, a.address, 'pending', 0, %NOW%"
+    " FROM unnest(string_to_array(?, E'\\n')) WITH ORDINALITY AS a (address, n) ORDER BY a.n"
+    " ON CONFLICT (queue, address) WHERE state IN ('pending', 'leased') DO NOTHING";
+const char *const RegisterWorker =
+    "INSERT INTO queue_workers (queue, host, pid, pace_group, state, started_at, last_seen,"
+    " lease_until, done, failed, rate) VALUES (?, ?, ?, ?, 'working', %NOW%, %NOW%,"
+    " %NOW% + CAST(? AS BIGINT), 0, 0, 0) RETURNING id";
+const char *const Heartbeat =
+    "WITH before AS (SELECT state FROM queue_workers WHERE id = ? FOR UPDATE)"
+    " UPDATE queue_workers SET last_seen = %NOW%, lease_until = %NOW% + CAST(? AS BIGINT),"
+    " rate = ?, state = 'working' WHERE id = ? RETURNING (SELECT state FROM before)";
+const char *const MarkLostWorkers =
+    "UPDATE queue_workers SET state = 'lost' WHERE queue = ? AND state = 'working'"
+    " AND lease_until < %NOW%";
+const char *const ReclaimItems =
+    "UPDATE queue_items SET attempts = attempts + 1, worker = NULL,"
+    " state = CASE WHEN attempts + 1 >= ? THEN 'failed' ELSE 'pending' END,"
+    " finished_at = CASE WHEN attempts + 1 >= ? THEN %NOW% ELSE NULL END,"
+    " reason = CASE WHEN attempts + 1 >= ? THEN ? ELSE reason END"
+    " WHERE queue = ? AND state = 'leased' AND worker IN"
+    " (SELECT id FROM queue_workers WHERE queue = ? AND state <> 'working')";
+const char *const Claim =
+    "UPDATE queue_items SET state = 'leased', worker = ? WHERE id IN"
+    " (SELECT id FROM queue_items WHERE queue = ? AND state = 'pending' ORDER BY id"
+    " LIMIT CAST(? AS BIGINT) FOR UPDATE SKIP LOCKED) RETURNING id, address";
+const char *const MarkItem = "UPDATE queue_items SET state = ?, finished_at = %NOW%, reason = ?"
+                             " WHERE id = ? AND worker = ? AND state = 'leased'";
+const char *const CountWorkerItems =
+    "UPDATE queue_workers SET done = done + CAST(? AS BIGINT), failed = failed + CAST(? AS BIGINT)"
+    " WHERE id = ?";
+const char *const ReleaseItems = "UPDATE queue_items SET state = 'pending', worker = NULL"
+                                 " WHERE queue = ? AND state = 'leased' AND worker = ?";
+const char *const EndWorker =
+    "UPDATE queue_workers SET state = ?, last_seen = %NOW%, lease_until = %NOW%, rate = 0"
+    " WHERE id = ?";
+const char *const OpenWork =
+    "SELECT EXISTS (SELECT 1 FROM queue_items WHERE queue = ? AND (state = 'pending'"
+    " OR (state = 'leased' AND worker <> ?)))";
+const char *const QueueCounts =
+    "SELECT state, COUNT(*) FROM queue_items WHERE queue = ? GROUP BY state";
+const char *const QueueWorkers =
+    "SELECT id, host, pid, pace_group, state, started_at, last_seen, lease_until, done, failed,"
+    " rate, %NOW% FROM queue_workers WHERE queue = ? ORDER BY id";
+const char *const AcquireTurn =
+    "WITH t AS (SELECT %NOW% AS now)"
+    " INSERT INTO pace_turns AS p (pace_group, server, next_at, holder)"
+    " SELECT ?, ?, t.now + CAST(? AS BIGINT), ? FROM t"
+    " ON CONFLICT (pace_group, server) DO UPDATE SET"
+    " holder = CASE WHEN p.next_at <= (SELECT now FROM t) THEN excluded.holder ELSE p.holder END,"
+    " next_at = CASE WHEN p.next_at <= (SELECT now FROM t) THEN excluded.next_at"
+    " ELSE p.next_at END"
+    " RETURNING holder, next_at, (SELECT now FROM t)";
+const char *const ReleaseTurn =
+    "UPDATE pace_turns SET next_at = %NOW% + CAST(? AS BIGINT), holder = NULL"
+    " WHERE pace_group = ? AND server = ? AND holder = ?";
 
 #undef ANSWER_COLUMNS
 

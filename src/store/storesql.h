@@ -3,12 +3,14 @@
 #include <span>
 
 // Every statement the store runs, in one place. They are written in the SQL that SQLite and
-// PostgreSQL both take (RETURNING, ON CONFLICT ... DO UPDATE, positional ? parameters); where a
-// system needs its own words the statement carries a placeholder that SqlDialect fills in.
+// PostgreSQL both take (RETURNING, ON CONFLICT ... DO UPDATE, positional ? parameters, CAST where
+// a parameter's type cannot be told from its column); where a system needs its own words the
+// statement carries a placeholder that SqlDialect fills in. The work queue's statements are
+// PostgreSQL's alone.
 namespace StoreSql {
 
 // The schema version this build writes; a store of a later version is refused.
-inline constexpr int SchemaVersion = 1;
+inline constexpr int SchemaVersion = 2;
 
 // The statements that take a store from version `from - 1` to `from`, in order, run in one
 // transaction with the new version written last. migration(1) creates the schema.
@@ -31,5 +33,23 @@ extern const char *const Dictionary;       // a compression dictionary by id
 extern const char *const NewestDictionary; // the newest dictionary
 extern const char *const InsertDictionary; // -> id
 extern const char *const HighestAnswerId;  // how many answers there have been, about
+extern const char *const Dictionaries;     // the dictionaries after an id, by id
+
+// The work queue and the shared pace (where SqlDialect::sharedWork).
+extern const char *const Enqueue;          // (queue, addresses joined by LF): new open items
+extern const char *const RegisterWorker;   // -> id
+extern const char *const Heartbeat;        // the lease renewed -> the state it had
+extern const char *const MarkLostWorkers;  // workers whose lease ran out
+extern const char *const ReclaimItems;     // their items back to the queue (or given up)
+extern const char *const Claim;            // up to n pending items leased -> (id, address)
+extern const char *const MarkItem;         // one item finished, if still this worker's
+extern const char *const CountWorkerItems; // a worker's done and failed counts moved on
+extern const char *const ReleaseItems;     // a stopping worker's items back to the queue
+extern const char *const EndWorker;        // a worker gone: finished or stopped
+extern const char *const OpenWork;         // whether items wait or others hold some
+extern const char *const QueueCounts;      // items by state
+extern const char *const QueueWorkers;     // the workers, by id, with the database's time
+extern const char *const AcquireTurn;      // a server's turn in a pace group, if it is due
+extern const char *const ReleaseTurn;      // the turn given back, the next one not before a wait
 
 } // namespace StoreSql

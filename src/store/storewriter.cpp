@@ -7,12 +7,15 @@
 class StoreWriter::Worker : public QObject
 {
 public:
-    Worker(StoreWriter &owner, QString path) : m_owner(owner), m_path(std::move(path)) {}
+    Worker(StoreWriter &owner, StoreLocation location)
+        : m_owner(owner), m_location(std::move(location))
+    {
+    }
 
     // On the writer's thread.
     StoreProblem open()
     {
-        m_store = SqlAnswerStore::open(m_path, SqlAnswerStore::Access::ReadWrite);
+        m_store = SqlAnswerStore::open(m_location, SqlAnswerStore::Access::ReadWrite);
         m_timer = new QTimer(this);
         m_timer->setInterval(BatchMs);
         connect(m_timer, &QTimer::timeout, this, [this] { writePending(); });
@@ -45,6 +48,9 @@ public:
             const std::size_t n = std::min<std::size_t>(BatchSize, batch.size() - done);
             if (m_store->write(std::span(batch).subspan(done, n))) {
                 done += n;
+                const QueueMarks marks = m_store->lastMarks();
+                if (marks.done + marks.failed + marks.lost > 0)
+                    emit m_owner.written(marks.done, marks.failed, marks.lost);
                 continue;
             }
             if (m_store->busy())
@@ -95,7 +101,7 @@ public:
 
 private:
     StoreWriter &m_owner;
-    QString m_path;
+    StoreLocation m_location;
     std::unique_ptr<SqlAnswerStore> m_store;
     QTimer *m_timer = nullptr;
     QMutex m_mutex;
@@ -104,11 +110,11 @@ private:
     QString m_failure;
 };
 
-StoreWriter::StoreWriter(const QString &path, QObject *parent) : QObject(parent)
+StoreWriter::StoreWriter(const StoreLocation &location, QObject *parent) : QObject(parent)
 {
     m_thread.setObjectName(QStringLiteral("answer store"));
     m_thread.start();
-    m_worker = new Worker(*this, path);
+    m_worker = new Worker(*this, location);
     m_worker->moveToThread(&m_thread);
     QMetaObject::invokeMethod(
         m_worker, [this] { m_openProblem = m_worker->open(); }, Qt::BlockingQueuedConnection);

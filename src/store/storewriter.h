@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/answerstore.h"
+#include "store/storelocation.h"
 
 #include <QMutex>
 #include <QObject>
@@ -28,7 +29,11 @@ public:
     static constexpr int BatchMs = 1000;
 
     // Opens the store on the writer's thread and waits for that to end.
-    explicit StoreWriter(const QString &path, QObject *parent = nullptr);
+    explicit StoreWriter(const StoreLocation &location, QObject *parent = nullptr);
+    explicit StoreWriter(const QString &path, QObject *parent = nullptr)
+        : StoreWriter(StoreLocation::file(path), parent)
+    {
+    }
     // finish(), unless that was done.
     ~StoreWriter() override;
 
@@ -47,8 +52,12 @@ public:
     QString finish();
 
 signals:
-    // Once, when the store stops keeping answers (read-only, disk full, damaged).
+    // Once, when the store stops keeping answers (read-only, disk full, damaged, the database
+    // gone).
     void failed(const QString &message);
+    // After each transaction with queue items: how many it marked done and failed, and how
+    // many were no longer this worker's (neither marked nor kept).
+    void written(qint64 done, qint64 failed, qint64 lost);
 
 private:
     class Worker;
