@@ -8,6 +8,8 @@
 #include "results/resultstable.h"
 #include "run/lookuprun.h"
 #include "run/runfeed.h"
+#include "store/storefile.h"
+#include "store/storememory.h"
 #include "web/sites.h"
 
 #include <QGroupBox>
@@ -15,6 +17,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 void Form1::connectLookupControls()
 {
@@ -77,6 +80,8 @@ void Form1::PushButton4_Click()
         return std::nullopt;
     };
     options.delayText = [this] { return m_text1->text(); };
+    options.memory = answerStore();
+    m_store->setMaxAgeMs(qint64(m_reuseHours->value()) * 3600 * 1000);
     m_run = new LookupRun(addresses, std::move(options), this);
     feedResultsTable(*m_run, *m_results);
     connect(m_run, &LookupRun::stateChanged, this, [this](LookupRun::State state) {
@@ -97,6 +102,22 @@ void Form1::PushButton4_Click()
             [showProgress](qsizetype index, const LookupResult &) { showProgress(index + 1); });
     showProgress(0);
     m_run->start();
+}
+
+StoreMemory *Form1::answerStore()
+{
+    if (m_store)
+        return m_store;
+    m_store = new StoreMemory(
+        m_options.storePath.isEmpty() ? StoreFile::defaultPath() : m_options.storePath, 0, this);
+    // Said once each; the runs go on without what the store cannot do.
+    if (!m_store->openProblem().isEmpty())
+        message(QStringLiteral("The answers are not kept: ") + m_store->openProblem() +
+                QLatin1Char('.'));
+    connect(m_store, &StoreMemory::problem, this, [this](const QString &problem) {
+        message(QStringLiteral("The answers are no longer kept: ") + problem + QLatin1Char('.'));
+    });
+    return m_store;
 }
 
 void Form1::runFinished()

@@ -13,6 +13,14 @@ class AnswerMemory
 public:
     virtual ~AnswerMemory() = default;
 
+    // The addresses about to be looked up with `kind`, in one batch: a memory may read what it
+    // knows of them at once rather than one by one. Optional.
+    virtual void expect(const QStringList &addresses, SourceKind kind)
+    {
+        Q_UNUSED(addresses);
+        Q_UNUSED(kind);
+    }
+
     // A kept answer for `address` young enough to be given instead of asking `kind`'s servers
     // (from_store set, asked_at the time its server last gave it), or nothing.
     virtual std::optional<LookupResult> reusable(const QString &address, SourceKind kind) = 0;

@@ -101,6 +101,10 @@ void LookupRun::admit()
         const QStringList batch = m_feed->take(Window - (m_admitted - m_emitted));
         if (batch.isEmpty())
             return; // the feed says when it has more
+        if (m_options.memory) {
+            if (const std::optional<SourceKind> kind = chosenSource())
+                m_options.memory->expect(batch, *kind);
+        }
         for (const QString &address : batch) {
             if (m_state != State::Running)
                 return;
@@ -111,16 +115,21 @@ void LookupRun::admit()
     }
 }
 
+std::optional<SourceKind> LookupRun::chosenSource() const
+{
+    if (m_options.source)
+        return m_options.source();
+    if (m_options.site) {
+        if (const std::optional<Site> site = m_options.site())
+            return SourceKind(int(*site) - 1);
+    }
+    return std::nullopt;
+}
+
 void LookupRun::startLookup(qsizetype index)
 {
     const QString address = slot(index)->address;
-    std::optional<SourceKind> kind;
-    if (m_options.source) {
-        kind = m_options.source();
-    } else if (m_options.site) {
-        if (const std::optional<Site> site = m_options.site())
-            kind = SourceKind(int(*site) - 1);
-    }
+    const std::optional<SourceKind> kind = chosenSource();
     if (kind && m_options.memory) {
         if (std::optional<LookupResult> kept = m_options.memory->reusable(address, *kind)) {
             // Counted and shown like an asked row, without a server.

@@ -132,6 +132,8 @@ private:
     void setState(State state);
     void admit();
     void startLookup(qsizetype index);
+    // The source the options choose now, if any.
+    std::optional<SourceKind> chosenSource() const;
     Source *sourceFor(SourceKind kind);
     void lookupDone(qsizetype index, const LookupResult &result);
     void announce();

@@ -94,6 +94,10 @@ public:
     virtual std::optional<StoredAnswer> latest(const QString &asked, const QString &source,
                                                const QString &other = {},
                                                Decode decode = Decode::Now) = 0;
+    // The newest whole answers of many addresses from `source` and `other` at once, read with
+    // Decode::Later, in no particular order (an address may come once per source).
+    virtual bool latestOf(const QStringList &asked, const QString &source, const QString &other,
+                          const std::function<void(StoredAnswer &&)> &row) = 0;
     // Fills in the result of an answer read with Decode::Later.
     virtual bool decode(StoredAnswer &answer) = 0;
     // Every answer of `asked`, oldest first.

@@ -448,6 +448,31 @@ std::optional<StoredAnswer> SqlAnswerStore::latest(const QString &asked, const Q
     return answer;
 }
 
+bool SqlAnswerStore::latestOf(const QStringList &asked, const QString &source, const QString &other,
+                              const std::function<void(StoredAnswer &&)> &row)
+{
+    if (!m_readable)
+        return false;
+    if (m_empty || asked.isEmpty())
+        return true;
+    QSqlQuery &query = prepared(StoreSql::LatestOfMany);
+    for (qsizetype from = 0; from < asked.size(); from += StoreSql::ManyAtOnce) {
+        query.bindValue(0, source);
+        query.bindValue(1, other.isEmpty() ? source : other);
+        for (int i = 0; i < StoreSql::ManyAtOnce; ++i)
+            query.bindValue(2 + i, asked[qMin(from + i, asked.size() - 1)]);
+        if (!exec(query))
+            return false;
+        while (query.next()) {
+            StoredAnswer answer;
+            readAnswer(query, answer, Decode::Later);
+            row(std::move(answer));
+        }
+        query.finish();
+    }
+    return true;
+}
+
 bool SqlAnswerStore::history(const QString &asked,
                              const std::function<void(const StoredAnswer &)> &row)
 {
@@ -592,15 +617,16 @@ void SqlAnswerStore::trainDictionaryIfDue()
 bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
 {
     const LookupResult &result = pending.result;
+    const qint64 digest = pending.digest != 0 ? pending.digest : answerDigest(result);
     const qint64 at = result.askedAtMs > 0 ? result.askedAtMs : QDateTime::currentMSecsSinceEpoch();
     const bool whole = isReusable(result);
     std::optional<StoredAnswer> previous;
+    const QString key = pending.asked + QChar(0) + result.source;
     if (whole) {
-        const int errors = m_errors;
-        previous = latest(pending.asked, result.source, {}, Decode::Later);
-        if (m_errors != errors || !m_writable)
-            return false;
-        if (previous && previous->digest == pending.digest) {
+        if (const auto found = m_batchLatest.constFind(key); found != m_batchLatest.cend())
+            previous = *found;
+        if (previous && previous->digest == digest) {
+            m_batchLatest[key].lastSeenMs = qMax(previous->lastSeenMs, at);
             // The same answer again: only its time seen moves on.
             QSqlQuery &touch = prepared(StoreSql::TouchAnswer);
             touch.bindValue(0, at);
@@ -618,7 +644,7 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     }
     // An answer older than the latest one (a slow writer elsewhere) joins the history only.
     const bool newest = whole && (!previous || previous->lastSeenMs <= at);
-    if (newest && previous && !decode(*previous))
+    if (newest && previous && !previous->compressed.isEmpty() && !decode(*previous))
         return false;
     const QList<FactFields::Change> changes =
         newest && previous ? FactFields::changes(previous->result.facts, result.facts)
@@ -642,7 +668,7 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     insert.bindValue(4, at);
     insert.bindValue(5, result.facts.status.isEmpty() ? QStringLiteral("unknown")
                                                       : result.facts.status);
-    insert.bindValue(6, pending.digest);
+    insert.bindValue(6, digest);
     insert.bindValue(7, dictionary);
     insert.bindValue(8, compressed);
     insert.bindValue(9, textOrNull(changedKeys.join(QLatin1Char(' '))));
@@ -652,6 +678,15 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     insert.finish();
     if (!newest)
         return true;
+    // The next answer of the same address in this batch compares with this one.
+    StoredAnswer &now = m_batchLatest[key];
+    now.id = id;
+    now.source = result.source;
+    now.asked = pending.asked;
+    now.askedAtMs = now.lastSeenMs = at;
+    now.digest = digest;
+    now.result = result;
+    now.compressed.clear();
 
     QSqlQuery &upsert = prepared(StoreSql::UpsertLatest);
     upsert.bindValue(0, pending.asked);
@@ -748,6 +783,21 @@ bool SqlAnswerStore::write(std::span<const PendingAnswer> batch)
     };
     if (!lockAddresses(batch))
         return failed();
+    // Each address's latest answer, per source, read at once inside the transaction (and, where
+    // writers run side by side, under the addresses' locks).
+    m_batchLatest.clear();
+    QHash<QString, QStringList> askedBySource;
+    for (const PendingAnswer &pending : batch) {
+        if (pending.keepAnswer && isReusable(pending.result))
+            askedBySource[pending.result.source] << pending.asked;
+    }
+    for (auto it = askedBySource.cbegin(); it != askedBySource.cend(); ++it) {
+        const bool read = latestOf(it.value(), it.key(), {}, [&](StoredAnswer &&answer) {
+            m_batchLatest.insert(answer.asked + QChar(0) + answer.source, std::move(answer));
+        });
+        if (!read)
+            return failed();
+    }
     QHash<qint64, QueueMarks> byWorker;
     for (const PendingAnswer &pending : batch) {
         bool mine = true;

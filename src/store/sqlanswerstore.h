@@ -36,6 +36,8 @@ public:
                                        const QString &other = {},
                                        Decode decode = Decode::Now) override;
     bool decode(StoredAnswer &answer) override;
+    bool latestOf(const QStringList &asked, const QString &source, const QString &other,
+                  const std::function<void(StoredAnswer &&)> &row) override;
     bool history(const QString &asked,
                  const std::function<void(const StoredAnswer &)> &row) override;
     bool changes(qint64 sinceMs, const QString &asked,
@@ -88,6 +90,9 @@ private:
     void keepSample(const QByteArray &payload);
     void trainDictionaryIfDue();
     bool writeOne(const PendingAnswer &pending);
+    // The latest answers of a batch's addresses, read in one go at the start of its
+    // transaction and kept up to date as the batch is written, by asked + source.
+    QHash<QString, StoredAnswer> m_batchLatest;
 
     const SqlDialect &m_dialect;
     StoreLocation m_location;

@@ -24,13 +24,101 @@ StoreMemory::StoreMemory(const StoreLocation &location, qint64 maxAgeMs, QObject
 
 StoreMemory::~StoreMemory() = default;
 
+void StoreMemory::sourcesOf(SourceKind kind, QString &source, QString &other)
+{
+    const bool either = kind == SourceKind::Auto;
+    source = sourceKindName(either ? SourceKind::Rdap : kind);
+    other = either ? sourceKindName(SourceKind::Whois) : source;
+}
+
+void StoreMemory::sayReadProblem()
+{
+    if (!m_readProblemSaid && m_reader->problem()) {
+        m_readProblemSaid = true;
+        emit problem(m_reader->problem().message);
+    }
+}
+
+void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
+{
+    if (!m_reader->readable())
+        return;
+    sourcesOf(kind, m_knownSource, m_knownOther);
+    QStringList asked;
+    asked.reserve(addresses.size());
+    QHash<QString, QString> addressOf; // asked -> as typed, for the rows that come back
+    for (const QString &address : addresses) {
+        Known &known = m_known[address];
+        known.asked = askedForm(address);
+        known.bySource[0].reset();
+        known.bySource[1].reset();
+        asked << known.asked;
+        addressOf.insert(known.asked, address);
+    }
+    const bool read =
+        m_reader->latestOf(asked, m_knownSource, m_knownOther, [&](StoredAnswer &&answer) {
+            const auto typed = addressOf.constFind(answer.asked);
+            if (typed == addressOf.cend())
+                return;
+            Known &known = m_known[*typed];
+            known.bySource[answer.source == m_knownSource ? 0 : 1] = std::move(answer);
+        });
+    if (!read) {
+        // Asked one by one instead, each the way it would be without a batch.
+        for (const QString &address : addresses)
+            m_known.remove(address);
+        sayReadProblem();
+    }
+}
+
+std::optional<StoredAnswer> StoreMemory::latest(const QString &address, const QString &source,
+                                                const QString &other)
+{
+    const auto known = m_known.constFind(address);
+    const auto read = [&](const QString &name) {
+        return name == m_knownSource || name == m_knownOther;
+    };
+    if (known == m_known.cend() || !read(source) || !read(other)) {
+        std::optional<StoredAnswer> answer =
+            m_reader->latest(askedForm(address), source, other, AnswerStore::Decode::Later);
+        sayReadProblem();
+        return answer;
+    }
+    // The newer of the answers from the sources asked for.
+    std::optional<StoredAnswer> newest;
+    for (const std::optional<StoredAnswer> &answer : known->bySource) {
+        if (answer && (answer->source == source || answer->source == other) &&
+            (!newest || answer->lastSeenMs > newest->lastSeenMs))
+            newest = answer;
+    }
+    return newest;
+}
+
+std::optional<LookupResult> StoreMemory::reusable(const QString &address, SourceKind kind)
+{
+    if (m_maxAgeMs <= 0 || !m_reader->readable())
+        return std::nullopt;
+    QString source, other;
+    sourcesOf(kind, source, other);
+    std::optional<StoredAnswer> kept = latest(address, source, other);
+    if (!kept || QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= m_maxAgeMs)
+        return std::nullopt;
+    m_known.remove(address);
+    if (!m_reader->decode(*kept)) {
+        sayReadProblem();
+        return std::nullopt;
+    }
+    if (!isReusable(kept->result))
+        return std::nullopt;
+    kept->result.fromStore = true;
+    return std::move(kept->result);
+}
+
 std::optional<LookupResult> StoreMemory::youngAnswer(AnswerStore &reader, const QString &address,
                                                      SourceKind kind, qint64 maxAgeMs)
 {
-    // The auto source answers with RDAP or port 43: the newer of the two stands for it.
-    const bool either = kind == SourceKind::Auto;
-    const QString source = sourceKindName(either ? SourceKind::Rdap : kind);
-    const QString other = either ? sourceKindName(SourceKind::Whois) : QString();
+    QString source, other;
+    sourcesOf(kind, source, other);
     std::optional<StoredAnswer> kept = reader.latest(askedForm(address), source, other);
     if (!kept || QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= maxAgeMs ||
         !isReusable(kept->result))
@@ -39,34 +127,25 @@ std::optional<LookupResult> StoreMemory::youngAnswer(AnswerStore &reader, const 
     return std::move(kept->result);
 }
 
-std::optional<LookupResult> StoreMemory::reusable(const QString &address, SourceKind kind)
-{
-    if (m_maxAgeMs <= 0 || !m_reader->readable())
-        return std::nullopt;
-    std::optional<LookupResult> kept = youngAnswer(*m_reader, address, kind, m_maxAgeMs);
-    if (!kept && !m_readProblemSaid && m_reader->problem()) {
-        m_readProblemSaid = true;
-        emit problem(m_reader->problem().message);
-    }
-    return kept;
-}
-
 void StoreMemory::keep(LookupResult &result)
 {
-    if (!m_writer->writing())
+    if (!m_writer->writing()) {
+        m_known.remove(result.address);
         return;
+    }
     PendingAnswer pending;
-    pending.asked = askedForm(result.address);
-    pending.digest = answerDigest(result);
+    const auto known = m_known.constFind(result.address);
+    pending.asked = known != m_known.cend() ? known->asked : askedForm(result.address);
     if (isReusable(result) && m_reader->readable()) {
-        std::optional<StoredAnswer> previous =
-            m_reader->latest(pending.asked, result.source, {}, AnswerStore::Decode::Later);
-        if (previous && previous->digest != pending.digest && m_reader->decode(*previous)) {
+        // The previous answer from the same source, and what of it changed.
+        std::optional<StoredAnswer> previous = latest(result.address, result.source, result.source);
+        if (previous && m_reader->decode(*previous)) {
             for (const FactFields::Change &change :
                  FactFields::changes(previous->result.facts, result.facts))
                 result.changed << QLatin1String(change.key);
         }
     }
+    m_known.remove(result.address);
     pending.result = result;
     m_writer->add(std::move(pending));
 }

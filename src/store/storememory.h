@@ -4,6 +4,7 @@
 #include "store/answerstore.h"
 #include "store/storelocation.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <memory>
@@ -33,6 +34,7 @@ public:
     // What opening the store gave, to be said once: empty when it opened well.
     QString openProblem() const { return m_openProblem; }
 
+    void expect(const QStringList &addresses, SourceKind kind) override;
     std::optional<LookupResult> reusable(const QString &address, SourceKind kind) override;
     // An answer of `address` kept in `reader` young enough (maxAgeMs) to stand for asking
     // `kind`'s servers, from_store set; nothing when there is none or reading failed.
@@ -50,7 +52,22 @@ signals:
     void problem(const QString &message);
 
 private:
+    // What the store holds of an address expected in this run: its latest answer per source,
+    // nothing when it has none. Read a batch at a time, dropped when the lookup is kept.
+    struct Known
+    {
+        QString asked;
+        std::optional<StoredAnswer> bySource[2];
+    };
+    // Sources as the memory compares them: the protocols of "auto" are the two it may use.
+    static void sourcesOf(SourceKind kind, QString &source, QString &other);
+    std::optional<StoredAnswer> latest(const QString &address, const QString &source,
+                                       const QString &other);
+    void sayReadProblem();
+
     std::unique_ptr<SqlAnswerStore> m_reader;
+    QHash<QString, Known> m_known; // by the address as typed
+    QString m_knownSource, m_knownOther;
     std::unique_ptr<StoreWriter> m_writer;
     qint64 m_maxAgeMs;
     QString m_openProblem;

@@ -31,6 +31,12 @@ constexpr std::string_view Phrasings[] = {
     "record retrieved at",
 };
 
+// Pieces every phrasing holds one of, looked for first: a line that holds one is then checked
+// for the whole phrasings. Fewer and shorter searches than one per phrasing.
+constexpr std::string_view Anchors[] = {
+    "update", "quer", "timestamp", "generated", "made at", "retrieved at",
+};
+
 // A volatile line is short: a phrasing inside a long paragraph is part of the record.
 constexpr std::size_t LongestVolatileLine = 200;
 
@@ -99,26 +105,33 @@ template <class Keep> void forEachKeptStretch(QByteArrayView text, Keep &&keep)
     const std::size_t size = std::size_t(text.size());
     thread_local std::string lowered;
     lowered.resize(size);
-    std::transform(begin, begin + size, lowered.begin(), lower);
+    for (std::size_t i = 0; i < size; ++i)
+        lowered[i] = lower(begin[i]);
 
     // The lines that hold a phrasing, as [start, end) with the LF included.
     thread_local std::vector<std::pair<std::size_t, std::size_t>> cut;
     cut.clear();
-    for (std::string_view phrase : Phrasings) {
+    for (std::string_view anchor : Anchors) {
         std::size_t from = 0;
-        while (const void *hit =
-                   ::memmem(lowered.data() + from, size - from, phrase.data(), phrase.size())) {
+        while (from < size) {
+            const void *hit =
+                ::memmem(lowered.data() + from, size - from, anchor.data(), anchor.size());
+            if (!hit)
+                break;
             const std::size_t at = std::size_t(static_cast<const char *>(hit) - lowered.data());
             const std::size_t previousLf = lowered.rfind('\n', at);
             const std::size_t lineStart = previousLf == std::string::npos ? 0 : previousLf + 1;
             const std::size_t lf = lowered.find('\n', at);
             const std::size_t lineEnd = lf == std::string::npos ? size : lf + 1;
-            // A volatile line is short: a phrasing in a long paragraph is part of the record.
-            if (lineEnd - lineStart <= LongestVolatileLine + 1)
+            const std::string_view line(lowered.data() + lineStart,
+                                        (lf == std::string::npos ? size : lf) - lineStart);
+            if (line.size() <= LongestVolatileLine &&
+                std::any_of(std::begin(Phrasings), std::end(Phrasings),
+                            [&](std::string_view phrase) {
+                                return line.find(phrase) != std::string_view::npos;
+                            }))
                 cut.emplace_back(lineStart, lineEnd);
             from = lineEnd;
-            if (from >= size)
-                break;
         }
     }
     std::sort(cut.begin(), cut.end());

@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -678,7 +679,12 @@ private slots:
             Cli(site, world.connectTo()).run(arguments + QStringList{listFile.fileName()}).exitCode,
             1);
         QVERIFY(out.open(QIODevice::ReadOnly));
-        QCOMPARE(out.readAll(), whole);
+        // The same lines; only the times they were asked at may differ.
+        const auto timeless = [](QByteArray lines) {
+            static const QRegularExpression askedAt(u"\"asked_at\":\"[^\"]*\","_s);
+            return QString::fromUtf8(lines).remove(askedAt);
+        };
+        QCOMPARE(timeless(out.readAll()), timeless(whole));
         QCOMPARE(world.registry.queries.size(), 25 + 13);
     }
 
@@ -920,7 +926,7 @@ private slots:
         const Outcome outcome = cli.finish();
         QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
         QCOMPARE(outcome.out.count('\n'), 3000);
-        QCOMPARE(outcome.err.count('\n'), 1);
+        QVERIFY2(outcome.err.count('\n') == 1, outcome.err.constData());
         QVERIFY2(outcome.err.contains(words.toUtf8()), outcome.err.constData());
         if (fault != u"read-only"_s && fault != u"full"_s)
             QCOMPARE(bytes(store), before);
