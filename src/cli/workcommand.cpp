@@ -247,6 +247,7 @@ private:
     QTimer m_heartbeat;
     QElapsedTimer m_sinceBeat;
 
+    qint64 m_unwritten = 0; // answers handed to the writer, not yet in a transaction
     qint64 m_committed = 0; // items this worker marked done or failed
     qint64 m_lost = 0;      // answers not kept: their items were no longer this worker's
     std::deque<std::pair<qint64, qint64>> m_samples; // (ms, committed) for the rate
@@ -292,9 +293,11 @@ QStringList Worker::take(qsizetype max)
 
 void Worker::refill()
 {
-    // At most `batch` addresses held; more are claimed once half of them are done.
+    // At most `batch` addresses held; more are claimed once half of them are done, unless the
+    // store falls behind keeping the answers.
     const qsizetype held = m_items.size();
-    if (m_ended || m_stopping || m_idle || held > m_options.batch / 2)
+    if (m_ended || m_stopping || m_idle || held > m_options.batch / 2 ||
+        m_unwritten > 2 * StoreWriter::BatchSize + m_options.batch)
         return;
     if (m_sinceBeat.elapsed() >= m_options.leaseMs / 3)
         beat();
@@ -408,6 +411,7 @@ void Worker::finishItem(const QString &address, PendingAnswer pending, bool fail
     pending.queueWorker = m_worker;
     m_items.erase(it);
     m_writer->add(std::move(pending));
+    ++m_unwritten;
     if (m_progress)
         m_progress->lookupDone(failed);
     if (m_idle && m_items.isEmpty())
@@ -463,6 +467,8 @@ int Worker::run()
             [this](qint64 done, qint64 failed, qint64 lost) {
                 m_committed += done + failed;
                 m_lost += lost;
+                m_unwritten -= done + failed + lost;
+                refillSoon();
             });
     m_queue = WorkQueue::open(m_options.store, m_options.queue);
     const std::optional<qint64> worker =

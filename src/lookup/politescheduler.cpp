@@ -53,8 +53,10 @@ void PoliteScheduler::stop()
     // The turns taken for requests now abandoned go back, with the usual pause after them.
     if (m_gate) {
         for (const std::shared_ptr<Server> &server : std::as_const(m_servers)) {
-            if (server->turnHeld)
-                m_gate->release(server->name, m_userDelayMs);
+            if (!server->turnHeld)
+                continue;
+            const qint64 user = m_delay ? qMax<qint64>(0, m_delay(server->inFlight)) : 0;
+            m_gate->release(server->name, qMax(user, server->backoffMs));
         }
     }
     ++m_generation;
@@ -162,6 +164,7 @@ void PoliteScheduler::turnAnswered(const QString &name, quint64 generation, qint
         return;
     }
     server.turnHeld = true;
+    server.inFlight = server.queue.front().tag;
     dispatch(server);
 }
 

@@ -106,6 +106,7 @@ private:
         std::deque<Job> queue;
         bool busy = false;
         bool turnHeld = false; // the pace gate's turn, taken for the request in flight
+        quint64 inFlight = 0;  // that request's tag
         bool down = false;
         QString downReason;
         qint64 nextAt = 0;    // no request before this time (ms on m_clock)

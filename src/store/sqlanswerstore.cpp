@@ -70,6 +70,12 @@ SqlAnswerStore::SqlAnswerStore(const SqlDialect &dialect, const StoreLocation &l
 
 SqlAnswerStore::~SqlAnswerStore()
 {
+    if (m_location.isPostgres()) {
+        // Closing the connection frees its prepared statements; going first, the driver spares
+        // each statement a request to free it (and, on a connection that went away, a warning).
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
     m_queries.clear();
     if (m_db.isValid())
         m_db.close();
@@ -264,6 +270,8 @@ bool SqlAnswerStore::migrate(int from)
 
 QSqlQuery &SqlAnswerStore::prepared(const char *sql)
 {
+    if (m_lost)
+        return m_deadQuery;
     auto found = m_queries.find(sql);
     if (found == m_queries.end()) {
         QSqlQuery query(m_db);
@@ -293,6 +301,8 @@ bool SqlAnswerStore::commit()
 
 void SqlAnswerStore::rollback()
 {
+    if (m_lost)
+        return;
     finishAll();
     const int errors = m_errors;
     QSqlQuery query(m_db);
@@ -302,6 +312,10 @@ void SqlAnswerStore::rollback()
 
 bool SqlAnswerStore::exec(QSqlQuery &query)
 {
+    if (m_lost) {
+        ++m_errors;
+        return false;
+    }
     if (query.exec())
         return true;
     noteError(query.lastError());
@@ -310,6 +324,10 @@ bool SqlAnswerStore::exec(QSqlQuery &query)
 
 bool SqlAnswerStore::execText(const QString &sql)
 {
+    if (m_lost) {
+        ++m_errors;
+        return false;
+    }
     QSqlQuery query(m_db);
     if (query.exec(sql))
         return true;
@@ -321,6 +339,21 @@ void SqlAnswerStore::noteError(const QSqlError &error)
 {
     ++m_errors;
     const QString code = m_dialect.codeOf(error.nativeErrorCode());
+    if (m_dialect.lostCodes.contains(code)) {
+        // Nothing more is sent on the connection. The driver goes with it, so the statements
+        // prepared on it are dropped without asking the server to free them.
+        m_lost = true;
+        m_busy = false;
+        m_readable = m_writable = false;
+        m_problem = {StoreProblem::Kind::CannotOpen, QStringLiteral("the answer store ") +
+                                                         shown(m_path) +
+                                                         QStringLiteral(" can no longer be "
+                                                                        "reached: ") +
+                                                         databaseWords(error)};
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+        return;
+    }
     m_busy = m_dialect.busyCodes.contains(code);
     if (m_busy)
         return; // tried again later

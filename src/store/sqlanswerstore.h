@@ -108,6 +108,8 @@ private:
     bool m_writable = false;
     bool m_empty = false; // opened read-only before any schema was written
     bool m_busy = false;
+    bool m_lost = false;    // the connection is gone: nothing more is sent
+    QSqlQuery m_deadQuery;  // what prepared() gives once it is
     QueueMarks m_marks;
     int m_errors = 0; // counts the failures noted, so a caller sees one happen
 

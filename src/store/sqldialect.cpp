@@ -48,6 +48,7 @@ const SqlDialect &SqlDialect::sqlite()
         .busyCodes = {QStringLiteral("5"), QStringLiteral("6")},      // BUSY, LOCKED
         .readOnlyCodes = {QStringLiteral("8")},                       // READONLY
         .fullCodes = {QStringLiteral("13")},                          // FULL
+        .lostCodes = {},
     };
     return dialect;
 }
@@ -62,7 +63,8 @@ const SqlDialect &SqlDialect::postgres()
         // The database's own collation may sort "a-b" and "ab" either way and compares more
         // slowly; keys compare as bytes, as in SQLite.
         .keyText = "TEXT COLLATE \"C\"",
-        .nowMs = "(CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT))",
+        // Whole milliseconds, rounded down like the clocks the servers and tests read.
+        .nowMs = "(CAST(FLOOR(EXTRACT(EPOCH FROM clock_timestamp()) * 1000) AS BIGINT))",
         // Writers run side by side; each address is compared and written under a lock of its
         // own (addressLock), taken in one order within a batch so two batches never deadlock.
         .beginWrite = "BEGIN",
@@ -92,6 +94,10 @@ const SqlDialect &SqlDialect::postgres()
         // read-only transaction (a standby), insufficient privilege
         .readOnlyCodes = {QStringLiteral("25006"), QStringLiteral("42501")},
         .fullCodes = {QStringLiteral("53100")}, // disk full
+        // no answer, connection exceptions, the server shut down or starting
+        .lostCodes = {QString(), QStringLiteral("08000"), QStringLiteral("08001"),
+                      QStringLiteral("08003"), QStringLiteral("08004"), QStringLiteral("08006"),
+                      QStringLiteral("57P01"), QStringLiteral("57P02"), QStringLiteral("57P03")},
     };
     return dialect;
 }

@@ -53,6 +53,9 @@ struct SqlDialect
     QStringList busyCodes;
     QStringList readOnlyCodes;
     QStringList fullCodes;
+    // The codes that say the connection to the database is gone (an empty code: the driver
+    // had no answer from the server at all).
+    QStringList lostCodes;
     // A code, as noteError compares it.
     QString codeOf(const QString &native) const;
 

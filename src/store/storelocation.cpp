@@ -121,9 +121,10 @@ std::optional<StoreLocation> StoreLocation::parse(const QString &text, QString *
     // A database that cannot be reached, or stops answering, is noticed within seconds rather
     // than when the system's TCP timeouts run out. The URL's own parameters come after these:
     // libpq takes a repeated one's last value.
-    QStringList words{QStringLiteral("connect_timeout=10"), QStringLiteral("keepalives=1"),
-                      QStringLiteral("keepalives_idle=10"), QStringLiteral("keepalives_interval=5"),
-                      QStringLiteral("keepalives_count=3")};
+    QStringList words{
+        QStringLiteral("connect_timeout=10"), QStringLiteral("keepalives=1"),
+        QStringLiteral("keepalives_idle=10"), QStringLiteral("keepalives_interval=5"),
+        QStringLiteral("keepalives_count=3"), QStringLiteral("tcp_user_timeout=30000")};
     for (const QString &pair : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
         const qsizetype equals = pair.indexOf(QLatin1Char('='));
         const QString name = decoded(pair.left(equals));

@@ -183,9 +183,9 @@ const char *const RegisterWorker =
     " lease_until, done, failed, rate) VALUES (?, ?, ?, ?, 'working', %NOW%, %NOW%,"
     " %NOW% + CAST(? AS BIGINT), 0, 0, 0) RETURNING id";
 const char *const Heartbeat =
-    "WITH before AS (SELECT state FROM queue_workers WHERE id = ? FOR UPDATE)"
-    " UPDATE queue_workers SET last_seen = %NOW%, lease_until = %NOW% + CAST(? AS BIGINT),"
-    " rate = ?, state = 'working' WHERE id = ? RETURNING (SELECT state FROM before)";
+    "UPDATE queue_workers AS w SET last_seen = %NOW%, lease_until = %NOW% + CAST(? AS BIGINT),"
+    " rate = ?, state = 'working' FROM (SELECT state FROM queue_workers WHERE id = ?) AS before"
+    " WHERE w.id = ? RETURNING before.state";
 const char *const MarkLostWorkers =
     "UPDATE queue_workers SET state = 'lost' WHERE queue = ? AND state = 'working'"
     " AND lease_until < %NOW%";
@@ -196,10 +196,13 @@ const char *const ReclaimItems =
     " reason = CASE WHEN attempts + 1 >= ? THEN ? ELSE reason END"
     " WHERE queue = ? AND state = 'leased' AND worker IN"
     " (SELECT id FROM queue_workers WHERE queue = ? AND state <> 'working')";
+// The items picked once, in a CTE: a subquery in the WHERE clause may be run again per row by
+// some plans, and with SKIP LOCKED each run picks others.
 const char *const Claim =
-    "UPDATE queue_items SET state = 'leased', worker = ? WHERE id IN"
-    " (SELECT id FROM queue_items WHERE queue = ? AND state = 'pending' ORDER BY id"
-    " LIMIT CAST(? AS BIGINT) FOR UPDATE SKIP LOCKED) RETURNING id, address";
+    "WITH picked AS (SELECT id FROM queue_items WHERE queue = ? AND state = 'pending'"
+    " ORDER BY id LIMIT CAST(? AS BIGINT) FOR UPDATE SKIP LOCKED)"
+    " UPDATE queue_items AS q SET state = 'leased', worker = ? FROM picked WHERE q.id = picked.id"
+    " RETURNING q.id, q.address";
 const char *const MarkItem = "UPDATE queue_items SET state = ?, finished_at = %NOW%, reason = ?"
                              " WHERE id = ? AND worker = ? AND state = 'leased'";
 const char *const CountWorkerItems =

@@ -69,9 +69,9 @@ bool WorkQueue::heartbeat(qint64 worker, qint64 leaseMs, double rate, bool *wasL
     if (problem())
         return false;
     QSqlQuery &update = m_session->prepared(StoreSql::Heartbeat);
-    update.bindValue(0, worker);
-    update.bindValue(1, leaseMs);
-    update.bindValue(2, rate);
+    update.bindValue(0, leaseMs);
+    update.bindValue(1, rate);
+    update.bindValue(2, worker);
     update.bindValue(3, worker);
     if (!m_session->exec(update))
         return false;
@@ -136,9 +136,9 @@ std::optional<QList<WorkQueue::Item>> WorkQueue::claim(qint64 worker, int max)
     if (problem())
         return std::nullopt;
     QSqlQuery &claim = m_session->prepared(StoreSql::Claim);
-    claim.bindValue(0, worker);
-    claim.bindValue(1, m_queue);
-    claim.bindValue(2, max);
+    claim.bindValue(0, m_queue);
+    claim.bindValue(1, max);
+    claim.bindValue(2, worker);
     if (!m_session->exec(claim))
         return std::nullopt;
     QList<Item> items;

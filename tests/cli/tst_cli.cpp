@@ -195,6 +195,25 @@ struct StoreWorld
     }
 };
 
+// Where a store test keeps its store: a file in `dir`, or, when the program runs under
+// pg_virtualenv with QUORVANE_TEST_POSTGRES set (ctest's tst_cli_postgres), a new database of
+// that cluster, so the same cases hold the store on PostgreSQL.
+QString testStore(const QTemporaryDir &dir, const QString &name)
+{
+    if (qEnvironmentVariableIsEmpty("QUORVANE_TEST_POSTGRES"))
+        return dir.filePath(name + u".sqlite"_s);
+    static int made = 0;
+    const QString database =
+        u"cli_%1_%2_%3"_s.arg(QCoreApplication::applicationPid()).arg(++made).arg(name);
+    QProcess psql;
+    psql.start(u"psql"_s, {u"-qAt"_s, u"-c"_s, u"CREATE DATABASE "_s + database});
+    if (!psql.waitForFinished() || psql.exitCode() != 0)
+        qFatal("cannot make a database: %s", psql.readAllStandardError().constData());
+    return u"postgresql://%1@%2:%3/%4"_s.arg(qEnvironmentVariable("PGUSER"),
+                                             qEnvironmentVariable("PGHOST"),
+                                             qEnvironmentVariable("PGPORT"), database);
+}
+
 // What Python's module makes of the bytes, as JSON.
 QJsonDocument pythonReads(const QString &script, const QByteArray &bytes)
 {
@@ -731,7 +750,7 @@ private slots:
         QTest::newRow("young enough") << QStringList{u"--max-age"_s, u"1h"_s} << 0 << true;
         QTest::newRow("too old") << QStringList{u"--max-age"_s, u"1s"_s} << 1 << false;
         QTest::newRow("another store")
-            << QStringList{u"--max-age"_s, u"1h"_s, u"--store"_s, u"other.sqlite"_s} << 1 << false;
+            << QStringList{u"--max-age"_s, u"1h"_s, u"--store"_s, u"%OTHER%"_s} << 1 << false;
     }
     void storeReuse()
     {
@@ -742,7 +761,8 @@ private slots:
         StoreWorld world;
         QTemporaryDir dir;
         QVERIFY(QDir::setCurrent(dir.path()));
-        const QStringList run = StoreWorld::arguments(dir.filePath(u"answers.sqlite"_s));
+        const QStringList run = StoreWorld::arguments(testStore(dir, u"answers"_s));
+        extra.replaceInStrings(u"%OTHER%"_s, testStore(dir, u"other"_s));
         const Outcome first = Cli(site, world.connectTo()).run(run, "ok.tst\nfail.tst\n");
         QCOMPARE(first.exitCode, 1);
         const QJsonArray firstLines = pythonReads(JsonLinesReader, first.out).array();
@@ -784,7 +804,7 @@ private slots:
         TestHttpServer site(serve);
         StoreWorld world;
         QTemporaryDir dir;
-        const QString store = dir.filePath(u"answers.sqlite"_s);
+        const QString store = testStore(dir, u"answers"_s);
         const QByteArray list = "a.tst\nb.tst\n";
         const QString soonExpiry =
             QDateTime::currentDateTimeUtc().addDays(10).toString(Qt::ISODate);
