@@ -206,6 +206,7 @@ QString testStore(const QTemporaryDir &dir, const QString &name)
     const QString database =
         u"cli_%1_%2_%3"_s.arg(QCoreApplication::applicationPid()).arg(++made).arg(name);
     QProcess psql;
+    psql.setWorkingDirectory(QDir::tempPath()); // the test's own may be gone
     psql.start(u"psql"_s, {u"-qAt"_s, u"-c"_s, u"CREATE DATABASE "_s + database});
     if (!psql.waitForFinished() || psql.exitCode() != 0)
         qFatal("cannot make a database: %s", psql.readAllStandardError().constData());
