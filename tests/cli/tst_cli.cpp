@@ -737,11 +737,12 @@ private slots:
     {
         QFETCH(QStringList, extra);
         QFETCH(int, asked);
+        QTemporaryDir other;
+        extra.replaceInStrings(u"other.sqlite"_s, other.filePath(u"other.sqlite"_s));
         QFETCH(bool, fromStore);
         TestHttpServer site(serve);
         StoreWorld world;
         QTemporaryDir dir;
-        QVERIFY(QDir::setCurrent(dir.path()));
         const QStringList run = StoreWorld::arguments(dir.filePath(u"answers.sqlite"_s));
         const Outcome first = Cli(site, world.connectTo()).run(run, "ok.tst\nfail.tst\n");
         QCOMPARE(first.exitCode, 1);
