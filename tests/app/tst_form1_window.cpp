@@ -38,7 +38,7 @@ private slots:
             {"ListView2", {8, 385, 520, 105}, {8, 385, 720, 305}},
             {"PushButton6", {8, 496, 256, 27}, {8, 696, 356, 27}},
             {"PushButton9", {272, 530, 256, 27}, {372, 730, 356, 27}},
-            {"ReuseHours", {168, 564, 72, 23}, {168, 764, 72, 23}},
+            {"ReuseHours", {142, 564, 72, 23}, {142, 764, 72, 23}},
         };
         for (const auto &[name, atDesigned, atLarger] : rows) {
             QTest::addRow("%s designed", name)
