@@ -4,9 +4,9 @@
 // limit whenever it completes.
 
 #include "fuzzcheck.h"
-#include "lookup/htmldocument.h"
-#include "lookup/pagetext.h"
-#include "lookup/sites.h"
+#include "web/htmldocument.h"
+#include "web/pagetext.h"
+#include "web/sites.h"
 
 #include <QString>
 

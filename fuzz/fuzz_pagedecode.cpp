@@ -1,7 +1,7 @@
 // Page decoding: the input's first line is the Content-Type header, the rest is the body.
 
 #include "fuzzcheck.h"
-#include "lookup/pagetext.h"
+#include "web/pagetext.h"
 
 #include <QByteArray>
 

@@ -3,9 +3,9 @@
 // a whole 8 MiB page of 200,000 names (read, cut into fields, placed and shown).
 #include "app/form1.h"
 #include "formfixture.h"
-#include "lookup/pagetext.h"
 #include "lookup/recordlines.h"
 #include "results/resultstable.h"
+#include "web/pagetext.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

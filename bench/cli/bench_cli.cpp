@@ -1,7 +1,7 @@
 // quorvane-cli end to end: its own cost per lookup beyond the HTTP round trip (the same 30 KB
 // page and delay 0 as bench_run, so the figures compare with the window's run), and the peak
 // memory of a long list streamed from standard input to jsonl.
-#include "lookup/curlmulti.h"
+#include "net/curlmulti.h"
 #include "testhttpserver.h"
 
 #include <QElapsedTimer>

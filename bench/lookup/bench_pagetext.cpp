@@ -1,8 +1,8 @@
 // Parsing and rendering whois pages of about 1 MiB: one per site layout, and the decoding of a
 // page body.
 
-#include "lookup/htmldocument.h"
-#include "lookup/pagetext.h"
+#include "web/htmldocument.h"
+#include "web/pagetext.h"
 
 #include "peer.h"
 

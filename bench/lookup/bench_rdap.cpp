@@ -1,9 +1,10 @@
 // The RDAP source's own costs: reading and rendering a domain answer of about 5 KB, and the
 // bootstrap look-ups against registries the size of IANA's.
 
-#include "lookup/rdapanswer.h"
-#include "lookup/rdapbootstrap.h"
-#include "lookup/rdaprender.h"
+#include "rdap/rdapanswer.h"
+#include "rdap/rdapbootstrap.h"
+#include "rdap/rdaprecord.h"
+#include "rdap/rdaprender.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,7 +17,7 @@ namespace {
 
 QJsonObject fixtureObject(const char *name)
 {
-    QFile file(QStringLiteral(QUORVANE_LOOKUP_FIXTURES "/rdap/") + QLatin1String(name));
+    QFile file(QStringLiteral(QUORVANE_TEST_FIXTURES "/rdap/") + QLatin1String(name));
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing fixture %s", name);
     return QJsonDocument::fromJson(file.readAll()).object();
@@ -58,6 +59,24 @@ void BM_ReadAndRenderDomain(benchmark::State &state)
     state.counters["answer_bytes"] = double(body.size());
 }
 BENCHMARK(BM_ReadAndRenderDomain);
+
+// What the RDAP source does with each answer: read it, then the record lines, their fields and
+// the facts.
+void BM_ReadAnswerToResult(benchmark::State &state)
+{
+    const QByteArray body = domainAnswer();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (auto _ : state) {
+        const RdapAnswer answer =
+            ReadRdapAnswer(RdapQueryKind::Domain, true, 200, body, QByteArray(), now);
+        LookupResult result;
+        setRdapRecord(result, answer.object);
+        benchmark::DoNotOptimize(result.fields.size());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * body.size());
+}
+BENCHMARK(BM_ReadAnswerToResult);
 
 QByteArray bootstrapFile(const QJsonArray &services)
 {

@@ -1,13 +1,13 @@
 // The lookup run end to end against a server in the same process on 127.0.0.1: lookups per
 // second with a 30 KB page and delay 0, the run's own cost per lookup beyond the HTTP round
 // trip, and the processor time a pause and a page awaited use.
-#include "lookup/curlmulti.h"
-#include "lookup/lookuprun.h"
-#include "lookup/runfeed.h"
-#include "lookup/whoisfetcher.h"
+#include "net/curlmulti.h"
 #include "processmemory.h"
 #include "results/resultstable.h"
+#include "run/lookuprun.h"
+#include "run/runfeed.h"
 #include "testhttpserver.h"
+#include "web/sitefetcher.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -186,10 +186,10 @@ void BM_ProcessorTimeWhileAPageIsAwaited(benchmark::State &state)
     qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + QStringLiteral("/")).toUtf8());
     double share = 0;
     for (auto _ : state) {
-        WhoisFetcher fetcher;
+        SiteFetcher fetcher;
         fetcher.setTransferTimeout(5000);
         QEventLoop loop;
-        QObject::connect(&fetcher, &WhoisFetcher::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&fetcher, &SiteFetcher::finished, &loop, &QEventLoop::quit);
         const double cpuBefore = processSeconds();
         QElapsedTimer wall;
         wall.start();

@@ -3,7 +3,7 @@
 // run over many servers comes to the ideal time, that no query is refused, how a server that
 // refuses each client's first query is handled, and how soon the names of a server that never
 // accepts a connection end.
-#include "lookup/lookuprun.h"
+#include "run/lookuprun.h"
 #include "testwhoisserver.h"
 
 #include <QDateTime>

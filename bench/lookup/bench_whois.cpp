@@ -2,7 +2,7 @@
 // three registrars) that answer from a thread of their own: the client's own cost per lookup
 // (CPU time of the run's thread, which does all the client's work and none of the servers'),
 // the wall time, and how often IANA was asked (once per TLD is the aim).
-#include "lookup/lookuprun.h"
+#include "run/lookuprun.h"
 #include "testwhoisserver.h"
 
 #include <QElapsedTimer>

@@ -7,7 +7,7 @@
 //   database stamps) and what it adds; a third run where a third of the domains changed
 //   registrar and expiry; then `changes` over all of it, `expiring` within 30 days, and reuse
 //   (the run's look-up of a young answer, decoded into a result) per second.
-#include "lookup/lookuprun.h"
+#include "run/lookuprun.h"
 #include "records.h"
 #include "store/sqlanswerstore.h"
 #include "store/storememory.h"

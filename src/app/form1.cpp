@@ -4,7 +4,6 @@
 #include "addresses/listviewmodel.h"
 #include "app/apptitle.h"
 #include "app/formlayout.h"
-#include "lookup/sites.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/fileexists.h"
@@ -12,6 +11,7 @@
 #include "platform/settingsstore.h"
 #include "results/resultstable.h"
 #include "shell/checkonline.h"
+#include "web/sites.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -4,11 +4,11 @@
 
 #include "addresses/listviewmodel.h"
 #include "lookup/delay.h"
-#include "lookup/lookuprun.h"
-#include "lookup/runfeed.h"
-#include "lookup/sites.h"
 #include "platform/dialogs.h"
 #include "results/resultstable.h"
+#include "run/lookuprun.h"
+#include "run/runfeed.h"
+#include "web/sites.h"
 #include "store/storefile.h"
 #include "store/storememory.h"
 

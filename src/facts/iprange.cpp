@@ -182,16 +182,46 @@ double span(const Address &first, const Address &last)
     return high * 18446744073709551616.0 + low + 1;
 }
 
-// The prefix length whose range is exactly first..last, or -1.
-int exactPrefix(const Address &first, const Address &last)
+__extension__ typedef unsigned __int128 Bits;
+
+Bits bitsOf(const Address &a)
+{
+    return Bits(a.high) << 64 | a.low;
+}
+
+// The last address of the block of 2^hostBits addresses that starts at `start`.
+Bits blockEnd(Bits start, int hostBits)
+{
+    return hostBits >= 128 ? ~Bits(0) : start | ((Bits(1) << hostBits) - 1);
+}
+
+// Each step takes the largest block aligned at the next address that ends by `last`: at most
+// two prefixes per bit of the width.
+QStringList cover(const Address &first, const Address &last)
 {
     const int width = first.v6 ? 128 : 32;
-    for (int bits = 0; bits <= width; ++bits) {
-        Address end;
-        if (prefixEnd(first, bits, end) && end.high == last.high && end.low == last.low)
-            return bits;
+    Bits start = bitsOf(first);
+    const Bits end = bitsOf(last);
+    QStringList prefixes;
+    for (;;) {
+        int hostBits = 0;
+        while (hostBits < width && ((start >> hostBits) & 1) == 0 &&
+               blockEnd(start, hostBits + 1) <= end)
+            ++hostBits;
+        const Address at{uint64_t(start >> 64), uint64_t(start), first.v6};
+        prefixes << format(at) + QLatin1Char('/') + QString::number(width - hostBits);
+        const Bits blockLast = blockEnd(start, hostBits);
+        if (blockLast >= end)
+            break;
+        start = blockLast + 1;
     }
-    return -1;
+    return prefixes;
+}
+
+bool inOrder(const Address &first, const Address &last)
+{
+    return first.v6 == last.v6 &&
+           (first.high < last.high || (first.high == last.high && first.low <= last.low));
 }
 
 } // namespace
@@ -211,8 +241,7 @@ std::optional<IpRange> ipRangeFromText(QStringView text)
     if (dash > 0) {
         const auto a = address(text.left(dash), false);
         const auto b = address(text.mid(dash + 1), false);
-        if (!a || !b || a->v6 != b->v6 || a->high > b->high ||
-            (a->high == b->high && a->low > b->low))
+        if (!a || !b || !inOrder(*a, *b))
             return std::nullopt;
         first = *a;
         last = *b;
@@ -229,9 +258,16 @@ std::optional<IpRange> ipRangeFromText(QStringView text)
     }
     IpRange range;
     range.range = format(first) + QLatin1String(" - ") + format(last);
-    const int bits = exactPrefix(first, last);
-    if (bits >= 0)
-        range.cidr = format(first) + QLatin1Char('/') + QString::number(bits);
+    range.cidr = cover(first, last).join(QLatin1String(", "));
     range.addresses = span(first, last);
     return range;
+}
+
+QStringList coveringPrefixes(QStringView first, QStringView last)
+{
+    const auto a = address(first, false);
+    const auto b = address(last, false);
+    if (!a || !b || !inOrder(*a, *b))
+        return {};
+    return cover(*a, *b);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <optional>
@@ -10,8 +11,13 @@
 struct IpRange
 {
     QString range;        // "first - last"
-    QString cidr;         // the prefix when the range is exactly one, else empty
+    QString cidr;         // the prefixes that cover it exactly: "192.0.2.0/25, 192.0.2.128/26"
     double addresses = 0; // how many addresses it spans: smaller is more specific
 };
 
 std::optional<IpRange> ipRangeFromText(QStringView text);
+
+// The fewest prefixes that cover the addresses from `first` to `last` exactly, in address order
+// ("192.0.2.0", "192.0.2.191": 192.0.2.0/25 and 192.0.2.128/26); empty when the two are not
+// addresses of one family in that order.
+QStringList coveringPrefixes(QStringView first, QStringView last);

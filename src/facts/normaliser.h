@@ -1,5 +1,6 @@
 #pragma once
 
+#include "facts/rdapreading.h"
 #include "facts/recordfacts.h"
 
 #include <QJsonObject>
@@ -10,8 +11,11 @@
 RecordFacts factsFromText(QStringView record);
 
 // The facts of RDAP objects (RFC 9083): the registry's answer and, when it was followed, the
-// registrar's. The registry's facts win; the registrar's fill what it leaves out.
-RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar = {});
+// registrar's, read as readRdap reads them (`asked`: the kind the query asked for).
+RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar = {},
+                          RdapObjectKind asked = RdapObjectKind::Unknown);
+// The same from objects already read.
+RecordFacts factsFromRdapReading(const RdapReading &reading);
 
 // Whether an answer is a refusal because of the query rate (and carries no record).
 bool isThrottleAnswer(QStringView text);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "results/recordfield.h"
+#include "text/recordfield.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,6 @@
 #include "lookup/source.h"
 
 #include "facts/normaliser.h"
-#include "lookup/rdaprender.h"
 #include "lookup/recordlines.h"
 
 QString sourceKindName(SourceKind kind)
@@ -45,11 +44,4 @@ void setTextRecord(LookupResult &result, const QStringList &lines)
 {
     setRecordLines(result, lines);
     result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
-}
-
-void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar)
-{
-    setRecordLines(result, registrar.isEmpty() ? RenderRdap(registry)
-                                               : RenderRdapDomain(registry, registrar));
-    result.facts = factsFromRdap(registry, registrar);
 }

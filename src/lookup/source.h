@@ -2,7 +2,6 @@
 
 #include "lookup/lookupresult.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -53,9 +52,5 @@ QString sourceKindName(SourceKind kind);
 void setRecordLines(LookupResult &result, const QStringList &lines);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
-// An RDAP answer as the record: the objects rendered as lines (the registrar's joined to the
-// registry's when there is one), the facts read from the objects themselves.
-void setRdapRecord(LookupResult &result, const QJsonObject &registry,
-                   const QJsonObject &registrar = {});
 // A failed result with its reason, words and status.
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});

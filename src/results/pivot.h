@@ -1,7 +1,7 @@
 #pragma once
 
-#include "results/recordfield.h"
 #include "results/rowcells.h"
+#include "text/recordfield.h"
 
 #include <QHash>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "addresses/listviewmodel.h"
 #include "formfixture.h"
-#include "lookup/lookuprun.h"
 #include "results/resultstable.h"
+#include "run/lookuprun.h"
 #include "scripteddialogs.h"
 #include "testhttpserver.h"
 #include "testregistry.h"

@@ -1,0 +1,272 @@
+#include "net/whois43client.h"
+
+#include "net/addressrules.h"
+
+#include <QHostInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Whois43Client::Whois43Client(const ConnectToMap &connectTo, const Whois43Limits &limits,
+                             QObject *parent)
+    : QObject(parent), m_connectTo(connectTo), m_limits(limits)
+{
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setTimerType(Qt::PreciseTimer);
+    m_answerTimer.setSingleShot(true);
+    m_answerTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
+        fail(Whois43Answer::Failure::ConnectTimeout,
+             QStringLiteral("no connection within %1 s").arg(m_limits.connectTimeoutMs / 1000.0));
+    });
+    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
+        fail(Whois43Answer::Failure::Timeout, QStringLiteral("no complete answer within %1 s")
+                                                  .arg(m_limits.answerTimeoutMs / 1000.0));
+    });
+}
+
+Whois43Client::~Whois43Client()
+{
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(m_lookupId);
+    closeSocket();
+}
+
+void Whois43Client::start(const Whois43Request &request)
+{
+    m_request = request;
+    m_answer = {};
+    m_answer.server = request.host + u':' + QString::number(request.port);
+    m_target = m_connectTo.resolve(request.host, request.port);
+    m_answer.mapped = m_target.mapped;
+    m_connectTimer.start(m_limits.connectTimeoutMs);
+    m_answerTimer.start(m_limits.answerTimeoutMs);
+
+    const QHostAddress literal(m_target.host);
+    if (!literal.isNull()) {
+        // Delivered from the event loop, like every other outcome.
+        QMetaObject::invokeMethod(
+            this, [this, literal] { onHostFound({literal}, {}); }, Qt::QueuedConnection);
+        return;
+    }
+    m_lookupId = QHostInfo::lookupHost(m_target.host, this, [this](const QHostInfo &info) {
+        m_lookupId = -1;
+        onHostFound(info.addresses(),
+                    info.error() == QHostInfo::NoError ? QString() : info.errorString());
+    });
+}
+
+void Whois43Client::abort()
+{
+    fail(Whois43Answer::Failure::Aborted, QStringLiteral("stopped"));
+}
+
+void Whois43Client::onHostFound(const QList<QHostAddress> &addresses, const QString &error)
+{
+    if (m_done)
+        return;
+    if (addresses.isEmpty()) {
+        fail(Whois43Answer::Failure::HostNotFound,
+             QStringLiteral("host %1 not found%2")
+                 .arg(m_target.host, error.isEmpty() ? QString() : QStringLiteral(": ") + error));
+        return;
+    }
+    // The address checked is the address connected to: no second look-up in between.
+    const bool check = m_request.refuseNonPublic && !m_target.mapped;
+    for (const QHostAddress &address : addresses) {
+        if (!check || !AddressRules::isNonPublic(address)) {
+            connectTo(address, m_target.port);
+            return;
+        }
+    }
+    fail(Whois43Answer::Failure::RefusedPrivateAddress,
+         QStringLiteral("%1 is a %2 address; a referral may not lead there")
+             .arg(addresses.front().toString(), AddressRules::nonPublicKind(addresses.front())));
+}
+
+void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
+{
+    m_answer.peerAddress = address;
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof(sockaddr_in);
+    } else {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
+        length = sizeof(sockaddr_in6);
+    }
+    m_fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+        // No descriptor free at the moment: others come free as the exchanges under way end,
+        // so the lookup waits for one rather than fail. Its deadlines count from the moment it
+        // connects.
+        m_connectTimer.stop();
+        m_answerTimer.stop();
+        m_waitedForDescriptor = true;
+        QTimer::singleShot(DescriptorRetryMs, this, [this, address, port] {
+            if (!m_done)
+                connectTo(address, port);
+        });
+        return;
+    }
+    if (std::exchange(m_waitedForDescriptor, false)) {
+        m_connectTimer.start(m_limits.connectTimeoutMs);
+        m_answerTimer.start(m_limits.answerTimeoutMs);
+    }
+    if (m_fd < 0) {
+        fail(Whois43Answer::Failure::NetworkError,
+             QStringLiteral("cannot open a socket: %1")
+                 .arg(QString::fromLocal8Bit(strerror(errno))));
+        return;
+    }
+    m_toSend = m_request.query + "\r\n";
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_readNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &Whois43Client::onWritable);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &Whois43Client::onReadable);
+    if (::connect(m_fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 &&
+        errno != EINPROGRESS) {
+        const int error = errno;
+        fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
+                                   : Whois43Answer::Failure::NetworkError,
+             QStringLiteral("cannot connect to %1 port %2: %3")
+                 .arg(address.toString())
+                 .arg(port)
+                 .arg(QString::fromLocal8Bit(strerror(error))));
+    }
+}
+
+void Whois43Client::onWritable()
+{
+    if (m_done)
+        return;
+    if (!m_connected) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        if (error != 0) {
+            fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
+                                       : Whois43Answer::Failure::NetworkError,
+                 QStringLiteral("cannot connect to %1 port %2: %3")
+                     .arg(m_answer.peerAddress.toString())
+                     .arg(m_target.port)
+                     .arg(QString::fromLocal8Bit(strerror(error))));
+            return;
+        }
+        m_connected = true;
+        m_connectTimer.stop();
+        m_readNotifier->setEnabled(true);
+    }
+    while (!m_toSend.isEmpty()) {
+        const ssize_t sent =
+            ::send(m_fd, m_toSend.constData(), size_t(m_toSend.size()), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return; // the notifier calls again when there is room
+            if (errno == EINTR)
+                continue;
+            fail(errno == ECONNRESET || errno == EPIPE ? Whois43Answer::Failure::Reset
+                                                       : Whois43Answer::Failure::NetworkError,
+                 QStringLiteral("cannot send the query: %1")
+                     .arg(QString::fromLocal8Bit(strerror(errno))));
+            return;
+        }
+        m_toSend.remove(0, sent);
+    }
+    m_writeNotifier->setEnabled(false);
+}
+
+void Whois43Client::onReadable()
+{
+    if (m_done)
+        return;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            if (m_answer.bytes.size() + got > m_limits.maxAnswerBytes) {
+                fail(Whois43Answer::Failure::TooLarge,
+                     QStringLiteral("answer larger than %1 bytes").arg(m_limits.maxAnswerBytes));
+                return;
+            }
+            m_answer.bytes.append(buffer, got);
+            continue;
+        }
+        if (got == 0) {
+            complete(); // the server closed: the answer is whole
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        const int error = errno;
+        fail(error == ECONNRESET ? Whois43Answer::Failure::Reset
+                                 : Whois43Answer::Failure::NetworkError,
+             QStringLiteral("answer cut short after %1 bytes: %2")
+                 .arg(m_answer.bytes.size())
+                 .arg(QString::fromLocal8Bit(strerror(error))));
+        return;
+    }
+}
+
+void Whois43Client::closeSocket()
+{
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
+{
+    if (m_done)
+        return;
+    m_answer.ok = false;
+    m_answer.failure = failure;
+    m_answer.reason = reason;
+    m_answer.bytes.clear();
+    m_done = true;
+    m_connectTimer.stop();
+    m_answerTimer.stop();
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    closeSocket();
+    const Whois43Answer answer = m_answer;
+    QMetaObject::invokeMethod(
+        this, [this, answer] { emit finished(answer); }, Qt::QueuedConnection);
+}
+
+void Whois43Client::complete()
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_connectTimer.stop();
+    m_answerTimer.stop();
+    closeSocket();
+    m_answer.ok = true;
+    emit finished(m_answer);
+}

@@ -1,0 +1,161 @@
+#include "rdap/rdaprender.h"
+
+#include <QJsonObject>
+
+namespace {
+
+using Part = RdapContact::Part;
+
+// The captions of a contact's lines after the role's prefix ("Registrant Name"), in the order
+// the lines appear.
+struct PartCaption
+{
+    Part part;
+    QStringView caption;
+};
+constexpr PartCaption PartCaptions[] = {
+    {Part::Name, u"Name"},
+    {Part::Organization, u"Organization"},
+    {Part::Street, u"Street"},
+    {Part::City, u"City"},
+    {Part::Region, u"State/Province"},
+    {Part::PostalCode, u"Postal Code"},
+    {Part::Country, u"Country"},
+    {Part::Phone, u"Phone"},
+    {Part::Fax, u"Fax"},
+    {Part::Email, u"Email"},
+};
+
+// The prefix of each domain contact's lines, in the order of RdapDomain::Role.
+constexpr QStringView RolePrefixes[RdapDomain::RoleCount] = {
+    u"Registrant",
+    u"Admin",
+    u"Tech",
+    u"Billing",
+};
+
+class Lines
+{
+public:
+    // The reader has trimmed every value already; an empty one gives no line.
+    void add(QStringView name, const QString &value)
+    {
+        if (!value.isEmpty())
+            m_lines << name.toString() + QStringLiteral(": ") + value;
+    }
+    QStringList take() { return std::move(m_lines); }
+
+private:
+    QStringList m_lines;
+};
+
+QStringList renderDomain(const RdapDomain &d)
+{
+    Lines lines;
+    lines.add(u"Domain Name", d.ldhName);
+    if (d.unicodeName.compare(d.ldhName, Qt::CaseInsensitive) != 0)
+        lines.add(u"Internationalized Domain Name", d.unicodeName);
+    lines.add(u"Registry Domain ID", d.handle);
+    lines.add(u"Registrar WHOIS Server", d.registrarWhoisServer);
+    lines.add(u"Registrar URL", d.registrarUrl);
+    lines.add(u"Updated Date", d.updated.shown());
+    lines.add(u"Creation Date", d.created.shown());
+    lines.add(u"Registry Expiry Date", d.expires.shown());
+    if (d.registrarExpires.shown() != d.expires.shown())
+        lines.add(u"Registrar Registration Expiration Date", d.registrarExpires.shown());
+    lines.add(u"Registrar", d.registrar);
+    lines.add(u"Registrar IANA ID", d.registrarIanaId);
+    lines.add(u"Registrar Abuse Contact Email", d.abuseEmail);
+    lines.add(u"Registrar Abuse Contact Phone", d.abusePhone);
+    for (const QString &status : d.statuses)
+        lines.add(u"Domain Status", status);
+    for (int role = 0; role < RdapDomain::RoleCount; ++role) {
+        for (const PartCaption &part : PartCaptions)
+            lines.add(QString(RolePrefixes[role] + u' ' + part.caption),
+                      d.contacts[role][part.part]);
+    }
+    for (const QString &server : d.nameServers)
+        lines.add(u"Name Server", server);
+    if (d.delegationSigned)
+        lines.add(u"DNSSEC", *d.delegationSigned ? QStringLiteral("signedDelegation")
+                                                 : QStringLiteral("unsigned"));
+    return lines.take();
+}
+
+// "Name (HANDLE)", as the RIRs print an organisation.
+QString organization(const RdapContact &holder)
+{
+    const QString name = holder.organizationOrName();
+    if (name.isEmpty() || holder.handle.isEmpty())
+        return name;
+    return name + QStringLiteral(" (") + holder.handle + u')';
+}
+
+void addRirFooter(Lines &lines, const RdapNetwork &n)
+{
+    lines.add(u"Organization", organization(n.holder));
+    lines.add(u"RegDate", n.registered.shown());
+    lines.add(u"Updated", n.updated.shown());
+    lines.add(u"Abuse Email", n.abuseEmail);
+    lines.add(u"Abuse Phone", n.abusePhone);
+}
+
+QStringList renderNetwork(const RdapNetwork &n)
+{
+    Lines lines;
+    if (!n.startAddress.isEmpty() && !n.endAddress.isEmpty())
+        lines.add(u"NetRange", n.startAddress + QStringLiteral(" - ") + n.endAddress);
+    lines.add(u"CIDR", n.cidrs.join(QStringLiteral(", ")));
+    lines.add(u"NetName", n.name);
+    lines.add(u"NetHandle", n.handle);
+    lines.add(u"Parent", n.parentHandle);
+    lines.add(u"NetType", n.type);
+    lines.add(u"Country", n.country);
+    addRirFooter(lines, n);
+    return lines.take();
+}
+
+QStringList renderAutnum(const RdapNetwork &n)
+{
+    Lines lines;
+    if (n.startAutnum) {
+        const QString first = QString::number(*n.startAutnum);
+        const QString last = n.endAutnum ? QString::number(*n.endAutnum) : first;
+        lines.add(u"ASNumber", first == last ? first : first + QStringLiteral(" - ") + last);
+    }
+    lines.add(u"ASName", n.name);
+    lines.add(u"ASHandle", n.handle);
+    lines.add(u"ASType", n.type);
+    lines.add(u"Country", n.country);
+    addRirFooter(lines, n);
+    return lines.take();
+}
+
+} // namespace
+
+QStringList RenderRdapReading(const RdapReading &reading)
+{
+    if (reading.error)
+        return {};
+    switch (reading.kind) {
+    case RdapObjectKind::Domain:
+        return renderDomain(reading.domain);
+    case RdapObjectKind::IpNetwork:
+        return renderNetwork(reading.network);
+    case RdapObjectKind::Autnum:
+        return renderAutnum(reading.network);
+    case RdapObjectKind::Unknown:
+        break;
+    }
+    return {};
+}
+
+QStringList RenderRdap(const QJsonObject &object, RdapObjectKind asked)
+{
+    return RenderRdapReading(readRdap(object, {}, asked));
+}
+
+QStringList RenderRdapDomain(const QJsonObject &registry, const QJsonObject &registrar)
+{
+    return RenderRdapReading(readRdap(registry, registrar, RdapObjectKind::Domain));
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "facts/rdapreading.h"
+
+#include <QJsonObject>
+#include <QStringList>
+
+// The record lines ("name: value", in order) of RDAP objects as readRdap reads them (the
+// facts are read from the same reading), named as registries' own port-43 records name them: a
+// domain in the ICANN layout ("Domain Name", "Registrar", "Registry Expiry Date", one "Domain
+// Status" and one "Name Server" line each, contacts as "Registrant Organization", "Tech Email",
+// ...), an IP network and an AS number in the RIR layout ("NetRange", "CIDR", "NetName", ...,
+// "ASNumber", "ASName", ...). Dates are UTC, "2024-01-02T03:04:05Z" (as given when they cannot be
+// read). Contacts come from the entities' jCards, nested entities included. Values the answer
+// marks as redacted, and values that only say they are withheld ("REDACTED FOR PRIVACY" and the
+// like), are left out, as are empty ones. Error objects and objects of other kinds give no lines.
+QStringList RenderRdapReading(const RdapReading &reading);
+
+// One object (`asked`: the kind the query asked for, see rdapObjectKind).
+QStringList RenderRdap(const QJsonObject &object, RdapObjectKind asked = RdapObjectKind::Unknown);
+
+// A registry's domain answer joined with its registrar's: the registry's dates, statuses, name
+// servers and registrar details stand; the registrar's answer supplies the contacts (a contact
+// it leaves empty is taken from the registry) and what the registry leaves out.
+QStringList RenderRdapDomain(const QJsonObject &registry, const QJsonObject &registrar);

@@ -1,0 +1,282 @@
+#include "whois/ianacache.h"
+
+#include "net/addressrules.h"
+#include "whois/whoistext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int FileVersion = 1;
+
+QString typeOf(const Query &query)
+{
+    switch (query.kind) {
+    case QueryKind::Domain:
+        return QStringLiteral("tld");
+    case QueryKind::IPv4:
+    case QueryKind::IPv6:
+    case QueryKind::Cidr:
+        return query.address.protocol() == QAbstractSocket::IPv4Protocol ? QStringLiteral("v4")
+                                                                         : QStringLiteral("v6");
+    case QueryKind::AsNumber:
+        return QStringLiteral("as");
+    case QueryKind::Invalid:
+        break;
+    }
+    return {};
+}
+
+QByteArray bytesOf(quint32 number)
+{
+    const char bytes[4] = {char(number >> 24), char(number >> 16), char(number >> 8), char(number)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray bytesOf(const QHostAddress &address)
+{
+    if (address.protocol() == QAbstractSocket::IPv4Protocol)
+        return bytesOf(address.toIPv4Address());
+    const Q_IPV6ADDR v6 = address.toIPv6Address();
+    return QByteArray(reinterpret_cast<const char *>(v6.c), 16);
+}
+
+// The point a query stands for in its key space (the TLD for names).
+QByteArray pointOf(const Query &query)
+{
+    if (query.kind == QueryKind::Domain)
+        return query.tld();
+    if (query.kind == QueryKind::AsNumber)
+        return bytesOf(query.asNumber);
+    return bytesOf(query.address);
+}
+
+// The range of a prefix of `bits` leading bits around `point`.
+std::pair<QByteArray, QByteArray> prefixRange(const QByteArray &point, int bits)
+{
+    QByteArray first = point, last = point;
+    for (int i = 0; i < point.size() * 8; ++i) {
+        if (i < bits)
+            continue;
+        const char mask = char(0x80 >> (i % 8));
+        first[i / 8] = char(first[i / 8] & ~mask);
+        last[i / 8] = char(last[i / 8] | mask);
+    }
+    return {first, last};
+}
+
+bool contains(const QByteArray &first, const QByteArray &last, const QByteArray &point)
+{
+    return first.size() == point.size() && first <= point && point <= last;
+}
+
+// The block IANA's answer is about: "inetnum:", "inet6num:" or "as-block:", written as a range
+// ("a - b") or a prefix ("a/len").
+std::optional<std::pair<QByteArray, QByteArray>> rangeInAnswer(const QString &type,
+                                                               const QString &text)
+{
+    const QString label = type == u"v4"   ? QStringLiteral("inetnum")
+                          : type == u"v6" ? QStringLiteral("inet6num")
+                                          : QStringLiteral("as-block");
+    const QRegularExpression line(QStringLiteral(R"(^\s*%1:\s*(\S.*?)\s*$)").arg(label),
+                                  QRegularExpression::MultilineOption |
+                                      QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = line.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString value = match.captured(1);
+    if (type == u"as") {
+        static const QRegularExpression asRange(
+            QStringLiteral(R"(^(?:AS)?(\d+)\s*-\s*(?:AS)?(\d+)$)"),
+            QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch m = asRange.match(value);
+        if (!m.hasMatch())
+            return std::nullopt;
+        return std::pair{bytesOf(m.captured(1).toUInt()), bytesOf(m.captured(2).toUInt())};
+    }
+    if (value.contains(u'/')) {
+        const auto subnet = QHostAddress::parseSubnet(value);
+        if (subnet.first.isNull())
+            return std::nullopt;
+        return prefixRange(bytesOf(subnet.first), subnet.second);
+    }
+    const QStringList ends = value.split(u'-');
+    if (ends.size() != 2)
+        return std::nullopt;
+    const QHostAddress first(ends[0].trimmed()), last(ends[1].trimmed());
+    if (first.isNull() || last.isNull() || first.protocol() != last.protocol())
+        return std::nullopt;
+    return std::pair{bytesOf(first), bytesOf(last)};
+}
+
+// Which concurrent questions share one IANA query: same TLD, same IPv4 /8, same IPv6 /16, same
+// AS number.
+QString flightKeyOf(const Query &query)
+{
+    const QString type = typeOf(query);
+    const QByteArray point = pointOf(query);
+    if (type == u"tld")
+        return type + u':' + QString::fromLatin1(point);
+    if (type == u"v4")
+        return type + u':' + QString::fromLatin1(point.left(1).toHex());
+    if (type == u"v6")
+        return type + u':' + QString::fromLatin1(point.left(2).toHex());
+    return type + u':' + QString::number(query.asNumber);
+}
+
+} // namespace
+
+QString IanaCache::defaultDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/Quorvane");
+}
+
+IanaCache::IanaCache(const QString &directory, qint64 maxAgeSeconds, QObject *parent)
+    : QObject(parent), m_directory(directory), m_maxAge(maxAgeSeconds)
+{
+}
+
+QString IanaCache::filePath() const
+{
+    return m_directory + QStringLiteral("/iana-whois.json");
+}
+
+const IanaCache::Stored *IanaCache::find(const Query &query) const
+{
+    const QString type = typeOf(query);
+    const QByteArray point = pointOf(query);
+    const qint64 oldest = QDateTime::currentSecsSinceEpoch() - m_maxAge;
+    for (const Stored &stored : m_entries) {
+        if (stored.type != type || stored.fetched < oldest)
+            continue;
+        if (type == u"tld" ? stored.first == point : contains(stored.first, stored.last, point))
+            return &stored;
+    }
+    return nullptr;
+}
+
+void IanaCache::get(const Query &query, const Fetch &fetch, Done done)
+{
+    if (!m_loaded)
+        load();
+    if (const Stored *stored = find(query)) {
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done), entry = stored->entry] { done(true, entry, {}); },
+            Qt::QueuedConnection);
+        return;
+    }
+    const QString flightKey = flightKeyOf(query);
+    auto flight = m_inFlight.find(flightKey);
+    if (flight != m_inFlight.end()) {
+        flight->append(Waiter{query, fetch, std::move(done)});
+        return;
+    }
+    m_inFlight.insert(flightKey, {Waiter{query, fetch, std::move(done)}});
+    fetch([this, flightKey, query](const Whois43Answer &answer) {
+        finishFetch(flightKey, query, answer);
+    });
+}
+
+void IanaCache::finishFetch(const QString &flightKey, const Query &query,
+                            const Whois43Answer &answer)
+{
+    const QList<Waiter> waiters = m_inFlight.take(flightKey);
+    const QString text = WhoisText::decode(answer.bytes);
+    if (!answer.ok || WhoisText::isBlank(text)) {
+        const QString reason = answer.ok
+                                   ? QStringLiteral("%1 gave an empty answer").arg(answer.server)
+                                   : answer.reason;
+        for (const Waiter &waiter : waiters)
+            waiter.done(false, {}, reason);
+        return;
+    }
+
+    Stored stored;
+    stored.type = typeOf(query);
+    stored.fetched = QDateTime::currentSecsSinceEpoch();
+    stored.entry.text = text;
+    stored.entry.serverNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
+    const QByteArray point = pointOf(query);
+    if (stored.type == u"tld") {
+        stored.first = point;
+    } else {
+        auto range = rangeInAnswer(stored.type, text);
+        if (!range || !contains(range->first, range->second, point)) {
+            const int bits = stored.type == u"v4" ? 8 : stored.type == u"v6" ? 32 : 32;
+            range = prefixRange(point, bits);
+        }
+        stored.first = range->first;
+        stored.last = range->second;
+    }
+    m_entries.removeIf([&](const Stored &old) {
+        return old.type == stored.type && old.first == stored.first && old.last == stored.last;
+    });
+    m_entries.append(stored);
+    save();
+
+    // Each waiter asks again: the block IANA answered about may not hold every address that
+    // waited for it.
+    for (qsizetype i = 0; i < waiters.size(); ++i) {
+        if (i == 0)
+            waiters[i].done(true, stored.entry, {});
+        else
+            get(waiters[i].query, waiters[i].fetch, waiters[i].done);
+    }
+}
+
+void IanaCache::load()
+{
+    m_loaded = true;
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    if (root.value(QStringLiteral("version")).toInt() != FileVersion)
+        return;
+    const qint64 oldest = QDateTime::currentSecsSinceEpoch() - m_maxAge;
+    for (const QJsonValue &value : root.value(QStringLiteral("entries")).toArray()) {
+        const QJsonObject o = value.toObject();
+        Stored stored;
+        stored.type = o.value(QStringLiteral("type")).toString();
+        stored.first = QByteArray::fromHex(o.value(QStringLiteral("first")).toString().toLatin1());
+        stored.last = QByteArray::fromHex(o.value(QStringLiteral("last")).toString().toLatin1());
+        stored.fetched = qint64(o.value(QStringLiteral("fetched")).toDouble());
+        stored.entry.text = o.value(QStringLiteral("text")).toString();
+        stored.entry.serverNonPublic = o.value(QStringLiteral("serverNonPublic")).toBool();
+        if (stored.fetched >= oldest && !stored.type.isEmpty() && !stored.entry.text.isEmpty())
+            m_entries.append(stored);
+    }
+}
+
+void IanaCache::save() const
+{
+    // A cache that cannot be written only costs IANA queries on the next run.
+    if (!QDir().mkpath(m_directory))
+        return;
+    QJsonArray entries;
+    for (const Stored &stored : m_entries) {
+        entries.append(QJsonObject{
+            {QStringLiteral("type"), stored.type},
+            {QStringLiteral("first"), QString::fromLatin1(stored.first.toHex())},
+            {QStringLiteral("last"), QString::fromLatin1(stored.last.toHex())},
+            {QStringLiteral("fetched"), double(stored.fetched)},
+            {QStringLiteral("text"), stored.entry.text},
+            {QStringLiteral("serverNonPublic"), stored.entry.serverNonPublic},
+        });
+    }
+    QSaveFile file(filePath());
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("version"), FileVersion},
+                                         {QStringLiteral("entries"), entries}})
+                   .toJson(QJsonDocument::Compact));
+    file.commit();
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "lookup/query.h"
+#include "net/connectto.h"
+#include "net/whois43client.h"
+#include "whois/whoisreferral.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class IanaCache;
+
+struct WhoisChainOptions
+{
+    // Ask this server first instead of IANA (the user's choice; only it is asked when
+    // referrals are off).
+    std::optional<WhoisServer> firstServer;
+    // Off: IANA and the registry it names (or the first server alone), nothing further.
+    bool followReferrals = true;
+    // IANA counts as one.
+    int maxServers = 4;
+};
+
+struct WhoisChainResult
+{
+    // A record was obtained: the final text is a registry's, registrar's or RIR's whole answer
+    // (or IANA's, when IANA names no further server).
+    bool ok = false;
+    // Why there is no record (ok false).
+    QString reason;
+    // In order: "host", or "host:port" for another port than 43.
+    QStringList serversAsked;
+    // A server that failed after the last whole answer (or instead of any), and why.
+    QString failedServer;
+    QString failedReason;
+    // An rwhois:// referral seen on the way (not followed).
+    QString rwhoisReferral;
+    // The last whole answer, decoded, and the server that gave it.
+    QString text;
+    QString textServer;
+};
+
+// One hop as the chain hands it to the transport.
+struct WhoisHop
+{
+    WhoisServer server;
+    QByteArray query; // without CR LF
+    // The host was read from an answer: a non-public address is refused (unless mapped).
+    bool refuseNonPublic = false;
+};
+
+// Drives the lookup of one address after another (any number at once) through port-43 WHOIS:
+// IANA (cached) -> the registry or regional registry it names (asked in that server's form)
+// -> the referrals in their answers, up to maxServers. A loop or a server asked twice ends
+// the chain; a referral that fails keeps the last whole answer and names the failed server.
+// Every hop goes through the Ask function, where a scheduler can add delays or throttling.
+class WhoisChain : public QObject
+{
+    Q_OBJECT
+
+public:
+    using AnswerCallback = std::function<void(const Whois43Answer &)>;
+    using Ask = std::function<void(const WhoisHop &hop, const AnswerCallback &done)>;
+    using Done = std::function<void(const WhoisChainResult &result)>;
+
+    // Asks directly with a Whois43Client per hop, owned by `owner`.
+    static Ask directAsk(const ConnectToMap &connectTo, const Whois43Limits &limits,
+                         QObject *owner);
+
+    WhoisChain(Ask ask, IanaCache *cache, QObject *parent = nullptr);
+
+    // `done` is called once, later, unless the chain is destroyed first.
+    void lookup(const Query &query, const WhoisChainOptions &options, Done done);
+
+private:
+    struct State;
+    void askServer(const std::shared_ptr<State> &state, const WhoisServer &server,
+                   bool fromReferral);
+    void onAnswer(const std::shared_ptr<State> &state, const WhoisServer &server,
+                  const Whois43Answer &answer);
+    void onIana(const std::shared_ptr<State> &state, bool ok, const QString &text,
+                bool serverNonPublic, const QString &reason);
+    void follow(const std::shared_ptr<State> &state, const QString &text, const QString &host);
+    void fail(const std::shared_ptr<State> &state, const QString &server, const QString &reason);
+    void finish(const std::shared_ptr<State> &state);
+
+    Ask m_ask;
+    QPointer<IanaCache> m_cache;
+};

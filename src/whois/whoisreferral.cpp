@@ -1,0 +1,226 @@
+#include "whois/whoisreferral.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QRegularExpression>
+
+#include <array>
+
+namespace {
+
+// Labels that name the next server, most telling first. Bare: the value is a host name (port
+// 43). Url: the value is whois://host[:port] or rwhois://host[:port].
+enum class Form
+{
+    Bare,
+    Url
+};
+struct Label
+{
+    const char *name;
+    Form form;
+};
+constexpr std::array labels{
+    Label{"refer", Form::Bare},                  // IANA
+    Label{"ReferralServer", Form::Url},          // ARIN
+    Label{"Registrar WHOIS Server", Form::Bare}, // thin registries
+    Label{"Whois Server", Form::Bare},           // thin registries, older layout
+    Label{"whois", Form::Bare},                  // IANA's TLD record
+};
+
+// The regional registries, with the names their records and stubs use for them.
+struct Registry
+{
+    const char *host;
+    std::array<const char *, 3> names;
+};
+constexpr std::array registries{
+    Registry{"whois.arin.net", {"American Registry for Internet Numbers", "ARIN", nullptr}},
+    Registry{"whois.ripe.net", {"RIPE Network Coordination Centre", "RIPE NCC", "RIPE"}},
+    Registry{"whois.apnic.net", {"Asia Pacific Network Information Cent", "APNIC", nullptr}},
+    Registry{"whois.lacnic.net",
+             {"Latin American and Caribbean IP address Regional Registry", "LACNIC", nullptr}},
+    Registry{"whois.afrinic.net", {"African Network Information Cent", "AFRINIC", nullptr}},
+};
+
+// Phrases with which a registry says the block is another registry's.
+constexpr std::array handOffPhrases{
+    "transferred to",
+    "not allocated by",
+    "not allocated to",
+    "not managed by",
+    "NON-RIPE-NCC-MANAGED-ADDRESS-BLOCK",
+};
+
+// Labels whose value names the holder of an address block.
+constexpr std::array holderLabels{"OrgName", "OrgId", "org-name", "owner"};
+
+bool isHostName(const QString &host)
+{
+    static const QRegularExpression name(QStringLiteral(
+        R"(^[a-z0-9]([a-z0-9-]{0,61}[a-z0-9])?(\.[a-z0-9]([a-z0-9-]{0,61}[a-z0-9])?)+$)"));
+    if (name.match(host).hasMatch())
+        return true;
+    QHostAddress address;
+    return host.contains(u':') && address.setAddress(host);
+}
+
+// host, host:port (Url form only) or [v6]:port.
+std::optional<WhoisServer> parseAuthority(QString authority, bool portAllowed)
+{
+    authority = authority.section(u'/', 0, 0);
+    WhoisServer server;
+    QString portText;
+    if (authority.startsWith(u'[')) {
+        const qsizetype close = authority.indexOf(u']');
+        if (close < 0)
+            return std::nullopt;
+        server.host = authority.mid(1, close - 1);
+        if (authority.size() > close + 1) {
+            if (authority.at(close + 1) != u':')
+                return std::nullopt;
+            portText = authority.mid(close + 2);
+        }
+    } else if (authority.count(u':') == 1) {
+        server.host = authority.section(u':', 0, 0);
+        portText = authority.section(u':', 1);
+    } else {
+        server.host = authority;
+    }
+    server.host = server.host.toLower();
+    if (server.host.endsWith(u'.'))
+        server.host.chop(1);
+    if (!portText.isEmpty()) {
+        bool ok = false;
+        const uint port = portText.toUInt(&ok);
+        if (!portAllowed || !ok || port == 0 || port > 65535)
+            return std::nullopt;
+        server.port = quint16(port);
+    }
+    if (!isHostName(server.host))
+        return std::nullopt;
+    return server;
+}
+
+// The value after "label:" at the start of a line, or null.
+QStringView valueOf(QStringView line, const char *label)
+{
+    const QLatin1String name(label);
+    if (!line.startsWith(name, Qt::CaseInsensitive))
+        return {};
+    QStringView rest = line.mid(name.size()).trimmed();
+    if (!rest.startsWith(u':'))
+        return {};
+    return rest.mid(1).trimmed();
+}
+
+const Registry *registryNamedIn(QStringView text, const QString &asked, bool wholeValue)
+{
+    for (const Registry &registry : registries) {
+        if (asked.compare(QLatin1String(registry.host), Qt::CaseInsensitive) == 0)
+            continue;
+        if (text.contains(QLatin1String(registry.host), Qt::CaseInsensitive))
+            return &registry;
+        for (const char *name : registry.names) {
+            if (!name)
+                continue;
+            const QRegularExpression word((wholeValue ? u"^" : u"\\b") +
+                                              QRegularExpression::escape(QLatin1String(name)) +
+                                              u"\\b",
+                                          QRegularExpression::CaseInsensitiveOption);
+            if (word.match(text).hasMatch())
+                return &registry;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<WhoisServer> parseWhoisServer(const QString &text)
+{
+    if (text.contains(u'/'))
+        return std::nullopt;
+    return parseAuthority(text.trimmed(), true);
+}
+
+QString WhoisServer::display() const
+{
+    if (port == 43)
+        return host;
+    return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
+}
+
+bool WhoisServer::operator==(const WhoisServer &other) const
+{
+    return port == other.port && host.compare(other.host, Qt::CaseInsensitive) == 0;
+}
+
+bool isRegionalRegistry(const QString &host)
+{
+    for (const Registry &registry : registries) {
+        if (host.compare(QLatin1String(registry.host), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+WhoisReferral findReferral(const QString &text, const QString &askedHost)
+{
+    WhoisReferral referral;
+    const QList<QStringView> lines = QStringView(text).split(u'\n');
+    for (const Label &label : labels) {
+        for (QStringView line : lines) {
+            const QStringView value = valueOf(line.trimmed(), label.name);
+            if (value.isEmpty())
+                continue;
+            std::optional<WhoisServer> server;
+            if (value.startsWith(u"rwhois://", Qt::CaseInsensitive)) {
+                if (referral.rwhois.isEmpty())
+                    referral.rwhois = value.toString();
+                continue;
+            }
+            if (value.startsWith(u"whois://", Qt::CaseInsensitive))
+                server = parseAuthority(value.mid(8).toString(), true);
+            else if (label.form == Form::Bare && !value.contains(u"://"))
+                server = parseAuthority(value.toString(), false);
+            if (server) {
+                referral.next = server;
+                referral.source = QLatin1String(label.name);
+                return referral;
+            }
+        }
+    }
+
+    if (!isRegionalRegistry(askedHost))
+        return referral;
+    // A registry's answer for a block another registry holds: a stub saying so, or a record
+    // whose holder is that registry.
+    for (QStringView line : lines) {
+        for (const char *phrase : handOffPhrases) {
+            if (!line.contains(QLatin1String(phrase), Qt::CaseInsensitive))
+                continue;
+            const Registry *target = registryNamedIn(line, askedHost, false);
+            if (!target)
+                target = registryNamedIn(text, askedHost, false);
+            if (target) {
+                referral.next = WhoisServer{QLatin1String(target->host)};
+                referral.source = QLatin1String(phrase);
+                return referral;
+            }
+        }
+    }
+    for (QStringView line : lines) {
+        for (const char *label : holderLabels) {
+            const QStringView value = valueOf(line.trimmed(), label);
+            if (value.isEmpty())
+                continue;
+            if (const Registry *target = registryNamedIn(value, askedHost, true)) {
+                referral.next = WhoisServer{QLatin1String(target->host)};
+                referral.source = QLatin1String(label);
+                return referral;
+            }
+        }
+    }
+    return referral;
+}

@@ -1,0 +1,575 @@
+#include "rdap/rdapbootstrap.h"
+#include "results/pivot.h"
+#include "run/lookuprun.h"
+#include "run/resultplacing.h"
+#include "run/runfeed.h"
+#include "testhttpserver.h"
+#include "testregistry.h"
+#include "testwhoisserver.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+
+namespace {
+
+using Reply = TestWhoisServer::Reply;
+
+// IANA: every top-level domain is referred to "whois.nic.<tld>", except .com (Verisign's).
+Reply ianaAnswer(const QByteArray &query)
+{
+    const QByteArray server =
+        query == "com" ? QByteArray("whois.verisign-grs.com") : QByteArray("whois.nic." + query);
+    return {"% IANA WHOIS server\n\ndomain:       " + query.toUpper() +
+            "\nrefer:        " + server + "\n"};
+}
+
+QByteArray recordOf(const QByteArray &query)
+{
+    const QByteArray name = query.split(' ').last();
+    return "% comment line\r\nDomain Name: " + name + "\r\nRegistry Expiry Date: 2030-01-01\r\n";
+}
+
+QStringList column(const Pivot &pivot, const QString &caption)
+{
+    const int c = pivot.findColumn(caption);
+    QStringList out;
+    for (qsizetype r = 0; r < pivot.rowCount(); ++r)
+        out << (c < 0 ? QString() : pivot.cell(r, c));
+    return out;
+}
+
+QList<qint64> gaps(const QList<qint64> &arrivals)
+{
+    QList<qint64> out;
+    for (qsizetype i = 1; i < arrivals.size(); ++i)
+        out << arrivals[i] - arrivals[i - 1];
+    return out;
+}
+
+// A run against servers on 127.0.0.1: port-43 hosts through a connect-to map, RDAP services
+// named by a bootstrap built for the test.
+struct Harness
+{
+    QTemporaryDir cache;
+    TestWhoisServer iana{ianaAnswer};
+    std::map<QString, std::unique_ptr<TestWhoisServer>> whois;
+    QStringList mapping;
+    std::shared_ptr<RdapBootstrap> bootstrap = std::make_shared<RdapBootstrap>();
+    SourceKind source = SourceKind::Whois;
+    SiteTable sites = SiteTable::builtIn();
+    QString delay = QStringLiteral("0");
+    int parallel = 8;
+    bool keepAnswers = false;
+    std::unique_ptr<LookupRun> run;
+    Pivot pivot;
+    QList<LookupResult> results;
+    QList<qsizetype> order;
+
+    Harness()
+    {
+        mapping << iana.mapping(QStringLiteral("whois.iana.org"));
+        pivot.reset();
+    }
+
+    TestWhoisServer &addWhois(const QString &host, TestWhoisServer::Handler handler)
+    {
+        auto &server = whois[host];
+        server = std::make_unique<TestWhoisServer>(std::move(handler));
+        mapping << server->mapping(host);
+        return *server;
+    }
+    // Services for TLDs: each entry "tld" -> base URL.
+    void rdapServices(const QList<std::pair<QString, QString>> &services)
+    {
+        QByteArray list;
+        for (const auto &[tld, base] : services)
+            list += QByteArray(list.isEmpty() ? "" : ",") +
+                    QStringLiteral("[[\"%1\"],[\"%2\"]]").arg(tld, base).toUtf8();
+        QString reason;
+        const QByteArray json = "{\"version\":\"1.0\",\"publication\":\"2024-01-01T00:00:00Z\","
+                                "\"services\":[" +
+                                list + "]}";
+        if (!bootstrap->load(RdapRegistry::Dns, json, &reason))
+            qFatal("bootstrap: %s", qPrintable(reason));
+    }
+    LookupRun &make(const QStringList &addresses)
+    {
+        RunOptions options;
+        options.source = [this] { return std::optional(source); };
+        options.delayText = [this] { return delay; };
+        options.parallel = parallel;
+        options.sites = sites;
+        options.connectTo = ConnectToMap::parse(mapping.join(u','));
+        options.cacheFolder = cache.path();
+        options.rdapBootstrap = bootstrap;
+        options.keepAnswers = keepAnswers;
+        options.whoisLimits.connectTimeoutMs = 2000;
+        options.whoisLimits.answerTimeoutMs = 5000;
+        run = std::make_unique<LookupRun>(addresses, std::move(options));
+        feedPivot(*run, pivot);
+        QObject::connect(run.get(), &LookupRun::resultReady, run.get(),
+                         [this](qsizetype index, const LookupResult &result) {
+                             order << index;
+                             results << result;
+                         });
+        return *run;
+    }
+    bool runToEnd(const QStringList &addresses, int timeoutMs = 20000)
+    {
+        LookupRun &r = make(addresses);
+        QSignalSpy done(&r, &LookupRun::finished);
+        r.start();
+        return done.count() == 1 || done.wait(timeoutMs);
+    }
+};
+
+} // namespace
+
+class SourceTests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void whoisRunEndToEnd()
+    {
+        Harness h;
+        TestWhoisServer &verisign =
+            h.addWhois(QStringLiteral("whois.verisign-grs.com"), [](const QByteArray &q) {
+                return Reply{recordOf(q) + "Registrar WHOIS Server: whois.registrar.test\r\n"};
+            });
+        h.addWhois(QStringLiteral("whois.registrar.test"), [](const QByteArray &q) {
+            return Reply{recordOf(q) + "Registrant Organization: Example Holder\r\n"};
+        });
+        QVERIFY(h.runToEnd({QStringLiteral("example.com"), QStringLiteral("not an address!")}));
+        QCOMPARE(h.results.size(), 2);
+        const LookupResult &ok = h.results[0];
+        QVERIFY2(ok.ok(), qPrintable(ok.error));
+        QCOMPARE(ok.source, QStringLiteral("whois"));
+        QCOMPARE(ok.servers, (QStringList{QStringLiteral("whois.iana.org"),
+                                          QStringLiteral("whois.verisign-grs.com"),
+                                          QStringLiteral("whois.registrar.test")}));
+        QCOMPARE(ok.fields.at(0).name, QStringLiteral("Domain Name")); // comment skipped
+        QCOMPARE(column(h.pivot, QStringLiteral("Registrant Organization")).first(),
+                 QStringLiteral("Example Holder"));
+        const LookupResult &bad = h.results[1];
+        QCOMPARE(bad.reason, FailureReason::InvalidAddress);
+        QVERIFY(bad.servers.isEmpty());
+        QCOMPARE(h.iana.queries.size() + verisign.queries.size(), 2); // the bad one never sent
+        QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
+    }
+
+    // A run that keeps answers hands each result the answer its record came from, as the
+    // server sent it (port 43 as text with CR LF line ends); otherwise none.
+    void answersKept_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("whois") << SourceKind::Whois << true;
+        QTest::newRow("rdap") << SourceKind::Rdap << true;
+        QTest::newRow("whois, not kept") << SourceKind::Whois << false;
+        QTest::newRow("rdap, not kept") << SourceKind::Rdap << false;
+    }
+    void answersKept()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(bool, keep);
+        const QByteArray text = "Domain Name: example.test\nRegistrar: Example\n";
+        const QByteArray json = R"({"objectClassName":"domain","ldhName":"example.test",
+            "status":["active"]})";
+        Harness h;
+        h.source = source;
+        h.keepAnswers = keep;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &) { return Reply{text}; });
+        TestHttpServer rdap([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = json;
+            return r;
+        });
+        h.rdapServices({{QStringLiteral("test"), rdap.baseUrl() + u'/'}});
+        QVERIFY(h.runToEnd({QStringLiteral("example.test")}));
+        QCOMPARE(h.results.size(), 1);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        const QByteArray sent =
+            source == SourceKind::Rdap ? json : QByteArray(text).replace("\n", "\r\n").chopped(2);
+        QCOMPARE(h.results[0].answer, keep ? sent : QByteArray());
+    }
+
+    void rdapRunEndToEnd()
+    {
+        Harness h;
+        h.source = SourceKind::Rdap;
+        TestHttpServer registrar([](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = R"({"objectClassName":"domain","ldhName":"example.test","entities":[
+                {"objectClassName":"entity","roles":["registrant"],"vcardArray":["vcard",
+                [["version",{},"text","4.0"],["org",{},"text","Example Holder"]]]}]})";
+            return r;
+        });
+        TestHttpServer registry([&registrar](const QByteArray &target) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            if (target.contains("gone")) {
+                r.status = 404;
+                r.body = R"({"errorCode":404,"title":"Not Found"})";
+                return r;
+            }
+            r.body = R"({"objectClassName":"domain","ldhName":"example.test",
+                "events":[{"eventAction":"expiration","eventDate":"2030-01-01T00:00:00Z"}],
+                "links":[{"rel":"related","type":"application/rdap+json","href":")" +
+                     registrar.baseUrl().toUtf8() + R"(/domain/example.test"}]})";
+            return r;
+        });
+        h.rdapServices({{QStringLiteral("test"), registry.baseUrl() + u'/'}});
+        QVERIFY(h.runToEnd(
+            {QStringLiteral("example.test"), QStringLiteral("gone.test"), QStringLiteral("a b")}));
+        QCOMPARE(h.results.size(), 3);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        QCOMPARE(h.results[0].servers.size(), 2); // registry, then the registrar's link
+        QCOMPARE(column(h.pivot, QStringLiteral("Registrant Organization")).first(),
+                 QStringLiteral("Example Holder"));
+        QVERIFY(!column(h.pivot, QStringLiteral("Registry Expiry Date")).first().isEmpty());
+        QCOMPARE(h.results[1].status, LookupStatus::Available);
+        // Facts from the objects: the registry's date, the registrar's registrant.
+        QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
+        QCOMPARE(h.results[0].facts.registrantOrganization, QStringLiteral("Example Holder"));
+        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
+        QCOMPARE(h.results[1].facts.status, QStringLiteral("available"));
+        QCOMPARE(h.results[2].facts.status, QStringLiteral("invalid"));
+        QCOMPARE(h.pivot.caption(1), QStringLiteral("Status"));
+        QCOMPARE(column(h.pivot, QStringLiteral("Status")),
+                 (QStringList{QStringLiteral("registered"), QStringLiteral("available"),
+                              QStringLiteral("invalid")}));
+        QCOMPARE(h.results[2].reason, FailureReason::InvalidAddress);
+        QCOMPARE(registry.targets.size(), 2);
+        QCOMPARE(registrar.targets, QList<QByteArray>{"/domain/example.test"});
+    }
+
+    // Older RIR answers name no object class: the source reads each as the kind it asked for
+    // (these hold no member that would tell it otherwise).
+    void rdapAnswerWithoutObjectClass()
+    {
+        Harness h;
+        h.source = SourceKind::Rdap;
+        TestHttpServer rir([](const QByteArray &target) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = target.contains("/ip/")
+                         ? R"({"rdapConformance":["rdap_level_0"],"handle":"NET-192-0-2-0-1",
+                             "name":"OLD-NET","cidr0_cidrs":[{"v4prefix":"192.0.2.0","length":24}]})"
+                         : R"({"rdapConformance":["rdap_level_0"],"handle":"AS64496",
+                             "name":"OLD-AS"})";
+            return r;
+        });
+        const QString base = rir.baseUrl() + u'/';
+        const auto load = [&h](RdapRegistry registry, const QString &entry, const QString &url) {
+            const QByteArray json =
+                QStringLiteral(R"({"version":"1.0","publication":"2024-01-01T00:00:00Z",)"
+                               R"("services":[[["%1"],["%2"]]]})")
+                    .arg(entry, url)
+                    .toUtf8();
+            QVERIFY(h.bootstrap->load(registry, json));
+        };
+        load(RdapRegistry::Ipv4, QStringLiteral("192.0.2.0/24"), base);
+        load(RdapRegistry::Asn, QStringLiteral("64496-64511"), base);
+        QVERIFY(h.runToEnd({QStringLiteral("192.0.2.1"), QStringLiteral("AS64496")}));
+        QCOMPARE(h.results.size(), 2);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        QCOMPARE(h.results[0].facts.networkName, QStringLiteral("OLD-NET"));
+        QCOMPARE(h.results[0].facts.networkCidr, QStringLiteral("192.0.2.0/24"));
+        QCOMPARE(column(h.pivot, QStringLiteral("NetName")).first(), QStringLiteral("OLD-NET"));
+        QVERIFY2(h.results[1].ok(), qPrintable(h.results[1].error));
+        QCOMPARE(h.results[1].facts.networkHandle, QStringLiteral("AS64496"));
+        QCOMPARE(column(h.pivot, QStringLiteral("ASName")).last(), QStringLiteral("OLD-AS"));
+        QCOMPARE(rir.targets, (QList<QByteArray>{"/ip/192.0.2.1", "/autnum/64496"}));
+    }
+
+    // A port-43 run's table starts with the summary columns, then the record's fields, a record
+    // name equal to a summary caption moved to its own "(record)" column; a site's table holds
+    // its record alone, though its result carries the facts too.
+    void summaryColumns_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<QStringList>("firstCaptions"); // after the address column
+        QTest::addColumn<QStringList>("cells");         // row 0, same columns
+        const QStringList summary = summaryCaptions();
+        const QString nameServers = QStringLiteral("NS1.example.test\tns2.example.test.");
+        QStringList cells(summary.size());
+        cells[summary.indexOf(u"Status")] = QStringLiteral("registered");
+        cells[summary.indexOf(u"Registrar")] = QStringLiteral("Example Registrar");
+        cells[summary.indexOf(u"Expires")] = QStringLiteral("2030-01-01T00:00:00Z");
+        cells[summary.indexOf(u"Name Servers")] =
+            QStringLiteral("ns1.example.test ns2.example.test");
+        cells[summary.indexOf(u"Domain Status")] = QStringLiteral("active");
+        QTest::newRow("whois") << SourceKind::Whois
+                               << summary + QStringList{QStringLiteral("Domain Name"),
+                                                        QStringLiteral("status (record)"),
+                                                        QStringLiteral("Registrar (record)"),
+                                                        QStringLiteral("Name Server")}
+                               << cells + QStringList{QStringLiteral("example.test"),
+                                                      QStringLiteral("active"),
+                                                      QStringLiteral("Example Registrar"),
+                                                      nameServers};
+        QTest::newRow("site") << SourceKind::Site2
+                              << QStringList{QStringLiteral("Domain Name"),
+                                             QStringLiteral("status"), QStringLiteral("Registrar"),
+                                             QStringLiteral("Name Server")}
+                              << QStringList{QStringLiteral("example.test"),
+                                             QStringLiteral("active"),
+                                             QStringLiteral("Example Registrar"), nameServers};
+    }
+    void summaryColumns()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(QStringList, firstCaptions);
+        QFETCH(QStringList, cells);
+        const QByteArray record = "Domain Name: example.test\r\n status : active\r\n"
+                                  "Registrar: Example Registrar\r\nName Server: NS1.example.test"
+                                  "\r\nName Server: ns2.example.test.\r\n"
+                                  "Registry Expiry Date: 2030-01-01\r\n";
+        Harness h;
+        h.source = source;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &) { return Reply{record}; });
+        TestHttpServer site([&](const QByteArray &target) {
+            TestHttpServer::Response r;
+            r.reset = target.contains("not");
+            r.body = "<html><body><div id=\"whoisRecordContainer\">" +
+                     QByteArray(record).replace("\r\n", "<br>") + "</div></body></html>";
+            return r;
+        });
+        h.sites.setPrefix(Site::Option2, site.baseUrl() + u'/');
+        QVERIFY(h.runToEnd({QStringLiteral("example.test"), QStringLiteral("not an address!")}));
+        QCOMPARE(h.results.size(), 2);
+        QCOMPARE(h.results[0].facts.status, QStringLiteral("registered"));
+        QCOMPARE(h.results[0].facts.expires, QStringLiteral("2030-01-01T00:00:00Z"));
+        const QStringList captions = h.pivot.captions().mid(1, firstCaptions.size());
+        QCOMPARE(captions, firstCaptions);
+        QStringList row;
+        for (int c = 1; c <= cells.size(); ++c)
+            row << h.pivot.cell(0, c);
+        QCOMPARE(row, cells);
+        QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
+        if (source == SourceKind::Whois) {
+            // The failed row says why, right beside its status.
+            QCOMPARE(h.pivot.cell(1, 1), QStringLiteral("invalid"));
+            QCOMPARE(h.pivot.caption(2), ErrorCaption);
+            QCOMPARE(h.pivot.cell(1, 2), h.results[1].error);
+            QVERIFY(!h.results[1].error.isEmpty());
+        }
+        QCOMPARE(h.pivot.columnCount(), 1 + firstCaptions.size() + 1); // + Registry Expiry Date
+    }
+
+    // Only the summary captions are taken from the record's names.
+    void recordCaptions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("summary caption") << "Expires"
+                                         << "Expires (record)";
+        QTest::newRow("changed caption") << "changed"
+                                         << "changed (record)";
+        QTest::newRow("other case, end spaces") << " cidr "
+                                                << "cidr (record)";
+        QTest::newRow("several words") << "REGISTRAR IANA ID"
+                                       << "REGISTRAR IANA ID (record)";
+        QTest::newRow("longer name") << "Registrar WHOIS Server"
+                                     << "Registrar WHOIS Server";
+        QTest::newRow("inner spaces differ") << "Name  Servers"
+                                             << "Name  Servers";
+        QTest::newRow("record's own name") << "Status (record)"
+                                           << "Status (record)";
+    }
+    void recordCaptions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QCOMPARE(recordCaption(name), caption);
+    }
+
+    // Throttling through RDAP (429) and port 43 (a rate-limit phrasing): the address is asked
+    // again after the wait, and after three refusals its row ends throttled.
+    void throttling_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<QString>("retryAfter"); // "date+N": an HTTP date N seconds ahead
+        QTest::addColumn<int>("refusals");
+        QTest::addColumn<qint64>("minGapMs");
+        QTest::newRow("429, Retry-After 2") << SourceKind::Rdap << "2" << 1 << qint64(1900);
+        QTest::newRow("429, Retry-After as a date")
+            << SourceKind::Rdap << "date+3" << 1 << qint64(1000);
+        QTest::newRow("rate-limit phrasing, then a record")
+            << SourceKind::Whois << "" << 1 << qint64(900);
+        QTest::newRow("three 429s") << SourceKind::Rdap << "0" << 3 << qint64(900);
+        QTest::newRow("three phrasings") << SourceKind::Whois << "" << 3 << qint64(900);
+    }
+    void throttling()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(QString, retryAfter);
+        QFETCH(int, refusals);
+        QFETCH(qint64, minGapMs);
+        Harness h;
+        h.source = source;
+        int refused = 0;
+        TestHttpServer rdap([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            if (refused++ < refusals) {
+                r.status = 429;
+                QByteArray value = retryAfter.toUtf8();
+                if (retryAfter.startsWith(u"date+"))
+                    value = QLocale::c()
+                                .toString(QDateTime::currentDateTimeUtc().addSecs(
+                                              retryAfter.mid(5).toInt()),
+                                          QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                                .toLatin1();
+                r.headers << "Retry-After: " + value;
+                return r;
+            }
+            r.body = R"({"objectClassName":"domain","ldhName":"example.test"})";
+            return r;
+        });
+        TestWhoisServer &nic =
+            h.addWhois(QStringLiteral("whois.nic.test"), [&](const QByteArray &q) {
+                if (refused++ < refusals)
+                    return Reply{"% Query rate limit exceeded, try again later\r\n"};
+                return Reply{recordOf(q)};
+            });
+        h.rdapServices({{QStringLiteral("test"), rdap.baseUrl() + u'/'}});
+        QVERIFY(h.runToEnd({QStringLiteral("example.test")}));
+        const QList<qint64> arrivals = source == SourceKind::Rdap ? rdap.arrivals : nic.arrivals;
+        const LookupResult &result = h.results.value(0);
+        if (refusals >= 3) {
+            QCOMPARE(result.status, LookupStatus::Throttled);
+            QVERIFY2(result.error.contains(source == SourceKind::Rdap
+                                               ? QStringLiteral("127.0.0.1")
+                                               : QStringLiteral("whois.nic.test")),
+                     qPrintable(result.error));
+            QVERIFY(result.fields.isEmpty()); // the refusal is no record
+            QCOMPARE(result.facts.status, QStringLiteral("throttled"));
+            QCOMPARE(arrivals.size(), 3);
+        } else {
+            QVERIFY2(result.ok(), qPrintable(result.error));
+            QCOMPARE(result.fields.at(0).name, QStringLiteral("Domain Name"));
+            QCOMPARE(arrivals.size(), 2);
+        }
+        for (qint64 gap : gaps(arrivals))
+            QVERIFY2(gap >= minGapMs, qPrintable(QString::number(gap)));
+    }
+
+    // The delay holds per server, measured where the queries arrive; two servers are asked
+    // side by side.
+    void delayPerServer()
+    {
+        Harness h;
+        h.delay = QStringLiteral("1");
+        TestWhoisServer &a = h.addWhois(QStringLiteral("whois.nic.aa"),
+                                        [](const QByteArray &q) { return Reply{recordOf(q)}; });
+        TestWhoisServer &b = h.addWhois(QStringLiteral("whois.nic.bb"),
+                                        [](const QByteArray &q) { return Reply{recordOf(q)}; });
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(
+            h.runToEnd({QStringLiteral("1.aa"), QStringLiteral("2.aa"), QStringLiteral("3.aa"),
+                        QStringLiteral("1.bb"), QStringLiteral("2.bb"), QStringLiteral("3.bb")}));
+        QCOMPARE(a.arrivals.size(), 3);
+        QCOMPARE(b.arrivals.size(), 3);
+        for (qint64 gap : gaps(a.arrivals) + gaps(b.arrivals))
+            QVERIFY2(gap >= 1000, qPrintable(QString::number(gap)));
+        // Side by side: b's first query does not wait for a's three.
+        QVERIFY(b.arrivals.first() < a.arrivals.last());
+        QCOMPARE(h.order, (QList<qsizetype>{0, 1, 2, 3, 4, 5}));
+    }
+
+    void deadServerFailsItsNamesFast()
+    {
+        Harness h;
+        quint16 closedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            closedPort = probe.serverPort();
+        }
+        h.mapping << QStringLiteral("whois.nic.dead:43:127.0.0.1:%1").arg(closedPort);
+        QStringList names;
+        for (int i = 0; i < 8; ++i)
+            names << QStringLiteral("n%1.dead").arg(i);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(h.runToEnd(names, 10000));
+        QCOMPARE(h.order.size(), 8);
+        QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(h.results.size(), 8);
+        int down = 0;
+        for (const LookupResult &r : std::as_const(h.results)) {
+            QVERIFY(!r.ok());
+            down += r.reason == FailureReason::ServerDown;
+        }
+        QCOMPARE(down, 5); // three refused connections, then the server is down
+    }
+
+    void rowsInListOrderWhenAnswersArriveOutOfOrder()
+    {
+        Harness h;
+        TestWhoisServer &slow =
+            h.addWhois(QStringLiteral("whois.nic.slow"), [](const QByteArray &q) {
+                Reply r{recordOf(q)};
+                r.delayMs = 2000;
+                return r;
+            });
+        TestWhoisServer &fast = h.addWhois(QStringLiteral("whois.nic.fast"),
+                                           [](const QByteArray &q) { return Reply{recordOf(q)}; });
+        LookupRun &run =
+            h.make({QStringLiteral("a.slow"), QStringLiteral("b.fast"), QStringLiteral("c.fast")});
+        QList<qsizetype> started;
+        QObject::connect(&run, &LookupRun::lookupStarted, &run,
+                         [&](qsizetype i, const QString &) { started << i; });
+        QSignalSpy done(&run, &LookupRun::finished);
+        run.start();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(fast.queries.size(), 2);
+        QCOMPARE(slow.queries.size(), 1);
+        QVERIFY(fast.arrivals.last() < slow.arrivals.first() + 2000); // answered early
+        QCOMPARE(started, (QList<qsizetype>{0, 1, 2}));
+        QCOMPARE(h.order, (QList<qsizetype>{0, 1, 2}));
+        QCOMPARE(column(h.pivot, QStringLiteral("Domain Name")),
+                 (QStringList{QStringLiteral("a.slow"), QStringLiteral("b.fast"),
+                              QStringLiteral("c.fast")}));
+    }
+
+    void stopDuringParallelLookups()
+    {
+        Harness h;
+        auto hang = [](const QByteArray &) {
+            Reply r;
+            r.hang = true;
+            return r;
+        };
+        TestWhoisServer &x = h.addWhois(QStringLiteral("whois.nic.xx"), hang);
+        TestWhoisServer &y = h.addWhois(QStringLiteral("whois.nic.yy"), hang);
+        LookupRun &run =
+            h.make({QStringLiteral("a.xx"), QStringLiteral("b.yy"), QStringLiteral("c.xx")});
+        QSignalSpy done(&run, &LookupRun::finished);
+        run.start();
+        QTRY_VERIFY(x.queries.size() == 1 && y.queries.size() == 1);
+        QVERIFY(run.isFetching());
+        QElapsedTimer clock;
+        clock.start();
+        run.requestStop();
+        QVERIFY(done.wait(2000));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(h.results.isEmpty());
+        QCOMPARE(h.pivot.rowCount(), 2); // the two started, not the waiting one
+        QTest::qWait(100);
+        QCOMPARE(x.queries.size(), 1); // the waiting address was never sent
+    }
+};
+
+QUORVANE_REGISTER_TEST(SourceTests)
+#include "tst_sources.moc"

@@ -1,0 +1,227 @@
+#include "lookup/query.h"
+#include "net/addressrules.h"
+#include "net/connectto.h"
+#include "testregistry.h"
+#include "whois/whoisreferral.h"
+#include "whois/whoisservers.h"
+#include "whois/whoistext.h"
+
+#include <QTest>
+
+// The port-43 source's tables and readers, each as a table of cases.
+class TestWhoisParts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QueryKind>("kind");
+        QTest::addColumn<QByteArray>("ascii");
+
+        using K = QueryKind;
+        QTest::newRow("name") << u"example.com"_qs << K::Domain << QByteArray("example.com");
+        QTest::newRow("upper case, trailing dot")
+            << u"WWW.Example.COM."_qs << K::Domain << QByteArray("www.example.com");
+        QTest::newRow("umlaut") << u"bücher.de"_qs << K::Domain << QByteArray("xn--bcher-kva.de");
+        QTest::newRow("umlaut, upper case")
+            << u"BÜCHER.DE"_qs << K::Domain << QByteArray("xn--bcher-kva.de");
+        QTest::newRow("Japanese") << u"例え.jp"_qs << K::Domain << QByteArray("xn--r8jz45g.jp");
+        QTest::newRow("A-label as given")
+            << u"xn--r8jz45g.jp"_qs << K::Domain << QByteArray("xn--r8jz45g.jp");
+        QTest::newRow("TLD alone") << u"com"_qs << K::Domain << QByteArray("com");
+        QTest::newRow("IPv4") << u"8.8.8.8"_qs << K::IPv4 << QByteArray("8.8.8.8");
+        QTest::newRow("IPv6") << u"2001:DB8::0:1"_qs << K::IPv6 << QByteArray("2001:db8::1");
+        QTest::newRow("v4 network") << u"192.0.2.0/24"_qs << K::Cidr << QByteArray("192.0.2.0/24");
+        QTest::newRow("v6 network")
+            << u"2001:db8::/32"_qs << K::Cidr << QByteArray("2001:db8::/32");
+        QTest::newRow("AS") << u"AS15169"_qs << K::AsNumber << QByteArray("15169");
+        QTest::newRow("as, lower case") << u"as15169"_qs << K::AsNumber << QByteArray("15169");
+
+        const QByteArray none;
+        QTest::newRow("CR LF and a second query")
+            << u"example.com\r\nexample.net"_qs << K::Invalid << none;
+        QTest::newRow("space") << u"example.com -B"_qs << K::Invalid << none;
+        QTest::newRow("tab") << u"example.com\t"_qs << K::Invalid << none;
+        QTest::newRow("NUL") << QString(u"example.com" + QChar(0)) << K::Invalid << none;
+        QTest::newRow("a flag") << u"-Bexample.com"_qs << K::Invalid << none;
+        QTest::newRow("invisible format character")
+            << u"exa\u200Emple.com"_qs << K::Invalid << none;
+        QTest::newRow("empty") << QString() << K::Invalid << none;
+        QTest::newRow("empty label") << u"example..com"_qs << K::Invalid << none;
+        QTest::newRow("underscore") << u"a_b.com"_qs << K::Invalid << none;
+        QTest::newRow("short IPv4") << u"1.2.3"_qs << K::Invalid << none;
+        QTest::newRow("octet too big") << u"1.2.3.256"_qs << K::Invalid << none;
+        QTest::newRow("octal-looking") << u"010.1.1.1"_qs << K::Invalid << none;
+        QTest::newRow("prefix too long") << u"10.0.0.0/33"_qs << K::Invalid << none;
+        QTest::newRow("AS too big") << u"AS4294967296"_qs << K::Invalid << none;
+        QTest::newRow("label too long")
+            << QString(QString(64, u'a') + u".com") << K::Invalid << none;
+    }
+    void parse()
+    {
+        QFETCH(QString, address);
+        QFETCH(QueryKind, kind);
+        QFETCH(QByteArray, ascii);
+        const Query query = parseQuery(address);
+        QCOMPARE(query.kind, kind);
+        QCOMPARE(query.ascii, ascii);
+        QCOMPARE(query.reason.isEmpty(), kind != QueryKind::Invalid);
+    }
+
+    void queryForms_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("verisign") << u"whois.verisign-grs.com"_qs << u"Example.com"_qs
+                                  << QByteArray("domain example.com");
+        QTest::newRow("denic") << u"whois.denic.de"_qs << u"bücher.de"_qs
+                               << QByteArray("-T dn,ace xn--bcher-kva.de");
+        QTest::newRow("jprs") << u"whois.jprs.jp"_qs << u"例え.jp"_qs
+                              << QByteArray("xn--r8jz45g.jp/e");
+        QTest::newRow("arin address")
+            << u"whois.arin.net"_qs << u"8.8.8.8"_qs << QByteArray("n + 8.8.8.8");
+        QTest::newRow("arin network")
+            << u"WHOIS.ARIN.NET"_qs << u"8.8.8.0/24"_qs << QByteArray("n + 8.8.8.0");
+        QTest::newRow("arin AS") << u"whois.arin.net"_qs << u"AS15169"_qs
+                                 << QByteArray("a + 15169");
+        QTest::newRow("ripe AS") << u"whois.ripe.net"_qs << u"as3333"_qs << QByteArray("AS3333");
+        QTest::newRow("ripe network")
+            << u"whois.ripe.net"_qs << u"193.0.0.0/21"_qs << QByteArray("193.0.0.0/21");
+        QTest::newRow("unknown server")
+            << u"whois.nic.example"_qs << u"Name.Example"_qs << QByteArray("name.example");
+    }
+    void queryForms()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, address);
+        QFETCH(QByteArray, line);
+        QCOMPARE(WhoisServers::queryFor(server, parseQuery(address)), line);
+    }
+
+    void referrals_data()
+    {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("rwhois");
+
+        QTest::newRow("IANA refer")
+            << u"whois.iana.org"_qs
+            << u"% IANA WHOIS server\n\nrefer:        whois.nic.example\n\ndomain:       "
+               "EXAMPLE\nwhois:        whois.nic.example\n"_qs
+            << u"whois.nic.example"_qs << QString();
+        QTest::newRow("thin registry")
+            << u"whois.verisign-grs.com"_qs
+            << u"   Domain Name: SAMPLE.COM\r\n   Registrar WHOIS Server: Whois.Registrar.Example."
+               "\r\n   Registrar URL: http://registrar.example\r\n"_qs
+            << u"whois.registrar.example"_qs << QString();
+        QTest::newRow("web address is no server")
+            << u"whois.verisign-grs.com"_qs
+            << u"Registrar WHOIS Server: https://registrar.example/whois\n"_qs << QString()
+            << QString();
+        QTest::newRow("ARIN whois:// with port")
+            << u"whois.arin.net"_qs
+            << u"NetRange: 198.51.0.0 - 198.51.255.255\nReferralServer:  whois://whois.isp.example:4321\n"_qs
+            << u"whois.isp.example:4321"_qs << QString();
+        QTest::newRow("ARIN rwhois, recorded only")
+            << u"whois.arin.net"_qs << u"ReferralServer:  rwhois://rwhois.isp.example:4321/\n"_qs
+            << QString() << u"rwhois://rwhois.isp.example:4321/"_qs;
+        QTest::newRow("a bare host takes no port")
+            << u"whois.iana.org"_qs << u"refer: whois.nic.example:4321\n"_qs << QString()
+            << QString();
+        QTest::newRow("ARIN record held by RIPE")
+            << u"whois.arin.net"_qs
+            << u"NetRange:       193.0.0.0 - 193.255.255.255\nNetName:        RIPE-CIDR-BLOCK\n"
+               "OrgName:        RIPE Network Coordination Centre\nOrgId:          RIPE\n"_qs
+            << u"whois.ripe.net"_qs << QString();
+        QTest::newRow("transferred")
+            << u"whois.apnic.net"_qs
+            << u"inetnum: 203.0.113.0 - 203.0.113.255\nremarks: This network has been "
+               "transferred to AFRINIC\n"_qs
+            << u"whois.afrinic.net"_qs << QString();
+        QTest::newRow("not allocated, host named")
+            << u"whois.ripe.net"_qs
+            << u"netname: NON-RIPE-NCC-MANAGED-ADDRESS-BLOCK\nremarks: query whois.lacnic.net\n"_qs
+            << u"whois.lacnic.net"_qs << QString();
+        QTest::newRow("hand-off phrases only from an RIR")
+            << u"whois.registrar.example"_qs << u"remarks: transferred to whois.ripe.net\n"_qs
+            << QString() << QString();
+        QTest::newRow("nothing") << u"whois.ripe.net"_qs << u"inetnum: 193.0.0.0 - 193.0.7.255\n"_qs
+                                 << QString() << QString();
+    }
+    void referrals()
+    {
+        QFETCH(QString, asked);
+        QFETCH(QString, text);
+        QFETCH(QString, next);
+        QFETCH(QString, rwhois);
+        const WhoisReferral referral = findReferral(text, asked);
+        QCOMPARE(referral.next ? referral.next->display() : QString(), next);
+        QCOMPARE(referral.rwhois, rwhois);
+    }
+
+    void decode_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("UTF-8") << QByteArray("Ort: M\xc3\xbcnchen") << u"Ort: München"_qs;
+        QTest::newRow("Latin-1") << QByteArray("Ort: M\xfcnchen") << u"Ort: München"_qs;
+        QTest::newRow("mixed is Latin-1")
+            << QByteArray("\xc3\xbc \xfc") << QString(u"\u00c3\u00bc \u00fc"_qs);
+    }
+    void decode()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(WhoisText::decode(bytes), text);
+    }
+
+    void connectTo()
+    {
+        QString error;
+        const ConnectToMap map = ConnectToMap::parse(
+            u"whois.iana.org:43:127.0.0.1:4343, :43:[::1]:, bad entry,[2001:db8::1]::localhost:99"_qs,
+            &error);
+        QVERIFY(error.contains(u"bad entry"));
+        const auto check = [&](const QString &host, quint16 port, const QString &toHost,
+                               quint16 toPort, bool mapped) {
+            const ConnectToMap::Target target = map.resolve(host, port);
+            QCOMPARE(target.host, toHost);
+            QCOMPARE(target.port, toPort);
+            QCOMPARE(target.mapped, mapped);
+        };
+        check(u"WHOIS.IANA.ORG"_qs, 43, u"127.0.0.1"_qs, 4343, true);
+        check(u"whois.ripe.net"_qs, 43, u"::1"_qs, 43, true); // any host on port 43
+        check(u"whois.ripe.net"_qs, 4321, u"whois.ripe.net"_qs, 4321, false);
+        check(u"2001:db8::1"_qs, 7, u"localhost"_qs, 99, true); // any port
+        QCOMPARE(map.curlEntries(),
+                 (QList<QByteArray>{"whois.iana.org:43:127.0.0.1:4343",
+                                    ":43:[::1]:", "[2001:db8::1]::localhost:99"}));
+    }
+
+    void addressRules_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("nonPublic");
+        for (const char *a :
+             {"10.0.0.1", "172.16.5.4", "192.168.1.1", "127.0.0.1", "169.254.1.1", "100.64.0.1",
+              "100.127.255.254", "224.0.0.1", "0.0.0.0", "::", "::1", "fd00::1", "fc00::1",
+              "fe80::1", "ff02::1", "::ffff:10.0.0.1", "::ffff:127.0.0.1"})
+            QTest::newRow(a) << QString::fromLatin1(a) << true;
+        for (const char *a : {"8.8.8.8", "100.128.0.1", "172.32.0.1", "193.0.6.139",
+                              "2001:4860:4860::8888", "::ffff:8.8.8.8"})
+            QTest::newRow(a) << QString::fromLatin1(a) << false;
+    }
+    void addressRules()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, nonPublic);
+        QCOMPARE(AddressRules::isNonPublic(QHostAddress(address)), nonPublic);
+    }
+};
+
+QUORVANE_REGISTER_TEST(TestWhoisParts)
+#include "tst_whoisparts.moc"
