@@ -97,6 +97,10 @@ LookupRun::Slot *LookupRun::slot(qsizetype index)
 
 void LookupRun::admit()
 {
+    // Topped up in steps of AdmitStep, not an address at a time: the answer store reads what
+    // it holds of a step's addresses in one go.
+    if (m_admitted > m_emitted && Window - (m_admitted - m_emitted) < AdmitStep)
+        return;
     while (m_state == State::Running && m_admitted - m_emitted < Window && !m_feed->atEnd()) {
         const QStringList batch = m_feed->take(Window - (m_admitted - m_emitted));
         if (batch.isEmpty())

@@ -96,6 +96,8 @@ public:
     };
     // Addresses in work (started or waiting for a server) or waiting for an earlier row.
     static constexpr qsizetype Window = 10000;
+    // Once the window is full, addresses are taken again when this many rows have left it.
+    static constexpr qsizetype AdmitStep = 256;
 
     LookupRun(QStringList addresses, RunOptions options, QObject *parent = nullptr);
     // The run takes its addresses from `feed` as it has room for them.

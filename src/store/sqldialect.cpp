@@ -24,6 +24,10 @@ const SqlDialect &SqlDialect::sqlite()
         // process killed at any point still loses nothing committed.
         {QStringLiteral("PRAGMA journal_mode = WAL"),
          QStringLiteral("PRAGMA synchronous = NORMAL")},
+        // Every connection: a store of millions of answers is read through the memory map and
+        // a larger page cache rather than a read call per page.
+        {QStringLiteral("PRAGMA mmap_size = 1073741824"),
+         QStringLiteral("PRAGMA cache_size = -32768")},
         "SELECT COUNT(*) FROM sqlite_master",
         // SQLite's primary result codes (an extended code is code + 256 * n).
         {QStringLiteral("11"), QStringLiteral("26")}, // CORRUPT, NOTADB

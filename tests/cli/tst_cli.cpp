@@ -963,7 +963,7 @@ private slots:
         world.registry.queries.clear();
         QTemporaryDir none;
         const Outcome bare = Cli(site, world.connectTo())
-                                 .run(StoreWorld::arguments(none.filePath(u"s"_s)).mid(0, 9) +
+                                 .run(StoreWorld::arguments(none.filePath(u"s"_s)).mid(0, 10) +
                                           QStringList{u"--no-store"_s},
                                       "ok.tst\n");
         QCOMPARE(bare.exitCode, 0);
@@ -1240,14 +1240,17 @@ private slots:
     {
         QTest::addColumn<bool>("failed");
         QTest::addColumn<QStringList>("keys");
+        // An answer from the store says when it was given and what changed.
         QTest::newRow("record") << false
                                 << QStringList{u"address"_s,       u"source"_s,  u"status"_s,
                                                u"registrar"_s,     u"expires"_s, u"name_servers"_s,
-                                               u"domain_status"_s, u"servers"_s, u"fields"_s};
+                                               u"domain_status"_s, u"servers"_s, u"asked_at"_s,
+                                               u"from_store"_s,    u"changed"_s, u"fields"_s};
         // A failed lookup's reason comes right after its status, before any other fact.
-        QTest::newRow("failed") << true << QStringList{u"address"_s, u"source"_s,    u"status"_s,
-                                                       u"error"_s,   u"registrar"_s, u"servers"_s,
-                                                       u"fields"_s};
+        QTest::newRow("failed") << true
+                                << QStringList{u"address"_s,    u"source"_s,    u"status"_s,
+                                               u"error"_s,      u"registrar"_s, u"servers"_s,
+                                               u"from_store"_s, u"fields"_s};
     }
     void jsonlKeyOrder()
     {
@@ -1265,6 +1268,9 @@ private slots:
                 result, {u"Domain Name: example.test"_s, u"Registrar: Ex\u00e4mple"_s,
                          u"Name Server: ns1.example.test"_s, u"Name Server: ns2.example.test"_s,
                          u"Registry Expiry Date: 2031-02-03T04:05:06Z"_s, u"Domain Status: ok"_s});
+            result.askedAtMs = 1'700'000'000'000;
+            result.fromStore = true;
+            result.changed = QStringList{u"registrar"_s, u"expires"_s};
         }
         const QByteArray line = JsonLine::format(result);
         QVERIFY(line.endsWith("}\n") && line.count('\n') == 1);
@@ -1290,6 +1296,11 @@ private slots:
         for (const RecordField &field : result.fields.toList())
             fields.append(QJsonArray{field.name, field.value});
         expected.insert(u"fields"_s, fields);
+        expected.insert(u"from_store"_s, !failed);
+        if (!failed) {
+            expected.insert(u"asked_at"_s, u"2023-11-14T22:13:20Z"_s);
+            expected.insert(u"changed"_s, QJsonArray{u"registrar"_s, u"expires"_s});
+        }
         QCOMPARE(QJsonDocument::fromJson(line).object(), expected);
     }
 
