@@ -264,4 +264,54 @@ BENCHMARK(BM_StoringCost)
     ->ArgsProduct({{0, 1}, {0, 1}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+// Reuse alone on a store of `range(0)` answers: the run's question for every address in turn.
+void BM_Reuse(benchmark::State &state)
+{
+    const auto answers = std::uint64_t(state.range(0));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("answers.sqlite"));
+    {
+        auto store = SqlAnswerStore::open(path, SqlAnswerStore::Access::ReadWrite);
+        qint64 raw = 0;
+        for (std::uint64_t from = 0; from < answers; from += 300)
+            store->write(batchOf(from, std::min<std::uint64_t>(300, answers - from), 0, "x",
+                                 QDateTime::currentMSecsSinceEpoch() - 1000, raw));
+    }
+    QStringList list;
+    for (std::uint64_t i = 0; i < answers; ++i)
+        list << BenchRecords::address(i);
+    for (auto _ : state) {
+        StoreMemory memory(path, 3600 * 1000);
+        const double cpu0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        qint64 reused = 0;
+        if (state.range(1) == 2) {
+            // Through a run, rows given in list order as the window and the tool get them.
+            RunOptions options;
+            options.source = [] { return std::optional(SourceKind::Whois); };
+            options.delayText = [] { return QStringLiteral("0"); };
+            options.memory = &memory;
+            LookupRun run(list, std::move(options));
+            QObject::connect(&run, &LookupRun::resultReady, &run,
+                             [&](qsizetype, const LookupResult &r) { reused += r.fromStore; });
+            QSignalSpy done(&run, &LookupRun::finished);
+            run.start();
+            done.wait(600000);
+        } else if (state.range(1) == 0) {
+            for (const QString &address : list)
+                reused += memory.reusable(address, SourceKind::Whois).has_value();
+        } else {
+            for (qsizetype from = 0; from < list.size(); from += 10000) {
+                const QStringList batch = list.mid(from, 10000);
+                memory.expect(batch, SourceKind::Whois);
+                for (const QString &address : batch)
+                    reused += memory.reusable(address, SourceKind::Whois).has_value();
+            }
+        }
+        const double cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+        state.counters["reused"] = double(reused);
+        state.counters["per_s_cpu"] = double(answers) / cpu;
+    }
+}
+
+BENCHMARK(BM_Reuse)->ArgsProduct({{100000}, {0, 1, 2}})->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_Million)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

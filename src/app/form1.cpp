@@ -332,7 +332,7 @@ void Form1::buildControls()
     const FormLayout::Growth bottom{0, 0, 1, 0};
     auto *reuseBefore = new QLabel(QStringLiteral("Reuse answers up to"), this);
     reuseBefore->setObjectName(QStringLiteral("Label1"));
-    place(reuseBefore, 120, 8460, 2400, 345, bottom);
+    place(reuseBefore, 120, 8460, 1950, 345, bottom);
     m_reuseHours = new QSpinBox(this);
     m_reuseHours->setObjectName(QStringLiteral("ReuseHours"));
     m_reuseHours->setRange(0, 24 * 366);
@@ -340,10 +340,10 @@ void Form1::buildControls()
     m_reuseHours->setAccessibleName(QStringLiteral("Reuse answers up to (hours old)"));
     m_reuseHours->setToolTip(QStringLiteral("0: always ask the servers"));
     reuseBefore->setBuddy(m_reuseHours);
-    place(m_reuseHours, 2520, 8460, 1080, 345, bottom);
+    place(m_reuseHours, 2130, 8460, 1080, 345, bottom);
     auto *reuseAfter = new QLabel(QStringLiteral("hours old"), this);
     reuseAfter->setObjectName(QStringLiteral("Label2"));
-    place(reuseAfter, 3720, 8460, 1800, 345, bottom);
+    place(reuseAfter, 3330, 8460, 1800, 345, bottom);
     for (QLabel *label : {reuseBefore, reuseAfter})
         label->setAttribute(Qt::WA_NoMousePropagation);
 

@@ -82,6 +82,9 @@ void Form1::PushButton4_Click()
     options.delayText = [this] { return m_text1->text(); };
     options.memory = answerStore();
     m_store->setMaxAgeMs(qint64(m_reuseHours->value()) * 3600 * 1000);
+    // The last run's answers still on their way to the disk (a second's worth at most) are
+    // written first, so this run finds them.
+    m_store->flush();
     m_run = new LookupRun(addresses, std::move(options), this);
     feedResultsTable(*m_run, *m_results);
     connect(m_run, &LookupRun::stateChanged, this, [this](LookupRun::State state) {

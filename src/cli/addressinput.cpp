@@ -26,13 +26,16 @@ CliError unreadable(const QString &name, const QString &why)
 } // namespace
 
 AddressInput::AddressInput(const CliOptions &options, ResumeFile *done, QObject *parent)
-    : QObject(parent), m_addresses(options.addresses), m_done(done)
+    : QObject(parent), m_done(done)
 {
-    QStringList files = options.inputFiles;
-    if (files.isEmpty() && options.readStandardInput)
-        files << QStringLiteral("-");
-    for (const QString &name : files) {
+    for (const CliOptions::Input &given : options.inputs) {
         auto input = std::make_unique<Input>();
+        if (given.kind == CliOptions::Input::Kind::Address) {
+            input->address = given.text;
+            m_inputs.push_back(std::move(input));
+            continue;
+        }
+        const QString &name = given.text;
         input->file = std::make_unique<QFile>();
         if (name == QLatin1String("-")) {
             input->name = QStringLiteral("standard input");
@@ -56,8 +59,11 @@ AddressInput::AddressInput(const CliOptions &options, ResumeFile *done, QObject 
 
 AddressInput::~AddressInput() = default;
 
-void AddressInput::accept(const QString &address, QStringList &out)
+void AddressInput::accept(const QString &given, QStringList &out)
 {
+    const QString address = CliArguments::normalizedAddress(given);
+    if (address.isEmpty())
+        return;
     if (m_done && m_done->takeDone(address))
         return;
     out.append(address);
@@ -68,15 +74,16 @@ QStringList AddressInput::take(qsizetype max)
 {
     QStringList out;
     while (out.size() < max && !m_ended) {
-        if (m_nextAddress < m_addresses.size()) {
-            accept(m_addresses[m_nextAddress++], out);
-            continue;
-        }
         if (m_current >= m_inputs.size()) {
             m_ended = true;
             break;
         }
         Input &input = *m_inputs[m_current];
+        if (!input.file) {
+            accept(input.address, out);
+            ++m_current;
+            continue;
+        }
         QStringList lines;
         try {
             lines = input.regular ? input.reader.readLines(*input.file, max - out.size())
@@ -86,10 +93,8 @@ QStringList AddressInput::take(qsizetype max)
             m_ended = true;
             break;
         }
-        for (const QString &line : lines) {
-            if (!line.isEmpty())
-                accept(line, out);
-        }
+        for (const QString &line : lines)
+            accept(line, out);
         if (input.reader.atEnd()) {
             // Possibly inside the notifier's own signal (readable -> the run -> here).
             if (input.notifier) {

@@ -16,9 +16,11 @@ class QSocketNotifier;
 class ResumeFile;
 
 // The addresses to look up, in order, read as the run asks for them: those given with
-// --address, then the lines of each input file (standard input for "-", or when no file and
-// no --address is given). Lines follow the window's list-file rules (UTF-8, CR LF / LF / CR, a
-// leading byte-order mark dropped), except that empty lines are skipped. A regular file is
+// --address, then for each argument the address it is or the lines of the list file it names
+// (standard input for "-", or when no argument and no --address is given). Lines follow the
+// window's list-file rules (UTF-8, CR LF / LF / CR, a leading byte-order mark dropped), except
+// that empty lines are skipped. Every address is normalised as typed addresses are
+// (CliArguments::normalizedAddress): a line of white space only counts as empty. A regular file is
 // read a block at a time when the run needs more; a pipe or terminal is read when it has
 // bytes (an event), one block at a time, so a slow writer never holds up the answers in flight.
 // At most one block's lines are held beyond what the run has taken. Addresses a resumed run
@@ -43,6 +45,7 @@ public:
 private:
     struct Input
     {
+        QString address; // an address given as such (no file)
         QString name;
         std::unique_ptr<QFile> file;
         bool regular = true;
@@ -53,8 +56,6 @@ private:
     void accept(const QString &address, QStringList &out);
     void readable(Input &input);
 
-    QStringList m_addresses;
-    qsizetype m_nextAddress = 0;
     std::vector<std::unique_ptr<Input>> m_inputs;
     size_t m_current = 0;
     ResumeFile *m_done;

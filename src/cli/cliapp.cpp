@@ -1,7 +1,9 @@
 #include "cli/cliapp.h"
 
 #include "cli/addressinput.h"
+#include "cli/answersaver.h"
 #include "cli/clierror.h"
+#include "cli/descriptorbudget.h"
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "cli/jsonlsink.h"
@@ -14,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -36,14 +39,37 @@ CliApp::CliApp(CliOptions options, QObject *parent) : QObject(parent), m_options
 
 CliApp::~CliApp() = default;
 
-RunOptions CliApp::lookupOptions(const CliOptions &options)
+int CliApp::budgetedParallel(const CliOptions &options)
+{
+    // Every busy server holds a few descriptors: as many as the hard limit allows, and no more
+    // servers busy than their descriptors fit in, so no lookup fails for want of one.
+    const long fileLimit = DescriptorBudget::raiseOpenFileLimit();
+    const int parallel = DescriptorBudget::parallelWithin(
+        options.parallel, fileLimit, DescriptorBudget::openDescriptors(),
+        options.source == SourceKind::Whois ? DescriptorBudget::PerPortFortyThreeServer
+                                            : DescriptorBudget::PerHttpServer);
+    if (parallel < options.parallel && !options.quiet)
+        reportError(QStringLiteral("--parallel %1 lowered to %2: the process may open only %3 "
+                                   "files (ulimit -n)")
+                        .arg(options.parallel)
+                        .arg(parallel)
+                        .arg(fileLimit));
+    return parallel;
+}
+
+RunOptions CliApp::lookupOptions(const CliOptions &options, int parallel)
 {
     RunOptions run;
     run.source = [source = options.source] { return std::optional(source); };
-    run.delayText = [delay = QString::number(options.delaySeconds)] { return delay; };
-    run.parallel = options.parallel;
+    run.delayText = [delay = options.delayText] { return delay; };
+    run.delayInWholeSeconds = false;
+    run.parallel = parallel;
     run.whoisServer = options.whoisServer;
     run.followReferrals = options.followReferrals;
+    run.limits.timeoutMs = options.timeoutMs;
+    run.whoisLimits.answerTimeoutMs = options.timeoutMs;
+    run.whoisLimits.connectTimeoutMs = qMin(run.whoisLimits.connectTimeoutMs, options.timeoutMs);
+    run.rdapTimeoutMs = options.timeoutMs;
     return run;
 }
 
@@ -57,6 +83,7 @@ void CliApp::fail(const QString &message, int exitCode)
 
 int CliApp::run()
 {
+    m_clock.start();
     // A mistyped connect-to entry would send the lookups to the real servers: refused here,
     // where the window skips it.
     QString connectToError;
@@ -65,17 +92,27 @@ int CliApp::run()
         reportError(connectToError);
         return ExitCode::Usage;
     }
+    if (m_options.resume && QFileInfo::exists(m_options.outputPath) &&
+        !QFileInfo(m_options.outputPath).isFile()) {
+        reportError(QStringLiteral("--resume needs a regular file: ") + m_options.outputPath);
+        return ExitCode::Usage;
+    }
+
+    const int parallel = budgetedParallel(m_options);
 
     std::unique_ptr<ResumeFile> done;
     AddressInput *input = nullptr;
     std::unique_ptr<AddressFeed> feed;
     try {
         if (m_options.resume) {
-            done = std::make_unique<ResumeFile>(m_options.outputPath);
-            m_failures = done->failures();
+            done = std::make_unique<ResumeFile>(m_options.outputPath, m_options.retryFailed);
+            m_earlierFailures = done->failures();
         }
-        feed = std::make_unique<AddressInput>(m_options, done.get());
-        input = static_cast<AddressInput *>(feed.get());
+        auto addresses = std::make_unique<AddressInput>(m_options, done.get());
+        input = addresses.get();
+        feed = std::move(addresses);
+        if (!m_options.saveAnswersFolder.isEmpty())
+            m_answers = std::make_unique<AnswerSaver>(m_options.saveAnswersFolder);
         m_sink = makeSink(m_options);
     } catch (const CliError &error) {
         reportError(error.message);
@@ -96,26 +133,30 @@ int CliApp::run()
     }
 
     InterruptWatcher interrupts;
-    RunOptions runOptions = lookupOptions(m_options);
+    RunOptions runOptions = lookupOptions(m_options, parallel);
     runOptions.memory = m_store.get();
+    runOptions.keepAnswers = m_answers != nullptr;
     LookupRun lookups(std::move(feed), std::move(runOptions));
     if (!m_options.quiet && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 
+    const auto deliver = [this, &lookups](const LookupResult &result) {
+        try {
+            resultArrived(result);
+        } catch (const CliError &error) {
+            fail(error.message, error.exitCode);
+            lookups.requestStop();
+        }
+    };
     QEventLoop loop;
     connect(&lookups, &LookupRun::resultReady, this,
-            [this, &lookups, input](qsizetype, const LookupResult &result) {
+            [this, input, &deliver](qsizetype, const LookupResult &result) {
                 if (m_exitCode != 0)
                     return;
                 // The total is known once the input has been read to its end.
                 if (m_progress && input->atEnd())
                     m_progress->setTotal(input->taken());
-                try {
-                    resultArrived(result);
-                } catch (const CliError &error) {
-                    fail(error.message, error.exitCode);
-                    lookups.requestStop();
-                }
+                deliver(result);
             });
     connect(&interrupts, &InterruptWatcher::interrupted, this, [this, &lookups] {
         m_interrupted = true;
@@ -130,8 +171,18 @@ int CliApp::run()
     if (!finished)
         loop.exec();
 
+    // Stopped: the lookups that ended behind one still under way are written too (after the
+    // rows in order, in list order among themselves), so a resumed run does not ask them again.
+    if (m_interrupted && m_exitCode == 0) {
+        for (auto &[index, result] : lookups.takeWaitingResults()) {
+            if (m_exitCode != 0)
+                break;
+            deliver(result);
+        }
+    }
+    // The tables go to standard output now, which may be the progress line's terminal.
     if (m_progress)
-        m_progress->finish();
+        m_progress->stop();
     if (m_store) {
         const QString unsaid = m_store->finish();
         // A failure the writer said just before is still on its way to this thread.
@@ -147,18 +198,43 @@ int CliApp::run()
     } catch (const CliError &error) {
         fail(error.message, error.exitCode);
     }
+    reportSummary();
     if (m_exitCode != 0)
         return m_exitCode;
     if (m_interrupted)
         return ExitCode::Interrupted;
-    return m_failures > 0 ? ExitCode::SomeFailed : ExitCode::Done;
+    // Requests were made and not one reached its server: no network, not a bad list.
+    const PoliteScheduler &scheduler = lookups.scheduler();
+    if (scheduler.reachedCount() == 0 && scheduler.unreachableCount() > 0)
+        return ExitCode::NoNetwork;
+    return m_summary.unanswered() + m_earlierFailures > 0 ? ExitCode::SomeFailed : ExitCode::Done;
+}
+
+void CliApp::reportSummary()
+{
+    if (m_options.quiet)
+        return;
+    QString line = QStringLiteral("quorvane-cli: ");
+    if (m_interrupted)
+        line += QStringLiteral("interrupted: ");
+    line += m_summary.text(double(m_clock.nsecsElapsed()) / 1e9);
+    if (m_progress) {
+        m_progress->finish(line);
+        return;
+    }
+    const QByteArray bytes = line.toUtf8() + '\n';
+    [[maybe_unused]] const ssize_t n =
+        ::write(STDERR_FILENO, bytes.constData(), size_t(bytes.size()));
 }
 
 void CliApp::resultArrived(const LookupResult &result)
 {
-    if (!result.ok())
-        ++m_failures;
+    m_summary.add(result);
+    if (m_progress && m_sink->writesToTerminal())
+        m_progress->erase();
     m_sink->add(result);
+    if (m_answers)
+        m_answers->save(result);
     if (m_progress)
-        m_progress->lookupDone(!result.ok());
+        m_progress->lookupDone(!RunSummary::answered(result));
 }

@@ -1,11 +1,74 @@
 #include "cli/jsonline.h"
 
 #include "lookup/lookupresult.h"
+#include "text/utf8text.h"
 
 #include <QDateTime>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+namespace {
+
+char hexDigit(unsigned value)
+{
+    return char(value < 10 ? '0' + value : 'a' + value - 10);
+}
+
+// What a JSON string cannot hold as it is: the quote, the backslash and the control characters.
+bool needsEscape(unsigned char c)
+{
+    return c < 0x20 || c == '"' || c == '\\';
+}
+
+void appendEscapedAscii(QByteArray &out, unsigned char c)
+{
+    out += '\\';
+    switch (c) {
+    case '"':
+        out += '"';
+        return;
+    case '\\':
+        out += '\\';
+        return;
+    case '\b':
+        out += 'b';
+        return;
+    case '\f':
+        out += 'f';
+        return;
+    case '\n':
+        out += 'n';
+        return;
+    case '\r':
+        out += 'r';
+        return;
+    case '\t':
+        out += 't';
+        return;
+    default:
+        out += "u00";
+        out += hexDigit(c >> 4);
+        out += hexDigit(c & 0xF);
+    }
+}
+
+// Bytes that need no escape go in runs; the rest one by one. Bytes of 0x80 and above are parts
+// of UTF-8 sequences and go as they are.
+void appendValidUtf8(QByteArray &out, QByteArrayView utf8)
+{
+    const char *p = utf8.data();
+    const char *const end = p + utf8.size();
+    while (p < end) {
+        const char *run = p;
+        while (p < end && !needsEscape(static_cast<unsigned char>(*p)))
+            ++p;
+        out.append(run, p - run);
+        if (p < end)
+            appendEscapedAscii(out, static_cast<unsigned char>(*p++));
+    }
+}
+
+} // namespace
 
 namespace JsonLine {
 
@@ -14,49 +77,148 @@ QString utcText(qint64 msSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODate);
 }
 
+void appendString(QByteArray &out, QStringView text)
+{
+    out += '"';
+    const char16_t *p = text.utf16();
+    const char16_t *const end = p + text.size();
+    while (p < end) {
+        const char16_t u = *p++;
+        if (u < 0x80) {
+            if (needsEscape(static_cast<unsigned char>(u)))
+                appendEscapedAscii(out, static_cast<unsigned char>(u));
+            else
+                out += char(u);
+        } else if (u < 0x800) {
+            out += char(0xC0 | (u >> 6));
+            out += char(0x80 | (u & 0x3F));
+        } else if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p)) {
+            const char32_t c = QChar::surrogateToUcs4(u, *p++);
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else if (QChar::isSurrogate(u)) {
+            // Half of a pair alone has no UTF-8 form: written as its escape.
+            out += "\\u";
+            out += hexDigit((u >> 12) & 0xF);
+            out += hexDigit((u >> 8) & 0xF);
+            out += hexDigit((u >> 4) & 0xF);
+            out += hexDigit(u & 0xF);
+        } else {
+            out += char(0xE0 | (u >> 12));
+            out += char(0x80 | ((u >> 6) & 0x3F));
+            out += char(0x80 | (u & 0x3F));
+        }
+    }
+    out += '"';
+}
+
+void appendUtf8String(QByteArray &out, QByteArrayView utf8)
+{
+    if (!utf8.isValidUtf8()) {
+        // Read as text would read it: each bad sequence becomes U+FFFD.
+        appendString(out, textFromUtf8(utf8));
+        return;
+    }
+    out += '"';
+    appendValidUtf8(out, utf8);
+    out += '"';
+}
+
+void appendStringArray(QByteArray &out, const QStringList &list)
+{
+    out += '[';
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        appendString(out, list[i]);
+    }
+    out += ']';
+}
+
 QByteArray format(const LookupResult &result)
 {
-    QJsonObject object;
-    object.insert(QLatin1String("address"), result.address);
-    object.insert(QLatin1String("source"), result.source);
-    // The facts beside the lookup's own keys ("status" among them); an unknown one is left out.
+    QByteArray line;
+    line.reserve(256 + result.recordText.size() + result.fields.size() * 8);
+    const auto key = [&line](const char *name) {
+        line += ",\"";
+        line += name;
+        line += "\":";
+    };
+    line += "{\"address\":";
+    appendString(line, result.address);
+    key("source");
+    appendString(line, result.source);
+    // The facts in column order, the reason of a failure right after the status; a fact the
+    // record does not state is left out.
+    bool errorWritten = false;
+    const auto writeError = [&] {
+        if (errorWritten || result.ok())
+            return;
+        errorWritten = true;
+        key("error");
+        appendString(line, failureText(result));
+    };
     for (const FactColumn &column : factColumns()) {
-        const QJsonValue value = column.json(result.facts);
-        const bool empty = value.isArray() ? value.toArray().isEmpty() : value.toString().isEmpty();
-        if (!empty)
-            object.insert(QLatin1String(column.jsonKey), value);
+        if (column.list) {
+            const QStringList values = column.list(result.facts);
+            if (!values.isEmpty()) {
+                key(column.jsonKey);
+                appendStringArray(line, values);
+            }
+        } else if (const QString value = column.cell(result.facts); !value.isEmpty()) {
+            key(column.jsonKey);
+            appendString(line, value);
+        }
+        if (qstrcmp(column.jsonKey, "status") == 0)
+            writeError();
     }
-    if (!result.ok()) {
-        object.insert(QLatin1String("error"),
-                      result.error.isEmpty() ? failureReasonText(result.reason) : result.error);
+    writeError();
+    key("servers");
+    appendStringArray(line, result.servers);
+    // When the answer was given, whether it came from the store rather than a server, and what
+    // changed since the address's previous stored answer.
+    if (result.askedAtMs > 0) {
+        key("asked_at");
+        appendString(line, utcText(result.askedAtMs));
     }
-    object.insert(QLatin1String("servers"), QJsonArray::fromStringList(result.servers));
-    // When the answer was given, and whether it came from the store rather than a server.
-    if (result.askedAtMs > 0)
-        object.insert(QLatin1String("asked_at"), utcText(result.askedAtMs));
-    object.insert(QLatin1String("from_store"), result.fromStore);
-    if (!result.changed.isEmpty())
-        object.insert(QLatin1String("changed"), QJsonArray::fromStringList(result.changed));
-    QJsonArray fields;
-    for (const RecordField &field : result.fields.toList())
-        fields.append(QJsonArray{field.name, field.value});
-    object.insert(QLatin1String("fields"), fields);
-    QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    line += '\n';
+    key("from_store");
+    line += result.fromStore ? "true" : "false";
+    if (!result.changed.isEmpty()) {
+        key("changed");
+        appendStringArray(line, result.changed);
+    }
+    key("fields");
+    line += '[';
+    for (qsizetype i = 0; i < result.fields.size(); ++i) {
+        if (i > 0)
+            line += ',';
+        line += '[';
+        appendUtf8String(line, result.fields.nameUtf8(i));
+        line += ',';
+        appendUtf8String(line, result.fields.valueUtf8(i));
+        line += ']';
+    }
+    line += "]}\n";
     return line;
 }
 
 std::optional<Summary> read(QByteArrayView line)
 {
     const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
-    const QJsonValue address = document.object().value(QLatin1String("address"));
+    const QJsonObject object = document.object();
+    const QJsonValue address = object.value(QLatin1String("address"));
     if (!document.isObject() || !address.isString())
         return std::nullopt;
-    // A failed lookup is the one with an "error" (older files also said "status":"failed").
-    const QJsonObject object = document.object();
-    return Summary{address.toString(),
-                   object.contains(QLatin1String("error")) ||
-                       object.value(QLatin1String("status")).toString() == QLatin1String("failed")};
+    Summary summary;
+    summary.address = address.toString();
+    summary.status = object.value(QLatin1String("status")).toString();
+    // A lookup that did not get its answer is the one with an "error" (older files said
+    // "status":"failed" alone).
+    summary.failed =
+        object.contains(QLatin1String("error")) || summary.status == QLatin1String("failed");
+    return summary;
 }
 
 } // namespace JsonLine

@@ -12,6 +12,7 @@ public:
 
     void add(const LookupResult &result) override;
     void finish() override { m_out.close(); }
+    bool writesToTerminal() const override { return m_out.isTerminal(); }
 
 private:
     OutputFile m_out;

@@ -8,7 +8,20 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+OutputPlace outputPlace(const QString &path)
+{
+    if (path.isEmpty())
+        return OutputPlace::StandardOutput;
+    struct stat status
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return errno == ENOENT ? OutputPlace::Replaced : OutputPlace::InPlace;
+    return S_ISREG(status.st_mode) ? OutputPlace::Replaced : OutputPlace::InPlace;
+}
 
 OutputFile::OutputFile(const QString &path, Mode mode) : m_path(path)
 {
@@ -31,6 +44,11 @@ OutputFile::~OutputFile()
 QString OutputFile::name() const
 {
     return m_path.isEmpty() ? QStringLiteral("standard output") : m_path;
+}
+
+bool OutputFile::isTerminal() const
+{
+    return m_fd >= 0 && ::isatty(m_fd) == 1;
 }
 
 void OutputFile::fail(int error) const

@@ -15,9 +15,21 @@ QString duration(qint64 seconds)
 
 } // namespace
 
+namespace {
+
+ProgressLine *g_shown = nullptr;
+
+void writeAll(int fd, const QByteArray &bytes)
+{
+    [[maybe_unused]] const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+}
+
+} // namespace
+
 ProgressLine::ProgressLine(int fd, qsizetype total, QObject *parent)
     : QObject(parent), m_fd(fd), m_total(total)
 {
+    g_shown = this;
     m_clock.start();
     m_redraw.setSingleShot(true);
     connect(&m_redraw, &QTimer::timeout, this, &ProgressLine::draw);
@@ -55,23 +67,50 @@ void ProgressLine::lookupDone(bool failed)
         m_redraw.start(int(MinRedrawMs - since));
 }
 
-void ProgressLine::finish()
+ProgressLine::~ProgressLine()
+{
+    if (g_shown == this)
+        g_shown = nullptr;
+}
+
+void ProgressLine::erase()
+{
+    if (!m_shown)
+        return;
+    m_shown = false;
+    writeAll(m_fd, "\r\x1b[K");
+}
+
+void ProgressLine::eraseShown()
+{
+    if (g_shown)
+        g_shown->erase();
+}
+
+void ProgressLine::stop()
+{
+    m_redraw.stop();
+    m_stopped = true;
+    erase();
+}
+
+void ProgressLine::finish(const QString &last)
 {
     if (m_finished)
         return;
     m_redraw.stop();
-    draw();
     m_finished = true;
-    [[maybe_unused]] const ssize_t n = ::write(m_fd, "\n", 1);
+    writeAll(m_fd, "\r" + last.toUtf8() + "\x1b[K\n");
+    m_shown = false;
 }
 
 void ProgressLine::draw()
 {
-    if (m_finished)
+    if (m_finished || m_stopped)
         return;
-    const QByteArray bytes =
-        "\r" + text(m_done, m_total, m_failed, double(m_clock.nsecsElapsed()) / 1e9).toUtf8() +
-        "\x1b[K";
-    [[maybe_unused]] const ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
+    writeAll(m_fd,
+             "\r" + text(m_done, m_total, m_failed, double(m_clock.nsecsElapsed()) / 1e9).toUtf8() +
+                 "\x1b[K");
+    m_shown = true;
     m_sinceDraw.start();
 }

@@ -6,7 +6,8 @@
 
 // One self-updating line on a terminal: lookups done (of the total, once it is known),
 // failures, lookups per second and, with a total, the time left. Redrawn when a lookup ends, at
-// most ten times a second.
+// most ten times a second. Whatever else goes to the same terminal erases it first (erase(), and
+// eraseShown() for error lines), so no output runs into it; it comes back with the next redraw.
 class ProgressLine : public QObject
 {
     Q_OBJECT
@@ -16,11 +17,18 @@ public:
 
     // `total` < 0: not known yet.
     ProgressLine(int fd, qsizetype total, QObject *parent = nullptr);
+    ~ProgressLine() override;
 
     void setTotal(qsizetype total) { m_total = total; }
     void lookupDone(bool failed);
-    // Draws the last state and ends the line.
-    void finish();
+    // Takes the line off the terminal until the next redraw.
+    void erase();
+    // Erases the line of the progress line being shown, if any.
+    static void eraseShown();
+    // Erases the line for good: the tables are written to the terminal after the run.
+    void stop();
+    // Replaces the line by `last` (a summary), ended by a line feed; no redraw follows.
+    void finish(const QString &last);
 
     // The line's text (without the carriage return and erase sequence).
     static QString text(qsizetype done, qsizetype total, qsizetype failed, double seconds);
@@ -35,5 +43,7 @@ private:
     QElapsedTimer m_clock;
     QElapsedTimer m_sinceDraw;
     QTimer m_redraw;
+    bool m_shown = false;
+    bool m_stopped = false; // no more redraws
     bool m_finished = false;
 };

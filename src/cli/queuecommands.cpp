@@ -116,9 +116,10 @@ int enqueue(const QStringList &arguments)
         return exitCode;
 
     CliOptions options;
-    options.inputFiles = parser.positionalArguments();
-    options.readStandardInput =
-        options.inputFiles.isEmpty() || options.inputFiles.contains(QStringLiteral("-"));
+    for (const QString &file : parser.positionalArguments())
+        options.inputs.append({CliOptions::Input::Kind::File, file});
+    if (options.inputs.isEmpty())
+        options.inputs.append({CliOptions::Input::Kind::File, QStringLiteral("-")});
     qint64 added = 0;
     qint64 read = 0;
     try {

@@ -15,7 +15,7 @@
 
 namespace {
 
-LookupResult readRecordFile(const QString &path)
+LookupResult readRecordFile(const QString &path, std::optional<Site> site)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -32,7 +32,7 @@ LookupResult readRecordFile(const QString &path)
         setFailure(failed, FailureReason::TooLarge, path);
         return failed;
     }
-    return resultFromSavedAnswer(path, bytes);
+    return resultFromSavedAnswer(path, bytes, site);
 }
 
 } // namespace
@@ -53,9 +53,14 @@ int run(const CliOptions &options)
             sink = std::make_unique<JsonlSink>(options.outputPath, OutputFile::Mode::Replace);
         else
             sink = std::make_unique<TableSink>(options);
+        // A saved page is read as the site named with --source reads it.
+        std::optional<Site> site;
+        if (options.source == SourceKind::Site1 || options.source == SourceKind::Site2 ||
+            options.source == SourceKind::Site3)
+            site = Site(int(options.source) - int(SourceKind::Site1) + 1);
         int exitCode = ExitCode::Done;
         for (const QString &path : options.inputFiles) {
-            const LookupResult result = readRecordFile(path);
+            const LookupResult result = readRecordFile(path, site);
             if (!result.ok())
                 exitCode = ExitCode::SomeFailed;
             sink->add(result);

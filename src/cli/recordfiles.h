@@ -2,9 +2,9 @@
 
 struct CliOptions;
 
-// quorvane-cli --read-records: each FILE argument is one answer saved earlier (port-43 text or
-// an RDAP JSON object); no server is asked. One result per file, in the order given, its
-// address the file's path as given, written through the same outputs as a lookup run.
+// quorvane-cli --read-records: each FILE argument is one answer saved earlier (port-43 text,
+// an RDAP JSON object or a site's page); no server is asked. One result per file, in the order
+// given, its address the file's path as given, written through the same outputs as a lookup run.
 namespace RecordFiles {
 
 // Returns the exit code: 0, 1 when a file could not be read whole (its result says why),

@@ -10,4 +10,6 @@ public:
     virtual void add(const LookupResult &result) = 0;
     // After the last lookup (or a stop): writes whatever is still held and closes the output.
     virtual void finish() = 0;
+    // Whether add() writes to a terminal at once (where the progress line is drawn too).
+    virtual bool writesToTerminal() const { return false; }
 };

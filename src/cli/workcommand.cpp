@@ -149,9 +149,10 @@ std::variant<WorkOptions, int> parse(const QStringList &arguments)
     if (!l.inputFiles.isEmpty() || !l.addresses.isEmpty())
         return usage(QStringLiteral("the addresses come from the queue: no files or --address "
                                     "(quorvane-cli enqueue adds them)"));
-    if (!l.outputPath.isEmpty() || l.resume || l.readRecords || l.noStore || !l.storePath.isEmpty())
+    if (!l.outputPath.isEmpty() || l.resume || l.readRecords || l.noStore ||
+        !l.storePath.isEmpty() || !l.saveAnswersFolder.isEmpty())
         return usage(QStringLiteral("the answers go to the store: no --output, --resume, "
-                                    "--read-records or --no-store"));
+                                    "--read-records, --save-answers or --no-store"));
 
     if (storeText.isEmpty())
         return usage(QStringLiteral("--store postgresql://USER@HOST[:PORT]/DB is needed"));
@@ -503,7 +504,8 @@ int Worker::run()
     m_heartbeat.start();
 
     InterruptWatcher interrupts;
-    RunOptions runOptions = CliApp::lookupOptions(m_options.lookup);
+    RunOptions runOptions =
+        CliApp::lookupOptions(m_options.lookup, CliApp::budgetedParallel(m_options.lookup));
     runOptions.memory = this;
     auto feed = std::make_unique<QueueFeed>([this](qsizetype max) { return take(max); },
                                             [this] { return m_ended; });

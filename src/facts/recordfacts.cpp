@@ -24,6 +24,11 @@ template <QStringList RecordFacts::*Member> QJsonValue listJson(const RecordFact
     return QJsonArray::fromStringList(facts.*Member);
 }
 
+template <QStringList RecordFacts::*Member> QStringList listItems(const RecordFacts &facts)
+{
+    return facts.*Member;
+}
+
 #define TEXT_FACT(key, caption, member)                                                            \
     FactColumn                                                                                     \
     {                                                                                              \
@@ -32,7 +37,8 @@ template <QStringList RecordFacts::*Member> QJsonValue listJson(const RecordFact
 #define LIST_FACT(key, caption, member)                                                            \
     FactColumn                                                                                     \
     {                                                                                              \
-        key, caption, &listCell<&RecordFacts::member>, &listJson<&RecordFacts::member>             \
+        key, caption, &listCell<&RecordFacts::member>, &listJson<&RecordFacts::member>,            \
+            &listItems<&RecordFacts::member>                                                       \
     }
 
 const FactColumn columns[] = {

@@ -45,13 +45,15 @@ inline const QString Invalid = QStringLiteral("invalid");
 } // namespace RecordStatus
 
 // One column of the facts: its JSON key, its caption, and the fact as a table cell (lists joined
-// by a space) and as a JSON value (lists as arrays).
+// by a space) and as a JSON value (lists as arrays). `list` is set for the facts that are lists:
+// their items, for writers that lay out arrays themselves.
 struct FactColumn
 {
     const char *jsonKey;
     const char *caption;
     QString (*cell)(const RecordFacts &);
     QJsonValue (*json)(const RecordFacts &);
+    QStringList (*list)(const RecordFacts &) = nullptr;
 };
 
 // Every fact in column order.

@@ -79,3 +79,11 @@ std::optional<int> DelaySeconds(const QString &text, const QLocale &locale)
         return std::nullopt;
     return int(whole);
 }
+
+std::optional<qint64> DelayMilliseconds(const QString &text, const QLocale &locale)
+{
+    const std::optional<double> number = readNumber(text, locale);
+    if (!number || !std::isfinite(*number) || *number < -32768.0 || *number > 32767.0)
+        return std::nullopt;
+    return qint64(std::llround(*number * 1000.0));
+}

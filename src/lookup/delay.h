@@ -15,3 +15,8 @@ bool IsDelayNumeric(const QString &text, const QLocale &locale = QLocale());
 // The pause length: the number rounded to the nearest whole second, halves to the even one.
 // Nothing when the text is not a number or the result lies outside -32768 to 32767.
 std::optional<int> DelaySeconds(const QString &text, const QLocale &locale = QLocale());
+
+// The pause length in milliseconds, fractions of a second kept (the command line's delay):
+// the number of seconds times 1000, rounded to the nearest millisecond. Nothing when the text
+// is not a number or lies outside -32768 to 32767 seconds.
+std::optional<qint64> DelayMilliseconds(const QString &text, const QLocale &locale = QLocale());

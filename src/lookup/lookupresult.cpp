@@ -37,6 +37,13 @@ QString failureReasonText(FailureReason reason)
     return {};
 }
 
+QString failureText(const LookupResult &result)
+{
+    if (result.ok())
+        return {};
+    return result.error.isEmpty() ? failureReasonText(result.reason) : result.error;
+}
+
 void setOutcomeStatus(LookupResult &result)
 {
     switch (result.status) {

@@ -60,6 +60,10 @@ struct LookupResult
     // The facts (their JSON keys) that differ from the address's previous stored answer from
     // the same source; empty when nothing changed or there was none.
     QStringList changed;
+    // The answer the record was read from, in the form --read-records reads it back: port 43
+    // the answer's text (UTF-8, CR LF), RDAP the registry's JSON object as sent, a site its
+    // page (UTF-8). Empty when there was none or the run did not keep it.
+    QByteArray answer;
 
     bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }
 };
@@ -67,6 +71,9 @@ struct LookupResult
 // Whether the result may stand for a later lookup of the same address: a whole answer, never a
 // failure, a refusal for the pace or an address no source can ask about.
 bool isReusable(const LookupResult &result);
+// Why the lookup did not get its answer, as the tables' "Error" column and jsonl's "error" say
+// it: the detail, else the reason's words; empty when it got its answer.
+QString failureText(const LookupResult &result);
 
 // Puts the lookup's outcome into `facts.status` where the outcome decides it: a failure is
 // "failed" ("invalid" for an address no source can ask about), throttling "throttled", RDAP's

@@ -179,6 +179,7 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
     Server &server = **it;
     server.busy = false;
     --m_busy;
+    ++(verdict.kind == Verdict::Kind::Unreachable ? m_unreachable : m_reached);
     const qint64 t = now();
     const qint64 user = m_delay ? qMax<qint64>(0, m_delay(job.tag)) : 0;
     m_userDelayMs = user;

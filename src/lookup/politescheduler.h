@@ -83,6 +83,10 @@ public:
     void stop();
 
     int busyCount() const { return m_busy; }
+    // Requests ended so far whose server was reached (any verdict but Unreachable), and those
+    // whose server could not be reached: a run that reached none found no network.
+    qsizetype reachedCount() const { return m_reached; }
+    qsizetype unreachableCount() const { return m_unreachable; }
     qsizetype queuedCount() const { return m_queued; }
     bool isDown(const QString &server) const;
     // The server's current interval between requests (ms), as of its last answer.
@@ -136,5 +140,7 @@ private:
     int m_maxBusy = 8;
     int m_busy = 0;
     qsizetype m_queued = 0;
+    qsizetype m_reached = 0;
+    qsizetype m_unreachable = 0;
     quint64 m_generation = 0;
 };

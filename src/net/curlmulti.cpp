@@ -31,6 +31,11 @@ CurlMulti::CurlMulti(QObject *parent) : QObject(parent)
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 }
 
+void CurlMulti::setMaxCachedConnections(long count)
+{
+    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, count);
+}
+
 CurlMulti::~CurlMulti()
 {
     // Closing the cached connections still reports their sockets, so this object must be whole.

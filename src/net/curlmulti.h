@@ -19,6 +19,10 @@ public:
     explicit CurlMulti(QObject *parent = nullptr);
     ~CurlMulti() override;
 
+    // At most this many idle connections are kept open for reuse (libcurl's default: four for
+    // every transfer under way).
+    void setMaxCachedConnections(long count);
+
     // Starts the transfer of an easy handle; `done` reports its end.
     bool add(CURL *easy);
     // Stops a transfer under way; no `done` follows for it. curl closes its connection, so a

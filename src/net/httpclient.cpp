@@ -73,6 +73,11 @@ HttpClient::HttpClient(QObject *parent)
     connect(m_multi, &CurlMulti::done, this, &HttpClient::onTransferDone);
 }
 
+void HttpClient::setMaxCachedConnections(long count)
+{
+    m_multi->setMaxCachedConnections(count);
+}
+
 HttpClient::~HttpClient()
 {
     abortAll();

@@ -83,6 +83,9 @@ public:
     // Connections to HOST:PORT go to CONNECT-HOST:CONNECT-PORT instead (libcurl's
     // CURLOPT_CONNECT_TO entries).
     void setConnectTo(const QList<QByteArray> &entries) { m_connectTo = entries; }
+    // At most this many idle connections stay open for reuse, so a run's connections fit the
+    // files the process may open.
+    void setMaxCachedConnections(long count);
     // The User-Agent header of every request.
     void setUserAgent(const QByteArray &agent) { m_userAgent = agent; }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -110,6 +111,23 @@ void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
         length = sizeof(sockaddr_in6);
     }
     m_fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+        // No descriptor free at the moment: others come free as the exchanges under way end,
+        // so the lookup waits for one rather than fail. Its deadlines count from the moment it
+        // connects.
+        m_connectTimer.stop();
+        m_answerTimer.stop();
+        m_waitedForDescriptor = true;
+        QTimer::singleShot(DescriptorRetryMs, this, [this, address, port] {
+            if (!m_done)
+                connectTo(address, port);
+        });
+        return;
+    }
+    if (std::exchange(m_waitedForDescriptor, false)) {
+        m_connectTimer.start(m_limits.connectTimeoutMs);
+        m_answerTimer.start(m_limits.answerTimeoutMs);
+    }
     if (m_fd < 0) {
         fail(Whois43Answer::Failure::NetworkError,
              QStringLiteral("cannot open a socket: %1")

@@ -70,6 +70,10 @@ class Whois43Client : public QObject
     Q_OBJECT
 
 public:
+    // With every file descriptor of the process in use, a new connection is tried again this
+    // often until one is free (instead of failing the lookup).
+    static constexpr int DescriptorRetryMs = 20;
+
     explicit Whois43Client(const ConnectToMap &connectTo = {}, const Whois43Limits &limits = {},
                            QObject *parent = nullptr);
     ~Whois43Client() override;
@@ -102,6 +106,7 @@ private:
     QTimer m_connectTimer;
     QTimer m_answerTimer;
     int m_lookupId = -1;
+    bool m_waitedForDescriptor = false;
     bool m_connected = false;
     bool m_done = false;
 };

@@ -31,7 +31,7 @@ void HttpRdapFetch::fetch(const QUrl &url, Done done, bool fromAnswer)
     request.url = url.toEncoded();
     for (const auto &[name, value] : RdapRequestHeaders())
         request.headers.append(name + ": " + value);
-    request.timeoutMs = TimeoutMs;
+    request.timeoutMs = m_timeoutMs;
     request.sizeCap = SizeCap;
     request.maxRedirects = m_followRedirects ? 5 : 0;
     const int port = url.port(url.scheme() == u"https" ? 443 : 80);

@@ -7,8 +7,8 @@
 
 class HttpClient;
 
-// RdapFetch over the project's HTTP client: GET with `Accept: application/rdap+json`, a 30 s
-// deadline and an 8 MiB cap. Only https URLs are fetched, plain http only to a loopback
+// RdapFetch over the project's HTTP client: GET with `Accept: application/rdap+json`, a deadline
+// (30 s unless set) and an 8 MiB cap. Only https URLs are fetched, plain http only to a loopback
 // address. With `followRedirects` off, a 3xx answer comes back with its Location, so the
 // caller can take each hop as a query of its own.
 class HttpRdapFetch : public QObject, public RdapFetch
@@ -25,9 +25,12 @@ public:
 
     void fetch(const QUrl &url, Done done, bool fromAnswer = false) override;
     void abortAll();
+    // The deadline of each answer (TimeoutMs unless set).
+    void setTimeoutMs(int ms) { m_timeoutMs = qMax(1, ms); }
 
 private:
     HttpClient *m_http;
+    int m_timeoutMs = TimeoutMs;
     bool m_followRedirects;
     ConnectToMap m_connectTo;
 };

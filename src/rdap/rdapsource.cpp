@@ -19,6 +19,7 @@ struct RdapSource::Lookup
     LookupResult result;
     QJsonObject registry;
     QJsonObject registrar;
+    QByteArray registryBody; // the registry's answer as sent
 };
 
 RdapSource::RdapSource(Bootstrap bootstrap, RdapFetch *fetch, PoliteScheduler &scheduler,
@@ -191,6 +192,7 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
     switch (answer.outcome) {
     case RdapAnswer::Outcome::Record: {
         lookup->registry = answer.object;
+        lookup->registryBody = fetched.body;
         if (lookup->kind == RdapQueryKind::Domain) {
             const QUrl link = RdapRegistrarLink(answer.object);
             if (link.isValid() && !link.isEmpty())
@@ -214,6 +216,7 @@ void RdapSource::finishRecord(const std::shared_ptr<Lookup> &lookup)
 {
     setRdapRecord(lookup->result, lookup->registry, lookup->registrar,
                   RdapObjectKindAsked(lookup->kind));
+    lookup->result.answer = lookup->registryBody;
     lookup->done(lookup->result);
 }
 

@@ -185,6 +185,13 @@ void ResultsWorkbook::discard()
 
 void ResultsWorkbook::claimFinalName()
 {
+    if (m_replaceExisting) {
+        if (::rename(m_pathBytes.constData(), QFile::encodeName(m_path).constData()) != 0)
+            throw RuntimeError(QStringLiteral("Cannot name the workbook ") +
+                               QDir::toNativeSeparators(m_path) + QStringLiteral(": ") +
+                               QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
     // "Results ... (2).xlsx" taken as well goes on with "(3)", not "(2) (2)".
     const QString suffix = QStringLiteral(".xlsx");
     QString stem = m_path.endsWith(suffix) ? m_path.chopped(suffix.size()) : m_path;

@@ -50,12 +50,16 @@ public:
     void addSheet();
     // Row and column count from 1 (sheet row 1 is the top). Empty text leaves the cell empty.
     void writeCell(int row, int column, QStringView text);
+    // save() puts the workbook in the place of a file of its name (the command line's -o)
+    // instead of taking the next free " (n)" name.
+    void setReplaceExisting(bool replace) { m_replaceExisting = replace; }
+
     // Sizes every column that holds text to its longest line.
     void fitColumns();
     // Writes the file; the window's events go on meanwhile. Until then, and when this fails,
     // no workbook file stays behind. The finished file takes the path it was made with, or,
     // when another file has taken that name meanwhile, the next free " (n)" form of it: an
-    // earlier export is never overwritten.
+    // earlier export is never overwritten (unless setReplaceExisting said so).
     void save();
 
     // Where the workbook is, once saved.
@@ -83,6 +87,7 @@ private:
     lxw_workbook *m_workbook = nullptr;
     lxw_worksheet *m_sheet = nullptr;
     bool m_saved = false;
+    bool m_replaceExisting = false;
 
     QList<double> m_widths;
     QStringEncoder m_encoder{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};

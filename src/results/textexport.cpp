@@ -35,6 +35,47 @@ void appendCell(QByteArray &line, QByteArrayView cell, TextFormat format)
     }
 }
 
+// Writes the cell with its backslashes, tabs and line ends escaped; returns the end.
+char *putEscaped(char *p, QByteArrayView cell)
+{
+    for (const char c : cell) {
+        switch (c) {
+        case '\\':
+            *p++ = '\\';
+            *p++ = '\\';
+            break;
+        case '\t':
+            *p++ = '\\';
+            *p++ = 't';
+            break;
+        case '\n':
+            *p++ = '\\';
+            *p++ = 'n';
+            break;
+        case '\r':
+            *p++ = '\\';
+            *p++ = 'r';
+            break;
+        default:
+            *p++ = c;
+        }
+    }
+    return p;
+}
+
+void appendEscaped(QByteArray &line, QByteArrayView cell)
+{
+    const qsizetype at = line.size();
+    line.resize(at + 2 * cell.size());
+    char *end = putEscaped(line.data() + at, cell);
+    line.resize(end - line.constData());
+}
+
+const char *lineEnd(TextFormat format)
+{
+    return format == TextFormat::EscapedTsv ? "\n" : "\r\n";
+}
+
 // Rows removed under a yield (the user cleared the results): what was written is no longer the
 // table, so the export fails rather than save part of it.
 ExportFailure tableChanged()
@@ -60,10 +101,12 @@ void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextForma
     const int columns = table.columnCount();
     const RowCells &cells = table.rowCells(row);
     const int n = cells.count();
-    if (format == TextFormat::Tsv) {
-        // The line's length is known within a few bytes: the bytes go straight into place.
+    if (format != TextFormat::Csv) {
+        // The line's length is known within a few bytes (twice the text's at most when
+        // escaped): the bytes go straight into place.
+        const bool escaped = format == TextFormat::EscapedTsv;
         const qsizetype at = out.size();
-        out.resize(at + qsizetype(cells.textBytes()) + columns + 2);
+        out.resize(at + (escaped ? 2 : 1) * qsizetype(cells.textBytes()) + columns + 2);
         char *begin = out.data() + at;
         char *p = begin;
         // Column c's text comes after c separators; a line has columns - 1 of them.
@@ -72,10 +115,11 @@ void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextForma
             const int column = cells.column(i);
             p = putRepeated(p, sep, column - next);
             next = column;
-            p = putBytes(p, cells.text(i));
+            p = escaped ? putEscaped(p, cells.text(i)) : putBytes(p, cells.text(i));
         }
         p = putRepeated(p, sep, columns - 1 - next);
-        *p++ = '\r';
+        if (!escaped)
+            *p++ = '\r';
         *p++ = '\n';
         out.resize(at + (p - begin));
         return;
@@ -135,9 +179,13 @@ QByteArray captionLine(const Pivot &table, TextFormat format)
     for (int column = 0; column < table.columnCount(); ++column) {
         if (column > 0)
             line += separator(format);
-        appendCell(line, table.caption(column).toUtf8(), format);
+        const QByteArray caption = table.caption(column).toUtf8();
+        if (format == TextFormat::EscapedTsv)
+            appendEscaped(line, caption);
+        else
+            appendCell(line, caption, format);
     }
-    return line + "\r\n";
+    return line + lineEnd(format);
 }
 
 QByteArray rowLine(const Pivot &table, qsizetype row, TextFormat format)
@@ -147,21 +195,30 @@ QByteArray rowLine(const Pivot &table, qsizetype row, TextFormat format)
     return line;
 }
 
-std::optional<ExportFailure> writeTableText(const Pivot &table, QIODevice &device,
-                                            TextFormat format, bool captions,
-                                            const std::function<void()> &yield)
+std::optional<ExportFailure> writeTableTextPieces(const Pivot &table, const WriteTextPiece &write,
+                                                  TextFormat format, bool captions,
+                                                  const std::function<void()> &yield)
 {
-    auto write = [&](const QByteArray &bytes) -> std::optional<ExportFailure> {
-        if (device.write(bytes) != bytes.size())
-            return ExportFailure{ExportFailure::Step::Write,
-                                 QStringLiteral("Cannot write: ") + device.errorString()};
-        return std::nullopt;
-    };
     if (captions) {
         if (auto failed = write(captionLine(table, format)))
             return failed;
     }
     return writeRows(table, format, yield, write);
+}
+
+std::optional<ExportFailure> writeTableText(const Pivot &table, QIODevice &device,
+                                            TextFormat format, bool captions,
+                                            const std::function<void()> &yield)
+{
+    return writeTableTextPieces(
+        table,
+        [&](const QByteArray &bytes) -> std::optional<ExportFailure> {
+            if (device.write(bytes) != bytes.size())
+                return ExportFailure{ExportFailure::Step::Write,
+                                     QStringLiteral("Cannot write: ") + device.errorString()};
+            return std::nullopt;
+        },
+        format, captions, yield);
 }
 
 std::optional<ExportFailure> writeTableTextFile(const Pivot &table, const QString &path,

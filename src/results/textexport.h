@@ -9,11 +9,15 @@
 class Pivot;
 class QIODevice;
 
-// The text forms of the results table. Both are UTF-8 with CR LF line ends.
+// The text forms of the results table, all UTF-8.
 enum class TextFormat
 {
-    Tsv, // cells joined by tabs, as they are
-    Csv, // RFC 4180: a cell with a comma, quote or line break is quoted, quotes doubled
+    Tsv, // the window's text file: cells joined by tabs, as they are; CR LF line ends
+    Csv, // RFC 4180: a cell with a comma, quote or line break is quoted, quotes doubled; CR LF
+    // Tab-separated values any reader can split (the convention of PostgreSQL's COPY and of
+    // Miller): a backslash, tab, LF or CR inside a cell is written \\, \t, \n or \r, so every
+    // line has as many fields as the caption line; LF line ends.
+    EscapedTsv,
 };
 
 // What failed while a table was written, and at which step.
@@ -42,6 +46,13 @@ void appendRowLine(QByteArray &out, const Pivot &table, qsizetype row, TextForma
 std::optional<ExportFailure> writeTableText(const Pivot &table, QIODevice &device,
                                             TextFormat format, bool captions,
                                             const std::function<void()> &yield = {});
+
+// The same through `write`, which takes the lines in pieces of about a megabyte and returns a
+// failure to stop the writing.
+using WriteTextPiece = std::function<std::optional<ExportFailure>(const QByteArray &piece)>;
+std::optional<ExportFailure> writeTableTextPieces(const Pivot &table, const WriteTextPiece &write,
+                                                  TextFormat format, bool captions,
+                                                  const std::function<void()> &yield = {});
 
 // The same into a file: the lines go to a temporary file beside the target, which replaces the
 // target only when all of them are written, so a failure leaves the target as it was.

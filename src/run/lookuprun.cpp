@@ -97,6 +97,10 @@ LookupRun::Slot *LookupRun::slot(qsizetype index)
 
 void LookupRun::admit()
 {
+    // Topped up in steps of AdmitStep, not an address at a time: the answer store reads what
+    // it holds of a step's addresses in one go.
+    if (m_admitted > m_emitted && Window - (m_admitted - m_emitted) < AdmitStep)
+        return;
     while (m_state == State::Running && m_admitted - m_emitted < Window && !m_feed->atEnd()) {
         const QStringList batch = m_feed->take(Window - (m_admitted - m_emitted));
         if (batch.isEmpty())
@@ -162,7 +166,11 @@ Source *LookupRun::sourceFor(SourceKind kind)
         if (!m_rdapFetch) {
             m_rdapHttp = new HttpClient(this);
             m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
+            // One kept-alive connection per server that may be busy: with `parallel` sized to
+            // the files the process may open, the idle ones fit as well.
+            m_rdapHttp->setMaxCachedConnections(m_options.parallel);
             m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
+            m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
         }
         RdapSource::Bootstrap bootstrap;
         if (m_options.rdapBootstrap) {
@@ -215,16 +223,22 @@ Source *LookupRun::sourceFor(SourceKind kind)
 
 qint64 LookupRun::readDelayMs(quint64 tag)
 {
-    const std::optional<int> seconds =
-        DelaySeconds(m_options.delayText ? m_options.delayText() : QString());
-    if (!seconds) {
+    const QString text = m_options.delayText ? m_options.delayText() : QString();
+    std::optional<qint64> ms;
+    if (m_options.delayInWholeSeconds) {
+        if (const std::optional<int> seconds = DelaySeconds(text))
+            ms = qint64(*seconds) * 1000;
+    } else {
+        ms = DelayMilliseconds(text, QLocale::c());
+    }
+    if (!ms) {
         if (Slot *s = slot(qsizetype(tag)))
             s->delayUnreadable = true;
-        m_lastDelaySeconds = 0;
+        m_lastDelayMs = 0;
         return 0;
     }
-    m_lastDelaySeconds = qMax(0, *seconds);
-    return qint64(m_lastDelaySeconds) * 1000;
+    m_lastDelayMs = qMax<qint64>(0, *ms);
+    return m_lastDelayMs;
 }
 
 void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
@@ -237,6 +251,8 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->done = true;
     s->started = true;
     s->result = result;
+    if (!m_options.keepAnswers)
+        s->result.answer = QByteArray();
     if (!result.fromStore) {
         if (s->result.askedAtMs == 0)
             s->result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
@@ -282,13 +298,28 @@ void LookupRun::flush()
     admit();
     // With nothing in flight the run is pausing (with one server, between two lookups); the
     // run ends after the pause that follows the last answer.
-    const bool pause = !unreadable && m_lastDelaySeconds > 0 && m_scheduler->busyCount() == 0;
+    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0;
     if (pause) {
-        m_pause.start(std::chrono::seconds(m_lastDelaySeconds));
-        emit pausing(m_lastDelaySeconds);
+        m_pause.start(std::chrono::milliseconds(m_lastDelayMs));
+        emit pausing(int((m_lastDelayMs + 999) / 1000));
     }
     if (allDone() && !m_pause.isActive())
         QTimer::singleShot(0, this, &LookupRun::finish);
+}
+
+std::vector<std::pair<qsizetype, LookupResult>> LookupRun::takeWaitingResults()
+{
+    std::vector<std::pair<qsizetype, LookupResult>> out;
+    if (m_state == State::Running)
+        return out;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        Slot &s = m_slots[i];
+        if (!s.done)
+            continue;
+        s.done = false;
+        out.emplace_back(m_emitted + qsizetype(i), std::exchange(s.result, LookupResult{}));
+    }
+    return out;
 }
 
 void LookupRun::requestStop()

@@ -21,6 +21,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class HttpClient;
 class HttpRdapFetch;
@@ -39,6 +41,9 @@ struct RunOptions
     // Read afresh after every answer: the pause before the next request to the same server,
     // in seconds as typed.
     std::function<QString()> delayText;
+    // How the delay reads: rounded to a whole second in the user's locale (the window), or to
+    // the millisecond in the C locale (the command line: "0.5" is half a second).
+    bool delayInWholeSeconds = true;
     // At most this many servers with a request in flight at once.
     int parallel = 8;
     SiteTable sites = SiteTable::fromEnvironment();
@@ -46,12 +51,17 @@ struct RunOptions
     // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
     ConnectToMap connectTo = environmentConnectTo();
     Whois43Limits whoisLimits;
+    // RDAP: the deadline of each answer.
+    int rdapTimeoutMs = 30000;
     // Port 43: ask this server first instead of IANA; its referrals are followed unless
     // followReferrals is off (then it is the only server asked).
     std::optional<WhoisServer> whoisServer;
     bool followReferrals = true;
     // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
     QString cacheFolder;
+    // Results keep the answer they were read from (LookupResult::answer); otherwise it is
+    // dropped as each lookup ends.
+    bool keepAnswers = false;
     // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
     // built-in snapshot.
     std::shared_ptr<const RdapBootstrap> rdapBootstrap;
@@ -86,6 +96,8 @@ public:
     };
     // Addresses in work (started or waiting for a server) or waiting for an earlier row.
     static constexpr qsizetype Window = 10000;
+    // Once the window is full, addresses are taken again when this many rows have left it.
+    static constexpr qsizetype AdmitStep = 256;
 
     LookupRun(QStringList addresses, RunOptions options, QObject *parent = nullptr);
     // The run takes its addresses from `feed` as it has room for them.
@@ -103,6 +115,9 @@ public:
     // True while a request is in flight.
     bool isFetching() const { return m_scheduler->busyCount() > 0; }
     PoliteScheduler &scheduler() { return *m_scheduler; }
+    // After a stop: the lookups that had ended but were still waiting for an earlier one to end
+    // (resultReady follows the list), in list order with their index. Each is handed out once.
+    std::vector<std::pair<qsizetype, LookupResult>> takeWaitingResults();
 
 signals:
     void stateChanged(LookupRun::State state);
@@ -157,6 +172,6 @@ private:
     qsizetype m_admitted = 0;
     qsizetype m_announced = 0;
     qsizetype m_emitted = 0;
-    int m_lastDelaySeconds = 0;
+    qint64 m_lastDelayMs = 0;
     State m_state = State::Ready;
 };

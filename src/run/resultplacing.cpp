@@ -14,15 +14,31 @@ const QSet<QString> &summaryKeys()
 {
     static const QSet<QString> keys = [] {
         QSet<QString> out;
-        for (const FactColumn &column : factColumns())
-            out.insert(Pivot::columnKey(QString::fromLatin1(column.caption)));
-        out.insert(Pivot::columnKey(ChangedCaption));
+        for (const QString &caption : summaryCaptions())
+            out.insert(Pivot::columnKey(caption));
         return out;
     }();
     return keys;
 }
 
+bool isStatus(const FactColumn &column)
+{
+    return qstrcmp(column.jsonKey, "status") == 0;
+}
+
 } // namespace
+
+QStringList summaryCaptions()
+{
+    QStringList captions;
+    for (const FactColumn &column : factColumns()) {
+        captions.append(QLatin1String(column.caption));
+        if (isStatus(column))
+            captions.append(ErrorCaption);
+    }
+    captions.append(ChangedCaption);
+    return captions;
+}
 
 bool hasSummaryColumns(const LookupResult &result)
 {
@@ -43,8 +59,11 @@ RecordFields rowFields(const LookupResult &result)
         return result.fields;
     RecordFields fields;
     const std::span<const FactColumn> columns = factColumns();
-    for (const FactColumn &column : columns)
+    for (const FactColumn &column : columns) {
         fields.append(RecordField{QLatin1String(column.caption), column.cell(result.facts)});
+        if (isStatus(column))
+            fields.append(RecordField{ErrorCaption, failureText(result)});
+    }
     fields.append(RecordField{ChangedCaption, result.changed.join(QStringLiteral(", "))});
     if (!result.ok())
         return fields;

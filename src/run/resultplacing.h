@@ -2,19 +2,26 @@
 
 #include "lookup/lookupresult.h"
 
+// The summary column that says why a lookup got no answer (empty when it got one).
+inline const QString ErrorCaption = QStringLiteral("Error");
+
+// The summary column after the others: what changed since the address's previous stored answer
+// from the same source ("registrar, expires").
+inline const QString ChangedCaption = QStringLiteral("Changed");
+
+// The summary columns' captions in order: the facts' (factColumns()), "Error" right after
+// "Status", "Changed" last.
+QStringList summaryCaptions();
+
 // Whether the result's row carries the summary columns: port-43 WHOIS and RDAP results do
 // (the auto source's are one or the other); the web sites' rows hold their record alone.
 bool hasSummaryColumns(const LookupResult &result);
 
-// The summary column after the facts: what changed since the address's previous stored answer
-// from the same source ("registrar, expires").
-inline const QString ChangedCaption = QStringLiteral("Changed");
-
 // The fields a result puts into its row. For a port-43 or RDAP result: one field per summary
-// caption (factColumns(), in order, empty where the fact is unknown, so every caption gets its
-// column right after the address column the first time) and "Changed", then the record's fields
-// when the lookup succeeded, a record name equal to a summary caption (ignoring case and end
-// spaces) renamed "<name> (record)". For a site's result: its record's fields as they are.
+// caption (summaryCaptions(), in order, empty where the fact is unknown, so every caption gets
+// its column right after the address column the first time), then the record's fields when the
+// lookup succeeded, a record name equal to a summary caption (ignoring case and end spaces)
+// renamed "<name> (record)". For a site's result: its record's fields as they are.
 RecordFields rowFields(const LookupResult &result);
 
 // A record field's name as a column caption beside the summary: the summary captions are kept

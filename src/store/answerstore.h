@@ -64,7 +64,7 @@ struct ChangeRow
 struct ExpiringRow
 {
     QString asked;
-    QString address;
+    QString address; // as asked: the latest answers are kept by that form
     QString source;
     QString expires; // UTC, YYYY-MM-DDTHH:MM:SSZ
     QString registrar;

@@ -180,6 +180,10 @@ bool SqlAnswerStore::openDatabase(Access access)
     }
     const int found = version.value(0).toInt();
     version.finish();
+    for (const QString &statement : m_dialect.readSetup) {
+        if (!execText(statement))
+            return false;
+    }
     if (found > StoreSql::SchemaVersion) {
         m_problem = {StoreProblem::Kind::Refused,
                      QStringLiteral("the answer store ") + shown(m_path) +

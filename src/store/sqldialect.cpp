@@ -39,6 +39,10 @@ const SqlDialect &SqlDialect::sqlite()
         // process killed at any point still loses nothing committed.
         .sessionSetup = {QStringLiteral("PRAGMA journal_mode = WAL"),
                          QStringLiteral("PRAGMA synchronous = NORMAL")},
+        // Every connection: a store of millions of answers is read through the memory map and
+        // a larger page cache rather than a read call per page.
+        .readSetup = {QStringLiteral("PRAGMA mmap_size = 1073741824"),
+                      QStringLiteral("PRAGMA cache_size = -32768")},
         .countTables = "SELECT COUNT(*) FROM sqlite_master",
         .nestedReads = true,
         .extendedCodes = true,
@@ -77,8 +81,8 @@ const SqlDialect &SqlDialect::postgres()
                        " 0)",
         .writeVersion = "COMMENT ON TABLE answers IS 'Quorvane answer store, schema %1'",
         // A row another writer holds is waited for as SQLite waits out its busy timeout.
-        .sessionSetup = {QStringLiteral("SET lock_timeout = '10s'"),
-                         QStringLiteral("SET client_min_messages = warning")},
+        .sessionSetup = {QStringLiteral("SET lock_timeout = '10s'")},
+        .readSetup = {QStringLiteral("SET client_min_messages = warning")},
         // The database may be shared with other programs: only the store's own table names
         // make it "not a store".
         .countTables = "SELECT COUNT(*) FROM pg_tables WHERE schemaname = current_schema() AND"

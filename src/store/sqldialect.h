@@ -35,6 +35,8 @@ struct SqlDialect
     const char *writeVersion;
     // Run on every new connection that may write.
     QStringList sessionSetup;
+    // Run on every new connection.
+    QStringList readSetup;
     // Asks whether the database holds any table the store would make (one row, one number) --
     // a version-0 database with such tables is not a store.
     const char *countTables;

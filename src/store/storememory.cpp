@@ -41,7 +41,9 @@ void StoreMemory::sayReadProblem()
 
 void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
 {
-    if (!m_reader->readable())
+    // A run tops its window up an address or two at a time once it is going: those are read
+    // one by one, which costs less than a query sized for a whole batch.
+    if (!m_reader->readable() || addresses.size() < BatchAtLeast)
         return;
     sourcesOf(kind, m_knownSource, m_knownOther);
     QStringList asked;

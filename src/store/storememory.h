@@ -28,6 +28,9 @@ public:
     }
     ~StoreMemory() override;
 
+    // Fewer expected addresses than this are read one by one when they are looked up.
+    static constexpr qsizetype BatchAtLeast = 64;
+
     void setMaxAgeMs(qint64 maxAgeMs) { m_maxAgeMs = maxAgeMs; }
     qint64 maxAgeMs() const { return m_maxAgeMs; }
 

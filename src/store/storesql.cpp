@@ -39,7 +39,8 @@ const char *const Version1[] = {
     " expires %KEYTEXT%,"
     " registrar TEXT,"
     " PRIMARY KEY (asked, source))%KEYED%",
-    "CREATE INDEX latest_by_expiry ON latest (expires)",
+    // Covers what `expiring` reads: a range of this index and nothing else.
+    "CREATE INDEX latest_by_expiry ON latest (expires, status, seen, registrar)",
 
     "CREATE TABLE changes ("
     " id %ID%,"
@@ -153,12 +154,10 @@ const char *const ChangesOfSince =
     "SELECT address, source, fact, before_value, after_value, seen_at FROM changes"
     " WHERE asked = ? AND seen_at >= ? ORDER BY seen_at, id";
 const char *const Expiring =
-    "SELECT l.asked, a.address, l.source, l.expires, l.registrar, l.seen FROM latest l"
-    " JOIN answers a ON a.id = l.answer_id"
+    "SELECT l.asked, NULL, l.source, l.expires, l.registrar, l.seen FROM latest l"
     " WHERE l.expires <= ? AND l.status = 'registered' ORDER BY l.expires, l.asked, l.source";
 const char *const ExpiringOf =
-    "SELECT l.asked, a.address, l.source, l.expires, l.registrar, l.seen FROM latest l"
-    " JOIN answers a ON a.id = l.answer_id"
+    "SELECT l.asked, NULL, l.source, l.expires, l.registrar, l.seen FROM latest l"
     " WHERE l.asked = ? AND l.expires <= ? AND l.status = 'registered'";
 const char *const AllLatest =
     "SELECT " ANSWER_COLUMNS " FROM latest l JOIN answers a ON a.id = l.answer_id"

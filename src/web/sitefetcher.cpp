@@ -31,23 +31,33 @@ FailureReason reasonOf(FetchResult::Error error)
     return FailureReason::Network;
 }
 
+// Why a page gave no record: its HTTP status when that was an error ("HTTP 502 from
+// whois.example"), the reason's words otherwise.
+QString noRecordWords(const LookupResult &result, FailureReason reason, long httpStatus)
+{
+    if (httpStatus >= 400)
+        return QStringLiteral("HTTP %1 from %2").arg(httpStatus).arg(result.servers.value(0));
+    return failureReasonText(reason);
+}
+
 // Runs on a worker thread: the page's record text and its fields.
 LookupResult readPage(LookupResult result, const QByteArray &body, const QByteArray &contentType,
-                      Site site, const ParseLimits &limits)
+                      long httpStatus, Site site, const ParseLimits &limits)
 {
     // UTF-8 from the body to the fields: a UTF-8 page reaches the parser as it came.
-    const std::optional<QByteArray> record =
-        TryRecordTextUtf8(DecodePageUtf8(body, contentType), site, limits);
+    const QByteArray page = DecodePageUtf8(body, contentType);
+    result.answer = page;
+    const std::optional<QByteArray> record = TryRecordTextUtf8(page, site, limits);
     if (!record) {
         result.status = LookupStatus::Failed;
         result.reason = FailureReason::Unparseable;
-        result.error = failureReasonText(result.reason);
+        result.error = noRecordWords(result, result.reason, httpStatus);
         return result;
     }
     if (record->isEmpty()) {
         result.status = LookupStatus::Failed;
         result.reason = FailureReason::NoRecord;
-        result.error = failureReasonText(result.reason);
+        result.error = noRecordWords(result, result.reason, httpStatus);
         return result;
     }
     result.recordText = *record;
@@ -123,7 +133,7 @@ void SiteFetcher::FetchWhoisRecord(Site site, const QString &address)
                         complete(watcher->result());
                 });
         watcher->setFuture(QtConcurrent::run(readPage, m_pending, result.body, result.contentType,
-                                             site, m_limits.parse));
+                                             result.status, site, m_limits.parse));
     });
 }
 

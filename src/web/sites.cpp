@@ -19,11 +19,11 @@ QString builtInPrefix(Site site)
 {
     switch (site) {
     case Site::Option1:
-        return QStringLiteral("http://") + host(site) + QStringLiteral("/whois/");
+        return QStringLiteral("https://") + host(site) + QStringLiteral("/whois/");
     case Site::Option2:
-        return QStringLiteral("http://") + host(site) + QStringLiteral("/");
+        return QStringLiteral("https://") + host(site) + QStringLiteral("/");
     case Site::Option3:
-        return QStringLiteral("http://") + host(site) + QStringLiteral("/ui?queryinput=");
+        return QStringLiteral("https://") + host(site) + QStringLiteral("/ui?queryinput=");
     }
     return {};
 }

@@ -124,6 +124,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                       result.servers = r.serversAsked;
                       if (r.ok) {
                           setTextRecord(result, WhoisText::lines(r.text));
+                          result.answer = result.recordText;
                       } else if (!query.isValid()) {
                           setFailure(result, FailureReason::InvalidAddress, query.reason);
                       } else if (!throttledBy->isEmpty() ||

@@ -1,12 +1,20 @@
 #include "../results/xlsxreader.h"
+#include "cli/answersaver.h"
+#include "cli/clioptions.h"
+#include "cli/descriptorbudget.h"
+#include "cli/jsonline.h"
+#include "cli/runsummary.h"
 #include "facts/recordfacts.h"
+#include "lookup/lookupresult.h"
 #include "results/pivot.h"
 #include "results/textexport.h"
 #include "run/lookuprun.h"
+#include "run/resultplacing.h"
 #include "run/runfeed.h"
 #include "testhttpserver.h"
 #include "testregistry.h"
 #include "testwhoisserver.h"
+#include "text/utf8text.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -22,7 +30,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <unistd.h>
 
@@ -71,6 +87,23 @@ public:
         env.insert(u"no_proxy"_s, u"127.0.0.1"_s);
         m_process.setProcessEnvironment(env);
         m_process.setProgram(QStringLiteral(QUORVANE_CLI));
+    }
+
+    // The child may open at most `soft` files, `hard` once it raises its own limit.
+    void limitFiles(rlim_t soft, rlim_t hard)
+    {
+        m_process.setChildProcessModifier([soft, hard] {
+            const rlimit limit{soft, hard};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    }
+
+    QProcess &process() { return m_process; }
+    void setEnvironment(const QString &name, const QString &value)
+    {
+        QProcessEnvironment env = m_process.processEnvironment();
+        env.insert(name, value);
+        m_process.setProcessEnvironment(env);
     }
 
     // Runs the tool under `command` (a shell line run by unshare in a mount namespace of its
@@ -139,6 +172,35 @@ public:
         return finish();
     }
 
+    // The tool with standard output and standard error on one terminal (a pseudo-terminal that
+    // Python's pty module opens); what the terminal received comes back as standard output.
+    Outcome runOnTerminal(const QStringList &arguments)
+    {
+        static const QString script = u"import os, pty, sys\n"
+                                      "pid, fd = pty.fork()\n"
+                                      "if pid == 0:\n"
+                                      "    os.execv(sys.argv[1], sys.argv[1:])\n"
+                                      "out = b''\n"
+                                      "while True:\n"
+                                      "    try:\n"
+                                      "        chunk = os.read(fd, 65536)\n"
+                                      "    except OSError:\n"
+                                      "        break\n"
+                                      "    if not chunk:\n"
+                                      "        break\n"
+                                      "    out += chunk\n"
+                                      "_, status = os.waitpid(pid, 0)\n"
+                                      "sys.stdout.buffer.write(out)\n"
+                                      "sys.exit(os.waitstatus_to_exitcode(status))\n"_s;
+        m_process.setProgram(u"/usr/bin/python3"_s);
+        m_process.setArguments(
+            QStringList{u"-c"_s, script, QStringLiteral(QUORVANE_CLI), u"--source"_s, u"site2"_s} +
+            arguments);
+        m_process.start();
+        m_process.closeWriteChannel();
+        return finish();
+    }
+
 private:
     QTemporaryDir m_cache;
     QProcess m_process;
@@ -186,6 +248,7 @@ struct StoreWorld
                 u"--whois-server"_s,
                 u"whois.nic.tst"_s,
                 u"--no-referrals"_s,
+                u"--quiet"_s,
                 u"-d"_s,
                 u"0"_s,
                 u"-f"_s,
@@ -229,10 +292,19 @@ QJsonDocument pythonReads(const QString &script, const QByteArray &bytes)
 const QString CsvReader = u"import csv, io, json, sys\n"
                           "data = sys.stdin.buffer.read().decode('utf-8')\n"
                           "print(json.dumps(list(csv.reader(io.StringIO(data, newline='')))))"_s;
-const QString TsvReader =
+// The window's text: tab-separated as it is, CR LF.
+const QString TxtReader =
     u"import json, sys\n"
     "data = sys.stdin.buffer.read().decode('utf-8')\n"
     "print(json.dumps([l.split('\\t') for l in data.split('\\r\\n')[:-1]]))"_s;
+// Escaped tab-separated values as PostgreSQL's COPY and Miller read them: LF ends a line, a tab
+// ends a field, and \\t \\n \\r \\\\ inside a field stand for what they escape.
+const QString TsvReader =
+    u"import json, re, sys\n"
+    "data = sys.stdin.buffer.read().decode('utf-8')\n"
+    "un = {'t': '\\t', 'n': '\\n', 'r': '\\r', '\\\\': '\\\\'}\n"
+    "field = lambda f: re.sub(r'\\\\(.)', lambda m: un.get(m.group(1), m.group(0)), f)\n"
+    "print(json.dumps([[field(f) for f in l.split('\\t')] for l in data.split('\\n')[:-1]]))"_s;
 const QString JsonLinesReader = u"import json, sys\n"
                                 "print(json.dumps([json.loads(l) for l in sys.stdin]))"_s;
 
@@ -258,6 +330,85 @@ struct WhoisWorld
             .join(u',');
     }
 };
+
+// Port 43 on 127.0.0.1 with a registry per top-level domain: IANA refers "<tld>" to
+// whois.nic.<tld>; each registry answers through its own handler.
+struct Registries
+{
+    TestWhoisServer iana{[](const QByteArray &tld) {
+        return TestWhoisServer::Reply{"domain: " + tld + "\nrefer: whois.nic." + tld + "\n"};
+    }};
+    std::map<QString, std::unique_ptr<TestWhoisServer>> registries;
+
+    static TestWhoisServer::Reply record(const QByteArray &name)
+    {
+        return TestWhoisServer::Reply{"Domain Name: " + name + "\r\nRegistrar: Example\r\n"};
+    }
+
+    TestWhoisServer &add(const QString &tld, TestWhoisServer::Handler handler = record)
+    {
+        auto &server = registries[tld];
+        server = std::make_unique<TestWhoisServer>(std::move(handler));
+        return *server;
+    }
+
+    // `dead`: top-level domains whose registry refuses every connection.
+    QString connectTo(const QStringList &dead = {}) const
+    {
+        QStringList entries{iana.mapping(u"whois.iana.org"_s)};
+        for (const auto &[tld, server] : registries)
+            entries << server->mapping(u"whois.nic."_s + tld);
+        for (const QString &tld : dead)
+            entries << u"whois.nic."_s + tld + u":43:127.0.0.1:"_s + QString::number(closedPort());
+        return entries.join(u',');
+    }
+
+    // A port on 127.0.0.1 that nothing listens on.
+    static quint16 closedPort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        return probe.serverPort(); // closed as the probe goes
+    }
+};
+
+// The most queries a server had under way at once, each taking `answerMs`.
+int mostAtOnce(const QList<qint64> &arrivals, int answerMs)
+{
+    int most = 0;
+    for (qint64 start : arrivals) {
+        const auto n = std::count_if(arrivals.begin(), arrivals.end(),
+                                     [&](qint64 t) { return t >= start && t < start + answerMs; });
+        most = std::max(most, int(n));
+    }
+    return most;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// The rows of a workbook as text.
+QList<QStringList> workbookRows(const QString &path)
+{
+    const XlsxContents book = readXlsx(path);
+    QList<QStringList> rows;
+    for (int r = 1; r <= book.maxRow; ++r) {
+        rows.append(QStringList());
+        for (int c = 1; c <= book.maxColumn; ++c)
+            rows.last() << book.text(r, c);
+    }
+    return rows;
+}
 
 QStringList addressesOf(const QJsonDocument &lines)
 {
@@ -288,7 +439,14 @@ private slots:
         QTest::newRow("delay too long") << QStringList{u"--delay"_s, u"40000"_s} << ""_ba << 2;
         QTest::newRow("unknown source") << QStringList{u"--source"_s, u"site4"_s} << ""_ba << 2;
         QTest::newRow("parallel 0") << QStringList{u"--parallel"_s, u"0"_s} << ""_ba << 2;
+        QTest::newRow("parallel 1000") << (run + QStringList{u"-p"_s, u"1000"_s}) << ""_ba << 0;
         QTest::newRow("parallel 1001") << QStringList{u"-p"_s, u"1001"_s} << ""_ba << 2;
+        QTest::newRow("half a second's delay") << QStringList{u"-d"_s, u"0.5"_s} << ""_ba << 0;
+        QTest::newRow("timeout not a number") << QStringList{u"--timeout"_s, u"x"_s} << ""_ba << 2;
+        QTest::newRow("timeout zero") << QStringList{u"--timeout"_s, u"0"_s} << ""_ba << 2;
+        QTest::newRow("retry without resume") << QStringList{u"--retry-failed"_s} << ""_ba << 2;
+        QTest::newRow("save answers without a folder")
+            << QStringList{u"--save-answers"_s, u""_s} << ""_ba << 2;
         QTest::newRow("parallel not a number") << QStringList{u"-p"_s, u"many"_s} << ""_ba << 2;
         QTest::newRow("whois server malformed")
             << QStringList{u"--source"_s, u"whois"_s, u"--whois-server"_s, u"a b:70000"_s} << ""_ba
@@ -297,6 +455,9 @@ private slots:
             << QStringList{u"--whois-server"_s, u"whois.nic.tst"_s} << ""_ba << 2;
         QTest::newRow("no referrals for rdap")
             << QStringList{u"--source"_s, u"rdap"_s, u"--no-referrals"_s} << ""_ba << 2;
+        QTest::newRow("missing list file named like an address")
+            << QStringList{u"domains.txt"_s} << ""_ba << 2;
+        QTest::newRow("argument that is no address") << QStringList{u"no such"_s} << ""_ba << 2;
         QTest::newRow("unknown format") << QStringList{u"-f"_s, u"xml"_s} << ""_ba << 2;
         QTest::newRow("unknown option") << QStringList{u"--fast"_s} << ""_ba << 2;
         QTest::newRow("xlsx to a pipe") << QStringList{u"-f"_s, u"xlsx"_s} << ""_ba << 2;
@@ -311,6 +472,8 @@ private slots:
             << (run + QStringList{u"-o"_s, u"/nonexistent/out.jsonl"_s}) << "a.example\n"_ba << 3;
         QTest::newRow("output full")
             << (run + QStringList{u"-o"_s, u"/dev/full"_s}) << "a.example\n"_ba << 3;
+        QTest::newRow("output a folder")
+            << (run + QStringList{u"-o"_s, u"/tmp"_s}) << "a.example\n"_ba << 3;
     }
 
     void exitCodes()
@@ -321,10 +484,12 @@ private slots:
         TestHttpServer server(serve);
         const Outcome outcome = Cli(server).run(arguments, input);
         QCOMPARE(outcome.exitCode, exitCode);
-        // Errors are one line each; a clean run says nothing on a stderr that is no terminal.
-        QCOMPARE(outcome.err.isEmpty(), exitCode < 2);
-        if (exitCode >= 2)
-            QVERIFY(outcome.err.startsWith("quorvane-cli: "));
+        // Errors are one line each; a run says only its summary on a stderr that is no terminal.
+        QVERIFY2(outcome.err.startsWith("quorvane-cli: "), outcome.err.constData());
+        if (exitCode < 2) {
+            QCOMPARE(outcome.err.count('\n'), 1);
+            QVERIFY2(outcome.err.contains(" lookup"), outcome.err.constData());
+        }
     }
 
     void jsonlReadBack()
@@ -361,7 +526,7 @@ private slots:
     void readRecords_data()
     {
         QTest::addColumn<QString>("format");
-        for (const char *format : {"jsonl", "tsv", "csv", "xlsx"})
+        for (const char *format : {"jsonl", "tsv", "txt", "csv", "xlsx"})
             QTest::newRow(format) << QString::fromLatin1(format);
     }
     void readRecords()
@@ -440,36 +605,64 @@ private slots:
                     table.last() << book.text(r, c);
             }
         } else {
-            const QString &reader = format == u"csv"_s ? CsvReader : TsvReader;
+            const QString &reader = format == u"csv"_s   ? CsvReader
+                                    : format == u"txt"_s ? TxtReader
+                                                         : TsvReader;
             for (const QJsonValue &row : pythonReads(reader, outcome.out).array())
                 table.append(row.toVariant().toStringList());
         }
         QCOMPARE(table.size(), 1 + files.size());
         const QStringList captions = table[0];
-        QStringList summary;
-        for (const FactColumn &column : factColumns())
-            summary << QString::fromLatin1(column.caption);
-        summary << u"Changed"_s;
+        const QStringList summary = summaryCaptions();
         QCOMPARE(captions.mid(1, summary.size()), summary);
         QVERIFY(captions.contains(u"Domain Status (record)"_s));
+        QStringList factCaptions{u"Status"_s, u"Registrar"_s, u"Expires"_s, u"Name Servers"_s};
         for (qsizetype i = 0; i < files.size(); ++i) {
             const QStringList row = table[i + 1];
             QCOMPARE(row[0], dir.filePath(files[i].first));
-            const QStringList cells{row.value(1), row.value(2), row.value(6), row.value(7)};
+            QStringList cells;
+            for (const QString &caption : factCaptions)
+                cells << row.value(captions.indexOf(caption));
             QCOMPARE(cells, facts[i]);
+            // The escaped forms keep every row as wide as the captions.
+            if (format != u"txt"_s)
+                QCOMPARE(row.size(), captions.size());
         }
     }
 
-    // The tsv is the window's text export of the same run: the window's run fills a pivot from
-    // the same server, and the window's writer writes it.
-    void tsvIsTheWindowsExport()
+    // txt is the window's text export of the same run: the window's run fills a pivot from the
+    // same server, and the window's writer writes it. tsv (the default) is the same table with
+    // its tabs and line ends escaped, LF ended.
+    void txtIsTheWindowsExport_data()
     {
+        QTest::addColumn<QStringList>("format");
+        QTest::addColumn<TextFormat>("written");
+        QTest::newRow("txt") << QStringList{u"-f"_s, u"txt"_s} << TextFormat::Tsv;
+        QTest::newRow(".txt") << QStringList{u"-o"_s, u"out.txt"_s} << TextFormat::Tsv;
+        QTest::newRow("default") << QStringList{} << TextFormat::EscapedTsv;
+        QTest::newRow(".tsv") << QStringList{u"-o"_s, u"out.tsv"_s} << TextFormat::EscapedTsv;
+        QTest::newRow("other extension")
+            << QStringList{u"-o"_s, u"out.list"_s} << TextFormat::EscapedTsv;
+    }
+    void txtIsTheWindowsExport()
+    {
+        QFETCH(QStringList, format);
+        QFETCH(TextFormat, written);
         TestHttpServer server(serve);
         const QStringList addresses{u"a.example"_s, u"fail.example"_s, u"extra.example"_s,
                                     u"b.example"_s};
-        const Outcome outcome =
-            Cli(server).run({u"--delay"_s, u"0"_s}, addresses.join(u'\n').toUtf8());
+        QTemporaryDir dir;
+        const qsizetype output = format.indexOf(u"-o"_s);
+        if (output >= 0)
+            format[output + 1] = dir.filePath(format[output + 1]);
+        Outcome outcome = Cli(server).run(QStringList{u"--delay"_s, u"0"_s} + format,
+                                          addresses.join(u'\n').toUtf8());
         QCOMPARE(outcome.exitCode, 1);
+        if (output >= 0) {
+            QFile file(format[output + 1]);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            outcome.out = file.readAll();
+        }
 
         qputenv("QUORVANE_SITE2_URL", (server.baseUrl() + u"/"_s).toUtf8());
         Pivot pivot;
@@ -484,7 +677,7 @@ private slots:
         QVERIFY(finished.wait(10000));
         QBuffer expected;
         expected.open(QIODevice::WriteOnly);
-        QVERIFY(!writeTableText(pivot, expected, TextFormat::Tsv, false));
+        QVERIFY(!writeTableText(pivot, expected, written, false));
         QCOMPARE(outcome.out, expected.data());
     }
 
@@ -761,7 +954,6 @@ private slots:
         TestHttpServer site(serve);
         StoreWorld world;
         QTemporaryDir dir;
-        QVERIFY(QDir::setCurrent(dir.path()));
         const QStringList run = StoreWorld::arguments(testStore(dir, u"answers"_s));
         extra.replaceInStrings(u"%OTHER%"_s, testStore(dir, u"other"_s));
         const Outcome first = Cli(site, world.connectTo()).run(run, "ok.tst\nfail.tst\n");
@@ -790,7 +982,7 @@ private slots:
         world.registry.queries.clear();
         QTemporaryDir none;
         const Outcome bare = Cli(site, world.connectTo())
-                                 .run(StoreWorld::arguments(none.filePath(u"s"_s)).mid(0, 9) +
+                                 .run(StoreWorld::arguments(none.filePath(u"s"_s)).mid(0, 10) +
                                           QStringList{u"--no-store"_s},
                                       "ok.tst\n");
         QCOMPARE(bare.exitCode, 0);
@@ -1006,6 +1198,769 @@ private slots:
                  qPrintable(QString::number(kept.out.count('\n'))));
         QCOMPARE(Cli(site, world.connectTo()).run(StoreWorld::arguments(store), list).exitCode, 0);
         QCOMPARE(Cli(site).run({u"latest"_s, u"--store"_s, store}).out.count('\n'), 400);
+    }
+
+    // The jsonl writer lays out JSON itself: each string as QJsonDocument wrote it before.
+    void jsonStrings_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain") << u"example.com"_s;
+        QTest::newRow("quote and backslash") << u"say \"hi\" \\ there"_s;
+        QTest::newRow("control characters")
+            << QString::fromUtf16(u"\u0001\b\f\n\r\t\u001f\u007f end");
+        QTest::newRow("beyond ASCII") << QString::fromUtf16(u"b\u00fccher \u20ac \U0001D11E");
+        QTest::newRow("lone high surrogate") << QString(QChar(0xD834)) + u"x"_s;
+        QTest::newRow("lone low surrogate") << u"x"_s + QChar(0xDD1E);
+        QTest::newRow("high surrogate last") << u"x"_s + QChar(0xD834);
+        QTest::newRow("two high surrogates")
+            << QString(QChar(0xD834)) + QChar(0xD834) + QChar(0xDD1E);
+        QTest::newRow("byte-order mark first") << QString(QChar(0xFEFF)) + u"a"_s;
+        QTest::newRow("line separator") << QString(QChar(0x2028));
+    }
+    void jsonStrings()
+    {
+        QFETCH(QString, text);
+        const auto qt = [](const QString &value) {
+            return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        };
+        QByteArray ours = "[";
+        JsonLine::appendString(ours, text);
+        QCOMPARE(ours + "]", qt(text));
+        // The fields are written from their UTF-8, as the text they are.
+        ours = "[";
+        JsonLine::appendUtf8String(ours, text.toUtf8());
+        QCOMPARE(ours + "]", qt(textFromUtf8(text.toUtf8())));
+    }
+
+    // Fields carry the record's bytes; what is not UTF-8 reads as U+FFFD, as text would.
+    void jsonUtf8_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("valid") << "b\xc3\xbc"
+                                  "cher\t\"x\""_ba;
+        QTest::newRow("stray continuation byte") << "a\x80z"_ba;
+        QTest::newRow("cut sequence at the end") << "a\xc3"_ba;
+        QTest::newRow("encoded surrogate") << "a\xed\xa0\x80z"_ba;
+        QTest::newRow("overlong slash") << "a\xc0\xafz"_ba;
+        QTest::newRow("byte-order mark kept") << "\xef\xbb\xbf"
+                                                 "a"_ba;
+    }
+    void jsonUtf8()
+    {
+        QFETCH(QByteArray, bytes);
+        QByteArray ours = "[";
+        JsonLine::appendUtf8String(ours, bytes);
+        QCOMPARE(ours + "]",
+                 QJsonDocument(QJsonArray{textFromUtf8(bytes)}).toJson(QJsonDocument::Compact));
+    }
+
+    // A line's keys in reading order, its values what the document-object writer gave.
+    void jsonlKeyOrder_data()
+    {
+        QTest::addColumn<bool>("failed");
+        QTest::addColumn<QStringList>("keys");
+        // An answer from the store says when it was given and what changed.
+        QTest::newRow("record") << false
+                                << QStringList{u"address"_s,       u"source"_s,  u"status"_s,
+                                               u"registrar"_s,     u"expires"_s, u"name_servers"_s,
+                                               u"domain_status"_s, u"servers"_s, u"asked_at"_s,
+                                               u"from_store"_s,    u"changed"_s, u"fields"_s};
+        // A failed lookup's reason comes right after its status, before any other fact.
+        QTest::newRow("failed") << true
+                                << QStringList{u"address"_s,    u"source"_s,    u"status"_s,
+                                               u"error"_s,      u"registrar"_s, u"servers"_s,
+                                               u"from_store"_s, u"fields"_s};
+    }
+    void jsonlKeyOrder()
+    {
+        QFETCH(bool, failed);
+        QFETCH(QStringList, keys);
+        LookupResult result;
+        result.address = u"example.test"_s;
+        result.source = u"whois"_s;
+        result.servers = QStringList{u"whois.iana.org"_s, u"whois.nic.test"_s};
+        if (failed) {
+            setFailure(result, FailureReason::Timeout, u"whois.nic.test took too long"_s);
+            result.facts.registrar = u"Example"_s;
+        } else {
+            setTextRecord(
+                result, {u"Domain Name: example.test"_s, u"Registrar: Ex\u00e4mple"_s,
+                         u"Name Server: ns1.example.test"_s, u"Name Server: ns2.example.test"_s,
+                         u"Registry Expiry Date: 2031-02-03T04:05:06Z"_s, u"Domain Status: ok"_s});
+            result.askedAtMs = 1'700'000'000'000;
+            result.fromStore = true;
+            result.changed = QStringList{u"registrar"_s, u"expires"_s};
+        }
+        const QByteArray line = JsonLine::format(result);
+        QVERIFY(line.endsWith("}\n") && line.count('\n') == 1);
+        const QJsonArray read =
+            pythonReads(u"import json, sys\n"
+                        "print(json.dumps([list(json.loads(l).keys()) for l in sys.stdin]))"_s,
+                        line)
+                .array();
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read[0].toVariant().toStringList(), keys);
+
+        QJsonObject expected{{u"address"_s, result.address},
+                             {u"source"_s, result.source},
+                             {u"servers"_s, QJsonArray::fromStringList(result.servers)}};
+        for (const FactColumn &column : factColumns()) {
+            const QJsonValue value = column.json(result.facts);
+            if (!(value.isArray() ? value.toArray().isEmpty() : value.toString().isEmpty()))
+                expected.insert(QLatin1String(column.jsonKey), value);
+        }
+        if (failed)
+            expected.insert(u"error"_s, result.error);
+        QJsonArray fields;
+        for (const RecordField &field : result.fields.toList())
+            fields.append(QJsonArray{field.name, field.value});
+        expected.insert(u"fields"_s, fields);
+        expected.insert(u"from_store"_s, !failed);
+        if (!failed) {
+            expected.insert(u"asked_at"_s, u"2023-11-14T22:13:20Z"_s);
+            expected.insert(u"changed"_s, QJsonArray{u"registrar"_s, u"expires"_s});
+        }
+        QCOMPARE(QJsonDocument::fromJson(line).object(), expected);
+    }
+
+    void normalizedAddress_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<bool>("argumentIsAddress");
+        QTest::newRow("as it is") << u"example.com"_s << u"example.com"_s << true;
+        QTest::newRow("spaces and trailing dot")
+            << u" \texample.com. "_s << u"example.com"_s << true;
+        QTest::newRow("web address")
+            << u"https://Example.COM/path?q=1#top"_s << u"example.com"_s << true;
+        QTest::newRow("web address with user and port")
+            << u"http://user@example.org:8080/"_s << u"example.org"_s << true;
+        QTest::newRow("IPv6 web address")
+            << u"http://[2001:db8::1]/x"_s << u"2001:db8::1"_s << true;
+        QTest::newRow("network") << u"192.0.2.0/24"_s << u"192.0.2.0/24"_s << true;
+        QTest::newRow("AS number") << u"AS64496"_s << u"AS64496"_s << true;
+        QTest::newRow("root dot alone") << u"."_s << u"."_s << false;
+        QTest::newRow("two dots kept") << u"example.."_s << u"example.."_s << false;
+        QTest::newRow("list file name") << u"domains.txt"_s << u"domains.txt"_s << false;
+        QTest::newRow("compressed list") << u"list.gz"_s << u"list.gz"_s << false;
+        QTest::newRow("text with spaces") << u"not an address"_s << u"not an address"_s << false;
+        QTest::newRow("path") << u"lists/today"_s << u"lists/today"_s << false;
+    }
+    void normalizedAddress()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, asked);
+        QFETCH(bool, argumentIsAddress);
+        QCOMPARE(CliArguments::normalizedAddress(given), asked);
+        QCOMPARE(CliArguments::argumentIsAddress(given), argumentIsAddress);
+    }
+
+    void parallelWithinDescriptors_data()
+    {
+        QTest::addColumn<int>("requested");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("open");
+        QTest::addColumn<int>("perServer");
+        QTest::addColumn<int>("parallel");
+        QTest::newRow("room for all") << 8 << 1024 << 10 << 4 << 8;
+        QTest::newRow("256 files") << 1000 << 256 << 10 << 4 << (256 - 10 - 64) / 4;
+        QTest::newRow("256 files, one each") << 1000 << 256 << 10 << 1 << 256 - 10 - 64;
+        QTest::newRow("many open already") << 1000 << 256 << 150 << 4 << (256 - 150 - 64) / 4;
+        QTest::newRow("no room at all") << 1000 << 64 << 10 << 1 << 1;
+        QTest::newRow("no limit") << 1000 << -1 << 10 << 4 << 1000;
+    }
+    void parallelWithinDescriptors()
+    {
+        QFETCH(int, requested);
+        QFETCH(int, limit);
+        QFETCH(int, open);
+        QFETCH(int, perServer);
+        QFETCH(int, parallel);
+        QCOMPARE(DescriptorBudget::parallelWithin(requested, limit, open, perServer), parallel);
+    }
+
+    // The summary line: counts by status in their order, the failed ones' commonest reasons.
+    void summaryText_data()
+    {
+        QTest::addColumn<QStringList>("outcomes"); // status, or failed:<detail>
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("unanswered");
+        QTest::newRow("answered") << QStringList{u"available"_s, u"registered"_s, u"registered"_s}
+                                  << u"3 lookups in 2.0 s (1.50/s): 2 registered, 1 available"_s
+                                  << 0;
+        QTest::newRow("failures by reason")
+            << QStringList{u"registered"_s, u"failed:timeout"_s, u"throttled"_s,
+                           u"failed:whois.nic.test: Connection refused"_s, u"failed:timeout"_s}
+            << u"5 lookups in 2.0 s (2.50/s): 1 registered, 1 throttled, 3 failed "
+               "(2 timeout, 1 Connection refused)"_s
+            << 4;
+        QTest::newRow("invalid") << QStringList{u"invalid"_s}
+                                 << u"1 lookup in 2.0 s (0.50/s): 1 invalid"_s << 1;
+    }
+    void summaryText()
+    {
+        QFETCH(QStringList, outcomes);
+        QFETCH(QString, text);
+        QFETCH(int, unanswered);
+        RunSummary summary;
+        for (const QString &outcome : outcomes) {
+            LookupResult result;
+            if (outcome == u"timeout"_s || outcome.startsWith(u"failed:"_s)) {
+                const QString detail = outcome.mid(7);
+                if (detail == u"timeout"_s)
+                    setFailure(result, FailureReason::Timeout);
+                else
+                    setFailure(result, FailureReason::NoAnswer, detail);
+            } else if (outcome == u"throttled"_s) {
+                setFailure(result, FailureReason::Throttled, u"by whois.nic.test"_s);
+            } else if (outcome == u"invalid"_s) {
+                setFailure(result, FailureReason::InvalidAddress, u"empty label"_s);
+            } else {
+                result.facts.status = outcome;
+            }
+            summary.add(result);
+        }
+        QCOMPARE(summary.text(2.0), text);
+        QCOMPARE(summary.unanswered(), unanswered);
+    }
+
+    // Exit codes of runs that did their lookups: 0 when every lookup was answered, 1 when some
+    // were not, 4 when no server could be reached at all.
+    void lookupExitCodes_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("ianaReachable");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("every lookup answered") << u"a.tst\nb.tst\n"_s << true << 0;
+        QTest::newRow("one registry unreachable") << u"a.tst\nb.dead\n"_s << true << 1;
+        QTest::newRow("a line that is no address") << u"a.tst\na b\n"_s << true << 1;
+        QTest::newRow("every registry unreachable") << u"a.dead\nb.dead\n"_s << true << 1;
+        QTest::newRow("no server reachable") << u"a.tst\nb.dead\n"_s << false << 4;
+        QTest::newRow("nothing but bad lines") << u"a b\n"_s << false << 1;
+    }
+    void lookupExitCodes()
+    {
+        QFETCH(QString, list);
+        QFETCH(bool, ianaReachable);
+        QFETCH(int, exitCode);
+        TestHttpServer site(serve);
+        Registries world;
+        world.add(u"tst"_s);
+        QString connectTo = world.connectTo({u"dead"_s});
+        if (!ianaReachable)
+            connectTo.replace(QString::number(world.iana.port()),
+                              QString::number(Registries::closedPort()));
+        const Outcome outcome =
+            Cli(site, connectTo)
+                .run({u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s},
+                     list.toUtf8());
+        QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+        QCOMPARE(outcome.out.count('\n'), list.count(u'\n'));
+    }
+
+    // A resumed run counts what the file already holds: a failed, throttled or invalid line
+    // makes it end with 1 (nothing left to ask). --retry-failed asks the failed and throttled
+    // ones again and takes their old lines out; an invalid address stays as it was.
+    void resumeOverFailures_data()
+    {
+        const QByteArray answered =
+            R"({"address":"a.tst","source":"whois","status":"registered","servers":[],"fields":[]})";
+        const QByteArray failed =
+            R"({"address":"b.tst","source":"whois","status":"failed","error":"timeout","servers":[],"fields":[]})";
+        const QByteArray throttled =
+            R"({"address":"b.tst","source":"whois","status":"throttled","error":"throttled: by whois.nic.tst","servers":[],"fields":[]})";
+        const QByteArray invalid =
+            R"({"address":"b b","source":"whois","status":"invalid","error":"not a domain name","servers":[],"fields":[]})";
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("retry");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("asked");
+        QTest::newRow("all answered") << answered + '\n' << u"a.tst\n"_s << false << 0 << 0;
+        QTest::newRow("a failed line") << answered + '\n' + failed + '\n'
+                                       << u"a.tst\nb.tst\n"_s << false << 1 << 0;
+        QTest::newRow("a throttled line") << answered + '\n' + throttled + '\n'
+                                          << u"a.tst\nb.tst\n"_s << false << 1 << 0;
+        QTest::newRow("an invalid line") << invalid + '\n' + answered + '\n'
+                                         << u"b b\na.tst\n"_s << false << 1 << 0;
+        QTest::newRow("failed line retried") << failed + '\n' + answered + '\n'
+                                             << u"b.tst\na.tst\n"_s << true << 0 << 1;
+        QTest::newRow("throttled line retried") << answered + '\n' + throttled + '\n'
+                                                << u"a.tst\nb.tst\n"_s << true << 0 << 1;
+        QTest::newRow("invalid line kept") << invalid + '\n' + answered + '\n'
+                                           << u"b b\na.tst\n"_s << true << 1 << 0;
+    }
+    void resumeOverFailures()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, list);
+        QFETCH(bool, retry);
+        QFETCH(int, exitCode);
+        QFETCH(int, asked);
+        TestHttpServer site(serve);
+        Registries world;
+        TestWhoisServer &registry = world.add(u"tst"_s);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.jsonl"_s);
+        writeFile(path, file);
+        QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s,      u"0"_s,
+                              u"-o"_s,       path,       u"--resume"_s};
+        if (retry)
+            arguments << u"--retry-failed"_s;
+        const Outcome outcome = Cli(site, world.connectTo()).run(arguments, list.toUtf8());
+        QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+        QCOMPARE(registry.queries.size(), asked);
+        // Every address of the list once, answered where it could be.
+        const QJsonArray lines = pythonReads(JsonLinesReader, readFile(path)).array();
+        QStringList addresses;
+        for (const QJsonValue &line : lines) {
+            addresses << line[u"address"].toString();
+            if (retry && line[u"address"] == u"b.tst"_s)
+                QCOMPARE(line[u"status"].toString(), u"registered"_s);
+        }
+        QStringList expected = list.split(u'\n', Qt::SkipEmptyParts);
+        addresses.sort();
+        expected.sort();
+        QCOMPARE(addresses, expected);
+    }
+
+    // Every format into every kind of output: a longer file is replaced whole (never another
+    // name beside it), a link is written through and stays a link, a FIFO, a device and a pipe
+    // are written as they are and stay what they are, a full device is exit 3 with the reason.
+    void outputs_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("target");
+        for (const char *format : {"tsv", "txt", "csv", "jsonl", "xlsx"}) {
+            for (const char *target : {"longer file", "link to a longer file", "fifo",
+                                       "null device", "/dev/stdout", "/dev/full"})
+                QTest::addRow("%s into %s", format, target)
+                    << QString::fromLatin1(format) << QString::fromLatin1(target);
+        }
+    }
+    void outputs()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, target);
+        QTemporaryDir dir;
+        // Two answers saved earlier: no server needed.
+        writeFile(dir.filePath(u"a.txt"_s),
+                  "Domain Name: a.test\r\nRegistrar: Example\r\nName Server: ns1.a.test\r\n"
+                  "Name Server: ns2.a.test\r\n");
+        writeFile(dir.filePath(u"b.txt"_s), "Domain Name: b.test\r\nNote: tab\there\r\n");
+        const QStringList records{u"--read-records"_s, dir.filePath(u"a.txt"_s),
+                                  dir.filePath(u"b.txt"_s), u"-f"_s, format};
+        TestHttpServer server(serve);
+        const bool xlsx = format == u"xlsx"_s;
+        const QString reference = dir.filePath(u"reference."_s + format);
+        const Outcome first = Cli(server).run(records + QStringList{u"-o"_s, reference});
+        QCOMPARE(first.exitCode, 0);
+        const QByteArray expected = readFile(reference);
+        QVERIFY(!expected.isEmpty());
+        // The same bytes, or for a workbook the same cells.
+        const auto same = [&](const QByteArray &bytes) {
+            if (!xlsx)
+                return bytes == expected;
+            const QString copy = dir.filePath(u"copy.xlsx"_s);
+            QFile file(copy);
+            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+                return false;
+            file.close();
+            return workbookRows(copy) == workbookRows(reference) && !workbookRows(copy).isEmpty();
+        };
+
+        QString path = dir.filePath(u"out"_s);
+        const QByteArray longer(200000, 'x');
+        QByteArray fromFifo;
+        std::thread reader;
+        struct stat before
+        {
+        };
+        if (target == u"longer file"_s) {
+            writeFile(path, longer);
+        } else if (target == u"link to a longer file"_s) {
+            writeFile(dir.filePath(u"target"_s), longer);
+            QVERIFY(QFile::link(dir.filePath(u"target"_s), path));
+        } else if (target == u"fifo"_s) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            reader = std::thread([&] {
+                QFile fifo(path);
+                if (fifo.open(QIODevice::ReadOnly))
+                    fromFifo = fifo.readAll();
+            });
+        } else if (target == u"null device"_s) {
+            // A device of the test's own, so nothing of the system is at stake.
+            if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+                QSKIP("making a device needs root");
+        } else {
+            path = target;
+        }
+        ::stat(QFile::encodeName(path).constData(), &before);
+
+        const Outcome outcome = Cli(server).run(records + QStringList{u"-o"_s, path});
+        if (reader.joinable())
+            reader.join();
+        if (target == u"/dev/full"_s) {
+            QCOMPARE(outcome.exitCode, 3);
+            QVERIFY2(outcome.err.contains("No space left on device"), outcome.err.constData());
+            return;
+        }
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        struct stat after
+        {
+        };
+        QCOMPARE(::lstat(QFile::encodeName(path).constData(), &after), 0);
+        if (target == u"longer file"_s) {
+            QVERIFY(same(readFile(path)));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden).size(),
+                     xlsx ? 5 : 4); // a.txt, b.txt, the reference, out (and the copy)
+        } else if (target == u"link to a longer file"_s) {
+            QVERIFY(S_ISLNK(after.st_mode));
+            QVERIFY(same(readFile(dir.filePath(u"target"_s))));
+        } else if (target == u"fifo"_s) {
+            QVERIFY(S_ISFIFO(after.st_mode));
+            QVERIFY(same(fromFifo));
+        } else if (target == u"null device"_s) {
+            QVERIFY(S_ISCHR(after.st_mode));
+            QCOMPARE(after.st_rdev, before.st_rdev);
+        } else {
+            QVERIFY(same(outcome.out));
+        }
+    }
+
+    // Stopped while one registry holds its answer back: the answers behind it are written too,
+    // and a resumed run asks only what was left.
+    void interruptKeepsFinished_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("jsonl") << u"jsonl"_s;
+        QTest::newRow("tsv") << u"tsv"_s;
+    }
+    void interruptKeepsFinished()
+    {
+        QFETCH(QString, format);
+        TestHttpServer site(serve);
+        Registries world;
+        TestWhoisServer &fast = world.add(u"aa"_s);
+        bool hang = true;
+        TestWhoisServer &slow = world.add(u"bb"_s, [&hang](const QByteArray &name) {
+            TestWhoisServer::Reply reply = Registries::record(name);
+            reply.hang = hang;
+            return reply;
+        });
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out."_s + format);
+        const QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s, u"-o"_s, path};
+        const QByteArray list = "x.aa\ny.bb\nz.aa\nw.aa\n";
+        Cli cli(site, world.connectTo());
+        cli.start(arguments, list);
+        QTRY_COMPARE_WITH_TIMEOUT(fast.queries.size(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(slow.queries.size(), 1, 10000);
+        QTest::qWait(200); // the answers of aa reach the tool
+        cli.signal(SIGINT);
+        QCOMPARE(cli.finish().exitCode, 130);
+        const QByteArray written = readFile(path);
+        QVERIFY2(written.contains("x.aa") && written.contains("z.aa") && written.contains("w.aa"),
+                 written.constData());
+        QVERIFY(!written.contains("y.bb"));
+        // In list order among themselves.
+        QVERIFY(written.indexOf("x.aa") < written.indexOf("z.aa"));
+        QVERIFY(written.indexOf("z.aa") < written.indexOf("w.aa"));
+        if (format != u"jsonl"_s)
+            return;
+        hang = false;
+        const Outcome resumed =
+            Cli(site, world.connectTo()).run(arguments + QStringList{u"--resume"_s}, list);
+        QCOMPARE(resumed.exitCode, 0);
+        QCOMPARE(fast.queries.size(), 3);
+        QCOMPARE(slow.queries.size(), 2);
+        QStringList addresses = addressesOf(pythonReads(JsonLinesReader, readFile(path)));
+        addresses.sort();
+        QCOMPARE(addresses, (QStringList{u"w.aa"_s, u"x.aa"_s, u"y.bb"_s, u"z.aa"_s}));
+    }
+
+    // --save-answers keeps each answer as --read-records reads it: read back, it gives the row
+    // the lookup gave.
+    void savedAnswersReadBack_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("port 43") << u"whois"_s << u"a.tst"_s << u"a.tst.txt"_s;
+        QTest::newRow("site") << u"site2"_s << u"b.example"_s << u"b.example.html"_s;
+    }
+    void savedAnswersReadBack()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, address);
+        QFETCH(QString, file);
+        TestHttpServer site(serve);
+        Registries world;
+        world.add(u"tst"_s);
+        QTemporaryDir dir;
+        const QString saved = dir.filePath(u"answers"_s);
+        const Outcome asked = Cli(site, world.connectTo())
+                                  .run({u"--source"_s, source, u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s,
+                                        u"--save-answers"_s, saved, address, u"fail.example"_s});
+        QCOMPARE(asked.exitCode, 1);
+        // The failed lookup has no answer to keep.
+        QCOMPARE(QDir(saved).entryList(QDir::Files), QStringList{file});
+        const Outcome read =
+            Cli(site).run({u"--read-records"_s, QDir(saved).filePath(file), u"-f"_s, u"jsonl"_s});
+        QCOMPARE(read.exitCode, 0);
+        QJsonObject lookedUp =
+            QJsonDocument::fromJson(asked.out.left(asked.out.indexOf('\n'))).object();
+        QJsonObject readBack = QJsonDocument::fromJson(read.out).object();
+        QCOMPARE(readBack[u"source"], lookedUp[u"source"]);
+        QCOMPARE(readBack[u"status"], lookedUp[u"status"]);
+        QCOMPARE(readBack[u"fields"], lookedUp[u"fields"]);
+        QVERIFY(!readBack[u"fields"].toArray().isEmpty());
+    }
+
+    // An argument that names no file and reads as an address is looked up; spaces, a trailing
+    // dot and a web address's path go; an existing file of an address's name is a list.
+    void argumentsAsAddresses_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("asked");
+        QTest::newRow("address") << QStringList{u"a.example"_s} << QStringList{u"a.example"_s};
+        QTest::newRow("web address")
+            << QStringList{u" https://B.example/some/path?x=1 "_s} << QStringList{u"b.example"_s};
+        QTest::newRow("trailing dot")
+            << QStringList{u"c.example."_s} << QStringList{u"c.example"_s};
+        QTest::newRow("a file of that name wins")
+            << QStringList{u"list.example"_s} << QStringList{u"e.example"_s, u"f.example"_s};
+        QTest::newRow("in order, after --address")
+            << QStringList{u"g.example"_s, u"-a"_s, u"h.example"_s, u"list.example"_s}
+            << QStringList{u"h.example"_s, u"g.example"_s, u"e.example"_s, u"f.example"_s};
+    }
+    void argumentsAsAddresses()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, asked);
+        TestHttpServer server(serve);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(u"list.example"_s), "  e.example.\r\nhttp://f.example/\r\n");
+        Cli cli(server);
+        cli.process().setWorkingDirectory(dir.path());
+        const Outcome outcome =
+            cli.run(QStringList{u"-d"_s, u"0"_s, u"-f"_s, u"jsonl"_s} + arguments);
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        QStringList targets;
+        for (const QByteArray &target : server.targets)
+            targets << QString::fromUtf8(target.mid(1));
+        QCOMPARE(targets, asked);
+        QCOMPARE(addressesOf(pythonReads(JsonLinesReader, outcome.out)), asked);
+    }
+
+    // On a terminal the progress line is taken away before results are written to the same
+    // terminal (jsonl line by line, a table at the end), and gives way to the summary at the end.
+    void progressOnTerminal_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("rowStart"); // %1: the address
+        QTest::newRow("jsonl") << u"jsonl"_s << "{\"address\":\"%1\""_ba;
+        QTest::newRow("tsv") << u"tsv"_s << "%1\t"_ba;
+    }
+    void progressOnTerminal()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, rowStart);
+        TestHttpServer server(serve);
+        const QStringList addresses{u"slow1.example"_s, u"slow2.example"_s, u"fail.example"_s,
+                                    u"slow3.example"_s};
+        const Outcome outcome =
+            Cli(server).runOnTerminal(QStringList{u"-d"_s, u"0"_s, u"-f"_s, format} + addresses);
+        QCOMPARE(outcome.exitCode, 1);
+        const QByteArray out = outcome.out;
+        QVERIFY2(out.contains(" failed  "), out.constData()); // a progress line was drawn
+        for (const QString &address : addresses) {
+            if (address.startsWith(u"fail"_s))
+                continue; // its table row starts "Invalid input: "
+            const QByteArray row = QString::fromLatin1(rowStart).arg(address).toUtf8();
+            const qsizetype at = out.indexOf(row);
+            QVERIFY2(at >= 0, row.constData());
+            // At a line's start, or right after an erase ("\r", then "erase to the end").
+            QVERIFY2(at == 0 || out[at - 1] == '\n' || out.mid(at - 4, 4) == "\r\x1b[K",
+                     out.mid(qMax<qsizetype>(0, at - 40), 60).constData());
+        }
+        const QList<QByteArray> rows = out.trimmed().split('\n');
+        QVERIFY2(rows.last().contains("quorvane-cli: 4 lookups in ") &&
+                     rows.last().contains("3 registered, 1 failed"),
+                 rows.last().constData());
+    }
+
+    // Without a terminal the summary line alone goes to standard error; --quiet keeps it quiet.
+    void summaryLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("summary") << QStringList{} << "2 lookups in "_ba;
+        QTest::newRow("quiet") << QStringList{u"--quiet"_s} << QByteArray();
+    }
+    void summaryLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, err);
+        TestHttpServer server(serve);
+        const Outcome outcome = Cli(server).run(
+            QStringList{u"-d"_s, u"0"_s, u"a.example"_s, u"fail.example"_s} + arguments);
+        QCOMPARE(outcome.exitCode, 1);
+        if (err.isEmpty()) {
+            QCOMPARE(outcome.err, QByteArray());
+            return;
+        }
+        QVERIFY2(outcome.err.startsWith(QByteArray(QByteArray("quorvane-cli: ") + err)) &&
+                     outcome.err.contains(": 1 registered, 1 failed (1 ") &&
+                     outcome.err.count('\n') == 1,
+                 outcome.err.constData());
+    }
+
+    // -d keeps fractions of a second; --timeout sets how long an answer may take.
+    void delayAndTimeout_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("minGapMs");
+        QTest::addColumn<int>("maxGapMs");
+        QTest::newRow("half a second")
+            << QStringList{u"-d"_s, u"0.5"_s}
+            << QStringList{u"a.example"_s, u"b.example"_s, u"c.example"_s} << 0 << 450 << 1400;
+        QTest::newRow("timeout") << QStringList{u"-d"_s, u"0"_s, u"--timeout"_s, u"0.3"_s}
+                                 << QStringList{u"slow.example"_s, u"a.example"_s} << 1 << 250
+                                 << 2000;
+    }
+    void delayAndTimeout()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, list);
+        QFETCH(int, exitCode);
+        QFETCH(int, minGapMs);
+        QFETCH(int, maxGapMs);
+        TestHttpServer server(serve);
+        const Outcome outcome = Cli(server).run(arguments + list);
+        QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+        QCOMPARE(server.arrivals.size(), list.size());
+        for (qsizetype i = 1; i < server.arrivals.size(); ++i) {
+            const qint64 gap = server.arrivals[i] - server.arrivals[i - 1];
+            QVERIFY2(gap >= minGapMs && gap <= maxGapMs, qPrintable(QString::number(gap)));
+        }
+    }
+
+    // For port 43 and RDAP the tables say why a row failed, as jsonl does.
+    void errorColumn_data()
+    {
+        QTest::addColumn<QString>("format");
+        for (const char *format : {"tsv", "csv", "xlsx"})
+            QTest::newRow(format) << QString::fromLatin1(format);
+    }
+    void errorColumn()
+    {
+        QFETCH(QString, format);
+        TestHttpServer site(serve);
+        Registries world;
+        world.add(u"tst"_s);
+        world.add(u"bad"_s, [](const QByteArray &) {
+            TestWhoisServer::Reply reply;
+            reply.bytes = "partial";
+            reply.reset = true;
+            return reply;
+        });
+        const QStringList arguments{u"--source"_s, u"whois"_s, u"-d"_s,
+                                    u"0"_s,        u"a.tst"_s, u"b.bad"_s};
+        const Outcome lines =
+            Cli(site, world.connectTo()).run(arguments + QStringList{u"-f"_s, u"jsonl"_s});
+        const QJsonArray objects = pythonReads(JsonLinesReader, lines.out).array();
+        QCOMPARE(objects.size(), 2);
+        const QString reason = objects[1][u"error"].toString();
+        QVERIFY(!reason.isEmpty());
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out."_s + format);
+        const Outcome table =
+            Cli(site, world.connectTo()).run(arguments + QStringList{u"--header"_s, u"-o"_s, path});
+        QCOMPARE(table.exitCode, 1);
+        QList<QStringList> rows;
+        if (format == u"xlsx"_s) {
+            rows = workbookRows(path);
+        } else {
+            const QString &reader = format == u"csv"_s ? CsvReader : TsvReader;
+            for (const QJsonValue &row : pythonReads(reader, readFile(path)).array())
+                rows.append(row.toVariant().toStringList());
+        }
+        QCOMPARE(rows.size(), 3);
+        const qsizetype error = rows[0].indexOf(u"Error"_s);
+        QCOMPARE(error, rows[0].indexOf(u"Status"_s) + 1);
+        QCOMPARE(rows[1].value(error), QString());
+        QCOMPARE(rows[2].value(error), reason);
+    }
+
+    // --whois-server and --no-referrals ask port 43: with auto they choose whois, even for a
+    // name RDAP serves (its server and the bootstrap's point at a closed port here).
+    void whoisOptionsChooseWhois()
+    {
+        TestHttpServer site(serve);
+        WhoisWorld world;
+        const QString closed = QString::number(Registries::closedPort());
+        Cli cli(site, world.connectTo() + u",rdap.verisign.com:443:127.0.0.1:"_s + closed);
+        cli.setEnvironment(u"QUORVANE_RDAP_BOOTSTRAP"_s, u"http://127.0.0.1:"_s + closed + u'/');
+        const Outcome outcome =
+            cli.run({u"--source"_s, u"auto"_s, u"--whois-server"_s, u"whois.nic.tst"_s, u"-d"_s,
+                     u"0"_s, u"-f"_s, u"jsonl"_s, u"one.com"_s});
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        const QJsonObject line = QJsonDocument::fromJson(outcome.out).object();
+        QCOMPARE(line[u"source"].toString(), u"whois"_s);
+        QCOMPARE(line[u"servers"].toVariant().toStringList(),
+                 (QStringList{u"whois.nic.tst"_s, u"whois.registrar.tst"_s}));
+    }
+
+    // More servers asked at once than the files the process may open allow: the soft limit is
+    // raised to the hard one, and below a low hard limit fewer servers are kept busy; no lookup
+    // fails for want of a descriptor either way.
+    void descriptorBudget_data()
+    {
+        QTest::addColumn<int>("soft");
+        QTest::addColumn<int>("hard");
+        QTest::addColumn<bool>("lowered");
+        QTest::addColumn<int>("minAtOnce");
+        QTest::addColumn<int>("maxAtOnce");
+        QTest::newRow("soft limit raised") << 100 << 4096 << false << 40 << 1000;
+        QTest::newRow("low hard limit") << 128 << 128 << true << 2 << 128 - 64;
+    }
+    void descriptorBudget()
+    {
+        QFETCH(int, soft);
+        QFETCH(int, hard);
+        QFETCH(bool, lowered);
+        QFETCH(int, minAtOnce);
+        QFETCH(int, maxAtOnce);
+        constexpr int AnswerMs = 300;
+        TestHttpServer site(serve);
+        TestWhoisServer iana([](const QByteArray &tld) {
+            return TestWhoisServer::Reply{"refer: whois.nic." + tld + "\n"};
+        });
+        TestWhoisServer registries([](const QByteArray &name) {
+            TestWhoisServer::Reply reply{"Domain Name: " + name + "\r\nRegistrar: Example\r\n"};
+            reply.delayMs = AnswerMs;
+            return reply;
+        });
+        QStringList connectTo{iana.mapping(u"whois.iana.org"_s)};
+        QByteArray list;
+        for (int i = 0; i < 150; ++i) {
+            connectTo << registries.mapping(u"whois.nic.t%1"_s.arg(i));
+            list += "name.t" + QByteArray::number(i) + "\n";
+        }
+        Cli cli(site, connectTo.join(u','));
+        cli.limitFiles(rlim_t(soft), rlim_t(hard));
+        const Outcome outcome = cli.run(
+            {u"--source"_s, u"whois"_s, u"-d"_s, u"0"_s, u"-p"_s, u"1000"_s, u"-f"_s, u"jsonl"_s},
+            list);
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        QCOMPARE(outcome.out.count('\n'), 150);
+        QCOMPARE(outcome.err.contains("--parallel 1000 lowered to"), lowered);
+        const int atOnce = mostAtOnce(registries.arrivals, AnswerMs);
+        QVERIFY2(atOnce >= minAtOnce && atOnce <= maxAtOnce, qPrintable(QString::number(atOnce)));
     }
 };
 

@@ -2,8 +2,16 @@
 #include "testregistry.h"
 #include "testwhoisserver.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <vector>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using Failure = Whois43Answer::Failure;
 Q_DECLARE_METATYPE(TestWhoisServer::Reply)
@@ -59,6 +67,67 @@ private slots:
         QCOMPARE(answer.bytes, ok ? reply.bytes : QByteArray());
         QCOMPARE(answer.reason.isEmpty(), ok);
         QCOMPARE(server.queries, QList<QByteArray>{"example.com\r\n"});
+    }
+
+    // With every descriptor of the process in use, a connection waits for one to come free
+    // instead of failing, and its deadlines count from the moment it has one.
+    void waitsForADescriptor_data()
+    {
+        QTest::addColumn<bool>("hang");
+        QTest::newRow("answered") << false;
+        QTest::newRow("deadline after the wait") << true;
+    }
+    void waitsForADescriptor()
+    {
+        QFETCH(bool, hang);
+        TestWhoisServer server([hang](const QByteArray &) {
+            TestWhoisServer::Reply reply{"Domain Name: EXAMPLE.COM\r\n"};
+            reply.hang = hang;
+            return reply;
+        });
+        Whois43Limits limits;
+        limits.connectTimeoutMs = 300;
+        limits.answerTimeoutMs = 300;
+        Whois43Client client({}, limits);
+        QSignalSpy spy(&client, &Whois43Client::finished);
+
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        int highest = 0;
+        for (int fd = 0; fd < 4096; ++fd) {
+            if (::fcntl(fd, F_GETFD) != -1)
+                highest = fd;
+        }
+        rlimit low = saved;
+        low.rlim_cur = rlim_t(highest + 16);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        std::vector<int> taken;
+        for (int fd = ::dup(0); fd >= 0; fd = ::dup(0))
+            taken.push_back(fd);
+        const int error = errno;
+        const auto release = [&] {
+            for (int fd : taken)
+                ::close(fd);
+            taken.clear();
+            ::setrlimit(RLIMIT_NOFILE, &saved);
+        };
+        if (error != EMFILE) {
+            release();
+            QSKIP("descriptors could not be used up");
+        }
+        QElapsedTimer clock;
+        clock.start();
+        client.start(Whois43Request{QStringLiteral("127.0.0.1"), server.port(), "x", false});
+        QTest::qWait(700); // beyond both deadlines
+        const bool endedEarly = !spy.isEmpty();
+        release();
+        QVERIFY2(
+            !endedEarly,
+            qPrintable(spy.isEmpty() ? QString() : spy.at(0).at(0).value<Whois43Answer>().reason));
+        QVERIFY(spy.wait(5000));
+        const auto answer = spy.at(0).at(0).value<Whois43Answer>();
+        QCOMPARE(answer.failure, hang ? Failure::Timeout : Failure::None);
+        QVERIFY(clock.elapsed() >= 700);
     }
 
     void connectRefused()

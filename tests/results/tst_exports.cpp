@@ -219,6 +219,36 @@ private slots:
         QCOMPARE(rowLine(pivot, row, TextFormat::Tsv), (cells.join(u'\t') + u"\r\n"_s).toUtf8());
     }
 
+    // Escaped tab-separated values: a backslash, tab, LF or CR inside a cell (or a caption) is
+    // written as its escape, so a line has exactly one field per column; LF ends it.
+    void escapedTsvLine_data()
+    {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("plain") << u"ns1.example"_s << "ns1.example"_ba;
+        QTest::newRow("tab-joined values") << u"ns1\tns2"_s << "ns1\\tns2"_ba;
+        QTest::newRow("line ends") << u"a\r\nb\nc\rd"_s << "a\\r\\nb\\nc\\rd"_ba;
+        QTest::newRow("backslash") << u"C:\\path\\t"_s << "C:\\\\path\\\\t"_ba;
+        QTest::newRow("long, escapes at both ends")
+            << u"\t"_s + QString(40, u'x') + u"\\"_s << "\\t"_ba + QByteArray(40, 'x') + "\\\\";
+        QTest::newRow("empty") << QString() << QByteArray();
+    }
+    void escapedTsvLine()
+    {
+        QFETCH(QString, cell);
+        QFETCH(QByteArray, written);
+        Pivot pivot;
+        pivot.reset();
+        pivot.addColumn(u"Note\tkind"_s);
+        pivot.addColumn(u"Last"_s);
+        const qsizetype row = pivot.addRow(u"a\\b"_s);
+        pivot.setCell(row, 1, cell);
+        pivot.setCell(row, 2, u"end"_s);
+        QCOMPARE(rowLine(pivot, row, TextFormat::EscapedTsv), "a\\\\b\t" + written + "\tend\n");
+        QCOMPARE(captionLine(pivot, TextFormat::EscapedTsv),
+                 Pivot::AddressCaption.toUtf8() + "\tNote\\tkind\tLast\n");
+    }
+
     void textFileCancelledLeavesTheOldFile()
     {
         QTemporaryDir dir;

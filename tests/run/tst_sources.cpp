@@ -62,6 +62,7 @@ struct Harness
     SiteTable sites = SiteTable::builtIn();
     QString delay = QStringLiteral("0");
     int parallel = 8;
+    bool keepAnswers = false;
     std::unique_ptr<LookupRun> run;
     Pivot pivot;
     QList<LookupResult> results;
@@ -104,6 +105,7 @@ struct Harness
         options.connectTo = ConnectToMap::parse(mapping.join(u','));
         options.cacheFolder = cache.path();
         options.rdapBootstrap = bootstrap;
+        options.keepAnswers = keepAnswers;
         options.whoisLimits.connectTimeoutMs = 2000;
         options.whoisLimits.answerTimeoutMs = 5000;
         run = std::make_unique<LookupRun>(addresses, std::move(options));
@@ -157,6 +159,44 @@ private slots:
         QVERIFY(bad.servers.isEmpty());
         QCOMPARE(h.iana.queries.size() + verisign.queries.size(), 2); // the bad one never sent
         QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
+    }
+
+    // A run that keeps answers hands each result the answer its record came from, as the
+    // server sent it (port 43 as text with CR LF line ends); otherwise none.
+    void answersKept_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("whois") << SourceKind::Whois << true;
+        QTest::newRow("rdap") << SourceKind::Rdap << true;
+        QTest::newRow("whois, not kept") << SourceKind::Whois << false;
+        QTest::newRow("rdap, not kept") << SourceKind::Rdap << false;
+    }
+    void answersKept()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(bool, keep);
+        const QByteArray text = "Domain Name: example.test\nRegistrar: Example\n";
+        const QByteArray json = R"({"objectClassName":"domain","ldhName":"example.test",
+            "status":["active"]})";
+        Harness h;
+        h.source = source;
+        h.keepAnswers = keep;
+        h.addWhois(QStringLiteral("whois.nic.test"),
+                   [&](const QByteArray &) { return Reply{text}; });
+        TestHttpServer rdap([&](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = json;
+            return r;
+        });
+        h.rdapServices({{QStringLiteral("test"), rdap.baseUrl() + u'/'}});
+        QVERIFY(h.runToEnd({QStringLiteral("example.test")}));
+        QCOMPARE(h.results.size(), 1);
+        QVERIFY2(h.results[0].ok(), qPrintable(h.results[0].error));
+        const QByteArray sent =
+            source == SourceKind::Rdap ? json : QByteArray(text).replace("\n", "\r\n").chopped(2);
+        QCOMPARE(h.results[0].answer, keep ? sent : QByteArray());
     }
 
     void rdapRunEndToEnd()
@@ -257,17 +297,15 @@ private slots:
         QTest::addColumn<SourceKind>("source");
         QTest::addColumn<QStringList>("firstCaptions"); // after the address column
         QTest::addColumn<QStringList>("cells");         // row 0, same columns
-        QStringList summary;
-        for (const FactColumn &column : factColumns())
-            summary << QLatin1String(column.caption);
-        summary << QStringLiteral("Changed"); // empty: no store in this run
+        const QStringList summary = summaryCaptions();
         const QString nameServers = QStringLiteral("NS1.example.test\tns2.example.test.");
         QStringList cells(summary.size());
-        cells[0] = QStringLiteral("registered");
-        cells[1] = QStringLiteral("Example Registrar");
-        cells[5] = QStringLiteral("2030-01-01T00:00:00Z");
-        cells[6] = QStringLiteral("ns1.example.test ns2.example.test");
-        cells[7] = QStringLiteral("active");
+        cells[summary.indexOf(u"Status")] = QStringLiteral("registered");
+        cells[summary.indexOf(u"Registrar")] = QStringLiteral("Example Registrar");
+        cells[summary.indexOf(u"Expires")] = QStringLiteral("2030-01-01T00:00:00Z");
+        cells[summary.indexOf(u"Name Servers")] =
+            QStringLiteral("ns1.example.test ns2.example.test");
+        cells[summary.indexOf(u"Domain Status")] = QStringLiteral("active");
         QTest::newRow("whois") << SourceKind::Whois
                                << summary + QStringList{QStringLiteral("Domain Name"),
                                                         QStringLiteral("status (record)"),
@@ -317,8 +355,13 @@ private slots:
             row << h.pivot.cell(0, c);
         QCOMPARE(row, cells);
         QVERIFY(h.pivot.cell(1, 0).startsWith(Pivot::InvalidPrefix));
-        if (source == SourceKind::Whois)
+        if (source == SourceKind::Whois) {
+            // The failed row says why, right beside its status.
             QCOMPARE(h.pivot.cell(1, 1), QStringLiteral("invalid"));
+            QCOMPARE(h.pivot.caption(2), ErrorCaption);
+            QCOMPARE(h.pivot.cell(1, 2), h.results[1].error);
+            QVERIFY(!h.results[1].error.isEmpty());
+        }
         QCOMPARE(h.pivot.columnCount(), 1 + firstCaptions.size() + 1); // + Registry Expiry Date
     }
 

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -407,6 +408,43 @@ private slots:
         QCOMPARE(outcome.record, record);
         QVERIFY(outcome.elapsedMs < 5000);
         QVERIFY(!fetcher.isFetching());
+    }
+
+    // A page that holds no record says why: its HTTP status when that was an error. The row of
+    // the table stays as a page without a record left it (reason NoRecord).
+    void noRecordReason_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("200") << 200 << u"no record element on the page"_s;
+        QTest::newRow("404") << 404 << u"HTTP 404 from 127.0.0.1"_s;
+        QTest::newRow("502") << 502 << u"HTTP 502 from 127.0.0.1"_s;
+    }
+    void noRecordReason()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        RawHttpServer server([status](const RawHttpServer::Request &, QTcpSocket *socket) {
+            answer(socket, httpResponse(status, "<html><body>Bad Gateway</body></html>"));
+        });
+        pointSitesAt(server);
+        SiteFetcher fetcher;
+        QSignalSpy spy(&fetcher, &SiteFetcher::finished);
+        fetcher.FetchWhoisRecord(Site::Option2, u"example.com"_s);
+        QVERIFY(spy.wait(10000));
+        const auto result = spy.first().at(0).value<LookupResult>();
+        QCOMPARE(result.reason, FailureReason::NoRecord);
+        QCOMPARE(result.error, error);
+    }
+
+    // The sites are asked over HTTPS.
+    void builtInPagesAreHttps()
+    {
+        for (const Site site : {Site::Option1, Site::Option2, Site::Option3}) {
+            const QUrl page(SiteTable::builtIn().pageAddress(site, u"example.com"_s));
+            QCOMPARE(page.scheme(), u"https"_s);
+            QCOMPARE(page.host(), Sites::host(site));
+        }
     }
 
     void timeoutIsTotalTime()
