@@ -535,7 +535,7 @@ int Worker::run()
     m_poll.stop();
     m_heartbeat.stop();
     if (m_progress)
-        m_progress->finish();
+        m_progress->stop();
 
     // The answers finished are kept (each with its item marked), then the items not finished go
     // back to the queue at once.
