@@ -775,29 +775,53 @@ bool SqlAnswerStore::lockAddresses(std::span<const PendingAnswer> batch)
     return true;
 }
 
-bool SqlAnswerStore::markQueueItem(const PendingAnswer &pending,
-                                   QHash<qint64, QueueMarks> &byWorker, bool &mine)
+bool SqlAnswerStore::markQueueItems(std::span<const PendingAnswer> batch,
+                                    QHash<qint64, QueueMarks> &byWorker, QSet<qint64> &mine)
 {
-    const bool failed = !isReusable(pending.result);
-    QSqlQuery &mark = prepared(StoreSql::MarkItem);
-    mark.bindValue(0, failed ? QStringLiteral("failed") : QStringLiteral("done"));
-    mark.bindValue(1, !failed ? QVariant(QMetaType(QMetaType::QString))
-                      : pending.result.error.isEmpty()
-                          ? QVariant(failureReasonText(pending.result.reason))
-                          : QVariant(pending.result.error));
-    mark.bindValue(2, pending.queueItem);
-    mark.bindValue(3, pending.queueWorker);
-    if (!exec(mark))
-        return false;
-    mine = mark.numRowsAffected() > 0;
-    mark.finish();
-    QueueMarks &counts = byWorker[pending.queueWorker];
-    if (!mine)
-        ++counts.lost;
-    else if (failed)
-        ++counts.failed;
-    else
-        ++counts.done;
+    // The items answered, one statement per worker; a failure is marked on its own with its
+    // reason. Only the items still the worker's are marked, and only their answers kept.
+    QHash<qint64, QList<qint64>> answered; // worker -> items
+    for (const PendingAnswer &pending : batch) {
+        if (pending.queueItem == 0)
+            continue;
+        if (isReusable(pending.result)) {
+            answered[pending.queueWorker] << pending.queueItem;
+            continue;
+        }
+        QSqlQuery &mark = prepared(StoreSql::MarkItem);
+        mark.bindValue(0, QStringLiteral("failed"));
+        mark.bindValue(1, pending.result.error.isEmpty() ? failureReasonText(pending.result.reason)
+                                                         : pending.result.error);
+        mark.bindValue(2, pending.queueItem);
+        mark.bindValue(3, pending.queueWorker);
+        if (!exec(mark))
+            return false;
+        const bool held = mark.numRowsAffected() > 0;
+        mark.finish();
+        if (held)
+            mine.insert(pending.queueItem);
+        ++(held ? byWorker[pending.queueWorker].failed : byWorker[pending.queueWorker].lost);
+    }
+    for (auto it = answered.cbegin(); it != answered.cend(); ++it) {
+        QStringList ids;
+        for (const qint64 item : it.value())
+            ids << QString::number(item);
+        QSqlQuery &mark = prepared(StoreSql::MarkItemsDone);
+        mark.bindValue(0,
+                       QString(QLatin1Char('{') + ids.join(QLatin1Char(',')) + QLatin1Char('}')));
+        mark.bindValue(1, it.key());
+        if (!exec(mark))
+            return false;
+        qint64 held = 0;
+        while (mark.next()) {
+            mine.insert(mark.value(0).toLongLong());
+            ++held;
+        }
+        mark.finish();
+        QueueMarks &counts = byWorker[it.key()];
+        counts.done += held;
+        counts.lost += it.value().size() - held;
+    }
     return true;
 }
 
@@ -836,11 +860,13 @@ bool SqlAnswerStore::write(std::span<const PendingAnswer> batch)
             return failed();
     }
     QHash<qint64, QueueMarks> byWorker;
+    QSet<qint64> mine;
+    if (!markQueueItems(batch, byWorker, mine))
+        return failed();
     for (const PendingAnswer &pending : batch) {
-        bool mine = true;
-        if (pending.queueItem != 0 && !markQueueItem(pending, byWorker, mine))
-            return failed();
-        if (mine && pending.keepAnswer && !writeOne(pending))
+        if (pending.queueItem != 0 && !mine.contains(pending.queueItem))
+            continue;
+        if (pending.keepAnswer && !writeOne(pending))
             return failed();
     }
     QueueMarks marks;

@@ -81,8 +81,8 @@ private:
     bool migrate(int from);
     bool execText(const QString &sql);
     bool lockAddresses(std::span<const PendingAnswer> batch);
-    bool markQueueItem(const PendingAnswer &pending, QHash<qint64, QueueMarks> &byWorker,
-                       bool &mine);
+    bool markQueueItems(std::span<const PendingAnswer> batch, QHash<qint64, QueueMarks> &byWorker,
+                        QSet<qint64> &mine);
     void noteError(const QSqlError &error);
     bool readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode = Decode::Now);
     void finishAll();
@@ -108,8 +108,8 @@ private:
     bool m_writable = false;
     bool m_empty = false; // opened read-only before any schema was written
     bool m_busy = false;
-    bool m_lost = false;    // the connection is gone: nothing more is sent
-    QSqlQuery m_deadQuery;  // what prepared() gives once it is
+    bool m_lost = false;   // the connection is gone: nothing more is sent
+    QSqlQuery m_deadQuery; // what prepared() gives once it is
     QueueMarks m_marks;
     int m_errors = 0; // counts the failures noted, so a caller sees one happen
 

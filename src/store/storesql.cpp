@@ -204,6 +204,9 @@ const char *const Claim =
     " RETURNING q.id, q.address";
 const char *const MarkItem = "UPDATE queue_items SET state = ?, finished_at = %NOW%, reason = ?"
                              " WHERE id = ? AND worker = ? AND state = 'leased'";
+const char *const MarkItemsDone =
+    "UPDATE queue_items SET state = 'done', finished_at = %NOW%"
+    " WHERE id = ANY (CAST(? AS BIGINT[])) AND worker = ? AND state = 'leased' RETURNING id";
 const char *const CountWorkerItems =
     "UPDATE queue_workers SET done = done + CAST(? AS BIGINT), failed = failed + CAST(? AS BIGINT)"
     " WHERE id = ?";

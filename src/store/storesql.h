@@ -47,6 +47,7 @@ extern const char *const MarkLostWorkers;  // workers whose lease ran out
 extern const char *const ReclaimItems;     // their items back to the queue (or given up)
 extern const char *const Claim;            // up to n pending items leased -> (id, address)
 extern const char *const MarkItem;         // one item finished, if still this worker's
+extern const char *const MarkItemsDone;    // ({ids}, worker): those still its own done -> id
 extern const char *const CountWorkerItems; // a worker's done and failed counts moved on
 extern const char *const ReleaseItems;     // a stopping worker's items back to the queue
 extern const char *const EndWorker;        // a worker gone: finished or stopped

@@ -455,7 +455,7 @@ private slots:
 
         std::unique_ptr<SqlAnswerStore> writer =
             SqlAnswerStore::open(location, SqlAnswerStore::Access::ReadWrite);
-        const std::vector<PendingAnswer> late{queued(held[0], first), queued(held[1], first)};
+        const std::vector<PendingAnswer> late{queued(held[0], first), queued(held[1], first, true)};
         QVERIFY(writer->write(late));
         QCOMPARE(writer->lastMarks().lost, 2);
         Db db(database);
