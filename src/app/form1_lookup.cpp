@@ -8,9 +8,9 @@
 #include "results/resultstable.h"
 #include "run/lookuprun.h"
 #include "run/runfeed.h"
-#include "web/sites.h"
 #include "store/storefile.h"
 #include "store/storememory.h"
+#include "web/sites.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
