@@ -314,4 +314,9 @@ void BM_Reuse(benchmark::State &state)
 }
 
 BENCHMARK(BM_Reuse)->ArgsProduct({{100000}, {0, 1, 2}})->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_Million)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_Million)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
