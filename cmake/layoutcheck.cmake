@@ -12,7 +12,6 @@ set(QUORVANE_LAYOUT
     "results:platform,text"
     "net:text,platform"
     "lookup:net,facts,text,platform"
-    "store:lookup,facts,text,platform"
     "web:lookup,net,facts,text,platform"
     "whois:lookup,net,facts,text,platform"
     "rdap:lookup,net,facts,text,platform"

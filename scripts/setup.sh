@@ -42,6 +42,10 @@ packages=(
     xdg-utils                                 # xdg-mime and xdg-open for the spreadsheet export
     clang libclang-rt-14-dev                  # libFuzzer targets
     clang-format                              # the source layout check in CI
+    librsvg2-bin                              # rsvg-convert: the icon's PNG sizes from its SVG
+    help2man                                  # the manual pages, made from --help
+    bash-completion zsh                       # the completions' test
+    desktop-file-utils appstream lintian      # CI's package check: validators and lintian
 )
 
 missing=()

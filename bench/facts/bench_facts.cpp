@@ -1,5 +1,6 @@
 // Normalising a typical port-43 record of about 3 KB: a thin registry answer followed by the
-// registrar's, with the legal notice registries append.
+// registrar's, with the legal notice registries append; and an answer of the same size that
+// holds no record, "not found" between terms of use, read by its message apart from its notice.
 #include "facts/normaliser.h"
 
 #include <benchmark/benchmark.h>
@@ -55,5 +56,35 @@ void BM_FactsFromText(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * record.size() * 2);
 }
 BENCHMARK(BM_FactsFromText);
+
+QString noRecordAnswer()
+{
+    QString answer = QStringLiteral(
+        "% The WHOIS service of this registry is provided for information purposes only.\r\n"
+        "% It is strictly forbidden to use it in a way that could jeopardise its stability,\r\n"
+        "% for instance by excessive queries or by too many queries per second.\r\n%\r\n\r\n"
+        "Domain not found.\r\n"
+        ">>> Last update of whois database: 2024-05-01T10:11:12Z <<<\r\n\r\n");
+    const QString notice = QStringLiteral(
+        "TERMS OF USE: You are not authorized to access or query our Whois database through\r\n"
+        "the use of electronic processes that are high-volume and automated except as\r\n"
+        "reasonably necessary to register domain names or modify existing registrations.\r\n"
+        "\r\n");
+    while (answer.size() < 3000)
+        answer += notice;
+    return answer;
+}
+
+void BM_FactsFromTextNoRecord(benchmark::State &state)
+{
+    const QString answer = noRecordAnswer();
+    for (auto _ : state) {
+        RecordFacts facts = factsFromText(answer);
+        benchmark::DoNotOptimize(facts);
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * answer.size() * 2);
+}
+BENCHMARK(BM_FactsFromTextNoRecord);
 
 } // namespace

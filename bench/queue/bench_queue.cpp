@@ -279,7 +279,7 @@ LookupResult benchAnswer(const QString &address, int serial)
 {
     LookupResult result;
     result.address = address;
-    result.source = QStringLiteral("whois");
+    result.source = SourceKind::Whois;
     result.servers = {QStringLiteral("whois.nic.t0")};
     QByteArray record = "Domain Name: " + address.toUtf8() +
                         "\r\nRegistrar: Bench Registrar\r\nRegistry Expiry Date: "

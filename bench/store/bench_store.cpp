@@ -150,7 +150,7 @@ std::vector<PendingAnswer> batchOf(std::uint64_t from, std::uint64_t count, int 
         BenchRecords::Record record = BenchRecords::make(i, change, stamp);
         LookupResult result;
         result.address = BenchRecords::address(i);
-        result.source = QStringLiteral("whois");
+        result.source = SourceKind::Whois;
         result.servers = {QStringLiteral("whois.nic.t%1").arg(i % 5)};
         result.recordText = record.text;
         result.facts = record.facts;

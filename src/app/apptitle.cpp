@@ -1,5 +1,7 @@
 #include "app/apptitle.h"
 
+#include <QLocale>
+
 QString ApplicationTitle(const QString &productName)
 {
     constexpr int MaxLength = 40;
@@ -11,4 +13,15 @@ QString ApplicationTitle(const QString &productName)
         title.truncate(blank);
     }
     return title;
+}
+
+QString RunCaption(qsizetype done, qsizetype total, qsizetype failed)
+{
+    const QLocale english(QLocale::English);
+    QString caption = ProductName + QStringLiteral(" - ") + english.toString(qlonglong(done)) +
+                      QStringLiteral(" of ") + english.toString(qlonglong(total));
+    if (failed > 0)
+        caption +=
+            QStringLiteral(", ") + english.toString(qlonglong(failed)) + QStringLiteral(" failed");
+    return caption;
 }

@@ -4,6 +4,8 @@
 #include "addresses/listviewmodel.h"
 #include "app/apptitle.h"
 #include "app/formlayout.h"
+#include "app/resultcolumns.h"
+#include "app/statustint.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/fileexists.h"
@@ -13,16 +15,18 @@
 #include "shell/checkonline.h"
 #include "web/sites.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -58,16 +62,18 @@ QFont arialBold(int pixelSize)
     return font;
 }
 
-// Option buttons fill their background from the button colour, the window and frames from
-// the window colour.
+// The window and the frames fill their background with the colour. Option buttons and check
+// boxes take it as their colours but fill nothing: the frame's own panel shows behind their
+// labels, with no box of another shade around each.
 void setBackground(QWidget *w, const QColor &colour)
 {
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, colour);
-    if (qobject_cast<QRadioButton *>(w))
+    const bool label = qobject_cast<QAbstractButton *>(w) != nullptr;
+    if (label)
         palette.setColor(QPalette::Button, colour);
     w->setPalette(palette);
-    w->setAutoFillBackground(true);
+    w->setAutoFillBackground(!label);
 }
 
 void setWhite(QWidget *w)
@@ -75,17 +81,15 @@ void setWhite(QWidget *w)
     setBackground(w, Qt::white);
 }
 
+// The application's icon, every size rendered from its one drawing and embedded.
 QIcon applicationIcon()
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 4));
-    painter.setBrush(QColor(0xe8, 0xf0, 0xfa));
-    painter.drawEllipse(QRectF(4, 4, 18, 18));
-    painter.drawLine(QPointF(19, 19), QPointF(28, 28));
-    return QIcon(pixmap);
+    QIcon icon;
+    const QString folder = QStringLiteral(":/icons");
+    for (const QString &size : QDir(folder).entryList(QDir::Dirs))
+        icon.addFile(folder + QLatin1Char('/') + size +
+                     QStringLiteral("/apps/" QUORVANE_APP_ID ".png"));
+    return icon;
 }
 
 // What the two lists share: one row selected at a time, no editing, no sorting, columns sized
@@ -270,6 +274,17 @@ void Form1::buildControls()
     };
     m_option4 = registryOption(QStringLiteral("Option4"), QStringLiteral("WHOIS (port 43)"), 300);
     m_option5 = registryOption(QStringLiteral("Option5"), QStringLiteral("RDAP, else WHOIS"), 650);
+    // Below the registries' options, in the frame's free corner: whether their results keep
+    // the notice lines (terms of use, disclaimers) as fields.
+    m_checkKeepNotices = new QCheckBox(QStringLiteral("Keep notices"), m_frame1);
+    m_checkKeepNotices->setObjectName(QStringLiteral("CheckKeepNotices"));
+    m_checkKeepNotices->setToolTip(
+        QStringLiteral("WHOIS (port 43) and RDAP: keep terms of use, disclaimers and other "
+                       "notice lines as columns of the results"));
+    place(m_checkKeepNotices, 4080, 1000, 3480, 285, {});
+    setWhite(m_checkKeepNotices);
+    m_checkKeepNotices->setAttribute(Qt::WA_NoMousePropagation);
+    connect(m_checkKeepNotices, &QCheckBox::toggled, this, &Form1::CheckKeepNotices_Click);
 
     m_frame2 = new QGroupBox(QStringLiteral("Delay Between Lookups (in seconds)"), this);
     m_frame2->setObjectName(QStringLiteral("Frame2"));
@@ -310,6 +325,9 @@ void Form1::buildControls()
     connect(m_results, &QAbstractItemModel::modelReset, this,
             [this] { m_listView2->header()->setSortIndicatorShown(false); });
     place(m_listView2, 120, 5780, 7800, 1575, {0, 1, 0, 1});
+    // Columns sized to what a run puts in them; the Status cells tinted by status.
+    new ResultColumns(m_listView2, m_results);
+    m_listView2->setItemDelegateForColumn(1, new StatusDelegate(*m_results, m_listView2));
     // Ticking thousands of rows one by one is no way to choose what the exports take.
     m_listView2->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto *checkAll = new QAction(QStringLiteral("Check All"), m_listView2);
@@ -376,6 +394,7 @@ QPushButton *Form1::button(const char *name) const
 void Form1::Form_Load()
 {
     restoreWindowSize();
+    restoreKeepNotices();
     Statements s(m_errors, QStringLiteral("Form1.Form_Load"));
 
     s.run(100, [&] { applySkin(); });
@@ -427,8 +446,9 @@ void Form1::Form_Load()
         // The change of the box stores it back; a failure of that store belongs here.
         storeDelayText();
     });
+    s.run(154, [&] { restoreSource(); });
 
-    s.run(154, [&] {
+    s.run(156, [&] {
         const QSignalBlocker blocker(m_reuseHours);
         m_reuseHours->setValue(
             m_services.settings.read(ReuseHoursKey, QStringLiteral("0")).trimmed().toInt());
@@ -480,6 +500,27 @@ void Form1::restoreWindowSize()
     if (const QScreen *s = screen())
         size = size.boundedTo(s->availableGeometry().size()).expandedTo(DesignedSize);
     resize(size);
+}
+
+void Form1::restoreKeepNotices()
+{
+    QString saved;
+    try {
+        saved = m_services.settings.read(KeepNoticesKey, QString());
+    } catch (const std::exception &) {
+    }
+    const QSignalBlocker blocker(m_checkKeepNotices);
+    m_checkKeepNotices->setChecked(saved == QLatin1String("1"));
+}
+
+void Form1::CheckKeepNotices_Click(bool checked)
+{
+    // Only a convenience, as the window's size is.
+    try {
+        m_services.settings.write(KeepNoticesKey,
+                                  checked ? QStringLiteral("1") : QStringLiteral("0"));
+    } catch (const std::exception &) {
+    }
 }
 
 void Form1::saveWindowSize()

@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "app/errorreport.h"
 #include "app/formlayout.h"
@@ -16,11 +18,13 @@ class CommandRunner;
 class DesktopOpener;
 class Dialogs;
 class ListViewModel;
+class RdapBootstrapStore;
 class ResultsTable;
 class SettingsStore;
 class SpreadsheetApp;
 class QAbstractItemView;
 class QGroupBox;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -29,6 +33,7 @@ class StoreMemory;
 class QTableView;
 class QTimer;
 class QTreeView;
+enum class SourceKind;
 
 // The platform facilities the window works through.
 struct Services
@@ -75,6 +80,11 @@ public:
     static inline const QString ReuseHoursKey = QStringLiteral("ReuseHours");
     // The window's size, "WIDTHxHEIGHT", kept from one start to the next.
     static inline const QString WindowSizeKey = QStringLiteral("WindowSize");
+    // The chosen source, by the name the command line gives it ("site2", "whois", "auto"), kept
+    // from one start to the next.
+    static inline const QString SourceKey = QStringLiteral("Source");
+    // Whether port-43 and RDAP results keep their notice lines as fields: "1" or "0".
+    static inline const QString KeepNoticesKey = QStringLiteral("KeepNotices");
     // The size it opens at the first time, and its minimum.
     static QSize designedSize();
 
@@ -145,6 +155,8 @@ private:
                const FormLayout::Growth &growth);
     void restoreWindowSize();
     void saveWindowSize();
+    void restoreKeepNotices();
+    void CheckKeepNotices_Click(bool checked);
     // Each wires the buttons of its own file.
     void connectListFileControls();
     void connectLookupControls();
@@ -152,6 +164,11 @@ private:
     QPushButton *button(const char *name) const;
     void runFinished();
     void endRunAttempt();
+    // The source option buttons and the source each stands for.
+    QList<std::pair<QRadioButton *, SourceKind>> sourceOptions() const;
+    std::optional<SourceKind> chosenSource() const;
+    // Back to the plain caption once the results or the list change after a run.
+    void dropRunCaption();
     void applySkin();
     void loadHandCursor(const QString &path);
     void setPointer(int value);
@@ -171,6 +188,9 @@ private:
     void commitDelayText();
     void storeSettingsBeforeClose();
     void connectSettingsControls();
+    void restoreSource();
+    void storeSource();
+    void sourceChosen();
 
     Services m_services;
     StartOptions m_options;
@@ -189,6 +209,7 @@ private:
     QRadioButton *m_option3 = nullptr;
     QRadioButton *m_option4 = nullptr;
     QRadioButton *m_option5 = nullptr;
+    QCheckBox *m_checkKeepNotices = nullptr;
     QLineEdit *m_text1 = nullptr;
     QSpinBox *m_reuseHours = nullptr;
     StoreMemory *m_store = nullptr;
@@ -207,6 +228,9 @@ private:
     QCursor m_handCursor;
     bool m_hasHandCursor = false;
     LookupRun *m_run = nullptr;
+    // The RDAP bootstrap files, kept for the window's life: fetched by the first run that
+    // needs them (which waits for them), used by every run after.
+    RdapBootstrapStore *m_rdapBootstrap = nullptr;
     // The start button's caption when the last run attempt began; a stop puts it back.
     QString m_savedStartCaption;
     bool m_stopRequested = false;
@@ -223,4 +247,8 @@ private:
     QElapsedTimer m_listUnsavedSince;
     // Text1 was edited since its text was last stored.
     bool m_delayEdited = false;
+    // Another source was chosen since the choice was last stored.
+    bool m_sourceChosen = false;
+    // The caption shows a run's counts.
+    bool m_runCaptionShown = false;
 };

@@ -5,6 +5,7 @@
 #include "addresses/listviewmodel.h"
 #include "lookup/delay.h"
 #include "platform/dialogs.h"
+#include "rdap/rdapbootstrapstore.h"
 #include "results/resultstable.h"
 #include "run/lookuprun.h"
 #include "run/runfeed.h"
@@ -12,17 +13,53 @@
 #include "store/storememory.h"
 #include "web/sites.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTimer>
+
+#include <memory>
 
 void Form1::connectLookupControls()
 {
     connect(button("PushButton4"), &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(button("PushButton7"), &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    // A run's counts stay in the caption until the results or the address list change.
+    for (QAbstractItemModel *model : {static_cast<QAbstractItemModel *>(m_results),
+                                      static_cast<QAbstractItemModel *>(m_addresses)}) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, &Form1::dropRunCaption);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &Form1::dropRunCaption);
+        connect(model, &QAbstractItemModel::modelReset, this, &Form1::dropRunCaption);
+    }
+}
+
+void Form1::dropRunCaption()
+{
+    if (!m_runCaptionShown || isRunning())
+        return;
+    m_runCaptionShown = false;
+    setWindowTitle(ProductName);
+}
+
+QList<std::pair<QRadioButton *, SourceKind>> Form1::sourceOptions() const
+{
+    return {{m_option1, SourceKind::Site1},
+            {m_option2, SourceKind::Site2},
+            {m_option3, SourceKind::Site3},
+            {m_option4, SourceKind::Whois},
+            {m_option5, SourceKind::Auto}};
+}
+
+std::optional<SourceKind> Form1::chosenSource() const
+{
+    for (const auto &[option, kind] : sourceOptions()) {
+        if (option->isChecked())
+            return kind;
+    }
+    return std::nullopt;
 }
 
 void Form1::PushButton4_Click()
@@ -66,20 +103,19 @@ void Form1::PushButton4_Click()
         addresses.append(m_addresses->itemText(i));
 
     RunOptions options;
-    options.source = [this]() -> std::optional<SourceKind> {
-        if (m_option1->isChecked())
-            return SourceKind::Site1;
-        if (m_option2->isChecked())
-            return SourceKind::Site2;
-        if (m_option3->isChecked())
-            return SourceKind::Site3;
-        if (m_option4->isChecked())
-            return SourceKind::Whois;
-        if (m_option5->isChecked())
-            return SourceKind::Auto;
-        return std::nullopt;
-    };
+    options.source = [this] { return chosenSource(); };
     options.delayText = [this] { return m_text1->text(); };
+    options.keepNotices = m_checkKeepNotices->isChecked();
+    if (!m_rdapBootstrap) {
+        m_rdapBootstrap = RdapBootstrapStore::withOwnClient(RunOptions::environmentConnectTo(),
+                                                            RunOptions::environmentProxy(), this);
+        connect(m_rdapBootstrap, &RdapBootstrapStore::notice, this, [this](const QString &text) {
+            // Shown once the run's own handlers are done with the event that brought it.
+            QTimer::singleShot(
+                0, this, [this, text] { message(text.left(1).toUpper() + text.mid(1) + u'.'); });
+        });
+    }
+    options.rdapBootstrapStore = m_rdapBootstrap;
     options.memory = answerStore();
     m_store->setMaxAgeMs(qint64(m_reuseHours->value()) * 3600 * 1000);
     // The last run's answers still on their way to the disk (a second's worth at most) are
@@ -94,15 +130,20 @@ void Form1::PushButton4_Click()
             button("PushButton4")->setText(m_savedStartCaption);
     });
     connect(m_run, &LookupRun::finished, this, &Form1::runFinished);
-    // Progress in the caption: rows done, failures included, of the whole list.
-    const QString total = QLocale(QLocale::English).toString(qlonglong(n));
-    auto showProgress = [this, total](qsizetype done) {
-        setWindowTitle(
-            QStringLiteral("%1 - %2 of %3")
-                .arg(ProductName, QLocale(QLocale::English).toString(qlonglong(done)), total));
+    // Progress in the caption: rows done, failures included, of the whole list, and how many
+    // failed; it stays after the run until the results or the list change.
+    auto failed = std::make_shared<qsizetype>(0);
+    auto showProgress = [this, n, failed](qsizetype done) {
+        setWindowTitle(RunCaption(done, n, *failed));
+        m_runCaptionShown = true;
     };
     connect(m_run, &LookupRun::resultReady, this,
-            [showProgress](qsizetype index, const LookupResult &) { showProgress(index + 1); });
+            [showProgress, failed](qsizetype index, const LookupResult &result) {
+                // A page without a record element leaves its row plain: not a failure.
+                if (!result.ok() && result.reason != FailureReason::NoRecord)
+                    ++*failed;
+                showProgress(index + 1);
+            });
     showProgress(0);
     m_run->start();
 }
@@ -125,7 +166,6 @@ StoreMemory *Form1::answerStore()
 
 void Form1::runFinished()
 {
-    setWindowTitle(ProductName);
     endBusy();
     m_frame1->setEnabled(true);
     message(QStringLiteral("Done."));
@@ -153,6 +193,10 @@ void Form1::PushButton7_Click()
                 QStringLiteral(") to lookup the whois information for each of your specified "
                                "IP addresses / domains. As a result, there should be some "
                                "delay between lookups to avoid annoying this external "
-                               "website."));
+                               "website.\n\n") +
+                m_option4->text() + QStringLiteral(" and ") + m_option5->text() +
+                QStringLiteral(" ask the registries' own servers instead: the delay holds per "
+                               "server, so two questions to the same server are at least that "
+                               "far apart, while different servers are asked side by side."));
     });
 }

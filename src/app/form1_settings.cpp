@@ -1,15 +1,18 @@
 // When the window writes its settings. Every write rewrites the whole settings file, whose
 // address list may run to millions of entries, so nothing is written per keystroke or per
 // single change: the delay when its edit ends (Enter, focus leaves, a run starts, the window
-// closes), the address list once a burst of changes has ended, and both on closing.
+// closes), the address list once a burst of changes has ended, the source when another is
+// chosen, and what is still unwritten on closing.
 
 #include "app/form1.h"
 
 #include "addresses/addresslist.h"
 #include "addresses/listviewmodel.h"
+#include "lookup/source.h"
 #include "platform/settingsstore.h"
 
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -28,6 +31,8 @@ void Form1::connectSettingsControls()
         Statements s(m_errors, QStringLiteral("Form1.ReuseHours_Change"));
         s.run(100, [&] { m_services.settings.write(ReuseHoursKey, QString::number(hours)); });
     });
+    for (const auto &[option, kind] : sourceOptions())
+        connect(option, &QRadioButton::clicked, this, &Form1::sourceChosen);
 }
 
 // ---------------------------------------------------------------- address list
@@ -71,10 +76,13 @@ void Form1::commitDelayText()
 
 void Form1::storeSettingsBeforeClose()
 {
-    // The closing writes the list itself; the delay is written only when it was edited since.
+    // The closing writes the list itself; the delay and the source are written only when they
+    // changed since they were last written.
     m_saveTimer->stop();
     if (m_delayEdited)
         storeDelayText();
+    if (m_sourceChosen)
+        storeSource();
 }
 
 void Form1::Text1_Change()
@@ -86,4 +94,36 @@ void Form1::Text1_Change()
 void Form1::Text1_LostFocus()
 {
     commitDelayText();
+}
+
+// ---------------------------------------------------------------- source
+
+void Form1::restoreSource()
+{
+    // A name no option stands for (a newer version's source, a hand edit) leaves the default.
+    const QString name = m_services.settings.read(SourceKey, QString());
+    for (const auto &[option, kind] : sourceOptions()) {
+        if (sourceKindName(kind) == name)
+            option->setChecked(true);
+    }
+}
+
+void Form1::storeSource()
+{
+    // A click on the option already chosen writes nothing: the whole file would be rewritten.
+    const std::optional<SourceKind> kind = chosenSource();
+    if (kind && m_services.settings.read(SourceKey, QString()) != sourceKindName(*kind))
+        m_services.settings.write(SourceKey, sourceKindName(*kind));
+    m_sourceChosen = false;
+}
+
+void Form1::sourceChosen()
+{
+    m_sourceChosen = true;
+    // No report of its own, as for the delay: a store that fails is tried again, and reported,
+    // on closing.
+    try {
+        storeSource();
+    } catch (const std::exception &) {
+    }
 }

@@ -34,7 +34,7 @@ AnswerSaver::AnswerSaver(const QString &folder) : m_folder(folder)
         throw notWritable(folder, QStringLiteral("permission denied"));
 }
 
-QString AnswerSaver::fileName(const QString &address, const QString &source)
+QString AnswerSaver::fileName(const QString &address, std::optional<SourceKind> source)
 {
     QString name = address;
     for (QChar &c : name) {
@@ -45,10 +45,9 @@ QString AnswerSaver::fileName(const QString &address, const QString &source)
         name.replace(u'.', u'_').prepend(u'_');
     while (name.toUtf8().size() > MaxNameBytes)
         name.chop(name.back().isLowSurrogate() ? 2 : 1);
-    const QString extension = source == QLatin1String("whois")  ? QStringLiteral(".txt")
-                              : source == QLatin1String("rdap") ? QStringLiteral(".json")
-                                                                : QStringLiteral(".html");
-    return name + extension;
+    return name + (source == SourceKind::Whois  ? QStringLiteral(".txt")
+                   : source == SourceKind::Rdap ? QStringLiteral(".json")
+                                                : QStringLiteral(".html"));
 }
 
 void AnswerSaver::save(const LookupResult &result)
@@ -57,7 +56,9 @@ void AnswerSaver::save(const LookupResult &result)
         return;
     const QString path = m_folder + u'/' + fileName(result.address, result.source);
     QByteArray bytes = result.answer;
-    if (result.source.startsWith(QLatin1String("site")) && !bytes.startsWith("\xEF\xBB\xBF"))
+    const bool page = result.source == SourceKind::Site1 || result.source == SourceKind::Site2 ||
+                      result.source == SourceKind::Site3;
+    if (page && !bytes.startsWith("\xEF\xBB\xBF"))
         bytes.prepend("\xEF\xBB\xBF");
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "lookup/sourcekind.h"
+
 #include <QString>
+
+#include <optional>
 
 struct LookupResult;
 
@@ -19,8 +23,9 @@ public:
     // Nothing for a lookup without an answer (failed, throttled, invalid).
     void save(const LookupResult &result);
 
-    // The file name of an address's answer of a source ("whois", "rdap", "site2", ...).
-    static QString fileName(const QString &address, const QString &source);
+    // The file name of an address's answer of a source: .txt for port 43, .json for RDAP, .html
+    // for a site.
+    static QString fileName(const QString &address, std::optional<SourceKind> source);
 
 private:
     QString m_folder;

@@ -57,12 +57,26 @@ int CliApp::budgetedParallel(const CliOptions &options)
     return parallel;
 }
 
+std::optional<ProxySettings> CliApp::proxyOf(const CliOptions &options)
+{
+    if (options.proxy.isEmpty())
+        return RunOptions::environmentProxy();
+    QString proxyError;
+    const std::optional<ProxySettings> named = ProxySettings::forEverything(
+        options.proxy, ProxySettings::noProxyFromEnvironment(), &proxyError);
+    if (!named)
+        reportError(QStringLiteral("--proxy: ") + proxyError);
+    return named;
+}
+
 RunOptions CliApp::lookupOptions(const CliOptions &options, int parallel)
 {
     RunOptions run;
     run.source = [source = options.source] { return std::optional(source); };
     run.delayText = [delay = options.delayText] { return delay; };
     run.delayInWholeSeconds = false;
+    run.pauseAfterLast = false;
+    run.keepNotices = options.keepNotices;
     run.parallel = parallel;
     run.whoisServer = options.whoisServer;
     run.followReferrals = options.followReferrals;
@@ -92,6 +106,9 @@ int CliApp::run()
         reportError(connectToError);
         return ExitCode::Usage;
     }
+    const std::optional<ProxySettings> proxy = proxyOf(m_options);
+    if (!proxy)
+        return ExitCode::Usage;
     if (m_options.resume && QFileInfo::exists(m_options.outputPath) &&
         !QFileInfo(m_options.outputPath).isFile()) {
         reportError(QStringLiteral("--resume needs a regular file: ") + m_options.outputPath);
@@ -134,10 +151,14 @@ int CliApp::run()
 
     InterruptWatcher interrupts;
     RunOptions runOptions = lookupOptions(m_options, parallel);
+    runOptions.proxy = *proxy;
     runOptions.memory = m_store.get();
     runOptions.keepAnswers = m_answers != nullptr;
     LookupRun lookups(std::move(feed), std::move(runOptions));
-    if (!m_options.quiet && ::isatty(STDERR_FILENO))
+    // Said once a run (the RDAP bootstrap could not be fetched, or kept).
+    connect(&lookups, &LookupRun::notice, this, [](const QString &text) { reportError(text); });
+    // The log's lines would tear a self-updating line on the same terminal.
+    if (!m_options.quiet && !m_options.verbose && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 
     const auto deliver = [this, &lookups](const LookupResult &result) {

@@ -2,11 +2,13 @@
 
 #include "cli/clioptions.h"
 #include "cli/runsummary.h"
+#include "net/proxysettings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class AnswerSaver;
 class ResultSink;
@@ -34,6 +36,8 @@ public:
     static RunOptions lookupOptions(const CliOptions &options, int parallel);
     // --parallel lowered to what the process's open-file limit allows, said when it is.
     static int budgetedParallel(const CliOptions &options);
+    // The proxies to use: --proxy, else the environment's; nothing (said) for a bad --proxy.
+    static std::optional<ProxySettings> proxyOf(const CliOptions &options);
 
 private:
     void resultArrived(const LookupResult &result);

@@ -113,6 +113,11 @@ const QString Description = QStringLiteral(
     "file, its address the file's path, asking no server. --save-answers DIR writes each\n"
     "answer in that form: <address>.txt (port 43), .json (RDAP), .html (a site).\n"
     "\n"
+    "For whois, rdap and auto, notice text (terms of use, disclaimers, comment lines,\n"
+    "\">>> Last update of WHOIS database <<<\", sentences with a URL) gives no fields: not in\n"
+    "the table, the exports or jsonl \"fields\". --keep-notices keeps it. The sites' records\n"
+    "are written as they are.\n"
+    "\n"
     "Every answer is kept in the answer store ($XDG_DATA_HOME/Quorvane/answers.sqlite, or\n"
     "--store PATH); an answer identical to the address's previous one only moves that one's\n"
     "time seen. --max-age DURATION (90m, 6h, 2d; default 0: always ask) answers an address\n"
@@ -123,19 +128,20 @@ const QString Description = QStringLiteral(
     "--store postgresql://USER@HOST[:PORT]/DB keeps the store in PostgreSQL instead, shared by\n"
     "many machines (the password from PGPASSWORD or ~/.pgpass, never on the command line).\n"
     "\n"
-    "Sub-commands read the store and ask no server (quorvane-cli COMMAND --help):\n"
+    "Sub-commands (quorvane-cli COMMAND --help):\n"
     "  history ADDRESS...          each stored answer's facts over time, oldest first\n"
     "  changes [--since DATE] [ADDRESS... | --list FILE]\n"
     "                              one row per fact that changed between two answers\n"
-    "  expiring --within DURATION [--list FILE] [--fail-if-any]\n"
+    "  expiring [--list FILE] --within DURATION [--fail-if-any]\n"
     "                              registered domains whose latest expiry falls by then\n"
     "  latest [ADDRESS... | --list FILE]\n"
     "                              the latest answer of each address, as the usual table\n"
-    "A work queue in a PostgreSQL store spreads a list over many machines:\n"
-    "  enqueue --store URL --queue NAME [FILE...]   adds addresses\n"
-    "  work --store URL --queue NAME [--pace-group NAME] [--follow]\n"
-    "                              looks them up, on any number of machines\n"
-    "  queue --store URL --queue NAME [-f jsonl]    the progress\n"
+    "  enqueue [FILE...]           adds addresses to a queue (--store URL --queue NAME)\n"
+    "  work [--pace-group NAME] [--follow]\n"
+    "                              looks a queue's addresses up, on any number of machines\n"
+    "  queue [-f jsonl]            a queue's progress: its addresses, workers, time left\n"
+    "The first four read the store and ask no server; the last three share a list among\n"
+    "many machines through a store on PostgreSQL (--store postgresql://...).\n"
     "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest;\n"
@@ -267,9 +273,23 @@ Parsed parse(const QStringList &arguments)
         QStringLiteral("The FILE arguments are answers saved earlier (port-43 text, RDAP JSON "
                        "or a site's page), one per file: writes one result per file, asking no "
                        "server."));
+    const QCommandLineOption keepNotices(
+        QStringLiteral("keep-notices"),
+        QStringLiteral("whois, rdap, auto: notice lines (terms of use, disclaimers) stay fields "
+                       "of the record."));
+    const QCommandLineOption proxy(
+        QStringLiteral("proxy"),
+        QStringLiteral("Connects through this proxy (http://, https://, socks5h://, ...; "
+                       "instead of ALL_PROXY, https_proxy, http_proxy; NO_PROXY still applies): "
+                       "RDAP and the sites, and port 43 when it is a SOCKS5 proxy."),
+        QStringLiteral("URL"));
     parser.addOptions({help, version, address, source, delay, timeout, format, output, header,
-                       quiet, resume, retryFailed, saveAnswers, readRecords});
+                       quiet, resume, retryFailed, saveAnswers, readRecords, keepNotices, proxy});
     parser.addOptions({whoisServer, noReferrals, parallel});
+    parser.addOption(
+        {{QStringLiteral("v"), QStringLiteral("verbose")},
+         QStringLiteral(
+             "Logs what the run does (servers asked, throttling, referrals) on standard error.")});
     const QCommandLineOption maxAge(
         QStringLiteral("max-age"),
         QStringLiteral("Answers from the store when the address's latest answer from the same "
@@ -315,9 +335,12 @@ Parsed parse(const QStringList &arguments)
         CliOptions::Input{CliOptions::Input::Kind::File, QStringLiteral("-")});
     options.header = parser.isSet(header);
     options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.resume = parser.isSet(resume);
     options.retryFailed = parser.isSet(retryFailed);
+    options.keepNotices = parser.isSet(keepNotices);
     options.outputPath = parser.value(output);
+    options.proxy = parser.value(proxy);
     if (parser.isSet(output) && options.outputPath.isEmpty())
         return UsageError{QStringLiteral("--output needs a file name")};
 

@@ -51,10 +51,13 @@ struct CliOptions
     QString outputPath; // empty: standard output
     bool header = false;
     bool quiet = false;
+    bool verbose = false; // the quorvane.* log categories on
     bool resume = false;
     bool retryFailed = false;  // with resume: the failed and throttled lines are asked again
     QString saveAnswersFolder; // each answer's own bytes go to a file there
     bool readRecords = false;  // the files are saved answers, not address lists
+    QString proxy;             // --proxy URL; empty: the environment's proxy variables
+    bool keepNotices = false;  // port 43 and RDAP: notice lines stay fields
     // The answer store: every answer kept there, one younger than maxAgeMs (from the same
     // source) given instead of asking. noStore: neither read nor written.
     qint64 maxAgeMs = 0;

@@ -149,7 +149,7 @@ QByteArray format(const LookupResult &result)
     line += "{\"address\":";
     appendString(line, result.address);
     key("source");
-    appendString(line, result.source);
+    appendString(line, result.source ? sourceKindName(*result.source) : QString());
     // The facts in column order, the reason of a failure right after the status; a fact the
     // record does not state is left out.
     bool errorWritten = false;

@@ -5,6 +5,7 @@
 #include "cli/queuecommands.h"
 #include "cli/recordfiles.h"
 #include "cli/storecommands.h"
+#include "platform/logging.h"
 
 #include <QCoreApplication>
 
@@ -13,7 +14,14 @@
 
 int main(int argc, char *argv[])
 {
+    // Qt's own Unix event loop rather than glib's: a run is sockets, timers and posted calls, and
+    // glib's loop spends more system calls on each turn. Not passed on to other programs.
+    const bool chosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (!chosen)
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    if (!chosen)
+        qunsetenv("QT_NO_GLIB");
     // A closed pipe on standard output is reported as an unwritable output, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -35,6 +43,8 @@ int main(int argc, char *argv[])
         return ExitCode::Usage;
     }
     const auto &options = std::get<CliOptions>(parsed);
+    if (options.verbose)
+        Logging::enableVerbose();
     if (options.readRecords)
         return RecordFiles::run(options);
     CliApp cli(options);

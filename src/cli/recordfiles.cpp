@@ -15,7 +15,7 @@
 
 namespace {
 
-LookupResult readRecordFile(const QString &path, std::optional<Site> site)
+LookupResult readRecordFile(const QString &path, std::optional<Site> site, bool keepNotices)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -32,7 +32,10 @@ LookupResult readRecordFile(const QString &path, std::optional<Site> site)
         setFailure(failed, FailureReason::TooLarge, path);
         return failed;
     }
-    return resultFromSavedAnswer(path, bytes, site);
+    LookupResult result = resultFromSavedAnswer(path, bytes, site);
+    if (!keepNotices)
+        dropNoticeFields(result);
+    return result;
 }
 
 } // namespace
@@ -60,7 +63,7 @@ int run(const CliOptions &options)
             site = Site(int(options.source) - int(SourceKind::Site1) + 1);
         int exitCode = ExitCode::Done;
         for (const QString &path : options.inputFiles) {
-            const LookupResult result = readRecordFile(path, site);
+            const LookupResult result = readRecordFile(path, site, options.keepNotices);
             if (!result.ok())
                 exitCode = ExitCode::SomeFailed;
             sink->add(result);

@@ -10,9 +10,9 @@
 
 namespace {
 
-const std::array<QString, 6> StatusOrder{RecordStatus::Registered, RecordStatus::Available,
-                                         RecordStatus::Reserved,   RecordStatus::Throttled,
-                                         RecordStatus::Failed,     RecordStatus::Invalid};
+constexpr std::array<RecordStatus, 6> StatusOrder{RecordStatus::Registered, RecordStatus::Available,
+                                                  RecordStatus::Reserved,   RecordStatus::Throttled,
+                                                  RecordStatus::Failed,     RecordStatus::Invalid};
 constexpr int ReasonsShown = 3;
 constexpr qsizetype MaxReasonLength = 60;
 
@@ -51,8 +51,8 @@ bool RunSummary::answered(const LookupResult &result)
 {
     if (!result.ok())
         return false;
-    const QString &status = result.facts.status;
-    return status.isEmpty() || status == RecordStatus::Registered ||
+    const RecordStatus status = result.facts.status;
+    return status == RecordStatus::Unknown || status == RecordStatus::Registered ||
            status == RecordStatus::Available || status == RecordStatus::Reserved;
 }
 
@@ -61,8 +61,7 @@ void RunSummary::add(const LookupResult &result)
     ++m_lookups;
     if (!answered(result))
         ++m_unanswered;
-    const QString status =
-        result.facts.status.isEmpty() ? QStringLiteral("answered") : result.facts.status;
+    const RecordStatus status = result.facts.status;
     ++m_byStatus[status];
     if (!result.ok() && status == RecordStatus::Failed)
         ++m_failureReasons[reasonKey(result)];
@@ -80,11 +79,11 @@ QString RunSummary::text(double seconds) const
                 QStringLiteral("/s)");
     }
     QStringList statuses;
-    for (const QString &status : StatusOrder) {
+    for (const RecordStatus status : StatusOrder) {
         const qsizetype n = m_byStatus.value(status);
         if (n == 0)
             continue;
-        QString part = QString::number(n) + QLatin1Char(' ') + status;
+        QString part = QString::number(n) + QLatin1Char(' ') + recordStatusName(status);
         if (status == RecordStatus::Failed && !m_failureReasons.isEmpty()) {
             std::vector<std::pair<QString, qsizetype>> reasons;
             for (auto it = m_failureReasons.cbegin(); it != m_failureReasons.cend(); ++it)
@@ -101,14 +100,9 @@ QString RunSummary::text(double seconds) const
         }
         statuses << part;
     }
-    // Statuses a record may state beyond the usual ones, and records that state none.
-    QStringList others;
-    for (auto it = m_byStatus.cbegin(); it != m_byStatus.cend(); ++it) {
-        if (std::find(StatusOrder.begin(), StatusOrder.end(), it.key()) == StatusOrder.end())
-            others << QString::number(it.value()) + QLatin1Char(' ') + it.key();
-    }
-    others.sort();
-    statuses += others;
+    // Records that state no status.
+    if (const qsizetype n = m_byStatus.value(RecordStatus::Unknown))
+        statuses << QString::number(n) + QStringLiteral(" answered");
     if (!statuses.isEmpty())
         line += QStringLiteral(": ") + statuses.join(QStringLiteral(", "));
     return line;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "facts/recordfacts.h"
+
 #include <QHash>
 #include <QString>
 
@@ -27,6 +29,6 @@ public:
 private:
     qsizetype m_lookups = 0;
     qsizetype m_unanswered = 0;
-    QHash<QString, qsizetype> m_byStatus;
+    QHash<RecordStatus, qsizetype> m_byStatus;
     QHash<QString, qsizetype> m_failureReasons;
 };

@@ -7,6 +7,7 @@
 #include "cli/interruptwatcher.h"
 #include "cli/progressline.h"
 #include "lookup/answermemory.h"
+#include "platform/logging.h"
 #include "run/lookuprun.h"
 #include "store/sharedpace.h"
 #include "store/sqlanswerstore.h"
@@ -14,6 +15,7 @@
 #include "store/storewriter.h"
 #include "store/workqueue.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -34,9 +36,7 @@ constexpr qint64 PollMs = 1000;
 // The rate a worker reports is over this much of its recent past.
 constexpr qint64 RateWindowMs = 60000;
 
-const char *const Help =
-    "Usage: quorvane-cli work --store postgresql://USER@HOST[:PORT]/DB --queue NAME [options]\n"
-    "\n"
+const char *const Description =
     "Looks up the addresses of the queue NAME (quorvane-cli enqueue adds them) side by side\n"
     "with any number of workers on other machines, and keeps every answer in the store. Each\n"
     "worker claims a batch of addresses at a time under a lease that it renews while it works;\n"
@@ -44,28 +44,71 @@ const char *const Help =
     "at any moment (kill -9, power off, network cut) loses nothing: once its lease runs out,\n"
     "its unfinished addresses go back to the queue for the others. The worker exits 0 when the\n"
     "queue holds nothing pending and no other worker holds any addresses; with --follow it\n"
-    "keeps waiting for more.\n"
-    "\n"
-    "Options:\n"
-    "  --store URL        the PostgreSQL store; the password comes from PGPASSWORD or\n"
-    "                     ~/.pgpass, never from the command line\n"
-    "  --queue NAME       the queue to work on\n"
-    "  --pace-group NAME  workers with the same NAME (machines behind one public address)\n"
-    "                     share each server's delay through the database, so together they\n"
-    "                     ask a server no faster than one worker would; workers in different\n"
-    "                     groups, or in none, pace each server by themselves\n"
-    "  --follow           waits for new addresses when the queue is empty instead of exiting\n"
-    "  --lease SECONDS    how long the addresses claimed stay this worker's without a sign\n"
-    "                     of life from it (default 60, at least 3); renewed every third of it\n"
-    "  --batch N          addresses claimed at a time, 1 to 10000 (default 100); the worker\n"
-    "                     holds at most N\n"
-    "and the lookup's --source, --parallel, --delay, --whois-server, --no-referrals, --max-age\n"
-    "and --quiet (quorvane-cli --help).\n"
+    "keeps waiting for more. The lookup's options mean what they mean there (quorvane-cli\n"
+    "--help).";
+
+const char *const ExitCodes =
     "\n"
     "Exit codes: 0 the queue is empty; 2 usage error; 3 the store failed (it cannot be reached,\n"
     "refuses the login, or went away): no address is marked done without its answer kept, and\n"
     "the others go back to the queue; 130 interrupted (SIGINT, SIGTERM): the answers finished\n"
     "are kept and the addresses not yet looked up go back to the queue at once.\n";
+
+// The help, laid out as the other commands' (its options read by the same rules).
+void printHelp()
+{
+    QCommandLineParser help;
+    help.setApplicationDescription(QLatin1String(Description));
+    const auto option = [&](const QStringList &names, const char *what,
+                            const char *value = nullptr) {
+        help.addOption(QCommandLineOption(names, QLatin1String(what),
+                                          value ? QLatin1String(value) : QString()));
+    };
+    option({QStringLiteral("h"), QStringLiteral("help")}, "Shows this help.");
+    option({QStringLiteral("store")},
+           "The PostgreSQL store: postgresql://USER@HOST[:PORT]/DB; the password comes from "
+           "PGPASSWORD or ~/.pgpass, never from the command line.",
+           "URL");
+    option({QStringLiteral("queue")}, "The queue to work on.", "NAME");
+    option({QStringLiteral("pace-group")},
+           "Workers with the same NAME (machines behind one public address) share each "
+           "server's delay through the database, so together they ask a server no faster than "
+           "one worker would; workers in different groups, or in none, pace each server by "
+           "themselves.",
+           "NAME");
+    option({QStringLiteral("follow")},
+           "Waits for new addresses when the queue is empty instead of exiting.");
+    option({QStringLiteral("lease")},
+           "How long the addresses claimed stay this worker's without a sign of life from it "
+           "(default 60, at least 3); renewed every third of it.",
+           "SECONDS");
+    option({QStringLiteral("batch")},
+           "Addresses claimed at a time, 1 to 10000 (default 100); the worker holds at most N.",
+           "N");
+    option({QStringLiteral("s"), QStringLiteral("source")},
+           "Where to ask: auto, whois, rdap, site1, site2 or site3 (default auto).", "SOURCE");
+    option({QStringLiteral("d"), QStringLiteral("delay")},
+           "Seconds between two requests to the same server (default 1).", "SECONDS");
+    option({QStringLiteral("timeout")}, "Seconds an answer may take (default 30).", "SECONDS");
+    option({QStringLiteral("p"), QStringLiteral("parallel")},
+           "At most N servers busy at once, 1 to 1000 (default 8).", "N");
+    option({QStringLiteral("whois-server")}, "Port 43: asks this server first instead of IANA.",
+           "HOST[:PORT]");
+    option({QStringLiteral("no-referrals")}, "Port 43: follows no referral.");
+    option({QStringLiteral("max-age")},
+           "Marks an address done from the store when its latest answer from the same source "
+           "is younger than DURATION, asking no server.",
+           "DURATION");
+    option({QStringLiteral("proxy")}, "Connects through this proxy.", "URL");
+    option({QStringLiteral("keep-notices")}, "Whois, rdap, auto: keeps notice lines as fields.");
+    option({QStringLiteral("q"), QStringLiteral("quiet")}, "No progress line.");
+    option({QStringLiteral("v"), QStringLiteral("verbose")},
+           "Logs what the run does on standard error.");
+    std::fputs(qPrintable(QStringLiteral("Usage: quorvane-cli work --store URL --queue NAME "
+                                         "[options]\n\n") +
+                          help.helpText().section(QLatin1Char('\n'), 1) + QLatin1String(ExitCodes)),
+               stdout);
+}
 
 struct WorkOptions
 {
@@ -109,7 +152,7 @@ std::variant<WorkOptions, int> parse(const QStringList &arguments)
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
         if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
-            std::fputs(Help, stdout);
+            printHelp();
             return ExitCode::Done;
         }
         if (argument == QLatin1String("--follow")) {
@@ -141,11 +184,13 @@ std::variant<WorkOptions, int> parse(const QStringList &arguments)
     if (const auto *error = std::get_if<CliArguments::UsageError>(&lookup))
         return usage(error->message);
     if (std::get_if<CliArguments::Info>(&lookup)) {
-        std::fputs(Help, stdout);
+        printHelp();
         return ExitCode::Done;
     }
     options.lookup = std::get<CliOptions>(lookup);
     const CliOptions &l = options.lookup;
+    if (l.verbose)
+        Logging::enableVerbose();
     if (!l.inputFiles.isEmpty() || !l.addresses.isEmpty())
         return usage(QStringLiteral("the addresses come from the queue: no files or --address "
                                     "(quorvane-cli enqueue adds them)"));
@@ -504,8 +549,14 @@ int Worker::run()
     m_heartbeat.start();
 
     InterruptWatcher interrupts;
+    const std::optional<ProxySettings> proxy = CliApp::proxyOf(m_options.lookup);
+    if (!proxy) {
+        m_queue->endWorker(m_worker, false);
+        return ExitCode::Usage;
+    }
     RunOptions runOptions =
         CliApp::lookupOptions(m_options.lookup, CliApp::budgetedParallel(m_options.lookup));
+    runOptions.proxy = *proxy;
     runOptions.memory = this;
     auto feed = std::make_unique<QueueFeed>([this](qsizetype max) { return take(max); },
                                             [this] { return m_ended; });
@@ -514,7 +565,8 @@ int Worker::run()
     m_run = &lookups;
     if (m_pace)
         lookups.scheduler().setPaceGate(m_pace.get());
-    if (!m_options.lookup.quiet && ::isatty(STDERR_FILENO))
+    // The log's lines would tear a self-updating line on the same terminal.
+    if (!m_options.lookup.quiet && !m_options.lookup.verbose && ::isatty(STDERR_FILENO))
         m_progress = new ProgressLine(STDERR_FILENO, -1, this);
 
     QEventLoop loop;

@@ -1,5 +1,9 @@
 #include "facts/answerphrases.h"
 
+#include "facts/labeltable.h"
+#include "facts/notices.h"
+#include "facts/recordfacts.h"
+
 #include <QString>
 
 #include <array>
@@ -55,6 +59,9 @@ const Phrase phrases[] = {
     {"address has been blocked", Kind::Throttle},
     {"try again later", Kind::Throttle},
     {"please wait a while", Kind::Throttle},
+    {"query quota", Kind::Throttle},
+    {"has been exceeded", Kind::Throttle},
+    {"rate exceeded", Kind::Throttle},
 
     // The name is not registered.
     {"no match", Kind::NoMatch},
@@ -91,6 +98,12 @@ const Phrase phrases[] = {
     {"n'existe pas", Kind::NoMatch},
     {"keine daten", Kind::NoMatch},
     {"non trovato", Kind::NoMatch},
+    {"name not known", Kind::NoMatch},
+    {"no domain records", Kind::NoMatch},
+    {"no se encuentra", Kind::NoMatch},
+    {"unknown domain", Kind::NoMatch},
+    {"domain is available", Kind::NoMatch},
+    {"name is available", Kind::NoMatch},
 
     // The registry keeps the name back.
     {"is reserved", Kind::Reserved},
@@ -106,6 +119,9 @@ const Phrase phrases[] = {
     {"cannot be registered", Kind::Reserved},
     {"can not be registered", Kind::Reserved},
     {"is prohibited", Kind::Reserved},
+    {"restricted from registration", Kind::Reserved},
+    {"prohibited from registration", Kind::Reserved},
+    {"name is restricted", Kind::Reserved},
 
     // The query itself was refused.
     {"invalid query", Kind::Invalid},
@@ -191,4 +207,87 @@ AnswerPhrases scanAnswerPhrases(QStringView text)
         }
     }
     return found;
+}
+
+namespace {
+
+void add(AnswerPhrases &to, const AnswerPhrases &from)
+{
+    to.throttle |= from.throttle;
+    to.noMatch |= from.noMatch;
+    to.reserved |= from.reserved;
+    to.invalid |= from.invalid;
+}
+
+bool isLineBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c.unicode() == 0xa0;
+}
+
+// A message line that is a status word alone, or a few words ending in "available".
+AnswerPhrases terseLine(QStringView line)
+{
+    AnswerPhrases found;
+    while (!line.isEmpty() && (line.front() == u'%' || line.front() == u'#' ||
+                               line.front() == u'*' || isLineBlank(line.front())))
+        line = line.mid(1);
+    while (!line.isEmpty() && isLineBlank(line.back()))
+        line.chop(1);
+    if (line.isEmpty() || line.size() > 80)
+        return found;
+    const RecordStatus status = statusFromStatusValue(line);
+    if (status == RecordStatus::Available)
+        found.noMatch = true;
+    else if (status == RecordStatus::Reserved)
+        found.reserved = true;
+    else if (status == RecordStatus::Invalid)
+        found.invalid = true;
+    if (status != RecordStatus::Unknown)
+        return found;
+    const QList<QStringView> words = line.split(u' ', Qt::SkipEmptyParts);
+    if (words.size() > 4)
+        return found;
+    QStringView last = words.last();
+    while (!last.isEmpty() && (last.back() == u'.' || last.back() == u'!'))
+        last.chop(1);
+    if (last.compare(QLatin1String("available"), Qt::CaseInsensitive) != 0)
+        return found;
+    for (QStringView word : words) {
+        if (word.compare(QLatin1String("not"), Qt::CaseInsensitive) == 0)
+            return found;
+    }
+    found.noMatch = true;
+    return found;
+}
+
+} // namespace
+
+AnswerReading readAnswerPhrases(QStringView text)
+{
+    AnswerReading reading;
+    const std::vector<bool> notice = noticeLines(text);
+    std::vector<QStringView> notices;
+    qsizetype start = 0;
+    size_t index = 0;
+    while (start <= text.size() && index < notice.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        const QStringView line = text.mid(start, end - start);
+        if (notice[index]) {
+            notices.push_back(line);
+        } else {
+            add(reading.message, scanAnswerPhrases(line));
+            add(reading.message, terseLine(line));
+        }
+        start = end + 1;
+        ++index;
+    }
+    // The notice text matters only when the message says nothing.
+    const AnswerPhrases &m = reading.message;
+    if (!m.throttle && !m.noMatch && !m.reserved && !m.invalid) {
+        for (QStringView line : notices)
+            add(reading.notice, scanAnswerPhrases(line));
+    }
+    return reading;
 }

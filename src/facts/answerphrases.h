@@ -14,3 +14,15 @@ struct AnswerPhrases
 
 // One pass over the text, case-insensitive for ASCII letters.
 AnswerPhrases scanAnswerPhrases(QStringView text);
+
+// What an answer without a record says, its own message apart from its notice text (see
+// noticeLines): a refusal is the answer's message, never words of its terms of use. A message
+// line that is a status word alone ("Available", "Reserved") or a short line ending in
+// "available" ("example.io - Available") says so too. The notice text is read only when the
+// message says nothing.
+struct AnswerReading
+{
+    AnswerPhrases message;
+    AnswerPhrases notice;
+};
+AnswerReading readAnswerPhrases(QStringView text);

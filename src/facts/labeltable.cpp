@@ -3,6 +3,9 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <string_view>
+
 namespace {
 
 struct LabelEntry
@@ -20,6 +23,8 @@ const LabelEntry labels[] = {
     {"domain name", Field::DomainName, 1, false},
     {"domain", Field::DomainName, 1, true},
     {"domainname", Field::DomainName, 1, false},
+    {"domain-name", Field::DomainName, 1, false},
+    {"nome de domínio", Field::DomainName, 1, false},
     {"ドメイン名", Field::DomainName, 1, false},
 
     // Registrar: its name, not its URL or handle number.
@@ -46,6 +51,18 @@ const LabelEntry labels[] = {
     {"agente registrador", Field::Registrar, 2, false},
     {"bureau d'enregistrement", Field::Registrar, 2, false},
     {"sponsoring registrar/name", Field::Registrar, 2, false},
+    {"sponsoring registrar organization", Field::Registrar, 1, false},
+    {"registered through", Field::Registrar, 2, false},
+
+    // The registry's own handle of the registrar.
+    {"registrar handle", Field::RegistrarHandle, 1, false},
+    {"registrar id", Field::RegistrarHandle, 1, false},
+    {"registrar-id", Field::RegistrarHandle, 1, false},
+    {"sponsoring registrar id", Field::RegistrarHandle, 1, false},
+    {"registrar/handle", Field::RegistrarHandle, 1, false},
+    {"registrar/id", Field::RegistrarHandle, 1, false},
+    {"registrar/number", Field::RegistrarHandle, 1, false},
+    {"registrar/nic-hdl", Field::RegistrarHandle, 1, false},
 
     {"registrar iana id", Field::RegistrarIanaId, 1, false},
     {"sponsoring registrar iana id", Field::RegistrarIanaId, 1, false},
@@ -70,19 +87,35 @@ const LabelEntry labels[] = {
     {"activated on", Field::Created, 2, false},
     {"commencement date", Field::Created, 2, false},
     {"first registration date", Field::Created, 2, false},
+    {"domain registered", Field::Created, 2, false},
+    {"domain dateregistered", Field::Created, 2, false},
+    {"date registered", Field::Created, 2, false},
+    {"created at", Field::Created, 2, false},
+    {"data de registo", Field::Created, 2, false},
     {"登録年月日", Field::Created, 2, false},
     {"fecha de creación", Field::Created, 2, false},
     {"fecha de creacion", Field::Created, 2, false},
     {"fecha de registro", Field::Created, 2, false},
+    {"registrado", Field::Created, 3, true},
     {"date de création", Field::Created, 2, false},
     {"created", Field::Created, 3, true},
     {"registered", Field::Created, 3, true},
     {"regdate", Field::Created, 3, true},
+    {"registration", Field::Created, 3, true},
 
     // Last change of the domain (never the database's own update time).
     {"updated date", Field::Updated, 1, false},
     {"domain last updated", Field::Updated, 1, false},
     {"domain record last updated", Field::Updated, 1, false},
+    {"domain last updated date", Field::Updated, 1, false},
+    {"domain datelastmodified", Field::Updated, 1, false},
+    {"record last updated", Field::Updated, 2, false},
+    {"record last modified", Field::Updated, 2, false},
+    {"last update date", Field::Updated, 2, false},
+    {"last modified date", Field::Updated, 2, false},
+    {"modification date", Field::Updated, 2, false},
+    {"updated on", Field::Updated, 2, false},
+    {"last-updated", Field::Updated, 2, false},
     {"last updated date", Field::Updated, 2, false},
     {"last updated on", Field::Updated, 2, false},
     {"record last updated on", Field::Updated, 2, false},
@@ -118,14 +151,24 @@ const LabelEntry labels[] = {
     {"renewal date", Field::Expires, 2, false},
     {"valid until", Field::Expires, 2, false},
     {"domain expires", Field::Expires, 2, false},
+    {"domain datebilleduntil", Field::Expires, 2, false},
+    {"expire-date", Field::Expires, 2, false},
+    {"record will expire on", Field::Expires, 2, false},
+    {"record expired", Field::Expires, 2, false},
+    {"exact expiry date", Field::Expires, 1, false},
+    {"valid-date", Field::Expires, 2, false},
+    {"data de expiração", Field::Expires, 2, false},
     {"有効期限", Field::Expires, 2, false},
     {"fecha de vencimiento", Field::Expires, 2, false},
     {"fecha de expiración", Field::Expires, 2, false},
     {"fecha de expiracion", Field::Expires, 2, false},
+    {"expiracion", Field::Expires, 2, false},
+    {"expiración", Field::Expires, 2, false},
     {"date d'expiration", Field::Expires, 2, false},
     {"expires", Field::Expires, 2, true},
     {"expire", Field::Expires, 2, true},
     {"expiry", Field::Expires, 2, true},
+    {"renewal", Field::Expires, 3, true},
 
     // Name servers.
     {"name server", Field::NameServer, 1, false},
@@ -148,11 +191,20 @@ const LabelEntry labels[] = {
     {"name server information", Field::NameServer, 1, false},
     {"primary name server/host name", Field::NameServer, 1, false},
     {"secondary name server/host name", Field::NameServer, 1, false},
+    {"domain name servers", Field::NameServer, 1, false},
+    {"nameserver information", Field::NameServer, 1, false},
+    {"ns", Field::NameServer, 1, false},
+    {"ns name", Field::NameServer, 1, false},
+    {"dns name", Field::NameServer, 1, false},
+    // .rs "DNS: ns1.example.rs - 192.0.2.1"; .dk writes the domain itself as "DNS:".
+    {"dns", Field::NameServer, 2, true},
 
     // Status words.
     {"domain status", Field::DomainStatus, 1, false},
     {"registration status", Field::DomainStatus, 2, false},
     {"epp status", Field::DomainStatus, 2, false},
+    {"query status", Field::DomainStatus, 2, false},
+    {"dom status", Field::DomainStatus, 2, false},
     {"状態", Field::DomainStatus, 2, false},
     {"flags", Field::DomainStatus, 3, false},
     {"status", Field::DomainStatus, 2, true},
@@ -161,6 +213,7 @@ const LabelEntry labels[] = {
 
     // DNSSEC.
     {"dnssec", Field::Dnssec, 1, false},
+    {"domain signed", Field::Dnssec, 1, false},
     {"signed", Field::Dnssec, 2, false},
     {"dnskey", Field::DnssecKey, 3, false},
     {"ds-record", Field::DnssecKey, 3, false},
@@ -175,6 +228,8 @@ const LabelEntry labels[] = {
     {"contact organization", Field::RegistrantOrganization, 2, false},
     {"registrant/organization", Field::RegistrantOrganization, 1, false},
     {"registrant/organisation", Field::RegistrantOrganization, 1, false},
+    {"registrant/org", Field::RegistrantOrganization, 1, false},
+    {"owner contact/organization", Field::RegistrantOrganization, 1, false},
     {"組織名", Field::RegistrantOrganization, 1, false},
     {"organization", Field::RegistrantOrganization, 2, true},
     {"organisation", Field::RegistrantOrganization, 2, true},
@@ -266,6 +321,11 @@ const char *const otherObjects[] = {
     "nsset",     "keyset",  "irt",     "mntner",     "organisation",
 };
 
+// First labels of objects that say nothing of the domain at all.
+const char *const ignoredObjects[] = {
+    "server name",
+};
+
 // Lines without a colon that start with the name of a fact.
 struct Prefix
 {
@@ -278,13 +338,14 @@ const Prefix prefixes[] = {
     {"record last updated on", Field::Updated},
     {"created on", Field::Created},
     {"expires on", Field::Expires},
+    {"registered on", Field::Created},
 };
 
 // Status values that speak of the name rather than of a registration.
 struct StatusValue
 {
     const char *value;
-    const QString &status;
+    RecordStatus status;
 };
 const StatusValue statusValues[] = {
     {"free", RecordStatus::Available},           {"available", RecordStatus::Available},
@@ -402,6 +463,14 @@ const char *const redactions[] = {
     "private person",
 };
 
+// Registrar values that say there is none: the start of the value, or the whole of it.
+const char *const noRegistrarOpenings[] = {
+    "no registrar",
+};
+const char *const noRegistrarValues[] = {
+    "none", "n/a", "na", "-", "not available", "not applicable", "unknown",
+};
+
 using Table = QHash<QString, LabelMeaning>;
 
 template <size_t N> Table makeTable(const LabelEntry (&entries)[N])
@@ -436,6 +505,15 @@ std::optional<LabelMeaning> networkLabelMeaning(const QString &label)
     return *it;
 }
 
+bool isIgnoredObject(const QString &firstLabel)
+{
+    for (const char *name : ignoredObjects) {
+        if (firstLabel == QLatin1String(name))
+            return true;
+    }
+    return false;
+}
+
 bool isOtherObject(const QString &firstLabel)
 {
     for (const char *name : otherObjects) {
@@ -463,26 +541,63 @@ QString normalisedLabel(QStringView label)
         label = label.mid(1, label.size() - 2).trimmed();
     while (!label.isEmpty() && (label.back() == QLatin1Char('.') || isSpaceOrTab(label.back())))
         label.chop(1);
-    QString out;
-    out.reserve(label.size());
+    // Written in place: one allocation per label, as many lines as a record has.
+    QString out(label.size(), Qt::Uninitialized);
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    char16_t *end = begin;
     bool space = false;
     for (QChar c : label) {
-        if (isSpaceOrTab(c)) {
+        if (isSpaceOrTab(c) || c == QLatin1Char('_')) {
             space = true;
             continue;
         }
-        if (space && !out.isEmpty())
-            out += QLatin1Char(' ');
+        if (space && end != begin)
+            *end++ = u' ';
         space = false;
         const char16_t u = c.unicode();
         if (u >= 'A' && u <= 'Z')
-            out += QChar(char16_t(u - 'A' + 'a'));
+            *end++ = char16_t(u - 'A' + 'a');
         else if (u < 128)
-            out += c;
+            *end++ = u;
         else
-            out += c.toLower();
+            *end++ = c.toLower().unicode();
     }
+    // "NS 1", "ns_name_01": the number of a repeated label.
+    char16_t *digits = end;
+    while (digits > begin && digits[-1] >= '0' && digits[-1] <= '9')
+        --digits;
+    if (digits < end && digits - begin > 1 && digits[-1] == u' ')
+        end = digits - 1;
+    out.truncate(end - begin);
     return out;
+}
+
+LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
+{
+    LabelMeaning meaning = labelMeaning(label);
+    if (meaning.field != Field::None)
+        return meaning;
+    QStringView rest(label);
+    // "creation date (dd/mm/yyyy)", "servidores de nombre (domain servers)"
+    if (rest.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = rest.lastIndexOf(QLatin1Char('('));
+        if (open > 0) {
+            if (note)
+                *note = rest.sliced(open + 1, rest.size() - open - 2);
+            rest = rest.left(open).trimmed();
+            meaning = labelMeaning(rest.toString());
+            if (meaning.field != Field::None)
+                return meaning;
+        }
+    }
+    // "nome de domínio / domain name": either side.
+    const qsizetype slash = rest.indexOf(QLatin1String(" / "));
+    if (slash > 0) {
+        meaning = labelMeaning(rest.mid(slash + 3).trimmed().toString());
+        if (meaning.field == Field::None)
+            meaning = labelMeaning(rest.left(slash).trimmed().toString());
+    }
+    return meaning;
 }
 
 Field prefixedFact(QStringView line, qsizetype &prefixLength)
@@ -498,7 +613,7 @@ Field prefixedFact(QStringView line, qsizetype &prefixLength)
     return Field::None;
 }
 
-QString statusFromStatusValue(QStringView value)
+RecordStatus statusFromStatusValue(QStringView value)
 {
     value = value.trimmed();
     while (value.endsWith(QLatin1Char('.')) || value.endsWith(QLatin1Char('!')))
@@ -507,7 +622,7 @@ QString statusFromStatusValue(QStringView value)
         if (value.compare(QLatin1String(s.value), Qt::CaseInsensitive) == 0)
             return s.status;
     }
-    return {};
+    return RecordStatus::Unknown;
 }
 
 QString dnssecFromValue(QStringView value)
@@ -536,10 +651,33 @@ QString countryCode(QStringView value)
     return {};
 }
 
+bool isNoRegistrarValue(QStringView value)
+{
+    value = value.trimmed();
+    for (const char *opening : noRegistrarOpenings) {
+        if (value.startsWith(QLatin1String(opening), Qt::CaseInsensitive))
+            return true;
+    }
+    for (const char *none : noRegistrarValues) {
+        if (value.compare(QLatin1String(none), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool isRedactedValue(QStringView value)
 {
+    // The value's start in lower-case ASCII (other characters match no placeholder), searched
+    // for each placeholder: a few values a record, each looked at once.
+    char folded[256];
+    const size_t size = size_t(std::min<qsizetype>(value.size(), qsizetype(sizeof folded)));
+    for (size_t i = 0; i < size; ++i) {
+        const char16_t u = value[qsizetype(i)].unicode();
+        folded[i] = u >= 'A' && u <= 'Z' ? char(u - 'A' + 'a') : u < 128 ? char(u) : '\x80';
+    }
+    const std::string_view text(folded, size);
     for (const char *r : redactions) {
-        if (value.contains(QLatin1String(r), Qt::CaseInsensitive))
+        if (text.find(r) != std::string_view::npos)
             return true;
     }
     return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "facts/recordfacts.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -12,6 +14,7 @@ enum class Field
     DomainName,
     Registrar,
     RegistrarIanaId,
+    RegistrarHandle, // the registry's handle of the registrar ("R22-LRCC", "REG-EXAMPLE")
     Created,
     Updated,
     Expires,
@@ -57,17 +60,27 @@ bool isForeignSection(const QString &section);
 // a contact, ...), whose generic labels do not speak of the domain.
 bool isOtherObject(const QString &firstLabel);
 
-// A label as the tables hold it: lower case, single spaces, without enclosing brackets, leading
-// ">>>" or "*" marks, or trailing dot leaders.
+// A label as the tables hold it: lower case, single spaces ('_' counts as one), without enclosing
+// brackets, leading ">>>" or "*" marks, trailing dot leaders, or a trailing number ("NS 1",
+// "ns_name_01").
 QString normalisedLabel(QStringView label);
+
+// What a record's own label means, tried as written and then as its parts: a bilingual label
+// ("Nome de domínio / Domain Name") by each side, a label with a note in parentheses
+// ("Creation Date (dd/mm/yyyy)") without it. `note` gets the note's text, if any.
+LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note = nullptr);
+
+// Whether the first label of a block starts an object none of whose labels speak of the domain
+// (the name server objects a registry lists before the domain: "Server Name").
+bool isIgnoredObject(const QString &firstLabel);
 
 // Lines without a colon that still carry a fact ("Record created on 2001-02-03"): the fact and
 // the length of the leading words, or Field::None.
 Field prefixedFact(QStringView line, qsizetype &prefixLength);
 
 // What a status value says about the name itself: "free", "available", "reserved", ... as a
-// RecordStatus value; empty for the status words of a registered name.
-QString statusFromStatusValue(QStringView value);
+// RecordStatus; Unknown for the status words of a registered name.
+RecordStatus statusFromStatusValue(QStringView value);
 
 // "signed", "unsigned" or empty for a DNSSEC value.
 QString dnssecFromValue(QStringView value);
@@ -77,3 +90,7 @@ QString countryCode(QStringView value);
 
 // Whether a value is a redaction placeholder rather than data ("REDACTED FOR PRIVACY", ...).
 bool isRedactedValue(QStringView value);
+
+// Whether a registrar value says there is none ("No registrar listed. This domain is registered
+// directly with ...", "N/A").
+bool isNoRegistrarValue(QStringView value);

@@ -2,7 +2,38 @@
 
 #include <QJsonArray>
 
+QString recordStatusName(RecordStatus status)
+{
+    switch (status) {
+    case RecordStatus::Unknown:
+        break;
+    case RecordStatus::Registered:
+        return QStringLiteral("registered");
+    case RecordStatus::Available:
+        return QStringLiteral("available");
+    case RecordStatus::Reserved:
+        return QStringLiteral("reserved");
+    case RecordStatus::Throttled:
+        return QStringLiteral("throttled");
+    case RecordStatus::Failed:
+        return QStringLiteral("failed");
+    case RecordStatus::Invalid:
+        return QStringLiteral("invalid");
+    }
+    return {};
+}
+
 namespace {
+
+QString statusCell(const RecordFacts &facts)
+{
+    return recordStatusName(facts.status);
+}
+
+QJsonValue statusJson(const RecordFacts &facts)
+{
+    return recordStatusName(facts.status);
+}
 
 template <QString RecordFacts::*Member> QString textCell(const RecordFacts &facts)
 {
@@ -42,9 +73,10 @@ template <QStringList RecordFacts::*Member> QStringList listItems(const RecordFa
     }
 
 const FactColumn columns[] = {
-    TEXT_FACT("status", "Status", status),
+    FactColumn{"status", "Status", &statusCell, &statusJson},
     TEXT_FACT("registrar", "Registrar", registrar),
     TEXT_FACT("registrar_iana_id", "Registrar IANA ID", registrarIanaId),
+    TEXT_FACT("registrar_handle", "Registrar Handle", registrarHandle),
     TEXT_FACT("created", "Created", created),
     TEXT_FACT("updated", "Updated", updated),
     TEXT_FACT("expires", "Expires", expires),

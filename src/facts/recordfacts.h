@@ -6,14 +6,31 @@
 
 #include <span>
 
+// What a record says about the name or block it was asked about, or how the lookup ended where
+// the lookup decides it. Written as a word ("registered", ...) only by the writers.
+enum class RecordStatus
+{
+    Unknown, // nothing said: written as an empty value
+    Registered,
+    Available,
+    Reserved,
+    Throttled,
+    Failed,
+    Invalid,
+};
+
+// The word of a status in tables and jsonl: "registered", "available", ...; empty for Unknown.
+QString recordStatusName(RecordStatus status);
+
 // The facts one whois record states, read the same way for every registry. A fact the record
 // does not state stays empty.
 struct RecordFacts
 {
-    QString status; // one of the RecordStatus values
+    RecordStatus status = RecordStatus::Unknown;
     QString registrar;
     QString registrarIanaId;
-    QString created; // UTC, YYYY-MM-DDTHH:MM:SSZ
+    QString registrarHandle; // the registry's handle of the registrar, when it gives one
+    QString created;         // UTC, YYYY-MM-DDTHH:MM:SSZ
     QString updated;
     QString expires;
     QStringList nameServers; // lower case, no trailing dot, record order, no duplicates
@@ -33,16 +50,6 @@ struct RecordFacts
 
     bool operator==(const RecordFacts &) const = default;
 };
-
-// The values of RecordFacts::status.
-namespace RecordStatus {
-inline const QString Registered = QStringLiteral("registered");
-inline const QString Available = QStringLiteral("available");
-inline const QString Reserved = QStringLiteral("reserved");
-inline const QString Throttled = QStringLiteral("throttled");
-inline const QString Failed = QStringLiteral("failed");
-inline const QString Invalid = QStringLiteral("invalid");
-} // namespace RecordStatus
 
 // One column of the facts: its JSON key, its caption, and the fact as a table cell (lists joined
 // by a space) and as a JSON value (lists as arrays). `list` is set for the facts that are lists:

@@ -5,6 +5,7 @@
 #include "facts/iprange.h"
 #include "facts/labeltable.h"
 #include "facts/normaliser.h"
+#include "facts/notices.h"
 #include "facts/whoisdate.h"
 
 #include <array>
@@ -17,22 +18,34 @@ struct RankedValue
 {
     QString value;
     int rank = INT_MAX;
+    int object = -1; // the block the value came from
+    QStringView raw; // a date as written, read again once the answer's day/month order is known
+    bool ordered = false; // the date's label said its day/month order
 
-    void offer(const QString &candidate, int candidateRank)
+    void offer(const QString &candidate, int candidateRank, int fromObject = -1,
+               QStringView written = {}, bool writtenOrder = false)
     {
         if (!candidate.isEmpty() && candidateRank < rank) {
             value = candidate;
             rank = candidateRank;
+            object = fromObject;
+            raw = written;
+            ordered = writtenOrder;
         }
     }
 
-    // For dates of change: of equally good labels the latest date ("changed:" lines in order).
-    void offerLatest(const QString &date, int candidateRank)
+    // For dates of change: of equally good labels in one object the latest date ("changed:"
+    // lines in order); between objects the first, the domain's own, before its contacts'.
+    void offerLatest(const QString &date, int candidateRank, int fromObject, QStringView written,
+                     bool writtenOrder)
     {
-        if (!date.isEmpty() && candidateRank == rank && date > value)
+        if (!date.isEmpty() && candidateRank == rank && fromObject == object && date > value) {
             value = date;
-        else
-            offer(date, candidateRank);
+            raw = written;
+            ordered = writtenOrder;
+        } else {
+            offer(date, candidateRank, fromObject, written, writtenOrder);
+        }
     }
 };
 
@@ -74,6 +87,14 @@ int indentOf(QStringView line)
     return indent;
 }
 
+// A heading as the section tables name it: of a bilingual heading ("Titular / Registrant"), the
+// second language's side.
+QString sectionName(const QString &heading)
+{
+    const qsizetype slash = heading.indexOf(QLatin1String(" / "));
+    return slash > 0 ? heading.mid(slash + 3) : heading;
+}
+
 bool isAsciiLetter(QChar c)
 {
     const char16_t u = c.unicode();
@@ -111,7 +132,8 @@ LabelledLine cutLabel(QStringView text)
             c == QLatin1Char('"') || c == QLatin1Char('='))
             return {};
     }
-    if (colon <= 0)
+    // No label, or a URL's colon ("Example Inc. (http://www.example.net)").
+    if (colon <= 0 || colonIsUrls(text, colon))
         return {};
     const QStringView label = trimmed(text.left(colon));
     if (label.isEmpty() || label.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
@@ -131,7 +153,12 @@ QStringView firstToken(QStringView value)
 // without the addresses that may follow; empty when the word is no host name.
 QString hostName(QStringView value)
 {
-    QStringView host = firstToken(trimmed(value));
+    value = trimmed(value);
+    QStringView host = firstToken(value);
+    // "example.pt NS ns1.example.net.": the zone, its type, the host.
+    const QStringView rest = trimmed(value.mid(host.size()));
+    if (rest.startsWith(QLatin1String("NS "), Qt::CaseInsensitive))
+        host = firstToken(trimmed(rest.mid(3)));
     while (host.endsWith(QLatin1Char('.')) || host.endsWith(QLatin1Char(',')))
         host.chop(1);
     if (host.size() < 3 || host.size() > 253 || !host.contains(QLatin1Char('.')))
@@ -155,12 +182,84 @@ void addUnique(QStringList &list, const QString &value)
         list.append(value);
 }
 
-// The registrar's name without the tag, handle or URL some registries print beside it.
-QString registrarName(QStringView value)
+bool isHandleCharacter(QChar c)
 {
+    const char16_t u = c.unicode();
+    return isAsciiLetter(c) || (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.';
+}
+
+// "R22-LRCC", "REG-EXAMPLE", "ACTI-0024", "ua.example": one word of letters and digits that a
+// name would not be. In parentheses a word in capitals counts too ("(EXMP)").
+bool isRegistrarHandle(QStringView word, bool parenthesised)
+{
+    if (word.isEmpty() || word.size() > 40)
+        return false;
+    bool mark = false;
+    bool lower = false;
+    int letters = 0;
+    for (QChar c : word) {
+        if (!isHandleCharacter(c))
+            return false;
+        const char16_t u = c.unicode();
+        if ((u >= '0' && u <= '9') || u == '-' || u == '_')
+            mark = true;
+        if (u >= 'a' && u <= 'z')
+            lower = true;
+        if (isAsciiLetter(c))
+            ++letters;
+    }
+    // A two-letter country prefix with a dot: "ua.example".
+    const bool countryPrefixed = word.size() > 3 && word[2] == QLatin1Char('.') &&
+                                 word[0].isLower() && word[1].isLower() &&
+                                 !word.mid(3).contains(QLatin1Char('.'));
+    return mark || countryPrefixed || (parenthesised && !lower && letters >= 2);
+}
+
+// "MarkMonitor Inc R45-ME": the handle form one registry prints after the name.
+bool isTrailingRegistrarHandle(QStringView word)
+{
+    if (word.size() < 4 || word[0] != QLatin1Char('R'))
+        return false;
+    qsizetype i = 1;
+    while (i < word.size() && word[i].isDigit() && word[i].unicode() < 128)
+        ++i;
+    if (i == 1 || i + 1 >= word.size() || word[i] != QLatin1Char('-'))
+        return false;
+    for (++i; i < word.size(); ++i) {
+        if (word[i].unicode() < 'A' || word[i].unicode() > 'Z')
+            return false;
+    }
+    return true;
+}
+
+// A registrar value taken apart: the name, without the tag, handle or URL some registries print
+// beside it; the handle; a number in parentheses (an IANA id, as registries that give one there
+// print it).
+struct RegistrarValue
+{
+    QString name;
+    QString handle;
+    QString number;
+    bool nameIsHandle = false; // the value is a handle and nothing else
+    bool nameIsUrl = false;    // "www.example.net": the registrar named by its site
+};
+
+RegistrarValue registrarValue(QStringView value)
+{
+    RegistrarValue out;
+    // "Example Ltd t/a Example [Tag = EXAMPLE]"
     const qsizetype tag = value.indexOf(QLatin1String(" [Tag"), 0, Qt::CaseInsensitive);
-    if (tag > 0)
+    if (tag > 0) {
+        QStringView inner = value.mid(tag + 5);
+        const qsizetype close = inner.indexOf(QLatin1Char(']'));
+        if (close >= 0)
+            inner = inner.left(close);
+        inner = trimmed(inner);
+        if (inner.startsWith(QLatin1Char('=')))
+            inner = trimmed(inner.mid(1));
+        out.handle = inner.toString();
         value = value.left(tag);
+    }
     const qsizetype url = value.indexOf(QLatin1String("(http"), 0, Qt::CaseInsensitive);
     if (url > 0)
         value = value.left(url);
@@ -170,10 +269,41 @@ QString registrarName(QStringView value)
     value = trimmed(value);
     while (value.endsWith(QLatin1Char('(')))
         value = trimmed(value.chopped(1));
-    if (value.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
-        value.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
-        return {};
-    return value.toString();
+    if (value.endsWith(QLatin1Char(')'))) {
+        // "Example, Inc. (R22-LREX)", "Example IT (380)"
+        const qsizetype open = value.lastIndexOf(QLatin1Char('('));
+        const QStringView inner =
+            open > 0 ? trimmed(value.sliced(open + 1, value.size() - open - 2)) : QStringView();
+        bool digits = !inner.isEmpty();
+        for (QChar c : inner)
+            digits = digits && c.unicode() >= '0' && c.unicode() <= '9';
+        if (digits) {
+            out.number = inner.toString();
+            value = trimmed(value.left(open));
+        } else if (isRegistrarHandle(inner, true)) {
+            if (out.handle.isEmpty())
+                out.handle = inner.toString();
+            value = trimmed(value.left(open));
+        }
+    } else {
+        const qsizetype space = value.lastIndexOf(QLatin1Char(' '));
+        if (space > 0 && isTrailingRegistrarHandle(value.mid(space + 1))) {
+            if (out.handle.isEmpty())
+                out.handle = value.mid(space + 1).toString();
+            value = trimmed(value.left(space));
+        }
+    }
+    if (value.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+        return out;
+    if (value.startsWith(QLatin1String("www."), Qt::CaseInsensitive)) {
+        out.nameIsUrl = true;
+    } else if (isRegistrarHandle(value, false)) {
+        out.nameIsHandle = true;
+        if (out.handle.isEmpty())
+            out.handle = value.toString();
+    }
+    out.name = value.toString();
+    return out;
 }
 
 // "Google LLC (GOGL)" -> "Google LLC"
@@ -249,6 +379,9 @@ private:
     void labelled(QStringView line, QStringView labelText, QStringView value, int indent);
     void unlabelled(QStringView text, int indent);
     void apply(const LabelMeaning &meaning, QStringView value);
+    bool labelledByGap(QStringView text, int indent);
+    QString date(QStringView value);
+    void offerDate(RankedValue &to, QStringView value, int rank, bool latest = false);
     void applyNetwork(Field field, int rank, QStringView value);
     bool isListField(Field field) const
     {
@@ -264,16 +397,23 @@ private:
     };
 
     QStringView m_text;
-    RankedValue m_registrar, m_ianaId, m_created, m_updated, m_expires, m_dnssec, m_organization,
-        m_country, m_abuseEmail, m_abusePhone, m_origin;
+    RankedValue m_registrar, m_ianaId, m_registrarHandle, m_registrarNumber, m_created, m_updated,
+        m_expires, m_dnssec, m_organization, m_country, m_abuseEmail, m_abusePhone, m_origin;
+    QString m_domainName;
     QStringList m_nameServers, m_domainStatus;
-    QString m_statusFromField;
+    RecordStatus m_statusFromField = RecordStatus::Unknown;
     std::vector<Network> m_networks;
     bool m_sawDomainName = false;
     bool m_inRangeObject = false; // the current block is an address object
     int m_sectionLines = 0;       // unlabelled lines seen under the current heading
     QString m_objectType;         // first label of the current block
     bool m_otherObject = false;
+    bool m_ignoredObject = false;
+    int m_object = 0; // blocks (runs of lines between empty lines) seen so far
+    // Day/month order: what the current label says, and what the answer's dates have shown.
+    DayMonthOrder m_labelOrder = DayMonthOrder::Unknown;
+    bool m_shownDayFirst = false;
+    bool m_shownMonthFirst = false;
 
     QString m_section;
     int m_sectionIndent = 0;
@@ -348,6 +488,25 @@ void TextReader::applyNetwork(Field field, int rank, QStringView value)
     }
 }
 
+QString TextReader::date(QStringView value)
+{
+    if (const auto shown = dayMonthOrderShown(value)) {
+        m_shownDayFirst |= *shown == DayMonthOrder::DayFirst;
+        m_shownMonthFirst |= *shown == DayMonthOrder::MonthFirst;
+    }
+    return utcDateFromText(value, m_labelOrder);
+}
+
+void TextReader::offerDate(RankedValue &to, QStringView value, int rank, bool latest)
+{
+    const QString utc = date(value);
+    const bool ordered = m_labelOrder != DayMonthOrder::Unknown;
+    if (latest)
+        to.offerLatest(utc, rank, m_object, value, ordered);
+    else
+        to.offer(utc, rank, m_object, value, ordered);
+}
+
 void TextReader::apply(const LabelMeaning &meaning, QStringView value)
 {
     value = trimmed(value);
@@ -359,10 +518,23 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
         return;
     case Field::DomainName:
         m_sawDomainName = true;
+        if (m_domainName.isEmpty())
+            m_domainName = hostName(value);
         return;
-    case Field::Registrar:
+    case Field::Registrar: {
+        if (isRedactedValue(value) || isNoRegistrarValue(value))
+            return;
+        const RegistrarValue registrar = registrarValue(value);
+        // A handle alone, or a site, names the registrar only when nothing better does.
+        m_registrar.offer(registrar.name,
+                          registrar.nameIsHandle || registrar.nameIsUrl ? rank + 10 : rank);
+        m_registrarHandle.offer(registrar.handle, rank);
+        m_registrarNumber.offer(registrar.number, rank);
+        return;
+    }
+    case Field::RegistrarHandle:
         if (!isRedactedValue(value))
-            m_registrar.offer(registrarName(value), rank);
+            m_registrarHandle.offer(firstToken(value).toString(), rank);
         return;
     case Field::RegistrarIanaId: {
         qsizetype digits = 0;
@@ -373,28 +545,32 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
     }
     case Field::Created:
         if (!m_networks.empty())
-            m_networks.back().created.offer(utcDateFromText(value), rank);
+            m_networks.back().created.offer(date(value), rank);
         else
-            m_created.offer(utcDateFromText(value), rank);
+            offerDate(m_created, value, rank);
         return;
     case Field::Updated:
         if (!m_networks.empty())
-            m_networks.back().updated.offer(utcDateFromText(value), rank);
+            m_networks.back().updated.offer(date(value), rank);
         else
-            m_updated.offerLatest(utcDateFromText(value), rank);
+            offerDate(m_updated, value, rank, true);
         return;
     case Field::Expires:
-        m_expires.offer(utcDateFromText(value), rank);
+        offerDate(m_expires, value, rank);
         return;
-    case Field::NameServer:
-        addUnique(m_nameServers, hostName(value));
+    case Field::NameServer: {
+        const QString host = hostName(value);
+        // A bare word such as "DNS" may name the domain itself.
+        if (!(meaning.generic && host == m_domainName))
+            addUnique(m_nameServers, host);
         return;
+    }
     case Field::DomainStatus: {
         if (!m_networks.empty())
             return; // an address block's status, not a domain's
-        const QString said = statusFromStatusValue(value);
-        if (!said.isEmpty()) {
-            if (m_statusFromField.isEmpty())
+        const RecordStatus said = statusFromStatusValue(value);
+        if (said != RecordStatus::Unknown) {
+            if (m_statusFromField == RecordStatus::Unknown)
                 m_statusFromField = said;
             return;
         }
@@ -462,9 +638,13 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
     if (m_objectType.isEmpty()) {
         m_objectType = label;
         m_otherObject = isOtherObject(label);
+        m_ignoredObject = isIgnoredObject(label);
     }
+    if (m_ignoredObject)
+        return;
     LabelMeaning meaning;
     bool found = false;
+    QStringView note;
     if (!m_networks.empty()) {
         if (const auto network = networkLabelMeaning(label)) {
             meaning = *network;
@@ -482,9 +662,10 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
                 // Under a heading of names ("Name servers:"), an unknown label is a name with an
                 // address after it ("ns1.example.net [2001:db8::1]").
                 const LabelMeaning heading = labelMeaning(m_section);
-                if (isListField(heading.field))
+                if (isListField(heading.field)) {
                     apply(heading, hostName(value).isEmpty() ? line : value);
-                return;
+                    return;
+                }
             }
         }
     } else if (!found) {
@@ -495,7 +676,7 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
             found = meaning.field != Field::None;
         }
         if (!found) {
-            meaning = labelMeaning(label);
+            meaning = labelMeaningOfParts(label, &note);
             found = meaning.field != Field::None && !(meaning.generic && m_otherObject);
         }
     }
@@ -513,7 +694,7 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
         // A heading: its lines follow, indented deeper or up to the next empty line.
         if (m_sectionState == SectionState::None || m_sectionState == SectionState::Pending ||
             indent <= m_sectionIndent) {
-            m_section = label;
+            m_section = sectionName(label);
             m_sectionIndent = indent;
             m_sectionHasColon = true;
             m_sectionState = SectionState::Pending;
@@ -522,8 +703,17 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
         m_continued = Field::None;
         return;
     }
-    if (found)
+    if (found) {
+        // "Creation Date (dd/mm/yyyy)": the label says how its date is written.
+        if (note.contains(QLatin1String("dd"), Qt::CaseInsensitive) &&
+            note.contains(QLatin1String("mm"), Qt::CaseInsensitive))
+            m_labelOrder = note.indexOf(QLatin1String("dd"), 0, Qt::CaseInsensitive) <
+                                   note.indexOf(QLatin1String("mm"), 0, Qt::CaseInsensitive)
+                               ? DayMonthOrder::DayFirst
+                               : DayMonthOrder::MonthFirst;
         apply(meaning, value);
+        m_labelOrder = DayMonthOrder::Unknown;
+    }
     if (found && isListField(meaning.field)) {
         m_continued = meaning.field;
         m_continuedIndent = indent;
@@ -534,6 +724,8 @@ void TextReader::labelled(QStringView line, QStringView labelText, QStringView v
 
 void TextReader::unlabelled(QStringView text, int indent)
 {
+    if (m_ignoredObject)
+        return;
     if (m_sectionState == SectionState::Indented || m_sectionState == SectionState::Flat) {
         LabelMeaning meaning = labelMeaning(m_section + QLatin1Char('/'));
         if (meaning.field == Field::None)
@@ -555,11 +747,13 @@ void TextReader::unlabelled(QStringView text, int indent)
         apply(LabelMeaning{field, 2, false}, text.mid(length));
         return;
     }
-    // A bare heading ("Registrant", "Nameservers") when the next line is indented deeper.
+    // A bare heading ("Registrant", "Nameservers") when the next line is indented deeper; the
+    // heading of names or of the registrar also when its lines follow flush.
     if (text.size() < 60) {
-        m_section = normalisedLabel(text);
+        m_section = sectionName(normalisedLabel(text));
         m_sectionIndent = indent;
-        m_sectionHasColon = false;
+        const Field heading = labelMeaning(m_section).field;
+        m_sectionHasColon = isListField(heading) || heading == Field::Registrar;
         m_sectionState = SectionState::Pending;
         m_sectionLines = 0;
     }
@@ -573,8 +767,11 @@ void TextReader::readLine(QStringView raw)
         if (!(m_sectionState == SectionState::Pending && m_sectionHasColon))
             closeSection();
         m_continued = Field::None;
+        if (!m_objectType.isEmpty())
+            ++m_object;
         m_objectType.clear();
         m_otherObject = false;
+        m_ignoredObject = false;
         m_inRangeObject = false;
         return;
     }
@@ -594,10 +791,34 @@ void TextReader::readLine(QStringView raw)
         closeSection();
     }
     const LabelledLine line = cutLabel(text);
-    if (line.label.isEmpty())
-        unlabelled(text, indent);
-    else
+    if (!line.label.isEmpty())
         labelled(text, line.label, line.value, indent);
+    else if (!labelledByGap(text, indent))
+        unlabelled(text, indent);
+}
+
+// "Registrar<TAB>Example Ltd", "Valid-date      2020-01-02": a label of the tables, then a tab
+// or a run of spaces, then its value.
+bool TextReader::labelledByGap(QStringView text, int indent)
+{
+    const qsizetype reach = std::min<qsizetype>(text.size() - 1, 40);
+    qsizetype gap = -1;
+    for (qsizetype i = 1; i < reach; ++i) {
+        if (text[i] == QLatin1Char('\t') ||
+            (text[i] == QLatin1Char(' ') && text[i + 1] == QLatin1Char(' '))) {
+            gap = i;
+            break;
+        }
+    }
+    if (gap < 0)
+        return false;
+    const QStringView label = trimmed(text.left(gap));
+    const QStringView value = trimmed(text.mid(gap));
+    if (label.isEmpty() || value.isEmpty() ||
+        labelMeaningOfParts(normalisedLabel(label)).field == Field::None)
+        return false;
+    labelled(text, label, value, indent);
+    return true;
 }
 
 RecordFacts TextReader::read()
@@ -612,9 +833,25 @@ RecordFacts TextReader::read()
         start = end + 1;
     }
 
+    // Dates written with numbers alone, read again when the answer's other dates showed the
+    // month first (12/18/2001) and none showed the day first.
+    if (m_shownMonthFirst && !m_shownDayFirst) {
+        for (RankedValue *date : {&m_created, &m_updated, &m_expires}) {
+            if (!date->raw.isEmpty() && !date->ordered)
+                date->value = utcDateFromText(date->raw, DayMonthOrder::MonthFirst);
+        }
+    }
+
     RecordFacts facts;
     facts.registrar = m_registrar.value;
     facts.registrarIanaId = m_ianaId.value;
+    facts.registrarHandle = m_registrarHandle.value;
+    // A number in parentheses after the name: the IANA id when none is given otherwise, else
+    // the registry's own number for the registrar.
+    if (facts.registrarIanaId.isEmpty())
+        facts.registrarIanaId = m_registrarNumber.value;
+    else if (facts.registrarHandle.isEmpty() && m_registrarNumber.value != facts.registrarIanaId)
+        facts.registrarHandle = m_registrarNumber.value;
     facts.created = m_created.value;
     facts.updated = m_updated.value;
     facts.expires = m_expires.value;
@@ -667,10 +904,11 @@ RecordFacts TextReader::read()
         }
     }
 
-    const bool record = !facts.registrar.isEmpty() || !facts.created.isEmpty() ||
-                        !facts.expires.isEmpty() || !facts.updated.isEmpty() ||
-                        !facts.nameServers.isEmpty() || !facts.domainStatus.isEmpty() ||
-                        !facts.registrarIanaId.isEmpty() || chosen != nullptr;
+    const bool record = !facts.registrar.isEmpty() || !facts.registrarHandle.isEmpty() ||
+                        !facts.created.isEmpty() || !facts.expires.isEmpty() ||
+                        !facts.updated.isEmpty() || !facts.nameServers.isEmpty() ||
+                        !facts.domainStatus.isEmpty() || !facts.registrarIanaId.isEmpty() ||
+                        chosen != nullptr;
     if (m_statusFromField == RecordStatus::Reserved) {
         facts.status = RecordStatus::Reserved;
         return facts;
@@ -679,17 +917,27 @@ RecordFacts TextReader::read()
         facts.status = RecordStatus::Registered;
         return facts;
     }
-    // No record came back: the free text says why.
-    const AnswerPhrases phrases = scanAnswerPhrases(m_text);
-    if (phrases.throttle)
-        facts.status = RecordStatus::Throttled;
-    else if (!m_statusFromField.isEmpty())
+    // No record came back. A status field is the domain's own word, never a refusal.
+    if (m_statusFromField != RecordStatus::Unknown) {
         facts.status = m_statusFromField;
-    else if (phrases.reserved)
+        return facts;
+    }
+    // The answer's message says why. Its notice text counts only when the message says nothing,
+    // and then only for a refusal or "not found": a refusal is never read as a free name, and
+    // the words of terms of use ("... is prohibited") never make a name reserved.
+    const AnswerReading reading = readAnswerPhrases(m_text);
+    const AnswerPhrases &message = reading.message;
+    if (message.throttle)
+        facts.status = RecordStatus::Throttled;
+    else if (message.reserved)
         facts.status = RecordStatus::Reserved;
-    else if (phrases.invalid)
+    else if (message.noMatch)
+        facts.status = RecordStatus::Available;
+    else if (message.invalid)
         facts.status = RecordStatus::Invalid;
-    else if (phrases.noMatch)
+    else if (reading.notice.throttle)
+        facts.status = RecordStatus::Throttled;
+    else if (reading.notice.noMatch)
         facts.status = RecordStatus::Available;
     else if (m_sawDomainName)
         facts.status = RecordStatus::Registered;

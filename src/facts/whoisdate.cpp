@@ -137,6 +137,7 @@ struct DateParts
     int offset = 0;
     bool pm = false;
     bool am = false;
+    DayMonthOrder order = DayMonthOrder::Unknown;
     std::array<int, 3> bare{};
     std::array<int, 3> bareDigits{};
     int bareCount = 0;
@@ -211,8 +212,10 @@ bool readDate(QStringView token, DateParts &parts)
         parts.day = values[2];
     } else if (pieces[2].size() == 4 || pieces[2].size() == 2) {
         parts.year = fullYear(values[2], int(pieces[2].size()));
-        // Day first unless that cannot be.
-        if (values[1] > 12 && values[0] <= 12) {
+        // Day first unless that cannot be, or the answer writes the month first.
+        const bool monthCannotBeFirst = values[0] > 12 && values[1] <= 12;
+        if ((values[1] > 12 && values[0] <= 12) ||
+            (parts.order == DayMonthOrder::MonthFirst && !monthCannotBeFirst)) {
             parts.month = values[0];
             parts.day = values[1];
         } else {
@@ -305,7 +308,17 @@ void readToken(QStringView token, DateParts &parts)
             parts.second = number(token.mid(12, 2));
             return;
         }
-        const int value = number(token);
+        int value = number(token);
+        // "30th", "1st": a day written as an ordinal.
+        if (value < 0 && token.size() >= 3 && token.size() <= 4 && isDigit(token[0]) &&
+            (token.size() == 3 || isDigit(token[1]))) {
+            const QStringView suffix = token.last(2);
+            if (equalsFolded(suffix, "st") || equalsFolded(suffix, "nd") ||
+                equalsFolded(suffix, "rd") || equalsFolded(suffix, "th")) {
+                token.chop(2);
+                value = number(token);
+            }
+        }
         if (value >= 0) {
             if (token.size() == 8 && parts.year < 0) {
                 parts.year = value / 10000;
@@ -398,11 +411,49 @@ QString utcDateFromSeconds(qint64 seconds)
     return QString::fromLatin1(text);
 }
 
-QString utcDateFromText(QStringView value)
+std::optional<DayMonthOrder> dayMonthOrderShown(QStringView value)
+{
+    qsizetype start = 0;
+    while (start < value.size() && value[start].isSpace())
+        ++start;
+    qsizetype end = start;
+    while (end < value.size() && !value[end].isSpace() && value[end] != QLatin1Char('T'))
+        ++end;
+    const QStringView token = value.sliced(start, end - start);
+    std::array<int, 3> values{};
+    std::array<qsizetype, 3> sizes{};
+    int count = 0;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= token.size(); ++i) {
+        if (i < token.size() && isDigit(token[i]))
+            continue;
+        if (i < token.size() && token[i] != QLatin1Char('/') && token[i] != QLatin1Char('.') &&
+            token[i] != QLatin1Char('-'))
+            return std::nullopt;
+        if (count == 3 || i == from)
+            return std::nullopt;
+        sizes[count] = i - from;
+        values[count++] = number(token.mid(from, i - from));
+        from = i + 1;
+    }
+    if (count != 3 || sizes[0] > 2 || sizes[1] > 2 || (sizes[2] != 2 && sizes[2] != 4) ||
+        values[0] == values[1])
+        return std::nullopt;
+    if (values[0] > 12 && values[1] <= 12)
+        return DayMonthOrder::DayFirst;
+    if (values[1] > 12 && values[0] <= 12)
+        return DayMonthOrder::MonthFirst;
+    if (values[0] > 12 || values[0] == 0 || values[1] == 0)
+        return std::nullopt;
+    return DayMonthOrder::Unknown;
+}
+
+QString utcDateFromText(QStringView value, DayMonthOrder order)
 {
     if (value.size() > 200)
         return {};
     DateParts parts;
+    parts.order = order;
     qsizetype start = -1;
     for (qsizetype i = 0; i <= value.size(); ++i) {
         const bool separator = i == value.size() || value[i].isSpace() ||

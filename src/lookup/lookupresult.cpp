@@ -33,6 +33,27 @@ QString failureReasonText(FailureReason reason)
         return QStringLiteral("no server for the address");
     case FailureReason::NoAnswer:
         return {};
+    case FailureReason::Unassigned:
+        return QStringLiteral("not assigned");
+    }
+    return {};
+}
+
+QString sourceKindName(SourceKind kind)
+{
+    switch (kind) {
+    case SourceKind::Site1:
+        return QStringLiteral("site1");
+    case SourceKind::Site2:
+        return QStringLiteral("site2");
+    case SourceKind::Site3:
+        return QStringLiteral("site3");
+    case SourceKind::Whois:
+        return QStringLiteral("whois");
+    case SourceKind::Rdap:
+        return QStringLiteral("rdap");
+    case SourceKind::Auto:
+        return QStringLiteral("auto");
     }
     return {};
 }
@@ -56,7 +77,9 @@ void setOutcomeStatus(LookupResult &result)
         result.facts.status = RecordStatus::Throttled;
         return;
     case LookupStatus::Failed:
-        result.facts.status = result.reason == FailureReason::InvalidAddress ? RecordStatus::Invalid
+        result.facts.status = result.reason == FailureReason::InvalidAddress ||
+                                      result.reason == FailureReason::Unassigned
+                                  ? RecordStatus::Invalid
                               : result.reason == FailureReason::Throttled ? RecordStatus::Throttled
                                                                           : RecordStatus::Failed;
         return;

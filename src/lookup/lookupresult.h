@@ -1,11 +1,14 @@
 #pragma once
 
 #include "facts/recordfacts.h"
+#include "lookup/sourcekind.h"
 #include "text/recordfield.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // How a lookup ended.
 enum class LookupStatus
@@ -34,10 +37,20 @@ enum class FailureReason
     ServerDown,     // the server could not be reached several times in a row this run
     NoService,      // no server is known for the address
     NoAnswer,       // the servers asked gave no usable answer (the detail says which and why)
+    Unassigned,     // the registries hold no such thing: a top-level domain that does not
+                    // exist, an address or AS number no registry has a record of
 };
 
 // The words of a reason, for rows and the command line's "error".
 QString failureReasonText(FailureReason reason);
+
+// Why a step of a lookup gave no answer: the kind, for decisions, and the detail in words, for
+// people ("whois.nic.example is down: connection refused").
+struct LookupError
+{
+    FailureReason kind = FailureReason::Network;
+    QString detail;
+};
 
 // One address looked up: what was asked, who answered, the record's fields in order and the
 // facts read from it. `facts.status` says how the lookup ended where the lookup decides it
@@ -45,7 +58,7 @@ QString failureReasonText(FailureReason reason);
 struct LookupResult
 {
     QString address;
-    QString source; // "site1", "site2", "site3", ...
+    std::optional<SourceKind> source; // none when no source was chosen
     LookupStatus status = LookupStatus::Ok;
     FailureReason reason = FailureReason::None;
     QString error;         // empty when the lookup succeeded
@@ -76,6 +89,6 @@ bool isReusable(const LookupResult &result);
 QString failureText(const LookupResult &result);
 
 // Puts the lookup's outcome into `facts.status` where the outcome decides it: a failure is
-// "failed" ("invalid" for an address no source can ask about), throttling "throttled", RDAP's
-// "not found" "available". A whole answer keeps the status its record gives.
+// "failed" ("invalid" for an address no source can ask about or no registry holds), throttling
+// "throttled", RDAP's "not found" "available". A whole answer keeps the status its record gives.
 void setOutcomeStatus(LookupResult &result);

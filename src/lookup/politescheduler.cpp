@@ -1,18 +1,19 @@
 #include "lookup/politescheduler.h"
 
 #include "lookup/pacegate.h"
+#include "platform/logging.h"
 
 #include <algorithm>
-#include <limits>
 
-PoliteScheduler::PoliteScheduler(QObject *parent) : QObject(parent)
+PoliteScheduler::PoliteScheduler(QObject *parent) : PoliteScheduler(nullptr, parent)
 {
-    m_clock.start();
-    m_timer.setSingleShot(true);
-    // A coarse timer may fire up to 5% early, which would break the spacing.
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        m_timerAt = -1;
+}
+
+PoliteScheduler::PoliteScheduler(std::unique_ptr<SchedulerClock> clock, QObject *parent)
+    : QObject(parent), m_clock(clock ? std::move(clock) : std::make_unique<SteadyClock>())
+{
+    m_clock->setWake([this] {
+        m_wakeAt = -1;
         pump();
     });
 }
@@ -61,8 +62,8 @@ void PoliteScheduler::stop()
     }
     ++m_generation;
     m_servers.clear();
-    m_timer.stop();
-    m_timerAt = -1;
+    m_clock->cancelWake();
+    m_wakeAt = -1;
     m_busy = 0;
     m_queued = 0;
 }
@@ -70,10 +71,10 @@ void PoliteScheduler::stop()
 void PoliteScheduler::schedulePump(qint64 atMs)
 {
     // Always from the event loop: a caller's own signal handlers run first.
-    if (m_timerAt >= 0 && m_timerAt <= atMs)
+    if (m_wakeAt >= 0 && m_wakeAt <= atMs)
         return;
-    m_timerAt = atMs;
-    m_timer.start(int(qBound<qint64>(0, atMs - now(), qint64(std::numeric_limits<int>::max()))));
+    m_wakeAt = atMs;
+    m_clock->wakeAt(atMs);
 }
 
 void PoliteScheduler::pump()
@@ -115,6 +116,8 @@ void PoliteScheduler::dispatch(Server &server)
     server.busy = true;
     ++m_busy;
     ++job.attempts;
+    qCInfo(lcRun).noquote() << server.name << "request" << job.tag << "sent, attempt"
+                            << job.attempts;
     if (job.attempts == 1)
         emit dispatched(job.tag);
     const QString name = server.name;
@@ -191,8 +194,12 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
     case Verdict::Kind::Failed:
         server.unreachableRun = 0;
         server.emptyRun = 0;
-        if (verdict.kind == Verdict::Kind::Answer && ++server.goodRun >= GoodRunToRecover)
+        if (verdict.kind == Verdict::Kind::Answer && ++server.goodRun >= GoodRunToRecover) {
+            if (server.backoffMs > 0)
+                qCInfo(lcRun).noquote() << server.name << "back to the delay after"
+                                        << server.goodRun << "good answers in a row";
             server.backoffMs = 0;
+        }
         break;
     case Verdict::Kind::Throttled:
         throttled = true;
@@ -202,6 +209,8 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         // request is tried again either way.
         server.unreachableRun = 0;
         throttled = ++server.emptyRun >= MaxEmptyCloses;
+        qCInfo(lcRun).noquote() << server.name << "closed without answering," << server.emptyRun
+                                << "in a row";
         if (!throttled) {
             proceed = false;
             if (job.attempts >= MaxThrottledAttempts)
@@ -216,9 +225,13 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
     case Verdict::Kind::Unreachable:
         server.goodRun = 0;
         server.emptyRun = 0;
+        qCInfo(lcRun).noquote() << server.name << "unreachable," << server.unreachableRun + 1
+                                << "in a row:" << verdict.reason;
         if (++server.unreachableRun >= MaxUnreachable) {
             server.down = true;
             server.downReason = server.name + QStringLiteral(" is down: ") + verdict.reason;
+            qCInfo(lcRun).noquote() << server.name << "is down for the run;" << server.queue.size()
+                                    << "waiting requests given up";
             failQueued(server);
         }
         break;
@@ -231,10 +244,25 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         server.emptyRun = 0;
         server.backoffMs =
             qMin(MaxIntervalMs, qMax<qint64>(1000, qMax(user, server.backoffMs) * 2));
-        waitMs = qMax<qint64>(server.backoffMs, qint64(verdict.retryAfterSeconds) * 1000);
-        if (job.attempts >= MaxThrottledAttempts) {
-            giveUpLater(std::move(job), GiveUp::Throttled,
-                        QStringLiteral("throttled by ") + server.name);
+        const bool waitTooLong = verdict.retryAfterSeconds > MaxRetryAfterSeconds;
+        waitMs = qMax<qint64>(server.backoffMs,
+                              qint64(qMin(verdict.retryAfterSeconds, MaxRetryAfterSeconds)) * 1000);
+        qCInfo(lcRun).noquote() << server.name << "throttled request" << job.tag
+                                << QStringLiteral("(attempt %1): interval %2 ms, next request in "
+                                                  "%3 ms")
+                                       .arg(job.attempts)
+                                       .arg(server.backoffMs)
+                                       .arg(waitMs);
+        if (job.attempts >= MaxThrottledAttempts || waitTooLong) {
+            qCInfo(lcRun).noquote()
+                << server.name << "request" << job.tag << "given up after" << job.attempts
+                << "attempts" << (waitTooLong ? "(asked to wait too long)" : "");
+            giveUpLater(
+                std::move(job), GiveUp::Throttled,
+                QStringLiteral("throttled by ") + server.name +
+                    (waitTooLong
+                         ? QStringLiteral(" (asked to wait %1 s)").arg(verdict.retryAfterSeconds)
+                         : QString()));
         } else {
             // Back at the head of its server's queue, for after the wait.
             server.queue.push_front(std::move(job));

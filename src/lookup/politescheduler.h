@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "lookup/schedulerclock.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -21,7 +21,7 @@ struct Verdict
         Failed,      // the server was reached but gave no usable answer
         Throttled,   // the server asked us to slow down (HTTP 429, a rate-limit phrasing)
         EmptyClose,  // the server closed without sending a byte
-        Unreachable, // the connection could not be made, or the exchange timed out
+        Unreachable, // the connection could not be made, or the exchange timed out or broke off
     };
     Kind kind = Kind::Answer;
     // Throttled: how long the server asked us to wait, or -1.
@@ -46,6 +46,10 @@ class PoliteScheduler : public QObject
 
 public:
     static constexpr qint64 MaxIntervalMs = 120000;
+    // The longest Retry-After waited out; a server that asks for more is taken as throttling
+    // the request for good, so one answer cannot hold the run (and every row after it) for
+    // days.
+    static constexpr int MaxRetryAfterSeconds = 300;
     static constexpr int MaxThrottledAttempts = 3;
     static constexpr int MaxUnreachable = 3;
     static constexpr int MaxEmptyCloses = 3;
@@ -67,6 +71,8 @@ public:
     using DelayFn = std::function<qint64(quint64 tag)>;
 
     explicit PoliteScheduler(QObject *parent = nullptr);
+    // Reads the time from, and sets its wake-ups on, `clock` (a SteadyClock when null).
+    explicit PoliteScheduler(std::unique_ptr<SchedulerClock> clock, QObject *parent = nullptr);
     ~PoliteScheduler() override;
 
     void setMaxBusy(int servers) { m_maxBusy = qMax(1, servers); }
@@ -113,7 +119,7 @@ private:
         quint64 inFlight = 0;  // that request's tag
         bool down = false;
         QString downReason;
-        qint64 nextAt = 0;    // no request before this time (ms on m_clock)
+        qint64 nextAt = 0;    // no request before this time (ms on the clock)
         qint64 backoffMs = 0; // 0: the user's delay applies
         int goodRun = 0;
         int unreachableRun = 0;
@@ -128,12 +134,11 @@ private:
     bool settle(const QString &name, quint64 generation, Job job, const Verdict &verdict);
     void giveUpLater(Job job, GiveUp why, const QString &reason);
     void failQueued(Server &server);
-    qint64 now() const { return m_clock.elapsed(); }
+    qint64 now() const { return m_clock->nowMs(); }
 
     QHash<QString, std::shared_ptr<Server>> m_servers;
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-    qint64 m_timerAt = -1;
+    std::unique_ptr<SchedulerClock> m_clock;
+    qint64 m_wakeAt = -1;
     DelayFn m_delay;
     PaceGate *m_gate = nullptr;
     qint64 m_userDelayMs = 0; // as last read

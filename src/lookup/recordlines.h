@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // The lines of a record text: cut at every CR LF pair, in order. A lone CR or a lone LF does
 // not cut; pieces between two adjacent pairs are empty lines.
@@ -17,5 +18,6 @@ QStringList SplitRecordLines(const QString &record);
 std::optional<RecordField> ParseRecordLine(const QString &line);
 
 // The fields of a record text in UTF-8, as pieces of it: the fields SplitRecordLines and
-// ParseRecordLine give, without copying the text.
-RecordFields RecordFieldsOf(const QByteArray &record);
+// ParseRecordLine give, without copying the text. A line whose flag in `skip` (one per line, as
+// SplitRecordLines cuts them) is set gives no field.
+RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip = nullptr);

@@ -10,18 +10,6 @@
 
 class PoliteScheduler;
 
-// Where a run's answers come from: the three web sites, port-43 WHOIS, RDAP, or RDAP with
-// port 43 where RDAP has no service.
-enum class SourceKind
-{
-    Site1,
-    Site2,
-    Site3,
-    Whois,
-    Rdap,
-    Auto
-};
-
 // Looks addresses up, any number at once, every request to a server going through the run's
 // scheduler. Each lookup ends in one LookupResult: the servers asked in order, the reason when
 // it failed, the record lines of the final whole answer cut into fields.
@@ -44,13 +32,14 @@ protected:
     PoliteScheduler &m_scheduler;
 };
 
-// The name of a source in results and on the command line.
-QString sourceKindName(SourceKind kind);
-
 // The record of a whole answer: its lines in order, joined by CR LF, and their fields (comment
 // lines skipped, the first ':' cutting name from value).
 void setRecordLines(LookupResult &result, const QStringList &lines);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
+// Leaves out of a port-43 or RDAP result's fields the lines of notice text (terms of use,
+// disclaimers, ">>> Last update of WHOIS database <<<", sentences cut at a URL's colon): the
+// record text keeps them. A site's result is left as it is.
+void dropNoticeFields(LookupResult &result);
 // A failed result with its reason, words and status.
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail = {});

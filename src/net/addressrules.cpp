@@ -1,6 +1,7 @@
 #include "net/addressrules.h"
 
 #include <array>
+#include <optional>
 #include <utility>
 
 namespace AddressRules {
@@ -14,7 +15,7 @@ struct Range
     const char *kind;
 };
 
-// One table for both families; IPv4-mapped IPv6 addresses are checked as IPv4.
+// One table for both families; addresses that carry an IPv4 address are checked as IPv4.
 constexpr std::array ranges{
     Range{"0.0.0.0", 8, "unspecified"},
     Range{"10.0.0.0", 8, "private"},
@@ -29,11 +30,71 @@ constexpr std::array ranges{
     Range{"240.0.0.0", 4, "reserved"},
     Range{"::", 128, "unspecified"},
     Range{"::1", 128, "loopback"},
+    // NAT64 prefixes a network picks for itself: what they lead to is the local translator's
+    // business, so nothing public can be told from the address.
+    Range{"64:ff9b:1::", 48, "local-use NAT64"},
     Range{"fc00::", 7, "unique local"},
     Range{"fe80::", 10, "link-local"},
     Range{"fec0::", 10, "site-local"},
     Range{"ff00::", 8, "multicast"},
 };
+
+quint32 ipv4At(const Q_IPV6ADDR &bytes, int offset)
+{
+    return quint32(bytes.c[offset]) << 24 | quint32(bytes.c[offset + 1]) << 16 |
+           quint32(bytes.c[offset + 2]) << 8 | quint32(bytes.c[offset + 3]);
+}
+
+bool startsWith(const Q_IPV6ADDR &bytes, std::initializer_list<quint8> prefix)
+{
+    int i = 0;
+    for (const quint8 byte : prefix) {
+        if (bytes.c[i++] != byte)
+            return false;
+    }
+    return true;
+}
+
+// The IPv4 address an IPv6 address leads to, for the forms that carry one.
+std::optional<quint32> embeddedIpv4(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 mapped = address.toIPv4Address(&isV4); // ::ffff:a.b.c.d
+    if (isV4)
+        return mapped;
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return std::nullopt;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    // ::a.b.c.d (IPv4-compatible, deprecated but still routed by some stacks); :: and ::1
+    // are in the table.
+    if (startsWith(bytes, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}) && ipv4At(bytes, 12) > 1)
+        return ipv4At(bytes, 12);
+    // ::ffff:0:a.b.c.d (IPv4-translated)
+    if (startsWith(bytes, {0, 0, 0, 0, 0, 0, 0, 0}) && bytes.c[8] == 0xff && bytes.c[9] == 0xff &&
+        bytes.c[10] == 0 && bytes.c[11] == 0)
+        return ipv4At(bytes, 12);
+    // 64:ff9b::a.b.c.d (NAT64's well-known prefix)
+    if (startsWith(bytes, {0x00, 0x64, 0xff, 0x9b, 0, 0, 0, 0, 0, 0, 0, 0}))
+        return ipv4At(bytes, 12);
+    // 2002:AABB:CCDD::/48 (6to4)
+    if (startsWith(bytes, {0x20, 0x02}))
+        return ipv4At(bytes, 2);
+    // 2001:0::/32 (Teredo): the client's address, its bits inverted, in the last 32 bits
+    if (startsWith(bytes, {0x20, 0x01, 0x00, 0x00}))
+        return ~ipv4At(bytes, 12);
+    return std::nullopt;
+}
+
+QString kindInTable(const QHostAddress &address)
+{
+    for (const Range &range : ranges) {
+        const std::pair<QHostAddress, int> subnet{QHostAddress(QLatin1String(range.network)),
+                                                  range.length};
+        if (subnet.first.protocol() == address.protocol() && address.isInSubnet(subnet))
+            return QLatin1String(range.kind);
+    }
+    return {};
+}
 
 } // namespace
 
@@ -41,18 +102,9 @@ QString nonPublicKind(const QHostAddress &address)
 {
     if (address.isNull())
         return QStringLiteral("unspecified");
-    QHostAddress checked = address;
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4); // also unwraps ::ffff:a.b.c.d
-    if (isV4)
-        checked = QHostAddress(v4);
-    for (const Range &range : ranges) {
-        const std::pair<QHostAddress, int> subnet{QHostAddress(QLatin1String(range.network)),
-                                                  range.length};
-        if (subnet.first.protocol() == checked.protocol() && checked.isInSubnet(subnet))
-            return QLatin1String(range.kind);
-    }
-    return {};
+    if (const std::optional<quint32> v4 = embeddedIpv4(address))
+        return kindInTable(QHostAddress(*v4));
+    return kindInTable(address);
 }
 
 } // namespace AddressRules

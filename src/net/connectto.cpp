@@ -97,9 +97,10 @@ ConnectToMap::Target ConnectToMap::resolve(const QString &host, quint16 port) co
         target.host = entry.connectHost.isEmpty() ? host : entry.connectHost;
         target.port = entry.connectPort == -1 ? port : quint16(entry.connectPort);
         target.mapped = true;
+        target.hostNamed = !entry.host.isEmpty();
         return target;
     }
-    return Target{host, port, false};
+    return Target{host, port, false, false};
 }
 
 QList<QByteArray> ConnectToMap::curlEntries() const

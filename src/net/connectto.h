@@ -8,7 +8,8 @@
 // syntax, a comma-separated list of HOST:PORT:CONNECT-HOST:CONNECT-PORT. An empty HOST or PORT
 // matches any; an empty CONNECT-HOST or CONNECT-PORT keeps the original. IPv6 addresses go in
 // brackets. The caller reads the environment once at start-up and hands the map to whoever
-// connects.
+// connects. Only an entry that names its host makes that host the user's own choice (exempt
+// from the private-address rule); an entry for any host (":43::25") exempts none.
 class ConnectToMap
 {
 public:
@@ -16,7 +17,10 @@ public:
     {
         QString host;
         quint16 port = 0;
+        // An entry matched: the connection goes where it says.
         bool mapped = false;
+        // The matching entry names the host: the user chose where this host goes.
+        bool hostNamed = false;
     };
 
     // Malformed entries are skipped; *error (when given) names the first one.

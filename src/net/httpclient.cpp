@@ -2,10 +2,14 @@
 
 #include "net/addressrules.h"
 #include "net/curlmulti.h"
+#include "platform/logging.h"
 
 #include <QTimer>
+#include <QUrl>
 
 #include <utility>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -56,13 +60,16 @@ struct HttpClient::Transfer
     QByteArray retryAfter;
     bool overCap = false;
     QString refusedPeer; // the non-public address a refused connection went to
+    bool viaProxy = false;
+    QByteArray proxyUrl; // empty: no proxy
     bool inMulti = false;
     QTimer deadline;
     char error[CURL_ERROR_SIZE] = {};
 };
 
 HttpClient::HttpClient(QObject *parent)
-    : QObject(parent), m_multi(new CurlMulti(this)), m_share(curl_share_init())
+    : QObject(parent), m_multi(new CurlMulti(this)), m_share(curl_share_init()),
+      m_proxy(ProxySettings::fromEnvironment())
 {
     Q_CHECK_PTR(m_share);
     // The run's cookies, name look-ups and TLS sessions are shared by its transfers; open
@@ -116,6 +123,29 @@ HttpClient::Id HttpClient::get(const FetchRequest &request, Done done)
     transfer->done = std::move(done);
     m_transfers.insert(id, transfer);
 
+    const QUrl url = QUrl::fromEncoded(request.url);
+    const std::optional<ProxySettings::Proxy> proxy =
+        m_proxy.proxyFor(url.scheme().toLower(), url.host());
+    transfer->viaProxy = proxy.has_value();
+    // Through a proxy no socket is opened for the server itself: an address written in the URL
+    // is the one check left.
+    const QHostAddress literal(url.host());
+    if (request.refuseNonPublic && proxy && !literal.isNull() &&
+        AddressRules::isNonPublic(literal)) {
+        QTimer::singleShot(0, this, [this, id, literal] {
+            FetchResult failed;
+            failed.error = FetchResult::Error::Refused;
+            failed.refusedNonPublic = true;
+            failed.errorText = QStringLiteral("refused: ") + literal.toString() +
+                               QStringLiteral(" is a ") + AddressRules::nonPublicKind(literal) +
+                               QStringLiteral(" address");
+            finish(id, std::move(failed));
+        });
+        return id;
+    }
+    if (proxy)
+        transfer->proxyUrl = request.refuseNonPublic ? proxy->urlResolvingNames() : proxy->url;
+
     if (!isWebAddress(request.url) || !start(*transfer)) {
         QTimer::singleShot(0, this, [this, id] {
             FetchResult failed;
@@ -165,6 +195,10 @@ bool HttpClient::start(Transfer &t)
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
         if (t.connectTo)
             curl_easy_setopt(e, CURLOPT_CONNECT_TO, t.connectTo);
+        // The proxy decided here, never libcurl's own reading of the environment: whether a
+        // transfer goes through one decides which addresses the private-address rule sees.
+        curl_easy_setopt(e, CURLOPT_PROXY, t.proxyUrl.constData());
+        curl_easy_setopt(e, CURLOPT_NOPROXY, "");
         // Every encoding this libcurl decodes; the size cap counts the decoded bytes.
         curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
         // An empty file name switches the cookie engine on; the share keeps the run's cookies.
@@ -180,7 +214,12 @@ bool HttpClient::start(Transfer &t)
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &HttpClient::onHeader);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
         curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.error);
-        if (t.request.refuseNonPublic) {
+        if (t.request.refuseNonPublic && !t.viaProxy) {
+            // Checked before the socket is opened, so no connection (let alone a TLS handshake)
+            // reaches a refused address; and again before the request, for a connection the
+            // run had already opened.
+            curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &HttpClient::onOpenSocket);
+            curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
             curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &HttpClient::onConnected);
             curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
         }
@@ -222,6 +261,22 @@ size_t HttpClient::onHeader(char *data, size_t size, size_t count, void *transfe
     return bytes;
 }
 
+curl_socket_t HttpClient::onOpenSocket(void *transfer, curlsocktype purpose, curl_sockaddr *address)
+{
+    auto *t = static_cast<Transfer *>(transfer);
+    if (purpose == CURLSOCKTYPE_IPCXN) {
+        const QHostAddress peer(&address->addr);
+        const QString kind = AddressRules::nonPublicKind(peer);
+        if (!kind.isEmpty()) {
+            // libcurl tries the name's next address, if it has one.
+            t->refusedPeer =
+                peer.toString() + QStringLiteral(" is a ") + kind + QStringLiteral(" address");
+            return CURL_SOCKET_BAD;
+        }
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 int HttpClient::onConnected(void *transfer, char *peer, char *, int, int)
 {
     auto *t = static_cast<Transfer *>(transfer);
@@ -251,6 +306,7 @@ void HttpClient::onTransferDone(CURL *easy, CURLcode result)
         if (!t.refusedPeer.isEmpty()) {
             out.error = FetchResult::Error::Refused;
             out.errorText = QStringLiteral("refused: ") + t.refusedPeer;
+            out.refusedNonPublic = true;
         }
     }
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &out.status);
@@ -292,6 +348,11 @@ void HttpClient::finish(Id id, FetchResult result)
     if (!t)
         return;
     release(*t);
+    if (result.ok())
+        qCInfo(lcNet).noquote() << result.finalUrl << "HTTP" << result.status << result.body.size()
+                                << "bytes";
+    else
+        qCInfo(lcNet).noquote() << result.finalUrl << "failed:" << result.errorText;
     // Last: the receiver may start the next transfer from here.
     if (t->done)
         t->done(result);

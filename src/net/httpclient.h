@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/proxysettings.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -31,8 +33,11 @@ struct FetchRequest
     qint64 sizeCap = DefaultSizeCap;        // body bytes after content decoding
     int maxRedirects = DefaultMaxRedirects; // 0: a 3xx answer is handed back, not followed
     // The address came from an untrusted answer: a connection to anything but a public
-    // address (private, loopback, link-local, multicast, ...) is refused before the request
-    // is sent. The address checked is the one connected to, after the name look-up.
+    // address (private, loopback, link-local, multicast, ...) is refused before it is made.
+    // The address checked is the one the socket is opened for, after the name look-up. Through
+    // a proxy the program looks up no name but the proxy's: a literal address in the URL is
+    // checked, a name is left to the proxy (a socks5:// or socks4:// proxy is asked to look
+    // it up itself).
     bool refuseNonPublic = false;
 };
 
@@ -59,6 +64,8 @@ struct FetchResult
     QByteArray retryAfter; // the Retry-After header as sent, when there was one
     QByteArray finalUrl;   // after redirects
     QByteArray location;   // where a 3xx answer that was not followed points (absolute)
+    // The connection was refused by the private-address rule: no server was asked.
+    bool refusedNonPublic = false;
 
     bool ok() const { return error == Error::None; }
 };
@@ -88,6 +95,8 @@ public:
     void setMaxCachedConnections(long count);
     // The User-Agent header of every request.
     void setUserAgent(const QByteArray &agent) { m_userAgent = agent; }
+    // The proxies transfers go through; the environment's (as read at construction) until set.
+    void setProxy(const ProxySettings &proxy) { m_proxy = proxy; }
 
     Id get(const FetchRequest &request, Done done);
     // Cancels a transfer under way; its `done` is never called.
@@ -105,6 +114,7 @@ private:
 
     static size_t onBody(char *data, size_t size, size_t count, void *transfer);
     static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
+    static curl_socket_t onOpenSocket(void *transfer, curlsocktype purpose, curl_sockaddr *address);
     static int onConnected(void *transfer, char *peer, char *local, int peerPort, int localPort);
     bool start(Transfer &transfer);
     void onTransferDone(CURL *easy, CURLcode result);
@@ -115,6 +125,7 @@ private:
     CURLSH *m_share;
     QList<QByteArray> m_connectTo;
     QByteArray m_userAgent;
+    ProxySettings m_proxy;
     QHash<Id, std::shared_ptr<Transfer>> m_transfers;
     QHash<CURL *, Id> m_byHandle;
     Id m_nextId = 1;

@@ -1,6 +1,7 @@
 #include "net/whois43client.h"
 
 #include "net/addressrules.h"
+#include "platform/logging.h"
 
 #include <QHostInfo>
 #include <QSocketNotifier>
@@ -45,27 +46,53 @@ void Whois43Client::start(const Whois43Request &request)
     m_answer = {};
     m_answer.server = request.host + u':' + QString::number(request.port);
     m_target = m_connectTo.resolve(request.host, request.port);
-    m_answer.mapped = m_target.mapped;
+    m_answer.userMapped = m_target.hostNamed;
     m_connectTimer.start(m_limits.connectTimeoutMs);
     m_answerTimer.start(m_limits.answerTimeoutMs);
 
-    const QHostAddress literal(m_target.host);
+    m_via = m_proxy.socksFor(request.host);
+    if (m_via && m_via->resolvesNames()) {
+        // The proxy looks the name up; an address written as the host is still checked here.
+        const QHostAddress literal(m_target.host);
+        if (!literal.isNull() && m_request.refuseNonPublic && !m_target.hostNamed &&
+            AddressRules::isNonPublic(literal)) {
+            QMetaObject::invokeMethod(
+                this, [this, literal] { refuse(literal); }, Qt::QueuedConnection);
+            return;
+        }
+        m_serverAddress = literal;
+        lookUp(m_via->host, &Whois43Client::onProxyFound);
+        return;
+    }
+    lookUp(m_target.host, &Whois43Client::onHostFound);
+}
+
+void Whois43Client::lookUp(const QString &host, Found found)
+{
+    const QHostAddress literal(host);
     if (!literal.isNull()) {
         // Delivered from the event loop, like every other outcome.
         QMetaObject::invokeMethod(
-            this, [this, literal] { onHostFound({literal}, {}); }, Qt::QueuedConnection);
+            this, [this, literal, found] { (this->*found)({literal}, {}); }, Qt::QueuedConnection);
         return;
     }
-    m_lookupId = QHostInfo::lookupHost(m_target.host, this, [this](const QHostInfo &info) {
+    m_lookupId = QHostInfo::lookupHost(host, this, [this, found](const QHostInfo &info) {
         m_lookupId = -1;
-        onHostFound(info.addresses(),
-                    info.error() == QHostInfo::NoError ? QString() : info.errorString());
+        (this->*found)(info.addresses(),
+                       info.error() == QHostInfo::NoError ? QString() : info.errorString());
     });
 }
 
 void Whois43Client::abort()
 {
     fail(Whois43Answer::Failure::Aborted, QStringLiteral("stopped"));
+}
+
+void Whois43Client::refuse(const QHostAddress &address)
+{
+    fail(Whois43Answer::Failure::RefusedPrivateAddress,
+         QStringLiteral("%1 is a %2 address; a referral may not lead there")
+             .arg(address.toString(), AddressRules::nonPublicKind(address)));
 }
 
 void Whois43Client::onHostFound(const QList<QHostAddress> &addresses, const QString &error)
@@ -78,22 +105,49 @@ void Whois43Client::onHostFound(const QList<QHostAddress> &addresses, const QStr
                  .arg(m_target.host, error.isEmpty() ? QString() : QStringLiteral(": ") + error));
         return;
     }
-    // The address checked is the address connected to: no second look-up in between.
-    const bool check = m_request.refuseNonPublic && !m_target.mapped;
+    // The address checked is the address connected to (or handed to the proxy): no second
+    // look-up in between.
+    const bool check = m_request.refuseNonPublic && !m_target.hostNamed;
     for (const QHostAddress &address : addresses) {
         if (!check || !AddressRules::isNonPublic(address)) {
-            connectTo(address, m_target.port);
+            m_serverAddress = address;
+            if (m_via)
+                lookUp(m_via->host, &Whois43Client::onProxyFound);
+            else
+                connectTo(address, m_target.port);
             return;
         }
     }
-    fail(Whois43Answer::Failure::RefusedPrivateAddress,
-         QStringLiteral("%1 is a %2 address; a referral may not lead there")
-             .arg(addresses.front().toString(), AddressRules::nonPublicKind(addresses.front())));
+    refuse(addresses.front());
+}
+
+void Whois43Client::onProxyFound(const QList<QHostAddress> &addresses, const QString &error)
+{
+    if (m_done)
+        return;
+    if (addresses.isEmpty()) {
+        fail(Whois43Answer::Failure::HostNotFound,
+             QStringLiteral("proxy %1 not found%2")
+                 .arg(m_via->host, error.isEmpty() ? QString() : QStringLiteral(": ") + error));
+        return;
+    }
+    // The proxy is the user's choice, wherever it is.
+    m_socks.emplace(m_target.host, m_serverAddress, m_target.port, m_via->user, m_via->password);
+    connectTo(addresses.front(), m_via->port);
+}
+
+QString Whois43Client::connectionName(const QHostAddress &address, quint16 port) const
+{
+    return QStringLiteral("%1 port %2%3")
+        .arg(address.toString())
+        .arg(port)
+        .arg(m_via ? QStringLiteral(" (the proxy)") : QString());
 }
 
 void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
 {
-    m_answer.peerAddress = address;
+    m_answer.peerAddress = m_serverAddress;
+    m_connectingTo = connectionName(address, port);
     sockaddr_storage storage{};
     socklen_t length = 0;
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -134,7 +188,6 @@ void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
                  .arg(QString::fromLocal8Bit(strerror(errno))));
         return;
     }
-    m_toSend = m_request.query + "\r\n";
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_readNotifier->setEnabled(false);
@@ -145,11 +198,29 @@ void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
         const int error = errno;
         fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
                                    : Whois43Answer::Failure::NetworkError,
-             QStringLiteral("cannot connect to %1 port %2: %3")
-                 .arg(address.toString())
-                 .arg(port)
-                 .arg(QString::fromLocal8Bit(strerror(error))));
+             QStringLiteral("cannot connect to %1: %2")
+                 .arg(m_connectingTo, QString::fromLocal8Bit(strerror(error))));
     }
+}
+
+void Whois43Client::send(const QByteArray &bytes)
+{
+    m_toSend += bytes;
+    if (!m_toSend.isEmpty() && m_writeNotifier)
+        m_writeNotifier->setEnabled(true);
+}
+
+void Whois43Client::onConnected()
+{
+    m_connected = true;
+    m_readNotifier->setEnabled(true);
+    if (m_socks) {
+        // Connected to the proxy only: the server is reached once the proxy says so.
+        m_toSend = m_socks->start();
+        return;
+    }
+    m_connectTimer.stop();
+    m_toSend = m_request.query + "\r\n";
 }
 
 void Whois43Client::onWritable()
@@ -163,15 +234,11 @@ void Whois43Client::onWritable()
         if (error != 0) {
             fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
                                        : Whois43Answer::Failure::NetworkError,
-                 QStringLiteral("cannot connect to %1 port %2: %3")
-                     .arg(m_answer.peerAddress.toString())
-                     .arg(m_target.port)
-                     .arg(QString::fromLocal8Bit(strerror(error))));
+                 QStringLiteral("cannot connect to %1: %2")
+                     .arg(m_connectingTo, QString::fromLocal8Bit(strerror(error))));
             return;
         }
-        m_connected = true;
-        m_connectTimer.stop();
-        m_readNotifier->setEnabled(true);
+        onConnected();
     }
     while (!m_toSend.isEmpty()) {
         const ssize_t sent =
@@ -181,10 +248,13 @@ void Whois43Client::onWritable()
                 return; // the notifier calls again when there is room
             if (errno == EINTR)
                 continue;
-            fail(errno == ECONNRESET || errno == EPIPE ? Whois43Answer::Failure::Reset
+            const int error = errno;
+            fail(error == ECONNRESET || error == EPIPE ? Whois43Answer::Failure::Reset
                                                        : Whois43Answer::Failure::NetworkError,
-                 QStringLiteral("cannot send the query: %1")
-                     .arg(QString::fromLocal8Bit(strerror(errno))));
+                 (m_socks && m_socks->state() != Socks5Handshake::State::Done
+                      ? QStringLiteral("cannot talk to the proxy: %1")
+                      : QStringLiteral("cannot send the query: %1"))
+                     .arg(QString::fromLocal8Bit(strerror(error))));
             return;
         }
         m_toSend.remove(0, sent);
@@ -200,15 +270,22 @@ void Whois43Client::onReadable()
     for (;;) {
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
-            if (m_answer.bytes.size() + got > m_limits.maxAnswerBytes) {
-                fail(Whois43Answer::Failure::TooLarge,
-                     QStringLiteral("answer larger than %1 bytes").arg(m_limits.maxAnswerBytes));
-                return;
+            if (m_socks && m_socks->state() != Socks5Handshake::State::Done) {
+                onProxyBytes(QByteArrayView(buffer, got));
+                if (m_done)
+                    return;
+                continue;
             }
-            m_answer.bytes.append(buffer, got);
+            if (!take(QByteArrayView(buffer, got)))
+                return;
             continue;
         }
         if (got == 0) {
+            if (m_socks && m_socks->state() != Socks5Handshake::State::Done) {
+                fail(Whois43Answer::Failure::NetworkError,
+                     QStringLiteral("the proxy closed the connection"));
+                return;
+            }
             complete(); // the server closed: the answer is whole
             return;
         }
@@ -220,8 +297,48 @@ void Whois43Client::onReadable()
         fail(error == ECONNRESET ? Whois43Answer::Failure::Reset
                                  : Whois43Answer::Failure::NetworkError,
              QStringLiteral("answer cut short after %1 bytes: %2")
-                 .arg(m_answer.bytes.size())
+                 .arg(m_answer.received)
                  .arg(QString::fromLocal8Bit(strerror(error))));
+        return;
+    }
+}
+
+bool Whois43Client::take(QByteArrayView bytes)
+{
+    m_answer.received += bytes.size();
+    if (m_answer.bytes.size() + bytes.size() > m_limits.maxAnswerBytes) {
+        fail(Whois43Answer::Failure::TooLarge,
+             QStringLiteral("answer larger than %1 bytes").arg(m_limits.maxAnswerBytes));
+        return false;
+    }
+    m_answer.bytes.append(bytes);
+    return true;
+}
+
+void Whois43Client::onProxyBytes(QByteArrayView bytes)
+{
+    const QByteArray reply = m_socks->feed(bytes);
+    switch (m_socks->state()) {
+    case Socks5Handshake::State::Failed: {
+        using Refusal = Socks5Handshake::Refusal;
+        const Refusal refusal = m_socks->refusal();
+        fail(refusal == Refusal::Refused       ? Whois43Answer::Failure::ConnectRefused
+             : refusal == Refusal::HostUnknown ? Whois43Answer::Failure::HostNotFound
+                                               : Whois43Answer::Failure::NetworkError,
+             QStringLiteral("through the proxy %1: %2").arg(m_connectingTo, m_socks->failure()));
+        return;
+    }
+    case Socks5Handshake::State::Done: {
+        // The tunnel is open: from here on it is the server we talk to.
+        m_connectTimer.stop();
+        const QByteArray early = m_socks->leftover();
+        if (!early.isEmpty() && !take(early))
+            return;
+        send(reply + m_request.query + "\r\n");
+        return;
+    }
+    default:
+        send(reply);
         return;
     }
 }
@@ -245,6 +362,7 @@ void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
     m_answer.ok = false;
     m_answer.failure = failure;
     m_answer.reason = reason;
+    // No part of a broken answer is offered as a record; how much came stays in `received`.
     m_answer.bytes.clear();
     m_done = true;
     m_connectTimer.stop();
@@ -254,6 +372,7 @@ void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
         m_lookupId = -1;
     }
     closeSocket();
+    qCInfo(lcNet).noquote() << m_answer.server << "failed:" << reason;
     const Whois43Answer answer = m_answer;
     QMetaObject::invokeMethod(
         this, [this, answer] { emit finished(answer); }, Qt::QueuedConnection);
@@ -268,5 +387,7 @@ void Whois43Client::complete()
     m_answerTimer.stop();
     closeSocket();
     m_answer.ok = true;
+    qCInfo(lcNet).noquote() << m_answer.server << "answered" << m_answer.bytes.size()
+                            << "bytes from" << m_answer.peerAddress.toString();
     emit finished(m_answer);
 }

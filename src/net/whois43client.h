@@ -1,6 +1,9 @@
 #pragma once
 
+#include "net/addressrules.h"
 #include "net/connectto.h"
+#include "net/proxysettings.h"
+#include "net/socks5handshake.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -8,12 +11,15 @@
 #include <QString>
 #include <QTimer>
 
+#include <optional>
+
 class QSocketNotifier;
 
 // Bounds on one port-43 exchange.
 struct Whois43Limits
 {
-    int connectTimeoutMs = 10000; // name look-up and TCP connect
+    int connectTimeoutMs = 10000; // name look-up and TCP connect (through a proxy: until the
+                                  // proxy has connected to the server)
     int answerTimeoutMs = 30000;  // the whole exchange, from the start
     qint64 maxAnswerBytes = qint64(1) << 20;
 };
@@ -25,7 +31,9 @@ struct Whois43Request
     // The query line without its CR LF.
     QByteArray query;
     // Refuse to connect when the host resolves to a non-public address (a referral read from
-    // an untrusted answer). A host mapped by the connect-to map is never refused.
+    // an untrusted answer). A host the connect-to map names is never refused. Through a
+    // socks5h:// proxy, which looks names up itself, only an address written as the host is
+    // checked.
     bool refuseNonPublic = false;
 };
 
@@ -48,13 +56,23 @@ struct Whois43Answer
     bool ok = false;
     Failure failure = Failure::None;
     QString reason;
+    // The whole answer; empty when the exchange failed.
     QByteArray bytes;
+    // How many bytes came before the exchange ended, whether or not it failed: a reset after
+    // part of an answer is a broken exchange, not a server that closed without answering.
+    qint64 received = 0;
     // The server as asked: "host:port".
     QString server;
-    // The address actually connected to (null when no connection was made).
+    // The server's address (null when no connection was made, or a proxy looked the name up).
     QHostAddress peerAddress;
-    // The host was sent elsewhere by the connect-to map.
-    bool mapped = false;
+    // The connect-to map names the host: where it went was the user's choice.
+    bool userMapped = false;
+
+    // The server was on a non-public address the user did not choose.
+    bool reachedNonPublic() const
+    {
+        return !userMapped && !peerAddress.isNull() && AddressRules::isNonPublic(peerAddress);
+    }
 };
 
 // One question to one port-43 server on the event loop: look up the host, connect, send the
@@ -64,7 +82,8 @@ struct Whois43Answer
 // one. The answer is whole only when the server
 // closes normally within the bounds; a reset, a timeout or an oversized answer is a failure
 // and no part of it is offered as a record. One request per object; `finished` is emitted
-// exactly once, always later than `start` returns.
+// exactly once, always later than `start` returns. With a SOCKS5 proxy set, the connection
+// goes to the proxy, which connects to the server (after the connect-to map has had its say).
 class Whois43Client : public QObject
 {
     Q_OBJECT
@@ -78,6 +97,9 @@ public:
                            QObject *parent = nullptr);
     ~Whois43Client() override;
 
+    // Before start: the proxies to use (only a SOCKS5 one carries port 43).
+    void setProxy(const ProxySettings &proxy) { m_proxy = proxy; }
+
     void start(const Whois43Request &request);
     // Ends the exchange at once; `finished` follows with Failure::Aborted.
     void abort();
@@ -86,23 +108,39 @@ signals:
     void finished(const Whois43Answer &answer);
 
 private:
+    using Found = void (Whois43Client::*)(const QList<QHostAddress> &, const QString &);
+    void lookUp(const QString &host, Found found);
+    void refuse(const QHostAddress &address);
+    QString connectionName(const QHostAddress &address, quint16 port) const;
     void connectTo(const QHostAddress &address, quint16 port);
     void onHostFound(const QList<QHostAddress> &addresses, const QString &error);
+    void onProxyFound(const QList<QHostAddress> &addresses, const QString &error);
+    void onConnected();
+    void send(const QByteArray &bytes);
     void onWritable();
     void onReadable();
+    // Adds bytes of the answer; false when that failed the exchange.
+    bool take(QByteArrayView bytes);
+    void onProxyBytes(QByteArrayView bytes);
     void closeSocket();
     void fail(Whois43Answer::Failure failure, const QString &reason);
     void complete();
 
     ConnectToMap m_connectTo;
     Whois43Limits m_limits;
+    ProxySettings m_proxy;
     Whois43Request m_request;
     ConnectToMap::Target m_target;
+    std::optional<ProxySettings::Proxy> m_via;
+    // The server's address when the program looked it up (or it was written as one).
+    QHostAddress m_serverAddress;
+    std::optional<Socks5Handshake> m_socks;
     Whois43Answer m_answer;
     int m_fd = -1;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_toSend;
+    QString m_connectingTo; // "address port N", for the reasons
     QTimer m_connectTimer;
     QTimer m_answerTimer;
     int m_lookupId = -1;

@@ -26,4 +26,16 @@ std::optional<QByteArray> plainValue(QStringView value);
 bool replaceValue(QByteArray &text, QByteArrayView section, QByteArrayView key,
                   QByteArrayView value);
 
+// Whether a value as written in the file has a ";" outside quotes: QSettings takes the rest of
+// the line for a comment.
+bool hasBareSemicolon(QByteArrayView written);
+// The value as written, made one quoted string: its own quotes (which only group) dropped, its
+// escapes kept, so a ";" or "," in it is text when QSettings reads it.
+QByteArray quotedWhole(QByteArrayView written);
+
+// Puts "key=value" into the section: over the key's last line there (with the lines that
+// continue it), else after the section's last line, else in a new section at the end. Every
+// other line stays as it is; a file with CR LF line ends gets one for the new line.
+void putLine(QByteArray &text, QByteArrayView section, QByteArrayView key, QByteArrayView value);
+
 } // namespace IniLinePatch

@@ -35,20 +35,24 @@ void HttpRdapFetch::fetch(const QUrl &url, Done done, bool fromAnswer)
     request.sizeCap = SizeCap;
     request.maxRedirects = m_followRedirects ? 5 : 0;
     const int port = url.port(url.scheme() == u"https" ? 443 : 80);
-    request.refuseNonPublic = fromAnswer && !m_connectTo.resolve(url.host(), quint16(port)).mapped;
+    request.refuseNonPublic =
+        fromAnswer && !m_connectTo.resolve(url.host(), quint16(port)).hostNamed;
     m_http->get(request, [done = std::move(done)](const FetchResult &fetched) {
         RdapFetchResult out;
         if (!fetched.ok()) {
             out.failure =
                 fetched.errorText.isEmpty() ? QStringLiteral("transfer failed") : fetched.errorText;
-            out.unreachable = fetched.error == FetchResult::Error::Timeout ||
-                              fetched.error == FetchResult::Error::Refused;
+            out.refusedNonPublic = fetched.refusedNonPublic;
+            out.unreachable =
+                !fetched.refusedNonPublic && (fetched.error == FetchResult::Error::Timeout ||
+                                              fetched.error == FetchResult::Error::Refused);
             done(out);
             return;
         }
         out.status = int(fetched.status);
         out.ok = out.status >= 200 && out.status < 300;
         out.body = fetched.body;
+        out.contentType = fetched.contentType;
         out.retryAfter = fetched.retryAfter;
         if (!fetched.location.isEmpty())
             out.location = QUrl::fromEncoded(fetched.location);

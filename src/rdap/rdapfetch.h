@@ -15,6 +15,9 @@ struct RdapFetchResult
     QString failure;
     int status = 0;           // 0: no HTTP answer came
     bool unreachable = false; // no connection could be made, or the deadline passed
+    // The address rule refused the connection: no server was asked.
+    bool refusedNonPublic = false;
+    QByteArray contentType;
     QByteArray retryAfter;
     QUrl location; // a redirect's target
 };

@@ -1,13 +1,24 @@
 #include "rdap/rdapsource.h"
 
 #include "net/addressrules.h"
-
+#include "platform/logging.h"
 #include "rdap/rdapanswer.h"
 #include "rdap/rdapfetch.h"
 #include "rdap/rdapquery.h"
 #include "rdap/rdaprecord.h"
 
 #include <QPointer>
+
+namespace {
+
+// application/json, application/rdap+json and the like, parameters aside.
+bool isJsonType(const QByteArray &contentType)
+{
+    const QByteArray type = contentType.split(';').value(0).trimmed().toLower();
+    return type == "application/json" || type.endsWith("+json");
+}
+
+} // namespace
 
 struct RdapSource::Lookup
 {
@@ -68,8 +79,31 @@ void RdapSource::lookup(quint64 tag, const Query &query, Done done)
     lookup->query = query;
     lookup->done = std::move(done);
     lookup->result.address = query.text;
-    lookup->result.source = sourceKindName(SourceKind::Rdap);
+    lookup->result.source = SourceKind::Rdap;
+    if (!m_whenUsable || !query.isValid()) {
+        begin(lookup);
+        return;
+    }
+    whenBootstrapUsable([this, lookup] { begin(lookup); });
+}
 
+void RdapSource::whenBootstrapUsable(std::function<void()> go)
+{
+    const QPointer<RdapSource> self(this);
+    const quint64 generation = m_generation;
+    auto guarded = [self, generation, go = std::move(go)] {
+        if (self && generation == self->m_generation)
+            go();
+    };
+    if (m_whenUsable)
+        m_whenUsable(this, std::move(guarded));
+    else
+        QMetaObject::invokeMethod(this, std::move(guarded), Qt::QueuedConnection);
+}
+
+void RdapSource::begin(const std::shared_ptr<Lookup> &lookup)
+{
+    const Query &query = lookup->query;
     QUrl url;
     const QStringList services = query.isValid() ? servicesFor(query) : QStringList();
     const QString base = services.value(0);
@@ -120,6 +154,10 @@ void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url,
                                                     !AddressRules::isNonPublic(referrerAddress));
     const QString server = serverOf(url);
     lookup->result.servers.append(server);
+    qCInfo(lcRdap).noquote() << lookup->query.text << "asking" << url.toString()
+                             << (referrer.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("(named by %1)").arg(serverOf(referrer)));
     const QPointer<RdapSource> self(this);
     m_scheduler.submit(
         server, lookup->tag,
@@ -133,6 +171,9 @@ void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url,
                  settle](const RdapFetchResult &fetched) {
                     if (!self || lookup->generation != self->m_generation)
                         return;
+                    // A link the address rule refused reached no server: it was not asked.
+                    if (fetched.refusedNonPublic)
+                        lookup->result.servers.removeLast();
                     Verdict verdict;
                     if (fetched.status == 0) {
                         verdict.kind = fetched.unreachable ? Verdict::Kind::Unreachable
@@ -209,7 +250,15 @@ void RdapSource::answered(const std::shared_ptr<Lookup> &lookup, const QUrl &url
     case RdapAnswer::Outcome::Failed:
         break;
     }
-    fail(lookup, FailureReason::NoAnswer, serverOf(url) + QStringLiteral(": ") + answer.reason);
+    QString reason = answer.reason;
+    // A body that is no RDAP object often is an error page: what it was sent as tells.
+    if (answer.outcome == RdapAnswer::Outcome::Failed && fetched.status >= 200 &&
+        fetched.status < 300 && !isJsonType(fetched.contentType))
+        reason += QStringLiteral(" (sent as ") +
+                  QString::fromLatin1(fetched.contentType.isEmpty() ? QByteArray("no type")
+                                                                    : fetched.contentType) +
+                  u')';
+    fail(lookup, FailureReason::NoAnswer, serverOf(url) + QStringLiteral(": ") + reason);
 }
 
 void RdapSource::finishRecord(const std::shared_ptr<Lookup> &lookup)

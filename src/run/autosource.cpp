@@ -14,10 +14,18 @@ void AutoSource::lookup(quint64 tag, const QString &address, Done done)
 {
     Query query = parseQuery(address);
     query.text = address;
-    if (query.isValid() && m_rdap.servicesFor(query).isEmpty())
-        m_whois.lookup(tag, query, std::move(done));
-    else
+    if (!query.isValid()) {
         m_rdap.lookup(tag, query, std::move(done));
+        return;
+    }
+    // Which protocol asks is the bootstrap's to say: decided once its files are in, so an
+    // address goes the same way on a cold cache as on a warm one.
+    m_rdap.whenBootstrapUsable([this, tag, query, done = std::move(done)] {
+        if (m_rdap.servicesFor(query).isEmpty())
+            m_whois.lookup(tag, query, done);
+        else
+            m_rdap.lookup(tag, query, done);
+    });
 }
 
 void AutoSource::abortAll()

@@ -1,13 +1,8 @@
 #include "run/lookuprun.h"
 
 #include "lookup/delay.h"
-#include "net/httpclient.h"
-#include "rdap/httprdapfetch.h"
-#include "rdap/rdapbootstrapstore.h"
-#include "rdap/rdapsource.h"
-#include "run/autosource.h"
-#include "web/sitesource.h"
-#include "whois/whoissource.h"
+#include "platform/logging.h"
+#include "run/standardsources.h"
 
 #include <QDateTime>
 
@@ -15,6 +10,12 @@ ConnectToMap RunOptions::environmentConnectTo()
 {
     static const ConnectToMap map = ConnectToMap::fromEnvironment();
     return map;
+}
+
+ProxySettings RunOptions::environmentProxy()
+{
+    static const ProxySettings proxy = ProxySettings::fromEnvironment();
+    return proxy;
 }
 
 LookupRun::LookupRun(QStringList addresses, RunOptions options, QObject *parent)
@@ -26,6 +27,10 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
     : QObject(parent), m_feed(std::move(feed)), m_options(std::move(options)),
       m_scheduler(new PoliteScheduler(this))
 {
+    const RunSources::Notice notice = [this](const QString &text) { emit this->notice(text); };
+    m_sources = m_options.sourceFactory
+                    ? m_options.sourceFactory(*m_scheduler, notice)
+                    : std::make_unique<StandardSources>(m_options, *m_scheduler, notice);
     m_feed->setOnReady([this] { fed(); });
     m_scheduler->setMaxBusy(m_options.parallel);
     m_scheduler->setDelay([this](quint64 tag) { return readDelayMs(tag); });
@@ -47,9 +52,7 @@ LookupRun::LookupRun(std::unique_ptr<AddressFeed> feed, RunOptions options, QObj
 LookupRun::~LookupRun()
 {
     // Sources and transports go before the scheduler their callbacks point into.
-    for (Source *source : m_sources)
-        delete source;
-    m_sources = {};
+    m_sources.reset();
 }
 
 void LookupRun::setState(State state)
@@ -65,6 +68,7 @@ void LookupRun::start()
     if (m_state != State::Ready)
         return;
     setState(State::Running);
+    qCInfo(lcRun) << "run started: at most" << m_options.parallel << "servers at once";
     admit();
     if (allDone())
         finish();
@@ -75,15 +79,20 @@ bool LookupRun::allDone() const
     return m_emitted == m_admitted && m_feed->atEnd();
 }
 
+bool LookupRun::heldByPause() const
+{
+    return m_options.pauseAfterLast && m_pause.isActive();
+}
+
 void LookupRun::fed()
 {
     if (m_state != State::Running)
         return;
     admit();
     // The end of the input may come after the last answer.
-    if (allDone() && !m_pause.isActive())
+    if (allDone() && !heldByPause())
         QTimer::singleShot(0, this, [this] {
-            if (m_state == State::Running && allDone() && !m_pause.isActive())
+            if (m_state == State::Running && allDone() && !heldByPause())
                 finish();
         });
 }
@@ -125,7 +134,7 @@ std::optional<SourceKind> LookupRun::chosenSource() const
         return m_options.source();
     if (m_options.site) {
         if (const std::optional<Site> site = m_options.site())
-            return SourceKind(int(*site) - 1);
+            return Sites::sourceKind(*site);
     }
     return std::nullopt;
 }
@@ -144,7 +153,7 @@ void LookupRun::startLookup(qsizetype index)
             return;
         }
     }
-    Source *source = kind ? sourceFor(*kind) : nullptr;
+    Source *source = kind && m_sources ? m_sources->source(*kind) : nullptr;
     if (!source) {
         // No source chosen: the record stays empty.
         LookupResult empty;
@@ -155,70 +164,6 @@ void LookupRun::startLookup(qsizetype index)
     }
     source->lookup(quint64(index), address,
                    [this, index](const LookupResult &result) { lookupDone(index, result); });
-}
-
-Source *LookupRun::sourceFor(SourceKind kind)
-{
-    Source *&source = m_sources[size_t(kind)];
-    if (source)
-        return source;
-    auto rdap = [this] {
-        if (!m_rdapFetch) {
-            m_rdapHttp = new HttpClient(this);
-            m_rdapHttp->setConnectTo(m_options.connectTo.curlEntries());
-            // One kept-alive connection per server that may be busy: with `parallel` sized to
-            // the files the process may open, the idle ones fit as well.
-            m_rdapHttp->setMaxCachedConnections(m_options.parallel);
-            m_rdapFetch = new HttpRdapFetch(m_rdapHttp, false, m_options.connectTo, this);
-            m_rdapFetch->setTimeoutMs(m_options.rdapTimeoutMs);
-        }
-        RdapSource::Bootstrap bootstrap;
-        if (m_options.rdapBootstrap) {
-            bootstrap = [b = m_options.rdapBootstrap]() -> const RdapBootstrap & { return *b; };
-        } else {
-            if (!m_bootstrapStore) {
-                m_bootstrapFetch = new HttpRdapFetch(m_rdapHttp, true, m_options.connectTo, this);
-                m_bootstrapStore = new RdapBootstrapStore(
-                    RdapBootstrapStore::defaultCacheFolder(),
-                    RdapBootstrapStore::folderUrlFromEnvironment(), m_bootstrapFetch, this);
-                m_bootstrapStore->start();
-            }
-            bootstrap = [store = m_bootstrapStore]() -> const RdapBootstrap & {
-                return store->bootstrap();
-            };
-        }
-        return new RdapSource(std::move(bootstrap), m_rdapFetch, *m_scheduler);
-    };
-    auto whois = [this] {
-        WhoisSourceOptions options;
-        options.connectTo = m_options.connectTo;
-        options.limits = m_options.whoisLimits;
-        options.cacheFolder = m_options.cacheFolder;
-        options.firstServer = m_options.whoisServer;
-        options.followReferrals = m_options.followReferrals;
-        return new WhoisSource(options, *m_scheduler);
-    };
-    switch (kind) {
-    case SourceKind::Site1:
-    case SourceKind::Site2:
-    case SourceKind::Site3:
-        source = new SiteSource(Site(int(kind) + 1), m_options.sites, m_options.limits,
-                                m_options.connectTo.curlEntries(), *m_scheduler);
-        break;
-    case SourceKind::Whois:
-        source = whois();
-        break;
-    case SourceKind::Rdap:
-        source = rdap();
-        break;
-    case SourceKind::Auto: {
-        auto *r = static_cast<RdapSource *>(sourceFor(SourceKind::Rdap));
-        auto *w = static_cast<WhoisSource *>(sourceFor(SourceKind::Whois));
-        source = new AutoSource(*r, *w, *m_scheduler);
-        break;
-    }
-    }
-    return source;
 }
 
 qint64 LookupRun::readDelayMs(quint64 tag)
@@ -257,9 +202,11 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
         if (s->result.askedAtMs == 0)
             s->result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
         // A lookup without a source (the record left empty) asked nothing worth keeping.
-        if (m_options.memory && !s->result.source.isEmpty())
+        if (m_options.memory && s->result.source)
             m_options.memory->keep(s->result);
     }
+    if (!m_options.keepNotices)
+        dropNoticeFields(s->result);
     announce();
     flush();
 }
@@ -284,6 +231,10 @@ void LookupRun::flush()
         m_slots.pop_front();
         const qsizetype index = m_emitted++;
         any = true;
+        qCInfo(lcRun).noquote() << "row" << index << s.address << "->"
+                                << (s.result.ok() ? recordStatusName(s.result.facts.status)
+                                                  : s.result.error)
+                                << "asked:" << s.result.servers.join(QStringLiteral(", "));
         emit resultReady(index, s.result);
         unreadable = s.delayUnreadable;
         if (unreadable && m_state == State::Running)
@@ -297,13 +248,15 @@ void LookupRun::flush()
     }
     admit();
     // With nothing in flight the run is pausing (with one server, between two lookups); the
-    // run ends after the pause that follows the last answer.
-    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0;
+    // window's run ends after the pause that follows the last answer, the command line's at once.
+    const bool pause = !unreadable && m_lastDelayMs > 0 && m_scheduler->busyCount() == 0 &&
+                       (m_options.pauseAfterLast || !allDone());
     if (pause) {
         m_pause.start(std::chrono::milliseconds(m_lastDelayMs));
+        qCInfo(lcRun) << "pausing" << m_lastDelayMs << "ms";
         emit pausing(int((m_lastDelayMs + 999) / 1000));
     }
-    if (allDone() && !m_pause.isActive())
+    if (allDone() && !heldByPause())
         QTimer::singleShot(0, this, &LookupRun::finish);
 }
 
@@ -332,14 +285,11 @@ void LookupRun::requestStop()
     if (m_state != State::Running)
         return;
     setState(State::Stopping);
+    qCInfo(lcRun) << "stop asked for after" << m_emitted << "rows";
     // The lookups under way keep their addresses only.
     m_scheduler->stop();
-    for (Source *source : m_sources) {
-        if (source)
-            source->abortAll();
-    }
-    if (m_rdapHttp)
-        m_rdapHttp->abortAll();
+    if (m_sources)
+        m_sources->abortAll();
     m_pause.stop();
     // Finished from the event loop, not from inside the caller's handler.
     QTimer::singleShot(0, this, &LookupRun::finish);
@@ -351,5 +301,6 @@ void LookupRun::finish()
         return;
     m_pause.stop();
     setState(State::Finished);
+    qCInfo(lcRun) << "run finished:" << m_emitted << "rows";
     emit finished();
 }

@@ -5,73 +5,17 @@
 #include "lookup/lookupresult.h"
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
-#include "net/connectto.h"
-#include "net/whois43client.h"
-#include "rdap/rdapbootstrap.h"
-#include "web/sitefetcher.h"
-#include "web/sites.h"
-#include "whois/whoisreferral.h"
+#include "run/runoptions.h"
+#include "run/runsources.h"
 
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
-#include <array>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
-
-class HttpClient;
-class HttpRdapFetch;
-class RdapBootstrapStore;
-class RdapSource;
-class WhoisSource;
-
-// What a run asks with, and how politely.
-struct RunOptions
-{
-    // Read afresh for every address: the source to ask. When unset, `site` decides.
-    std::function<std::optional<SourceKind>()> source;
-    // Read afresh for every address when `source` is unset: nothing means no site is chosen
-    // (the record stays empty).
-    std::function<std::optional<Site>()> site;
-    // Read afresh after every answer: the pause before the next request to the same server,
-    // in seconds as typed.
-    std::function<QString()> delayText;
-    // How the delay reads: rounded to a whole second in the user's locale (the window), or to
-    // the millisecond in the C locale (the command line: "0.5" is half a second).
-    bool delayInWholeSeconds = true;
-    // At most this many servers with a request in flight at once.
-    int parallel = 8;
-    SiteTable sites = SiteTable::fromEnvironment();
-    FetchLimits limits;
-    // Port 43 and RDAP: where connections really go (QUORVANE_CONNECT_TO, read once).
-    ConnectToMap connectTo = environmentConnectTo();
-    Whois43Limits whoisLimits;
-    // RDAP: the deadline of each answer.
-    int rdapTimeoutMs = 30000;
-    // Port 43: ask this server first instead of IANA; its referrals are followed unless
-    // followReferrals is off (then it is the only server asked).
-    std::optional<WhoisServer> whoisServer;
-    bool followReferrals = true;
-    // Where IANA's port-43 answers are kept; empty: $XDG_CACHE_HOME/Quorvane.
-    QString cacheFolder;
-    // Results keep the answer they were read from (LookupResult::answer); otherwise it is
-    // dropped as each lookup ends.
-    bool keepAnswers = false;
-    // The RDAP bootstrap to use; unset: the cached files (refreshed when a day old) or the
-    // built-in snapshot.
-    std::shared_ptr<const RdapBootstrap> rdapBootstrap;
-    // Answers kept from earlier runs: a young enough one is given instead of asking, and every
-    // finished lookup is kept there. Not owned; none: every address is asked and nothing kept.
-    AnswerMemory *memory = nullptr;
-
-    // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
-    static ConnectToMap environmentConnectTo();
-};
 
 // One lookup run over a list of addresses, held whole or taken from a feed as the run goes. Every
 // request goes through the run's polite scheduler (one queue per server, the delay between two
@@ -133,6 +77,9 @@ signals:
     void pausing(int seconds);
     // Once, after the last address or after a stop.
     void finished();
+    // Something about the run the user should hear of once (the RDAP bootstrap could not be
+    // fetched, or not kept).
+    void notice(const QString &text);
 
 private:
     struct Slot
@@ -149,7 +96,6 @@ private:
     void startLookup(qsizetype index);
     // The source the options choose now, if any.
     std::optional<SourceKind> chosenSource() const;
-    Source *sourceFor(SourceKind kind);
     void lookupDone(qsizetype index, const LookupResult &result);
     void announce();
     void flush();
@@ -157,16 +103,14 @@ private:
     qint64 readDelayMs(quint64 tag);
     void fed();
     bool allDone() const;
+    // The pause after the last answer holds the end of the run back (the window's run only).
+    bool heldByPause() const;
     void finish();
 
     std::unique_ptr<AddressFeed> m_feed;
     RunOptions m_options;
     PoliteScheduler *m_scheduler;
-    std::array<Source *, 6> m_sources{};
-    HttpClient *m_rdapHttp = nullptr;
-    HttpRdapFetch *m_rdapFetch = nullptr;
-    HttpRdapFetch *m_bootstrapFetch = nullptr;
-    RdapBootstrapStore *m_bootstrapStore = nullptr;
+    std::unique_ptr<RunSources> m_sources;
     QTimer m_pause;
     std::deque<Slot> m_slots; // from m_emitted to m_admitted
     qsizetype m_admitted = 0;

@@ -42,8 +42,7 @@ QStringList summaryCaptions()
 
 bool hasSummaryColumns(const LookupResult &result)
 {
-    return result.source == sourceKindName(SourceKind::Whois) ||
-           result.source == sourceKindName(SourceKind::Rdap);
+    return result.source == SourceKind::Whois || result.source == SourceKind::Rdap;
 }
 
 QString recordCaption(const QString &name)

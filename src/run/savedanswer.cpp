@@ -49,7 +49,7 @@ LookupResult resultFromPage(const QString &address, const QByteArray &page,
         if (!record || !record->isEmpty())
             break;
     }
-    result.source = Sites::sourceName(used);
+    result.source = Sites::sourceKind(used);
     if (!record) {
         setFailure(result, FailureReason::Unparseable);
         return result;
@@ -79,12 +79,12 @@ LookupResult resultFromSavedAnswer(const QString &address, const QByteArray &sav
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
         if (error.error == QJsonParseError::NoError && document.isObject()) {
-            result.source = sourceKindName(SourceKind::Rdap);
+            result.source = SourceKind::Rdap;
             setRdapRecord(result, document.object());
             return result;
         }
     }
-    result.source = sourceKindName(SourceKind::Whois);
+    result.source = SourceKind::Whois;
     setTextRecord(result, WhoisText::lines(WhoisText::decode(bytes)));
     return result;
 }

@@ -8,7 +8,7 @@ namespace {
 // ends, where it points, how it is locked and signed, which block and which AS it is in. The
 // dates of creation and update and the contacts are kept but not reported.
 const FactField Fields[] = {
-    {"status", &RecordFacts::status, nullptr, true},
+    {"status", nullptr, nullptr, true, true},
     {"registrar", &RecordFacts::registrar, nullptr, true},
     {"registrar_iana_id", &RecordFacts::registrarIanaId, nullptr, true},
     {"created", &RecordFacts::created, nullptr, false},
@@ -28,7 +28,19 @@ const FactField Fields[] = {
     {"network_country", &RecordFacts::networkCountry, nullptr, false},
     {"network_organization", &RecordFacts::networkOrganization, nullptr, true},
     {"origin_as", &RecordFacts::originAs, nullptr, true},
+    {"registrar_handle", &RecordFacts::registrarHandle, nullptr, false},
 };
+
+RecordStatus statusNamed(const QString &word)
+{
+    for (const RecordStatus status :
+         {RecordStatus::Registered, RecordStatus::Available, RecordStatus::Reserved,
+          RecordStatus::Throttled, RecordStatus::Failed, RecordStatus::Invalid}) {
+        if (recordStatusName(status) == word)
+            return status;
+    }
+    return RecordStatus::Unknown;
+}
 
 QStringList sorted(QStringList list)
 {
@@ -47,7 +59,24 @@ std::span<const FactField> all()
 
 QString text(const RecordFacts &facts, const FactField &field)
 {
+    if (field.status)
+        return recordStatusName(facts.status);
     return field.list ? (facts.*field.list).join(QLatin1Char(' ')) : facts.*field.text;
+}
+
+QString stored(const RecordFacts &facts, const FactField &field)
+{
+    return field.list ? (facts.*field.list).join(QLatin1Char('\n')) : text(facts, field);
+}
+
+void restore(RecordFacts &facts, const FactField &field, const QString &value)
+{
+    if (field.status)
+        facts.status = statusNamed(value);
+    else if (field.list)
+        facts.*field.list = value.isEmpty() ? QStringList() : value.split(QLatin1Char('\n'));
+    else
+        facts.*field.text = value;
 }
 
 QList<Change> changes(const RecordFacts &before, const RecordFacts &after)
@@ -61,8 +90,8 @@ QList<Change> changes(const RecordFacts &before, const RecordFacts &after)
             const QStringList b = sorted(after.*field.list);
             if (a != b)
                 out.append({field.key, a.join(QLatin1Char(' ')), b.join(QLatin1Char(' '))});
-        } else if (before.*field.text != after.*field.text) {
-            out.append({field.key, before.*field.text, after.*field.text});
+        } else if (text(before, field) != text(after, field)) {
+            out.append({field.key, text(before, field), text(after, field)});
         }
     }
     return out;

@@ -15,15 +15,20 @@ struct FactField
     QString RecordFacts::*text = nullptr;
     QStringList RecordFacts::*list = nullptr; // compared as a set
     bool tracked = false;
+    bool status = false; // RecordFacts::status, kept as its word
 };
 
 namespace FactFields {
 
-// Every fact, in factColumns() order.
+// Every fact, in the order the store keeps them (a fact added later comes last, so a payload
+// written before still reads).
 std::span<const FactField> all();
 
 // The fact as one text: a list joined by spaces.
 QString text(const RecordFacts &facts, const FactField &field);
+// The fact as a payload keeps it (a list joined by line ends), and back.
+QString stored(const RecordFacts &facts, const FactField &field);
+void restore(RecordFacts &facts, const FactField &field, const QString &value);
 
 // One fact that differs between two answers.
 struct Change

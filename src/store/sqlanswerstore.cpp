@@ -440,7 +440,7 @@ bool SqlAnswerStore::decode(StoredAnswer &answer)
 {
     answer.result = LookupResult();
     answer.result.address = answer.address;
-    answer.result.source = answer.source;
+    answer.result.source = sourceOfText(answer.source);
     answer.result.askedAtMs = answer.lastSeenMs;
     answer.result.changed = answer.changed;
     if (!loadDictionary(answer.dictionary))
@@ -658,7 +658,8 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     const qint64 at = result.askedAtMs > 0 ? result.askedAtMs : QDateTime::currentMSecsSinceEpoch();
     const bool whole = isReusable(result);
     std::optional<StoredAnswer> previous;
-    const QString key = pending.asked + QChar(0) + result.source;
+    const QString source = sourceText(result.source);
+    const QString key = pending.asked + QChar(0) + source;
     if (whole) {
         if (const auto found = m_batchLatest.constFind(key); found != m_batchLatest.cend())
             previous = *found;
@@ -674,7 +675,7 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
             QSqlQuery &touchLatest = prepared(StoreSql::TouchLatest);
             touchLatest.bindValue(0, at);
             touchLatest.bindValue(1, pending.asked);
-            touchLatest.bindValue(2, result.source);
+            touchLatest.bindValue(2, source);
             touchLatest.bindValue(3, at);
             return exec(touchLatest);
         }
@@ -700,11 +701,12 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     insert.bindValue(0, pending.asked);
     insert.bindValue(1, result.address == pending.asked ? QVariant(QMetaType(QMetaType::QString))
                                                         : QVariant(result.address));
-    insert.bindValue(2, result.source);
+    insert.bindValue(2, source);
     insert.bindValue(3, at);
     insert.bindValue(4, at);
-    insert.bindValue(5, result.facts.status.isEmpty() ? QStringLiteral("unknown")
-                                                      : result.facts.status);
+    insert.bindValue(5, result.facts.status == RecordStatus::Unknown
+                            ? QStringLiteral("unknown")
+                            : recordStatusName(result.facts.status));
     insert.bindValue(6, digest);
     insert.bindValue(7, dictionary);
     insert.bindValue(8, compressed);
@@ -718,7 +720,7 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     // The next answer of the same address in this batch compares with this one.
     StoredAnswer &now = m_batchLatest[key];
     now.id = id;
-    now.source = result.source;
+    now.source = source;
     now.asked = pending.asked;
     now.askedAtMs = now.lastSeenMs = at;
     now.digest = digest;
@@ -727,10 +729,10 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
 
     QSqlQuery &upsert = prepared(StoreSql::UpsertLatest);
     upsert.bindValue(0, pending.asked);
-    upsert.bindValue(1, result.source);
+    upsert.bindValue(1, source);
     upsert.bindValue(2, id);
     upsert.bindValue(3, at);
-    upsert.bindValue(4, result.facts.status);
+    upsert.bindValue(4, recordStatusName(result.facts.status));
     upsert.bindValue(5, textOrNull(result.facts.expires));
     upsert.bindValue(6, textOrNull(result.facts.registrar));
     if (!exec(upsert))
@@ -739,7 +741,7 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
         QSqlQuery &row = prepared(StoreSql::InsertChange);
         row.bindValue(0, pending.asked);
         row.bindValue(1, result.address);
-        row.bindValue(2, result.source);
+        row.bindValue(2, source);
         row.bindValue(3, QLatin1String(change.key));
         row.bindValue(4, change.before);
         row.bindValue(5, change.after);
@@ -850,7 +852,7 @@ bool SqlAnswerStore::write(std::span<const PendingAnswer> batch)
     QHash<QString, QStringList> askedBySource;
     for (const PendingAnswer &pending : batch) {
         if (pending.keepAnswer && isReusable(pending.result))
-            askedBySource[pending.result.source] << pending.asked;
+            askedBySource[sourceText(pending.result.source)] << pending.asked;
     }
     for (auto it = askedBySource.cbegin(); it != askedBySource.cend(); ++it) {
         const bool read = latestOf(it.value(), it.key(), {}, [&](StoredAnswer &&answer) {

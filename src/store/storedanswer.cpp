@@ -92,10 +92,8 @@ QByteArray encode(const LookupResult &result)
     putText(out, result.servers.join(QLatin1Char('\n')));
     const std::span<const FactField> fields = FactFields::all();
     putNumber(out, fields.size());
-    for (const FactField &field : fields) {
-        putText(out, field.list ? (result.facts.*field.list).join(QLatin1Char('\n'))
-                                : result.facts.*field.text);
-    }
+    for (const FactField &field : fields)
+        putText(out, FactFields::stored(result.facts, field));
     putBytes(out, result.recordText);
     return out;
 }
@@ -122,10 +120,7 @@ bool decode(QByteArrayView payload, LookupResult &result)
         // A fact a later build added is skipped by an earlier one.
         if (i >= fields.size())
             continue;
-        if (fields[i].list)
-            result.facts.*fields[i].list = splitList(value);
-        else
-            result.facts.*fields[i].text = value;
+        FactFields::restore(result.facts, fields[i], value);
     }
     QByteArrayView record;
     if (!in.bytes(record) || !in.atEnd())
@@ -136,6 +131,21 @@ bool decode(QByteArrayView payload, LookupResult &result)
 }
 
 } // namespace StoredPayload
+
+QString sourceText(const std::optional<SourceKind> &source)
+{
+    return source ? sourceKindName(*source) : QString();
+}
+
+std::optional<SourceKind> sourceOfText(const QString &text)
+{
+    for (const SourceKind kind : {SourceKind::Site1, SourceKind::Site2, SourceKind::Site3,
+                                  SourceKind::Whois, SourceKind::Rdap, SourceKind::Auto}) {
+        if (sourceKindName(kind) == text)
+            return kind;
+    }
+    return std::nullopt;
+}
 
 QString askedForm(const QString &address)
 {

@@ -38,3 +38,8 @@ bool decode(QByteArrayView payload, LookupResult &result);
 // The key an address is kept under: its ASCII form when it is a domain name, IP address,
 // network or AS number, else the text as typed with its end spaces trimmed.
 QString askedForm(const QString &address);
+
+// A result's source as the store keeps it ("whois", "rdap", "site2", ...; empty for none), and
+// back.
+QString sourceText(const std::optional<SourceKind> &source);
+std::optional<SourceKind> sourceOfText(const QString &text);

@@ -140,7 +140,8 @@ void StoreMemory::keep(LookupResult &result)
     pending.asked = known != m_known.cend() ? known->asked : askedForm(result.address);
     if (isReusable(result) && m_reader->readable()) {
         // The previous answer from the same source, and what of it changed.
-        std::optional<StoredAnswer> previous = latest(result.address, result.source, result.source);
+        const QString source = sourceText(result.source);
+        std::optional<StoredAnswer> previous = latest(result.address, source, source);
         if (previous && m_reader->decode(*previous)) {
             for (const FactFields::Change &change :
                  FactFields::changes(previous->result.facts, result.facts))

@@ -2,6 +2,7 @@
 
 #include "facts/normaliser.h"
 #include "lookup/recordlines.h"
+#include "platform/logging.h"
 
 #include <QFutureWatcher>
 #include <QUrl>
@@ -99,7 +100,7 @@ void SiteFetcher::FetchWhoisRecord(Site site, const QString &address)
     const QString page = m_sites.pageAddress(site, address);
     m_pending = LookupResult{};
     m_pending.address = address;
-    m_pending.source = Sites::sourceName(site);
+    m_pending.source = Sites::sourceKind(site);
     const QString host = QUrl(page).host();
     m_pending.servers = QStringList{host.isEmpty() ? page : host};
 
@@ -110,6 +111,7 @@ void SiteFetcher::FetchWhoisRecord(Site site, const QString &address)
     request.timeoutMs = m_limits.timeoutMs;
     request.sizeCap = m_limits.sizeCap;
     request.maxRedirects = MaxRedirects;
+    qCInfo(lcWeb).noquote() << address << "loading" << page;
     m_transfer = m_http->get(request, [this, generation, site](const FetchResult &result) {
         m_transfer = 0;
         if (generation != m_generation || !m_fetching)
@@ -161,6 +163,9 @@ void SiteFetcher::complete(LookupResult result)
     m_parse = nullptr;
     ++m_generation;
     setOutcomeStatus(result);
+    qCInfo(lcWeb).noquote() << result.address << "page read:"
+                            << (result.ok() ? QStringLiteral("%1 fields").arg(result.fields.size())
+                                            : result.error);
     // Last: a receiver may start the next fetch from its slot.
     emit finished(result);
 }

@@ -48,6 +48,8 @@ public:
 
     // Connections to HOST:PORT go to CONNECT-HOST:CONNECT-PORT instead (libcurl's form).
     void setConnectTo(const QList<QByteArray> &entries) { m_http->setConnectTo(entries); }
+    // The proxies pages are loaded through (the environment's until set).
+    void setProxy(const ProxySettings &proxy) { m_http->setProxy(proxy); }
 
     // Starts loading the site's page for the address; a fetch under way is abandoned first.
     void FetchWhoisRecord(Site site, const QString &address);

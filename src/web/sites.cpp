@@ -41,9 +41,17 @@ QString recordElementId(Site site)
     return {};
 }
 
-QString sourceName(Site site)
+SourceKind sourceKind(Site site)
 {
-    return QStringLiteral("site") + QString::number(int(site));
+    switch (site) {
+    case Site::Option1:
+        return SourceKind::Site1;
+    case Site::Option2:
+        return SourceKind::Site2;
+    case Site::Option3:
+        break;
+    }
+    return SourceKind::Site3;
 }
 
 } // namespace Sites

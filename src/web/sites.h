@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lookup/sourcekind.h"
+
 #include <QString>
 
 // The three whois web sites, one per option button.
@@ -18,8 +20,8 @@ QString host(Site site);
 QString builtInPrefix(Site site);
 // The id of the element that holds the record, or empty for the first `pre` element.
 QString recordElementId(Site site);
-// The source name of the site in results and on the command line: "site1" to "site3".
-QString sourceName(Site site);
+// The source that asks the site.
+SourceKind sourceKind(Site site);
 
 } // namespace Sites
 

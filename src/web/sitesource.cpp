@@ -33,7 +33,7 @@ void SiteSource::lookup(quint64 tag, const QString &address, Done done)
                 return;
             LookupResult failed;
             failed.address = address;
-            failed.source = Sites::sourceName(m_site);
+            failed.source = Sites::sourceKind(m_site);
             setFailure(failed,
                        why == PoliteScheduler::GiveUp::Throttled ? FailureReason::Throttled
                                                                  : FailureReason::ServerDown,

@@ -23,6 +23,7 @@ public:
     void lookup(quint64 tag, const QString &address, Done done) override;
     void abortAll() override;
     bool isFetching() const { return m_fetcher->isFetching(); }
+    void setProxy(const ProxySettings &proxy) { m_fetcher->setProxy(proxy); }
 
 private:
     void fetched(const LookupResult &result);

@@ -1,6 +1,6 @@
 #include "whois/ianacache.h"
 
-#include "net/addressrules.h"
+#include "platform/logging.h"
 #include "whois/whoistext.h"
 
 #include <QDir>
@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr int FileVersion = 1;
+// The first line of the file; a file that starts otherwise (an older format) is replaced.
+const QByteArray FileHeader = QByteArrayLiteral("{\"quorvane-iana-cache\":2}");
 
 QString typeOf(const Query &query)
 {
@@ -144,9 +145,14 @@ IanaCache::IanaCache(const QString &directory, qint64 maxAgeSeconds, QObject *pa
 {
 }
 
+IanaCache::~IanaCache()
+{
+    flush();
+}
+
 QString IanaCache::filePath() const
 {
-    return m_directory + QStringLiteral("/iana-whois.json");
+    return m_directory + QStringLiteral("/iana-whois.jsonl");
 }
 
 const IanaCache::Stored *IanaCache::find(const Query &query) const
@@ -154,10 +160,13 @@ const IanaCache::Stored *IanaCache::find(const Query &query) const
     const QString type = typeOf(query);
     const QByteArray point = pointOf(query);
     const qint64 oldest = QDateTime::currentSecsSinceEpoch() - m_maxAge;
-    for (const Stored &stored : m_entries) {
-        if (stored.type != type || stored.fetched < oldest)
-            continue;
-        if (type == u"tld" ? stored.first == point : contains(stored.first, stored.last, point))
+    if (type == u"tld") {
+        const auto it = m_tlds.constFind(point);
+        return it != m_tlds.cend() && it->fetched >= oldest ? &*it : nullptr;
+    }
+    for (const Stored &stored : m_blocks) {
+        if (stored.type == type && stored.fetched >= oldest &&
+            contains(stored.first, stored.last, point))
             return &stored;
     }
     return nullptr;
@@ -168,42 +177,45 @@ void IanaCache::get(const Query &query, const Fetch &fetch, Done done)
     if (!m_loaded)
         load();
     if (const Stored *stored = find(query)) {
+        qCInfo(lcWhois).noquote() << query.text << "IANA's answer from the cache";
         QMetaObject::invokeMethod(
-            this, [done = std::move(done), entry = stored->entry] { done(true, entry, {}); },
+            this, [done = std::move(done), entry = stored->entry] { done(entry); },
             Qt::QueuedConnection);
         return;
     }
     const QString flightKey = flightKeyOf(query);
     auto flight = m_inFlight.find(flightKey);
     if (flight != m_inFlight.end()) {
+        qCInfo(lcWhois).noquote() << query.text << "waits for IANA's answer under way";
         flight->append(Waiter{query, fetch, std::move(done)});
         return;
     }
     m_inFlight.insert(flightKey, {Waiter{query, fetch, std::move(done)}});
-    fetch([this, flightKey, query](const Whois43Answer &answer) {
-        finishFetch(flightKey, query, answer);
+    fetch([this, flightKey, query](const WhoisReply &reply) {
+        finishFetch(flightKey, query, reply);
     });
 }
 
-void IanaCache::finishFetch(const QString &flightKey, const Query &query,
-                            const Whois43Answer &answer)
+void IanaCache::finishFetch(const QString &flightKey, const Query &query, const WhoisReply &reply)
 {
     const QList<Waiter> waiters = m_inFlight.take(flightKey);
-    const QString text = WhoisText::decode(answer.bytes);
-    if (!answer.ok || WhoisText::isBlank(text)) {
-        const QString reason = answer.ok
-                                   ? QStringLiteral("%1 gave an empty answer").arg(answer.server)
-                                   : answer.reason;
+    const QString text = reply ? WhoisText::decode(reply->bytes) : QString();
+    if (!reply || WhoisText::isBlank(text)) {
+        const LookupError error =
+            reply ? LookupError{FailureReason::NoAnswer,
+                                QStringLiteral("%1 gave an empty answer").arg(reply->server)}
+                  : reply.error();
         for (const Waiter &waiter : waiters)
-            waiter.done(false, {}, reason);
+            waiter.done(Failure(error));
         return;
     }
+    const Whois43Answer &answer = reply.value();
 
     Stored stored;
     stored.type = typeOf(query);
     stored.fetched = QDateTime::currentSecsSinceEpoch();
     stored.entry.text = text;
-    stored.entry.serverNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
+    stored.entry.serverNonPublic = answer.reachedNonPublic();
     const QByteArray point = pointOf(query);
     if (stored.type == u"tld") {
         stored.first = point;
@@ -216,20 +228,34 @@ void IanaCache::finishFetch(const QString &flightKey, const Query &query,
         stored.first = range->first;
         stored.last = range->second;
     }
-    m_entries.removeIf([&](const Stored &old) {
-        return old.type == stored.type && old.first == stored.first && old.last == stored.last;
-    });
-    m_entries.append(stored);
-    save();
+    keep(stored);
+    m_unwritten += lineOf(stored);
+    if (!m_flushQueued) {
+        // Every answer of this turn of the event loop goes in one write.
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &IanaCache::flush, Qt::QueuedConnection);
+    }
 
     // Each waiter asks again: the block IANA answered about may not hold every address that
     // waited for it.
     for (qsizetype i = 0; i < waiters.size(); ++i) {
         if (i == 0)
-            waiters[i].done(true, stored.entry, {});
+            waiters[i].done(stored.entry);
         else
             get(waiters[i].query, waiters[i].fetch, waiters[i].done);
     }
+}
+
+void IanaCache::keep(const Stored &stored)
+{
+    if (stored.type == u"tld") {
+        m_tlds.insert(stored.first, stored);
+        return;
+    }
+    m_blocks.removeIf([&](const Stored &old) {
+        return old.type == stored.type && old.first == stored.first && old.last == stored.last;
+    });
+    m_blocks.append(stored);
 }
 
 void IanaCache::load()
@@ -238,12 +264,19 @@ void IanaCache::load()
     QFile file(filePath());
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
-    if (root.value(QStringLiteral("version")).toInt() != FileVersion)
+    const QByteArray bytes = file.readAll();
+    const QList<QByteArray> lines = bytes.split('\n');
+    if (lines.value(0) != FileHeader) {
+        m_compact = true;
         return;
+    }
     const qint64 oldest = QDateTime::currentSecsSinceEpoch() - m_maxAge;
-    for (const QJsonValue &value : root.value(QStringLiteral("entries")).toArray()) {
-        const QJsonObject o = value.toObject();
+    qsizetype read = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i].isEmpty())
+            continue;
+        ++read;
+        const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
         Stored stored;
         stored.type = o.value(QStringLiteral("type")).toString();
         stored.first = QByteArray::fromHex(o.value(QStringLiteral("first")).toString().toLatin1());
@@ -252,31 +285,68 @@ void IanaCache::load()
         stored.entry.text = o.value(QStringLiteral("text")).toString();
         stored.entry.serverNonPublic = o.value(QStringLiteral("serverNonPublic")).toBool();
         if (stored.fetched >= oldest && !stored.type.isEmpty() && !stored.entry.text.isEmpty())
-            m_entries.append(stored);
+            keep(stored);
     }
+    // Lines that are stale, repeated or cut short take the room of the live ones: once they
+    // outnumber them, the file is written again with the live ones alone.
+    const qsizetype live = m_tlds.size() + m_blocks.size();
+    m_compact = read - live > live;
 }
 
-void IanaCache::save() const
+QByteArray IanaCache::lineOf(const Stored &stored)
 {
+    return QJsonDocument(QJsonObject{
+                             {QStringLiteral("type"), stored.type},
+                             {QStringLiteral("first"), QString::fromLatin1(stored.first.toHex())},
+                             {QStringLiteral("last"), QString::fromLatin1(stored.last.toHex())},
+                             {QStringLiteral("fetched"), double(stored.fetched)},
+                             {QStringLiteral("text"), stored.entry.text},
+                             {QStringLiteral("serverNonPublic"), stored.entry.serverNonPublic},
+                         })
+               .toJson(QJsonDocument::Compact) +
+           '\n';
+}
+
+bool IanaCache::rewrite()
+{
+    QByteArray bytes = FileHeader + '\n';
+    for (const Stored &stored : std::as_const(m_tlds))
+        bytes += lineOf(stored);
+    for (const Stored &stored : std::as_const(m_blocks))
+        bytes += lineOf(stored);
+    QSaveFile file(filePath());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+void IanaCache::flush()
+{
+    m_flushQueued = false;
+    if (m_unwritten.isEmpty() && !m_compact)
+        return;
     // A cache that cannot be written only costs IANA queries on the next run.
+    const QByteArray lines = std::exchange(m_unwritten, {});
     if (!QDir().mkpath(m_directory))
         return;
-    QJsonArray entries;
-    for (const Stored &stored : m_entries) {
-        entries.append(QJsonObject{
-            {QStringLiteral("type"), stored.type},
-            {QStringLiteral("first"), QString::fromLatin1(stored.first.toHex())},
-            {QStringLiteral("last"), QString::fromLatin1(stored.last.toHex())},
-            {QStringLiteral("fetched"), double(stored.fetched)},
-            {QStringLiteral("text"), stored.entry.text},
-            {QStringLiteral("serverNonPublic"), stored.entry.serverNonPublic},
-        });
-    }
-    QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly))
+    if (m_compact) {
+        m_compact = false;
+        rewrite(); // the lines just kept are in memory, so in the rewritten file
         return;
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("version"), FileVersion},
-                                         {QStringLiteral("entries"), entries}})
-                   .toJson(QJsonDocument::Compact));
-    file.commit();
+    }
+    QFile file(filePath());
+    const bool isNew = !file.exists();
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return;
+    QByteArray out;
+    if (isNew || file.size() == 0) {
+        out = FileHeader + '\n';
+    } else {
+        // A line another writer left unfinished must not swallow the first of ours.
+        char last = '\n';
+        if (file.seek(file.size() - 1))
+            file.getChar(&last);
+        if (last != '\n')
+            out = "\n";
+    }
+    out += lines;
+    file.write(out);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "lookup/query.h"
-#include "net/whois43client.h"
+#include "whois/whoisreply.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -16,6 +16,12 @@
 // the TLD for names, the address block named in the answer for addresses and networks
 // (IPv4 blocks are whole /8s), the AS block for AS numbers. Questions that arrive while the
 // query for their key is under way wait for that query instead of sending their own.
+//
+// On disk the answers are JSON lines, one per answer, appended in batches (the answers that
+// came in one turn of the event loop, or by the time the cache is destroyed), so keeping n
+// answers costs time linear in n. The file is compacted (rewritten whole, once) when it is
+// loaded with more stale, repeated or broken lines than live ones. It is only a cache: a crash
+// loses at most the last batch, and a line cut short is skipped when read.
 class IanaCache : public QObject
 {
     Q_OBJECT
@@ -28,10 +34,10 @@ public:
         // not through the connect-to map.
         bool serverNonPublic = false;
     };
-    // Sends the IANA query and calls back once with the answer.
-    using Fetch = std::function<void(const std::function<void(const Whois43Answer &)> &)>;
-    // ok false: IANA could not be asked; reason says why.
-    using Done = std::function<void(bool ok, const Entry &entry, const QString &reason)>;
+    // Sends the IANA query and calls back once with the reply.
+    using Fetch = std::function<void(const std::function<void(const WhoisReply &)> &)>;
+    // IANA's answer, or why IANA could not be asked.
+    using Done = std::function<void(const Result<Entry, LookupError> &entry)>;
 
     static constexpr qint64 DefaultMaxAgeSeconds = 24 * 60 * 60;
 
@@ -40,12 +46,16 @@ public:
 
     explicit IanaCache(const QString &directory = defaultDirectory(),
                        qint64 maxAgeSeconds = DefaultMaxAgeSeconds, QObject *parent = nullptr);
+    // Writes what is not written yet.
+    ~IanaCache() override;
 
     // Calls `done` later (never from inside get) with IANA's answer for the query, asking
     // through `fetch` only when neither the cache nor a query under way has it.
     void get(const Query &query, const Fetch &fetch, Done done);
 
     QString filePath() const;
+    // Writes the answers not on disk yet (done by itself once the event loop turns).
+    void flush();
 
 private:
     struct Stored
@@ -64,13 +74,22 @@ private:
     };
 
     const Stored *find(const Query &query) const;
-    void finishFetch(const QString &flightKey, const Query &query, const Whois43Answer &answer);
+    void finishFetch(const QString &flightKey, const Query &query, const WhoisReply &reply);
+    void keep(const Stored &stored);
+    static QByteArray lineOf(const Stored &stored);
     void load();
-    void save() const;
+    bool rewrite();
 
     QString m_directory;
     qint64 m_maxAge;
     bool m_loaded = false;
-    QList<Stored> m_entries;
+    // Names by TLD, a hash lookup each; address and AS blocks, a few hundred at most, in a list.
+    QHash<QByteArray, Stored> m_tlds;
+    QList<Stored> m_blocks;
     QHash<QString, QList<Waiter>> m_inFlight;
+    // Answers not written yet, as their lines.
+    QByteArray m_unwritten;
+    // The file holds more dead lines than live ones (or none that read): rewrite it whole.
+    bool m_compact = false;
+    bool m_flushQueued = false;
 };

@@ -1,6 +1,7 @@
 #include "whois/whoischain.h"
 
-#include "net/addressrules.h"
+#include "facts/normaliser.h"
+#include "platform/logging.h"
 #include "whois/ianacache.h"
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
@@ -27,7 +28,7 @@ WhoisChain::Ask WhoisChain::directAsk(const ConnectToMap &connectTo, const Whois
         QObject::connect(client, &Whois43Client::finished, client,
                          [client, done](const Whois43Answer &answer) {
                              client->deleteLater();
-                             done(answer);
+                             done(whoisReplyOf(answer));
                          });
         client->start(
             Whois43Request{hop.server.host, hop.server.port, hop.query, hop.refuseNonPublic});
@@ -67,26 +68,26 @@ void WhoisChain::lookup(const Query &query, const WhoisChainOptions &options, Do
                                  WhoisServers::ianaQueryFor(ianaQuestion), false},
                         answered);
         },
-        [self, state](bool ok, const IanaCache::Entry &entry, const QString &reason) {
+        [self, state](const Result<IanaCache::Entry, LookupError> &entry) {
             if (self)
-                self->onIana(state, ok, entry.text, entry.serverNonPublic, reason);
+                self->onIana(state, entry);
         });
 }
 
-void WhoisChain::onIana(const std::shared_ptr<State> &state, bool ok, const QString &text,
-                        bool serverNonPublic, const QString &reason)
+void WhoisChain::onIana(const std::shared_ptr<State> &state,
+                        const Result<IanaCache::Entry, LookupError> &entry)
 {
     const QString iana = WhoisServers::iana();
     state->asked.append(WhoisServer{iana});
     state->result.serversAsked.append(iana);
-    if (!ok) {
-        fail(state, iana, reason);
+    if (!entry) {
+        fail(state, iana, entry.error());
         return;
     }
-    state->result.text = text;
+    state->result.text = entry->text;
     state->result.textServer = iana;
-    state->referrerNonPublic = serverNonPublic;
-    follow(state, text, iana);
+    state->referrerNonPublic = entry->serverNonPublic;
+    follow(state, entry->text, iana);
 }
 
 void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServer &server,
@@ -100,37 +101,47 @@ void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServe
     hop.refuseNonPublic = fromReferral && !state->referrerNonPublic;
     state->asked.append(server);
     state->result.serversAsked.append(server.display());
+    qCInfo(lcWhois).noquote() << state->query.text << "asking" << server.display() << "for"
+                              << hop.query
+                              << (hop.refuseNonPublic ? "(public addresses only)" : "");
     const QPointer<WhoisChain> self(this);
-    m_ask(hop, [self, state, server](const Whois43Answer &answer) {
+    m_ask(hop, [self, state, server](const WhoisReply &reply) {
         if (self)
-            self->onAnswer(state, server, answer);
+            self->onAnswer(state, server, reply);
     });
 }
 
 void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer &server,
-                          const Whois43Answer &answer)
+                          const WhoisReply &reply)
 {
-    if (!answer.ok) {
-        fail(state, server.display(), answer.reason);
+    if (!reply) {
+        // A referral refused by the address rule reached no server: it was not asked.
+        if (reply.error().kind == FailureReason::Redirect)
+            state->result.serversAsked.removeLast();
+        fail(state, server.display(), reply.error());
         return;
     }
+    const Whois43Answer &answer = reply.value();
     const QString text = WhoisText::decode(answer.bytes);
     if (WhoisText::isBlank(text)) {
-        fail(state, server.display(), QStringLiteral("empty answer"));
+        fail(state, server.display(),
+             LookupError{FailureReason::NoAnswer, QStringLiteral("empty answer")});
         return;
     }
-    // A registrar without the name the registry has: the registry's record stands.
-    if (state->haveRecord && WhoisText::saysNoMatch(text) &&
-        !WhoisText::saysNoMatch(state->result.text)) {
+    // A registrar without the name the registry has: the registry's record stands. "No match" is
+    // read as the facts read it, so a refusal kept here could never make the row "available".
+    if (state->haveRecord && isNoMatchAnswer(text) && !isNoMatchAnswer(state->result.text)) {
         fail(state, server.display(),
-             QStringLiteral("no match, though %1 has the record").arg(state->result.textServer));
+             LookupError{FailureReason::NoAnswer,
+                         QStringLiteral("no match, though %1 has the record")
+                             .arg(state->result.textServer)});
         return;
     }
     state->result.text = text;
     state->result.textServer = server.display();
     state->haveRecord = true;
-    // A server reached through the connect-to map stands for the public host it replaces.
-    state->referrerNonPublic = !answer.mapped && AddressRules::isNonPublic(answer.peerAddress);
+    // A server the connect-to map names stands for the public host it replaces.
+    state->referrerNonPublic = answer.reachedNonPublic();
     follow(state, text, server.host);
 }
 
@@ -145,23 +156,39 @@ void WhoisChain::follow(const std::shared_ptr<State> &state, const QString &text
     const WhoisReferral referral = findReferral(text, host);
     if (!referral.rwhois.isEmpty() && state->result.rwhoisReferral.isEmpty())
         state->result.rwhoisReferral = referral.rwhois;
+    // IANA runs a few top-level domains itself (.int): its pointer to itself asks it again,
+    // this time for the name.
+    const bool ianaForTheName =
+        fromIana && referral.next && state->query.kind == QueryKind::Domain &&
+        state->asked.size() == 1 &&
+        referral.next->host.compare(WhoisServers::iana(), Qt::CaseInsensitive) == 0;
     // No further server, a server already asked (a loop, or an answer naming its own
     // server), or the limit reached: the last answer is the record.
-    if (!referral.next || state->asked.contains(*referral.next) ||
+    if (!referral.next || (state->asked.contains(*referral.next) && !ianaForTheName) ||
         state->asked.size() >= state->options.maxServers) {
+        if (referral.next)
+            qCInfo(lcWhois).noquote()
+                << state->query.text << host << "refers to" << referral.next->display()
+                << "(not followed:"
+                << (state->asked.contains(*referral.next) ? "asked already)" : "server limit)");
         finish(state);
         return;
     }
+    qCInfo(lcWhois).noquote() << state->query.text << host << "refers to"
+                              << referral.next->display()
+                              << QStringLiteral("(%1)").arg(referral.source);
     askServer(state, *referral.next, true);
 }
 
 void WhoisChain::fail(const std::shared_ptr<State> &state, const QString &server,
-                      const QString &reason)
+                      const LookupError &error)
 {
     state->result.failedServer = server;
-    state->result.failedReason = reason;
+    state->result.failure = error;
+    qCInfo(lcWhois).noquote() << state->query.text << server << "failed:" << error.detail
+                              << (state->haveRecord ? "(the record so far stands)" : "");
     if (!state->haveRecord)
-        state->result.reason = server + QStringLiteral(": ") + reason;
+        state->result.reason = server + QStringLiteral(": ") + error.detail;
     finish(state);
 }
 

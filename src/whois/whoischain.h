@@ -3,7 +3,9 @@
 #include "lookup/query.h"
 #include "net/connectto.h"
 #include "net/whois43client.h"
+#include "whois/ianacache.h"
 #include "whois/whoisreferral.h"
+#include "whois/whoisreply.h"
 
 #include <QObject>
 #include <QPointer>
@@ -12,8 +14,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class IanaCache;
 
 struct WhoisChainOptions
 {
@@ -37,7 +37,7 @@ struct WhoisChainResult
     QStringList serversAsked;
     // A server that failed after the last whole answer (or instead of any), and why.
     QString failedServer;
-    QString failedReason;
+    std::optional<LookupError> failure;
     // An rwhois:// referral seen on the way (not followed).
     QString rwhoisReferral;
     // The last whole answer, decoded, and the server that gave it.
@@ -64,7 +64,7 @@ class WhoisChain : public QObject
     Q_OBJECT
 
 public:
-    using AnswerCallback = std::function<void(const Whois43Answer &)>;
+    using AnswerCallback = std::function<void(const WhoisReply &)>;
     using Ask = std::function<void(const WhoisHop &hop, const AnswerCallback &done)>;
     using Done = std::function<void(const WhoisChainResult &result)>;
 
@@ -82,11 +82,11 @@ private:
     void askServer(const std::shared_ptr<State> &state, const WhoisServer &server,
                    bool fromReferral);
     void onAnswer(const std::shared_ptr<State> &state, const WhoisServer &server,
-                  const Whois43Answer &answer);
-    void onIana(const std::shared_ptr<State> &state, bool ok, const QString &text,
-                bool serverNonPublic, const QString &reason);
+                  const WhoisReply &reply);
+    void onIana(const std::shared_ptr<State> &state,
+                const Result<IanaCache::Entry, LookupError> &entry);
     void follow(const std::shared_ptr<State> &state, const QString &text, const QString &host);
-    void fail(const std::shared_ptr<State> &state, const QString &server, const QString &reason);
+    void fail(const std::shared_ptr<State> &state, const QString &server, const LookupError &error);
     void finish(const std::shared_ptr<State> &state);
 
     Ask m_ask;

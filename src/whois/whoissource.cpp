@@ -2,13 +2,38 @@
 
 #include "facts/normaliser.h"
 #include "whois/ianacache.h"
+#include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
 namespace {
 
-// The failure text of a request the scheduler gave up on; the chain passes it on as the
-// failed server's reason.
-const QString ThrottledWords = QStringLiteral("throttled by ");
+// A whole answer without a record, read for the address asked. A domain whose chain ended at
+// IANA has no registry to ask: its top-level domain does not exist (IANA holds no record of it,
+// or marks it "Not assigned") or has no port-43 service, and IANA's record of the top-level
+// domain is not the domain's. An address or AS number is never a free name: "no match" for one
+// means no registry holds it.
+void settleAnswerWithoutRecord(LookupResult &result, const Query &query,
+                               const WhoisChainResult &chain)
+{
+    // IANA alone was asked, for the top-level domain (not, as for .int, for the name).
+    const bool ianaAlone = chain.serversAsked == QStringList{WhoisServers::iana()};
+    if (query.kind == QueryKind::Domain && ianaAlone && query.ascii.contains('.')) {
+        const QString tld = QString::fromLatin1(query.tld());
+        const RecordStatus said = result.facts.status;
+        result.facts = RecordFacts();
+        if (said == RecordStatus::Available ||
+            chain.text.contains(QLatin1String("not assigned"), Qt::CaseInsensitive))
+            setFailure(result, FailureReason::Unassigned,
+                       QStringLiteral("no such top-level domain: .") + tld);
+        else
+            setFailure(result, FailureReason::NoService,
+                       QStringLiteral("no port-43 server for .") + tld);
+        return;
+    }
+    if (query.kind != QueryKind::Domain && result.facts.status == RecordStatus::Available)
+        setFailure(result, FailureReason::Unassigned,
+                   chain.textServer + QStringLiteral(" has no record of ") + query.text);
+}
 
 } // namespace
 
@@ -39,7 +64,10 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
         verdict.kind = Verdict::Kind::Unreachable;
         break;
     case F::Reset:
-        verdict.kind = answer.bytes.isEmpty() ? Verdict::Kind::EmptyClose : Verdict::Kind::Failed;
+        // A reset before any byte is one way a server refuses our pace; after part of an
+        // answer it is a broken exchange, which counts toward the server being down.
+        verdict.kind =
+            answer.received == 0 ? Verdict::Kind::EmptyClose : Verdict::Kind::Unreachable;
         break;
     case F::RefusedPrivateAddress:
     case F::TooLarge:
@@ -52,12 +80,11 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
     return verdict;
 }
 
-WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<QString> &throttledBy)
+WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag)
 {
     const QPointer<WhoisSource> self(this);
     const quint64 generation = m_generation;
-    return [self, tag, generation, throttledBy](const WhoisHop &hop,
-                                                const WhoisChain::AnswerCallback &done) {
+    return [self, tag, generation](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
         if (!self || generation != self->m_generation)
             return;
         const QString server = hop.server.display();
@@ -68,6 +95,7 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<QSt
                     return;
                 auto *client = new Whois43Client(self->m_options.connectTo, self->m_options.limits,
                                                  self.data());
+                client->setProxy(self->m_options.proxy);
                 self->m_clients.insert(client);
                 connect(client, &Whois43Client::finished, self.data(),
                         [self, client, settle, done](const Whois43Answer &answer) {
@@ -75,23 +103,19 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<QSt
                             if (!self || !self->m_clients.remove(client))
                                 return;
                             if (settle(verdictOf(answer)))
-                                done(answer);
+                                done(whoisReplyOf(answer));
                         });
                 client->start(Whois43Request{hop.server.host, hop.server.port, hop.query,
                                              hop.refuseNonPublic});
             },
-            [self, done, server, throttledBy, generation](PoliteScheduler::GiveUp why,
-                                                          const QString &reason) {
+            [self, done, server, generation](PoliteScheduler::GiveUp why, const QString &reason) {
                 if (!self || generation != self->m_generation)
                     return;
-                Whois43Answer failed;
-                failed.server = server;
-                failed.failure = Whois43Answer::Failure::NetworkError;
-                failed.reason =
-                    why == PoliteScheduler::GiveUp::Throttled ? ThrottledWords + server : reason;
-                if (why == PoliteScheduler::GiveUp::Throttled && throttledBy->isEmpty())
-                    *throttledBy = server;
-                done(failed);
+                if (why == PoliteScheduler::GiveUp::Throttled)
+                    done(Failure(LookupError{FailureReason::Throttled,
+                                             QStringLiteral("throttled by ") + server}));
+                else
+                    done(Failure(LookupError{FailureReason::ServerDown, reason}));
             });
     };
 }
@@ -105,8 +129,7 @@ void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
 
 void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
 {
-    auto throttledBy = std::make_shared<QString>();
-    auto *chain = new WhoisChain(scheduledAsk(tag, throttledBy), m_cache, this);
+    auto *chain = new WhoisChain(scheduledAsk(tag), m_cache, this);
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
@@ -114,25 +137,24 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
     chain->lookup(query, options,
-                  [self, chain, query, done, throttledBy, generation](const WhoisChainResult &r) {
+                  [self, chain, query, done, generation](const WhoisChainResult &r) {
                       chain->deleteLater();
                       if (!self || generation != self->m_generation)
                           return;
                       LookupResult result;
                       result.address = query.text;
-                      result.source = sourceKindName(SourceKind::Whois);
+                      result.source = SourceKind::Whois;
                       result.servers = r.serversAsked;
                       if (r.ok) {
                           setTextRecord(result, WhoisText::lines(r.text));
                           result.answer = result.recordText;
+                          settleAnswerWithoutRecord(result, query, r);
                       } else if (!query.isValid()) {
                           setFailure(result, FailureReason::InvalidAddress, query.reason);
-                      } else if (!throttledBy->isEmpty() ||
-                                 r.failedReason.startsWith(ThrottledWords)) {
-                          setFailure(result, FailureReason::Throttled,
-                                     r.failedReason.isEmpty() ? r.reason : r.failedReason);
-                      } else if (r.failedReason.contains(QStringLiteral(" is down: "))) {
-                          setFailure(result, FailureReason::ServerDown, r.failedReason);
+                      } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
+                                               r.failure->kind == FailureReason::ServerDown)) {
+                          // The scheduler gave a hop up: the row says so, naming the server.
+                          setFailure(result, r.failure->kind, r.failure->detail);
                       } else {
                           setFailure(result, FailureReason::NoAnswer, r.reason);
                       }

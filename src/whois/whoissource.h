@@ -3,6 +3,7 @@
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
 #include "net/connectto.h"
+#include "net/proxysettings.h"
 #include "net/whois43client.h"
 #include "whois/whoischain.h"
 
@@ -14,6 +15,8 @@ class IanaCache;
 struct WhoisSourceOptions
 {
     ConnectToMap connectTo;
+    // Port 43 goes through a SOCKS5 proxy named here.
+    ProxySettings proxy;
     Whois43Limits limits;
     QString cacheFolder; // where IANA's answers are kept (IanaCache)
     int maxServers = 4;
@@ -42,7 +45,7 @@ public:
     static Verdict verdictOf(const Whois43Answer &answer);
 
 private:
-    WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<QString> &throttledBy);
+    WhoisChain::Ask scheduledAsk(quint64 tag);
 
     WhoisSourceOptions m_options;
     IanaCache *m_cache;

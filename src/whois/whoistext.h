@@ -14,9 +14,6 @@ QString decode(const QByteArray &bytes);
 // The answer's lines: cut at LF, a CR before it dropped, the empty lines at the end left out.
 QStringList lines(const QString &text);
 
-// Whether the answer says the server holds no record for the question ("No match for ...").
-bool saysNoMatch(const QString &text);
-
 // Whether the answer holds no visible text at all.
 bool isBlank(const QString &text);
 

@@ -6,11 +6,14 @@
 #include "testhttpserver.h"
 #include "testregistry.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -154,6 +157,57 @@ private slots:
         QCOMPARE(again.control<QSpinBox>("ReuseHours")->value(), 5);
     }
 
+    // The window keeps the RDAP bootstrap for its life: the first run waits for the files
+    // (here from the folder QUORVANE_RDAP_BOOTSTRAP names, late as over a network) instead of
+    // going by the built-in copy, and the next run uses them without fetching again, even
+    // when the cache cannot keep them; that it cannot is said once.
+    void rdapBootstrapFetchedOnceAndWaitedFor()
+    {
+        TestHttpServer rdap([](const QByteArray &) {
+            TestHttpServer::Response r;
+            r.contentType = "application/rdap+json";
+            r.body = R"({"objectClassName":"domain","ldhName":"example.test"})";
+            return r;
+        });
+        int fetches = 0;
+        TestHttpServer mirror([&](const QByteArray &target) {
+            ++fetches;
+            TestHttpServer::Response r;
+            r.contentType = "application/json";
+            r.delayMs = 300;
+            const QByteArray services =
+                target.endsWith("/dns.json")
+                    ? "[[[\"test\"],[\"" + rdap.baseUrl().toUtf8() + "/\"]]]"
+                    : QByteArray("[]");
+            r.body = R"({"version":"1.0","publication":"2024-01-01T00:00:00Z","services":)" +
+                     services + "}";
+            return r;
+        });
+        QTemporaryDir cacheHome;
+        QFile notAFolder(cacheHome.filePath(QStringLiteral("Quorvane")));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        const QByteArray keptCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
+        qputenv("QUORVANE_RDAP_BOOTSTRAP", (mirror.baseUrl() + QStringLiteral("/")).toUtf8());
+        FormFixture f;
+        setUp(f, QStringLiteral("0"), {QStringLiteral("example.test")});
+        f.control<QRadioButton>("Option5")->setChecked(true);
+        for (int run = 1; run <= 2; ++run) {
+            f.click("PushButton4");
+            QTRY_VERIFY_WITH_TIMEOUT(!f.form->isRunning(), 10000);
+            QCOMPARE(f.form->results().itemText(1), QStringLiteral("example.test"));
+        }
+        qunsetenv("QUORVANE_RDAP_BOOTSTRAP");
+        qputenv("XDG_CACHE_HOME", keptCache);
+        QCOMPARE(rdap.targets.size(), 2);
+        QCOMPARE(fetches, 4);
+        const QStringList messages = f.dialogs.messages();
+        QCOMPARE(messages.size(), 3);
+        QVERIFY2(messages[0].startsWith(QStringLiteral("The RDAP bootstrap cannot be kept")),
+                 qPrintable(messages[0]));
+        QCOMPARE(messages.mid(1), (QStringList{QStringLiteral("Done."), QStringLiteral("Done.")}));
+    }
+
     void stopPutsTheCaptionBackAndRefusesANewStartUntilTheEnd()
     {
         FormFixture f;
@@ -190,7 +244,15 @@ private slots:
             f.control<QRadioButton>("Option2")->text() + QStringLiteral(", ") +
             f.control<QRadioButton>("Option1")->text() + QStringLiteral(" or ") +
             f.control<QRadioButton>("Option3")->text() + QStringLiteral(") to lookup")));
-        QVERIFY(note.endsWith(QStringLiteral("to avoid annoying this external website.")));
+        // Its words kept, then a paragraph about the registries' sources and their delay.
+        const QStringList paragraphs = note.split(QStringLiteral("\n\n"));
+        QCOMPARE(paragraphs.size(), 2);
+        QVERIFY(paragraphs[0].endsWith(QStringLiteral("to avoid annoying this external website.")));
+        QVERIFY(paragraphs[1].startsWith(f.control<QRadioButton>("Option4")->text() +
+                                         QStringLiteral(" and ") +
+                                         f.control<QRadioButton>("Option5")->text()));
+        QVERIFY(paragraphs[1].contains(QStringLiteral("the delay holds per server")));
+        QVERIFY(paragraphs[1].contains(QStringLiteral("different servers are asked side by side")));
         QCOMPARE(f.dialogs.shown.value(0).title, QStringLiteral("Quorvane"));
     }
 };

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -32,6 +33,7 @@ private slots:
             {"PushButton3", {272, 120, 256, 27}, {372, 120, 356, 27}},
             {"Frame1", {8, 187, 520, 95}, {8, 187, 720, 95}},
             {"Option1", {16, 43, 136, 19}, {16, 43, 136, 19}},
+            {"CheckKeepNotices", {272, 67, 232, 19}, {272, 67, 232, 19}},
             {"Text1", {16, 20, 436, 23}, {16, 20, 636, 23}},
             {"PushButton7", {464, 20, 40, 23}, {664, 20, 40, 23}},
             {"PushButton4", {8, 351, 520, 27}, {8, 351, 720, 27}},
@@ -96,6 +98,36 @@ private slots:
                  u"%1x%2"_s.arg(opened.width() + 10).arg(opened.height() + 5));
     }
 
+    // "Keep notices" is off the first time, and kept across restarts once changed.
+    void keepNoticesRememberedAcrossRestarts_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("none") << QString() << false;
+        QTest::newRow("on") << u"1"_s << true;
+        QTest::newRow("off") << u"0"_s << false;
+        QTest::newRow("unreadable") << u"yes please"_s << false;
+    }
+    void keepNoticesRememberedAcrossRestarts()
+    {
+        QFETCH(QString, saved);
+        QFETCH(bool, checked);
+        FormFixture f;
+        if (!saved.isNull())
+            f.settings.values.insert(Form1::KeepNoticesKey, saved);
+        f.load();
+        auto *box = f.control<QCheckBox>("CheckKeepNotices");
+        QCOMPARE(box->parentWidget(), f.control("Frame1"));
+        QCOMPARE(box->text(), u"Keep notices"_s);
+        QCOMPARE(box->isChecked(), checked);
+        box->click();
+        QCOMPARE(f.settings.values.value(Form1::KeepNoticesKey), checked ? u"0"_s : u"1"_s);
+        FormFixture again;
+        again.settings.values = f.settings.values;
+        again.load();
+        QCOMPARE(again.control<QCheckBox>("CheckKeepNotices")->isChecked(), !checked);
+    }
+
     void sizeLargerThanTheScreenIsCut()
     {
         FormFixture f;
@@ -148,7 +180,7 @@ private slots:
                 QCOMPARE(name, b->text());
             ++named;
         }
-        QCOMPARE(named, 21);
+        QCOMPARE(named, 22);
         QCOMPARE(QAccessible::queryAccessibleInterface(f.control("Text1"))->text(QAccessible::Name),
                  u"Delay Between Lookups (in seconds)"_s);
     }

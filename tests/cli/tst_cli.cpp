@@ -630,6 +630,49 @@ private slots:
         }
     }
 
+    // A saved port-43 answer's notice lines give no fields unless --keep-notices asks for them;
+    // its record's fields and facts are the same either way.
+    void noticesOutOfTheFields_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("left out") << false;
+        QTest::newRow("kept") << true;
+    }
+    void noticesOutOfTheFields()
+    {
+        QFETCH(bool, keep);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"answer.txt"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(
+            "Domain Name: sample-shop.test\r\nRegistrar: Sample Registrar Inc.\r\n"
+            "URL of the ICANN Whois Inaccuracy Complaint Form: https://icann.example/\r\n"
+            ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\r\n\r\n"
+            "For more information on Whois status codes, please visit https://x.example\r\n"
+            "\r\nNOTICE: The expiration date displayed in this record is the date the\r\n"
+            "registrar's sponsorship of the domain name registration in the registry is\r\n"
+            "currently set to expire.\r\n\r\nVisit Sample Registrar at http://x.example\r\n");
+        file.close();
+        TestHttpServer server(serve);
+        QStringList arguments{u"--read-records"_s, file.fileName(), u"-f"_s, u"jsonl"_s};
+        if (keep)
+            arguments << u"--keep-notices"_s;
+        const Outcome outcome = Cli(server).run(arguments);
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        const QJsonObject line = QJsonDocument::fromJson(outcome.out).object();
+        QStringList names;
+        for (const QJsonValue &field : line[u"fields"].toArray())
+            names << field[0].toString();
+        QStringList expected{u"Domain Name"_s, u"Registrar"_s};
+        if (keep)
+            expected << u"URL of the ICANN Whois Inaccuracy Complaint Form"_s
+                     << u">>> Last update of whois database"_s
+                     << u"For more information on Whois status codes, please visit https"_s
+                     << u"NOTICE"_s << u"Visit Sample Registrar at http"_s;
+        QCOMPARE(names, expected);
+        QCOMPARE(line[u"registrar"].toString(), u"Sample Registrar Inc."_s);
+    }
+
     // txt is the window's text export of the same run: the window's run fills a pivot from the
     // same server, and the window's writer writes it. tsv (the default) is the same table with
     // its tabs and line ends escaped, LF ended.
@@ -1277,7 +1320,7 @@ private slots:
         QFETCH(QStringList, keys);
         LookupResult result;
         result.address = u"example.test"_s;
-        result.source = u"whois"_s;
+        result.source = SourceKind::Whois;
         result.servers = QStringList{u"whois.iana.org"_s, u"whois.nic.test"_s};
         if (failed) {
             setFailure(result, FailureReason::Timeout, u"whois.nic.test took too long"_s);
@@ -1302,7 +1345,7 @@ private slots:
         QCOMPARE(read[0].toVariant().toStringList(), keys);
 
         QJsonObject expected{{u"address"_s, result.address},
-                             {u"source"_s, result.source},
+                             {u"source"_s, u"whois"_s},
                              {u"servers"_s, QJsonArray::fromStringList(result.servers)}};
         for (const FactColumn &column : factColumns()) {
             const QJsonValue value = column.json(result.facts);
@@ -1416,7 +1459,8 @@ private slots:
             } else if (outcome == u"invalid"_s) {
                 setFailure(result, FailureReason::InvalidAddress, u"empty label"_s);
             } else {
-                result.facts.status = outcome;
+                result.facts.status =
+                    outcome == u"available"_s ? RecordStatus::Available : RecordStatus::Registered;
             }
             summary.add(result);
         }
@@ -1846,6 +1890,39 @@ private slots:
             const qint64 gap = server.arrivals[i] - server.arrivals[i - 1];
             QVERIFY2(gap >= minGapMs && gap <= maxGapMs, qPrintable(QString::number(gap)));
         }
+    }
+
+    // A run ends when its last lookup ends: the delay keeps apart two requests to one server,
+    // it does not hold the tool after the last answer.
+    void endsWithLastLookup_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("maxMs");
+        QTest::newRow("one address, -d 5")
+            << QStringList{u"-d"_s, u"5"_s} << QStringList{u"a.example"_s} << 0 << 2500;
+        QTest::newRow("two addresses, -d 2")
+            << QStringList{u"-d"_s, u"2"_s} << QStringList{u"a.example"_s, u"b.example"_s} << 0
+            << 3500;
+        // Refused: no server reached.
+        QTest::newRow("a failed last lookup, -d 5")
+            << QStringList{u"-d"_s, u"5"_s} << QStringList{u"fail.example"_s} << 4 << 2500;
+    }
+    void endsWithLastLookup()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, list);
+        QFETCH(int, exitCode);
+        QFETCH(int, maxMs);
+        TestHttpServer server(serve);
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome outcome = Cli(server).run(arguments + list);
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+        QCOMPARE(server.arrivals.size(), list.size());
+        QVERIFY2(ms < maxMs, qPrintable(QString::number(ms)));
     }
 
     // For port 43 and RDAP the tables say why a row failed, as jsonl does.

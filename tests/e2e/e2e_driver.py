@@ -15,9 +15,12 @@ The window is then driven as a user would drive it, with synthetic mouse and key
     address; the results saved over the first file after the program's overwrite question;
   - the "?" note; "Clear Results" and a save of the empty table; a list file loaded;
   - the window closed with the window manager's close request;
-  - a restart with the same settings: a run starts from the restored list on the default site,
-    and the window is closed while its first page is still loading;
-  - a start without a network: the warning comes before the window; the settings stay intact.
+  - a restart with the same settings: a run starts from the restored list on the site chosen
+    before, and the window is closed while its first page is still loading;
+  - a start without a network: the warning comes before the window; the settings stay intact;
+  - a start with its source kept as WHOIS (port 43) in a settings file of its own: a run against
+    a local IANA and registry, the rows with their summary columns, the caption's counts after
+    the run.
 
 Checked on the way and afterwards: the settings file after each change of the list and at the
 end, the saved text files byte for byte, the pages the server was asked for (paths and
@@ -35,6 +38,8 @@ import html
 import os
 import select
 import shutil
+import socket
+import socketserver
 import signal
 import subprocess
 import sys
@@ -310,6 +315,75 @@ class WhoisServer:
 
 
 # ---------------------------------------------------------------- settings file
+
+# Port 43: what the local IANA refers each name to, and what the registry answers. example.net
+# is referred to a registry that refuses every connection, so its row fails; "not an address"
+# is refused before any server.
+PORT43_ADDRESSES = ["example.com", "example.org", "192.0.2.1", "example.net", "not an address"]
+PORT43_REGISTRY = "whois.registry.test"
+PORT43_DOWN = "whois.down.test"
+PORT43_ANSWERS = {
+    "example.com": """Domain Name: EXAMPLE.COM
+Registry Domain ID: 2336799_DOMAIN_COM-VRSN
+Registrar WHOIS Server: whois.registry.test
+Updated Date: 2024-08-14T07:01:34Z
+Creation Date: 1995-08-14T04:00:00Z
+Registry Expiry Date: 2025-08-13T04:00:00Z
+Registrar: Example Registrar, Inc.
+Registrar IANA ID: 376
+Domain Status: clientDeleteProhibited
+Domain Status: clientTransferProhibited
+Name Server: A.IANA-SERVERS.NET
+Name Server: B.IANA-SERVERS.NET
+DNSSEC: signedDelegation
+""",
+    "example.org": 'No match for "EXAMPLE.ORG".\n',
+    "192.0.2.1": """NetRange:       192.0.2.0 - 192.0.2.255
+CIDR:           192.0.2.0/24
+NetName:        TEST-NET-1
+NetHandle:      NET-192-0-2-0-1
+OrgName:        Example Documentation Network
+Country:        US
+OrgAbuseEmail:  abuse@example.net
+""",
+}
+
+
+class Port43Server:
+    """A port-43 server on 127.0.0.1 that answers each query line through `answer`."""
+
+    def __init__(self, answer):
+        class Handler(socketserver.StreamRequestHandler):
+            def handle(self):
+                query = self.rfile.readline(1000).decode("utf-8", "replace").strip()
+                self.wfile.write(answer(query).replace("\n", "\r\n").encode("utf-8"))
+
+        self.server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def iana_answer(query):
+    # IANA is asked for the name or its top-level domain alone.
+    registry = PORT43_DOWN if query.lower().split(".")[-1] == "net" else PORT43_REGISTRY
+    return f"% IANA WHOIS server\n\nrefer:        {registry}\n"
+
+
+def registry_answer(query):
+    return PORT43_ANSWERS.get(query.lower(), "No match\n")
+
+
+def closed_port():
+    """A port on 127.0.0.1 nothing listens on."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
 
 def read_ini_group(path, group):
     """The keys of one group of a QSettings INI file, with the key's %-escapes and the value's
@@ -617,7 +691,7 @@ class Run:
         self.screen = Screen(self.display)
         self.step(f"Xvfb on display {self.display}")
 
-    def start_program(self, ping_command="echo bytes=32"):
+    def start_program(self, ping_command="echo bytes=32", config=None, extra_env=None):
         env = {k: v for k, v in os.environ.items()
                if k not in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP",
                             "DESKTOP_SESSION", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE",
@@ -626,7 +700,7 @@ class Run:
         env.update({
             "DISPLAY": self.display,
             "HOME": self.home,
-            "XDG_CONFIG_HOME": self.config,
+            "XDG_CONFIG_HOME": config or self.config,
             "XDG_CACHE_HOME": os.path.join(self.temp, "cache"),
             "XDG_DATA_HOME": os.path.join(self.temp, "data"),
             "XDG_RUNTIME_DIR": self.runtime,
@@ -645,6 +719,7 @@ class Run:
         for proxy in ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                       "ALL_PROXY"):
             env.pop(proxy, None)
+        env.update(extra_env or {})
         log_path = os.path.join(self.work, f"e2e-program-{len(self.program_logs) + 1}.log")
         self.program_logs.append(log_path)
         with open(log_path, "wb") as log:
@@ -829,6 +904,7 @@ class Run:
         self.first_session()
         self.second_session()
         self.offline_session()
+        self.port43_session()
 
     def first_session(self):
         self.start_program()
@@ -865,7 +941,6 @@ class Run:
         self.wait_dialog_gone(done, "the \"Done.\" message")
 
         if self.args.screenshots:
-            self.narrow_first_result_column()
             self.screen.move(5, 5)
             self.save_picture("run.png")
 
@@ -900,23 +975,23 @@ class Run:
         self.check_settings()
 
     def second_session(self):
-        """A restart finds the list and the delay again but not the site; the window closed
-        while a page of a run is still loading ends the program cleanly."""
+        """A restart finds the list, the delay and the site chosen before again; the window
+        closed while a page of a run is still loading ends the program cleanly."""
         self.start_program()
         self.find_main_window()
         # Start-up writes the restored delay back; a lost one would come back as "7".
         self.check_settings()
         everything = ADDRESSES + [LATE_ADDRESS] + LIST_FILE_ADDRESSES
         before = len(self.server.paths())
-        self.server.hold("/site2/" + everything[0])
+        self.server.hold("/site1/whois/" + everything[0])
         try:
             self.click_control("PushButton4")
             first = self.wait_for("the first page of the run after the restart",
                                   lambda: self.server.paths()[before:], RUN_TIMEOUT)
-            self.expect(first[0] == "/site2/" + everything[0],
-                        f"the first page after the restart is {first[0]}, expected the default "
-                        f"site and the first restored address")
-            self.step("run on the default site started from the restored list")
+            self.expect(first[0] == "/site1/whois/" + everything[0],
+                        f"the first page after the restart is {first[0]}, expected the site "
+                        f"chosen before and the first restored address")
+            self.step("run on the site chosen before started from the restored list")
             self.close_window()
         finally:
             self.server.release()
@@ -943,15 +1018,45 @@ class Run:
                     f"the program started offline ended with exit code {self.proc.returncode}")
         self.check_settings()
 
-    def narrow_first_result_column(self):
-        """Drags the line at the right of the results' first column to the left, as a user
-        does to see more field columns."""
-        x, y, _, _ = control_rect("ListView2")
-        wx, wy, _, _ = self.screen.geometry(self.main)
-        # The view's frame is 1 pixel; the first column is 5000 twips wide during a run.
-        line_x = wx + x + 1 + px(5000)
-        header_y = wy + y + 9
-        self.screen.drag(line_x - 1, header_y, wx + x + 150, header_y)
+    def port43_session(self):
+        """The source kept as WHOIS (port 43): a run against a local IANA and registry fills the
+        summary columns; after it the caption keeps the counts."""
+        iana = Port43Server(iana_answer)
+        registry = Port43Server(registry_answer)
+        try:
+            config = os.path.join(self.temp, "config-port43")
+            os.makedirs(os.path.join(config, "Ferrowick"))
+            with open(os.path.join(config, "Ferrowick", "Quorvane.ini"), "w") as f:
+                f.write("[Quorvane]\nIP Addresses=\"" + ";".join(PORT43_ADDRESSES) +
+                        "\"\nText1=0\nSource=whois\n")
+            connect_to = ",".join([f"whois.iana.org:43:127.0.0.1:{iana.port}",
+                                   f"{PORT43_REGISTRY}:43:127.0.0.1:{registry.port}",
+                                   f"{PORT43_DOWN}:43:127.0.0.1:{closed_port()}"])
+            self.start_program(config=config, extra_env={"QUORVANE_CONNECT_TO": connect_to})
+            self.find_main_window()
+            if self.args.screenshots:
+                # Wide enough to show the first summary columns, and whole on the screen.
+                self.main.configure(x=(SCREEN_WIDTH - 1240) // 2, width=1240)
+                self.screen.d.sync()
+                self.wait_for("the wider window",
+                              lambda: self.screen.geometry(self.main)[2] == 1240, DIALOG_TIMEOUT)
+            self.click_control("PushButton4")
+            done = self.wait_dialog("the \"Done.\" message of the port-43 run", RUN_TIMEOUT)
+            self.screen.key("Return")
+            self.wait_dialog_gone(done, "the \"Done.\" message")
+            n = len(PORT43_ADDRESSES)
+            caption = f"Quorvane - {n} of {n}, 2 failed"
+            self.expect(self.screen.title(self.main) == caption,
+                        f"the caption after the port-43 run is "
+                        f"{self.screen.title(self.main)!r}, not {caption!r}")
+            self.step(f"port-43 run done, the caption reads {caption!r}")
+            if self.args.screenshots:
+                self.screen.move(5, 5)
+                self.save_picture("summary.png")
+            self.close_window()
+        finally:
+            iana.stop()
+            registry.stop()
 
     def save_picture(self, name):
         os.makedirs(self.args.screenshots, exist_ok=True)
@@ -986,6 +1091,8 @@ class Run:
         self.expect(values.get("IP Addresses") == ";".join(expected_list),
                     f"\"IP Addresses\" in {self.ini} is {values.get('IP Addresses')!r}")
         self.expect(values.get("Text1") == "0", f"\"Text1\" in {self.ini} is {values.get('Text1')!r}")
+        self.expect(values.get("Source") == "site1",
+                    f"\"Source\" in {self.ini} is {values.get('Source')!r}, not site1")
         size = f"{CLIENT_WIDTH}x{CLIENT_HEIGHT}"
         self.expect(values.get("WindowSize") == size,
                     f"\"WindowSize\" in {self.ini} is {values.get('WindowSize')!r}, not {size}")
@@ -996,7 +1103,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True, help="the quorvane executable")
     parser.add_argument("--work-dir", required=True, help="folder for logs and failure pictures")
-    parser.add_argument("--screenshots", help="also save window.png and run.png in this folder")
+    parser.add_argument("--screenshots",
+                        help="also save window.png, run.png and summary.png in this folder")
     args = parser.parse_args()
 
     def terminated(signum, _frame):

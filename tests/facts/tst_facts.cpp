@@ -1,4 +1,5 @@
 #include "facts/normaliser.h"
+#include "facts/notices.h"
 #include "facts/whoisdate.h"
 #include "testregistry.h"
 
@@ -155,12 +156,70 @@ private slots:
                                      << "";
         QTest::newRow("month out of range") << "2020-13-01"
                                             << "";
+        QTest::newRow("offset after the time") << "2000-08-29 10:22:50 (UTC+8)"
+                                               << "2000-08-29T02:22:50Z";
+        QTest::newRow("compact date, then the time") << "20230303 09:38:55"
+                                                     << "2023-03-03T09:38:55Z";
+        QTest::newRow("ordinal day") << "30th April 2003 at 00:00:00.000"
+                                     << "2003-04-30T00:00:00Z";
+        // Two-digit years: 70 and later are the 1900s, the rest the 2000s.
+        QTest::newRow("two-digit year 70") << "01-Jan-70"
+                                           << "1970-01-01T00:00:00Z";
+        QTest::newRow("two-digit year 69") << "31-Dec-69"
+                                           << "2069-12-31T00:00:00Z";
+        // Every 400 years a century year is a leap year after all.
+        QTest::newRow("leap day of 2000") << "2000-02-29"
+                                          << "2000-02-29T00:00:00Z";
+        QTest::newRow("no leap day in 1900") << "1900-02-29"
+                                             << "";
+        // Noon and midnight on the twelve-hour clock.
+        QTest::newRow("12 pm is noon") << "2020-01-02 12:04:05 PM"
+                                       << "2020-01-02T12:04:05Z";
+        QTest::newRow("12 am is midnight") << "2020-01-02 12:04:05 AM"
+                                           << "2020-01-02T00:04:05Z";
     }
     void dates()
     {
         QFETCH(QString, value);
         QFETCH(QString, utc);
         QCOMPARE(utcDateFromText(value), utc);
+    }
+
+    // A day and month that could each be the other are read in the order asked for; numbers
+    // that show the order win over it.
+    void dayMonthOrder_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QString>("utc");
+        QTest::addColumn<int>("shown"); // -1: none shown
+        const int unknown = int(DayMonthOrder::Unknown);
+        const int dayFirst = int(DayMonthOrder::DayFirst);
+        const int monthFirst = int(DayMonthOrder::MonthFirst);
+        QTest::newRow("either, day first")
+            << "03/02/2014" << unknown << "2014-02-03T00:00:00Z" << unknown;
+        QTest::newRow("either, month first")
+            << "03/02/2014" << monthFirst << "2014-03-02T00:00:00Z" << unknown;
+        QTest::newRow("either, day first asked")
+            << "03/02/2014" << dayFirst << "2014-02-03T00:00:00Z" << unknown;
+        QTest::newRow("month cannot be first")
+            << "18/12/2009 10:00" << monthFirst << "2009-12-18T10:00:00Z" << dayFirst;
+        QTest::newRow("day cannot be first")
+            << "12/18/2009" << dayFirst << "2009-12-18T00:00:00Z" << monthFirst;
+        QTest::newRow("same numbers") << "05.05.2012" << monthFirst << "2012-05-05T00:00:00Z" << -1;
+        QTest::newRow("year first") << "2012-05-06" << monthFirst << "2012-05-06T00:00:00Z" << -1;
+        QTest::newRow("two-digit year")
+            << "06-05-12" << monthFirst << "2012-06-05T00:00:00Z" << unknown;
+    }
+    void dayMonthOrder()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, order);
+        QFETCH(QString, utc);
+        QFETCH(int, shown);
+        QCOMPARE(utcDateFromText(value, DayMonthOrder(order)), utc);
+        const std::optional<DayMonthOrder> seen = dayMonthOrderShown(value);
+        QCOMPARE(seen ? int(*seen) : -1, shown);
     }
 
     // Refusals must never read as free names, even when they also say "not found".
@@ -182,6 +241,8 @@ private slots:
                                << true << false;
         QTest::newRow("allowed queries") << "Number of allowed queries exceeded.\n"
                                          << true << false;
+        QTest::newRow("capitals") << "% Error: 55000000002 ACCESS CONTROL LIMIT REACHED\n"
+                                  << true << false;
         QTest::newRow("verisign") << "No match for \"EXAMPLE-FREE.COM\".\n>>> Last update of "
                                      "whois database: 2024-01-02T03:04:05Z <<<\n"
                                   << false << true;
@@ -204,6 +265,238 @@ private slots:
         QFETCH(bool, noMatch);
         QCOMPARE(isThrottleAnswer(text), throttle);
         QCOMPARE(isNoMatchAnswer(text), noMatch);
+    }
+
+    // Answers without a record: their own message decides, not the terms of use around it.
+    void messageOverNotice_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("status");
+        const QString terms = QStringLiteral(
+            "TERMS OF USE: the data below is provided for information only. You agree not to\n"
+            "use high volume, automated queries against this service; excessive querying or\n"
+            "any query rate above the published limit may see your address blocked.\n");
+        const QString percentTerms = QStringLiteral(
+            "% The WHOIS service of this registry is provided for information purposes only.\n"
+            "% It is strictly forbidden to use it in a way that could jeopardise its stability,\n"
+            "% for instance by excessive queries or by too many queries per second.\n"
+            "%\n");
+        QTest::newRow("not found before terms")
+            << QString(QStringLiteral("Domain not found.\n\n") + terms) << "available";
+        QTest::newRow("not found after terms")
+            << QString(terms + QStringLiteral("\nNo Data Found\n")) << "available";
+        QTest::newRow("status available under a header")
+            << QString(percentTerms + QStringLiteral("\nDomain: example.eu\n\nStatus: AVAILABLE\n"))
+            << "available";
+        QTest::newRow("refusal after a header")
+            << QString(percentTerms + QStringLiteral("\n%ERROR:201: access denied for 192.0.2.7\n"))
+            << "throttled";
+        QTest::newRow("refusal that also says not found")
+            << "Query rate limit exceeded. Domain not found until you wait.\n"
+            << "throttled";
+        QTest::newRow("refusal only in notice-like text") << QString(terms) << "throttled";
+        QTest::newRow("available alone") << "Available\n"
+                                         << "available";
+        QTest::newRow("available after the name") << "Domain example.io - Available\n"
+                                                  << "available";
+        QTest::newRow("not available is no free name") << "Not available\n"
+                                                       << "";
+        QTest::newRow("restricted") << "Name is restricted from registration.\n"
+                                    << "reserved";
+        QTest::newRow("not known in the registry")
+            << "Invalid query or domain name not known in Sample Domain Registry\n"
+            << "available";
+        QTest::newRow("prohibitions in terms make nothing reserved")
+            << QString(QStringLiteral("% It is prohibited to:\n% - send high volume queries to "
+                                      "download the register;\n% - publish the data of this "
+                                      "service in bulk or keep historical copies;\n% - use the "
+                                      "data for mass unsolicited commercial advertising.\n"))
+            << "";
+    }
+    void messageOverNotice()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, status);
+        QCOMPARE(recordStatusName(factsFromText(text).status), status);
+    }
+
+    // Dates written with numbers alone, read as the label says or as the answer's other dates
+    // show.
+    void answerDateOrder_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("created");
+        QTest::addColumn<QString>("expires");
+        QTest::newRow("label says month first") << "Creation Date (mm/dd/yyyy): 03/02/2014\n"
+                                                << "2014-03-02T00:00:00Z"
+                                                << "";
+        QTest::newRow("label says day first, other dates month first")
+            << "Creation Date (dd/mm/yyyy): 03/02/2014\nExpiration Date: 12/18/2015\n"
+            << "2014-02-03T00:00:00Z"
+            << "2015-12-18T00:00:00Z";
+        QTest::newRow("other dates month first") << "Created: 03/02/2014\nExpires: 12/18/2015\n"
+                                                 << "2014-03-02T00:00:00Z"
+                                                 << "2015-12-18T00:00:00Z";
+        QTest::newRow("dates both ways: day first stays")
+            << "Created: 03/02/2014\nExpires: 12/18/2015\nUpdated: 18/12/2014\n"
+            << "2014-02-03T00:00:00Z"
+            << "2015-12-18T00:00:00Z";
+    }
+    void answerDateOrder()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, created);
+        QFETCH(QString, expires);
+        const RecordFacts facts = factsFromText(text);
+        QCOMPARE(facts.created, created);
+        QCOMPARE(facts.expires, expires);
+    }
+
+    // A registrar's name apart from the handle or number printed beside it.
+    void registrarValues_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("registrar");
+        QTest::addColumn<QString>("ianaId");
+        QTest::addColumn<QString>("handle");
+        QTest::newRow("handle in parentheses")
+            << "Sponsoring Registrar:Sample Names, Inc. (R123-LRMS)\n"
+            << "Sample Names, Inc."
+            << ""
+            << "R123-LRMS";
+        QTest::newRow("handle after the name") << "Sponsoring Registrar: Sample Names Inc R45-ME\n"
+                                               << "Sample Names Inc"
+                                               << ""
+                                               << "R45-ME";
+        QTest::newRow("tag") << "Registrar:\n    Sample Ltd t/a Sample [Tag = SAMPLE-TAG]\n"
+                             << "Sample Ltd t/a Sample"
+                             << ""
+                             << "SAMPLE-TAG";
+        QTest::newRow("IANA id in parentheses") << "Registrar: Esempio Registro IT (1234)\n"
+                                                << "Esempio Registro IT"
+                                                << "1234"
+                                                << "";
+        QTest::newRow("a number beside another IANA id")
+            << "Registrar: Esempio Registro IT (77)\nRegistrar IANA ID: 1234\n"
+            << "Esempio Registro IT"
+            << "1234"
+            << "77";
+        QTest::newRow("a word in parentheses is the name's")
+            << "Registrar: Sample Registrar (Europe)\n"
+            << "Sample Registrar (Europe)"
+            << ""
+            << "";
+        QTest::newRow("handle alone, name below")
+            << "registrar:        ua.sample\norganization:     Sample Registrar LLC\n"
+            << "Sample Registrar LLC"
+            << ""
+            << "ua.sample";
+        QTest::newRow("handle alone, name in a weaker line")
+            << "Registrar:                    PRIK-0024\nName:                         Priklad "
+               "Registrar s.r.o.\n"
+            << "Priklad Registrar s.r.o."
+            << ""
+            << "PRIK-0024";
+        QTest::newRow("handle alone") << "registrar: REG-SAMPLE\n"
+                                      << "REG-SAMPLE"
+                                      << ""
+                                      << "REG-SAMPLE";
+        QTest::newRow("a site") << "registrar:        www.SampleNames.example\n"
+                                << "www.SampleNames.example"
+                                << ""
+                                << "";
+        QTest::newRow("a name with a dot is no handle") << "Registrar: Names.example\n"
+                                                        << "Names.example"
+                                                        << ""
+                                                        << "";
+        QTest::newRow("none listed")
+            << "Domain name:\n    sample.co.uk\n\nRegistrar:\n    No registrar listed.  This "
+               "domain is registered directly with the registry.\n"
+            << ""
+            << ""
+            << "";
+    }
+    void registrarValues()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, registrar);
+        QFETCH(QString, ianaId);
+        QFETCH(QString, handle);
+        const RecordFacts facts = factsFromText(text);
+        QCOMPARE(facts.registrar, registrar);
+        QCOMPARE(facts.registrarIanaId, ianaId);
+        QCOMPARE(facts.registrarHandle, handle);
+    }
+
+    // Which lines are notice text: the numbers (from 0) of the lines flagged.
+    void noticeLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("notices");
+        QTest::newRow("registry record and its notices")
+            << "   Domain Name: SAMPLE.COM\n"                                              // 0
+               "   Registrar: Sample Registrar Inc.\n"                                     // 1
+               "   URL of the ICANN Whois Inaccuracy Complaint Form: https://x.example/\n" // 2
+               ">>> Last update of whois database: 2014-01-02T03:04:05Z <<<\n"             // 3
+               "\n"
+               "For more information on Whois status codes, please visit https://x.example\n"
+               "\n"
+               "NOTICE: The expiration date displayed in this record is the date the\n" // 7
+               "registrar's sponsorship of the domain name registration in the registry\n"
+               "is currently set to expire.\n"
+               "\n"
+               "TERMS OF USE: You are not authorized to access or query our database\n" // 11
+               "through the use of high-volume, automated, electronic processes.\n"
+            << QList<int>{2, 3, 5, 7, 8, 9, 11, 12};
+        QTest::newRow("a URL's colon inside a record")
+            << "Domain Name: sample.test\nVisit Sample Registrar at http://x.example\n"
+               "Registrar URL: http://x.example\n"
+            << QList<int>{1};
+        QTest::newRow("notice running into a record")
+            << "The Registry database contains ONLY .COM, .NET, .EDU domains and\n"
+               "Registrars.\nDomain Name: SAMPLE.COM\nReseller: Sample Reseller Ltd\n"
+            << QList<int>{0, 1};
+        QTest::newRow("comment header, then the record")
+            << "% The data in this database is provided for information purposes only and\n"
+               "% may not be used for marketing of any kind.\n\ndomain: sample.test\n"
+               "nserver: ns1.sample.test\n"
+            << QList<int>{0, 1};
+        QTest::newRow("a message and the database's time")
+            << "No match for \"SAMPLE.COM\".\n>>> Last update of whois database: "
+               "2014-01-02T03:04:05Z <<<\n"
+            << QList<int>{1};
+        QTest::newRow("a date cut at its time's colon")
+            << "domain: sample.ru\nstate: REGISTERED\n\nLast updated on 2013.06.28 04:36:33 MSK\n"
+            << QList<int>{3};
+        QTest::newRow("long values in a record are no sentences")
+            << "Domain Name: sample.test\nRegistrant Street: 1600 Sample Parkway Building 40 "
+               "Floor 3\nRegistrant City: Sample Town\nRegistrant Country: US\n"
+               "Company English Name (It should be the same as the name on your certificate): "
+               "Sample Ltd\n"
+            << QList<int>{};
+        QTest::newRow("a record's line before sentences stays")
+            << "Registrar: Sample Registrar Inc.\n"
+               "The registrar named above is the only party that may change this\n"
+               "registration on behalf of the holder; requests sent to the registry\n"
+               "itself are not answered and will be passed on to the registrar.\n"
+            << QList<int>{1, 2, 3};
+        QTest::newRow("sentences without a colon")
+            << "This domain is reserved and cannot be registered by anyone at the moment\n"
+               "because the registry keeps it for its own use under the current policy of\n"
+               "the registry, which may change without notice in the years to come.\n"
+            << QList<int>{0, 1, 2};
+    }
+    void noticeLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, notices);
+        const std::vector<bool> flags = ::noticeLines(text);
+        QList<int> flagged;
+        for (size_t i = 0; i < flags.size(); ++i) {
+            if (flags[i])
+                flagged << int(i);
+        }
+        QCOMPARE(flagged, notices);
     }
 
     // Whatever bytes come back, reading ends and yields no garbage dates.

@@ -25,6 +25,10 @@ private slots:
         QTest::newRow("LF CR is not a pair")
             << QStringLiteral("a\n\rb") << QStringList{u"a\n\rb"_s};
         QTest::newRow("CR CR LF") << QStringLiteral("a\r\r\nb") << QStringList{u"a\r"_s, u"b"_s};
+        QTest::newRow("fields, a lone CR last")
+            << QStringLiteral("a: 1\r\nb: 2\rc: 3\r") << QStringList{u"a: 1"_s, u"b: 2\rc: 3\r"_s};
+        QTest::newRow("fields, CRs before a pair") << QStringLiteral("a: 1\r\r\r\nb: 2\r\n")
+                                                   << QStringList{u"a: 1\r\r"_s, u"b: 2"_s, u""_s};
     }
 
     void split()
@@ -32,6 +36,16 @@ private slots:
         QFETCH(QString, record);
         QFETCH(QStringList, lines);
         QCOMPARE(SplitRecordLines(record), lines);
+        // The fields read in place from the UTF-8 record are those of its lines.
+        RecordFields expected;
+        for (const QString &line : lines) {
+            if (const std::optional<RecordField> field = ParseRecordLine(line))
+                expected.append(field->name.toUtf8(), field->value.toUtf8());
+        }
+        const RecordFields fields = RecordFieldsOf(record.toUtf8());
+        QCOMPARE(fields.size(), expected.size());
+        for (qsizetype i = 0; i < fields.size(); ++i)
+            QCOMPARE(fields.at(i), expected.at(i));
     }
 
     void parse_data()

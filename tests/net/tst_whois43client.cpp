@@ -1,5 +1,6 @@
 #include "net/whois43client.h"
 #include "testregistry.h"
+#include "testsocksserver.h"
 #include "testwhoisserver.h"
 
 #include <QElapsedTimer>
@@ -18,11 +19,15 @@ Q_DECLARE_METATYPE(TestWhoisServer::Reply)
 
 namespace {
 
-Whois43Answer ask(quint16 port, const QByteArray &query, const Whois43Limits &limits = {})
+Whois43Answer ask(quint16 port, const QByteArray &query, const Whois43Limits &limits = {},
+                  const ProxySettings &proxy = {},
+                  const QString &host = QStringLiteral("127.0.0.1"), bool refuseNonPublic = false,
+                  const ConnectToMap &connectTo = {})
 {
-    Whois43Client client({}, limits);
+    Whois43Client client(connectTo, limits);
+    client.setProxy(proxy);
     QSignalSpy spy(&client, &Whois43Client::finished);
-    client.start(Whois43Request{QStringLiteral("127.0.0.1"), port, query, false});
+    client.start(Whois43Request{host, port, query, refuseNonPublic});
     if (!spy.wait(10000))
         qFatal("no answer");
     return spy.at(0).at(0).value<Whois43Answer>();
@@ -65,8 +70,28 @@ private slots:
         QCOMPARE(answer.ok, ok);
         QCOMPARE(answer.failure, failure);
         QCOMPARE(answer.bytes, ok ? reply.bytes : QByteArray());
+        // What came before a reset is counted, though never offered as a record.
+        QCOMPARE(answer.received,
+                 failure == Failure::TooLarge ? answer.received : qint64(reply.bytes.size()));
         QCOMPARE(answer.reason.isEmpty(), ok);
         QCOMPARE(server.queries, QList<QByteArray>{"example.com\r\n"});
+    }
+
+    // The connect deadline covers the connection only: a server that accepts at once and
+    // answers after it is a whole answer.
+    void slowAnswerAfterAQuickConnection()
+    {
+        TestWhoisServer server([](const QByteArray &) {
+            TestWhoisServer::Reply reply{"Domain Name: EXAMPLE.COM\r\n"};
+            reply.delayMs = 600;
+            return reply;
+        });
+        Whois43Limits limits;
+        limits.connectTimeoutMs = 200;
+        limits.answerTimeoutMs = 5000;
+        const Whois43Answer answer = ask(server.port(), "example.com", limits);
+        QVERIFY2(answer.ok, qPrintable(answer.reason));
+        QCOMPARE(answer.bytes, QByteArray("Domain Name: EXAMPLE.COM\r\n"));
     }
 
     // With every descriptor of the process in use, a connection waits for one to come free
@@ -151,6 +176,16 @@ private slots:
         QTest::newRow("literal, from a referral")
             << "127.0.0.1" << true << Failure::RefusedPrivateAddress;
         QTest::newRow("mapped v4-mapped literal") << "::ffff:10.0.0.1" << true << Failure::None;
+        // IPv6 forms that lead to an IPv4 address are judged by it.
+        QTest::newRow("IPv4-compatible loopback, from a referral")
+            << "::127.0.0.1" << true << Failure::RefusedPrivateAddress;
+        QTest::newRow("NAT64 of a private address, from a referral")
+            << "64:ff9b::a00:1" << true << Failure::RefusedPrivateAddress;
+        QTest::newRow("6to4 of a private address, from a referral")
+            << "2002:c0a8:101::1" << true << Failure::RefusedPrivateAddress;
+        // An entry for any host on a port chooses no host: it exempts none.
+        QTest::newRow("unmapped name under a port-only entry, from a referral")
+            << "whois.other.test" << true << Failure::RefusedPrivateAddress;
     }
     void mappedHostAndPrivateReferral()
     {
@@ -160,16 +195,100 @@ private slots:
         TestWhoisServer server(QByteArray("answer\n"));
         const ConnectToMap map = ConnectToMap::parse(
             server.mapping(QStringLiteral("whois.example.net")) +
-            QStringLiteral(",[::ffff:10.0.0.1]:43:127.0.0.1:") + QString::number(server.port()));
+            QStringLiteral(",[::ffff:10.0.0.1]:43:127.0.0.1:") + QString::number(server.port()) +
+            QStringLiteral(",:4343:127.0.0.1:") + QString::number(server.port()));
         Whois43Client client(map);
         QSignalSpy spy(&client, &Whois43Client::finished);
-        const quint16 port = host == u"127.0.0.1" ? server.port() : 43;
+        const quint16 port = host == u"127.0.0.1"          ? server.port()
+                             : host == u"whois.other.test" ? 4343
+                                                           : 43;
         client.start(Whois43Request{host, port, "q", refuse});
         QVERIFY(spy.wait(5000));
         const auto answer = spy.at(0).at(0).value<Whois43Answer>();
         QCOMPARE(answer.failure, failure);
         QCOMPARE(answer.server, host + u':' + QString::number(port));
         QCOMPARE(server.queries.size(), failure == Failure::None ? 1 : 0);
+    }
+
+    // Port 43 through a SOCKS5 proxy: socks5h:// leaves the name to the proxy, socks5:// hands
+    // it the address looked up here; a login when the proxy asks; the proxy's refusal is the
+    // answer's failure; NO_PROXY's hosts go directly.
+    void throughASocks5Proxy_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("login");
+        QTest::addColumn<QString>("noProxy");
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<QString>("proxyAsked"); // "type host": what the proxy was asked for
+        QTest::newRow("name left to the proxy")
+            << "socks5h"
+            << "whois.proxied.test" << false << "" << Failure::None << "3 whois.proxied.test";
+        QTest::newRow("an address, given to the proxy as one")
+            << "socks5"
+            << "127.0.0.1" << false << "" << Failure::None << "1 127.0.0.1";
+        QTest::newRow("with a login")
+            << "socks5h"
+            << "whois.proxied.test" << true << "" << Failure::None << "3 whois.proxied.test";
+        QTest::newRow("a name the proxy does not know")
+            << "socks5h"
+            << "whois.unknown.test" << false << "" << Failure::HostNotFound
+            << "3 whois.unknown.test";
+        QTest::newRow("server refuses") << "socks5h"
+                                        << "whois.closed.test" << false << ""
+                                        << Failure::ConnectRefused << "3 whois.closed.test";
+        QTest::newRow("host asked directly")
+            << "socks5h"
+            << "127.0.0.1" << false << "example.org, 127.0.0.1" << Failure::None << "";
+    }
+    void throughASocks5Proxy()
+    {
+        QFETCH(QString, scheme);
+        QFETCH(QString, host);
+        QFETCH(bool, login);
+        QFETCH(QString, noProxy);
+        QFETCH(Failure, failure);
+        QFETCH(QString, proxyAsked);
+        TestWhoisServer server(QByteArray("Domain Name: EXAMPLE.COM\r\n"));
+        quint16 closedPort = 0;
+        {
+            TestWhoisServer closed(QByteArray{});
+            closedPort = closed.port();
+        }
+        TestSocksServer proxy;
+        proxy.names.insert(QStringLiteral("whois.proxied.test"), server.port());
+        proxy.names.insert(QStringLiteral("whois.closed.test"), closedPort);
+        if (login) {
+            proxy.user = QStringLiteral("user");
+            proxy.password = QStringLiteral("secret");
+        }
+        const auto settings = ProxySettings::forEverything(proxy.url(scheme), noProxy);
+        QVERIFY(settings.has_value());
+        const bool literal = !QHostAddress(host).isNull();
+        const Whois43Answer answer =
+            ask(literal ? server.port() : 43, "example.com", {}, *settings, host);
+        QVERIFY2(answer.failure == failure, qPrintable(answer.reason));
+        QCOMPARE(server.queries.size(), failure == Failure::None ? 1 : 0);
+        QStringList asked;
+        for (const TestSocksServer::Request &r : std::as_const(proxy.requests))
+            asked << QString::number(r.addressType) + u' ' + r.host;
+        QCOMPARE(asked.join(u','), proxyAsked);
+        if (!proxyAsked.isEmpty())
+            QCOMPARE(proxy.requests.front().port, literal ? server.port() : 43);
+    }
+
+    // Through a proxy that looks names up itself, an address written as the referral's host is
+    // still checked here, before the proxy is even contacted.
+    void privateAddressRefusedBeforeTheProxy()
+    {
+        TestWhoisServer server(QByteArray("answer\n"));
+        TestSocksServer proxy;
+        const Whois43Answer answer =
+            ask(server.port(), "q", {}, *ProxySettings::forEverything(proxy.url(), {}),
+                QStringLiteral("127.0.0.1"), true);
+        QCOMPARE(answer.failure, Failure::RefusedPrivateAddress);
+        QCOMPARE(proxy.connections, 0);
+        QVERIFY(server.queries.isEmpty());
     }
 };
 

@@ -15,6 +15,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -22,6 +24,12 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(cannot be read)");
 }
 
 // What is at the path itself (a link is not followed): the type and, for a link, its target.
@@ -161,6 +169,98 @@ private slots:
         QCOMPARE(store.read(QStringLiteral("IP Addresses"), QString()), expected);
         QCOMPARE(store.read(QStringLiteral("Text1"), QString()), QStringLiteral("3"));
         QVERIFY(QFile::remove(IniSettingsStore::filePath()));
+    }
+
+    // A hand-edited line QSettings would read otherwise than written (an unquoted list with
+    // ";", bytes that are not UTF-8) reads whole; writing another key leaves it byte for byte,
+    // writing it back unchanged leaves it too, and a changed value goes into its own line only.
+    void handEditedLinesReadWholeAndKept_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<QByteArray>("changedLine"); // after writing read + ";new.example"
+        QTest::newRow("unquoted list with semicolons")
+            << QByteArray("IP%20Addresses=a.example;b.example;10.0.0.1")
+            << u"a.example;b.example;10.0.0.1"_s
+            << QByteArray("IP%20Addresses=\"a.example;b.example;10.0.0.1;new.example\"");
+        QTest::newRow("partly quoted, spaces kept inside")
+            << QByteArray("IP%20Addresses=a.example; \"b c\";d") << u"a.example; b c;d"_s
+            << QByteArray("IP%20Addresses=\"a.example; b c;d;new.example\"");
+        QTest::newRow("Latin-1, not UTF-8")
+            << QByteArray("IP%20Addresses=m\xfcnchen.example") << u"m\u00fcnchen.example"_s
+            << QByteArray("IP%20Addresses=\"m\xc3\xbcnchen.example;new.example\"");
+        QTest::newRow("Latin-1 with semicolons")
+            << QByteArray("IP%20Addresses=k\xf6ln.example;a.example")
+            << u"k\u00f6ln.example;a.example"_s
+            << QByteArray("IP%20Addresses=\"k\xc3\xb6ln.example;a.example;new.example\"");
+    }
+    void handEditedLinesReadWholeAndKept()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, read);
+        QFETCH(QByteArray, changedLine);
+        const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
+        const QByteArray before = "; kept by hand\n[Quorvane]\n" + line + "\nText1=3\n";
+        writeFile(path, before);
+        const QString key = u"IP Addresses"_s;
+        {
+            IniSettingsStore store;
+            QCOMPARE(store.read(key, QString()), read);
+            // Through QSettings these would rewrite the whole file from what it read.
+            store.write(u"Text1"_s, u"4\t5"_s);
+            store.write(u"WindowSize"_s, u"700x600"_s);
+            store.write(key, read);
+        }
+        QByteArray expected = before;
+        expected.replace("Text1=3", "Text1=4\\t5\nWindowSize=700x600");
+        QCOMPARE(fileBytes(path), expected);
+        IniSettingsStore again;
+        QCOMPARE(again.read(key, QString()), read);
+        QCOMPARE(again.read(u"Text1"_s, QString()), u"4\t5"_s);
+        again.write(key, read + u";new.example"_s);
+        expected.replace(line, changedLine);
+        QCOMPARE(fileBytes(path), expected);
+        QCOMPARE(IniSettingsStore().read(key, QString()), read + u";new.example"_s);
+        QVERIFY(QFile::remove(path));
+    }
+
+    // A file QSettings cannot read (another program's, through a link; or one it may not open)
+    // is never written: reads give the defaults, the first write says why, the file stays.
+    void unreadableFileIsNeverWritten_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("a password table")
+            << QByteArray("root:x:0:0:root:/root:/bin/bash\nnobody:x:65534:65534::/:/bin/false\n")
+            << true;
+        QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR") << true;
+        QTest::newRow("no permission to read") << QByteArray("[Quorvane]\nText1=2\n") << false;
+    }
+    void unreadableFileIsNeverWritten()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, readable);
+        if (!readable && ::geteuid() == 0)
+            QSKIP("root reads any file");
+        const QString path = IniSettingsStore::filePath();
+        QFile::remove(path);
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(u"passwd"_s);
+        writeFile(target, content);
+        if (!readable)
+            QVERIFY(QFile::setPermissions(target, QFileDevice::WriteOwner));
+        QVERIFY(QFile::link(target, path));
+        {
+            IniSettingsStore store;
+            QCOMPARE(store.read(u"Text1"_s, u"7"_s), u"7"_s);
+            QVERIFY_THROWS_EXCEPTION(RuntimeError, store.write(u"Text1"_s, u"7"_s));
+            store.write(u"IP Addresses"_s, u"a;b"_s);
+        }
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QCOMPARE(fileBytes(target), content);
+        QCOMPARE(entryAt(path), u"link to "_s + target);
+        QVERIFY(QFile::remove(path));
     }
 
     // A settings path that is, or links to, something other than a regular file is neither

@@ -330,7 +330,7 @@ LookupResult answer(const QString &address, bool failed = false)
 {
     LookupResult result;
     result.address = address;
-    result.source = u"whois"_s;
+    result.source = SourceKind::Whois;
     result.recordText = "Domain Name: " + address.toUtf8() + "\r\n";
     result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
     if (failed) {

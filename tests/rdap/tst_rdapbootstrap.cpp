@@ -4,6 +4,7 @@
 #include "rdap/rdapfetch.h"
 #include "testregistry.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -48,13 +49,20 @@ class FakeFetch : public RdapFetch
 public:
     QHash<QString, QByteArray> bodies;
     QStringList asked;
+    bool hang = false; // never answer
     void fetch(const QUrl &url, Done done, bool = false) override
     {
         asked << url.toString();
         const QString key = url.toString();
+        if (hang)
+            return;
         QTimer::singleShot(0, [this, key, done] {
-            done(bodies.contains(key) ? RdapFetchResult{true, bodies.value(key), {}}
-                                      : RdapFetchResult{false, {}, u"connection refused"_s});
+            RdapFetchResult result;
+            result.ok = bodies.contains(key);
+            result.body = bodies.value(key);
+            if (!result.ok)
+                result.failure = u"connection refused"_s;
+            done(result);
         });
     }
 };
@@ -221,6 +229,62 @@ private slots:
         QCOMPARE(bootstrap.addressServices(QHostAddress(u"2800:3f0::1"_s)).value(0),
                  u"https://rdap.lacnic.net/rdap/"_s);
         QCOMPARE(bootstrap.asnServices(3333).value(0), u"https://rdap.db.ripe.net/"_s);
+    }
+
+    // Lookups wait while a file has no copy of its own and its fetch is under way: until the
+    // fetch ends, or the wait limit passes (said once). A cached copy, however old, is used at
+    // once while it is fetched again.
+    void usableWhenEveryFileHasACopyOrItsFetchEnded_data()
+    {
+        QTest::addColumn<bool>("cached");
+        QTest::addColumn<bool>("hang");
+        QTest::addColumn<bool>("usableAtStart");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("no cache, fetch answers") << false << false << false << "";
+        QTest::newRow("stale cache, fetch under way") << true << true << true << "";
+        QTest::newRow("no cache, fetch never ends")
+            << false << true << false << "did not arrive within 0.2 s";
+    }
+    void usableWhenEveryFileHasACopyOrItsFetchEnded()
+    {
+        QFETCH(bool, cached);
+        QFETCH(bool, hang);
+        QFETCH(bool, usableAtStart);
+        QFETCH(QString, notice);
+        QTemporaryDir cache;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (cached) {
+            writeFile(cache.filePath(u"dns.json"_s), DnsFile, now.addDays(-3));
+            writeFile(cache.filePath(u"ipv4.json"_s), Ipv4File, now.addDays(-3));
+            writeFile(cache.filePath(u"ipv6.json"_s), Ipv6File, now.addDays(-3));
+            writeFile(cache.filePath(u"asn.json"_s), AsnFile, now.addDays(-3));
+        }
+        FakeFetch fetch;
+        fetch.hang = hang;
+        fetch.bodies[u"https://boot.test/dns.json"_s] = DnsFile;
+        fetch.bodies[u"https://boot.test/ipv4.json"_s] = Ipv4File;
+        fetch.bodies[u"https://boot.test/ipv6.json"_s] = Ipv6File;
+        fetch.bodies[u"https://boot.test/asn.json"_s] = AsnFile;
+        RdapBootstrapStore store(cache.path(), QUrl(u"https://boot.test/"_s), &fetch);
+        store.setWaitLimitMs(200);
+        QSignalSpy notices(&store, &RdapBootstrapStore::notice);
+        QElapsedTimer clock;
+        clock.start();
+        store.start(now);
+        QCOMPARE(fetch.asked.size(), 4);
+        QCOMPARE(store.isUsable(), usableAtStart);
+        bool went = false;
+        QObject context;
+        store.whenUsable(&context, [&] { went = true; });
+        QVERIFY(!went); // always later, from the event loop
+        QTRY_VERIFY_WITH_TIMEOUT(went, 5000);
+        QVERIFY(store.isUsable());
+        if (hang && !cached)
+            QVERIFY(clock.elapsed() >= 190);
+        QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+        if (!notice.isEmpty())
+            QVERIFY2(notices[0][0].toString().contains(notice),
+                     qPrintable(notices[0][0].toString()));
     }
 
     // A fresh cached file is used as it is; a stale one is fetched again and replaced, but only

@@ -104,6 +104,90 @@ public:
     }
 };
 
+// Sources the test drives: each lookup goes through the run's scheduler to the server named
+// after the address's '@' and waits there until the test settles it.
+class ScriptedSources : public RunSources
+{
+public:
+    struct Pending
+    {
+        PoliteScheduler::Settle settle;
+        Source::Done done;
+        QString address;
+    };
+
+    class ScriptedSource : public Source
+    {
+    public:
+        ScriptedSource(ScriptedSources &owner, PoliteScheduler &scheduler)
+            : Source(scheduler, nullptr), m_owner(owner)
+        {
+        }
+        void lookup(quint64 tag, const QString &address, Done done) override
+        {
+            ++m_owner.lookups;
+            m_scheduler.submit(
+                address.section(u'@', 1), tag,
+                [this, address, done](const PoliteScheduler::Settle &settle) {
+                    m_owner.pending.insert(address, Pending{settle, done, address});
+                },
+                [](PoliteScheduler::GiveUp, const QString &) {});
+        }
+        void abortAll() override { m_owner.pending.clear(); }
+
+    private:
+        ScriptedSources &m_owner;
+    };
+
+    explicit ScriptedSources(PoliteScheduler &scheduler) : m_source(*this, scheduler) {}
+    Source *source(SourceKind kind) override
+    {
+        return kind == SourceKind::Whois ? &m_source : nullptr;
+    }
+    void abortAll() override { m_source.abortAll(); }
+
+    // Ends the lookup of `address` with a whole answer.
+    void answer(const QString &address)
+    {
+        const Pending p = pending.take(address);
+        if (!p.settle)
+            qFatal("no lookup of %s in flight", qPrintable(address));
+        LookupResult result;
+        result.address = address;
+        result.source = SourceKind::Whois;
+        if (p.settle(Verdict{}))
+            p.done(result);
+    }
+
+    QHash<QString, Pending> pending;
+    qsizetype lookups = 0;
+
+private:
+    ScriptedSource m_source;
+};
+
+// A run over ScriptedSources.
+struct ScriptedRun
+{
+    ScriptedSources *sources = nullptr;
+    QString delay = QStringLiteral("0");
+    std::unique_ptr<LookupRun> run;
+
+    explicit ScriptedRun(std::unique_ptr<AddressFeed> feed, int parallel = 8)
+    {
+        RunOptions options;
+        options.parallel = parallel;
+        options.source = [] { return std::optional(SourceKind::Whois); };
+        options.delayText = [this] { return delay; };
+        options.sourceFactory = [this](PoliteScheduler &scheduler, const RunSources::Notice &) {
+            auto made = std::make_unique<ScriptedSources>(scheduler);
+            sources = made.get();
+            return made;
+        };
+        run = std::make_unique<LookupRun>(std::move(feed), std::move(options));
+    }
+};
+
 class LookupRunTests : public QObject
 {
     Q_OBJECT
@@ -151,6 +235,108 @@ class LookupRunTests : public QObject
     }
 
 private slots:
+    // At most Window addresses are in work or waiting for an earlier row; the rows given make
+    // room for as many more, taken AdmitStep at a time (the store reads a step's addresses at
+    // once).
+    void admissionWindow()
+    {
+        QStringList addresses;
+        for (qsizetype i = 0; i < LookupRun::Window + LookupRun::AdmitStep + 5; ++i)
+            addresses << QStringLiteral("n%1@whois.test").arg(i);
+        ScriptedRun r(std::make_unique<ListFeed>(addresses));
+        QSignalSpy results(r.run.get(), &LookupRun::resultReady);
+        r.run->start();
+        QCOMPARE(r.run->takenCount(), LookupRun::Window);
+        QCOMPARE(r.sources->lookups, LookupRun::Window);
+        for (qsizetype i = 0; i < LookupRun::AdmitStep; ++i) {
+            QTRY_COMPARE(r.sources->pending.size(), 1); // one at a time to the one server
+            QCOMPARE(r.run->takenCount(), LookupRun::Window);
+            r.sources->answer(QStringLiteral("n%1@whois.test").arg(i));
+        }
+        QCOMPARE(results.count(), LookupRun::AdmitStep);
+        QCOMPARE(r.run->takenCount(), LookupRun::Window + LookupRun::AdmitStep);
+        QCOMPARE(r.sources->lookups, LookupRun::Window + LookupRun::AdmitStep);
+    }
+
+    // The pause after a row follows that row's delay: when it did not read, there is none,
+    // though a later answer to an earlier row read a good one.
+    void pauseAfterTheLastRowGiven_data()
+    {
+        QTest::addColumn<QString>("secondRowDelay"); // read when its answer comes, first
+        QTest::addColumn<QString>("firstRowDelay");  // read when its answer comes, second
+        QTest::addColumn<QList<int>>("pauses");
+        QTest::addColumn<QList<qsizetype>>("unreadable");
+        QTest::newRow("both read")
+            << QStringLiteral("1") << QStringLiteral("1") << QList<int>{1} << QList<qsizetype>{};
+        QTest::newRow("the last row's does not read")
+            << QStringLiteral("abc") << QStringLiteral("1") << QList<int>{} << QList<qsizetype>{1};
+        QTest::newRow("the first row's does not read")
+            << QStringLiteral("1") << QStringLiteral("abc") << QList<int>{} << QList<qsizetype>{0};
+    }
+    void pauseAfterTheLastRowGiven()
+    {
+        QFETCH(QString, secondRowDelay);
+        QFETCH(QString, firstRowDelay);
+        QFETCH(QList<int>, pauses);
+        QFETCH(QList<qsizetype>, unreadable);
+        ScriptedRun r(std::make_unique<ListFeed>(
+            QStringList{QStringLiteral("a@one.test"), QStringLiteral("b@two.test")}));
+        QSignalSpy paused(r.run.get(), &LookupRun::pausing);
+        QSignalSpy marked(r.run.get(), &LookupRun::delayUnreadable);
+        QSignalSpy results(r.run.get(), &LookupRun::resultReady);
+        QSignalSpy done(r.run.get(), &LookupRun::finished);
+        r.run->start();
+        QTRY_COMPARE(r.sources->pending.size(), 2);
+        r.delay = secondRowDelay;
+        r.sources->answer(QStringLiteral("b@two.test"));
+        QCOMPARE(results.count(), 0); // waits for the first row
+        r.delay = firstRowDelay;
+        r.sources->answer(QStringLiteral("a@one.test"));
+        QCOMPARE(results.count(), 2);
+        QList<int> seen;
+        for (const auto &args : paused)
+            seen << args.at(0).toInt();
+        QCOMPARE(seen, pauses);
+        QList<qsizetype> seenMarked;
+        for (const auto &args : marked)
+            seenMarked << args.at(0).value<qsizetype>();
+        QCOMPARE(seenMarked, unreadable);
+        r.run->requestStop();
+        QVERIFY(done.count() == 1 || done.wait(2000));
+    }
+
+    // The run's parallel option bounds the servers busy at once.
+    void parallelServers()
+    {
+        ScriptedRun r(std::make_unique<ListFeed>(
+                          QStringList{QStringLiteral("a@one.test"), QStringLiteral("b@two.test")}),
+                      1);
+        r.run->start();
+        QTRY_COMPARE(r.sources->pending.keys(), QStringList{QStringLiteral("a@one.test")});
+        QTest::qWait(20);
+        QCOMPARE(r.sources->pending.size(), 1);
+        r.sources->answer(QStringLiteral("a@one.test"));
+        QTRY_COMPARE(r.sources->pending.keys(), QStringList{QStringLiteral("b@two.test")});
+    }
+
+    // With nothing left, the run still ends only after the pause that follows the last answer.
+    void lastPauseBeforeTheEnd()
+    {
+        ScriptedRun r(std::make_unique<ListFeed>(QStringList{QStringLiteral("a@one.test")}));
+        r.delay = QStringLiteral("1");
+        QSignalSpy paused(r.run.get(), &LookupRun::pausing);
+        QSignalSpy done(r.run.get(), &LookupRun::finished);
+        r.run->start();
+        QTRY_COMPARE(r.sources->pending.size(), 1);
+        r.sources->answer(QStringLiteral("a@one.test"));
+        QTest::qWait(50);
+        QCOMPARE(paused.count(), 1);
+        QCOMPARE(done.count(), 0);
+        QCOMPARE(r.run->state(), LookupRun::State::Running);
+        r.run->requestStop();
+        QVERIFY(done.count() == 1 || done.wait(2000));
+    }
+
     // A feed with nothing ready does not end the run; what comes later is looked up in order,
     // and an end that comes after the last answer finishes it.
     void feedThatWaits()

@@ -58,7 +58,7 @@ private slots:
         QFETCH(QString, firstLine);
         QFETCH(QString, fact);
         const LookupResult result = resultFromSavedAnswer(u"saved.json"_s, answer);
-        QCOMPARE(result.source, u"rdap"_s);
+        QCOMPARE(result.source, SourceKind::Rdap);
         QCOMPARE(QString::fromUtf8(result.recordText).section(u"\r\n"_s, 0, 0), firstLine);
         QVERIFY2(factsOf(result).contains(fact), qPrintable(factsOf(result).join(u"; "_s)));
     }

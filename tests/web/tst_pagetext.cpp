@@ -432,9 +432,12 @@ private slots:
         QTest::newRow("two byte-order marks") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF"
                                                             "a");
         QTest::newRow("byte-order mark later") << QByteArray("a\xEF\xBB\xBF");
-        QTest::newRow("overlong") << QByteArray("a\xC0\xAF\xE0\x80\xAFb");
-        QTest::newRow("encoded surrogate") << QByteArray("a\xED\xA0\x80b");
-        QTest::newRow("past U+10FFFF") << QByteArray("a\xF4\x90\x80\x80b");
+        QTest::newRow("overlong") << QByteArray("a\xC0\xAF\xE0\x80\xAF"
+                                                "b");
+        QTest::newRow("encoded surrogate") << QByteArray("a\xED\xA0\x80"
+                                                         "b");
+        QTest::newRow("past U+10FFFF") << QByteArray("a\xF4\x90\x80\x80"
+                                                     "b");
         QTest::newRow("cut short at the end") << QByteArray("abc\xE2\x82");
         QTest::newRow("stray continuation bytes") << QByteArray("\x80\xBFx\xFF");
         QTest::newRow("noncharacters") << QByteArray("\xEF\xBF\xBE\xF4\x8F\xBF\xBF");

@@ -40,6 +40,12 @@ struct World
             return {ianaTld(q, "whois.verisign-grs.com")};
         if (q == "shop")
             return {ianaTld(q, "whois.nic.shop")};
+        // IANA is the registry of .int: it refers to itself, then answers for the name.
+        if (q == "int")
+            return {ianaTld(q, "whois.iana.org")};
+        if (q == "treaty.int")
+            return {"% IANA WHOIS server\n\ndomain:       TREATY.INT\n\norganisation: Sample "
+                    "Treaty Organisation\ncreated:      1995-01-01\nsource:       IANA\n"};
         if (q.startsWith("193."))
             return {
                 "% IANA WHOIS server\n\nrefer:        whois.arin.net\n\ninetnum:      193.0.0.0 "
@@ -57,11 +63,18 @@ struct World
             return {thinRecord(name, "whois.reset.test")};
         if (name.startsWith("big"))
             return {thinRecord(name, "whois.big.test")};
+        if (name.startsWith("free"))
+            return {"No match for \"" + name.toUpper() + "\".\r\n"};
         return {thinRecord(name, "whois.registrar.test")};
     }};
     TestWhoisServer registrar{[](const QByteArray &q) -> Reply {
         if (q.startsWith("nomatch"))
             return {"No match for \"" + q.toUpper() + "\".\r\n"};
+        // Registrars' own wordings of "no such name", not the registries' usual openings.
+        if (q.startsWith("unregistered"))
+            return {"This domain is not registered.\r\n"};
+        if (q.startsWith("noobject"))
+            return {"% Object does not exist\r\n"};
         return {"Domain Name: " + q +
                 "\r\nRegistrar WHOIS Server: whois.registrar.test\r\n"
                 "Registrant Organization: Sample Holder\r\nRegistrant Country: DE\r\n"};
@@ -132,6 +145,56 @@ struct World
     }
 };
 
+// A chain whose hops are answered from a table, no server involved: each host's answer text
+// and the address it was reached on.
+struct ScriptedChain
+{
+    struct Host
+    {
+        QByteArray text;
+        QString peer = u"198.51.100.7"_qs; // public unless the test says otherwise
+        bool mapped = false;
+    };
+    QTemporaryDir cacheDir;
+    IanaCache cache{cacheDir.path()};
+    QHash<QString, Host> hosts;
+    QList<WhoisHop> hops;
+    WhoisChain chain{[this](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
+                         hops.append(hop);
+                         const Host host = hosts.value(hop.server.host);
+                         Whois43Answer answer;
+                         answer.ok = true;
+                         answer.server = hop.server.display();
+                         answer.bytes = host.text;
+                         answer.peerAddress = QHostAddress(host.peer);
+                         answer.userMapped = host.mapped;
+                         QMetaObject::invokeMethod(
+                             &chain, [done, answer] { done(whoisReplyOf(answer)); },
+                             Qt::QueuedConnection);
+                     },
+                     &cache};
+
+    // "a.test" refers to "b.test", and so on: a whole record at each step.
+    void referralLine(const QStringList &servers)
+    {
+        for (qsizetype i = 0; i < servers.size(); ++i) {
+            QByteArray text = "Domain Name: sample.test\r\n";
+            if (i + 1 < servers.size())
+                text += "Registrar WHOIS Server: " + servers[i + 1].toUtf8() + "\r\n";
+            hosts[servers[i]].text = text;
+        }
+    }
+    WhoisChainResult lookup(const WhoisChainOptions &options)
+    {
+        std::optional<WhoisChainResult> result;
+        chain.lookup(parseQuery(u"sample.test"_qs), options,
+                     [&](const WhoisChainResult &r) { result = r; });
+        if (!QTest::qWaitFor([&] { return result.has_value(); }, 5000))
+            qFatal("no result");
+        return *result;
+    }
+};
+
 } // namespace
 
 class TestWhoisChain : public QObject
@@ -177,16 +240,31 @@ private slots:
         QTest::newRow("registrar answer of 2 MiB")
             << u"big.com"_qs << QString() << QStringList{iana, vrsn, u"whois.big.test"_qs} << true
             << u"whois.big.test"_qs << u"Domain Name: BIG.COM"_qs;
+        QTest::newRow("registry says no match: its answer is the record")
+            << u"free.com"_qs << QString() << QStringList{iana, vrsn} << true << QString()
+            << u"No match for \"FREE.COM\""_qs;
         QTest::newRow("registrar says no match")
             << u"nomatch.com"_qs << QString() << QStringList{iana, vrsn, u"whois.registrar.test"_qs}
             << true << u"whois.registrar.test"_qs << u"Domain Name: NOMATCH.COM"_qs;
+        QTest::newRow("registrar says it is not registered")
+            << u"unregistered.com"_qs << QString()
+            << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
+            << u"whois.registrar.test"_qs << u"Domain Name: UNREGISTERED.COM"_qs;
+        QTest::newRow("registrar says the object does not exist")
+            << u"noobject.com"_qs << QString()
+            << QStringList{iana, vrsn, u"whois.registrar.test"_qs} << true
+            << u"whois.registrar.test"_qs << u"Domain Name: NOOBJECT.COM"_qs;
+        // Refused before any connection: not among the servers asked.
         QTest::newRow("referral to a private address refused")
-            << u"inner.com"_qs << QString() << QStringList{iana, vrsn, u"10.0.0.1"_qs} << true
-            << u"10.0.0.1"_qs << u"Domain Name: INNER.COM"_qs;
+            << u"inner.com"_qs << QString() << QStringList{iana, vrsn} << true << u"10.0.0.1"_qs
+            << u"Domain Name: INNER.COM"_qs;
         QTest::newRow("loop ends the chain")
             << u"x.test"_qs << u"whois.loop-a.test"_qs
             << QStringList{u"whois.loop-a.test"_qs, u"whois.loop-b.test"_qs} << true << QString()
             << u"whois.loop-a.test"_qs;
+        QTest::newRow("IANA's own top-level domain: asked again for the name")
+            << u"treaty.int"_qs << QString() << QStringList{iana, iana} << true << QString()
+            << u"TREATY.INT"_qs;
         QTest::newRow("IANA knows nothing: its answer stands")
             << u"name.unknown"_qs << QString() << QStringList{iana} << true << QString()
             << u"0 objects"_qs;
@@ -207,8 +285,111 @@ private slots:
         QCOMPARE(result.serversAsked, servers);
         QCOMPARE(result.ok, ok);
         QCOMPARE(result.failedServer, failedServer);
-        QCOMPARE(result.failedReason.isEmpty(), failedServer.isEmpty());
+        QCOMPARE(result.failure.has_value(), !failedServer.isEmpty());
         QVERIFY2(result.text.contains(textHas), qPrintable(result.text));
+    }
+
+    // At most maxServers servers are asked, IANA counted, however long the referrals go on.
+    void serverLimit_data()
+    {
+        QTest::addColumn<bool>("fromIana");
+        QTest::addColumn<int>("maxServers");
+        QTest::addColumn<int>("asked");
+        QTest::newRow("first server, default four") << false << 0 << 4;
+        QTest::newRow("first server, two") << false << 2 << 2;
+        QTest::newRow("first server, one") << false << 1 << 1;
+        QTest::newRow("IANA and three more") << true << 0 << 4;
+    }
+    void serverLimit()
+    {
+        QFETCH(bool, fromIana);
+        QFETCH(int, maxServers);
+        QFETCH(int, asked);
+        ScriptedChain c;
+        const QStringList line{u"s1.test"_qs, u"s2.test"_qs, u"s3.test"_qs,
+                               u"s4.test"_qs, u"s5.test"_qs, u"s6.test"_qs};
+        c.referralLine(line);
+        c.hosts[u"whois.iana.org"_qs].text = "refer:        s1.test\n";
+        WhoisChainOptions options;
+        if (maxServers > 0)
+            options.maxServers = maxServers;
+        if (!fromIana)
+            options.firstServer = WhoisServer{line.first()};
+        const WhoisChainResult result = c.lookup(options);
+        QVERIFY(result.ok);
+        QCOMPARE(result.serversAsked.size(), asked);
+        QCOMPARE(c.hops.size(), asked);
+        QCOMPARE(result.textServer, result.serversAsked.last());
+    }
+
+    // A referral read from an answer may not lead to a non-public address, unless the server
+    // that gave it is on one itself (and not there through the connect-to map); the first
+    // server is the user's choice.
+    void referralToNonPublicAddress_data()
+    {
+        QTest::addColumn<bool>("fromIana");
+        QTest::addColumn<QString>("referrerPeer");
+        QTest::addColumn<bool>("referrerMapped");
+        QTest::addColumn<QList<bool>>("refused"); // per hop
+        QTest::newRow("referrer public")
+            << false << u"198.51.100.7"_qs << false << QList<bool>{false, true};
+        QTest::newRow("referrer private, unmapped")
+            << false << u"10.1.2.3"_qs << false << QList<bool>{false, false};
+        QTest::newRow("referrer on loopback, unmapped")
+            << false << u"127.0.0.1"_qs << false << QList<bool>{false, false};
+        QTest::newRow("referrer private through the map")
+            << false << u"127.0.0.1"_qs << true << QList<bool>{false, true};
+        QTest::newRow("IANA public")
+            << true << u"198.51.100.7"_qs << false << QList<bool>{false, true, true};
+        QTest::newRow("IANA private, unmapped")
+            << true << u"10.1.2.3"_qs << false << QList<bool>{false, false, true};
+    }
+    void referralToNonPublicAddress()
+    {
+        QFETCH(bool, fromIana);
+        QFETCH(QString, referrerPeer);
+        QFETCH(bool, referrerMapped);
+        QFETCH(QList<bool>, refused);
+        ScriptedChain c;
+        c.referralLine({u"s1.test"_qs, u"s2.test"_qs, u"s3.test"_qs});
+        c.hosts[u"whois.iana.org"_qs].text = "refer:        s1.test\n";
+        ScriptedChain::Host &referrer = c.hosts[fromIana ? u"whois.iana.org"_qs : u"s1.test"_qs];
+        referrer.peer = referrerPeer;
+        referrer.mapped = referrerMapped;
+        WhoisChainOptions options;
+        options.maxServers = refused.size();
+        if (!fromIana)
+            options.firstServer = WhoisServer{u"s1.test"_qs};
+        c.lookup(options);
+        QList<bool> seen;
+        for (const WhoisHop &hop : std::as_const(c.hops))
+            seen << hop.refuseNonPublic;
+        QCOMPARE(seen, refused);
+    }
+
+    // An answer of nothing but blank lines is no record: after the registry's it leaves that one
+    // standing, as the first answer it leaves none.
+    void blankAnswer_data()
+    {
+        QTest::addColumn<bool>("afterRecord");
+        QTest::newRow("registrar's") << true;
+        QTest::newRow("first server's") << false;
+    }
+    void blankAnswer()
+    {
+        QFETCH(bool, afterRecord);
+        ScriptedChain c;
+        c.referralLine({u"s1.test"_qs, u"s2.test"_qs});
+        c.hosts[afterRecord ? u"s2.test"_qs : u"s1.test"_qs].text = " \r\n\r\n";
+        WhoisChainOptions options;
+        options.firstServer = WhoisServer{u"s1.test"_qs};
+        const WhoisChainResult result = c.lookup(options);
+        QCOMPARE(result.ok, afterRecord);
+        QCOMPARE(result.failedServer, afterRecord ? u"s2.test"_qs : u"s1.test"_qs);
+        QVERIFY(result.failure.has_value());
+        QCOMPARE(result.failure->detail, u"empty answer"_qs);
+        if (afterRecord)
+            QCOMPARE(result.textServer, u"s1.test"_qs);
     }
 
     void queryLinesOnTheWire()

@@ -186,17 +186,19 @@ private slots:
             u"whois.iana.org:43:127.0.0.1:4343, :43:[::1]:, bad entry,[2001:db8::1]::localhost:99"_qs,
             &error);
         QVERIFY(error.contains(u"bad entry"));
+        // Only an entry that names the host makes it the user's choice.
         const auto check = [&](const QString &host, quint16 port, const QString &toHost,
-                               quint16 toPort, bool mapped) {
+                               quint16 toPort, bool mapped, bool hostNamed) {
             const ConnectToMap::Target target = map.resolve(host, port);
             QCOMPARE(target.host, toHost);
             QCOMPARE(target.port, toPort);
             QCOMPARE(target.mapped, mapped);
+            QCOMPARE(target.hostNamed, hostNamed);
         };
-        check(u"WHOIS.IANA.ORG"_qs, 43, u"127.0.0.1"_qs, 4343, true);
-        check(u"whois.ripe.net"_qs, 43, u"::1"_qs, 43, true); // any host on port 43
-        check(u"whois.ripe.net"_qs, 4321, u"whois.ripe.net"_qs, 4321, false);
-        check(u"2001:db8::1"_qs, 7, u"localhost"_qs, 99, true); // any port
+        check(u"WHOIS.IANA.ORG"_qs, 43, u"127.0.0.1"_qs, 4343, true, true);
+        check(u"whois.ripe.net"_qs, 43, u"::1"_qs, 43, true, false); // any host on port 43
+        check(u"whois.ripe.net"_qs, 4321, u"whois.ripe.net"_qs, 4321, false, false);
+        check(u"2001:db8::1"_qs, 7, u"localhost"_qs, 99, true, true); // any port
         QCOMPARE(map.curlEntries(),
                  (QList<QByteArray>{"whois.iana.org:43:127.0.0.1:4343",
                                     ":43:[::1]:", "[2001:db8::1]::localhost:99"}));
@@ -209,10 +211,16 @@ private slots:
         for (const char *a :
              {"10.0.0.1", "172.16.5.4", "192.168.1.1", "127.0.0.1", "169.254.1.1", "100.64.0.1",
               "100.127.255.254", "224.0.0.1", "0.0.0.0", "::", "::1", "fd00::1", "fc00::1",
-              "fe80::1", "ff02::1", "::ffff:10.0.0.1", "::ffff:127.0.0.1"})
+              "fe80::1", "ff02::1", "::ffff:10.0.0.1", "::ffff:127.0.0.1",
+              // IPv6 forms that carry an IPv4 address: judged by it
+              "::127.0.0.1", "::10.1.2.3", "::ffff:0:192.168.0.1", "64:ff9b::7f00:1",
+              "64:ff9b::169.254.169.254", "2002:a00:1::1", "2002:c0a8:101:5::1",
+              "2001:0:4136:e378:8000:63bf:80ff:fffe", "64:ff9b:1::8.8.8.8"})
             QTest::newRow(a) << QString::fromLatin1(a) << true;
-        for (const char *a : {"8.8.8.8", "100.128.0.1", "172.32.0.1", "193.0.6.139",
-                              "2001:4860:4860::8888", "::ffff:8.8.8.8"})
+        for (const char *a :
+             {"8.8.8.8", "100.128.0.1", "172.32.0.1", "193.0.6.139", "2001:4860:4860::8888",
+              "::ffff:8.8.8.8", "::8.8.4.4", "64:ff9b::808:808", "2002:808:808::1",
+              "2001:0:4136:e378:8000:63bf:f7f7:f7f7"})
             QTest::newRow(a) << QString::fromLatin1(a) << false;
     }
     void addressRules()

@@ -1,0 +1,316 @@
+// Telling a whois answer's notice text from its message and record: the answer is cut into
+// paragraphs (at empty lines and where comment lines start or stop); a paragraph is notice text
+// when it opens the way notices open, or when it is mostly sentences. A few kinds of line are
+// notice text wherever they stand.
+#include "facts/notices.h"
+
+#include "facts/labeltable.h"
+
+namespace {
+
+// How notice paragraphs open: compared with the start of the paragraph's first line (lower
+// case, after comment marks and frames).
+const char *const noticeOpenings[] = {
+    "notice",
+    "terms of use",
+    "terms and conditions",
+    "terms & conditions",
+    "disclaimer",
+    "legal notice",
+    "legal disclaimer",
+    "copyright",
+    "(c)",
+    "all rights reserved",
+    "rights restricted",
+    "restricted rights",
+    "the data in",
+    "the data contained",
+    "the data provided",
+    "the information",
+    "this information",
+    "information related to",
+    "the whois",
+    "this whois",
+    "whois lookup made",
+    "whois server version",
+    "whois database",
+    "access to",
+    "by submitting",
+    "by querying",
+    "by using",
+    "by accessing",
+    "by executing",
+    "you agree",
+    "you are not authorized",
+    "you may not",
+    "use of this",
+    "any use of",
+    "please note",
+    "important",
+    ">>>",
+    "for more information",
+    "more information",
+    "url of the icann",
+    "the registry database contains",
+    "domain names in the",
+    "to single out one record",
+    "the previous information",
+    "this is the",
+    "welcome to",
+};
+
+// Labels whose line is notice text wherever it stands (normalised as labelTable normalises).
+const char *const noticeLabels[] = {
+    "notice",
+    "terms of use",
+    "terms and conditions",
+    "disclaimer",
+    "legal disclaimer",
+    "legal notice",
+    "note",
+    "please note",
+    "important",
+    "attention",
+    "url of the icann whois inaccuracy complaint form",
+    "url of the icann whois data problem reporting system",
+    "url of the icann rdds inaccuracy complaint form",
+    "icann whois data problem reporting system",
+    "for further data see",
+    "for further information see",
+    "for more information see",
+    "tovabbi adatokert ld",
+};
+
+// A label of this many words or more is a sentence cut at a colon.
+constexpr int SentenceLabelWords = 6;
+// A line of this many words or more that carries no fact label reads as a sentence.
+constexpr int ProseWords = 6;
+// A paragraph is notice text when most of its lines are sentences and they are this many, or
+// hold this many words: a message of its own is a line or two.
+constexpr int NoticeProseLines = 3;
+constexpr int NoticeProseWords = 40;
+// A label with this many digits before a colon that follows a digit is a date cut at its time.
+constexpr int DateDigits = 6;
+
+bool isBlank(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == ' ' || u == '\t' || u == '\r' || u == 0xa0 || u == 0x3000;
+}
+
+QStringView trimmed(QStringView s)
+{
+    while (!s.isEmpty() && isBlank(s.front()))
+        s = s.mid(1);
+    while (!s.isEmpty() && isBlank(s.back()))
+        s.chop(1);
+    return s;
+}
+
+// "Record created on 2001-02-03 10:11:12": the first colon is the time's.
+bool isTimesColon(QStringView label)
+{
+    if (label.isEmpty() || !label.back().isDigit())
+        return false;
+    int digits = 0;
+    for (QChar c : label)
+        digits += c.isDigit() ? 1 : 0;
+    return digits >= DateDigits;
+}
+
+int wordCount(QStringView s)
+{
+    int words = 0;
+    bool inWord = false;
+    for (QChar c : s) {
+        if (isBlank(c)) {
+            inWord = false;
+        } else if (!inWord) {
+            inWord = true;
+            ++words;
+        }
+    }
+    return words;
+}
+
+// The words of a label, a closing note in parentheses left out ("Company Name (as
+// registered ...)").
+int labelWords(QStringView label)
+{
+    const qsizetype open = label.endsWith(u')') ? label.lastIndexOf(u'(') : -1;
+    return wordCount(open > 0 ? label.left(open) : label);
+}
+
+bool startsWithFolded(QStringView text, const char *prefix)
+{
+    qsizetype i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= text.size())
+            return false;
+        char16_t u = text[i].unicode();
+        if (u >= 'A' && u <= 'Z')
+            u = char16_t(u - 'A' + 'a');
+        if (u != char16_t(prefix[i]))
+            return false;
+    }
+    return true;
+}
+
+// Only rules ("-----", "=====", "*****") or nothing.
+bool isRule(QStringView body)
+{
+    for (QChar c : body) {
+        const char16_t u = c.unicode();
+        if (u != '-' && u != '=' && u != '*' && u != '_' && u != '+' && !isBlank(c))
+            return false;
+    }
+    return true;
+}
+
+struct Line
+{
+    QStringView body;     // without comment marks, frames and end blanks; empty: a separator
+    bool comment = false; // a '%' or '#' line
+    bool forced = false;  // notice text wherever it stands
+    bool prose = false;   // reads as a sentence
+    int words = 0;
+    bool factLabel = false; // carries a label of the fact tables
+};
+
+Line readLine(QStringView raw)
+{
+    Line line;
+    QStringView body = trimmed(raw);
+    if (!body.isEmpty() && (body.front() == u'%' || body.front() == u'#')) {
+        line.comment = true;
+        while (!body.isEmpty() && (body.front() == u'%' || body.front() == u'#'))
+            body = body.mid(1);
+        body = trimmed(body);
+    }
+    // Framed boxes: "* Please note that ... *".
+    if (body.startsWith(u'*') && !body.startsWith(u"**")) {
+        body = trimmed(body.mid(1));
+        while (body.endsWith(u'*'))
+            body.chop(1);
+        body = trimmed(body);
+    }
+    if (isRule(body))
+        return line;
+    line.body = body;
+    line.words = wordCount(body);
+    if (body.startsWith(u">>>") || body.startsWith(u"<<<")) {
+        // The database's time stamp: notice text, though no sentence.
+        line.forced = true;
+        return line;
+    }
+    {
+        // The colon that cuts the line into a field, wherever it stands.
+        qsizetype colon = -1;
+        for (qsizetype i = 0; i < body.size(); ++i) {
+            if (body[i] == u':' || body[i].unicode() == 0xff1a) {
+                colon = i;
+                break;
+            }
+        }
+        if (colon > 0 && colonIsUrls(body, colon)) {
+            line.forced = true;
+        } else if (colon > 0) {
+            const QStringView label = trimmed(body.left(colon));
+            if (isTimesColon(label)) {
+                line.forced = true;
+                return line;
+            }
+            const QString key = normalisedLabel(label);
+            for (const char *notice : noticeLabels) {
+                if (key == QLatin1String(notice)) {
+                    line.forced = true;
+                    break;
+                }
+            }
+            if (!line.forced) {
+                line.factLabel =
+                    labelMeaning(key).field != Field::None || networkLabelMeaning(key).has_value();
+                if (!line.factLabel && labelWords(label) >= SentenceLabelWords)
+                    line.forced = true;
+            }
+        }
+    }
+    line.prose = line.forced || (!line.factLabel && line.words >= ProseWords);
+    return line;
+}
+
+} // namespace
+
+bool colonIsUrls(QStringView line, qsizetype colon)
+{
+    if (!line.mid(colon + 1).startsWith(u"//"))
+        return false;
+    const QStringView before = line.left(colon);
+    return before.endsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
+           before.endsWith(QLatin1String("https"), Qt::CaseInsensitive) ||
+           before.endsWith(QLatin1String("ftp"), Qt::CaseInsensitive);
+}
+
+std::vector<bool> noticeLines(QStringView text)
+{
+    std::vector<QStringView> lines;
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        lines.push_back(text.mid(start, end - start));
+        start = end + 1;
+    }
+    return noticeLines(lines);
+}
+
+std::vector<bool> noticeLines(std::span<const QStringView> rawLines)
+{
+    std::vector<Line> lines;
+    lines.reserve(rawLines.size());
+    for (QStringView raw : rawLines)
+        lines.push_back(readLine(raw));
+
+    std::vector<bool> notice(lines.size(), false);
+    size_t first = 0;
+    while (first < lines.size()) {
+        if (lines[first].body.isEmpty()) {
+            ++first;
+            continue;
+        }
+        // One paragraph: up to an empty line, or to where comment lines start or stop.
+        size_t last = first;
+        int prose = 0;
+        int proseWords = 0;
+        while (last < lines.size() && !lines[last].body.isEmpty() &&
+               lines[last].comment == lines[first].comment) {
+            if (lines[last].prose) {
+                ++prose;
+                proseWords += lines[last].words;
+            }
+            ++last;
+        }
+        bool paragraphIsNotice = size_t(prose) * 2 >= last - first &&
+                                 (prose >= NoticeProseLines || proseWords >= NoticeProseWords);
+        for (const char *opening : noticeOpenings) {
+            if (paragraphIsNotice)
+                break;
+            paragraphIsNotice = startsWithFolded(lines[first].body, opening);
+        }
+        // Notice text ends where a record begins without an empty line before it ("...
+        // Registrars.\nDomain Name: EXAMPLE.COM"): the rest is a paragraph of its own.
+        if (paragraphIsNotice) {
+            for (size_t i = first + 1; i < last; ++i) {
+                if (lines[i].factLabel) {
+                    last = i;
+                    break;
+                }
+            }
+        }
+        for (size_t i = first; i < last; ++i)
+            notice[i] = lines[i].forced || (paragraphIsNotice && !lines[i].factLabel);
+        first = last;
+    }
+    return notice;
+}
