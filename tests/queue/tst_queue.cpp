@@ -650,8 +650,8 @@ private slots:
     // nothing is left pending or leased.
     void killedAndRestarted()
     {
-        constexpr int Addresses = 6000;
-        constexpr int Registries = 20;
+        constexpr int Addresses = 20000;
+        constexpr int Registries = 50;
         const QString database = Db::fresh();
         const QString url = storeUrl(database);
         World world(Registries, 2);
