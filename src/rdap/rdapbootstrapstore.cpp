@@ -230,9 +230,12 @@ void RdapBootstrapStore::finishOne()
         if (!m_fetchFailures.isEmpty()) {
             // The files that failed alike, named together: "dns.json, asn.json: why".
             QList<std::pair<QStringList, QString>> alike;
-            for (const auto &[name, why] : std::as_const(m_fetchFailures)) {
-                auto same = std::find_if(alike.begin(), alike.end(),
-                                         [&](const auto &group) { return group.second == why; });
+            for (const auto &failure : std::as_const(m_fetchFailures)) {
+                const auto &[name, why] = failure;
+                // clang 14 cannot capture a structured binding: the lambda reads the pair.
+                auto same = std::find_if(alike.begin(), alike.end(), [&](const auto &group) {
+                    return group.second == failure.second;
+                });
                 if (same == alike.end())
                     alike.append({{name}, why});
                 else
