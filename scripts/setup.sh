@@ -46,6 +46,7 @@ packages=(
     help2man                                  # the manual pages, made from --help
     bash-completion zsh                       # the completions' test
     desktop-file-utils appstream lintian      # CI's package check: validators and lintian
+    dpkg-dev man-db                           # the package check: dpkg-shlibdeps, man
 )
 
 missing=()

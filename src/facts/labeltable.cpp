@@ -682,3 +682,18 @@ bool isRedactedValue(QStringView value)
     }
     return false;
 }
+
+bool isRecordBlank(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == ' ' || u == '\t' || u == '\r' || u == 0xa0 || u == 0x3000;
+}
+
+QStringView trimmedRecordText(QStringView s)
+{
+    while (!s.isEmpty() && isRecordBlank(s.front()))
+        s = s.mid(1);
+    while (!s.isEmpty() && isRecordBlank(s.back()))
+        s.chop(1);
+    return s;
+}

@@ -94,3 +94,8 @@ bool isRedactedValue(QStringView value);
 // Whether a registrar value says there is none ("No registrar listed. This domain is registered
 // directly with ...", "N/A").
 bool isNoRegistrarValue(QStringView value);
+
+// The white space of a record's lines: space, tab, CR, no-break and ideographic space.
+bool isRecordBlank(QChar c);
+// `s` without that white space at its ends.
+QStringView trimmedRecordText(QStringView s);

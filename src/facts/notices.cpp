@@ -92,21 +92,6 @@ constexpr int NoticeProseWords = 40;
 // A label with this many digits before a colon that follows a digit is a date cut at its time.
 constexpr int DateDigits = 6;
 
-bool isBlank(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u == ' ' || u == '\t' || u == '\r' || u == 0xa0 || u == 0x3000;
-}
-
-QStringView trimmed(QStringView s)
-{
-    while (!s.isEmpty() && isBlank(s.front()))
-        s = s.mid(1);
-    while (!s.isEmpty() && isBlank(s.back()))
-        s.chop(1);
-    return s;
-}
-
 // "Record created on 2001-02-03 10:11:12": the first colon is the time's.
 bool isTimesColon(QStringView label)
 {
@@ -123,7 +108,7 @@ int wordCount(QStringView s)
     int words = 0;
     bool inWord = false;
     for (QChar c : s) {
-        if (isBlank(c)) {
+        if (isRecordBlank(c)) {
             inWord = false;
         } else if (!inWord) {
             inWord = true;
@@ -161,7 +146,7 @@ bool isRule(QStringView body)
 {
     for (QChar c : body) {
         const char16_t u = c.unicode();
-        if (u != '-' && u != '=' && u != '*' && u != '_' && u != '+' && !isBlank(c))
+        if (u != '-' && u != '=' && u != '*' && u != '_' && u != '+' && !isRecordBlank(c))
             return false;
     }
     return true;
@@ -180,19 +165,19 @@ struct Line
 Line readLine(QStringView raw)
 {
     Line line;
-    QStringView body = trimmed(raw);
+    QStringView body = trimmedRecordText(raw);
     if (!body.isEmpty() && (body.front() == u'%' || body.front() == u'#')) {
         line.comment = true;
         while (!body.isEmpty() && (body.front() == u'%' || body.front() == u'#'))
             body = body.mid(1);
-        body = trimmed(body);
+        body = trimmedRecordText(body);
     }
     // Framed boxes: "* Please note that ... *".
     if (body.startsWith(u'*') && !body.startsWith(u"**")) {
-        body = trimmed(body.mid(1));
+        body = trimmedRecordText(body.mid(1));
         while (body.endsWith(u'*'))
             body.chop(1);
-        body = trimmed(body);
+        body = trimmedRecordText(body);
     }
     if (isRule(body))
         return line;
@@ -215,7 +200,7 @@ Line readLine(QStringView raw)
         if (colon > 0 && colonIsUrls(body, colon)) {
             line.forced = true;
         } else if (colon > 0) {
-            const QStringView label = trimmed(body.left(colon));
+            const QStringView label = trimmedRecordText(body.left(colon));
             if (isTimesColon(label)) {
                 line.forced = true;
                 return line;

@@ -58,21 +58,6 @@ struct Network
     bool autNum = false;
 };
 
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
-           c.unicode() == 0x3000 || c.unicode() == 0xa0;
-}
-
-QStringView trimmed(QStringView s)
-{
-    while (!s.isEmpty() && isBlank(s.front()))
-        s = s.mid(1);
-    while (!s.isEmpty() && isBlank(s.back()))
-        s.chop(1);
-    return s;
-}
-
 int indentOf(QStringView line)
 {
     int indent = 0;
@@ -113,11 +98,11 @@ LabelledLine cutLabel(QStringView text)
     QStringView bracketed = text;
     if (bracketed.size() > 3 && isAsciiLetter(bracketed[0]) && bracketed[1] == QLatin1Char('.') &&
         bracketed[2] == QLatin1Char(' '))
-        bracketed = trimmed(bracketed.mid(3));
+        bracketed = trimmedRecordText(bracketed.mid(3));
     if (bracketed.startsWith(QLatin1Char('['))) {
         const qsizetype close = bracketed.indexOf(QLatin1Char(']'));
         if (close > 1 && close < 80)
-            return {bracketed.mid(1, close - 1), trimmed(bracketed.mid(close + 1))};
+            return {bracketed.mid(1, close - 1), trimmedRecordText(bracketed.mid(close + 1))};
         return {};
     }
     qsizetype colon = -1;
@@ -135,16 +120,16 @@ LabelledLine cutLabel(QStringView text)
     // No label, or a URL's colon ("Example Inc. (http://www.example.net)").
     if (colon <= 0 || colonIsUrls(text, colon))
         return {};
-    const QStringView label = trimmed(text.left(colon));
+    const QStringView label = trimmedRecordText(text.left(colon));
     if (label.isEmpty() || label.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
         return {};
-    return {label, trimmed(text.mid(colon + 1))};
+    return {label, trimmedRecordText(text.mid(colon + 1))};
 }
 
 QStringView firstToken(QStringView value)
 {
     qsizetype end = 0;
-    while (end < value.size() && !isBlank(value[end]))
+    while (end < value.size() && !isRecordBlank(value[end]))
         ++end;
     return value.left(end);
 }
@@ -153,12 +138,12 @@ QStringView firstToken(QStringView value)
 // without the addresses that may follow; empty when the word is no host name.
 QString hostName(QStringView value)
 {
-    value = trimmed(value);
+    value = trimmedRecordText(value);
     QStringView host = firstToken(value);
     // "example.pt NS ns1.example.net.": the zone, its type, the host.
-    const QStringView rest = trimmed(value.mid(host.size()));
+    const QStringView rest = trimmedRecordText(value.mid(host.size()));
     if (rest.startsWith(QLatin1String("NS "), Qt::CaseInsensitive))
-        host = firstToken(trimmed(rest.mid(3)));
+        host = firstToken(trimmedRecordText(rest.mid(3)));
     while (host.endsWith(QLatin1Char('.')) || host.endsWith(QLatin1Char(',')))
         host.chop(1);
     if (host.size() < 3 || host.size() > 253 || !host.contains(QLatin1Char('.')))
@@ -254,9 +239,9 @@ RegistrarValue registrarValue(QStringView value)
         const qsizetype close = inner.indexOf(QLatin1Char(']'));
         if (close >= 0)
             inner = inner.left(close);
-        inner = trimmed(inner);
+        inner = trimmedRecordText(inner);
         if (inner.startsWith(QLatin1Char('=')))
-            inner = trimmed(inner.mid(1));
+            inner = trimmedRecordText(inner.mid(1));
         out.handle = inner.toString();
         value = value.left(tag);
     }
@@ -266,31 +251,32 @@ RegistrarValue registrarValue(QStringView value)
     const qsizetype bareUrl = value.indexOf(QLatin1String(" http"), 0, Qt::CaseInsensitive);
     if (bareUrl > 0)
         value = value.left(bareUrl);
-    value = trimmed(value);
+    value = trimmedRecordText(value);
     while (value.endsWith(QLatin1Char('(')))
-        value = trimmed(value.chopped(1));
+        value = trimmedRecordText(value.chopped(1));
     if (value.endsWith(QLatin1Char(')'))) {
         // "Example, Inc. (R22-LREX)", "Example IT (380)"
         const qsizetype open = value.lastIndexOf(QLatin1Char('('));
         const QStringView inner =
-            open > 0 ? trimmed(value.sliced(open + 1, value.size() - open - 2)) : QStringView();
+            open > 0 ? trimmedRecordText(value.sliced(open + 1, value.size() - open - 2))
+                     : QStringView();
         bool digits = !inner.isEmpty();
         for (QChar c : inner)
             digits = digits && c.unicode() >= '0' && c.unicode() <= '9';
         if (digits) {
             out.number = inner.toString();
-            value = trimmed(value.left(open));
+            value = trimmedRecordText(value.left(open));
         } else if (isRegistrarHandle(inner, true)) {
             if (out.handle.isEmpty())
                 out.handle = inner.toString();
-            value = trimmed(value.left(open));
+            value = trimmedRecordText(value.left(open));
         }
     } else {
         const qsizetype space = value.lastIndexOf(QLatin1Char(' '));
         if (space > 0 && isTrailingRegistrarHandle(value.mid(space + 1))) {
             if (out.handle.isEmpty())
                 out.handle = value.mid(space + 1).toString();
-            value = trimmed(value.left(space));
+            value = trimmedRecordText(value.left(space));
         }
     }
     if (value.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
@@ -309,11 +295,11 @@ RegistrarValue registrarValue(QStringView value)
 // "Google LLC (GOGL)" -> "Google LLC"
 QString withoutTrailingHandle(QStringView value)
 {
-    value = trimmed(value);
+    value = trimmedRecordText(value);
     if (value.endsWith(QLatin1Char(')'))) {
         const qsizetype open = value.lastIndexOf(QLatin1Char('('));
         if (open > 0)
-            value = trimmed(value.left(open));
+            value = trimmedRecordText(value.left(open));
     }
     return value.toString();
 }
@@ -323,12 +309,13 @@ QString emailIn(QStringView value)
     qsizetype start = 0;
     while (start < value.size()) {
         while (start < value.size() &&
-               (isBlank(value[start]) || value[start] == QLatin1Char('\'') ||
+               (isRecordBlank(value[start]) || value[start] == QLatin1Char('\'') ||
                 value[start] == QLatin1Char('"') || value[start] == QLatin1Char('<')))
             ++start;
         qsizetype end = start;
-        while (end < value.size() && !isBlank(value[end]) && value[end] != QLatin1Char('\'') &&
-               value[end] != QLatin1Char('"') && value[end] != QLatin1Char('>'))
+        while (end < value.size() && !isRecordBlank(value[end]) &&
+               value[end] != QLatin1Char('\'') && value[end] != QLatin1Char('"') &&
+               value[end] != QLatin1Char('>'))
             ++end;
         const QStringView word = value.mid(start, end - start);
         if (word.contains(QLatin1Char('@')))
@@ -340,7 +327,7 @@ QString emailIn(QStringView value)
 
 QString asNumber(QStringView value)
 {
-    value = firstToken(trimmed(value));
+    value = firstToken(trimmedRecordText(value));
     if (value.startsWith(QLatin1String("AS"), Qt::CaseInsensitive))
         value = value.mid(2);
     if (value.isEmpty())
@@ -357,7 +344,7 @@ bool looksLikeHandle(QStringView value)
 {
     bool mark = false;
     for (QChar c : value) {
-        if (isBlank(c))
+        if (isRecordBlank(c))
             return false;
         if (c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('_'))
             mark = true;
@@ -468,14 +455,14 @@ void TextReader::applyNetwork(Field field, int rank, QStringView value)
     switch (field) {
     case Field::NetworkCidr: {
         // ARIN lists every prefix of the range: "192.0.2.0/25, 192.0.2.128/25".
-        network.cidr.offer(trimmed(value).toString(), 1);
+        network.cidr.offer(trimmedRecordText(value).toString(), 1);
         break;
     }
     case Field::NetworkName:
-        network.name.offer(firstToken(trimmed(value)).toString(), rank);
+        network.name.offer(firstToken(trimmedRecordText(value)).toString(), rank);
         break;
     case Field::NetworkHandle:
-        network.handle.offer(firstToken(trimmed(value)).toString(), rank);
+        network.handle.offer(firstToken(trimmedRecordText(value)).toString(), rank);
         break;
     case Field::NetworkCountry:
         network.country.offer(countryCode(value), rank);
@@ -509,7 +496,7 @@ void TextReader::offerDate(RankedValue &to, QStringView value, int rank, bool la
 
 void TextReader::apply(const LabelMeaning &meaning, QStringView value)
 {
-    value = trimmed(value);
+    value = trimmedRecordText(value);
     if (value.isEmpty())
         return;
     const int rank = meaning.rank;
@@ -577,7 +564,8 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
         // Words as given, without the URL of EPP codes; a comma separates several.
         for (QStringView part : value.tokenize(QLatin1Char(','))) {
             QString words;
-            for (QStringView word : trimmed(part).tokenize(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            for (QStringView word :
+                 trimmedRecordText(part).tokenize(QLatin1Char(' '), Qt::SkipEmptyParts)) {
                 if (word.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
                     word.startsWith(QLatin1String("(http"), Qt::CaseInsensitive))
                     break;
@@ -761,7 +749,7 @@ void TextReader::unlabelled(QStringView text, int indent)
 
 void TextReader::readLine(QStringView raw)
 {
-    const QStringView text = trimmed(raw);
+    const QStringView text = trimmedRecordText(raw);
     if (text.isEmpty()) {
         // A heading with a colon may have its lines after an empty line ("Name Servers:").
         if (!(m_sectionState == SectionState::Pending && m_sectionHasColon))
@@ -812,8 +800,8 @@ bool TextReader::labelledByGap(QStringView text, int indent)
     }
     if (gap < 0)
         return false;
-    const QStringView label = trimmed(text.left(gap));
-    const QStringView value = trimmed(text.mid(gap));
+    const QStringView label = trimmedRecordText(text.left(gap));
+    const QStringView value = trimmedRecordText(text.mid(gap));
     if (label.isEmpty() || value.isEmpty() ||
         labelMeaningOfParts(normalisedLabel(label)).field == Field::None)
         return false;
