@@ -15,7 +15,8 @@ set(QUORVANE_LAYOUT
     "web:lookup,net,facts,text,platform"
     "whois:lookup,net,facts,text,platform"
     "rdap:lookup,net,facts,text,platform"
-    "run:web,whois,rdap,lookup,net,facts,results,text,platform")
+    "run:web,whois,rdap,lookup,net,facts,results,text,platform"
+    "store:lookup,net,facts,text,platform")
 
 function(quorvane_check_layout)
     foreach(entry ${QUORVANE_LAYOUT})

@@ -27,6 +27,10 @@ packages=(
     libidn2-dev                               # internationalised domain names to their ASCII form
     ca-certificates                           # the authorities HTTPS trusts
     libxlsxwriter-dev                         # writes the .xlsx workbook
+    libqt6sql6-sqlite                         # Qt SQL's SQLite driver: the answer store
+    libzstd-dev                               # compresses the answers kept in the store
+    libqt6sql6-psql                           # Qt SQL's PostgreSQL driver: a store shared by many machines
+    postgresql postgresql-common              # throw-away clusters (pg_virtualenv) for the queue's tests
     libbenchmark-dev                          # Google Benchmark for bench/
     zlib1g-dev                                # gzip streams in the hostile-server tests
     xvfb xauth                                # virtual X display for window tests and screenshots

@@ -25,6 +25,55 @@ lookup  --proxy             :url
 lookup  --whois-server      :host
 lookup  --no-referrals
 lookup  -p --parallel       :number
+lookup  --max-age           :duration
+lookup  --no-store
+lookup  --store             :file
+history --store             :file
+history -f --format         :format
+history -o --output         :file
+history --header
+history --list              :file
+changes --store             :file
+changes -f --format         :format
+changes -o --output         :file
+changes --header
+changes --list              :file
+changes --since             :date
+expiring --store            :file
+expiring -f --format        :format
+expiring -o --output        :file
+expiring --header
+expiring --list             :file
+expiring --within           :duration
+expiring --fail-if-any
+latest  --store             :file
+latest  -f --format         :format
+latest  -o --output         :file
+latest  --header
+latest  --list              :file
+enqueue --store             :url
+enqueue --queue             :name
+enqueue -q --quiet
+work    --store             :url
+work    --queue             :name
+work    --pace-group        :name
+work    --follow
+work    --lease             :number
+work    --batch             :number
+work    -s --source         :source
+work    -d --delay          :number
+work    --timeout           :number
+work    -p --parallel       :number
+work    --whois-server      :host
+work    --no-referrals
+work    --max-age           :duration
+work    --proxy             :url
+work    --keep-notices
+work    -q --quiet
+work    -v --verbose
+queue   --store             :url
+queue   --queue             :name
+queue   -f --format         :format
 '
 _quorvane_cli_sources='auto whois rdap site1 site2 site3'
 _quorvane_cli_formats='tsv txt csv jsonl xlsx'

@@ -25,12 +25,14 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTreeView>
@@ -48,8 +50,9 @@ QRect pixels(int left, int top, int width, int height)
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-// The window's designed client area; it opens at this size and is never made smaller.
-const QSize DesignedSize(px(8040), px(8475));
+// The window's designed client area; it opens at this size and is never made smaller. The row
+// of the reuse spin box, below the last buttons, made it 450 twips (30 pixels) taller.
+const QSize DesignedSize(px(8040), px(8925));
 
 QFont arialBold(int pixelSize)
 {
@@ -342,6 +345,26 @@ void Form1::buildControls()
     auto *pb9 = button(QStringLiteral("PushButton9"), QStringLiteral("Clear Results"), this, 4080,
                        7950, 3840, 405, bottomRightHalf);
 
+    // How old an answer from the store may be and still stand for asking. Every other control
+    // keeps its place, so the row goes below the last buttons and stays at the bottom edge.
+    const FormLayout::Growth bottom{0, 0, 1, 0};
+    auto *reuseBefore = new QLabel(QStringLiteral("Reuse answers up to"), this);
+    reuseBefore->setObjectName(QStringLiteral("Label1"));
+    place(reuseBefore, 120, 8460, 1950, 345, bottom);
+    m_reuseHours = new QSpinBox(this);
+    m_reuseHours->setObjectName(QStringLiteral("ReuseHours"));
+    m_reuseHours->setRange(0, 24 * 366);
+    m_reuseHours->setKeyboardTracking(false);
+    m_reuseHours->setAccessibleName(QStringLiteral("Reuse answers up to (hours old)"));
+    m_reuseHours->setToolTip(QStringLiteral("0: always ask the servers"));
+    reuseBefore->setBuddy(m_reuseHours);
+    place(m_reuseHours, 2130, 8460, 1080, 345, bottom);
+    auto *reuseAfter = new QLabel(QStringLiteral("hours old"), this);
+    reuseAfter->setObjectName(QStringLiteral("Label2"));
+    place(reuseAfter, 3330, 8460, 1800, 345, bottom);
+    for (QLabel *label : {reuseBefore, reuseAfter})
+        label->setAttribute(Qt::WA_NoMousePropagation);
+
     // Pointer feedback and the lists' keys and double-clicks.
     for (QWidget *w : {static_cast<QWidget *>(m_listView1), m_listView1->viewport(),
                        static_cast<QWidget *>(m_listView2), m_listView2->viewport(),
@@ -424,6 +447,12 @@ void Form1::Form_Load()
         storeDelayText();
     });
     s.run(154, [&] { restoreSource(); });
+
+    s.run(156, [&] {
+        const QSignalBlocker blocker(m_reuseHours);
+        m_reuseHours->setValue(
+            m_services.settings.read(ReuseHoursKey, QStringLiteral("0")).trimmed().toInt());
+    });
 }
 
 void Form1::Form_QueryUnload()

@@ -28,6 +28,8 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
+class StoreMemory;
 class QTableView;
 class QTimer;
 class QTreeView;
@@ -51,6 +53,8 @@ struct StartOptions
     bool homePageAllowed = true;
     // Draws a whole number from 1 to 100; the home page opens when it is 7.
     std::function<int()> drawHomePageNumber;
+    // The answer store; empty: $XDG_DATA_HOME/Quorvane/answers.sqlite.
+    QString storePath;
 };
 
 // The main window. Handlers are named after control and event; each one that can fail in
@@ -72,6 +76,8 @@ public:
         "Double-click item to remove it. Move | line to right and out of window to reveal full "
         "names.");
 
+    // How old, in hours, an answer from the store may be and still be given instead of asking.
+    static inline const QString ReuseHoursKey = QStringLiteral("ReuseHours");
     // The window's size, "WIDTHxHEIGHT", kept from one start to the next.
     static inline const QString WindowSizeKey = QStringLiteral("WindowSize");
     // The chosen source, by the name the command line gives it ("site2", "whois", "auto"), kept
@@ -173,6 +179,9 @@ private:
     // The list is saved once a burst of changes has ended: this (re)starts the save timer.
     void saveAddressList();
     void storeDelayText();
+    // The answer store the runs read and keep answers in, opened at the first run; its trouble
+    // is said once.
+    StoreMemory *answerStore();
     bool anyResultChecked() const;
     template <class Model>
     void removeSelected(QAbstractItemView *view, Model &model, const QString &location);
@@ -202,6 +211,8 @@ private:
     QRadioButton *m_option5 = nullptr;
     QCheckBox *m_checkKeepNotices = nullptr;
     QLineEdit *m_text1 = nullptr;
+    QSpinBox *m_reuseHours = nullptr;
+    StoreMemory *m_store = nullptr;
     QList<QPushButton *> m_buttons;
 
     struct Placed

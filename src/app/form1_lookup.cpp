@@ -9,6 +9,8 @@
 #include "results/resultstable.h"
 #include "run/lookuprun.h"
 #include "run/runfeed.h"
+#include "store/storefile.h"
+#include "store/storememory.h"
 #include "web/sites.h"
 
 #include <QCheckBox>
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <memory>
@@ -113,6 +116,11 @@ void Form1::PushButton4_Click()
         });
     }
     options.rdapBootstrapStore = m_rdapBootstrap;
+    options.memory = answerStore();
+    m_store->setMaxAgeMs(qint64(m_reuseHours->value()) * 3600 * 1000);
+    // The last run's answers still on their way to the disk (a second's worth at most) are
+    // written first, so this run finds them.
+    m_store->flush();
     m_run = new LookupRun(addresses, std::move(options), this);
     feedResultsTable(*m_run, *m_results);
     connect(m_run, &LookupRun::stateChanged, this, [this](LookupRun::State state) {
@@ -138,6 +146,22 @@ void Form1::PushButton4_Click()
             });
     showProgress(0);
     m_run->start();
+}
+
+StoreMemory *Form1::answerStore()
+{
+    if (m_store)
+        return m_store;
+    m_store = new StoreMemory(
+        m_options.storePath.isEmpty() ? StoreFile::defaultPath() : m_options.storePath, 0, this);
+    // Said once each; the runs go on without what the store cannot do.
+    if (!m_store->openProblem().isEmpty())
+        message(QStringLiteral("The answers are not kept: ") + m_store->openProblem() +
+                QLatin1Char('.'));
+    connect(m_store, &StoreMemory::problem, this, [this](const QString &problem) {
+        message(QStringLiteral("The answers are no longer kept: ") + problem + QLatin1Char('.'));
+    });
+    return m_store;
 }
 
 void Form1::runFinished()

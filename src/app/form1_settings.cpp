@@ -13,6 +13,7 @@
 
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -25,6 +26,11 @@ void Form1::connectSettingsControls()
     connect(m_saveTimer, &QTimer::timeout, this, &Form1::SaveTimer_Timer);
     // Enter, or the focus leaving the box after a change.
     connect(m_text1, &QLineEdit::editingFinished, this, &Form1::Text1_LostFocus);
+    // Kept as soon as it is set: an arrow click or the end of typing in the box.
+    connect(m_reuseHours, &QSpinBox::valueChanged, this, [this](int hours) {
+        Statements s(m_errors, QStringLiteral("Form1.ReuseHours_Change"));
+        s.run(100, [&] { m_services.settings.write(ReuseHoursKey, QString::number(hours)); });
+    });
     for (const auto &[option, kind] : sourceOptions())
         connect(option, &QRadioButton::clicked, this, &Form1::sourceChosen);
 }

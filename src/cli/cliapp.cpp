@@ -11,7 +11,10 @@
 #include "cli/resumefile.h"
 #include "cli/tablesink.h"
 #include "run/lookuprun.h"
+#include "store/storefile.h"
+#include "store/storememory.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -36,6 +39,54 @@ CliApp::CliApp(CliOptions options, QObject *parent) : QObject(parent), m_options
 
 CliApp::~CliApp() = default;
 
+int CliApp::budgetedParallel(const CliOptions &options)
+{
+    // Every busy server holds a few descriptors: as many as the hard limit allows, and no more
+    // servers busy than their descriptors fit in, so no lookup fails for want of one.
+    const long fileLimit = DescriptorBudget::raiseOpenFileLimit();
+    const int parallel = DescriptorBudget::parallelWithin(
+        options.parallel, fileLimit, DescriptorBudget::openDescriptors(),
+        options.source == SourceKind::Whois ? DescriptorBudget::PerPortFortyThreeServer
+                                            : DescriptorBudget::PerHttpServer);
+    if (parallel < options.parallel && !options.quiet)
+        reportError(QStringLiteral("--parallel %1 lowered to %2: the process may open only %3 "
+                                   "files (ulimit -n)")
+                        .arg(options.parallel)
+                        .arg(parallel)
+                        .arg(fileLimit));
+    return parallel;
+}
+
+std::optional<ProxySettings> CliApp::proxyOf(const CliOptions &options)
+{
+    if (options.proxy.isEmpty())
+        return RunOptions::environmentProxy();
+    QString proxyError;
+    const std::optional<ProxySettings> named = ProxySettings::forEverything(
+        options.proxy, ProxySettings::noProxyFromEnvironment(), &proxyError);
+    if (!named)
+        reportError(QStringLiteral("--proxy: ") + proxyError);
+    return named;
+}
+
+RunOptions CliApp::lookupOptions(const CliOptions &options, int parallel)
+{
+    RunOptions run;
+    run.source = [source = options.source] { return std::optional(source); };
+    run.delayText = [delay = options.delayText] { return delay; };
+    run.delayInWholeSeconds = false;
+    run.pauseAfterLast = false;
+    run.keepNotices = options.keepNotices;
+    run.parallel = parallel;
+    run.whoisServer = options.whoisServer;
+    run.followReferrals = options.followReferrals;
+    run.limits.timeoutMs = options.timeoutMs;
+    run.whoisLimits.answerTimeoutMs = options.timeoutMs;
+    run.whoisLimits.connectTimeoutMs = qMin(run.whoisLimits.connectTimeoutMs, options.timeoutMs);
+    run.rdapTimeoutMs = options.timeoutMs;
+    return run;
+}
+
 void CliApp::fail(const QString &message, int exitCode)
 {
     if (m_exitCode == 0) {
@@ -55,36 +106,16 @@ int CliApp::run()
         reportError(connectToError);
         return ExitCode::Usage;
     }
-    ProxySettings proxy = RunOptions::environmentProxy();
-    if (!m_options.proxy.isEmpty()) {
-        QString proxyError;
-        const std::optional<ProxySettings> named = ProxySettings::forEverything(
-            m_options.proxy, ProxySettings::noProxyFromEnvironment(), &proxyError);
-        if (!named) {
-            reportError(QStringLiteral("--proxy: ") + proxyError);
-            return ExitCode::Usage;
-        }
-        proxy = *named;
-    }
+    const std::optional<ProxySettings> proxy = proxyOf(m_options);
+    if (!proxy)
+        return ExitCode::Usage;
     if (m_options.resume && QFileInfo::exists(m_options.outputPath) &&
         !QFileInfo(m_options.outputPath).isFile()) {
         reportError(QStringLiteral("--resume needs a regular file: ") + m_options.outputPath);
         return ExitCode::Usage;
     }
 
-    // Every busy server holds a few descriptors: as many as the hard limit allows, and no more
-    // servers busy than their descriptors fit in, so no lookup fails for want of one.
-    const long fileLimit = DescriptorBudget::raiseOpenFileLimit();
-    const int parallel = DescriptorBudget::parallelWithin(
-        m_options.parallel, fileLimit, DescriptorBudget::openDescriptors(),
-        m_options.source == SourceKind::Whois ? DescriptorBudget::PerPortFortyThreeServer
-                                              : DescriptorBudget::PerHttpServer);
-    if (parallel < m_options.parallel && !m_options.quiet)
-        reportError(QStringLiteral("--parallel %1 lowered to %2: the process may open only %3 "
-                                   "files (ulimit -n)")
-                        .arg(m_options.parallel)
-                        .arg(parallel)
-                        .arg(fileLimit));
+    const int parallel = budgetedParallel(m_options);
 
     std::unique_ptr<ResumeFile> done;
     AddressInput *input = nullptr;
@@ -105,23 +136,24 @@ int CliApp::run()
         return error.exitCode;
     }
 
+    // The store's trouble is said once; the run goes on without it and its exit code stays.
+    if (!m_options.noStore) {
+        // The options were checked: a postgresql:// store's URL reads.
+        const StoreLocation location =
+            m_options.storePath.isEmpty()
+                ? StoreLocation::file(StoreFile::defaultPath())
+                : StoreLocation::parse(m_options.storePath, nullptr).value_or(StoreLocation());
+        m_store = std::make_unique<StoreMemory>(location, m_options.maxAgeMs);
+        if (!m_store->openProblem().isEmpty())
+            reportError(m_store->openProblem());
+        connect(m_store.get(), &StoreMemory::problem, this, &reportError);
+    }
+
     InterruptWatcher interrupts;
-    RunOptions runOptions;
-    runOptions.source = [source = m_options.source] { return std::optional(source); };
-    runOptions.delayText = [delay = m_options.delayText] { return delay; };
-    runOptions.delayInWholeSeconds = false;
-    runOptions.pauseAfterLast = false;
-    runOptions.parallel = parallel;
-    runOptions.whoisServer = m_options.whoisServer;
-    runOptions.followReferrals = m_options.followReferrals;
-    runOptions.proxy = proxy;
-    runOptions.keepNotices = m_options.keepNotices;
+    RunOptions runOptions = lookupOptions(m_options, parallel);
+    runOptions.proxy = *proxy;
+    runOptions.memory = m_store.get();
     runOptions.keepAnswers = m_answers != nullptr;
-    runOptions.limits.timeoutMs = m_options.timeoutMs;
-    runOptions.whoisLimits.answerTimeoutMs = m_options.timeoutMs;
-    runOptions.whoisLimits.connectTimeoutMs =
-        qMin(runOptions.whoisLimits.connectTimeoutMs, m_options.timeoutMs);
-    runOptions.rdapTimeoutMs = m_options.timeoutMs;
     LookupRun lookups(std::move(feed), std::move(runOptions));
     // Said once a run (the RDAP bootstrap could not be fetched, or kept).
     connect(&lookups, &LookupRun::notice, this, [](const QString &text) { reportError(text); });
@@ -172,6 +204,13 @@ int CliApp::run()
     // The tables go to standard output now, which may be the progress line's terminal.
     if (m_progress)
         m_progress->stop();
+    if (m_store) {
+        const QString unsaid = m_store->finish();
+        // A failure the writer said just before is still on its way to this thread.
+        QCoreApplication::sendPostedEvents(m_store.get(), QEvent::MetaCall);
+        if (!unsaid.isEmpty())
+            reportError(unsaid);
+    }
     // Input that could not be read to its end: what was read is looked up and written.
     if (input->error())
         fail(input->error()->message, input->error()->exitCode);

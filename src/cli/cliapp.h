@@ -2,15 +2,19 @@
 
 #include "cli/clioptions.h"
 #include "cli/runsummary.h"
+#include "net/proxysettings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class AnswerSaver;
 class ResultSink;
+struct RunOptions;
 class ProgressLine;
+class StoreMemory;
 struct LookupResult;
 
 // One invocation of the tool: reads the addresses, looks them up one after the other, hands
@@ -27,6 +31,14 @@ public:
     // Runs the whole job on the event loop; returns the exit code.
     int run();
 
+    // How a run asks, as the options say (a queue worker's run asks the same way): at most
+    // `parallel` servers busy, budgetedParallel's answer.
+    static RunOptions lookupOptions(const CliOptions &options, int parallel);
+    // --parallel lowered to what the process's open-file limit allows, said when it is.
+    static int budgetedParallel(const CliOptions &options);
+    // The proxies to use: --proxy, else the environment's; nothing (said) for a bad --proxy.
+    static std::optional<ProxySettings> proxyOf(const CliOptions &options);
+
 private:
     void resultArrived(const LookupResult &result);
     void fail(const QString &message, int exitCode);
@@ -34,6 +46,7 @@ private:
 
     CliOptions m_options;
     std::unique_ptr<ResultSink> m_sink;
+    std::unique_ptr<StoreMemory> m_store;
     std::unique_ptr<AnswerSaver> m_answers;
     ProgressLine *m_progress = nullptr;
     RunSummary m_summary;

@@ -1,7 +1,9 @@
 #include "cli/clioptions.h"
 
+#include "cli/duration.h"
 #include "lookup/delay.h"
 #include "lookup/query.h"
+#include "store/storelocation.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -115,6 +117,31 @@ const QString Description = QStringLiteral(
     "\">>> Last update of WHOIS database <<<\", sentences with a URL) gives no fields: not in\n"
     "the table, the exports or jsonl \"fields\". --keep-notices keeps it. The sites' records\n"
     "are written as they are.\n"
+    "\n"
+    "Every answer is kept in the answer store ($XDG_DATA_HOME/Quorvane/answers.sqlite, or\n"
+    "--store PATH); an answer identical to the address's previous one only moves that one's\n"
+    "time seen. --max-age DURATION (90m, 6h, 2d; default 0: always ask) answers an address\n"
+    "from the store when its latest whole answer from the same source is younger, asking no\n"
+    "server (jsonl: \"from_store\": true, \"asked_at\" the time it was given); failed,\n"
+    "throttled and invalid answers are never reused. --no-store neither reads nor writes it.\n"
+    "A store that cannot be opened or written is said once and the run goes on without it.\n"
+    "--store postgresql://USER@HOST[:PORT]/DB keeps the store in PostgreSQL instead, shared by\n"
+    "many machines (the password from PGPASSWORD or ~/.pgpass, never on the command line).\n"
+    "\n"
+    "Sub-commands (quorvane-cli COMMAND --help):\n"
+    "  history ADDRESS...          each stored answer's facts over time, oldest first\n"
+    "  changes [--since DATE] [ADDRESS... | --list FILE]\n"
+    "                              one row per fact that changed between two answers\n"
+    "  expiring [--list FILE] --within DURATION [--fail-if-any]\n"
+    "                              registered domains whose latest expiry falls by then\n"
+    "  latest [ADDRESS... | --list FILE]\n"
+    "                              the latest answer of each address, as the usual table\n"
+    "  enqueue [FILE...]           adds addresses to a queue (--store URL --queue NAME)\n"
+    "  work [--pace-group NAME] [--follow]\n"
+    "                              looks a queue's addresses up, on any number of machines\n"
+    "  queue [-f jsonl]            a queue's progress: its addresses, workers, time left\n"
+    "The first four read the store and ask no server; the last three share a list among\n"
+    "many machines through a store on PostgreSQL (--store postgresql://...).\n"
     "\n"
     "--resume (with --output FILE.jsonl) keeps the addresses already in FILE, cuts off a last\n"
     "line left incomplete by a killed run, and looks up and appends only the rest;\n"
@@ -263,6 +290,19 @@ Parsed parse(const QStringList &arguments)
         {{QStringLiteral("v"), QStringLiteral("verbose")},
          QStringLiteral(
              "Logs what the run does (servers asked, throttling, referrals) on standard error.")});
+    const QCommandLineOption maxAge(
+        QStringLiteral("max-age"),
+        QStringLiteral("Answers from the store when the address's latest answer from the same "
+                       "source is younger than DURATION (90m, 6h, 2d; default 0: always ask)."),
+        QStringLiteral("DURATION"), QStringLiteral("0"));
+    const QCommandLineOption noStore(QStringLiteral("no-store"),
+                                     QStringLiteral("Neither reads nor writes the answer store."));
+    const QCommandLineOption store(QStringLiteral("store"),
+                                   QStringLiteral("The answer store to use instead of "
+                                                  "$XDG_DATA_HOME/Quorvane/answers.sqlite, or "
+                                                  "postgresql://USER@HOST[:PORT]/DB."),
+                                   QStringLiteral("PATH"));
+    parser.addOptions({maxAge, noStore, store});
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("List files, one address per line (- for "
                                                 "standard input), or addresses."),
@@ -369,6 +409,19 @@ Parsed parse(const QStringList &arguments)
     if (options.resume &&
         (options.format != CliOptions::Format::Jsonl || options.outputPath.isEmpty()))
         return UsageError{QStringLiteral("--resume needs --output FILE in jsonl format")};
+    const std::optional<qint64> age = Duration::parseMs(parser.value(maxAge));
+    if (!age)
+        return UsageError{QStringLiteral("--max-age \"") + parser.value(maxAge) +
+                          QStringLiteral("\" is not a duration such as 90m, 6h or 2d")};
+    options.maxAgeMs = *age;
+    options.noStore = parser.isSet(noStore);
+    options.storePath = parser.value(store);
+    if (parser.isSet(store) && options.storePath.isEmpty())
+        return UsageError{QStringLiteral("--store needs a file name")};
+    if (QString storeError; !StoreLocation::parse(options.storePath, &storeError))
+        return UsageError{storeError};
+    if (options.noStore && (parser.isSet(store) || options.maxAgeMs > 0))
+        return UsageError{QStringLiteral("--no-store cannot go with --store or --max-age")};
     if (options.retryFailed && !options.resume)
         return UsageError{QStringLiteral("--retry-failed needs --resume")};
     options.saveAnswersFolder = parser.value(saveAnswers);

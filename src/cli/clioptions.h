@@ -58,6 +58,11 @@ struct CliOptions
     bool readRecords = false;  // the files are saved answers, not address lists
     QString proxy;             // --proxy URL; empty: the environment's proxy variables
     bool keepNotices = false;  // port 43 and RDAP: notice lines stay fields
+    // The answer store: every answer kept there, one younger than maxAgeMs (from the same
+    // source) given instead of asking. noStore: neither read nor written.
+    qint64 maxAgeMs = 0;
+    bool noStore = false;
+    QString storePath; // empty: the default place
 };
 
 namespace CliArguments {

@@ -3,6 +3,7 @@
 #include "lookup/lookupresult.h"
 #include "text/utf8text.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -70,6 +71,11 @@ void appendValidUtf8(QByteArray &out, QByteArrayView utf8)
 } // namespace
 
 namespace JsonLine {
+
+QString utcText(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODate);
+}
 
 void appendString(QByteArray &out, QStringView text)
 {
@@ -171,6 +177,18 @@ QByteArray format(const LookupResult &result)
     writeError();
     key("servers");
     appendStringArray(line, result.servers);
+    // When the answer was given, whether it came from the store rather than a server, and what
+    // changed since the address's previous stored answer.
+    if (result.askedAtMs > 0) {
+        key("asked_at");
+        appendString(line, utcText(result.askedAtMs));
+    }
+    key("from_store");
+    line += result.fromStore ? "true" : "false";
+    if (!result.changed.isEmpty()) {
+        key("changed");
+        appendStringArray(line, result.changed);
+    }
     key("fields");
     line += '[';
     for (qsizetype i = 0; i < result.fields.size(); ++i) {

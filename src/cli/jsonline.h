@@ -13,11 +13,16 @@ struct LookupResult;
 // "source", the record's facts under their keys in column order (factColumns(): "status",
 // "registrar", "expires", "name_servers", ...; lists as arrays; a fact not known is left out)
 // with "error" right after "status" when the lookup failed, then "servers" (list) and "fields"
-// (list of [name, value], in record order, every value of a repeated name kept). UTF-8,
+// (list of [name, value], in record order, every value of a repeated name kept), "asked_at"
+// (UTC), "from_store" (true when no server was asked) and "changed" (the facts that differ from
+// the previous stored answer, when any). UTF-8,
 // compact, ended by one LF. Laid out straight into the line's bytes: the escapes are the ones
 // QJsonDocument writes (\" \\ \b \f \n \r \t, \u00XX for other control characters, \uXXXX
 // in lower case for half a surrogate pair), everything else as UTF-8.
 namespace JsonLine {
+
+// A time as the lines write it: UTC, YYYY-MM-DDTHH:MM:SSZ.
+QString utcText(qint64 msSinceEpoch);
 
 QByteArray format(const LookupResult &result);
 

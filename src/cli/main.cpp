@@ -2,7 +2,9 @@
 #include "cli/cliapp.h"
 #include "cli/clioptions.h"
 #include "cli/exitcode.h"
+#include "cli/queuecommands.h"
 #include "cli/recordfiles.h"
+#include "cli/storecommands.h"
 #include "platform/logging.h"
 
 #include <QCoreApplication>
@@ -22,6 +24,13 @@ int main(int argc, char *argv[])
         qunsetenv("QT_NO_GLIB");
     // A closed pipe on standard output is reported as an unwritable output, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // history, changes, expiring and latest read the store; anything else is a lookup.
+    if (StoreCommands::isCommand(QCoreApplication::arguments().value(1)))
+        return StoreCommands::run(QCoreApplication::arguments());
+    // enqueue, work and queue: the work queue many machines share.
+    if (QueueCommands::isCommand(QCoreApplication::arguments().value(1)))
+        return QueueCommands::run(QCoreApplication::arguments());
 
     const CliArguments::Parsed parsed = CliArguments::parse(QCoreApplication::arguments());
     if (const auto *info = std::get_if<CliArguments::Info>(&parsed)) {

@@ -85,3 +85,10 @@ void setOutcomeStatus(LookupResult &result)
         return;
     }
 }
+
+bool isReusable(const LookupResult &result)
+{
+    return result.ok() && result.facts.status != RecordStatus::Throttled &&
+           result.facts.status != RecordStatus::Failed &&
+           result.facts.status != RecordStatus::Invalid;
+}

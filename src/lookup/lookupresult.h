@@ -66,6 +66,13 @@ struct LookupResult
     QByteArray recordText; // the record as it came, UTF-8, lines joined by CR LF
     RecordFields fields;   // the record's "name: value" fields in record order (pieces of it)
     RecordFacts facts;
+    // When the answer was given, ms since 1970 UTC; 0 until the run sets it. An answer taken
+    // from the store keeps the time its server last gave it.
+    qint64 askedAtMs = 0;
+    bool fromStore = false; // answered from the store, no server asked
+    // The facts (their JSON keys) that differ from the address's previous stored answer from
+    // the same source; empty when nothing changed or there was none.
+    QStringList changed;
     // The answer the record was read from, in the form --read-records reads it back: port 43
     // the answer's text (UTF-8, CR LF), RDAP the registry's JSON object as sent, a site its
     // page (UTF-8). Empty when there was none or the run did not keep it.
@@ -74,6 +81,9 @@ struct LookupResult
     bool ok() const { return status == LookupStatus::Ok || status == LookupStatus::Available; }
 };
 
+// Whether the result may stand for a later lookup of the same address: a whole answer, never a
+// failure, a refusal for the pace or an address no source can ask about.
+bool isReusable(const LookupResult &result);
 // Why the lookup did not get its answer, as the tables' "Error" column and jsonl's "error" say
 // it: the detail, else the reason's words; empty when it got its answer.
 QString failureText(const LookupResult &result);

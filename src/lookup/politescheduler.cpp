@@ -1,5 +1,6 @@
 #include "lookup/politescheduler.h"
 
+#include "lookup/pacegate.h"
 #include "platform/logging.h"
 
 #include <algorithm>
@@ -50,6 +51,15 @@ void PoliteScheduler::submit(const QString &name, quint64 tag, StartFn start, Gi
 
 void PoliteScheduler::stop()
 {
+    // The turns taken for requests now abandoned go back, with the usual pause after them.
+    if (m_gate) {
+        for (const std::shared_ptr<Server> &server : std::as_const(m_servers)) {
+            if (!server->turnHeld)
+                continue;
+            const qint64 user = m_delay ? qMax<qint64>(0, m_delay(server->inFlight)) : 0;
+            m_gate->release(server->name, qMax(user, server->backoffMs));
+        }
+    }
     ++m_generation;
     m_servers.clear();
     m_clock->cancelWake();
@@ -88,7 +98,10 @@ void PoliteScheduler::pump()
     for (Server *server : ready) {
         if (m_busy >= m_maxBusy || generation != m_generation)
             break;
-        dispatch(*server);
+        if (m_gate)
+            askGate(*server);
+        else
+            dispatch(*server);
     }
     // When every slot is busy, the next settle pumps again.
     if (nextWake >= 0 && generation == m_generation)
@@ -119,6 +132,43 @@ void PoliteScheduler::dispatch(Server &server)
         *settled = true;
         return settle(name, generation, std::move(*held), verdict);
     });
+}
+
+void PoliteScheduler::askGate(Server &server)
+{
+    // The slot is held while the gate answers, so no more than maxBusy servers are asked at
+    // once and the server is not asked twice.
+    server.busy = true;
+    ++m_busy;
+    const QString name = server.name;
+    const quint64 generation = m_generation;
+    m_gate->acquire(
+        name, [this, name, generation](qint64 waitMs) { turnAnswered(name, generation, waitMs); });
+}
+
+void PoliteScheduler::turnAnswered(const QString &name, quint64 generation, qint64 waitMs)
+{
+    const auto it = m_servers.find(name);
+    if (generation != m_generation || it == m_servers.end()) {
+        // Stopped meanwhile: a turn taken goes back unused.
+        if (waitMs <= 0)
+            m_gate->release(name, 0);
+        return;
+    }
+    Server &server = **it;
+    server.busy = false;
+    --m_busy;
+    if (waitMs > 0 || server.queue.empty() || server.down) {
+        if (waitMs <= 0)
+            m_gate->release(name, 0);
+        // Another process has the server's turn: asked again when it should be free.
+        server.nextAt = qMax(server.nextAt, now() + waitMs);
+        schedulePump(now());
+        return;
+    }
+    server.turnHeld = true;
+    server.inFlight = server.queue.front().tag;
+    dispatch(server);
 }
 
 bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
@@ -220,6 +270,11 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         }
     }
     server.nextAt = qMax(server.nextAt, t + waitMs);
+    if (server.turnHeld) {
+        // The whole group leaves the server alone as long as this scheduler would.
+        server.turnHeld = false;
+        m_gate->release(server.name, server.nextAt - t);
+    }
     schedulePump(t);
     return proceed;
 }

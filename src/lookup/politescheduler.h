@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+class PaceGate;
+
 // How one request to a server ended, as far as politeness is concerned.
 struct Verdict
 {
@@ -35,7 +37,9 @@ struct Verdict
 // (up to MaxIntervalMs) and the request is queued again for later; after MaxThrottledAttempts
 // the request is given up. A server that cannot be reached MaxUnreachable times in a row is
 // down for the run: what still waits for it is given up at once. Queued requests are small
-// (two callbacks and a tag), so a long run's waiting addresses cost little.
+// (two callbacks and a tag), so a long run's waiting addresses cost little. With a pace gate,
+// a server's turn is also asked of the gate before each request and given back with the wait
+// that follows it, so processes sharing the gate pace each server together.
 class PoliteScheduler : public QObject
 {
     Q_OBJECT
@@ -72,6 +76,8 @@ public:
     ~PoliteScheduler() override;
 
     void setMaxBusy(int servers) { m_maxBusy = qMax(1, servers); }
+    // Not owned; none: each server is paced by this scheduler alone.
+    void setPaceGate(PaceGate *gate) { m_gate = gate; }
     void setDelay(DelayFn delay) { m_delay = std::move(delay); }
 
     // Queues a request to `server` ("host" or "host:port"). `start` is called when its turn
@@ -109,6 +115,8 @@ private:
         QString name;
         std::deque<Job> queue;
         bool busy = false;
+        bool turnHeld = false; // the pace gate's turn, taken for the request in flight
+        quint64 inFlight = 0;  // that request's tag
         bool down = false;
         QString downReason;
         qint64 nextAt = 0;    // no request before this time (ms on the clock)
@@ -121,6 +129,8 @@ private:
     void schedulePump(qint64 atMs);
     void pump();
     void dispatch(Server &server);
+    void askGate(Server &server);
+    void turnAnswered(const QString &name, quint64 generation, qint64 waitMs);
     bool settle(const QString &name, quint64 generation, Job job, const Verdict &verdict);
     void giveUpLater(Job job, GiveUp why, const QString &reason);
     void failQueued(Server &server);
@@ -130,6 +140,7 @@ private:
     std::unique_ptr<SchedulerClock> m_clock;
     qint64 m_wakeAt = -1;
     DelayFn m_delay;
+    PaceGate *m_gate = nullptr;
     qint64 m_userDelayMs = 0; // as last read
     int m_maxBusy = 8;
     int m_busy = 0;

@@ -4,6 +4,8 @@
 #include "platform/logging.h"
 #include "run/standardsources.h"
 
+#include <QDateTime>
+
 ConnectToMap RunOptions::environmentConnectTo()
 {
     static const ConnectToMap map = ConnectToMap::fromEnvironment();
@@ -104,10 +106,18 @@ LookupRun::Slot *LookupRun::slot(qsizetype index)
 
 void LookupRun::admit()
 {
+    // Topped up in steps of AdmitStep, not an address at a time: the answer store reads what
+    // it holds of a step's addresses in one go.
+    if (m_admitted > m_emitted && Window - (m_admitted - m_emitted) < AdmitStep)
+        return;
     while (m_state == State::Running && m_admitted - m_emitted < Window && !m_feed->atEnd()) {
         const QStringList batch = m_feed->take(Window - (m_admitted - m_emitted));
         if (batch.isEmpty())
             return; // the feed says when it has more
+        if (m_options.memory) {
+            if (const std::optional<SourceKind> kind = chosenSource())
+                m_options.memory->expect(batch, *kind);
+        }
         for (const QString &address : batch) {
             if (m_state != State::Running)
                 return;
@@ -118,15 +128,30 @@ void LookupRun::admit()
     }
 }
 
+std::optional<SourceKind> LookupRun::chosenSource() const
+{
+    if (m_options.source)
+        return m_options.source();
+    if (m_options.site) {
+        if (const std::optional<Site> site = m_options.site())
+            return Sites::sourceKind(*site);
+    }
+    return std::nullopt;
+}
+
 void LookupRun::startLookup(qsizetype index)
 {
     const QString address = slot(index)->address;
-    std::optional<SourceKind> kind;
-    if (m_options.source) {
-        kind = m_options.source();
-    } else if (m_options.site) {
-        if (const std::optional<Site> site = m_options.site())
-            kind = Sites::sourceKind(*site);
+    const std::optional<SourceKind> kind = chosenSource();
+    if (kind && m_options.memory) {
+        if (std::optional<LookupResult> kept = m_options.memory->reusable(address, *kind)) {
+            // Counted and shown like an asked row, without a server.
+            kept->address = address;
+            QMetaObject::invokeMethod(
+                this, [this, index, kept = std::move(*kept)] { lookupDone(index, kept); },
+                Qt::QueuedConnection);
+            return;
+        }
     }
     Source *source = kind && m_sources ? m_sources->source(*kind) : nullptr;
     if (!source) {
@@ -173,6 +198,13 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->result = result;
     if (!m_options.keepAnswers)
         s->result.answer = QByteArray();
+    if (!result.fromStore) {
+        if (s->result.askedAtMs == 0)
+            s->result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
+        // A lookup without a source (the record left empty) asked nothing worth keeping.
+        if (m_options.memory && s->result.source)
+            m_options.memory->keep(s->result);
+    }
     if (!m_options.keepNotices)
         dropNoticeFields(s->result);
     announce();

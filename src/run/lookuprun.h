@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lookup/addressfeed.h"
+#include "lookup/answermemory.h"
 #include "lookup/lookupresult.h"
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
@@ -39,6 +40,8 @@ public:
     };
     // Addresses in work (started or waiting for a server) or waiting for an earlier row.
     static constexpr qsizetype Window = 10000;
+    // Once the window is full, addresses are taken again when this many rows have left it.
+    static constexpr qsizetype AdmitStep = 256;
 
     LookupRun(QStringList addresses, RunOptions options, QObject *parent = nullptr);
     // The run takes its addresses from `feed` as it has room for them.
@@ -91,6 +94,8 @@ private:
     void setState(State state);
     void admit();
     void startLookup(qsizetype index);
+    // The source the options choose now, if any.
+    std::optional<SourceKind> chosenSource() const;
     void lookupDone(qsizetype index, const LookupResult &result);
     void announce();
     void flush();

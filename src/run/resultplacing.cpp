@@ -36,6 +36,7 @@ QStringList summaryCaptions()
         if (isStatus(column))
             captions.append(ErrorCaption);
     }
+    captions.append(ChangedCaption);
     return captions;
 }
 
@@ -62,6 +63,7 @@ RecordFields rowFields(const LookupResult &result)
         if (isStatus(column))
             fields.append(RecordField{ErrorCaption, failureText(result)});
     }
+    fields.append(RecordField{ChangedCaption, result.changed.join(QStringLiteral(", "))});
     if (!result.ok())
         return fields;
     for (qsizetype i = 0; i < result.fields.size(); ++i) {

@@ -5,8 +5,12 @@
 // The summary column that says why a lookup got no answer (empty when it got one).
 inline const QString ErrorCaption = QStringLiteral("Error");
 
+// The summary column after the others: what changed since the address's previous stored answer
+// from the same source ("registrar, expires").
+inline const QString ChangedCaption = QStringLiteral("Changed");
+
 // The summary columns' captions in order: the facts' (factColumns()), "Error" right after
-// "Status".
+// "Status", "Changed" last.
 QStringList summaryCaptions();
 
 // Whether the result's row carries the summary columns: port-43 WHOIS and RDAP results do

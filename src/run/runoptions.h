@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lookup/answermemory.h"
 #include "lookup/source.h"
 #include "net/connectto.h"
 #include "net/proxysettings.h"
@@ -69,6 +70,9 @@ struct RunOptions
     // Port 43 and RDAP: keep the fields of notice lines (terms of use, disclaimers) in the
     // results; off, they are left out (dropNoticeFields).
     bool keepNotices = false;
+    // Answers kept from earlier runs: a young enough one is given instead of asking, and every
+    // finished lookup is kept there. Not owned; none: every address is asked and nothing kept.
+    AnswerMemory *memory = nullptr;
 
     // QUORVANE_CONNECT_TO, read on first use and kept for the life of the process.
     static ConnectToMap environmentConnectTo();

@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(form.addressList().itemCount(), 0);
         QVERIFY(f.control<QRadioButton>("Option2")->isChecked());
         QVERIFY(f.dialogs.shown.isEmpty());
-        QCOMPARE(form.size(), QSize(536, 565));
+        QCOMPARE(form.size(), QSize(536, 595));
         for (const char *list : {"ListView1", "ListView2"}) {
             auto *view = f.control<QAbstractItemView>(list);
             QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(),

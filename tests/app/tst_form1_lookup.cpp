@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -112,6 +113,48 @@ private slots:
         QCOMPARE(t.headerWidth(1), 5000);
         QVERIFY(f.control("Frame1")->isEnabled());
         QVERIFY(f.form->StopRequested());
+    }
+
+    // With "Reuse answers up to 1 hours old" the second run asks no server: its rows are the
+    // first run's, counted in the caption as asked ones. The hours are kept in the settings.
+    void reusedRowsLookAsked()
+    {
+        FormFixture f;
+        setUp(f, QStringLiteral("0"),
+              {QStringLiteral("reuse-a.com"), QStringLiteral("reuse-b.com")});
+        const auto rows = [&] {
+            QStringList out;
+            ResultsTable &t = f.form->results();
+            for (int i = 1; i <= t.itemCount(); ++i)
+                out << t.itemText(i) + u'|' + t.subItem(i, 1) + u'|' + t.subItem(i, 2);
+            return out;
+        };
+        const qsizetype asked = m_server.targets.size();
+        f.click("PushButton4");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.form->isRunning(), 10000);
+        QCOMPARE(m_server.targets.size(), asked + 2);
+        const QStringList first = rows();
+        QCOMPARE(first.size(), 2);
+
+        auto *hours = f.control<QSpinBox>("ReuseHours");
+        QCOMPARE(hours->value(), 0);
+        hours->setValue(1);
+        QCOMPARE(f.settings.values.value(Form1::ReuseHoursKey), QStringLiteral("1"));
+        QStringList captions;
+        connect(f.form.get(), &QWidget::windowTitleChanged, this,
+                [&](const QString &title) { captions << title; });
+        f.click("PushButton4");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.form->isRunning(), 10000);
+        QCOMPARE(m_server.targets.size(), asked + 2);
+        QCOMPARE(rows(), first);
+        QVERIFY2(captions.contains(QStringLiteral("Quorvane - 2 of 2")),
+                 qPrintable(captions.join(u',')));
+        QVERIFY(!f.dialogs.messages().join(u' ').contains(QStringLiteral("not kept")));
+
+        FormFixture again;
+        again.settings.values.insert(Form1::ReuseHoursKey, QStringLiteral("5"));
+        again.load();
+        QCOMPARE(again.control<QSpinBox>("ReuseHours")->value(), 5);
     }
 
     // The window keeps the RDAP bootstrap for its life: the first run waits for the files

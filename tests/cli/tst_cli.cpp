@@ -17,12 +17,14 @@
 #include "text/utf8text.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +39,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -79,6 +83,7 @@ public:
         env.insert(u"QUORVANE_SITE2_URL"_s, server.baseUrl() + u"/"_s);
         env.insert(u"QUORVANE_CONNECT_TO"_s, connectTo);
         env.insert(u"XDG_CACHE_HOME"_s, m_cache.path());
+        env.insert(u"XDG_DATA_HOME"_s, m_cache.filePath(u"data"_s));
         env.insert(u"no_proxy"_s, u"127.0.0.1"_s);
         m_process.setProcessEnvironment(env);
         m_process.setProgram(QStringLiteral(QUORVANE_CLI));
@@ -101,9 +106,28 @@ public:
         m_process.setProcessEnvironment(env);
     }
 
+    // Runs the tool under `command` (a shell line run by unshare in a mount namespace of its
+    // own, say), which ends by running the program it is given with its arguments.
+    void confine(const QString &command)
+    {
+        m_confine = command;
+        m_process.setProgram(u"/usr/bin/unshare"_s);
+    }
+
     void start(const QStringList &arguments, const QByteArray &input = {})
     {
-        m_process.setArguments(QStringList{u"--source"_s, u"site2"_s} + arguments);
+        QStringList all{u"--source"_s, u"site2"_s};
+        // A sub-command stays first.
+        if (!arguments.isEmpty() &&
+            QStringList{u"history"_s, u"changes"_s, u"expiring"_s, u"latest"_s}.contains(
+                arguments.first()))
+            all.clear();
+        all += arguments;
+        if (!m_confine.isEmpty())
+            all = QStringList{u"-m"_s, u"sh"_s, u"-c"_s, m_confine + u" && exec \"$0\" \"$@\""_s,
+                              QStringLiteral(QUORVANE_CLI)} +
+                  all;
+        m_process.setArguments(all);
         m_process.start();
         m_process.write(input);
         m_process.closeWriteChannel();
@@ -120,7 +144,12 @@ public:
         return m_out;
     }
 
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    // Only ever the tool: a process that has ended has no id, and kill(0) would hit the test.
+    void signal(int number)
+    {
+        if (m_process.processId() > 0)
+            ::kill(pid_t(m_process.processId()), number);
+    }
 
     Outcome finish()
     {
@@ -176,7 +205,78 @@ private:
     QTemporaryDir m_cache;
     QProcess m_process;
     QByteArray m_out;
+    QString m_confine;
 };
+
+// Whether this process may make a mount namespace of its own (root, usually): then a store can
+// be put on a full or read-only file system that no one else sees.
+bool canConfine()
+{
+    QProcess probe;
+    probe.start(u"/usr/bin/unshare"_s,
+                {u"-m"_s, u"sh"_s, u"-c"_s, u"mount -t tmpfs -o size=64k tmpfs /mnt"_s});
+    return probe.waitForFinished() && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
+}
+
+// Port 43 for the store's tests: whois.nic.tst answers every name with a record whose registrar
+// and expiry the test sets, a database stamp that changes with every answer, and "fail." names
+// with a reset.
+struct StoreWorld
+{
+    QByteArray registrar = "First Registrar";
+    QByteArray expires = "2030-01-01T00:00:00Z";
+    int stamp = 0;
+    int delayMs = 0;
+    TestWhoisServer registry{[this](const QByteArray &name) {
+        TestWhoisServer::Reply reply{
+            "Domain Name: " + name + "\r\nRegistrar: " + registrar +
+            "\r\nRegistry Expiry Date: " + expires + "\r\nName Server: ns1." + name +
+            "\r\n>>> Last update of WHOIS database: " + QByteArray::number(++stamp) + " <<<\r\n"};
+        reply.reset = name.startsWith("fail.");
+        if (reply.reset)
+            reply.bytes.clear();
+        reply.delayMs = delayMs;
+        return reply;
+    }};
+
+    QString connectTo() const { return registry.mapping(u"whois.nic.tst"_s); }
+    static QStringList arguments(const QString &store)
+    {
+        return {u"--source"_s,
+                u"whois"_s,
+                u"--whois-server"_s,
+                u"whois.nic.tst"_s,
+                u"--no-referrals"_s,
+                u"--quiet"_s,
+                u"-d"_s,
+                u"0"_s,
+                u"-f"_s,
+                u"jsonl"_s,
+                u"--store"_s,
+                store};
+    }
+};
+
+// Where a store test keeps its store: a file in `dir`, or, when the program runs under
+// pg_virtualenv with QUORVANE_TEST_POSTGRES set (ctest's tst_cli_postgres), a new database of
+// that cluster, so the same cases hold the store on PostgreSQL.
+QString testStore(const QTemporaryDir &dir, const QString &name)
+{
+    if (qEnvironmentVariableIsEmpty("QUORVANE_TEST_POSTGRES"))
+        return dir.filePath(name + u".sqlite"_s);
+    static int made = 0;
+    const QString database =
+        u"cli_%1_%2_%3"_s.arg(QCoreApplication::applicationPid()).arg(++made).arg(name);
+    QProcess psql;
+    psql.setWorkingDirectory(QDir::tempPath()); // the test's own may be gone
+    psql.start(u"psql"_s, {u"-qAt"_s, u"-c"_s, u"CREATE DATABASE "_s + database});
+    if (!psql.waitForFinished() || psql.exitCode() != 0)
+        qFatal("cannot make a database: %s", psql.readAllStandardError().constData());
+    return u"postgresql://%1@%2:%3/%4"_s.arg(qEnvironmentVariable("PGUSER"),
+                                             qEnvironmentVariable("PGHOST"),
+                                             qEnvironmentVariable("PGPORT"), database);
+}
 
 // What Python's module makes of the bytes, as JSON.
 QJsonDocument pythonReads(const QString &script, const QByteArray &bytes)
@@ -835,7 +935,12 @@ private slots:
             Cli(site, world.connectTo()).run(arguments + QStringList{listFile.fileName()}).exitCode,
             1);
         QVERIFY(out.open(QIODevice::ReadOnly));
-        QCOMPARE(out.readAll(), whole);
+        // The same lines; only the times they were asked at may differ.
+        const auto timeless = [](QByteArray lines) {
+            static const QRegularExpression askedAt(u"\"asked_at\":\"[^\"]*\","_s);
+            return QString::fromUtf8(lines).remove(askedAt);
+        };
+        QCOMPARE(timeless(out.readAll()), timeless(whole));
         QCOMPARE(world.registry.queries.size(), 25 + 13);
     }
 
@@ -869,6 +974,273 @@ private slots:
         QCOMPARE(outcome.exitCode, 130);
         QCOMPARE(outcome.out.count('\n'), lines);
         QVERIFY(outcome.out.contains("b.example"));
+    }
+
+    // Answers kept and reused: within --max-age no server is asked and the lines say so;
+    // --no-store asks and keeps nothing; a failed answer is asked again.
+    void storeReuse_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("asked");      // ok.tst queries at the registry, second run
+        QTest::addColumn<bool>("fromStore"); // the second run's ok.tst line
+        QTest::newRow("always ask") << QStringList{} << 1 << false;
+        QTest::newRow("young enough") << QStringList{u"--max-age"_s, u"1h"_s} << 0 << true;
+        QTest::newRow("too old") << QStringList{u"--max-age"_s, u"1s"_s} << 1 << false;
+        QTest::newRow("another store")
+            << QStringList{u"--max-age"_s, u"1h"_s, u"--store"_s, u"%OTHER%"_s} << 1 << false;
+    }
+    void storeReuse()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(int, asked);
+        QFETCH(bool, fromStore);
+        TestHttpServer site(serve);
+        StoreWorld world;
+        QTemporaryDir dir;
+        const QStringList run = StoreWorld::arguments(testStore(dir, u"answers"_s));
+        extra.replaceInStrings(u"%OTHER%"_s, testStore(dir, u"other"_s));
+        const Outcome first = Cli(site, world.connectTo()).run(run, "ok.tst\nfail.tst\n");
+        QCOMPARE(first.exitCode, 1);
+        const QJsonArray firstLines = pythonReads(JsonLinesReader, first.out).array();
+        QTest::qWait(1100); // older than 1s
+        world.registry.queries.clear();
+        const Outcome second = Cli(site, world.connectTo()).run(run + extra, "OK.tst\nfail.tst\n");
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY2(second.err.isEmpty(), second.err.constData());
+        const auto okQueries = [&] {
+            return std::count_if(world.registry.queries.begin(), world.registry.queries.end(),
+                                 [](const QByteArray &q) { return q.toLower().startsWith("ok."); });
+        };
+        QCOMPARE(okQueries(), asked);
+        QVERIFY(world.registry.queries.size() > asked); // fail.tst asked again
+        const QJsonArray lines = pythonReads(JsonLinesReader, second.out).array();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0][u"address"].toString(), u"OK.tst"_s); // as typed this time
+        QCOMPARE(lines[0][u"from_store"].toBool(), fromStore);
+        QCOMPARE(lines[0][u"asked_at"] == firstLines[0][u"asked_at"], fromStore);
+        QCOMPARE(lines[0][u"registrar"].toString(), u"First Registrar"_s);
+        QCOMPARE(lines[1][u"from_store"].toBool(), false); // a failure is never reused
+
+        // Neither read nor written.
+        world.registry.queries.clear();
+        QTemporaryDir none;
+        const Outcome bare = Cli(site, world.connectTo())
+                                 .run(StoreWorld::arguments(none.filePath(u"s"_s)).mid(0, 10) +
+                                          QStringList{u"--no-store"_s},
+                                      "ok.tst\n");
+        QCOMPARE(bare.exitCode, 0);
+        QCOMPARE(okQueries(), 1);
+        QVERIFY(QDir(none.path()).isEmpty());
+    }
+
+    // A registrar transfer and a renewal between two runs: the sub-commands read them back,
+    // asking no server.
+    void storeCommands()
+    {
+        TestHttpServer site(serve);
+        StoreWorld world;
+        QTemporaryDir dir;
+        const QString store = testStore(dir, u"answers"_s);
+        const QByteArray list = "a.tst\nb.tst\n";
+        const QString soonExpiry =
+            QDateTime::currentDateTimeUtc().addDays(10).toString(Qt::ISODate);
+        world.expires = soonExpiry.toUtf8();
+        QCOMPARE(Cli(site, world.connectTo()).run(StoreWorld::arguments(store), list).exitCode, 0);
+        // The same answers again (another stamp) a second later: nothing new.
+        QTest::qWait(1100);
+        QCOMPARE(Cli(site, world.connectTo()).run(StoreWorld::arguments(store), list).exitCode, 0);
+        world.registrar = "Second Registrar";
+        const QByteArray renewed = "2031-06-01T00:00:00Z";
+        const Outcome third =
+            Cli(site, world.connectTo()).run(StoreWorld::arguments(store), "a.tst\n");
+        QCOMPARE(pythonReads(JsonLinesReader, third.out)[0][u"changed"].toArray(),
+                 (QJsonArray{u"registrar"_s}));
+        world.expires = renewed;
+        Cli(site, world.connectTo()).run(StoreWorld::arguments(store), "b.tst\n");
+        const qsizetype asked = world.registry.queries.size();
+
+        const auto command = [&](const QStringList &arguments) {
+            return Cli(site).run(arguments + QStringList{u"--store"_s, store});
+        };
+        const Outcome changes = command({u"changes"_s, u"-f"_s, u"csv"_s});
+        QCOMPARE(changes.exitCode, 0);
+        const QJsonArray rows = pythonReads(CsvReader, changes.out).array();
+        QCOMPARE(rows.size(), 4); // a: registrar; b: registrar and expires
+        QCOMPARE(rows[0].toVariant().toStringList(),
+                 (QStringList{u"Address"_s, u"Source"_s, u"Fact"_s, u"Before"_s, u"After"_s,
+                              u"Seen At"_s}));
+        QCOMPARE(rows[1].toVariant().toStringList().mid(0, 5),
+                 (QStringList{u"a.tst"_s, u"whois"_s, u"registrar"_s, u"First Registrar"_s,
+                              u"Second Registrar"_s}));
+        QCOMPARE(rows[3].toVariant().toStringList().mid(0, 5),
+                 (QStringList{u"b.tst"_s, u"whois"_s, u"expires"_s, soonExpiry,
+                              QString::fromLatin1(renewed)}));
+        // Of one address, since a date; since a time to come: none.
+        QCOMPARE(command({u"changes"_s, u"b.tst"_s, u"--since"_s, u"2000-01-01"_s}).out.count('\n'),
+                 2);
+        QCOMPARE(command({u"changes"_s, u"--since"_s, u"2999-01-01T00:00:00Z"_s}).out.count('\n'),
+                 0);
+
+        const Outcome history = command({u"history"_s, u"a.tst"_s, u"-f"_s, u"jsonl"_s});
+        QCOMPARE(history.exitCode, 0);
+        const QJsonArray answers = pythonReads(JsonLinesReader, history.out).array();
+        QCOMPARE(answers.size(), 2); // the repeated answer only moved the first one's time
+        QCOMPARE(answers[0][u"registrar"].toString(), u"First Registrar"_s);
+        QVERIFY(answers[0][u"last_seen"].toString() > answers[0][u"asked_at"].toString());
+        QCOMPARE(answers[1][u"changed"].toArray(), (QJsonArray{u"registrar"_s}));
+
+        // a.tst expires in ten days, b.tst was renewed.
+        const Outcome soon = command({u"expiring"_s, u"--within"_s, u"30d"_s, u"--fail-if-any"_s});
+        QCOMPARE(soon.exitCode, 1);
+        QVERIFY(soon.out.startsWith(QByteArray("a.tst\t" + soonExpiry.toUtf8())));
+        QCOMPARE(soon.out.count('\n'), 1);
+        const Outcome none = command({u"expiring"_s, u"--within"_s, u"2d"_s, u"--fail-if-any"_s});
+        QCOMPARE(none.exitCode, 0);
+        QVERIFY(none.out.isEmpty());
+
+        const Outcome latest = command({u"latest"_s, u"-f"_s, u"jsonl"_s});
+        QCOMPARE(latest.exitCode, 0);
+        const QJsonArray kept = pythonReads(JsonLinesReader, latest.out).array();
+        QCOMPARE(addressesOf(QJsonDocument(kept)), (QStringList{u"a.tst"_s, u"b.tst"_s}));
+        QCOMPARE(kept[0][u"registrar"].toString(), u"Second Registrar"_s);
+        QCOMPARE(kept[1][u"expires"].toString(), QString::fromLatin1(renewed));
+        QVERIFY(kept[1][u"from_store"].toBool());
+        const Outcome missing = command({u"latest"_s, u"a.tst"_s, u"c.tst"_s});
+        QCOMPARE(missing.exitCode, 1);
+        QCOMPARE(missing.out.count('\n'), 1);
+        QVERIFY(missing.err.contains("c.tst"));
+        QCOMPARE(world.registry.queries.size(), asked); // no server asked by any of them
+    }
+
+    // A store that cannot be used: said once, every address still looked up and written, the
+    // exit code what it would be without a store; a store refused is left as it was.
+    void storeFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("read-only") << u"read-only"_s << u"read-only"_s;
+        QTest::newRow("disk full") << u"full"_s << u"disk is full"_s;
+        QTest::newRow("cannot be made") << u"under a file"_s << u"cannot be made"_s;
+        QTest::newRow("not a database") << u"garbage"_s << u"not an SQLite database"_s;
+        QTest::newRow("newer version") << u"newer"_s << u"newer version"_s;
+        QTest::newRow("symbolic link") << u"link"_s << u"symbolic link"_s;
+    }
+    void storeFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, words);
+        TestHttpServer site(serve);
+        StoreWorld world;
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"store"_s);
+        QVERIFY(QDir().mkpath(folder));
+        QString store = folder + u"/answers.sqlite"_s;
+        QByteArray list;
+        for (int i = 0; i < 3000; ++i)
+            list += "name" + QByteArray::number(i) + ".tst\n";
+        Cli cli(site, world.connectTo());
+        if (fault == u"read-only"_s) {
+            QCOMPARE(
+                Cli(site, world.connectTo()).run(StoreWorld::arguments(store), "x.tst\n").exitCode,
+                0);
+            if (canConfine())
+                cli.confine(u"mount --bind %1 %1 && mount -o remount,bind,ro %1"_s.arg(folder));
+            else if (::geteuid() != 0)
+                QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+            else
+                QSKIP("root without a mount namespace: nothing here is read-only");
+        } else if (fault == u"full"_s) {
+            if (!canConfine())
+                QSKIP("no mount namespace for a small file system");
+            cli.confine(u"mount -t tmpfs -o size=160k tmpfs %1"_s.arg(folder));
+        } else if (fault == u"under a file"_s) {
+            QFile plain(folder + u"/plain"_s);
+            QVERIFY(plain.open(QIODevice::WriteOnly));
+            store = folder + u"/plain/answers.sqlite"_s;
+        } else if (fault == u"garbage"_s) {
+            QFile file(store);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, 'x'));
+        } else if (fault == u"newer"_s) {
+            QProcess sqlite;
+            sqlite.start(u"python3"_s, {u"-c"_s,
+                                        u"import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); "
+                                        "c.execute('create table answers(x)'); "
+                                        "c.execute('pragma user_version=42'); c.commit()"_s,
+                                        store});
+            QVERIFY(sqlite.waitForFinished() && sqlite.exitCode() == 0);
+        } else if (fault == u"link"_s) {
+            QVERIFY(QFile::link(dir.filePath(u"elsewhere"_s), store));
+        }
+        const auto bytes = [](const QString &path) {
+            QFile file(path);
+            return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                              : QByteArray();
+        };
+        const QByteArray before = bytes(store);
+        cli.start(StoreWorld::arguments(store) + QStringList{u"--max-age"_s, u"1h"_s}, list);
+        const Outcome outcome = cli.finish();
+        QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+        QCOMPARE(outcome.out.count('\n'), 3000);
+        QVERIFY2(outcome.err.count('\n') == 1, outcome.err.constData());
+        QVERIFY2(outcome.err.contains(words.toUtf8()), outcome.err.constData());
+        if (fault != u"read-only"_s && fault != u"full"_s)
+            QCOMPARE(bytes(store), before);
+        QVERIFY(!QFile::exists(dir.filePath(u"elsewhere"_s)));
+    }
+
+    // Two processes write one store at once: every answer of both is kept.
+    void twoProcesses()
+    {
+        TestHttpServer site(serve);
+        StoreWorld world;
+        QTemporaryDir dir;
+        const QString store = dir.filePath(u"answers.sqlite"_s);
+        QByteArray lists[2];
+        for (int i = 0; i < 1500; ++i) {
+            lists[0] += "a" + QByteArray::number(i) + ".tst\n";
+            lists[1] += "b" + QByteArray::number(i) + ".tst\n";
+        }
+        Cli one(site, world.connectTo()), two(site, world.connectTo());
+        one.start(StoreWorld::arguments(store), lists[0]);
+        two.start(StoreWorld::arguments(store), lists[1]);
+        const Outcome a = one.finish(), b = two.finish();
+        QVERIFY2(a.exitCode == 0 && b.exitCode == 0, QByteArray(a.err + b.err).constData());
+        QVERIFY2(a.err.isEmpty() && b.err.isEmpty(), QByteArray(a.err + b.err).constData());
+        const Outcome latest =
+            Cli(site).run({u"latest"_s, u"--store"_s, store, u"-f"_s, u"jsonl"_s});
+        QCOMPARE(latest.out.count('\n'), 3000);
+    }
+
+    // Killed outright during a run: the store opens afterwards with what was written, and the
+    // next run keeps every answer.
+    void killDuringRun()
+    {
+        TestHttpServer site(serve);
+        StoreWorld world;
+        QTemporaryDir dir;
+        const QString store = dir.filePath(u"answers.sqlite"_s);
+        QByteArray list;
+        for (int i = 0; i < 400; ++i)
+            list += "k" + QByteArray::number(i) + ".tst\n";
+        // One answer at a time (one server), slowly enough that the kill finds the run under way.
+        world.delayMs = 10;
+        Cli first(site, world.connectTo());
+        first.start(StoreWorld::arguments(store), list);
+        QTRY_VERIFY_WITH_TIMEOUT(world.registry.queries.size() >= 100, 20000);
+        QTest::qWait(1200); // the answers of a second ago have been written since
+        const qsizetype answered = world.registry.queries.size();
+        QVERIFY(answered < 400);
+        first.signal(SIGKILL);
+        QCOMPARE(first.finish().exitCode, -1);
+        world.delayMs = 0;
+
+        const Outcome kept = Cli(site).run({u"latest"_s, u"--store"_s, store});
+        QCOMPARE(kept.exitCode, 0);
+        QVERIFY2(kept.out.count('\n') >= 100 && kept.out.count('\n') <= answered,
+                 qPrintable(QString::number(kept.out.count('\n'))));
+        QCOMPARE(Cli(site, world.connectTo()).run(StoreWorld::arguments(store), list).exitCode, 0);
+        QCOMPARE(Cli(site).run({u"latest"_s, u"--store"_s, store}).out.count('\n'), 400);
     }
 
     // The jsonl writer lays out JSON itself: each string as QJsonDocument wrote it before.
@@ -930,14 +1302,17 @@ private slots:
     {
         QTest::addColumn<bool>("failed");
         QTest::addColumn<QStringList>("keys");
+        // An answer from the store says when it was given and what changed.
         QTest::newRow("record") << false
                                 << QStringList{u"address"_s,       u"source"_s,  u"status"_s,
                                                u"registrar"_s,     u"expires"_s, u"name_servers"_s,
-                                               u"domain_status"_s, u"servers"_s, u"fields"_s};
+                                               u"domain_status"_s, u"servers"_s, u"asked_at"_s,
+                                               u"from_store"_s,    u"changed"_s, u"fields"_s};
         // A failed lookup's reason comes right after its status, before any other fact.
-        QTest::newRow("failed") << true << QStringList{u"address"_s, u"source"_s,    u"status"_s,
-                                                       u"error"_s,   u"registrar"_s, u"servers"_s,
-                                                       u"fields"_s};
+        QTest::newRow("failed") << true
+                                << QStringList{u"address"_s,    u"source"_s,    u"status"_s,
+                                               u"error"_s,      u"registrar"_s, u"servers"_s,
+                                               u"from_store"_s, u"fields"_s};
     }
     void jsonlKeyOrder()
     {
@@ -955,6 +1330,9 @@ private slots:
                 result, {u"Domain Name: example.test"_s, u"Registrar: Ex\u00e4mple"_s,
                          u"Name Server: ns1.example.test"_s, u"Name Server: ns2.example.test"_s,
                          u"Registry Expiry Date: 2031-02-03T04:05:06Z"_s, u"Domain Status: ok"_s});
+            result.askedAtMs = 1'700'000'000'000;
+            result.fromStore = true;
+            result.changed = QStringList{u"registrar"_s, u"expires"_s};
         }
         const QByteArray line = JsonLine::format(result);
         QVERIFY(line.endsWith("}\n") && line.count('\n') == 1);
@@ -980,6 +1358,11 @@ private slots:
         for (const RecordField &field : result.fields.toList())
             fields.append(QJsonArray{field.name, field.value});
         expected.insert(u"fields"_s, fields);
+        expected.insert(u"from_store"_s, !failed);
+        if (!failed) {
+            expected.insert(u"asked_at"_s, u"2023-11-14T22:13:20Z"_s);
+            expected.insert(u"changed"_s, QJsonArray{u"registrar"_s, u"expires"_s});
+        }
         QCOMPARE(QJsonDocument::fromJson(line).object(), expected);
     }
 

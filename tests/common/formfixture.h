@@ -41,6 +41,7 @@ struct FormFixture
         options.programDir = programDir.path();
         options.homePageAllowed = true;
         options.drawHomePageNumber = homePageDraw ? homePageDraw : [] { return 1; };
+        options.storePath = programDir.filePath(QStringLiteral("answers.sqlite"));
         form = std::make_unique<Form1>(
             Services{dialogs, settings, clipboard, desktop, spreadsheet, commands}, options);
         return *form;

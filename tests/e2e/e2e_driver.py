@@ -60,7 +60,7 @@ except ImportError as e:
              "python3-pil (scripts/setup.sh installs them)")
 
 SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 1024
-CLIENT_WIDTH, CLIENT_HEIGHT = 536, 565
+CLIENT_WIDTH, CLIENT_HEIGHT = 536, 595
 
 # Bounds of the waits, in seconds.
 START_TIMEOUT = 40

@@ -235,23 +235,27 @@ class LookupRunTests : public QObject
     }
 
 private slots:
-    // At most Window addresses are in work or waiting for an earlier row; each row given makes
-    // room for one more.
+    // At most Window addresses are in work or waiting for an earlier row; the rows given make
+    // room for as many more, taken AdmitStep at a time (the store reads a step's addresses at
+    // once).
     void admissionWindow()
     {
         QStringList addresses;
-        for (qsizetype i = 0; i < LookupRun::Window + 5; ++i)
+        for (qsizetype i = 0; i < LookupRun::Window + LookupRun::AdmitStep + 5; ++i)
             addresses << QStringLiteral("n%1@whois.test").arg(i);
         ScriptedRun r(std::make_unique<ListFeed>(addresses));
         QSignalSpy results(r.run.get(), &LookupRun::resultReady);
         r.run->start();
         QCOMPARE(r.run->takenCount(), LookupRun::Window);
         QCOMPARE(r.sources->lookups, LookupRun::Window);
-        QTRY_COMPARE(r.sources->pending.size(), 1); // one at a time to the one server
-        r.sources->answer(QStringLiteral("n0@whois.test"));
-        QCOMPARE(results.count(), 1);
-        QCOMPARE(r.run->takenCount(), LookupRun::Window + 1);
-        QCOMPARE(r.sources->lookups, LookupRun::Window + 1);
+        for (qsizetype i = 0; i < LookupRun::AdmitStep; ++i) {
+            QTRY_COMPARE(r.sources->pending.size(), 1); // one at a time to the one server
+            QCOMPARE(r.run->takenCount(), LookupRun::Window);
+            r.sources->answer(QStringLiteral("n%1@whois.test").arg(i));
+        }
+        QCOMPARE(results.count(), LookupRun::AdmitStep);
+        QCOMPARE(r.run->takenCount(), LookupRun::Window + LookupRun::AdmitStep);
+        QCOMPARE(r.sources->lookups, LookupRun::Window + LookupRun::AdmitStep);
     }
 
     // The pause after a row follows that row's delay: when it did not read, there is none,

@@ -387,6 +387,8 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::newRow("summary caption") << "Expires"
                                          << "Expires (record)";
+        QTest::newRow("changed caption") << "changed"
+                                         << "changed (record)";
         QTest::newRow("other case, end spaces") << " cidr "
                                                 << "cidr (record)";
         QTest::newRow("several words") << "REGISTRAR IANA ID"

@@ -1,0 +1,893 @@
+#include "store/sqlanswerstore.h"
+
+#include "store/factfields.h"
+#include "store/storefile.h"
+#include "store/storesql.h"
+#include "store/volatilelines.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSqlError>
+
+#include <unistd.h>
+
+namespace {
+
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString newConnectionName()
+{
+    static QAtomicInteger<quint64> next = 0;
+    return QStringLiteral("quorvane-store-%1").arg(next.fetchAndAddRelaxed(1));
+}
+
+// An address's key among the locks its writers take: the same on every machine (FNV-1a over
+// its UTF-8 bytes), so writers on two machines take turns at one address.
+qint64 addressLockKey(const QString &asked)
+{
+    quint64 hash = 14695981039346656037ULL;
+    for (const char byte : asked.toUtf8()) {
+        hash ^= quint8(byte);
+        hash *= 1099511628211ULL;
+    }
+    return qint64(hash);
+}
+
+// The database's words for a failure, on one line.
+QString databaseWords(const QSqlError &error)
+{
+    QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    text = text.simplified();
+    if (text.startsWith(QLatin1String("ERROR: ")))
+        text = text.mid(7);
+    return text;
+}
+
+QVariant textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text);
+}
+
+} // namespace
+
+qint64 answerDigest(const LookupResult &result)
+{
+    const char outcome[2] = {char('0' + int(result.status)), 0};
+    return VolatileLines::digest(result.recordText, QByteArrayView(outcome, 1));
+}
+
+SqlAnswerStore::SqlAnswerStore(const SqlDialect &dialect, const StoreLocation &location)
+    : m_dialect(dialect), m_location(location), m_path(location.shown()),
+      m_connection(newConnectionName())
+{
+}
+
+SqlAnswerStore::~SqlAnswerStore()
+{
+    if (m_location.isPostgres()) {
+        // Closing the connection frees its prepared statements; going first, the driver spares
+        // each statement a request to free it (and, on a connection that went away, a warning).
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_queries.clear();
+    if (m_db.isValid())
+        m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connection);
+    if (!m_sideConnection.isEmpty()) {
+        QSqlDatabase::database(m_sideConnection, false).close();
+        QSqlDatabase::removeDatabase(m_sideConnection);
+    }
+}
+
+std::unique_ptr<SqlAnswerStore> SqlAnswerStore::open(const StoreLocation &location, Access access)
+{
+    if (location.isPostgres()) {
+        std::unique_ptr<SqlAnswerStore> store(new SqlAnswerStore(SqlDialect::postgres(), location));
+        store->openDatabase(access);
+        return store;
+    }
+    const QString path = location.path;
+    std::unique_ptr<SqlAnswerStore> store(new SqlAnswerStore(SqlDialect::sqlite(), location));
+    const QString refused = StoreFile::refusal(path);
+    if (!refused.isEmpty()) {
+        store->m_problem = {StoreProblem::Kind::Refused, refused};
+        return store;
+    }
+    if (access == Access::ReadWrite) {
+        const QString unmade = StoreFile::prepare(path);
+        if (!unmade.isEmpty()) {
+            // A store that cannot be made may still be there to read.
+            store->m_problem = {StoreProblem::Kind::CannotOpen, unmade};
+            return store;
+        }
+        // SQLite writes beside the file too (its WAL): both must be writable.
+        const QByteArray file = QFile::encodeName(path);
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+        if (::access(file.constData(), W_OK) != 0 || ::access(folder.constData(), W_OK) != 0) {
+            access = Access::ReadOnly;
+            store->m_problem = {StoreProblem::Kind::ReadOnly,
+                                QStringLiteral("the answer store ") + shown(path) +
+                                    QStringLiteral(" is read-only; answers are not kept")};
+        }
+    } else if (!QFileInfo::exists(path)) {
+        store->m_empty = true;
+        store->m_readable = true;
+        return store;
+    }
+    store->openDatabase(access);
+    return store;
+}
+
+bool SqlAnswerStore::connectPostgres()
+{
+    // Qt loads its PostgreSQL driver (and with it libpq) only here, for a postgresql:// store.
+    if (!QSqlDatabase::isDriverAvailable(QLatin1String(m_dialect.driver))) {
+        m_problem = {StoreProblem::Kind::CannotOpen,
+                     QStringLiteral("the answer store ") + m_path +
+                         QStringLiteral(" needs Qt's PostgreSQL driver, which is not installed "
+                                        "(Debian package libqt6sql6-psql)")};
+        return false;
+    }
+    m_db = QSqlDatabase::addDatabase(QLatin1String(m_dialect.driver), m_connection);
+    // No password is set: libpq takes it from PGPASSWORD or ~/.pgpass.
+    m_db.setHostName(m_location.host);
+    m_db.setDatabaseName(m_location.database);
+    m_db.setUserName(m_location.user);
+    m_db.setPort(m_location.port);
+    m_db.setConnectOptions(m_location.parameters);
+    if (!m_db.open()) {
+        m_problem = {StoreProblem::Kind::CannotOpen,
+                     QStringLiteral("cannot connect to the answer store ") + m_path +
+                         QStringLiteral(": ") + databaseWords(m_db.lastError())};
+        return false;
+    }
+    return true;
+}
+
+bool SqlAnswerStore::openDatabase(Access access)
+{
+    if (m_location.isPostgres()) {
+        if (!connectPostgres())
+            return false;
+    } else {
+        m_db = QSqlDatabase::addDatabase(QLatin1String(m_dialect.driver), m_connection);
+        m_db.setDatabaseName(m_location.path);
+        // Another process writing the same store holds its lock for one short batch.
+        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
+        if (access == Access::ReadOnly)
+            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        m_db.setConnectOptions(options);
+        if (!m_db.open()) {
+            m_problem = {StoreProblem::Kind::CannotOpen,
+                         QStringLiteral("the answer store ") + shown(m_path) +
+                             QStringLiteral(" cannot be opened: ") + m_db.lastError().text()};
+            return false;
+        }
+    }
+    QSqlQuery version(m_db);
+    version.setForwardOnly(true);
+    if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
+        noteError(version.lastError());
+        return false;
+    }
+    const int found = version.value(0).toInt();
+    version.finish();
+    for (const QString &statement : m_dialect.readSetup) {
+        if (!execText(statement))
+            return false;
+    }
+    if (found > StoreSql::SchemaVersion) {
+        m_problem = {StoreProblem::Kind::Refused,
+                     QStringLiteral("the answer store ") + shown(m_path) +
+                         QStringLiteral(" was written by a newer version of Quorvane (schema %1, "
+                                        "this one knows %2); it is left as it is")
+                             .arg(found)
+                             .arg(StoreSql::SchemaVersion)};
+        return false;
+    }
+    if (found == 0) {
+        QSqlQuery tables(m_db);
+        if (!tables.exec(QLatin1String(m_dialect.countTables)) || !tables.next()) {
+            noteError(tables.lastError());
+            return false;
+        }
+        if (tables.value(0).toInt() > 0) {
+            m_problem = {StoreProblem::Kind::Refused,
+                         m_location.isPostgres()
+                             ? QStringLiteral("the database ") + m_path +
+                                   QStringLiteral(" holds tables named as the answer store's "
+                                                  "but is not an answer store; it is left as "
+                                                  "it is")
+                             : QStringLiteral("the file ") + shown(m_path) +
+                                   QStringLiteral(" is an SQLite database but not an answer "
+                                                  "store; it is left as it is")};
+            return false;
+        }
+    }
+    if (access == Access::ReadOnly) {
+        m_empty = found == 0;
+        m_readable = true;
+        return true;
+    }
+    for (const QString &statement : m_dialect.sessionSetup) {
+        if (!execText(statement))
+            return false;
+    }
+    if (found < StoreSql::SchemaVersion && !migrate(found))
+        return false;
+    m_readable = true;
+    m_writable = true;
+    // The newest dictionary compresses what this connection writes.
+    QSqlQuery &newest = prepared(StoreSql::NewestDictionary);
+    if (!exec(newest))
+        return false;
+    if (newest.next()) {
+        m_codec.addDictionary(newest.value(0).toLongLong(), newest.value(2).toByteArray(), true);
+        m_dictionaryBasis = newest.value(1).toLongLong();
+    }
+    newest.finish();
+    return true;
+}
+
+bool SqlAnswerStore::migrate(int from)
+{
+    if (!execText(QLatin1String(m_dialect.beginWrite)))
+        return false;
+    if (m_dialect.schemaLock && !execText(QLatin1String(m_dialect.schemaLock))) {
+        execText(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    // Another process may have migrated while this one waited for the lock.
+    QSqlQuery version(m_db);
+    if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
+        noteError(version.lastError());
+        execText(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    int at = version.value(0).toInt();
+    version.finish();
+    if (at < from)
+        at = from;
+    for (int to = at + 1; to <= StoreSql::SchemaVersion; ++to) {
+        for (const char *statement : StoreSql::migration(to)) {
+            if (!execText(m_dialect.expand(statement))) {
+                execText(QStringLiteral("ROLLBACK"));
+                return false;
+            }
+        }
+    }
+    if (!execText(QString::fromLatin1(m_dialect.writeVersion).arg(StoreSql::SchemaVersion)) ||
+        !execText(QStringLiteral("COMMIT"))) {
+        execText(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    return true;
+}
+
+QSqlQuery &SqlAnswerStore::prepared(const char *sql)
+{
+    if (m_lost)
+        return m_deadQuery;
+    auto found = m_queries.find(sql);
+    if (found == m_queries.end()) {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        query.prepare(m_dialect.expand(sql));
+        found = m_queries.insert(sql, query);
+    }
+    return *found;
+}
+
+bool SqlAnswerStore::beginWrite()
+{
+    m_busy = false;
+    return execText(QLatin1String(m_dialect.beginWrite));
+}
+
+bool SqlAnswerStore::commit()
+{
+    finishAll();
+    if (execText(QStringLiteral("COMMIT")))
+        return true;
+    const bool busy = m_busy;
+    rollback();
+    m_busy = busy;
+    return false;
+}
+
+void SqlAnswerStore::rollback()
+{
+    if (m_lost)
+        return;
+    finishAll();
+    const int errors = m_errors;
+    QSqlQuery query(m_db);
+    query.exec(QStringLiteral("ROLLBACK"));
+    m_errors = errors;
+}
+
+bool SqlAnswerStore::exec(QSqlQuery &query)
+{
+    if (m_lost) {
+        ++m_errors;
+        return false;
+    }
+    if (query.exec())
+        return true;
+    noteError(query.lastError());
+    return false;
+}
+
+bool SqlAnswerStore::execText(const QString &sql)
+{
+    if (m_lost) {
+        ++m_errors;
+        return false;
+    }
+    QSqlQuery query(m_db);
+    if (query.exec(sql))
+        return true;
+    noteError(query.lastError());
+    return false;
+}
+
+void SqlAnswerStore::noteError(const QSqlError &error)
+{
+    ++m_errors;
+    const QString code = m_dialect.codeOf(error.nativeErrorCode());
+    if (m_dialect.lostCodes.contains(code)) {
+        // Nothing more is sent on the connection. The driver goes with it, so the statements
+        // prepared on it are dropped without asking the server to free them.
+        m_lost = true;
+        m_busy = false;
+        m_readable = m_writable = false;
+        m_problem = {StoreProblem::Kind::CannotOpen, QStringLiteral("the answer store ") +
+                                                         shown(m_path) +
+                                                         QStringLiteral(" can no longer be "
+                                                                        "reached: ") +
+                                                         databaseWords(error)};
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+        return;
+    }
+    m_busy = m_dialect.busyCodes.contains(code);
+    if (m_busy)
+        return; // tried again later
+    const QString where = QStringLiteral("the answer store ") + shown(m_path);
+    if (m_dialect.corruptCodes.contains(code)) {
+        m_problem = {StoreProblem::Kind::Refused, where + QStringLiteral(" is damaged (") +
+                                                      error.databaseText() +
+                                                      QStringLiteral("); it is left as it is")};
+        m_readable = m_writable = false;
+    } else if (m_dialect.fullCodes.contains(code)) {
+        m_problem = {StoreProblem::Kind::Full,
+                     where + QStringLiteral(": the disk is full; answers are no longer kept")};
+        m_writable = false;
+    } else if (m_dialect.readOnlyCodes.contains(code)) {
+        m_problem = {StoreProblem::Kind::ReadOnly,
+                     where + QStringLiteral(" is read-only; answers are not kept")};
+        m_writable = false;
+    } else if (!m_problem) {
+        m_problem = {StoreProblem::Kind::CannotOpen,
+                     where + QStringLiteral(" failed: ") +
+                         (m_location.isPostgres() ? databaseWords(error) : error.text())};
+        m_writable = false;
+    }
+}
+
+bool SqlAnswerStore::loadDictionary(qint64 id)
+{
+    if (id == 0 || m_codec.hasDictionary(id))
+        return true;
+    if (!m_dialect.nestedReads) {
+        // The answer being decoded may be one row of many still coming on the main connection:
+        // a statement there would drop the rest. The dictionaries are read on a second one.
+        if (m_sideConnection.isEmpty()) {
+            m_sideConnection = m_connection + QStringLiteral("-dictionaries");
+            QSqlDatabase::cloneDatabase(m_db, m_sideConnection);
+        }
+        QSqlDatabase side = QSqlDatabase::database(m_sideConnection);
+        QSqlQuery query(side);
+        query.setForwardOnly(true);
+        if (!side.isOpen() || !query.prepare(m_dialect.expand(StoreSql::Dictionaries))) {
+            noteError(side.isOpen() ? query.lastError() : side.lastError());
+            return false;
+        }
+        query.bindValue(0, 0);
+        if (!query.exec()) {
+            noteError(query.lastError());
+            return false;
+        }
+        while (query.next())
+            m_codec.addDictionary(query.value(0).toLongLong(), query.value(1).toByteArray(), false);
+        return m_codec.hasDictionary(id);
+    }
+    QSqlQuery &query = prepared(StoreSql::Dictionary);
+    query.bindValue(0, id);
+    if (!exec(query) || !query.next())
+        return false;
+    m_codec.addDictionary(id, query.value(0).toByteArray(), false);
+    query.finish();
+    return true;
+}
+
+bool SqlAnswerStore::readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode)
+{
+    out.id = query.value(0).toLongLong();
+    out.asked = query.value(1).toString();
+    const QVariant address = query.value(2);
+    out.address = address.isNull() ? out.asked : address.toString();
+    out.source = query.value(3).toString();
+    out.askedAtMs = query.value(4).toLongLong();
+    out.lastSeenMs = query.value(5).toLongLong();
+    out.digest = query.value(7).toLongLong();
+    out.dictionary = query.value(8).toLongLong();
+    out.compressed = query.value(9).toByteArray();
+    const QString changed = query.value(10).toString();
+    out.changed = changed.isEmpty() ? QStringList() : changed.split(QLatin1Char(' '));
+    return decode == Decode::Later || this->decode(out);
+}
+
+bool SqlAnswerStore::decode(StoredAnswer &answer)
+{
+    answer.result = LookupResult();
+    answer.result.address = answer.address;
+    answer.result.source = sourceOfText(answer.source);
+    answer.result.askedAtMs = answer.lastSeenMs;
+    answer.result.changed = answer.changed;
+    if (!loadDictionary(answer.dictionary))
+        return false;
+    const std::optional<QByteArray> payload =
+        m_codec.decompress(answer.compressed, answer.dictionary);
+    if (!payload || !StoredPayload::decode(*payload, answer.result)) {
+        m_problem = {StoreProblem::Kind::Refused,
+                     QStringLiteral("the answer store ") + shown(m_path) +
+                         QStringLiteral(" holds an answer that cannot be read (number %1); the "
+                                        "store is left as it is")
+                             .arg(answer.id)};
+        m_readable = m_writable = false;
+        return false;
+    }
+    answer.compressed.clear();
+    return true;
+}
+
+void SqlAnswerStore::finishAll()
+{
+    for (QSqlQuery &query : m_queries)
+        query.finish();
+}
+
+std::optional<StoredAnswer> SqlAnswerStore::latest(const QString &asked, const QString &source,
+                                                   const QString &other, Decode decode)
+{
+    if (!m_readable || m_empty)
+        return std::nullopt;
+    QSqlQuery &query = prepared(StoreSql::LatestAnswer);
+    query.bindValue(0, asked);
+    query.bindValue(1, source);
+    query.bindValue(2, other.isEmpty() ? source : other);
+    if (!exec(query) || !query.next())
+        return std::nullopt;
+    StoredAnswer answer;
+    const bool read = readAnswer(query, answer, decode);
+    query.finish();
+    if (!read)
+        return std::nullopt;
+    return answer;
+}
+
+bool SqlAnswerStore::latestOf(const QStringList &asked, const QString &source, const QString &other,
+                              const std::function<void(StoredAnswer &&)> &row)
+{
+    if (!m_readable)
+        return false;
+    if (m_empty || asked.isEmpty())
+        return true;
+    QSqlQuery &query = prepared(StoreSql::LatestOfMany);
+    for (qsizetype from = 0; from < asked.size(); from += StoreSql::ManyAtOnce) {
+        query.bindValue(0, source);
+        query.bindValue(1, other.isEmpty() ? source : other);
+        for (int i = 0; i < StoreSql::ManyAtOnce; ++i)
+            query.bindValue(2 + i, asked[qMin(from + i, asked.size() - 1)]);
+        if (!exec(query))
+            return false;
+        while (query.next()) {
+            StoredAnswer answer;
+            readAnswer(query, answer, Decode::Later);
+            row(std::move(answer));
+        }
+        query.finish();
+    }
+    return true;
+}
+
+bool SqlAnswerStore::history(const QString &asked,
+                             const std::function<void(const StoredAnswer &)> &row)
+{
+    if (!m_readable)
+        return false;
+    if (m_empty)
+        return true;
+    QSqlQuery &query = prepared(StoreSql::History);
+    query.bindValue(0, asked);
+    if (!exec(query))
+        return false;
+    StoredAnswer answer;
+    while (query.next()) {
+        if (!readAnswer(query, answer))
+            return false;
+        row(answer);
+    }
+    query.finish();
+    return true;
+}
+
+bool SqlAnswerStore::changes(qint64 sinceMs, const QString &asked,
+                             const std::function<void(const ChangeRow &)> &row)
+{
+    if (!m_readable)
+        return false;
+    if (m_empty)
+        return true;
+    QSqlQuery &query =
+        prepared(asked.isEmpty() ? StoreSql::ChangesSince : StoreSql::ChangesOfSince);
+    int at = 0;
+    if (!asked.isEmpty())
+        query.bindValue(at++, asked);
+    query.bindValue(at, sinceMs);
+    if (!exec(query))
+        return false;
+    ChangeRow change;
+    while (query.next()) {
+        change.address = query.value(0).toString();
+        change.source = query.value(1).toString();
+        change.fact = query.value(2).toString();
+        change.before = query.value(3).toString();
+        change.after = query.value(4).toString();
+        change.seenAtMs = query.value(5).toLongLong();
+        row(change);
+    }
+    query.finish();
+    return true;
+}
+
+bool SqlAnswerStore::expiring(const QString &untilUtc, const QString &asked,
+                              const std::function<void(const ExpiringRow &)> &row)
+{
+    if (!m_readable)
+        return false;
+    if (m_empty)
+        return true;
+    QSqlQuery &query = prepared(asked.isEmpty() ? StoreSql::Expiring : StoreSql::ExpiringOf);
+    int at = 0;
+    if (!asked.isEmpty())
+        query.bindValue(at++, asked);
+    query.bindValue(at, untilUtc);
+    if (!exec(query))
+        return false;
+    ExpiringRow expiring;
+    while (query.next()) {
+        expiring.asked = query.value(0).toString();
+        const QVariant address = query.value(1);
+        expiring.address = address.isNull() ? expiring.asked : address.toString();
+        expiring.source = query.value(2).toString();
+        expiring.expires = query.value(3).toString();
+        expiring.registrar = query.value(4).toString();
+        expiring.seenMs = query.value(5).toLongLong();
+        row(expiring);
+    }
+    query.finish();
+    return true;
+}
+
+bool SqlAnswerStore::allLatest(const std::function<void(const StoredAnswer &)> &row)
+{
+    if (!m_readable)
+        return false;
+    if (m_empty)
+        return true;
+    QSqlQuery &query = prepared(StoreSql::AllLatest);
+    if (!exec(query))
+        return false;
+    StoredAnswer answer;
+    while (query.next()) {
+        if (!readAnswer(query, answer))
+            return false;
+        row(answer);
+    }
+    query.finish();
+    return true;
+}
+
+void SqlAnswerStore::keepSample(const QByteArray &payload)
+{
+    // A fair sample of everything this connection wrote (reservoir sampling).
+    ++m_written;
+    if (m_samples.size() < DictionarySamples) {
+        m_samples.append(payload);
+        return;
+    }
+    const qint64 slot = qint64(QRandomGenerator::global()->bounded(quint64(m_written)));
+    if (slot < DictionarySamples)
+        m_samples[slot] = payload;
+}
+
+void SqlAnswerStore::trainDictionaryIfDue()
+{
+    if (m_samples.size() < DictionarySamples)
+        return;
+    QSqlQuery &highest = prepared(StoreSql::HighestAnswerId);
+    if (!exec(highest) || !highest.next())
+        return;
+    const qint64 answers = highest.value(0).toLongLong();
+    highest.finish();
+    const bool due = m_codec.currentDictionary() == 0
+                         ? answers >= DictionarySamples
+                         : answers >= m_dictionaryBasis * DictionaryGrowth;
+    if (!due)
+        return;
+    const QByteArray content = RecordCodec::train(m_samples, 64 * 1024);
+    // Samples too alike to train on: tried again when the store has grown.
+    m_dictionaryBasis = answers;
+    if (content.isEmpty())
+        return;
+    QSqlQuery &insert = prepared(StoreSql::InsertDictionary);
+    insert.bindValue(0, QDateTime::currentMSecsSinceEpoch());
+    insert.bindValue(1, answers);
+    insert.bindValue(2, content);
+    if (!exec(insert) || !insert.next())
+        return;
+    const qint64 id = insert.value(0).toLongLong();
+    insert.finish();
+    m_codec.addDictionary(id, content, true);
+}
+
+bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
+{
+    const LookupResult &result = pending.result;
+    const qint64 digest = pending.digest != 0 ? pending.digest : answerDigest(result);
+    const qint64 at = result.askedAtMs > 0 ? result.askedAtMs : QDateTime::currentMSecsSinceEpoch();
+    const bool whole = isReusable(result);
+    std::optional<StoredAnswer> previous;
+    const QString source = sourceText(result.source);
+    const QString key = pending.asked + QChar(0) + source;
+    if (whole) {
+        if (const auto found = m_batchLatest.constFind(key); found != m_batchLatest.cend())
+            previous = *found;
+        if (previous && previous->digest == digest) {
+            m_batchLatest[key].lastSeenMs = qMax(previous->lastSeenMs, at);
+            // The same answer again: only its time seen moves on.
+            QSqlQuery &touch = prepared(StoreSql::TouchAnswer);
+            touch.bindValue(0, at);
+            touch.bindValue(1, previous->id);
+            touch.bindValue(2, at);
+            if (!exec(touch))
+                return false;
+            QSqlQuery &touchLatest = prepared(StoreSql::TouchLatest);
+            touchLatest.bindValue(0, at);
+            touchLatest.bindValue(1, pending.asked);
+            touchLatest.bindValue(2, source);
+            touchLatest.bindValue(3, at);
+            return exec(touchLatest);
+        }
+    }
+    // An answer older than the latest one (a slow writer elsewhere) joins the history only.
+    const bool newest = whole && (!previous || previous->lastSeenMs <= at);
+    if (newest && previous && !previous->compressed.isEmpty() && !decode(*previous))
+        return false;
+    const QList<FactFields::Change> changes =
+        newest && previous ? FactFields::changes(previous->result.facts, result.facts)
+                           : QList<FactFields::Change>();
+    QStringList changedKeys;
+    for (const FactFields::Change &change : changes)
+        changedKeys << QLatin1String(change.key);
+
+    const QByteArray payload = StoredPayload::encode(result);
+    qint64 dictionary = 0;
+    const QByteArray compressed = m_codec.compress(payload, dictionary);
+    if (whole)
+        keepSample(payload);
+
+    QSqlQuery &insert = prepared(StoreSql::InsertAnswer);
+    insert.bindValue(0, pending.asked);
+    insert.bindValue(1, result.address == pending.asked ? QVariant(QMetaType(QMetaType::QString))
+                                                        : QVariant(result.address));
+    insert.bindValue(2, source);
+    insert.bindValue(3, at);
+    insert.bindValue(4, at);
+    insert.bindValue(5, result.facts.status == RecordStatus::Unknown
+                            ? QStringLiteral("unknown")
+                            : recordStatusName(result.facts.status));
+    insert.bindValue(6, digest);
+    insert.bindValue(7, dictionary);
+    insert.bindValue(8, compressed);
+    insert.bindValue(9, textOrNull(changedKeys.join(QLatin1Char(' '))));
+    if (!exec(insert) || !insert.next())
+        return false;
+    const qint64 id = insert.value(0).toLongLong();
+    insert.finish();
+    if (!newest)
+        return true;
+    // The next answer of the same address in this batch compares with this one.
+    StoredAnswer &now = m_batchLatest[key];
+    now.id = id;
+    now.source = source;
+    now.asked = pending.asked;
+    now.askedAtMs = now.lastSeenMs = at;
+    now.digest = digest;
+    now.result = result;
+    now.compressed.clear();
+
+    QSqlQuery &upsert = prepared(StoreSql::UpsertLatest);
+    upsert.bindValue(0, pending.asked);
+    upsert.bindValue(1, source);
+    upsert.bindValue(2, id);
+    upsert.bindValue(3, at);
+    upsert.bindValue(4, recordStatusName(result.facts.status));
+    upsert.bindValue(5, textOrNull(result.facts.expires));
+    upsert.bindValue(6, textOrNull(result.facts.registrar));
+    if (!exec(upsert))
+        return false;
+    for (const FactFields::Change &change : changes) {
+        QSqlQuery &row = prepared(StoreSql::InsertChange);
+        row.bindValue(0, pending.asked);
+        row.bindValue(1, result.address);
+        row.bindValue(2, source);
+        row.bindValue(3, QLatin1String(change.key));
+        row.bindValue(4, change.before);
+        row.bindValue(5, change.after);
+        row.bindValue(6, at);
+        row.bindValue(7, id);
+        if (!exec(row))
+            return false;
+    }
+    return true;
+}
+
+bool SqlAnswerStore::lockAddresses(std::span<const PendingAnswer> batch)
+{
+    if (!m_dialect.addressLock)
+        return true;
+    // Taken in one order (by key), so two batches sharing addresses wait for each other instead
+    // of deadlocking.
+    QList<qint64> keys;
+    keys.reserve(qsizetype(batch.size()));
+    for (const PendingAnswer &pending : batch) {
+        if (pending.keepAnswer)
+            keys << addressLockKey(pending.asked);
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    for (const qint64 key : keys) {
+        QSqlQuery &lock = prepared(m_dialect.addressLock);
+        lock.bindValue(0, key);
+        if (!exec(lock))
+            return false;
+        lock.finish();
+    }
+    return true;
+}
+
+bool SqlAnswerStore::markQueueItems(std::span<const PendingAnswer> batch,
+                                    QHash<qint64, QueueMarks> &byWorker, QSet<qint64> &mine)
+{
+    // The items answered, one statement per worker; a failure is marked on its own with its
+    // reason. Only the items still the worker's are marked, and only their answers kept.
+    QHash<qint64, QList<qint64>> answered; // worker -> items
+    for (const PendingAnswer &pending : batch) {
+        if (pending.queueItem == 0)
+            continue;
+        if (isReusable(pending.result)) {
+            answered[pending.queueWorker] << pending.queueItem;
+            continue;
+        }
+        QSqlQuery &mark = prepared(StoreSql::MarkItem);
+        mark.bindValue(0, QStringLiteral("failed"));
+        mark.bindValue(1, pending.result.error.isEmpty() ? failureReasonText(pending.result.reason)
+                                                         : pending.result.error);
+        mark.bindValue(2, pending.queueItem);
+        mark.bindValue(3, pending.queueWorker);
+        if (!exec(mark))
+            return false;
+        const bool held = mark.numRowsAffected() > 0;
+        mark.finish();
+        if (held)
+            mine.insert(pending.queueItem);
+        ++(held ? byWorker[pending.queueWorker].failed : byWorker[pending.queueWorker].lost);
+    }
+    for (auto it = answered.cbegin(); it != answered.cend(); ++it) {
+        QStringList ids;
+        for (const qint64 item : it.value())
+            ids << QString::number(item);
+        QSqlQuery &mark = prepared(StoreSql::MarkItemsDone);
+        mark.bindValue(0,
+                       QString(QLatin1Char('{') + ids.join(QLatin1Char(',')) + QLatin1Char('}')));
+        mark.bindValue(1, it.key());
+        if (!exec(mark))
+            return false;
+        qint64 held = 0;
+        while (mark.next()) {
+            mine.insert(mark.value(0).toLongLong());
+            ++held;
+        }
+        mark.finish();
+        QueueMarks &counts = byWorker[it.key()];
+        counts.done += held;
+        counts.lost += it.value().size() - held;
+    }
+    return true;
+}
+
+bool SqlAnswerStore::write(std::span<const PendingAnswer> batch)
+{
+    m_busy = false;
+    m_marks = {};
+    if (!m_writable)
+        return false;
+    if (batch.empty())
+        return true;
+    if (!beginWrite())
+        return false;
+    const auto failed = [this] {
+        // Nothing of the batch is kept; a busy store is tried again with all of it.
+        const bool busy = m_busy;
+        rollback();
+        m_busy = busy;
+        return false;
+    };
+    if (!lockAddresses(batch))
+        return failed();
+    // Each address's latest answer, per source, read at once inside the transaction (and, where
+    // writers run side by side, under the addresses' locks).
+    m_batchLatest.clear();
+    QHash<QString, QStringList> askedBySource;
+    for (const PendingAnswer &pending : batch) {
+        if (pending.keepAnswer && isReusable(pending.result))
+            askedBySource[sourceText(pending.result.source)] << pending.asked;
+    }
+    for (auto it = askedBySource.cbegin(); it != askedBySource.cend(); ++it) {
+        const bool read = latestOf(it.value(), it.key(), {}, [&](StoredAnswer &&answer) {
+            m_batchLatest.insert(answer.asked + QChar(0) + answer.source, std::move(answer));
+        });
+        if (!read)
+            return failed();
+    }
+    QHash<qint64, QueueMarks> byWorker;
+    QSet<qint64> mine;
+    if (!markQueueItems(batch, byWorker, mine))
+        return failed();
+    for (const PendingAnswer &pending : batch) {
+        if (pending.queueItem != 0 && !mine.contains(pending.queueItem))
+            continue;
+        if (pending.keepAnswer && !writeOne(pending))
+            return failed();
+    }
+    QueueMarks marks;
+    for (auto it = byWorker.cbegin(); it != byWorker.cend(); ++it) {
+        marks.done += it->done;
+        marks.failed += it->failed;
+        marks.lost += it->lost;
+        if (it->done == 0 && it->failed == 0)
+            continue;
+        QSqlQuery &count = prepared(StoreSql::CountWorkerItems);
+        count.bindValue(0, it->done);
+        count.bindValue(1, it->failed);
+        count.bindValue(2, it.key());
+        if (!exec(count))
+            return failed();
+    }
+    if (!commit())
+        return false;
+    m_marks = marks;
+    trainDictionaryIfDue();
+    return true;
+}

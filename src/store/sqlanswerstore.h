@@ -1,0 +1,119 @@
+#pragma once
+
+#include "store/answerstore.h"
+#include "store/recordcodec.h"
+#include "store/sqldialect.h"
+#include "store/storelocation.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <memory>
+
+// The store in a database reached through Qt SQL: an SQLite file by default, or PostgreSQL when
+// many machines share it. Each instance holds its own connection and is used from the thread
+// that opened it.
+class SqlAnswerStore : public AnswerStore
+{
+public:
+    enum class Access
+    {
+        ReadWrite, // made when missing; read-only when the file cannot be written
+        ReadOnly,  // never made, never written
+    };
+
+    // Opens the store at `location` (its schema made or brought up to date when it may be
+    // written). Always returns a store: check problem() -- a store refused or not opened reads
+    // nothing and keeps nothing.
+    static std::unique_ptr<SqlAnswerStore> open(const StoreLocation &location, Access access);
+    static std::unique_ptr<SqlAnswerStore> open(const QString &path, Access access)
+    {
+        return open(StoreLocation::file(path), access);
+    }
+    ~SqlAnswerStore() override;
+
+    std::optional<StoredAnswer> latest(const QString &asked, const QString &source,
+                                       const QString &other = {},
+                                       Decode decode = Decode::Now) override;
+    bool decode(StoredAnswer &answer) override;
+    bool latestOf(const QStringList &asked, const QString &source, const QString &other,
+                  const std::function<void(StoredAnswer &&)> &row) override;
+    bool history(const QString &asked,
+                 const std::function<void(const StoredAnswer &)> &row) override;
+    bool changes(qint64 sinceMs, const QString &asked,
+                 const std::function<void(const ChangeRow &)> &row) override;
+    bool expiring(const QString &untilUtc, const QString &asked,
+                  const std::function<void(const ExpiringRow &)> &row) override;
+    bool allLatest(const std::function<void(const StoredAnswer &)> &row) override;
+    bool write(std::span<const PendingAnswer> batch) override;
+    // What the last successful write did with its answers' queue items.
+    QueueMarks lastMarks() const { return m_marks; }
+    bool busy() const override { return m_busy; }
+    StoreProblem problem() const override { return m_problem; }
+
+    // True when reads may find something (opened, not refused).
+    bool readable() const { return m_readable; }
+    // True when answers may be kept.
+    bool writable() const { return m_writable; }
+
+    const SqlDialect &dialect() const { return m_dialect; }
+    const StoreLocation &location() const { return m_location; }
+
+    // For the work queue and the shared pace, which run their own statements (storesql.h) on
+    // this connection with the same error handling: a statement prepared once (its
+    // placeholders filled in), run (false and problem() set on failure), and a transaction.
+    QSqlQuery &prepared(const char *sql);
+    bool exec(QSqlQuery &query);
+    bool beginWrite();
+    bool commit();
+    void rollback();
+
+    // The store trains a compression dictionary after this many answers, and a new one each
+    // time the answers grow this many times over.
+    static constexpr int DictionarySamples = 1000;
+    static constexpr int DictionaryGrowth = 16;
+
+private:
+    SqlAnswerStore(const SqlDialect &dialect, const StoreLocation &location);
+
+    bool openDatabase(Access access);
+    bool connectPostgres();
+    bool migrate(int from);
+    bool execText(const QString &sql);
+    bool lockAddresses(std::span<const PendingAnswer> batch);
+    bool markQueueItems(std::span<const PendingAnswer> batch, QHash<qint64, QueueMarks> &byWorker,
+                        QSet<qint64> &mine);
+    void noteError(const QSqlError &error);
+    bool readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode = Decode::Now);
+    void finishAll();
+    bool loadDictionary(qint64 id);
+    void keepSample(const QByteArray &payload);
+    void trainDictionaryIfDue();
+    bool writeOne(const PendingAnswer &pending);
+    // The latest answers of a batch's addresses, read in one go at the start of its
+    // transaction and kept up to date as the batch is written, by asked + source.
+    QHash<QString, StoredAnswer> m_batchLatest;
+
+    const SqlDialect &m_dialect;
+    StoreLocation m_location;
+    QString m_path; // as messages name it
+    QString m_connection;
+    QSqlDatabase m_db;
+    // Where dictionaries are read while another statement's rows are (!nestedReads).
+    QString m_sideConnection;
+    QHash<const char *, QSqlQuery> m_queries;
+    RecordCodec m_codec;
+    StoreProblem m_problem;
+    bool m_readable = false;
+    bool m_writable = false;
+    bool m_empty = false; // opened read-only before any schema was written
+    bool m_busy = false;
+    bool m_lost = false;   // the connection is gone: nothing more is sent
+    QSqlQuery m_deadQuery; // what prepared() gives once it is
+    QueueMarks m_marks;
+    int m_errors = 0; // counts the failures noted, so a caller sees one happen
+
+    QList<QByteArray> m_samples;
+    qint64 m_written = 0;
+    qint64 m_dictionaryBasis = 0; // the highest answer id when the current dictionary was made
+};

@@ -1,0 +1,164 @@
+#include "store/storememory.h"
+
+#include "store/factfields.h"
+#include "store/sqlanswerstore.h"
+#include "store/storewriter.h"
+
+#include <QDateTime>
+
+StoreMemory::StoreMemory(const StoreLocation &location, qint64 maxAgeMs, QObject *parent)
+    : QObject(parent), m_maxAgeMs(maxAgeMs)
+{
+    // The writer makes the store (and its schema) first; the reader then finds it.
+    m_writer = std::make_unique<StoreWriter>(location);
+    connect(m_writer.get(), &StoreWriter::failed, this, &StoreMemory::problem);
+    m_reader = SqlAnswerStore::open(location, SqlAnswerStore::Access::ReadOnly);
+    const StoreProblem written = m_writer->openProblem();
+    const StoreProblem read = m_reader->problem();
+    // A refusal says more than a failure to write; either is said once.
+    m_openProblem = read.kind == StoreProblem::Kind::Refused ? read.message
+                    : written                                ? written.message
+                                                             : read.message;
+    m_readProblemSaid = read.kind != StoreProblem::Kind::None;
+}
+
+StoreMemory::~StoreMemory() = default;
+
+void StoreMemory::sourcesOf(SourceKind kind, QString &source, QString &other)
+{
+    const bool either = kind == SourceKind::Auto;
+    source = sourceKindName(either ? SourceKind::Rdap : kind);
+    other = either ? sourceKindName(SourceKind::Whois) : source;
+}
+
+void StoreMemory::sayReadProblem()
+{
+    if (!m_readProblemSaid && m_reader->problem()) {
+        m_readProblemSaid = true;
+        emit problem(m_reader->problem().message);
+    }
+}
+
+void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
+{
+    // A run tops its window up an address or two at a time once it is going: those are read
+    // one by one, which costs less than a query sized for a whole batch.
+    if (!m_reader->readable() || addresses.size() < BatchAtLeast)
+        return;
+    sourcesOf(kind, m_knownSource, m_knownOther);
+    QStringList asked;
+    asked.reserve(addresses.size());
+    QHash<QString, QString> addressOf; // asked -> as typed, for the rows that come back
+    for (const QString &address : addresses) {
+        Known &known = m_known[address];
+        known.asked = askedForm(address);
+        known.bySource[0].reset();
+        known.bySource[1].reset();
+        asked << known.asked;
+        addressOf.insert(known.asked, address);
+    }
+    const bool read =
+        m_reader->latestOf(asked, m_knownSource, m_knownOther, [&](StoredAnswer &&answer) {
+            const auto typed = addressOf.constFind(answer.asked);
+            if (typed == addressOf.cend())
+                return;
+            Known &known = m_known[*typed];
+            known.bySource[answer.source == m_knownSource ? 0 : 1] = std::move(answer);
+        });
+    if (!read) {
+        // Asked one by one instead, each the way it would be without a batch.
+        for (const QString &address : addresses)
+            m_known.remove(address);
+        sayReadProblem();
+    }
+}
+
+std::optional<StoredAnswer> StoreMemory::latest(const QString &address, const QString &source,
+                                                const QString &other)
+{
+    const auto known = m_known.constFind(address);
+    const auto read = [&](const QString &name) {
+        return name == m_knownSource || name == m_knownOther;
+    };
+    if (known == m_known.cend() || !read(source) || !read(other)) {
+        std::optional<StoredAnswer> answer =
+            m_reader->latest(askedForm(address), source, other, AnswerStore::Decode::Later);
+        sayReadProblem();
+        return answer;
+    }
+    // The newer of the answers from the sources asked for.
+    std::optional<StoredAnswer> newest;
+    for (const std::optional<StoredAnswer> &answer : known->bySource) {
+        if (answer && (answer->source == source || answer->source == other) &&
+            (!newest || answer->lastSeenMs > newest->lastSeenMs))
+            newest = answer;
+    }
+    return newest;
+}
+
+std::optional<LookupResult> StoreMemory::reusable(const QString &address, SourceKind kind)
+{
+    if (m_maxAgeMs <= 0 || !m_reader->readable())
+        return std::nullopt;
+    QString source, other;
+    sourcesOf(kind, source, other);
+    std::optional<StoredAnswer> kept = latest(address, source, other);
+    if (!kept || QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= m_maxAgeMs)
+        return std::nullopt;
+    m_known.remove(address);
+    if (!m_reader->decode(*kept)) {
+        sayReadProblem();
+        return std::nullopt;
+    }
+    if (!isReusable(kept->result))
+        return std::nullopt;
+    kept->result.fromStore = true;
+    return std::move(kept->result);
+}
+
+std::optional<LookupResult> StoreMemory::youngAnswer(AnswerStore &reader, const QString &address,
+                                                     SourceKind kind, qint64 maxAgeMs)
+{
+    QString source, other;
+    sourcesOf(kind, source, other);
+    std::optional<StoredAnswer> kept = reader.latest(askedForm(address), source, other);
+    if (!kept || QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= maxAgeMs ||
+        !isReusable(kept->result))
+        return std::nullopt;
+    kept->result.fromStore = true;
+    return std::move(kept->result);
+}
+
+void StoreMemory::keep(LookupResult &result)
+{
+    if (!m_writer->writing()) {
+        m_known.remove(result.address);
+        return;
+    }
+    PendingAnswer pending;
+    const auto known = m_known.constFind(result.address);
+    pending.asked = known != m_known.cend() ? known->asked : askedForm(result.address);
+    if (isReusable(result) && m_reader->readable()) {
+        // The previous answer from the same source, and what of it changed.
+        const QString source = sourceText(result.source);
+        std::optional<StoredAnswer> previous = latest(result.address, source, source);
+        if (previous && m_reader->decode(*previous)) {
+            for (const FactFields::Change &change :
+                 FactFields::changes(previous->result.facts, result.facts))
+                result.changed << QLatin1String(change.key);
+        }
+    }
+    m_known.remove(result.address);
+    pending.result = result;
+    m_writer->add(std::move(pending));
+}
+
+void StoreMemory::flush()
+{
+    m_writer->flush();
+}
+
+QString StoreMemory::finish()
+{
+    return m_writer->finish();
+}
