@@ -45,6 +45,33 @@ char lower(char c)
     return c >= 'A' && c <= 'Z' ? char(c + 32) : c;
 }
 
+// Lower-cases the ASCII letters of eight bytes at once: each byte's high bit marks whether it
+// lies in 'A'..'Z' (no carry crosses a byte, the high bits being masked off first), and that
+// mark shifted down to 0x20 is the case bit.
+std::uint64_t lowerWord(std::uint64_t w)
+{
+    constexpr std::uint64_t Ones = 0x0101010101010101ull;
+    constexpr std::uint64_t High = Ones * 0x80;
+    const std::uint64_t low7 = w & ~High;
+    const std::uint64_t atLeastA = low7 + Ones * (0x80 - 'A');
+    const std::uint64_t pastZ = low7 + Ones * (0x80 - 'Z' - 1);
+    const std::uint64_t upper = ~w & atLeastA & ~pastZ & High;
+    return w | (upper >> 2);
+}
+
+void lowerInto(char *out, const char *in, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, in + i, 8);
+        w = lowerWord(w);
+        std::memcpy(out + i, &w, 8);
+    }
+    for (; i < n; ++i)
+        out[i] = lower(in[i]);
+}
+
 // A running 64-bit digest of bytes given in any number of pieces: the same bytes give the same
 // digest however they are cut.
 class Digest
@@ -104,13 +131,15 @@ template <class Keep> void forEachKeptStretch(QByteArrayView text, Keep &&keep)
 {
     const char *const begin = text.data();
     const std::size_t size = std::size_t(text.size());
-    thread_local std::string lowered;
+    // Buffers kept per thread; bound once, as each use of a thread_local costs a call.
+    thread_local std::string loweredBuffer;
+    thread_local std::vector<std::pair<std::size_t, std::size_t>> cutBuffer;
+    std::string &lowered = loweredBuffer;
     lowered.resize(size);
-    for (std::size_t i = 0; i < size; ++i)
-        lowered[i] = lower(begin[i]);
+    lowerInto(lowered.data(), begin, size);
 
     // The lines that hold a phrasing, as [start, end) with the LF included.
-    thread_local std::vector<std::pair<std::size_t, std::size_t>> cut;
+    std::vector<std::pair<std::size_t, std::size_t>> &cut = cutBuffer;
     cut.clear();
     for (std::string_view anchor : Anchors) {
         std::size_t from = 0;
@@ -156,7 +185,7 @@ bool isVolatile(QByteArrayView line)
         return false;
     char buffer[LongestVolatileLine];
     const std::size_t n = std::size_t(line.size());
-    std::transform(line.begin(), line.end(), buffer, lower);
+    lowerInto(buffer, line.data(), n);
     const std::string_view lowered(buffer, n);
     return std::any_of(std::begin(Phrasings), std::end(Phrasings), [&](std::string_view phrase) {
         return lowered.find(phrase) != std::string_view::npos;

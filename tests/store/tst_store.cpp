@@ -110,6 +110,13 @@ private slots:
         QTest::newRow("lookup time, no line end")
             << "Domain: x.uk\r\nWHOIS lookup made at 10:00:01 01-Jan-2026"_ba
             << "Domain: x.uk\r\nWHOIS lookup made at 23:59:59 02-Jan-2026"_ba << true;
+        // The phrasing in capitals at each place within an eight-byte word, after non-ASCII bytes.
+        for (int shift = 0; shift < 9; ++shift) {
+            const QByteArray head = "domain: \xC3\x84" + QByteArray(shift, 'x') + "\n";
+            QTest::addRow("capitals at %d", shift) << head + "QUERY TIME: 1 MSEC\nnserver: a\n"
+                                                   << head + "Query Time: 22 msec\nnserver: a\n"
+                                                   << true;
+        }
         QTest::newRow("registrar")
             << gtldAnswer(name, "Old Registrar") << gtldAnswer(name, "New Registrar") << false;
         QTest::newRow("a line more")
