@@ -196,15 +196,16 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
     s->done = true;
     s->started = true;
     s->result = result;
-    if (!m_options.keepAnswers)
-        s->result.answer = QByteArray();
     if (!result.fromStore) {
         if (s->result.askedAtMs == 0)
             s->result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
-        // A lookup without a source (the record left empty) asked nothing worth keeping.
+        // A lookup without a source (the record left empty) asked nothing worth keeping. The
+        // store keeps the answer as sent, so it is let go only after this.
         if (m_options.memory && s->result.source)
             m_options.memory->keep(s->result);
     }
+    if (!m_options.keepAnswers)
+        s->result.answer = QByteArray();
     if (!m_options.keepNotices)
         dropNoticeFields(s->result);
     announce();

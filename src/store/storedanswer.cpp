@@ -6,7 +6,26 @@
 
 namespace {
 
-constexpr char PayloadVersion = 1;
+// Version 2 adds the answer as sent when the record is a rendering of it (RDAP's JSON); a
+// version 1 payload reads back without it.
+constexpr char PayloadVersion = 2;
+constexpr char FirstPayloadVersion = 1;
+
+bool isSite(const std::optional<SourceKind> &source)
+{
+    return source == SourceKind::Site1 || source == SourceKind::Site2 ||
+           source == SourceKind::Site3;
+}
+
+// The answer as sent, kept beside the record only where the record is not that answer itself:
+// RDAP's JSON object (from the RDAP source or the automatic one). A port-43 answer is its
+// record; a site's page is not kept, only the record read from it.
+QByteArrayView rawAnswerOf(const LookupResult &result)
+{
+    if (isSite(result.source) || result.answer == result.recordText)
+        return {};
+    return result.answer;
+}
 
 void putNumber(QByteArray &out, quint64 n)
 {
@@ -95,13 +114,15 @@ QByteArray encode(const LookupResult &result)
     for (const FactField &field : fields)
         putText(out, FactFields::stored(result.facts, field));
     putBytes(out, result.recordText);
+    putBytes(out, rawAnswerOf(result));
     return out;
 }
 
 bool decode(QByteArrayView payload, LookupResult &result)
 {
-    if (payload.isEmpty() || payload[0] != PayloadVersion)
+    if (payload.isEmpty() || payload[0] < FirstPayloadVersion || payload[0] > PayloadVersion)
         return false;
+    const char version = payload[0];
     Reader in(payload.sliced(1));
     quint64 status = 0, reason = 0, count = 0;
     QString servers;
@@ -123,9 +144,15 @@ bool decode(QByteArrayView payload, LookupResult &result)
         FactFields::restore(result.facts, fields[i], value);
     }
     QByteArrayView record;
-    if (!in.bytes(record) || !in.atEnd())
+    QByteArrayView raw;
+    if (!in.bytes(record) || (version >= 2 && !in.bytes(raw)) || !in.atEnd())
         return false;
     result.recordText = record.toByteArray();
+    // What --save-answers writes for an answer taken from the store (a site's page is not kept).
+    if (!raw.isEmpty())
+        result.answer = raw.toByteArray();
+    else if (!isSite(result.source))
+        result.answer = result.recordText;
     result.fields = RecordFieldsOf(result.recordText);
     return true;
 }

@@ -512,6 +512,46 @@ private slots:
         QVERIFY(!StoredPayload::decode(StoredPayload::encode(result).chopped(1), back));
     }
 
+    // The answer as sent is kept where the record is a rendering of it (RDAP's JSON); a port-43
+    // answer is its record; a site's page is not kept. A payload of the first version still reads.
+    void rawAnswer_data()
+    {
+        QTest::addColumn<SourceKind>("source");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("firstVersion");
+        const QByteArray json = R"({"objectClassName":"domain","ldhName":"A.TST"})";
+        QTest::newRow("rdap") << SourceKind::Rdap << json << json << false;
+        QTest::newRow("auto by rdap") << SourceKind::Auto << json << json << false;
+        QTest::newRow("port 43") << SourceKind::Whois << "x: y\r\n"_ba
+                                 << "x: y\r\n"_ba << false;
+        QTest::newRow("site page")
+            << SourceKind::Site2 << "<html>x: y</html>"_ba << QByteArray() << false;
+        QTest::newRow("first version") << SourceKind::Whois << "x: y\r\n"_ba
+                                       << "x: y\r\n"_ba << true;
+    }
+    void rawAnswer()
+    {
+        QFETCH(SourceKind, source);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, firstVersion);
+        LookupResult result = whoisResult(u"a.tst"_s, "x: y\r\n", 5, {});
+        result.source = source;
+        result.answer = answer;
+        QByteArray payload = StoredPayload::encode(result);
+        if (firstVersion) {
+            QCOMPARE(payload.back(), '\0'); // no answer beside the record: its length, 0
+            payload.chop(1);
+            payload[0] = 1;
+        }
+        LookupResult back;
+        back.source = source;
+        QVERIFY(StoredPayload::decode(payload, back));
+        QCOMPARE(back.recordText, result.recordText);
+        QCOMPARE(back.answer, expected);
+    }
+
     // The schema is written once, its version with it; a store is opened again as it is.
     void version()
     {
