@@ -9,7 +9,12 @@
 
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
-    result.recordText = lines.join(QStringLiteral("\r\n")).toUtf8();
+    setRecordText(result, lines.join(QStringLiteral("\r\n")));
+}
+
+void setRecordText(LookupResult &result, QStringView text)
+{
+    result.recordText = text.toUtf8();
     result.fields = RecordFieldsOf(result.recordText);
 }
 

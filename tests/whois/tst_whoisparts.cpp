@@ -163,6 +163,23 @@ private slots:
         QCOMPARE(referral.rwhois, rwhois);
     }
 
+    // The record text made in one pass is the answer's lines joined by CR LF.
+    void recordText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("LF lines") << u"a: 1\nb: 2"_qs;
+        QTest::newRow("CR LF lines, empty ones at the end") << u"a: 1\r\n\r\nb: 2\r\n\r\n\n"_qs;
+        QTest::newRow("only empty lines") << u"\r\n\n\r\n"_qs;
+        QTest::newRow("CRs: one dropped before LF, a lone one kept") << u"a\r\r\nb\rc\n\nd\r"_qs;
+        QTest::newRow("empty lines first") << u"\n\r\na"_qs;
+    }
+    void recordText()
+    {
+        QFETCH(QString, text);
+        QCOMPARE(WhoisText::recordText(text), WhoisText::lines(text).join(u"\r\n"_qs));
+    }
+
     void decode_data()
     {
         QTest::addColumn<QByteArray>("bytes");
