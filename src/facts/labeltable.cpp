@@ -547,20 +547,21 @@ QString normalisedLabel(QStringView label)
     char16_t *end = begin;
     bool space = false;
     for (QChar c : label) {
-        if (isSpaceOrTab(c) || c == QLatin1Char('_')) {
+        char16_t u = c.unicode();
+        // Lower-case letters and digits first: most of a label.
+        if ((u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) {
+        } else if (isSpaceOrTab(c) || u == '_') {
             space = true;
             continue;
+        } else if (u >= 'A' && u <= 'Z') {
+            u = char16_t(u - 'A' + 'a');
+        } else if (u >= 128) {
+            u = c.toLower().unicode();
         }
         if (space && end != begin)
             *end++ = u' ';
         space = false;
-        const char16_t u = c.unicode();
-        if (u >= 'A' && u <= 'Z')
-            *end++ = char16_t(u - 'A' + 'a');
-        else if (u < 128)
-            *end++ = u;
-        else
-            *end++ = c.toLower().unicode();
+        *end++ = u;
     }
     // "NS 1", "ns_name_01": the number of a repeated label.
     char16_t *digits = end;
@@ -602,7 +603,12 @@ LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
 
 Field prefixedFact(QStringView line, qsizetype &prefixLength)
 {
+    // Every line comes here: its first letter, folded as the comparison folds it, passes most
+    // lines by without a comparison.
+    const char16_t first = line.isEmpty() ? 0 : line.front().toCaseFolded().unicode();
     for (const Prefix &p : prefixes) {
+        if (first != char16_t(p.words[0]))
+            continue;
         const QLatin1String words(p.words);
         if (line.size() > words.size() && line.startsWith(words, Qt::CaseInsensitive) &&
             isSpaceOrTab(line[words.size()])) {
@@ -681,19 +687,4 @@ bool isRedactedValue(QStringView value)
             return true;
     }
     return false;
-}
-
-bool isRecordBlank(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u == ' ' || u == '\t' || u == '\r' || u == 0xa0 || u == 0x3000;
-}
-
-QStringView trimmedRecordText(QStringView s)
-{
-    while (!s.isEmpty() && isRecordBlank(s.front()))
-        s = s.mid(1);
-    while (!s.isEmpty() && isRecordBlank(s.back()))
-        s.chop(1);
-    return s;
 }

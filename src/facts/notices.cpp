@@ -60,25 +60,26 @@ const char *const noticeOpenings[] = {
 };
 
 // Labels whose line is notice text wherever it stands (normalised as labelTable normalises).
-const char *const noticeLabels[] = {
-    "notice",
-    "terms of use",
-    "terms and conditions",
-    "disclaimer",
-    "legal disclaimer",
-    "legal notice",
-    "note",
-    "please note",
-    "important",
-    "attention",
-    "url of the icann whois inaccuracy complaint form",
-    "url of the icann whois data problem reporting system",
-    "url of the icann rdds inaccuracy complaint form",
-    "icann whois data problem reporting system",
-    "for further data see",
-    "for further information see",
-    "for more information see",
-    "tovabbi adatokert ld",
+// Their sizes are known at compile time, so a label of another size is passed by at once.
+constexpr QLatin1String noticeLabels[] = {
+    QLatin1String("notice"),
+    QLatin1String("terms of use"),
+    QLatin1String("terms and conditions"),
+    QLatin1String("disclaimer"),
+    QLatin1String("legal disclaimer"),
+    QLatin1String("legal notice"),
+    QLatin1String("note"),
+    QLatin1String("please note"),
+    QLatin1String("important"),
+    QLatin1String("attention"),
+    QLatin1String("url of the icann whois inaccuracy complaint form"),
+    QLatin1String("url of the icann whois data problem reporting system"),
+    QLatin1String("url of the icann rdds inaccuracy complaint form"),
+    QLatin1String("icann whois data problem reporting system"),
+    QLatin1String("for further data see"),
+    QLatin1String("for further information see"),
+    QLatin1String("for more information see"),
+    QLatin1String("tovabbi adatokert ld"),
 };
 
 // A label of this many words or more is a sentence cut at a colon.
@@ -103,17 +104,19 @@ bool isTimesColon(QStringView label)
     return digits >= DateDigits;
 }
 
-int wordCount(QStringView s)
+// Counted up to `enough`: a paragraph's prose is weighed against NoticeProseWords at most, so
+// the words of a long sentence beyond that change nothing.
+int wordCount(QStringView s, int enough = NoticeProseWords)
 {
     int words = 0;
     bool inWord = false;
-    for (QChar c : s) {
-        if (isRecordBlank(c)) {
-            inWord = false;
-        } else if (!inWord) {
-            inWord = true;
-            ++words;
-        }
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        // Most characters are printable ASCII, none of them blank.
+        const bool blank = (u <= ' ' || u >= 0xa0) && isRecordBlank(c);
+        if (!blank && !inWord && ++words >= enough)
+            break;
+        inWord = !blank;
     }
     return words;
 }
@@ -182,10 +185,10 @@ Line readLine(QStringView raw)
     if (isRule(body))
         return line;
     line.body = body;
-    line.words = wordCount(body);
     if (body.startsWith(u">>>") || body.startsWith(u"<<<")) {
         // The database's time stamp: notice text, though no sentence.
         line.forced = true;
+        line.words = wordCount(body);
         return line;
     }
     {
@@ -203,11 +206,12 @@ Line readLine(QStringView raw)
             const QStringView label = trimmedRecordText(body.left(colon));
             if (isTimesColon(label)) {
                 line.forced = true;
+                line.words = wordCount(body);
                 return line;
             }
             const QString key = normalisedLabel(label);
-            for (const char *notice : noticeLabels) {
-                if (key == QLatin1String(notice)) {
+            for (const QLatin1String notice : noticeLabels) {
+                if (key == notice) {
                     line.forced = true;
                     break;
                 }
@@ -220,6 +224,9 @@ Line readLine(QStringView raw)
             }
         }
     }
+    // The words count only for a line that may be prose: a fact's line never is.
+    if (!line.factLabel)
+        line.words = wordCount(body);
     line.prose = line.forced || (!line.factLabel && line.words >= ProseWords);
     return line;
 }
