@@ -99,47 +99,56 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Not
                                           const WhoisChain::AnswerCallback &done) {
         if (!self || generation != self->m_generation)
             return;
-        const QString server = hop.server.display();
+        // One hop waiting for its turn: its two callbacks share this, rather than each hold
+        // a copy of the hop and of the chain's callback (ten thousand hops may wait).
+        auto asked = std::make_shared<Hop>(Hop{self, generation, hop, done, notes});
         self->m_scheduler.submit(
-            server, tag,
-            [self, hop, done, generation, notes](const PoliteScheduler::Settle &settle) {
-                if (!self || generation != self->m_generation)
-                    return;
-                Whois43Client *client = self->takeClient();
-                client->start(
-                    Whois43Request{hop.server.host, hop.server.port, hop.query,
-                                   hop.refuseNonPublic},
-                    [self, client, settle, done, notes](const Whois43Answer &answer) {
-                        // Aborted and forgotten: abortAll has let it go.
-                        if (!self || !self->m_clients.remove(client))
-                            return;
-                        self->m_idle.push_back(client);
-                        // A whole answer is read once: its facts tell a throttle, and make the
-                        // record's facts when it is the last.
-                        const bool whole = answer.failure == Whois43Answer::Failure::None &&
-                                           !answer.bytes.isEmpty();
-                        if (whole) {
-                            if (!notes->answer)
-                                notes->answer = std::make_unique<ReadAnswer>();
-                            ReadAnswer &read = *notes->answer;
-                            read.text = WhoisText::decode(answer.bytes);
-                            read.record = WhoisText::recordText(read.text);
-                            read.facts = factsFromText(read.record);
-                        }
-                        if (settle(verdictOf(answer, whole ? &notes->answer->facts : nullptr)))
-                            done(whoisReplyOf(answer));
-                    });
-            },
-            [self, done, server, generation](PoliteScheduler::GiveUp why, const QString &reason) {
-                if (!self || generation != self->m_generation)
+            hop.server.display(), tag,
+            [asked](const PoliteScheduler::Settle &settle) { start(asked, settle); },
+            [asked](PoliteScheduler::GiveUp why, const QString &reason) {
+                const Hop &h = *asked;
+                if (!h.source || h.generation != h.source->m_generation)
                     return;
                 if (why == PoliteScheduler::GiveUp::Throttled)
-                    done(Failure(LookupError{FailureReason::Throttled,
-                                             QStringLiteral("throttled by ") + server}));
+                    h.done(Failure(
+                        LookupError{FailureReason::Throttled,
+                                    QStringLiteral("throttled by ") + h.hop.server.display()}));
                 else
-                    done(Failure(LookupError{FailureReason::ServerDown, reason}));
+                    h.done(Failure(LookupError{FailureReason::ServerDown, reason}));
             });
     };
+}
+
+void WhoisSource::start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle)
+{
+    WhoisSource *self = asked->source;
+    if (!self || asked->generation != self->m_generation)
+        return;
+    Whois43Client *client = self->takeClient();
+    const WhoisHop &hop = asked->hop;
+    client->start(Whois43Request{hop.server.host, hop.server.port, hop.query, hop.refuseNonPublic},
+                  [asked, client, settle](const Whois43Answer &answer) {
+                      WhoisSource *self = asked->source;
+                      // Aborted and forgotten: abortAll has let it go.
+                      if (!self || !self->m_clients.remove(client))
+                          return;
+                      self->m_idle.push_back(client);
+                      // A whole answer is read once: its facts tell a throttle, and make the
+                      // record's facts when it is the last.
+                      Notes &notes = *asked->notes;
+                      const bool whole =
+                          answer.failure == Whois43Answer::Failure::None && !answer.bytes.isEmpty();
+                      if (whole) {
+                          if (!notes.answer)
+                              notes.answer = std::make_unique<ReadAnswer>();
+                          ReadAnswer &read = *notes.answer;
+                          read.text = WhoisText::decode(answer.bytes);
+                          read.record = WhoisText::recordText(read.text);
+                          read.facts = factsFromText(read.record);
+                      }
+                      if (settle(verdictOf(answer, whole ? &notes.answer->facts : nullptr)))
+                          asked->done(whoisReplyOf(answer));
+                  });
 }
 
 Whois43Client *WhoisSource::takeClient()
@@ -165,7 +174,8 @@ void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
 
 void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
 {
-    auto notes = std::make_shared<Notes>();
+    // The query and the caller's callback are kept here once, not in a callback's capture.
+    auto notes = std::make_shared<Notes>(Notes{query, std::move(done), nullptr});
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
@@ -173,9 +183,10 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
     m_chain->lookup(query, options, scheduledAsk(tag, notes),
-                    [self, query, done, notes, generation](const WhoisChainResult &r) {
+                    [self, notes, generation](const WhoisChainResult &r) {
                         if (!self || generation != self->m_generation)
                             return;
+                        const Query &query = notes->query;
                         LookupResult result;
                         result.address = query.text;
                         result.source = SourceKind::Whois;
@@ -201,6 +212,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                             setFailure(result, FailureReason::NoAnswer, r.reason);
                         }
                         notes->answer.reset();
+                        const Done done = std::exchange(notes->done, {});
                         done(result);
                     });
 }

@@ -62,9 +62,22 @@ private:
     // window of waiting lookups holds no room for one) and let go when the lookup ends.
     struct Notes
     {
+        Query query;
+        Done done;
         std::unique_ptr<ReadAnswer> answer;
     };
+    // One hop handed to the scheduler, until its answer or its giving up.
+    struct Hop
+    {
+        QPointer<WhoisSource> source;
+        quint64 generation = 0;
+        WhoisHop hop;
+        WhoisChain::AnswerCallback done;
+        std::shared_ptr<Notes> notes;
+    };
     WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes);
+    // The hop's turn: a client asks its server.
+    static void start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle);
     // An idle client, or a new one: no more are ever made than requests were under way at once.
     Whois43Client *takeClient();
 
