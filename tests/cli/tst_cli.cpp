@@ -1287,6 +1287,17 @@ private slots:
         QTest::newRow("overlong slash") << "a\xc0\xafz"_ba;
         QTest::newRow("byte-order mark kept") << "\xef\xbb\xbf"
                                                  "a"_ba;
+        // Long runs are scanned eight bytes at a time: a byte to escape in any place of a word,
+        // and bytes just beside the ones that need an escape.
+        for (const char special : {'"', '\\', '\x01', '\x1f', '\n'}) {
+            for (const int at : {0, 7, 8, 13, 23, 37}) {
+                QByteArray bytes = "Registrant Street: 12 Harbour Walk ! # [ ] \xc3\xbc";
+                bytes[at] = special;
+                QTest::addRow("byte %d at %d of a long run", int(special), at) << bytes;
+            }
+        }
+        QTest::newRow("long run, nothing to escape")
+            << QByteArray(40, '~') + " !#[]\x7f\xe2\x82\xac" + QByteArray(9, ' ');
     }
     void jsonUtf8()
     {
