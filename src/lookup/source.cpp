@@ -32,8 +32,13 @@ void setFailure(LookupResult &result, FailureReason reason, const QString &detai
 
 void setTextRecord(LookupResult &result, const QStringList &lines)
 {
-    setRecordLines(result, lines);
-    result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
+    setTextRecord(result, lines.join(QStringLiteral("\r\n")));
+}
+
+void setTextRecord(LookupResult &result, QStringView record)
+{
+    setRecordText(result, record);
+    result.facts = factsFromText(record);
 }
 
 void dropNoticeFields(LookupResult &result)

@@ -198,7 +198,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
                                 result.facts = std::move(notes->answer->facts);
                             } else {
                                 // IANA's, from its cache.
-                                setTextRecord(result, WhoisText::lines(r.text));
+                                setTextRecord(result, WhoisText::recordText(r.text));
                             }
                             result.answer = result.recordText;
                             settleAnswerWithoutRecord(result, query, r);

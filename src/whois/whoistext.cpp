@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <cstring>
+
 namespace WhoisText {
 
 QString decode(const QByteArray &bytes)
@@ -27,25 +29,33 @@ QStringList lines(const QString &text)
 
 QString recordText(QStringView text)
 {
-    QString out;
-    out.reserve(text.size() + text.size() / 16 + 2);
-    qsizetype keep = 0; // the end of the last line that is not empty
+    // Written through a pointer into a string of the largest size it can take (each LF may
+    // gain a CR), then cut: one allocation, no append calls.
+    const qsizetype lineEnds = text.count(QChar(u'\n'));
+    QString out(text.size() + lineEnds, Qt::Uninitialized);
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    char16_t *o = begin;
+    char16_t *keep = begin; // the end of the last line that is not empty
     qsizetype start = 0;
     for (;;) {
         const qsizetype end = text.indexOf(QChar(u'\n'), start);
         QStringView line = text.sliced(start, (end < 0 ? text.size() : end) - start);
         if (line.endsWith(u'\r'))
             line.chop(1);
-        if (start > 0)
-            out += u"\r\n";
-        out += line;
-        if (!line.isEmpty())
-            keep = out.size();
+        if (start > 0) {
+            *o++ = u'\r';
+            *o++ = u'\n';
+        }
+        if (!line.isEmpty()) {
+            std::memcpy(o, line.utf16(), size_t(line.size()) * sizeof(char16_t));
+            o += line.size();
+            keep = o;
+        }
         if (end < 0)
             break;
         start = end + 1;
     }
-    out.truncate(keep);
+    out.truncate(keep - begin);
     return out;
 }
 
