@@ -90,9 +90,10 @@ SharedPace::~SharedPace()
     // The turns given back before this are written first (the thread takes its calls in order).
     QMetaObject::invokeMethod(
         m_link, [this] { m_link->close(); }, Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(m_link, &QObject::deleteLater);
     m_thread.quit();
     m_thread.wait();
+    // Deleted here, the thread gone: a deleteLater posted as its loop quit could be dropped.
+    delete m_link;
 }
 
 void SharedPace::fail(const QString &message)

@@ -102,7 +102,9 @@ public:
     // up on after a few tries and said so.
     QString close()
     {
-        m_timer->stop();
+        // The timer belongs to this thread: it goes here, not where the worker is deleted.
+        delete m_timer;
+        m_timer = nullptr;
         const bool alreadyDead = m_dead;
         bool written = false;
         for (int attempt = 0; attempt < 3 && !written; ++attempt)
@@ -160,9 +162,12 @@ QString StoreWriter::finish()
     QString problem;
     QMetaObject::invokeMethod(
         m_worker, [this, &problem] { problem = m_worker->close(); }, Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(m_worker, &QObject::deleteLater);
     m_thread.quit();
     m_thread.wait();
+    // A deleteLater posted to the thread could land after its loop ended and leak the worker;
+    // with the thread gone nothing else touches it, so it is deleted here.
+    delete m_worker;
+    m_worker = nullptr;
     return problem;
 }
 

@@ -72,7 +72,8 @@ public:
         }
         for (; n >= 8; p += 8, n -= 8)
             word(p);
-        std::memcpy(m_buffer + m_pending, p, n);
+        if (n > 0) // p may be null for an empty view
+            std::memcpy(m_buffer + m_pending, p, n);
         m_pending += n;
     }
     std::uint64_t finish()
