@@ -6,6 +6,10 @@
 
 #include "facts/labeltable.h"
 
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
 namespace {
 
 // How notice paragraphs open: compared with the start of the paragraph's first line (lower
@@ -155,6 +159,55 @@ bool isRule(QStringView body)
     return true;
 }
 
+// What a line's label says of the line: notice text wherever it stands, or a fact's label.
+struct LabelKind
+{
+    bool forced = false;
+    bool factLabel = false;
+};
+
+LabelKind readLabel(QStringView label)
+{
+    LabelKind kind;
+    const QString key = normalisedLabel(label);
+    for (const QLatin1String notice : noticeLabels) {
+        if (key == notice) {
+            kind.forced = true;
+            return kind;
+        }
+    }
+    kind.factLabel = labelMeaning(key).field != Field::None || networkLabelMeaning(key).has_value();
+    kind.forced = !kind.factLabel && labelWords(label) >= SentenceLabelWords;
+    return kind;
+}
+
+// The labels of a server's answers come again in every answer: what each says is kept as it
+// was written, so that a repeated label is one hash look-up rather than its normalising and
+// two table look-ups. Per thread; emptied when it holds too many.
+struct LabelViewHash
+{
+    using is_transparent = void;
+    size_t operator()(std::u16string_view label) const
+    {
+        return std::hash<std::u16string_view>{}(label);
+    }
+};
+constexpr size_t KnownLabelsAtMost = 4096;
+
+LabelKind labelKind(QStringView label)
+{
+    thread_local std::unordered_map<std::u16string, LabelKind, LabelViewHash, std::equal_to<>>
+        known;
+    const std::u16string_view view(label.utf16(), size_t(label.size()));
+    if (const auto it = known.find(view); it != known.end())
+        return it->second;
+    const LabelKind kind = readLabel(label);
+    if (known.size() >= KnownLabelsAtMost)
+        known.clear();
+    known.emplace(view, kind);
+    return kind;
+}
+
 struct Line
 {
     QStringView body;     // without comment marks, frames and end blanks; empty: a separator
@@ -209,19 +262,9 @@ Line readLine(QStringView raw)
                 line.words = wordCount(body);
                 return line;
             }
-            const QString key = normalisedLabel(label);
-            for (const QLatin1String notice : noticeLabels) {
-                if (key == notice) {
-                    line.forced = true;
-                    break;
-                }
-            }
-            if (!line.forced) {
-                line.factLabel =
-                    labelMeaning(key).field != Field::None || networkLabelMeaning(key).has_value();
-                if (!line.factLabel && labelWords(label) >= SentenceLabelWords)
-                    line.forced = true;
-            }
+            const LabelKind kind = labelKind(label);
+            line.forced = kind.forced;
+            line.factLabel = kind.factLabel;
         }
     }
     // The words count only for a line that may be prose: a fact's line never is.
