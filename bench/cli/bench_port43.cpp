@@ -6,8 +6,9 @@
 //   - bench/peers/asyncio_whois.py, a minimal asyncio client just as polite (one connection per
 //     server at a time, the same delay rule), jsonl file out;
 //   - a C loop: connect, send, read to the end, write the record; one lookup after another.
-// The servers run in threads of the benchmark's own process (one per server: a polite client
-// never holds two connections to one server), so their work is not counted.
+// Each case runs with the answer store (as by default, kept in the benchmark's own folder) and
+// with --no-store. The servers run in threads of the benchmark's own process (one per server: a
+// polite client never holds two connections to one server), so their work is not counted.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -266,6 +267,8 @@ void BM_Port43(benchmark::State &state)
 {
     const int serverCount = int(state.range(0));
     const int parallel = int(state.range(1));
+    // 1: the answer store kept as by default (in the benchmark's folder); 0: --no-store.
+    const bool store = state.range(2) != 0;
     LoopServer iana([](const QByteArray &tld) { return ianaAnswer(tld); });
     std::vector<std::unique_ptr<LoopServer>> servers;
     QStringList connectTo{QStringLiteral("whois.iana.org:43:127.0.0.1:%1").arg(iana.port())};
@@ -300,21 +303,25 @@ void BM_Port43(benchmark::State &state)
     // QUORVANE_BENCH_CLI names another build to measure (an earlier one, for a before and after).
     const char *other = std::getenv("QUORVANE_BENCH_CLI");
     const std::string cli = other && *other ? other : QUORVANE_CLI;
-    const std::vector<std::string> env{"QUORVANE_CONNECT_TO=" + connectTo.join(u',').toStdString(),
-                                       "XDG_CACHE_HOME=" +
-                                           dir.filePath(QStringLiteral("cache")).toStdString()};
+    const std::vector<std::string> env{
+        "QUORVANE_CONNECT_TO=" + connectTo.join(u',').toStdString(),
+        "XDG_CACHE_HOME=" + dir.filePath(QStringLiteral("cache")).toStdString(),
+        "XDG_DATA_HOME=" + dir.filePath(QStringLiteral("data")).toStdString()};
     const auto cliArgs = [&](const QString &listPath) {
-        return std::vector<std::string>{cli,
-                                        "--source",
-                                        "whois",
-                                        "--delay",
-                                        "0",
-                                        "--parallel",
-                                        std::to_string(parallel),
-                                        "--format",
-                                        "jsonl",
-                                        "--quiet",
-                                        listPath.toStdString()};
+        std::vector<std::string> args{cli,
+                                      "--source",
+                                      "whois",
+                                      "--delay",
+                                      "0",
+                                      "--parallel",
+                                      std::to_string(parallel),
+                                      "--format",
+                                      "jsonl",
+                                      "--quiet",
+                                      listPath.toStdString()};
+        if (!store)
+            args.insert(args.end() - 1, "--no-store");
+        return args;
     };
     const QString out = dir.filePath(QStringLiteral("out"));
     // IANA's answers into the cache, as after any earlier run.
@@ -350,11 +357,15 @@ void BM_Port43(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_Port43)
-    ->ArgNames({"servers", "parallel"})
-    ->Args({1, 1})
-    ->Args({1, 64})
-    ->Args({50, 8})
-    ->Args({50, 64})
+    ->ArgNames({"servers", "parallel", "store"})
+    ->Args({1, 1, 1})
+    ->Args({1, 64, 1})
+    ->Args({50, 8, 1})
+    ->Args({50, 64, 1})
+    ->Args({1, 1, 0})
+    ->Args({1, 64, 0})
+    ->Args({50, 8, 0})
+    ->Args({50, 64, 0})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

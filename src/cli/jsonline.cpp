@@ -7,7 +7,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <string>
+
 namespace {
+
+// The line is laid out in a std::string, whose appends of a byte or a run are inline (a
+// QByteArray append is a library call that checks for sharing each time), and copied out once.
+using Out = std::string;
 
 char hexDigit(unsigned value)
 {
@@ -15,12 +24,33 @@ char hexDigit(unsigned value)
 }
 
 // What a JSON string cannot hold as it is: the quote, the backslash and the control characters.
+constexpr std::array<bool, 256> escapeTable = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c)
+        table[size_t(c)] = true;
+    table['"'] = true;
+    table['\\'] = true;
+    return table;
+}();
+
 bool needsEscape(unsigned char c)
 {
-    return c < 0x20 || c == '"' || c == '\\';
+    return escapeTable[c];
 }
 
-void appendEscapedAscii(QByteArray &out, unsigned char c)
+// Whether any of the eight bytes at `p` is below 0x20, a quote or a backslash: a byte below n
+// leaves its high bit set in (w - n) & ~w, and a byte equal to c is a zero byte of w ^ c.
+bool anyNeedsEscape(const char *p)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 highs = 0x8080808080808080ULL;
+    quint64 w;
+    std::memcpy(&w, p, sizeof w);
+    const auto below = [](quint64 x, quint64 n) { return (x - ones * n) & ~x & highs; };
+    return (below(w, 0x20) | below(w ^ (ones * '"'), 1) | below(w ^ (ones * '\\'), 1)) != 0;
+}
+
+void appendEscapedAscii(Out &out, unsigned char c)
 {
     out += '\\';
     switch (c) {
@@ -52,37 +82,42 @@ void appendEscapedAscii(QByteArray &out, unsigned char c)
     }
 }
 
-// Bytes that need no escape go in runs; the rest one by one. Bytes of 0x80 and above are parts
-// of UTF-8 sequences and go as they are.
-void appendValidUtf8(QByteArray &out, QByteArrayView utf8)
+// Bytes that need no escape go in runs (eight at a time while none needs one); the rest one by
+// one. Bytes of 0x80 and above are parts of UTF-8 sequences and go as they are.
+void appendValidUtf8(Out &out, QByteArrayView utf8)
 {
     const char *p = utf8.data();
     const char *const end = p + utf8.size();
     while (p < end) {
         const char *run = p;
+        while (end - p >= 8 && !anyNeedsEscape(p))
+            p += 8;
         while (p < end && !needsEscape(static_cast<unsigned char>(*p)))
             ++p;
-        out.append(run, p - run);
+        out.append(run, size_t(p - run));
         if (p < end)
             appendEscapedAscii(out, static_cast<unsigned char>(*p++));
     }
 }
 
-} // namespace
-
-namespace JsonLine {
-
-QString utcText(qint64 msSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODate);
-}
-
-void appendString(QByteArray &out, QStringView text)
+void appendString(Out &out, QStringView text)
 {
     out += '"';
     const char16_t *p = text.utf16();
     const char16_t *const end = p + text.size();
     while (p < end) {
+        // A run of ASCII that needs no escape goes in at once.
+        const char16_t *run = p;
+        while (p < end && *p < 0x80 && !needsEscape(static_cast<unsigned char>(*p)))
+            ++p;
+        if (p > run) {
+            const size_t at = out.size();
+            out.resize(at + size_t(p - run));
+            for (char *o = out.data() + at; run < p; ++run)
+                *o++ = char(*run);
+            if (p == end)
+                break;
+        }
         const char16_t u = *p++;
         if (u < 0x80) {
             if (needsEscape(static_cast<unsigned char>(u)))
@@ -114,7 +149,7 @@ void appendString(QByteArray &out, QStringView text)
     out += '"';
 }
 
-void appendUtf8String(QByteArray &out, QByteArrayView utf8)
+void appendUtf8String(Out &out, QByteArrayView utf8)
 {
     if (!utf8.isValidUtf8()) {
         // Read as text would read it: each bad sequence becomes U+FFFD.
@@ -126,7 +161,7 @@ void appendUtf8String(QByteArray &out, QByteArrayView utf8)
     out += '"';
 }
 
-void appendStringArray(QByteArray &out, const QStringList &list)
+void appendStringArray(Out &out, const QStringList &list)
 {
     out += '[';
     for (qsizetype i = 0; i < list.size(); ++i) {
@@ -137,19 +172,82 @@ void appendStringArray(QByteArray &out, const QStringList &list)
     out += ']';
 }
 
+void appendTo(QByteArray &out, const Out &laidOut)
+{
+    out.append(laidOut.data(), qsizetype(laidOut.size()));
+}
+
+} // namespace
+
+namespace JsonLine {
+
+QString utcText(qint64 msSinceEpoch)
+{
+    // Every line writes one: laid out from the calendar date here rather than through a
+    // QDateTime, which cost a tenth of a line. Years outside 1970 to 9999 go the long way.
+    using namespace std::chrono;
+    const sys_seconds at{floor<seconds>(milliseconds(msSinceEpoch))};
+    const sys_days day = floor<days>(at);
+    const year_month_day date(day);
+    const int y = int(date.year());
+    if (y < 1970 || y > 9999)
+        return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODate);
+    const hh_mm_ss<seconds> time(at - day);
+    char text[21];
+    const auto two = [&text](int at, unsigned value) {
+        text[at] = char('0' + value / 10);
+        text[at + 1] = char('0' + value % 10);
+    };
+    two(0, unsigned(y / 100));
+    two(2, unsigned(y % 100));
+    text[4] = '-';
+    two(5, unsigned(date.month()));
+    text[7] = '-';
+    two(8, unsigned(date.day()));
+    text[10] = 'T';
+    two(11, unsigned(time.hours().count()));
+    text[13] = ':';
+    two(14, unsigned(time.minutes().count()));
+    text[16] = ':';
+    two(17, unsigned(time.seconds().count()));
+    text[19] = 'Z';
+    return QString::fromLatin1(text, 20);
+}
+
+void appendString(QByteArray &out, QStringView text)
+{
+    Out laidOut;
+    ::appendString(laidOut, text);
+    appendTo(out, laidOut);
+}
+
+void appendUtf8String(QByteArray &out, QByteArrayView utf8)
+{
+    Out laidOut;
+    ::appendUtf8String(laidOut, utf8);
+    appendTo(out, laidOut);
+}
+
+void appendStringArray(QByteArray &out, const QStringList &list)
+{
+    Out laidOut;
+    ::appendStringArray(laidOut, list);
+    appendTo(out, laidOut);
+}
+
 QByteArray format(const LookupResult &result)
 {
-    QByteArray line;
-    line.reserve(256 + result.recordText.size() + result.fields.size() * 8);
+    Out line;
+    line.reserve(size_t(256 + result.recordText.size() + result.fields.size() * 8));
     const auto key = [&line](const char *name) {
         line += ",\"";
         line += name;
         line += "\":";
     };
     line += "{\"address\":";
-    appendString(line, result.address);
+    ::appendString(line, result.address);
     key("source");
-    appendString(line, result.source ? sourceKindName(*result.source) : QString());
+    ::appendString(line, result.source ? sourceKindName(*result.source) : QString());
     // The facts in column order, the reason of a failure right after the status; a fact the
     // record does not state is left out.
     bool errorWritten = false;
@@ -158,50 +256,48 @@ QByteArray format(const LookupResult &result)
             return;
         errorWritten = true;
         key("error");
-        appendString(line, failureText(result));
+        ::appendString(line, failureText(result));
     };
     for (const FactColumn &column : factColumns()) {
         if (column.list) {
             const QStringList values = column.list(result.facts);
             if (!values.isEmpty()) {
                 key(column.jsonKey);
-                appendStringArray(line, values);
+                ::appendStringArray(line, values);
             }
         } else if (const QString value = column.cell(result.facts); !value.isEmpty()) {
             key(column.jsonKey);
-            appendString(line, value);
+            ::appendString(line, value);
         }
         if (qstrcmp(column.jsonKey, "status") == 0)
             writeError();
     }
     writeError();
     key("servers");
-    appendStringArray(line, result.servers);
+    ::appendStringArray(line, result.servers);
     // When the answer was given, whether it came from the store rather than a server, and what
     // changed since the address's previous stored answer.
     if (result.askedAtMs > 0) {
         key("asked_at");
-        appendString(line, utcText(result.askedAtMs));
+        ::appendString(line, utcText(result.askedAtMs));
     }
     key("from_store");
     line += result.fromStore ? "true" : "false";
     if (!result.changed.isEmpty()) {
         key("changed");
-        appendStringArray(line, result.changed);
+        ::appendStringArray(line, result.changed);
     }
     key("fields");
     line += '[';
     for (qsizetype i = 0; i < result.fields.size(); ++i) {
-        if (i > 0)
-            line += ',';
-        line += '[';
-        appendUtf8String(line, result.fields.nameUtf8(i));
+        line += i > 0 ? ",[" : "[";
+        ::appendUtf8String(line, result.fields.nameUtf8(i));
         line += ',';
-        appendUtf8String(line, result.fields.valueUtf8(i));
+        ::appendUtf8String(line, result.fields.valueUtf8(i));
         line += ']';
     }
     line += "]}\n";
-    return line;
+    return QByteArray(line.data(), qsizetype(line.size()));
 }
 
 std::optional<Summary> read(QByteArrayView line)

@@ -4,7 +4,9 @@
 #include <QHash>
 
 #include <algorithm>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -532,7 +534,41 @@ bool isForeignSection(const QString &section)
     return false;
 }
 
+namespace {
+
+struct LabelViewHash
+{
+    using is_transparent = void;
+    size_t operator()(std::u16string_view label) const
+    {
+        return std::hash<std::u16string_view>{}(label);
+    }
+};
+
+QString normalise(QStringView label);
+
+} // namespace
+
 QString normalisedLabel(QStringView label)
+{
+    // Every labelled line of every answer comes here, and a server writes the same labels in
+    // every answer: each label's form is kept per thread as it was written (emptied when it
+    // holds too many), a hash look-up and a shared copy instead of its making.
+    constexpr size_t KeptAtMost = 4096;
+    thread_local std::unordered_map<std::u16string, QString, LabelViewHash, std::equal_to<>> kept;
+    const std::u16string_view view(label.utf16(), size_t(label.size()));
+    if (const auto it = kept.find(view); it != kept.end())
+        return it->second;
+    QString normalised = normalise(label);
+    if (kept.size() >= KeptAtMost)
+        kept.clear();
+    kept.emplace(view, normalised);
+    return normalised;
+}
+
+namespace {
+
+QString normalise(QStringView label)
 {
     label = label.trimmed();
     while (label.startsWith(QLatin1Char('>')) || label.startsWith(QLatin1Char('*')))
@@ -547,20 +583,21 @@ QString normalisedLabel(QStringView label)
     char16_t *end = begin;
     bool space = false;
     for (QChar c : label) {
-        if (isSpaceOrTab(c) || c == QLatin1Char('_')) {
+        char16_t u = c.unicode();
+        // Lower-case letters and digits first: most of a label.
+        if ((u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) {
+        } else if (isSpaceOrTab(c) || u == '_') {
             space = true;
             continue;
+        } else if (u >= 'A' && u <= 'Z') {
+            u = char16_t(u - 'A' + 'a');
+        } else if (u >= 128) {
+            u = c.toLower().unicode();
         }
         if (space && end != begin)
             *end++ = u' ';
         space = false;
-        const char16_t u = c.unicode();
-        if (u >= 'A' && u <= 'Z')
-            *end++ = char16_t(u - 'A' + 'a');
-        else if (u < 128)
-            *end++ = u;
-        else
-            *end++ = c.toLower().unicode();
+        *end++ = u;
     }
     // "NS 1", "ns_name_01": the number of a repeated label.
     char16_t *digits = end;
@@ -571,6 +608,8 @@ QString normalisedLabel(QStringView label)
     out.truncate(end - begin);
     return out;
 }
+
+} // namespace
 
 LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
 {
@@ -602,7 +641,12 @@ LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
 
 Field prefixedFact(QStringView line, qsizetype &prefixLength)
 {
+    // Every line comes here: its first letter, folded as the comparison folds it, passes most
+    // lines by without a comparison.
+    const char16_t first = line.isEmpty() ? 0 : line.front().toCaseFolded().unicode();
     for (const Prefix &p : prefixes) {
+        if (first != char16_t(p.words[0]))
+            continue;
         const QLatin1String words(p.words);
         if (line.size() > words.size() && line.startsWith(words, Qt::CaseInsensitive) &&
             isSpaceOrTab(line[words.size()])) {
@@ -681,19 +725,4 @@ bool isRedactedValue(QStringView value)
             return true;
     }
     return false;
-}
-
-bool isRecordBlank(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u == ' ' || u == '\t' || u == '\r' || u == 0xa0 || u == 0x3000;
-}
-
-QStringView trimmedRecordText(QStringView s)
-{
-    while (!s.isEmpty() && isRecordBlank(s.front()))
-        s = s.mid(1);
-    while (!s.isEmpty() && isRecordBlank(s.back()))
-        s.chop(1);
-    return s;
 }

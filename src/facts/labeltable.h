@@ -95,7 +95,21 @@ bool isRedactedValue(QStringView value);
 // directly with ...", "N/A").
 bool isNoRegistrarValue(QStringView value);
 
-// The white space of a record's lines: space, tab, CR, no-break and ideographic space.
-bool isRecordBlank(QChar c);
+// The white space of a record's lines: space, tab, CR, no-break and ideographic space. Inline:
+// the readers ask it of every character of every answer.
+inline bool isRecordBlank(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == ' ' || u == '\t' || u == '\r' || u == 0xa0 || u == 0x3000;
+}
 // `s` without that white space at its ends.
-QStringView trimmedRecordText(QStringView s);
+inline QStringView trimmedRecordText(QStringView s)
+{
+    const QChar *begin = s.begin();
+    const QChar *end = s.end();
+    while (begin < end && isRecordBlank(*begin))
+        ++begin;
+    while (end > begin && isRecordBlank(end[-1]))
+        --end;
+    return QStringView(begin, end);
+}

@@ -6,6 +6,10 @@
 
 #include "facts/labeltable.h"
 
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
 namespace {
 
 // How notice paragraphs open: compared with the start of the paragraph's first line (lower
@@ -60,25 +64,26 @@ const char *const noticeOpenings[] = {
 };
 
 // Labels whose line is notice text wherever it stands (normalised as labelTable normalises).
-const char *const noticeLabels[] = {
-    "notice",
-    "terms of use",
-    "terms and conditions",
-    "disclaimer",
-    "legal disclaimer",
-    "legal notice",
-    "note",
-    "please note",
-    "important",
-    "attention",
-    "url of the icann whois inaccuracy complaint form",
-    "url of the icann whois data problem reporting system",
-    "url of the icann rdds inaccuracy complaint form",
-    "icann whois data problem reporting system",
-    "for further data see",
-    "for further information see",
-    "for more information see",
-    "tovabbi adatokert ld",
+// Their sizes are known at compile time, so a label of another size is passed by at once.
+constexpr QLatin1String noticeLabels[] = {
+    QLatin1String("notice"),
+    QLatin1String("terms of use"),
+    QLatin1String("terms and conditions"),
+    QLatin1String("disclaimer"),
+    QLatin1String("legal disclaimer"),
+    QLatin1String("legal notice"),
+    QLatin1String("note"),
+    QLatin1String("please note"),
+    QLatin1String("important"),
+    QLatin1String("attention"),
+    QLatin1String("url of the icann whois inaccuracy complaint form"),
+    QLatin1String("url of the icann whois data problem reporting system"),
+    QLatin1String("url of the icann rdds inaccuracy complaint form"),
+    QLatin1String("icann whois data problem reporting system"),
+    QLatin1String("for further data see"),
+    QLatin1String("for further information see"),
+    QLatin1String("for more information see"),
+    QLatin1String("tovabbi adatokert ld"),
 };
 
 // A label of this many words or more is a sentence cut at a colon.
@@ -103,17 +108,19 @@ bool isTimesColon(QStringView label)
     return digits >= DateDigits;
 }
 
-int wordCount(QStringView s)
+// Counted up to `enough`: a paragraph's prose is weighed against NoticeProseWords at most, so
+// the words of a long sentence beyond that change nothing.
+int wordCount(QStringView s, int enough = NoticeProseWords)
 {
     int words = 0;
     bool inWord = false;
-    for (QChar c : s) {
-        if (isRecordBlank(c)) {
-            inWord = false;
-        } else if (!inWord) {
-            inWord = true;
-            ++words;
-        }
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        // Most characters are printable ASCII, none of them blank.
+        const bool blank = (u <= ' ' || u >= 0xa0) && isRecordBlank(c);
+        if (!blank && !inWord && ++words >= enough)
+            break;
+        inWord = !blank;
     }
     return words;
 }
@@ -152,6 +159,55 @@ bool isRule(QStringView body)
     return true;
 }
 
+// What a line's label says of the line: notice text wherever it stands, or a fact's label.
+struct LabelKind
+{
+    bool forced = false;
+    bool factLabel = false;
+};
+
+LabelKind readLabel(QStringView label)
+{
+    LabelKind kind;
+    const QString key = normalisedLabel(label);
+    for (const QLatin1String notice : noticeLabels) {
+        if (key == notice) {
+            kind.forced = true;
+            return kind;
+        }
+    }
+    kind.factLabel = labelMeaning(key).field != Field::None || networkLabelMeaning(key).has_value();
+    kind.forced = !kind.factLabel && labelWords(label) >= SentenceLabelWords;
+    return kind;
+}
+
+// The labels of a server's answers come again in every answer: what each says is kept as it
+// was written, so that a repeated label is one hash look-up rather than its normalising and
+// two table look-ups. Per thread; emptied when it holds too many.
+struct LabelViewHash
+{
+    using is_transparent = void;
+    size_t operator()(std::u16string_view label) const
+    {
+        return std::hash<std::u16string_view>{}(label);
+    }
+};
+constexpr size_t KnownLabelsAtMost = 4096;
+
+LabelKind labelKind(QStringView label)
+{
+    thread_local std::unordered_map<std::u16string, LabelKind, LabelViewHash, std::equal_to<>>
+        known;
+    const std::u16string_view view(label.utf16(), size_t(label.size()));
+    if (const auto it = known.find(view); it != known.end())
+        return it->second;
+    const LabelKind kind = readLabel(label);
+    if (known.size() >= KnownLabelsAtMost)
+        known.clear();
+    known.emplace(view, kind);
+    return kind;
+}
+
 struct Line
 {
     QStringView body;     // without comment marks, frames and end blanks; empty: a separator
@@ -182,10 +238,10 @@ Line readLine(QStringView raw)
     if (isRule(body))
         return line;
     line.body = body;
-    line.words = wordCount(body);
     if (body.startsWith(u">>>") || body.startsWith(u"<<<")) {
         // The database's time stamp: notice text, though no sentence.
         line.forced = true;
+        line.words = wordCount(body);
         return line;
     }
     {
@@ -203,23 +259,17 @@ Line readLine(QStringView raw)
             const QStringView label = trimmedRecordText(body.left(colon));
             if (isTimesColon(label)) {
                 line.forced = true;
+                line.words = wordCount(body);
                 return line;
             }
-            const QString key = normalisedLabel(label);
-            for (const char *notice : noticeLabels) {
-                if (key == QLatin1String(notice)) {
-                    line.forced = true;
-                    break;
-                }
-            }
-            if (!line.forced) {
-                line.factLabel =
-                    labelMeaning(key).field != Field::None || networkLabelMeaning(key).has_value();
-                if (!line.factLabel && labelWords(label) >= SentenceLabelWords)
-                    line.forced = true;
-            }
+            const LabelKind kind = labelKind(label);
+            line.forced = kind.forced;
+            line.factLabel = kind.factLabel;
         }
     }
+    // The words count only for a line that may be prose: a fact's line never is.
+    if (!line.factLabel)
+        line.words = wordCount(body);
     line.prose = line.forced || (!line.factLabel && line.words >= ProseWords);
     return line;
 }

@@ -9,7 +9,12 @@
 
 void setRecordLines(LookupResult &result, const QStringList &lines)
 {
-    result.recordText = lines.join(QStringLiteral("\r\n")).toUtf8();
+    setRecordText(result, lines.join(QStringLiteral("\r\n")));
+}
+
+void setRecordText(LookupResult &result, QStringView text)
+{
+    result.recordText = text.toUtf8();
     result.fields = RecordFieldsOf(result.recordText);
 }
 
@@ -27,8 +32,13 @@ void setFailure(LookupResult &result, FailureReason reason, const QString &detai
 
 void setTextRecord(LookupResult &result, const QStringList &lines)
 {
-    setRecordLines(result, lines);
-    result.facts = factsFromText(lines.join(QStringLiteral("\r\n")));
+    setTextRecord(result, lines.join(QStringLiteral("\r\n")));
+}
+
+void setTextRecord(LookupResult &result, QStringView record)
+{
+    setRecordText(result, record);
+    result.facts = factsFromText(record);
 }
 
 void dropNoticeFields(LookupResult &result)

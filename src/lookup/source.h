@@ -35,8 +35,12 @@ protected:
 // The record of a whole answer: its lines in order, joined by CR LF, and their fields (comment
 // lines skipped, the first ':' cutting name from value).
 void setRecordLines(LookupResult &result, const QStringList &lines);
+// The same of the lines already joined by CR LF.
+void setRecordText(LookupResult &result, QStringView text);
 // A whole port-43 answer (or a saved one) as the record, its facts read from the text.
 void setTextRecord(LookupResult &result, const QStringList &lines);
+// The same of the lines already joined by CR LF.
+void setTextRecord(LookupResult &result, QStringView record);
 // Leaves out of a port-43 or RDAP result's fields the lines of notice text (terms of use,
 // disclaimers, ">>> Last update of WHOIS database <<<", sentences cut at a URL's colon): the
 // record text keeps them. A site's result is left as it is.

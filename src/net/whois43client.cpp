@@ -17,8 +17,12 @@
 
 Whois43Client::Whois43Client(const ConnectToMap &connectTo, const Whois43Limits &limits,
                              QObject *parent)
-    : QObject(parent), m_connectTo(connectTo), m_limits(limits)
+    : QObject(parent), m_connectTo(connectTo), m_limits(limits),
+      m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this)),
+      m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
 {
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &Whois43Client::onWritable);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &Whois43Client::onReadable);
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setTimerType(Qt::PreciseTimer);
     m_answerTimer.setSingleShot(true);
@@ -40,8 +44,31 @@ Whois43Client::~Whois43Client()
     closeSocket();
 }
 
+void Whois43Client::start(const Whois43Request &request, Callback done)
+{
+    start(request);
+    m_callback = std::move(done);
+}
+
 void Whois43Client::start(const Whois43Request &request)
 {
+    // A reused client starts clean: nothing of the exchange before it carries over, and what
+    // that exchange left queued (a retry, a deferred outcome) sees a newer exchange and does
+    // nothing.
+    ++m_exchange;
+    closeSocket();
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    m_done = false;
+    m_connected = false;
+    m_waitedForDescriptor = false;
+    m_via.reset();
+    m_socks.reset();
+    m_serverAddress = QHostAddress();
+    m_toSend.clear();
+    m_connectingTo.clear();
     m_request = request;
     m_answer = {};
     m_answer.server = request.host + u':' + QString::number(request.port);
@@ -57,7 +84,12 @@ void Whois43Client::start(const Whois43Request &request)
         if (!literal.isNull() && m_request.refuseNonPublic && !m_target.hostNamed &&
             AddressRules::isNonPublic(literal)) {
             QMetaObject::invokeMethod(
-                this, [this, literal] { refuse(literal); }, Qt::QueuedConnection);
+                this,
+                [this, literal, at = m_exchange] {
+                    if (at == m_exchange)
+                        refuse(literal);
+                },
+                Qt::QueuedConnection);
             return;
         }
         m_serverAddress = literal;
@@ -73,7 +105,12 @@ void Whois43Client::lookUp(const QString &host, Found found)
     if (!literal.isNull()) {
         // Delivered from the event loop, like every other outcome.
         QMetaObject::invokeMethod(
-            this, [this, literal, found] { (this->*found)({literal}, {}); }, Qt::QueuedConnection);
+            this,
+            [this, literal, found, at = m_exchange] {
+                if (at == m_exchange)
+                    (this->*found)({literal}, {});
+            },
+            Qt::QueuedConnection);
         return;
     }
     m_lookupId = QHostInfo::lookupHost(host, this, [this, found](const QHostInfo &info) {
@@ -172,8 +209,8 @@ void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
         m_connectTimer.stop();
         m_answerTimer.stop();
         m_waitedForDescriptor = true;
-        QTimer::singleShot(DescriptorRetryMs, this, [this, address, port] {
-            if (!m_done)
+        QTimer::singleShot(DescriptorRetryMs, this, [this, address, port, at = m_exchange] {
+            if (!m_done && at == m_exchange)
                 connectTo(address, port);
         });
         return;
@@ -188,11 +225,9 @@ void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
                  .arg(QString::fromLocal8Bit(strerror(errno))));
         return;
     }
-    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
-    m_readNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &Whois43Client::onWritable);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &Whois43Client::onReadable);
+    m_readNotifier->setSocket(m_fd);
+    m_writeNotifier->setSocket(m_fd);
+    m_writeNotifier->setEnabled(true);
     if (::connect(m_fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 &&
         errno != EINPROGRESS) {
         const int error = errno;
@@ -206,7 +241,7 @@ void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
 void Whois43Client::send(const QByteArray &bytes)
 {
     m_toSend += bytes;
-    if (!m_toSend.isEmpty() && m_writeNotifier)
+    if (!m_toSend.isEmpty() && m_fd >= 0)
         m_writeNotifier->setEnabled(true);
 }
 
@@ -345,10 +380,8 @@ void Whois43Client::onProxyBytes(QByteArrayView bytes)
 
 void Whois43Client::closeSocket()
 {
-    delete m_readNotifier;
-    m_readNotifier = nullptr;
-    delete m_writeNotifier;
-    m_writeNotifier = nullptr;
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -373,9 +406,13 @@ void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
     }
     closeSocket();
     qCInfo(lcNet).noquote() << m_answer.server << "failed:" << reason;
-    const Whois43Answer answer = m_answer;
     QMetaObject::invokeMethod(
-        this, [this, answer] { emit finished(answer); }, Qt::QueuedConnection);
+        this,
+        [this, at = m_exchange] {
+            if (at == m_exchange)
+                deliver();
+        },
+        Qt::QueuedConnection);
 }
 
 void Whois43Client::complete()
@@ -389,5 +426,17 @@ void Whois43Client::complete()
     m_answer.ok = true;
     qCInfo(lcNet).noquote() << m_answer.server << "answered" << m_answer.bytes.size()
                             << "bytes from" << m_answer.peerAddress.toString();
-    emit finished(m_answer);
+    deliver();
+}
+
+void Whois43Client::deliver()
+{
+    // The callback may start this client again at once (a source hands it to its next
+    // request), so the answer and the callback are taken out of it first and nothing of the
+    // object is used after.
+    const Whois43Answer answer = std::exchange(m_answer, {});
+    Callback done = std::exchange(m_callback, {});
+    emit finished(answer);
+    if (done)
+        done(answer);
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 class QSocketNotifier;
@@ -81,8 +82,10 @@ struct Whois43Answer
 // the same "remote host closed" as a normal end, and a reset answer must not pass for a whole
 // one. The answer is whole only when the server
 // closes normally within the bounds; a reset, a timeout or an oversized answer is a failure
-// and no part of it is offered as a record. One request per object; `finished` is emitted
-// exactly once, always later than `start` returns. With a SOCKS5 proxy set, the connection
+// and no part of it is offered as a record. `finished` is emitted exactly once per request,
+// always later than `start` returns; once it has been, the object may be started again (a
+// source keeps a few and reuses them rather than build one, two timers and two socket
+// notifiers per request). With a SOCKS5 proxy set, the connection
 // goes to the proxy, which connects to the server (after the connect-to map has had its say).
 class Whois43Client : public QObject
 {
@@ -100,7 +103,11 @@ public:
     // Before start: the proxies to use (only a SOCKS5 one carries port 43).
     void setProxy(const ProxySettings &proxy) { m_proxy = proxy; }
 
+    using Callback = std::function<void(const Whois43Answer &answer)>;
+
     void start(const Whois43Request &request);
+    // The same; `done` is called once with the answer, right after `finished`.
+    void start(const Whois43Request &request, Callback done);
     // Ends the exchange at once; `finished` follows with Failure::Aborted.
     void abort();
 
@@ -125,6 +132,7 @@ private:
     void closeSocket();
     void fail(Whois43Answer::Failure failure, const QString &reason);
     void complete();
+    void deliver();
 
     ConnectToMap m_connectTo;
     Whois43Limits m_limits;
@@ -137,8 +145,12 @@ private:
     std::optional<Socks5Handshake> m_socks;
     Whois43Answer m_answer;
     int m_fd = -1;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
+    // Made with the object; each exchange gives them its socket.
+    QSocketNotifier *m_readNotifier;
+    QSocketNotifier *m_writeNotifier;
+    Callback m_callback;
+    // Counts the exchanges, so that what an earlier one left queued does nothing.
+    quint64 m_exchange = 0;
     QByteArray m_toSend;
     QString m_connectingTo; // "address port N", for the reasons
     QTimer m_connectTimer;

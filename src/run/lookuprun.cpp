@@ -195,19 +195,20 @@ void LookupRun::lookupDone(qsizetype index, const LookupResult &result)
         return;
     s->done = true;
     s->started = true;
-    s->result = result;
+    s->result = std::make_unique<LookupResult>(result);
+    LookupResult &kept = *s->result;
     if (!result.fromStore) {
-        if (s->result.askedAtMs == 0)
-            s->result.askedAtMs = QDateTime::currentMSecsSinceEpoch();
+        if (kept.askedAtMs == 0)
+            kept.askedAtMs = QDateTime::currentMSecsSinceEpoch();
         // A lookup without a source (the record left empty) asked nothing worth keeping. The
         // store keeps the answer as sent, so it is let go only after this.
-        if (m_options.memory && s->result.source)
-            m_options.memory->keep(s->result);
+        if (m_options.memory && kept.source)
+            m_options.memory->keep(kept);
     }
     if (!m_options.keepAnswers)
-        s->result.answer = QByteArray();
+        kept.answer = QByteArray();
     if (!m_options.keepNotices)
-        dropNoticeFields(s->result);
+        dropNoticeFields(kept);
     announce();
     flush();
 }
@@ -233,10 +234,10 @@ void LookupRun::flush()
         const qsizetype index = m_emitted++;
         any = true;
         qCInfo(lcRun).noquote() << "row" << index << s.address << "->"
-                                << (s.result.ok() ? recordStatusName(s.result.facts.status)
-                                                  : s.result.error)
-                                << "asked:" << s.result.servers.join(QStringLiteral(", "));
-        emit resultReady(index, s.result);
+                                << (s.result->ok() ? recordStatusName(s.result->facts.status)
+                                                   : s.result->error)
+                                << "asked:" << s.result->servers.join(QStringLiteral(", "));
+        emit resultReady(index, *s.result);
         unreadable = s.delayUnreadable;
         if (unreadable && m_state == State::Running)
             emit delayUnreadable(index);
@@ -271,7 +272,7 @@ std::vector<std::pair<qsizetype, LookupResult>> LookupRun::takeWaitingResults()
         if (!s.done)
             continue;
         s.done = false;
-        out.emplace_back(m_emitted + qsizetype(i), std::exchange(s.result, LookupResult{}));
+        out.emplace_back(m_emitted + qsizetype(i), std::move(*std::exchange(s.result, nullptr)));
     }
     return out;
 }

@@ -88,7 +88,8 @@ private:
         bool done = false;
         bool delayUnreadable = false;
         QString address;
-        LookupResult result;
+        // Made when the lookup ends: the window of waiting addresses holds no empty results.
+        std::unique_ptr<LookupResult> result;
     };
 
     void setState(State state);

@@ -85,6 +85,6 @@ LookupResult resultFromSavedAnswer(const QString &address, const QByteArray &sav
         }
     }
     result.source = SourceKind::Whois;
-    setTextRecord(result, WhoisText::lines(WhoisText::decode(bytes)));
+    setTextRecord(result, WhoisText::recordText(WhoisText::decode(bytes)));
     return result;
 }

@@ -63,7 +63,8 @@ void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
             if (typed == addressOf.cend())
                 return;
             Known &known = m_known[*typed];
-            known.bySource[answer.source == m_knownSource ? 0 : 1] = std::move(answer);
+            known.bySource[answer.source == m_knownSource ? 0 : 1] =
+                std::make_shared<const StoredAnswer>(std::move(answer));
         });
     if (!read) {
         // Asked one by one instead, each the way it would be without a batch.
@@ -88,10 +89,10 @@ std::optional<StoredAnswer> StoreMemory::latest(const QString &address, const QS
     }
     // The newer of the answers from the sources asked for.
     std::optional<StoredAnswer> newest;
-    for (const std::optional<StoredAnswer> &answer : known->bySource) {
+    for (const std::shared_ptr<const StoredAnswer> &answer : known->bySource) {
         if (answer && (answer->source == source || answer->source == other) &&
             (!newest || answer->lastSeenMs > newest->lastSeenMs))
-            newest = answer;
+            newest = *answer;
     }
     return newest;
 }

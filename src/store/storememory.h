@@ -60,7 +60,9 @@ private:
     struct Known
     {
         QString asked;
-        std::optional<StoredAnswer> bySource[2];
+        // Made only for an answer that was found: the run's window of ten thousand addresses
+        // mostly has none, and an empty optional is the size of a whole answer.
+        std::shared_ptr<const StoredAnswer> bySource[2];
     };
     // Sources as the memory compares them: the protocols of "auto" are the two it may use.
     static void sourcesOf(SourceKind kind, QString &source, QString &other);

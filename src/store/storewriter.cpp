@@ -3,6 +3,7 @@
 #include "store/sqlanswerstore.h"
 
 #include <QTimer>
+#include <QWaitCondition>
 
 class StoreWriter::Worker : public QObject
 {
@@ -34,6 +35,24 @@ public:
         return m_pending.size() % BatchSize == 0;
     }
 
+    std::size_t waiting()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_pending.size();
+    }
+
+    // Any thread but the writer's: while a full batch waits and the one before it is still
+    // being written, the caller waits for the writer to take it, so that answers coming faster
+    // than the disk takes them do not pile up without end (ten thousand lookups a second of a
+    // 3.5 KB record gained 200 MiB in 100,000). A store that failed or is busy with another
+    // process holds no one up: its answers wait in memory as before.
+    void waitForRoom()
+    {
+        QMutexLocker lock(&m_mutex);
+        while (m_pending.size() >= MaxPending && !m_dead && !m_stalled)
+            m_roomFree.wait(&m_mutex);
+    }
+
     // On the writer's thread.
     // On the writer's thread: false when answers were left for a busy store.
     bool writePending(bool sayFailure = true)
@@ -42,6 +61,7 @@ public:
         {
             QMutexLocker lock(&m_mutex);
             batch.swap(m_pending);
+            m_roomFree.wakeAll();
         }
         std::size_t done = 0;
         while (done < batch.size() && !m_dead) {
@@ -61,12 +81,14 @@ public:
                 emit m_owner.failed(m_failure);
         }
         QMutexLocker lock(&m_mutex);
+        m_roomFree.wakeAll();
         if (m_dead) {
             m_pending.clear();
             return true;
         }
         // What could not be written yet goes back in front of what came meanwhile.
-        if (done < batch.size()) {
+        m_stalled = done < batch.size();
+        if (m_stalled) {
             batch.erase(batch.begin(), batch.begin() + qsizetype(done));
             batch.insert(batch.end(), std::make_move_iterator(m_pending.begin()),
                          std::make_move_iterator(m_pending.end()));
@@ -107,8 +129,11 @@ private:
     std::unique_ptr<SqlAnswerStore> m_store;
     QTimer *m_timer = nullptr;
     QMutex m_mutex;
+    QWaitCondition m_roomFree;
     std::vector<PendingAnswer> m_pending;
     bool m_dead = false;
+    // The last write found the store busy (another process): adding waits for nothing.
+    bool m_stalled = false;
     QString m_failure;
 };
 
@@ -150,8 +175,15 @@ void StoreWriter::add(PendingAnswer answer)
 {
     if (!m_writing)
         return;
-    if (m_worker->add(std::move(answer)))
+    if (m_worker->add(std::move(answer))) {
         QMetaObject::invokeMethod(m_worker, [this] { m_worker->writePending(); });
+        m_worker->waitForRoom();
+    }
+}
+
+std::size_t StoreWriter::waiting() const
+{
+    return m_finished ? 0 : m_worker->waiting();
 }
 
 void StoreWriter::flush()

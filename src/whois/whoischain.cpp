@@ -10,6 +10,7 @@ struct WhoisChain::State
 {
     Query query;
     WhoisChainOptions options;
+    Ask ask;
     Done done;
     WhoisChainResult result;
     QList<WhoisServer> asked;
@@ -42,9 +43,15 @@ WhoisChain::WhoisChain(Ask ask, IanaCache *cache, QObject *parent)
 
 void WhoisChain::lookup(const Query &query, const WhoisChainOptions &options, Done done)
 {
+    lookup(query, options, m_ask, std::move(done));
+}
+
+void WhoisChain::lookup(const Query &query, const WhoisChainOptions &options, Ask ask, Done done)
+{
     auto state = std::make_shared<State>();
     state->query = query;
     state->options = options;
+    state->ask = std::move(ask);
     state->done = std::move(done);
     if (!query.isValid()) {
         // Refused before any server is contacted.
@@ -58,15 +65,14 @@ void WhoisChain::lookup(const Query &query, const WhoisChainOptions &options, Do
         return;
     }
     const QPointer<WhoisChain> self(this);
-    const Query ianaQuestion = query;
     m_cache->get(
         query,
-        [self, ianaQuestion](const AnswerCallback &answered) {
+        [self, state](const AnswerCallback &answered) {
             if (!self)
                 return;
-            self->m_ask(WhoisHop{WhoisServer{WhoisServers::iana()},
-                                 WhoisServers::ianaQueryFor(ianaQuestion), false},
-                        answered);
+            state->ask(WhoisHop{WhoisServer{WhoisServers::iana()},
+                                WhoisServers::ianaQueryFor(state->query), false},
+                       answered);
         },
         [self, state](const Result<IanaCache::Entry, LookupError> &entry) {
             if (self)
@@ -105,7 +111,7 @@ void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServe
                               << hop.query
                               << (hop.refuseNonPublic ? "(public addresses only)" : "");
     const QPointer<WhoisChain> self(this);
-    m_ask(hop, [self, state, server](const WhoisReply &reply) {
+    state->ask(hop, [self, state, server](const WhoisReply &reply) {
         if (self)
             self->onAnswer(state, server, reply);
     });

@@ -76,6 +76,9 @@ public:
 
     // `done` is called once, later, unless the chain is destroyed first.
     void lookup(const Query &query, const WhoisChainOptions &options, Done done);
+    // The same, with this lookup's hops asked through `ask` instead of the chain's own: one
+    // chain serves every lookup of a source, each with its own tag and notes.
+    void lookup(const Query &query, const WhoisChainOptions &options, Ask ask, Done done);
 
 private:
     struct State;

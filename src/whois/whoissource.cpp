@@ -2,6 +2,7 @@
 
 #include "facts/normaliser.h"
 #include "whois/ianacache.h"
+#include "whois/whoisreply.h"
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
@@ -42,11 +43,21 @@ WhoisSource::WhoisSource(const WhoisSourceOptions &options, PoliteScheduler &sch
     : Source(scheduler, parent), m_options(options),
       m_cache(new IanaCache(options.cacheFolder.isEmpty() ? IanaCache::defaultDirectory()
                                                           : options.cacheFolder,
-                            IanaCache::DefaultMaxAgeSeconds, this))
+                            IanaCache::DefaultMaxAgeSeconds, this)),
+      m_chain(new WhoisChain({}, m_cache, this))
 {
 }
 
 Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
+{
+    if (answer.failure == Whois43Answer::Failure::None && !answer.bytes.isEmpty()) {
+        const RecordFacts facts = factsFromText(WhoisText::decode(answer.bytes));
+        return verdictOf(answer, &facts);
+    }
+    return verdictOf(answer, nullptr);
+}
+
+Verdict WhoisSource::verdictOf(const Whois43Answer &answer, const RecordFacts *facts)
 {
     Verdict verdict;
     using F = Whois43Answer::Failure;
@@ -54,7 +65,7 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
     case F::None:
         if (answer.bytes.isEmpty())
             verdict.kind = Verdict::Kind::EmptyClose;
-        else if (isThrottleAnswer(WhoisText::decode(answer.bytes)))
+        else if (facts && facts->status == RecordStatus::Throttled)
             verdict.kind = Verdict::Kind::Throttled;
         return verdict;
     case F::HostNotFound:
@@ -80,44 +91,78 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer)
     return verdict;
 }
 
-WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag)
+WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes)
 {
     const QPointer<WhoisSource> self(this);
     const quint64 generation = m_generation;
-    return [self, tag, generation](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
+    return [self, tag, generation, notes](const WhoisHop &hop,
+                                          const WhoisChain::AnswerCallback &done) {
         if (!self || generation != self->m_generation)
             return;
-        const QString server = hop.server.display();
+        // One hop waiting for its turn: its two callbacks share this, rather than each hold
+        // a copy of the hop and of the chain's callback (ten thousand hops may wait).
+        auto asked = std::make_shared<Hop>(Hop{self, generation, hop, done, notes});
         self->m_scheduler.submit(
-            server, tag,
-            [self, hop, done, generation](const PoliteScheduler::Settle &settle) {
-                if (!self || generation != self->m_generation)
-                    return;
-                auto *client = new Whois43Client(self->m_options.connectTo, self->m_options.limits,
-                                                 self.data());
-                client->setProxy(self->m_options.proxy);
-                self->m_clients.insert(client);
-                connect(client, &Whois43Client::finished, self.data(),
-                        [self, client, settle, done](const Whois43Answer &answer) {
-                            client->deleteLater();
-                            if (!self || !self->m_clients.remove(client))
-                                return;
-                            if (settle(verdictOf(answer)))
-                                done(whoisReplyOf(answer));
-                        });
-                client->start(Whois43Request{hop.server.host, hop.server.port, hop.query,
-                                             hop.refuseNonPublic});
-            },
-            [self, done, server, generation](PoliteScheduler::GiveUp why, const QString &reason) {
-                if (!self || generation != self->m_generation)
+            hop.server.display(), tag,
+            [asked](const PoliteScheduler::Settle &settle) { start(asked, settle); },
+            [asked](PoliteScheduler::GiveUp why, const QString &reason) {
+                const Hop &h = *asked;
+                if (!h.source || h.generation != h.source->m_generation)
                     return;
                 if (why == PoliteScheduler::GiveUp::Throttled)
-                    done(Failure(LookupError{FailureReason::Throttled,
-                                             QStringLiteral("throttled by ") + server}));
+                    h.done(Failure(
+                        LookupError{FailureReason::Throttled,
+                                    QStringLiteral("throttled by ") + h.hop.server.display()}));
                 else
-                    done(Failure(LookupError{FailureReason::ServerDown, reason}));
+                    h.done(Failure(LookupError{FailureReason::ServerDown, reason}));
             });
     };
+}
+
+void WhoisSource::start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle)
+{
+    WhoisSource *self = asked->source;
+    if (!self || asked->generation != self->m_generation)
+        return;
+    Whois43Client *client = self->takeClient();
+    const WhoisHop &hop = asked->hop;
+    client->start(Whois43Request{hop.server.host, hop.server.port, hop.query, hop.refuseNonPublic},
+                  [asked, client, settle](const Whois43Answer &answer) {
+                      WhoisSource *self = asked->source;
+                      // Aborted and forgotten: abortAll has let it go.
+                      if (!self || !self->m_clients.remove(client))
+                          return;
+                      self->m_idle.push_back(client);
+                      // A whole answer is read once: its facts tell a throttle, and make the
+                      // record's facts when it is the last.
+                      Notes &notes = *asked->notes;
+                      const bool whole =
+                          answer.failure == Whois43Answer::Failure::None && !answer.bytes.isEmpty();
+                      if (whole) {
+                          if (!notes.answer)
+                              notes.answer = std::make_unique<ReadAnswer>();
+                          ReadAnswer &read = *notes.answer;
+                          read.text = WhoisText::decode(answer.bytes);
+                          read.record = WhoisText::recordText(read.text);
+                          read.facts = factsFromText(read.record);
+                      }
+                      if (settle(verdictOf(answer, whole ? &notes.answer->facts : nullptr)))
+                          asked->done(whoisReplyOf(answer));
+                  });
+}
+
+Whois43Client *WhoisSource::takeClient()
+{
+    Whois43Client *client = nullptr;
+    if (m_idle.empty()) {
+        client = new Whois43Client(m_options.connectTo, m_options.limits, this);
+        client->setProxy(m_options.proxy);
+    } else {
+        client = m_idle.back();
+        m_idle.pop_back();
+    }
+    m_clients.insert(client);
+    return client;
 }
 
 void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
@@ -129,42 +174,53 @@ void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
 
 void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
 {
-    auto *chain = new WhoisChain(scheduledAsk(tag), m_cache, this);
+    // The query and the caller's callback are kept here once, not in a callback's capture.
+    auto notes = std::make_shared<Notes>(Notes{query, std::move(done), nullptr});
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
     options.followReferrals = m_options.followReferrals;
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
-    chain->lookup(query, options,
-                  [self, chain, query, done, generation](const WhoisChainResult &r) {
-                      chain->deleteLater();
-                      if (!self || generation != self->m_generation)
-                          return;
-                      LookupResult result;
-                      result.address = query.text;
-                      result.source = SourceKind::Whois;
-                      result.servers = r.serversAsked;
-                      if (r.ok) {
-                          setTextRecord(result, WhoisText::lines(r.text));
-                          result.answer = result.recordText;
-                          settleAnswerWithoutRecord(result, query, r);
-                      } else if (!query.isValid()) {
-                          setFailure(result, FailureReason::InvalidAddress, query.reason);
-                      } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
-                                               r.failure->kind == FailureReason::ServerDown)) {
-                          // The scheduler gave a hop up: the row says so, naming the server.
-                          setFailure(result, r.failure->kind, r.failure->detail);
-                      } else {
-                          setFailure(result, FailureReason::NoAnswer, r.reason);
-                      }
-                      done(result);
-                  });
+    m_chain->lookup(query, options, scheduledAsk(tag, notes),
+                    [self, notes, generation](const WhoisChainResult &r) {
+                        if (!self || generation != self->m_generation)
+                            return;
+                        const Query &query = notes->query;
+                        LookupResult result;
+                        result.address = query.text;
+                        result.source = SourceKind::Whois;
+                        result.servers = r.serversAsked;
+                        if (r.ok) {
+                            if (notes->answer && r.text == notes->answer->text) {
+                                // The last answer as it was read when it came.
+                                setRecordText(result, notes->answer->record);
+                                result.facts = std::move(notes->answer->facts);
+                            } else {
+                                // IANA's, from its cache.
+                                setTextRecord(result, WhoisText::recordText(r.text));
+                            }
+                            result.answer = result.recordText;
+                            settleAnswerWithoutRecord(result, query, r);
+                        } else if (!query.isValid()) {
+                            setFailure(result, FailureReason::InvalidAddress, query.reason);
+                        } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
+                                                 r.failure->kind == FailureReason::ServerDown)) {
+                            // The scheduler gave a hop up: the row says so, naming the server.
+                            setFailure(result, r.failure->kind, r.failure->detail);
+                        } else {
+                            setFailure(result, FailureReason::NoAnswer, r.reason);
+                        }
+                        notes->answer.reset();
+                        const Done done = std::exchange(notes->done, {});
+                        done(result);
+                    });
 }
 
 void WhoisSource::abortAll()
 {
     ++m_generation;
+    // The clients under way are let go (their answers are no one's now); the idle ones stay.
     const QSet<Whois43Client *> clients = std::exchange(m_clients, {});
     for (Whois43Client *client : clients) {
         client->disconnect(this);

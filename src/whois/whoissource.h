@@ -1,5 +1,6 @@
 #pragma once
 
+#include "facts/recordfacts.h"
 #include "lookup/politescheduler.h"
 #include "lookup/source.h"
 #include "net/connectto.h"
@@ -9,6 +10,9 @@
 
 #include <QPointer>
 #include <QSet>
+
+#include <memory>
+#include <vector>
 
 class IanaCache;
 
@@ -43,12 +47,46 @@ public:
 
     // How a port-43 answer counts for the scheduler.
     static Verdict verdictOf(const Whois43Answer &answer);
+    // The same, with the facts already read from a whole answer (null when there are none).
+    static Verdict verdictOf(const Whois43Answer &answer, const RecordFacts *facts);
 
 private:
-    WhoisChain::Ask scheduledAsk(quint64 tag);
+    // A whole answer read once when it came: its text, its lines joined by CR LF, their facts.
+    struct ReadAnswer
+    {
+        QString text;
+        QString record;
+        RecordFacts facts;
+    };
+    // What one lookup learns on its way. The answer is made when a whole one comes (the run's
+    // window of waiting lookups holds no room for one) and let go when the lookup ends.
+    struct Notes
+    {
+        Query query;
+        Done done;
+        std::unique_ptr<ReadAnswer> answer;
+    };
+    // One hop handed to the scheduler, until its answer or its giving up.
+    struct Hop
+    {
+        QPointer<WhoisSource> source;
+        quint64 generation = 0;
+        WhoisHop hop;
+        WhoisChain::AnswerCallback done;
+        std::shared_ptr<Notes> notes;
+    };
+    WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes);
+    // The hop's turn: a client asks its server.
+    static void start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle);
+    // An idle client, or a new one: no more are ever made than requests were under way at once.
+    Whois43Client *takeClient();
 
     WhoisSourceOptions m_options;
     IanaCache *m_cache;
+    // One chain drives every lookup (each lookup's state is its own).
+    WhoisChain *m_chain;
+    // Under way, and idle for the next request.
     QSet<Whois43Client *> m_clients;
+    std::vector<Whois43Client *> m_idle;
     quint64 m_generation = 0;
 };

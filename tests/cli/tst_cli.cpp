@@ -1244,6 +1244,29 @@ private slots:
     }
 
     // The jsonl writer lays out JSON itself: each string as QJsonDocument wrote it before.
+    // The times the lines write are QDateTime's ISO form of the instant in UTC, to the second.
+    void utcText_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::newRow("epoch") << qint64(0);
+        QTest::newRow("a second's last millisecond") << qint64(1700000000999);
+        QTest::newRow("leap day")
+            << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC).toMSecsSinceEpoch();
+        QTest::newRow("new year")
+            << QDateTime(QDate(2100, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+        QTest::newRow("last year of four digits")
+            << QDateTime(QDate(9999, 12, 31), QTime(12, 34, 56), Qt::UTC).toMSecsSinceEpoch();
+        QTest::newRow("five digits")
+            << QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+        QTest::newRow("before 1970") << qint64(-1500);
+    }
+    void utcText()
+    {
+        QFETCH(qint64, ms);
+        QCOMPARE(JsonLine::utcText(ms),
+                 QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODate));
+    }
+
     void jsonStrings_data()
     {
         QTest::addColumn<QString>("text");
@@ -1287,6 +1310,17 @@ private slots:
         QTest::newRow("overlong slash") << "a\xc0\xafz"_ba;
         QTest::newRow("byte-order mark kept") << "\xef\xbb\xbf"
                                                  "a"_ba;
+        // Long runs are scanned eight bytes at a time: a byte to escape in any place of a word,
+        // and bytes just beside the ones that need an escape.
+        for (const char special : {'"', '\\', '\x01', '\x1f', '\n'}) {
+            for (const int at : {0, 7, 8, 13, 23, 37}) {
+                QByteArray bytes = "Registrant Street: 12 Harbour Walk ! # [ ] \xc3\xbc";
+                bytes[at] = special;
+                QTest::addRow("byte %d at %d of a long run", int(special), at) << bytes;
+            }
+        }
+        QTest::newRow("long run, nothing to escape")
+            << QByteArray(40, '~') + " !#[]\x7f\xe2\x82\xac" + QByteArray(9, ' ');
     }
     void jsonUtf8()
     {

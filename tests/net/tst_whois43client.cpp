@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <optional>
 #include <vector>
 
 #include <cerrno>
@@ -40,6 +41,72 @@ class TestWhois43Client : public QObject
     Q_OBJECT
 
 private slots:
+    // One client asked again and again, as a source reuses its clients: each exchange is its
+    // own, whatever the one before it left behind (a reset, a timeout, an answer too large, an
+    // abort, a refused connection).
+    void reused_data()
+    {
+        QTest::addColumn<QList<TestWhoisServer::Reply>>("replies");
+        QTest::addColumn<QList<Failure>>("failures");
+        QTest::addColumn<int>("abortAt"); // the exchange aborted at once, or -1
+        const TestWhoisServer::Reply first{"Domain Name: FIRST.EXAMPLE\r\n"};
+        const TestWhoisServer::Reply second{"Domain Name: SECOND.EXAMPLE\r\nRegistrar: R\r\n"};
+        // Slower than the first exchange's time left when a stale deadline would cut it.
+        const TestWhoisServer::Reply slow{second.bytes, false, false, 350};
+        QTest::newRow("whole after whole")
+            << QList{first, second, first} << QList{Failure::None, Failure::None, Failure::None}
+            << -1;
+        QTest::newRow("whole after a reset")
+            << QList{TestWhoisServer::Reply{first.bytes, true}, second}
+            << QList{Failure::Reset, Failure::None} << -1;
+        QTest::newRow("slow whole after a timeout")
+            << QList{TestWhoisServer::Reply{{}, false, true}, slow}
+            << QList{Failure::Timeout, Failure::None} << -1;
+        QTest::newRow("whole after too large")
+            << QList{TestWhoisServer::Reply{QByteArray(2 << 20, 'x')}, second}
+            << QList{Failure::TooLarge, Failure::None} << -1;
+        QTest::newRow("whole after an abort")
+            << QList{TestWhoisServer::Reply{{}, false, true}, slow}
+            << QList{Failure::Aborted, Failure::None} << 0;
+    }
+    void reused()
+    {
+        QFETCH(QList<TestWhoisServer::Reply>, replies);
+        QFETCH(QList<Failure>, failures);
+        QFETCH(int, abortAt);
+        TestWhoisServer server([replies](const QByteArray &query) {
+            return replies.value(query.trimmed().mid(1).toInt());
+        });
+        Whois43Limits limits;
+        limits.answerTimeoutMs = 500;
+        Whois43Client client({}, limits);
+        QSignalSpy spy(&client, &Whois43Client::finished);
+        for (qsizetype i = 0; i < replies.size(); ++i) {
+            std::optional<Whois43Answer> called;
+            client.start(Whois43Request{QStringLiteral("127.0.0.1"), server.port(),
+                                        "q" + QByteArray::number(i), false},
+                         [&called](const Whois43Answer &answer) { called = answer; });
+            if (i == abortAt) {
+                QTest::qWait(50);
+                client.abort();
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(called.has_value(), 5000);
+            QCOMPARE(spy.size(), i + 1);
+            const bool ok = failures[i] == Failure::None;
+            QCOMPARE(called->failure, failures[i]);
+            QCOMPARE(called->ok, ok);
+            QCOMPARE(called->bytes, ok ? replies[i].bytes : QByteArray());
+            if (ok) {
+                QCOMPARE(called->received, qint64(replies[i].bytes.size()));
+                QCOMPARE(called->reason, QString());
+            }
+            QCOMPARE(spy.at(i).at(0).value<Whois43Answer>().bytes, called->bytes);
+        }
+        // Nothing of an earlier exchange comes late.
+        QTest::qWait(600);
+        QCOMPARE(spy.size(), replies.size());
+    }
+
     void answers_data()
     {
         QTest::addColumn<TestWhoisServer::Reply>("reply");

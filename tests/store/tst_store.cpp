@@ -4,6 +4,7 @@
 #include "store/storedanswer.h"
 #include "store/storememory.h"
 #include "store/storesql.h"
+#include "store/storewriter.h"
 #include "store/volatilelines.h"
 #include "testregistry.h"
 
@@ -476,6 +477,31 @@ private slots:
         QSqlDatabase::removeDatabase(u"sizes"_s);
         QVERIFY2(compressed > 0 && compressed < double(raw) / n / 8,
                  qPrintable(QString::number(compressed)));
+    }
+
+    // Answers handed over faster than the disk takes them wait a batch at a time, not all at
+    // once, and every one of them is kept.
+    void writerHoldsBackAFastRun()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"answers.sqlite"_s);
+        const int n = 8 * StoreWriter::BatchSize;
+        std::size_t most = 0;
+        {
+            StoreWriter writer(path);
+            QVERIFY(writer.writing());
+            const QByteArray notice(3000, 'n');
+            for (int i = 0; i < n; ++i) {
+                const QByteArray name = "name" + QByteArray::number(i) + ".tst";
+                writer.add(
+                    pending(whoisResult(QString::fromLatin1(name),
+                                        gtldAnswer(name, "R", "x", notice + "\r\n"), 1000 + i)));
+                most = std::max(most, writer.waiting());
+            }
+            QCOMPARE(writer.finish(), QString());
+        }
+        QVERIFY2(most <= StoreWriter::MaxPending, qPrintable(QString::number(most)));
+        QCOMPARE(countRows(path, u"answers"_s), n);
     }
 
     // Every fact of RecordFacts has its place in the store, or a new one would be lost.

@@ -8,6 +8,8 @@
 
 #include <QTest>
 
+#include <idn2.h>
+
 // The port-43 source's tables and readers, each as a table of cases.
 class TestWhoisParts : public QObject
 {
@@ -68,6 +70,37 @@ private slots:
         QCOMPARE(query.kind, kind);
         QCOMPARE(query.ascii, ascii);
         QCOMPARE(query.reason.isEmpty(), kind != QueryKind::Invalid);
+    }
+
+    // Names of plain ASCII labels skip libidn2: each reads as libidn2 reads it (the same form,
+    // or refused), right up to the edges of what counts as plain.
+    void plainNamesAsLibidn2_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const QString &name :
+             {u"example.com"_qs, u"Example.COM"_qs, u"a-b.c-d.example"_qs, u"123.example"_qs,
+              u"-a.com"_qs, u"a-.com"_qs, u"ab--cd.com"_qs, u"a--b.com"_qs, u"xn--r8jz45g.jp"_qs,
+              u"xn--abc.jp"_qs, u"XN--R8JZ45G.JP"_qs, u"a.b.c.d.e.f"_qs, u"com"_qs,
+              QString(QString(63, u'a') + u".com"), QString(QString(64, u'a') + u".com"),
+              u"a_b.com"_qs, u"a b.com"_qs, u"bücher.de"_qs})
+            QTest::newRow(qPrintable(name.left(20))) << name;
+    }
+    void plainNamesAsLibidn2()
+    {
+        QFETCH(QString, name);
+        char *ascii = nullptr;
+        const int rc = idn2_lookup_u8(reinterpret_cast<const uint8_t *>(name.toUtf8().constData()),
+                                      reinterpret_cast<uint8_t **>(&ascii),
+                                      IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+        const QByteArray expected = rc == IDN2_OK ? QByteArray(ascii).toLower() : QByteArray();
+        idn2_free(ascii);
+        const Query query = parseQuery(name);
+        if (rc != IDN2_OK)
+            QCOMPARE(query.kind, QueryKind::Invalid);
+        else if (query.kind == QueryKind::Domain)
+            QCOMPARE(query.ascii, expected);
+        else
+            QVERIFY2(!query.reason.isEmpty(), "refused for a reason of its own");
     }
 
     void queryForms_data()
@@ -161,6 +194,23 @@ private slots:
         const WhoisReferral referral = findReferral(text, asked);
         QCOMPARE(referral.next ? referral.next->display() : QString(), next);
         QCOMPARE(referral.rwhois, rwhois);
+    }
+
+    // The record text made in one pass is the answer's lines joined by CR LF.
+    void recordText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("LF lines") << u"a: 1\nb: 2"_qs;
+        QTest::newRow("CR LF lines, empty ones at the end") << u"a: 1\r\n\r\nb: 2\r\n\r\n\n"_qs;
+        QTest::newRow("only empty lines") << u"\r\n\n\r\n"_qs;
+        QTest::newRow("CRs: one dropped before LF, a lone one kept") << u"a\r\r\nb\rc\n\nd\r"_qs;
+        QTest::newRow("empty lines first") << u"\n\r\na"_qs;
+    }
+    void recordText()
+    {
+        QFETCH(QString, text);
+        QCOMPARE(WhoisText::recordText(text), WhoisText::lines(text).join(u"\r\n"_qs));
     }
 
     void decode_data()
