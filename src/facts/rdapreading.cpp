@@ -3,12 +3,13 @@
 #include "facts/iprange.h"
 #include "facts/whoisdate.h"
 
-#include <QJsonArray>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
 #include <iterator>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -31,14 +32,14 @@ constexpr KindName KindNames[] = {
 // are tried.
 struct KindMember
 {
-    QStringView member;
+    QLatin1StringView member;
     RdapObjectKind kind;
 };
 constexpr KindMember KindMembers[] = {
-    {u"startAddress", RdapObjectKind::IpNetwork},
-    {u"endAddress", RdapObjectKind::IpNetwork},
-    {u"startAutnum", RdapObjectKind::Autnum},
-    {u"ldhName", RdapObjectKind::Domain},
+    {"startAddress"_L1, RdapObjectKind::IpNetwork},
+    {"endAddress"_L1, RdapObjectKind::IpNetwork},
+    {"startAutnum"_L1, RdapObjectKind::Autnum},
+    {"ldhName"_L1, RdapObjectKind::Domain},
 };
 
 // RDAP status values whose EPP code is not simply their words run together (RFC 8056).
@@ -56,14 +57,14 @@ constexpr StatusName StatusExceptions[] = {
 // names of their redactions carry ("Registrant Email").
 struct RoleName
 {
-    QStringView role;
+    QLatin1StringView role;
     QStringView redactionPrefix;
 };
 constexpr RoleName DomainRoles[RdapDomain::RoleCount] = {
-    {u"registrant", u"Registrant"},
-    {u"administrative", u"Admin"},
-    {u"technical", u"Tech"},
-    {u"billing", u"Billing"},
+    {"registrant"_L1, u"Registrant"},
+    {"administrative"_L1, u"Admin"},
+    {"technical"_L1, u"Tech"},
+    {"billing"_L1, u"Billing"},
 };
 
 // The registered names of redacted fields, after the role's prefix, and the part they hide.
@@ -135,9 +136,9 @@ QString clean(const QString &value)
     return lastSpace && !value.isEmpty() ? value.simplified() : value;
 }
 
-QString textMember(const QJsonObject &object, QStringView member)
+QString textMember(const RdapValue &object, QLatin1StringView member)
 {
-    return clean(object.value(member).toString());
+    return clean(object[member].toString());
 }
 
 bool isPlaceholder(const QString &value)
@@ -158,10 +159,10 @@ QString firstOf(const QString &a, const QString &b)
     return a.isEmpty() ? b : a;
 }
 
-std::optional<qint64> integerMember(const QJsonObject &object, QStringView member)
+std::optional<qint64> integerMember(const RdapValue &object, QLatin1StringView member)
 {
-    const QJsonValue value = object.value(member);
-    if (value.isDouble()) {
+    const RdapValue value = object[member];
+    if (value.isNumber()) {
         // A number beyond 2^53 is no count an answer means; converting one past qint64 would
         // be undefined.
         const double number = value.toDouble();
@@ -174,13 +175,13 @@ std::optional<qint64> integerMember(const QJsonObject &object, QStringView membe
     return ok ? std::optional(number) : std::nullopt;
 }
 
-RdapDate eventDate(const QJsonObject &object, QStringView action)
+RdapDate eventDate(const RdapValue &object, QLatin1StringView action)
 {
-    for (const QJsonValue &value : object.value(u"events").toArray()) {
-        const QJsonObject event = value.toObject();
-        if (event.value(u"eventAction").toString().compare(action, Qt::CaseInsensitive) == 0) {
+    for (const RdapValue &value : object["events"_L1]) {
+        const RdapValue event = value;
+        if (event["eventAction"_L1].toString().compare(action, Qt::CaseInsensitive) == 0) {
             RdapDate date;
-            date.text = textMember(event, u"eventDate");
+            date.text = textMember(event, "eventDate"_L1);
             date.utc = utcDateFromText(date.text);
             return date;
         }
@@ -188,10 +189,10 @@ RdapDate eventDate(const QJsonObject &object, QStringView action)
     return {};
 }
 
-QStringList statusesOf(const QJsonObject &object)
+QStringList statusesOf(const RdapValue &object)
 {
     QStringList statuses;
-    for (const QJsonValue &value : object.value(u"status").toArray()) {
+    for (const RdapValue &value : object["status"_L1]) {
         const QString epp = eppStatusOfRdap(value.toString());
         if (!epp.isEmpty())
             statuses << epp;
@@ -199,47 +200,47 @@ QStringList statusesOf(const QJsonObject &object)
     return statuses;
 }
 
-QStringList nameServersOf(const QJsonObject &domain)
+QStringList nameServersOf(const RdapValue &domain)
 {
     QStringList names;
-    for (const QJsonValue &server : domain.value(u"nameservers").toArray()) {
-        const QString name = textMember(server.toObject(), u"ldhName");
+    for (const RdapValue &server : domain["nameservers"_L1]) {
+        const QString name = textMember(server, "ldhName"_L1);
         if (!name.isEmpty())
             names << name;
     }
     return names;
 }
 
-std::optional<bool> delegationSignedOf(const QJsonObject &domain)
+std::optional<bool> delegationSignedOf(const RdapValue &domain)
 {
-    const QJsonValue secure = domain.value(u"secureDNS").toObject().value(u"delegationSigned");
+    const RdapValue secure = domain["secureDNS"_L1]["delegationSigned"_L1];
     return secure.isBool() ? std::optional(secure.toBool()) : std::nullopt;
 }
 
-QString linkHref(const QJsonObject &object, QStringView rel)
+QString linkHref(const RdapValue &object, QLatin1StringView rel)
 {
-    for (const QJsonValue &value : object.value(u"links").toArray()) {
-        if (value.toObject().value(u"rel").toString() == rel)
-            return textMember(value.toObject(), u"href");
+    for (const RdapValue &value : object["links"_L1]) {
+        if (value["rel"_L1].toString() == rel)
+            return textMember(value, "href"_L1);
     }
     return {};
 }
 
-QString ianaId(const QJsonObject &registrar)
+QString ianaId(const RdapValue &registrar)
 {
-    for (const QJsonValue &value : registrar.value(u"publicIds").toArray()) {
-        const QJsonObject id = value.toObject();
-        if (id.value(u"type").toString().contains(u"IANA", Qt::CaseInsensitive))
-            return textMember(id, u"identifier");
+    for (const RdapValue &value : registrar["publicIds"_L1]) {
+        const RdapValue id = value;
+        if (id["type"_L1].toString().contains(u"IANA", Qt::CaseInsensitive))
+            return textMember(id, "identifier"_L1);
     }
     return {};
 }
 
 // ---- Entities ----------------------------------------------------------------------------
 
-bool hasRole(const QJsonObject &entity, QStringView role)
+bool hasRole(const RdapValue &entity, QLatin1StringView role)
 {
-    for (const QJsonValue &value : entity.value(u"roles").toArray()) {
+    for (const RdapValue &value : entity["roles"_L1]) {
         if (value.toString().trimmed().compare(role, Qt::CaseInsensitive) == 0)
             return true;
     }
@@ -247,18 +248,18 @@ bool hasRole(const QJsonObject &entity, QStringView role)
 }
 
 // Every entity of an object, nested ones included, the shallowest first.
-QList<QJsonObject> entitiesOf(const QJsonObject &object)
+QList<RdapValue> entitiesOf(const RdapValue &object)
 {
-    QList<QJsonObject> all;
-    QList<QJsonArray> level{object.value(u"entities").toArray()};
+    QList<RdapValue> all;
+    QList<RdapValue> level{object["entities"_L1]};
     for (int depth = 0; depth < MaxEntityDepth && !level.isEmpty(); ++depth) {
-        QList<QJsonArray> next;
-        for (const QJsonArray &entities : level) {
-            for (const QJsonValue &value : entities) {
-                all << value.toObject();
-                const QJsonValue nested = all.last().value(u"entities");
+        QList<RdapValue> next;
+        for (const RdapValue &entities : level) {
+            for (const RdapValue &value : entities) {
+                all << value;
+                const RdapValue nested = all.last()["entities"_L1];
                 if (nested.isArray())
-                    next << nested.toArray();
+                    next << nested;
             }
         }
         level = std::move(next);
@@ -266,20 +267,20 @@ QList<QJsonObject> entitiesOf(const QJsonObject &object)
     return all;
 }
 
-QJsonObject findEntity(const QList<QJsonObject> &entities, QStringView role)
+RdapValue findEntity(const QList<RdapValue> &entities, QLatin1StringView role)
 {
-    for (const QJsonObject &entity : entities) {
+    for (const RdapValue &entity : entities) {
         if (hasRole(entity, role))
             return entity;
     }
     return {};
 }
 
-QString textOf(const QJsonValue &value)
+QString textOf(const RdapValue &value)
 {
     if (value.isArray()) {
         QStringList parts;
-        for (const QJsonValue &part : value.toArray()) {
+        for (const RdapValue &part : value) {
             const QString text = clean(part.toString());
             if (!text.isEmpty())
                 parts << text;
@@ -298,12 +299,12 @@ QString withoutScheme(const QString &value)
     return value;
 }
 
-bool hasType(const QJsonObject &parameters, QStringView type)
+bool hasType(const RdapValue &parameters, QLatin1StringView type)
 {
-    const QJsonValue types = parameters.value(u"type");
+    const RdapValue types = parameters["type"_L1];
     if (types.isString())
         return types.toString().compare(type, Qt::CaseInsensitive) == 0;
-    for (const QJsonValue &value : types.toArray()) {
+    for (const RdapValue &value : types) {
         if (value.toString().compare(type, Qt::CaseInsensitive) == 0)
             return true;
     }
@@ -312,22 +313,22 @@ bool hasType(const QJsonObject &parameters, QStringView type)
 
 // The contact an entity's jCard gives ("vcardArray": ["vcard", [[name, parameters, type,
 // value], ...]]).
-RdapContact readContact(const QJsonObject &entity)
+RdapContact readContact(const RdapValue &entity)
 {
     RdapContact contact;
-    contact.handle = textMember(entity, u"handle");
+    contact.handle = textMember(entity, "handle"_L1);
     auto set = [&contact](Part part, const QString &value) {
         // A placeholder leaves the part open for a later property of its kind.
         QString &slot = contact.parts[part];
         if (slot.isEmpty() && !isPlaceholder(value))
             slot = value;
     };
-    const QJsonArray properties = entity.value(u"vcardArray").toArray().at(1).toArray();
-    for (const QJsonValue &item : properties) {
-        const QJsonArray property = item.toArray();
+    const RdapValue properties = entity["vcardArray"_L1].at(1);
+    for (const RdapValue &item : properties) {
+        const RdapValue property = item;
         const QString name = property.at(0).toString();
-        const QJsonObject parameters = property.at(1).toObject();
-        const QJsonValue value = property.at(3);
+        const RdapValue parameters = property.at(1);
+        const RdapValue value = property.at(3);
         if (name.compare(u"fn", Qt::CaseInsensitive) == 0) {
             set(Part::Name, clean(value.toString()));
         } else if (name.compare(u"org", Qt::CaseInsensitive) == 0) {
@@ -335,14 +336,14 @@ RdapContact readContact(const QJsonObject &entity)
         } else if (name.compare(u"email", Qt::CaseInsensitive) == 0) {
             set(Part::Email, withoutScheme(clean(value.toString())));
         } else if (name.compare(u"tel", Qt::CaseInsensitive) == 0) {
-            set(hasType(parameters, u"fax") ? Part::Fax : Part::Phone,
+            set(hasType(parameters, "fax"_L1) ? Part::Fax : Part::Phone,
                 withoutScheme(clean(value.toString())));
         } else if (name.compare(u"kind", Qt::CaseInsensitive) == 0) {
             if (contact.kind.isEmpty())
                 contact.kind = clean(value.toString()).toLower();
         } else if (name.compare(u"adr", Qt::CaseInsensitive) == 0) {
             // [post office box, extended address, street, locality, region, code, country]
-            const QJsonArray adr = value.toArray();
+            const RdapValue adr = value;
             QStringList streetParts;
             for (int i = 0; i < 3; ++i) {
                 const QString part = textOf(adr.at(i));
@@ -350,11 +351,11 @@ RdapContact readContact(const QJsonObject &entity)
                     streetParts << part;
             }
             const QString street = streetParts.join(QStringLiteral(", "));
-            set(Part::Street, street.isEmpty() ? textOf(parameters.value(u"label")) : street);
+            set(Part::Street, street.isEmpty() ? textOf(parameters["label"_L1]) : street);
             set(Part::City, textOf(adr.at(3)));
             set(Part::Region, textOf(adr.at(4)));
             set(Part::PostalCode, textOf(adr.at(5)));
-            const QString code = textOf(parameters.value(u"cc"));
+            const QString code = textOf(parameters["cc"_L1]);
             set(Part::Country, textOf(adr.at(6)));
             set(Part::Country, code);
             if (contact.countryCode.isEmpty() && !isPlaceholder(code))
@@ -426,14 +427,14 @@ void addPathRedactions(const QString &path, Redactions &redactions)
         redactions.add(role, part);
 }
 
-Redactions readRedactions(const QJsonObject &object)
+Redactions readRedactions(const RdapValue &object)
 {
     Redactions redactions;
-    for (const QJsonValue &value : object.value(u"redacted").toArray()) {
-        const QJsonObject item = value.toObject();
-        for (const char16_t *member : {u"prePath", u"postPath", u"replacementPath"})
-            addPathRedactions(item.value(QStringView(member)).toString(), redactions);
-        const QString name = item.value(u"name").toObject().value(u"type").toString();
+    for (const RdapValue &value : object["redacted"_L1]) {
+        const RdapValue item = value;
+        for (const QLatin1StringView member : {"prePath"_L1, "postPath"_L1, "replacementPath"_L1})
+            addPathRedactions(item[member].toString(), redactions);
+        const QString name = item["name"_L1]["type"_L1].toString();
         for (int role = 0; role < RdapDomain::RoleCount; ++role) {
             const QStringView start = DomainRoles[role].redactionPrefix;
             if (!name.startsWith(start + u' '))
@@ -449,7 +450,7 @@ Redactions readRedactions(const QJsonObject &object)
 }
 
 // The contact of a domain role, less what the answer marks as redacted.
-RdapContact roleContact(const QList<QJsonObject> &entities, int role, const Redactions &redactions)
+RdapContact roleContact(const QList<RdapValue> &entities, int role, const Redactions &redactions)
 {
     RdapContact contact = readContact(findEntity(entities, DomainRoles[role].role));
     for (int part = 0; part < Part::PartCount; ++part) {
@@ -462,11 +463,11 @@ RdapContact roleContact(const QList<QJsonObject> &entities, int role, const Reda
 }
 
 // A domain's abuse contact: the registrar's, else any the answer gives.
-RdapContact abuseContact(const QList<QJsonObject> &entities, const QJsonObject &registrar)
+RdapContact abuseContact(const QList<RdapValue> &entities, const RdapValue &registrar)
 {
-    QJsonObject abuse = findEntity(entitiesOf(registrar), u"abuse");
-    if (abuse.isEmpty())
-        abuse = findEntity(entities, u"abuse");
+    RdapValue abuse = findEntity(entitiesOf(registrar), "abuse"_L1);
+    if (abuse.isEmptyObject())
+        abuse = findEntity(entities, "abuse"_L1);
     return readContact(abuse);
 }
 
@@ -478,29 +479,29 @@ QString registrarName(const RdapContact &registrar)
 
 // ---- Objects -------------------------------------------------------------------------------
 
-void readDomain(const QJsonObject &registry, const QJsonObject &registrarAnswer, RdapDomain &d)
+void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, RdapDomain &d)
 {
-    const QList<QJsonObject> registryEntities = entitiesOf(registry);
-    const QList<QJsonObject> registrarEntities = entitiesOf(registrarAnswer);
-    const QJsonObject registrar = findEntity(registryEntities, u"registrar");
-    const QJsonObject registrarOwn = findEntity(registrarEntities, u"registrar");
+    const QList<RdapValue> registryEntities = entitiesOf(registry);
+    const QList<RdapValue> registrarEntities = entitiesOf(registrarAnswer);
+    const RdapValue registrar = findEntity(registryEntities, "registrar"_L1);
+    const RdapValue registrarOwn = findEntity(registrarEntities, "registrar"_L1);
 
-    d.ldhName = textMember(registry, u"ldhName");
-    d.unicodeName = textMember(registry, u"unicodeName");
-    d.handle = textMember(registry, u"handle");
+    d.ldhName = textMember(registry, "ldhName"_L1);
+    d.unicodeName = textMember(registry, "unicodeName"_L1);
+    d.handle = textMember(registry, "handle"_L1);
     d.registrarWhoisServer =
-        firstOf(textMember(registrar, u"port43"), textMember(registrarAnswer, u"port43"));
-    d.registrarUrl = firstOf(linkHref(registrar, u"about"), linkHref(registrarOwn, u"about"));
+        firstOf(textMember(registrar, "port43"_L1), textMember(registrarAnswer, "port43"_L1));
+    d.registrarUrl = firstOf(linkHref(registrar, "about"_L1), linkHref(registrarOwn, "about"_L1));
 
     const auto filled = [](const RdapDate &mine, const RdapDate &theirs) {
         return mine.text.isEmpty() ? theirs : mine;
     };
     d.created =
-        filled(eventDate(registry, u"registration"), eventDate(registrarAnswer, u"registration"));
+        filled(eventDate(registry, "registration"_L1), eventDate(registrarAnswer, "registration"_L1));
     d.updated =
-        filled(eventDate(registry, u"last changed"), eventDate(registrarAnswer, u"last changed"));
-    d.expires = eventDate(registry, u"expiration");
-    d.registrarExpires = eventDate(registrarAnswer, u"expiration");
+        filled(eventDate(registry, "last changed"_L1), eventDate(registrarAnswer, "last changed"_L1));
+    d.expires = eventDate(registry, "expiration"_L1);
+    d.registrarExpires = eventDate(registrarAnswer, "expiration"_L1);
 
     d.registrar =
         firstOf(registrarName(readContact(registrar)), registrarName(readContact(registrarOwn)));
@@ -530,32 +531,32 @@ void readDomain(const QJsonObject &registry, const QJsonObject &registrarAnswer,
         d.delegationSigned = delegationSignedOf(registrarAnswer);
 }
 
-void readNetwork(const QJsonObject &object, RdapNetwork &n)
+void readNetwork(const RdapValue &object, RdapNetwork &n)
 {
-    n.startAddress = textMember(object, u"startAddress");
-    n.endAddress = textMember(object, u"endAddress");
-    for (const QJsonValue &value : object.value(u"cidr0_cidrs").toArray()) {
-        const QJsonObject cidr = value.toObject();
+    n.startAddress = textMember(object, "startAddress"_L1);
+    n.endAddress = textMember(object, "endAddress"_L1);
+    for (const RdapValue &value : object["cidr0_cidrs"_L1]) {
+        const RdapValue cidr = value;
         const QString prefix =
-            firstOf(textMember(cidr, u"v4prefix"), textMember(cidr, u"v6prefix"));
-        const std::optional<qint64> length = integerMember(cidr, u"length");
+            firstOf(textMember(cidr, "v4prefix"_L1), textMember(cidr, "v6prefix"_L1));
+        const std::optional<qint64> length = integerMember(cidr, "length"_L1);
         if (!prefix.isEmpty() && length)
             n.cidrs << prefix + u'/' + QString::number(*length);
     }
     if (n.cidrs.isEmpty())
         n.cidrs = coveringPrefixes(n.startAddress, n.endAddress);
-    n.startAutnum = integerMember(object, u"startAutnum");
-    n.endAutnum = integerMember(object, u"endAutnum");
-    n.name = textMember(object, u"name");
-    n.handle = textMember(object, u"handle");
-    n.parentHandle = textMember(object, u"parentHandle");
-    n.type = textMember(object, u"type");
-    n.country = textMember(object, u"country");
-    const QList<QJsonObject> entities = entitiesOf(object);
-    n.holder = readContact(findEntity(entities, u"registrant"));
-    n.registered = eventDate(object, u"registration");
-    n.updated = eventDate(object, u"last changed");
-    const RdapContact abuse = readContact(findEntity(entities, u"abuse"));
+    n.startAutnum = integerMember(object, "startAutnum"_L1);
+    n.endAutnum = integerMember(object, "endAutnum"_L1);
+    n.name = textMember(object, "name"_L1);
+    n.handle = textMember(object, "handle"_L1);
+    n.parentHandle = textMember(object, "parentHandle"_L1);
+    n.type = textMember(object, "type"_L1);
+    n.country = textMember(object, "country"_L1);
+    const QList<RdapValue> entities = entitiesOf(object);
+    n.holder = readContact(findEntity(entities, "registrant"_L1));
+    n.registered = eventDate(object, "registration"_L1);
+    n.updated = eventDate(object, "last changed"_L1);
+    const RdapContact abuse = readContact(findEntity(entities, "abuse"_L1));
     n.abuseEmail = abuse[Part::Email];
     n.abusePhone = abuse[Part::Phone];
     n.statuses = statusesOf(object);
@@ -589,9 +590,9 @@ QString rdapObjectClassName(RdapObjectKind kind)
     return {};
 }
 
-RdapObjectKind rdapObjectKind(const QJsonObject &object, RdapObjectKind asked)
+RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
 {
-    const QJsonValue className = object.value(u"objectClassName");
+    const RdapValue className = object["objectClassName"_L1];
     if (className.isString()) {
         for (const KindName &name : KindNames) {
             if (className.toString().trimmed().compare(name.className, Qt::CaseInsensitive) == 0)
@@ -608,14 +609,14 @@ RdapObjectKind rdapObjectKind(const QJsonObject &object, RdapObjectKind asked)
     return RdapObjectKind::Unknown;
 }
 
-RdapReading readRdap(const QJsonObject &registry, const QJsonObject &registrar,
+RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar,
                      RdapObjectKind asked)
 {
     RdapReading reading;
-    reading.empty = registry.isEmpty();
-    if (registry.contains(u"errorCode")) {
+    reading.empty = registry.isEmptyObject();
+    if (registry.contains("errorCode"_L1)) {
         reading.error = true;
-        reading.errorCode = int(integerMember(registry, u"errorCode").value_or(0));
+        reading.errorCode = int(integerMember(registry, "errorCode"_L1).value_or(0));
         return reading;
     }
     reading.kind = rdapObjectKind(registry, asked);

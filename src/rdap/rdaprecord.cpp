@@ -4,7 +4,7 @@
 #include "lookup/source.h"
 #include "rdap/rdaprender.h"
 
-void setRdapRecord(LookupResult &result, const QJsonObject &registry, const QJsonObject &registrar,
+void setRdapRecord(LookupResult &result, const RdapValue &registry, const RdapValue &registrar,
                    RdapObjectKind asked)
 {
     const RdapReading reading = readRdap(registry, registrar, asked);

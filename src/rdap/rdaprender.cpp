@@ -1,7 +1,5 @@
 #include "rdap/rdaprender.h"
 
-#include <QJsonObject>
-
 namespace {
 
 using Part = RdapContact::Part;
@@ -150,12 +148,12 @@ QStringList RenderRdapReading(const RdapReading &reading)
     return {};
 }
 
-QStringList RenderRdap(const QJsonObject &object, RdapObjectKind asked)
+QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked)
 {
     return RenderRdapReading(readRdap(object, {}, asked));
 }
 
-QStringList RenderRdapDomain(const QJsonObject &registry, const QJsonObject &registrar)
+QStringList RenderRdapDomain(const RdapValue &registry, const RdapValue &registrar)
 {
     return RenderRdapReading(readRdap(registry, registrar, RdapObjectKind::Domain));
 }
