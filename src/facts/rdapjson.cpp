@@ -35,11 +35,20 @@ std::string_view latin1View(QLatin1StringView text)
     return std::string_view(text.data(), std::size_t(text.size()));
 }
 
+bool isAscii(std::string_view utf8)
+{
+    return std::none_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c >= 0x80; });
+}
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 bool equalsAscii(std::string_view utf8, QLatin1StringView text, Qt::CaseSensitivity cs)
 {
     // Beyond ASCII, letter case is Unicode's (as Qt compares), and lengths differ.
-    if (cs == Qt::CaseInsensitive &&
-        std::any_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c >= 0x80; }))
+    if (cs == Qt::CaseInsensitive && !isAscii(utf8))
         return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).compare(text, cs) == 0;
     if (utf8.size() != std::size_t(text.size()))
         return false;
@@ -57,19 +66,24 @@ bool equalsAscii(std::string_view utf8, QLatin1StringView text, Qt::CaseSensitiv
 
 // ---- RdapValue -----------------------------------------------------------------------------
 
-RdapValue::RdapValue(const QJsonValue &value) : m_kind(Kind::Qt), m_qt(value)
+RdapValue::RdapValue(const QJsonValue &value)
 {
-    if (value.isUndefined())
-        m_kind = Kind::Missing;
+    if (!value.isUndefined()) {
+        m_kind = Kind::Qt;
+        m_qt = std::make_shared<const QJsonValue>(value);
+    }
 }
 
-RdapValue::RdapValue(const QJsonObject &object) : m_kind(Kind::Qt), m_qt(object) {}
+RdapValue::RdapValue(const QJsonObject &object)
+    : m_kind(Kind::Qt), m_qt(std::make_shared<const QJsonValue>(object))
+{
+}
 
 bool RdapValue::isString() const
 {
     if (m_kind == Kind::Simd)
         return tapeOf(m_document, m_index).tape_ref_type() == tape_type::STRING;
-    return m_kind == Kind::Qt && m_qt.isString();
+    return m_kind == Kind::Qt && m_qt->isString();
 }
 
 bool RdapValue::isNumber() const
@@ -78,7 +92,7 @@ bool RdapValue::isNumber() const
         const tape_type type = tapeOf(m_document, m_index).tape_ref_type();
         return type == tape_type::INT64 || type == tape_type::UINT64 || type == tape_type::DOUBLE;
     }
-    return m_kind == Kind::Qt && m_qt.isDouble();
+    return m_kind == Kind::Qt && m_qt->isDouble();
 }
 
 bool RdapValue::isBool() const
@@ -87,27 +101,27 @@ bool RdapValue::isBool() const
         const tape_type type = tapeOf(m_document, m_index).tape_ref_type();
         return type == tape_type::TRUE_VALUE || type == tape_type::FALSE_VALUE;
     }
-    return m_kind == Kind::Qt && m_qt.isBool();
+    return m_kind == Kind::Qt && m_qt->isBool();
 }
 
 bool RdapValue::isArray() const
 {
     if (m_kind == Kind::Simd)
         return tapeOf(m_document, m_index).tape_ref_type() == tape_type::START_ARRAY;
-    return m_kind == Kind::Qt && m_qt.isArray();
+    return m_kind == Kind::Qt && m_qt->isArray();
 }
 
 bool RdapValue::isObject() const
 {
     if (m_kind == Kind::Simd)
         return tapeOf(m_document, m_index).tape_ref_type() == tape_type::START_OBJECT;
-    return m_kind == Kind::Qt && m_qt.isObject();
+    return m_kind == Kind::Qt && m_qt->isObject();
 }
 
 RdapValue RdapValue::operator[](QLatin1StringView member) const
 {
     if (m_kind == Kind::Qt)
-        return m_qt.isObject() ? RdapValue(m_qt.toObject().value(member)) : RdapValue();
+        return m_qt->isObject() ? RdapValue(m_qt->toObject().value(member)) : RdapValue();
     if (!isObject())
         return {};
     // Members are key, value, key, value, ... up to the closing brace; the last match counts.
@@ -137,30 +151,48 @@ bool RdapValue::isEmptyObject() const
 {
     if (m_kind == Kind::Simd)
         return !isObject() || tapeOf(m_document, m_index).matching_brace_index() == m_index + 2;
-    return m_kind == Kind::Missing || m_qt.toObject().isEmpty();
+    return m_kind == Kind::Missing || m_qt->toObject().isEmpty();
 }
 
 QString RdapValue::toString() const
 {
     if (m_kind == Kind::Qt)
-        return m_qt.toString();
+        return m_qt->toString();
     if (!isString())
         return {};
     const std::string_view text = tapeOf(m_document, m_index).get_string_view();
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-bool RdapValue::equals(QLatin1StringView text, Qt::CaseSensitivity cs) const
+bool RdapValue::equals(QLatin1StringView text, Qt::CaseSensitivity cs, bool trimmed) const
 {
-    if (m_kind == Kind::Qt)
-        return m_qt.isString() && m_qt.toString().compare(text, cs) == 0;
-    return isString() && equalsAscii(tapeOf(m_document, m_index).get_string_view(), text, cs);
+    if (m_kind == Kind::Qt) {
+        if (!m_qt->isString())
+            return false;
+        const QString value = m_qt->toString();
+        return (trimmed ? value.trimmed() : value).compare(text, cs) == 0;
+    }
+    if (!isString())
+        return false;
+    std::string_view value = tapeOf(m_document, m_index).get_string_view();
+    if (trimmed) {
+        // ASCII white space as QChar::isSpace has it; beyond ASCII, Qt's own trimming.
+        if (!isAscii(value)) {
+            const QString text16 = QString::fromUtf8(value.data(), qsizetype(value.size()));
+            return text16.trimmed().compare(text, cs) == 0;
+        }
+        while (!value.empty() && isAsciiSpace(value.front()))
+            value.remove_prefix(1);
+        while (!value.empty() && isAsciiSpace(value.back()))
+            value.remove_suffix(1);
+    }
+    return equalsAscii(value, text, cs);
 }
 
 double RdapValue::toDouble() const
 {
     if (m_kind == Kind::Qt)
-        return m_qt.toDouble();
+        return m_qt->toDouble();
     if (m_kind == Kind::Missing)
         return 0;
     const tape_ref value = tapeOf(m_document, m_index);
@@ -180,7 +212,7 @@ bool RdapValue::toBool() const
 {
     if (m_kind == Kind::Simd)
         return tapeOf(m_document, m_index).tape_ref_type() == tape_type::TRUE_VALUE;
-    return m_kind == Kind::Qt && m_qt.toBool();
+    return m_kind == Kind::Qt && m_qt->toBool();
 }
 
 RdapValue::Iterator RdapValue::begin() const
@@ -198,15 +230,15 @@ RdapValue::Iterator RdapValue::end() const
     it.m_array = this;
     if (m_kind == Kind::Simd && isArray())
         it.m_position = tapeOf(m_document, m_index).matching_brace_index() - 1;
-    else if (m_kind == Kind::Qt && m_qt.isArray())
-        it.m_position = std::size_t(m_qt.toArray().size());
+    else if (m_kind == Kind::Qt && m_qt->isArray())
+        it.m_position = std::size_t(m_qt->toArray().size());
     return it;
 }
 
 RdapValue RdapValue::Iterator::operator*() const
 {
     if (m_array->m_kind == Kind::Qt)
-        return RdapValue(m_array->m_qt.toArray().at(qsizetype(m_position)));
+        return RdapValue(m_array->m_qt->toArray().at(qsizetype(m_position)));
     RdapValue value;
     value.m_kind = Kind::Simd;
     value.m_document = m_array->m_document;
@@ -226,7 +258,7 @@ RdapValue::Iterator &RdapValue::Iterator::operator++()
 RdapValue RdapValue::at(qsizetype index) const
 {
     if (m_kind == Kind::Qt)
-        return m_qt.isArray() && index < m_qt.toArray().size() ? RdapValue(m_qt.toArray().at(index))
+        return m_qt->isArray() && index < m_qt->toArray().size() ? RdapValue(m_qt->toArray().at(index))
                                                                : RdapValue();
     qsizetype i = 0;
     for (const RdapValue &value : *this) {
@@ -242,7 +274,7 @@ QJsonValue RdapValue::toQJsonValue() const
     case Kind::Missing:
         return QJsonValue(QJsonValue::Undefined);
     case Kind::Qt:
-        return m_qt;
+        return *m_qt;
     case Kind::Simd:
         break;
     }

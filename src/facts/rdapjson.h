@@ -44,8 +44,10 @@ public:
     bool isEmptyObject() const;
 
     QString toString() const; // empty unless a string
-    // Whether the value is a string equal to `text` (ASCII), without making a QString.
-    bool equals(QLatin1StringView text, Qt::CaseSensitivity cs = Qt::CaseSensitive) const;
+    // Whether the value is a string equal to `text` (ASCII), as QString::compare finds it, without
+    // making a QString; `trimmed`: after QString::trimmed.
+    bool equals(QLatin1StringView text, Qt::CaseSensitivity cs = Qt::CaseSensitive,
+                bool trimmed = false) const;
     double toDouble() const; // 0 unless a number
     bool toBool() const;     // false unless a boolean
 
@@ -77,7 +79,7 @@ private:
         Simd
     };
     Kind m_kind = Kind::Missing;
-    QJsonValue m_qt;
+    std::shared_ptr<const QJsonValue> m_qt; // Qt: the value (held apart, so ours stay small)
     // simdjson: the document and the value's place on its tape.
     const RdapJsonDetail::Document *m_document = nullptr;
     std::size_t m_index = 0;

@@ -5,8 +5,12 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
 #include <iterator>
 
 using namespace Qt::Literals::StringLiterals;
@@ -20,12 +24,12 @@ using Part = RdapContact::Part;
 struct KindName
 {
     RdapObjectKind kind;
-    QStringView className;
+    QLatin1StringView className;
 };
 constexpr KindName KindNames[] = {
-    {RdapObjectKind::Domain, u"domain"},
-    {RdapObjectKind::IpNetwork, u"ip network"},
-    {RdapObjectKind::Autnum, u"autnum"},
+    {RdapObjectKind::Domain, "domain"_L1},
+    {RdapObjectKind::IpNetwork, "ip network"_L1},
+    {RdapObjectKind::Autnum, "autnum"_L1},
 };
 
 // The members that tell an object's kind when it does not name its class, in the order they
@@ -90,28 +94,37 @@ constexpr RedactionName RedactionSuffixes[] = {
 
 // Values that stand for a withheld one, compared without letter case: whole values, then parts
 // of values.
-constexpr QStringView PlaceholderValues[] = {
-    u"redacted",
-    u"redacted for privacy",
-    u"redacted for privacy purposes",
-    u"data redacted",
-    u"data protected",
-    u"not disclosed",
-    u"non-public data",
-    u"withheld for privacy",
-    u"privacy",
-    u"gdpr masked",
-    u"statutory masking enabled",
-    u"hidden upon user request",
-    u"redacted for gdpr",
-    u"redacted | eu gdpr",
+constexpr QLatin1StringView PlaceholderValues[] = {
+    "redacted"_L1,
+    "redacted for privacy"_L1,
+    "redacted for privacy purposes"_L1,
+    "data redacted"_L1,
+    "data protected"_L1,
+    "not disclosed"_L1,
+    "non-public data"_L1,
+    "withheld for privacy"_L1,
+    "privacy"_L1,
+    "gdpr masked"_L1,
+    "statutory masking enabled"_L1,
+    "hidden upon user request"_L1,
+    "redacted for gdpr"_L1,
+    "redacted | eu gdpr"_L1,
 };
-constexpr QStringView PlaceholderFragments[] = {
-    u"redacted for privacy",
-    u"please query the rdap service of the registrar of record",
-    u"data protected, not disclosed",
-    u"statutory masking",
+constexpr QLatin1StringView PlaceholderFragments[] = {
+    "redacted for privacy"_L1,
+    "please query the rdap service of the registrar of record"_L1,
+    "data protected, not disclosed"_L1,
+    "statutory masking"_L1,
 };
+
+constexpr qsizetype ShortestPlaceholder = [] {
+    qsizetype shortest = PlaceholderValues[0].size();
+    for (const QLatin1StringView text : PlaceholderValues)
+        shortest = std::min(shortest, text.size());
+    for (const QLatin1StringView text : PlaceholderFragments)
+        shortest = std::min(shortest, text.size());
+    return shortest;
+}();
 
 // URI schemes a jCard may put before a number or an address.
 constexpr QStringView ValueSchemes[] = {u"tel:", u"mailto:"};
@@ -141,13 +154,46 @@ QString textMember(const RdapValue &object, QLatin1StringView member)
     return clean(object[member].toString());
 }
 
+// ASCII letters in lower case: the case-insensitive comparisons below without Qt's Unicode
+// folding, which gives the same answer for ASCII text.
+std::string_view asciiLower(QStringView text, QVarLengthArray<char, 128> &buffer)
+{
+    buffer.resize(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        buffer[i] = char(c >= u'A' && c <= u'Z' ? c + 32 : c);
+    }
+    return std::string_view(buffer.data(), std::size_t(buffer.size()));
+}
+
+std::string_view view(QLatin1StringView text)
+{
+    return std::string_view(text.data(), std::size_t(text.size()));
+}
+
 bool isPlaceholder(const QString &value)
 {
-    for (const QStringView text : PlaceholderValues) {
+    if (value.size() < ShortestPlaceholder)
+        return false;
+    if (QtPrivate::isAscii(value)) {
+        QVarLengthArray<char, 128> lowered;
+        const std::string_view text = asciiLower(value, lowered);
+        for (const QLatin1StringView placeholder : PlaceholderValues) {
+            if (text == view(placeholder))
+                return true;
+        }
+        for (const QLatin1StringView fragment : PlaceholderFragments) {
+            if (text.size() >= std::size_t(fragment.size()) &&
+                text.find(view(fragment)) != std::string_view::npos)
+                return true;
+        }
+        return false;
+    }
+    for (const QLatin1StringView text : PlaceholderValues) {
         if (value.size() == text.size() && value.compare(text, Qt::CaseInsensitive) == 0)
             return true;
     }
-    for (const QStringView text : PlaceholderFragments) {
+    for (const QLatin1StringView text : PlaceholderFragments) {
         if (value.size() >= text.size() && value.contains(text, Qt::CaseInsensitive))
             return true;
     }
@@ -179,7 +225,7 @@ RdapDate eventDate(const RdapValue &object, QLatin1StringView action)
 {
     for (const RdapValue &value : object["events"_L1]) {
         const RdapValue event = value;
-        if (event["eventAction"_L1].toString().compare(action, Qt::CaseInsensitive) == 0) {
+        if (event["eventAction"_L1].equals(action, Qt::CaseInsensitive)) {
             RdapDate date;
             date.text = textMember(event, "eventDate"_L1);
             date.utc = utcDateFromText(date.text);
@@ -220,7 +266,7 @@ std::optional<bool> delegationSignedOf(const RdapValue &domain)
 QString linkHref(const RdapValue &object, QLatin1StringView rel)
 {
     for (const RdapValue &value : object["links"_L1]) {
-        if (value["rel"_L1].toString() == rel)
+        if (value["rel"_L1].equals(rel))
             return textMember(value, "href"_L1);
     }
     return {};
@@ -241,7 +287,7 @@ QString ianaId(const RdapValue &registrar)
 bool hasRole(const RdapValue &entity, QLatin1StringView role)
 {
     for (const RdapValue &value : entity["roles"_L1]) {
-        if (value.toString().trimmed().compare(role, Qt::CaseInsensitive) == 0)
+        if (value.equals(role, Qt::CaseInsensitive, true))
             return true;
     }
     return false;
@@ -303,12 +349,24 @@ bool hasType(const RdapValue &parameters, QLatin1StringView type)
 {
     const RdapValue types = parameters["type"_L1];
     if (types.isString())
-        return types.toString().compare(type, Qt::CaseInsensitive) == 0;
+        return types.equals(type, Qt::CaseInsensitive);
     for (const RdapValue &value : types) {
-        if (value.toString().compare(type, Qt::CaseInsensitive) == 0)
+        if (value.equals(type, Qt::CaseInsensitive))
             return true;
     }
     return false;
+}
+
+// The first elements of an array, as many as `into` holds (missing past its end).
+template<std::size_t N>
+void elementsOf(const RdapValue &array, std::array<RdapValue, N> &into)
+{
+    std::size_t i = 0;
+    for (const RdapValue &element : array) {
+        if (i == N)
+            break;
+        into[i++] = element;
+    }
 }
 
 // The contact an entity's jCard gives ("vcardArray": ["vcard", [[name, parameters, type,
@@ -320,43 +378,49 @@ RdapContact readContact(const RdapValue &entity)
     auto set = [&contact](Part part, const QString &value) {
         // A placeholder leaves the part open for a later property of its kind.
         QString &slot = contact.parts[part];
-        if (slot.isEmpty() && !isPlaceholder(value))
+        if (slot.isEmpty() && !value.isEmpty() && !isPlaceholder(value))
             slot = value;
     };
     const RdapValue properties = entity["vcardArray"_L1].at(1);
-    for (const RdapValue &item : properties) {
-        const RdapValue property = item;
-        const QString name = property.at(0).toString();
-        const RdapValue parameters = property.at(1);
-        const RdapValue value = property.at(3);
-        if (name.compare(u"fn", Qt::CaseInsensitive) == 0) {
+    for (const RdapValue &property : properties) {
+        // [name, parameters, type, value]
+        std::array<RdapValue, 4> item;
+        elementsOf(property, item);
+        const RdapValue &name = item[0];
+        const RdapValue &parameters = item[1];
+        const RdapValue &value = item[3];
+        const auto is = [&name](QLatin1StringView text) {
+            return name.equals(text, Qt::CaseInsensitive);
+        };
+        if (is("fn"_L1)) {
             set(Part::Name, clean(value.toString()));
-        } else if (name.compare(u"org", Qt::CaseInsensitive) == 0) {
+        } else if (is("org"_L1)) {
             set(Part::Organization, textOf(value));
-        } else if (name.compare(u"email", Qt::CaseInsensitive) == 0) {
+        } else if (is("email"_L1)) {
             set(Part::Email, withoutScheme(clean(value.toString())));
-        } else if (name.compare(u"tel", Qt::CaseInsensitive) == 0) {
+        } else if (is("tel"_L1)) {
             set(hasType(parameters, "fax"_L1) ? Part::Fax : Part::Phone,
                 withoutScheme(clean(value.toString())));
-        } else if (name.compare(u"kind", Qt::CaseInsensitive) == 0) {
+        } else if (is("kind"_L1)) {
             if (contact.kind.isEmpty())
                 contact.kind = clean(value.toString()).toLower();
-        } else if (name.compare(u"adr", Qt::CaseInsensitive) == 0) {
+        } else if (is("adr"_L1)) {
             // [post office box, extended address, street, locality, region, code, country]
-            const RdapValue adr = value;
+            std::array<RdapValue, 7> adr;
+            elementsOf(value, adr);
             QStringList streetParts;
             for (int i = 0; i < 3; ++i) {
-                const QString part = textOf(adr.at(i));
+                const QString part = textOf(adr[i]);
                 if (!part.isEmpty())
                     streetParts << part;
             }
             const QString street = streetParts.join(QStringLiteral(", "));
             set(Part::Street, street.isEmpty() ? textOf(parameters["label"_L1]) : street);
-            set(Part::City, textOf(adr.at(3)));
-            set(Part::Region, textOf(adr.at(4)));
-            set(Part::PostalCode, textOf(adr.at(5)));
+            set(Part::City, textOf(adr[3]));
+            set(Part::Region, textOf(adr[4]));
+            set(Part::PostalCode, textOf(adr[5]));
             const QString code = textOf(parameters["cc"_L1]);
-            set(Part::Country, textOf(adr.at(6)));
+            set(Part::Country, textOf(adr[6]));
             set(Part::Country, code);
             if (contact.countryCode.isEmpty() && !isPlaceholder(code))
                 contact.countryCode = code;
@@ -562,6 +626,47 @@ void readNetwork(const RdapValue &object, RdapNetwork &n)
     n.statuses = statusesOf(object);
 }
 
+// eppStatusOfRdap for ASCII text, whose white space and letter case need no Unicode tables: the
+// same words, cut at the same spaces, with the same letters raised and lowered.
+QString eppStatusOfAscii(QStringView status)
+{
+    QVarLengthArray<char, 64> epp;
+    QVarLengthArray<char, 64> lowered;
+    const auto isSpace = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
+    qsizetype i = 0;
+    while (i < status.size()) {
+        while (i < status.size() && isSpace(status[i].unicode()))
+            ++i;
+        const qsizetype start = i;
+        bool hasLower = false;
+        while (i < status.size() && !isSpace(status[i].unicode())) {
+            hasLower = hasLower || (status[i] >= u'a' && status[i] <= u'z');
+            ++i;
+        }
+        if (i == start)
+            break;
+        const bool first = epp.isEmpty();
+        for (qsizetype j = start; j < i; ++j) {
+            char c = char(status[j].unicode());
+            if (j == start)
+                c = first ? char(std::tolower(c)) : char(std::toupper(c));
+            else if (!hasLower)
+                c = char(std::tolower(c));
+            epp.append(c);
+            lowered.append(char(std::tolower((unsigned char)status[j].unicode())));
+        }
+        lowered.append(' ');
+    }
+    if (!lowered.isEmpty())
+        lowered.removeLast();
+    const QLatin1StringView words(lowered.data(), lowered.size());
+    for (const StatusName &name : StatusExceptions) {
+        if (words == name.rdap)
+            return name.epp.toString();
+    }
+    return QString::fromLatin1(epp.data(), epp.size());
+}
+
 } // namespace
 
 bool RdapContact::isEmpty() const
@@ -595,7 +700,7 @@ RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
     const RdapValue className = object["objectClassName"_L1];
     if (className.isString()) {
         for (const KindName &name : KindNames) {
-            if (className.toString().trimmed().compare(name.className, Qt::CaseInsensitive) == 0)
+            if (className.equals(name.className, Qt::CaseInsensitive, true))
                 return name.kind;
         }
         return RdapObjectKind::Unknown;
@@ -636,6 +741,8 @@ RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar,
 
 QString eppStatusOfRdap(QStringView status)
 {
+    if (QtPrivate::isAscii(status))
+        return eppStatusOfAscii(status);
     const QString words = clean(status.toString());
     for (const StatusName &name : StatusExceptions) {
         if (words.compare(name.rdap, Qt::CaseInsensitive) == 0)

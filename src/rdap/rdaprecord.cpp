@@ -1,6 +1,7 @@
 #include "rdap/rdaprecord.h"
 
 #include "facts/normaliser.h"
+#include "lookup/recordlines.h"
 #include "lookup/source.h"
 #include "rdap/rdaprender.h"
 
@@ -8,6 +9,8 @@ void setRdapRecord(LookupResult &result, const RdapValue &registry, const RdapVa
                    RdapObjectKind asked)
 {
     const RdapReading reading = readRdap(registry, registrar, asked);
-    setRecordLines(result, RenderRdapReading(reading));
+    // The lines joined and encoded as they are made (setRecordLines's text, without the list).
+    result.recordText = RenderRdapReadingText(reading);
+    result.fields = RecordFieldsOf(result.recordText);
     result.facts = factsFromRdapReading(reading);
 }

@@ -35,21 +35,61 @@ constexpr QStringView RolePrefixes[RdapDomain::RoleCount] = {
 class Lines
 {
 public:
-    // The reader has trimmed every value already; an empty one gives no line.
-    void add(QStringView name, const QString &value)
+    // The lines as a list, or (`text`) as the record's UTF-8 text, lines joined by CR LF, as
+    // the list joined and encoded would read.
+    explicit Lines(bool text) : m_text(text)
     {
-        if (!value.isEmpty())
-            m_lines << name.toString() + QStringLiteral(": ") + value;
+        if (m_text)
+            m_bytes.reserve(2048);
+    }
+
+    // The reader has trimmed every value already; an empty one gives no line.
+    void add(QStringView name, const QString &value) { add(name, {}, value); }
+    // A line named "prefix caption" ("Registrant Email").
+    void add(QStringView prefix, QStringView caption, const QString &value)
+    {
+        if (value.isEmpty())
+            return;
+        if (!m_text) {
+            m_lines << (caption.isEmpty() ? prefix.toString()
+                                          : prefix.toString() + u' ' + caption) +
+                           QStringLiteral(": ") + value;
+            return;
+        }
+        if (!m_bytes.isEmpty())
+            m_bytes += "\r\n";
+        appendUtf8(prefix);
+        if (!caption.isEmpty()) {
+            m_bytes += ' ';
+            appendUtf8(caption);
+        }
+        m_bytes += ": ";
+        appendUtf8(value);
     }
     QStringList take() { return std::move(m_lines); }
+    QByteArray takeText() { return std::move(m_bytes); }
 
 private:
+    void appendUtf8(QStringView text)
+    {
+        if (!QtPrivate::isAscii(text)) {
+            m_bytes += text.toUtf8();
+            return;
+        }
+        const qsizetype at = m_bytes.size();
+        m_bytes.resize(at + text.size());
+        char *out = m_bytes.data() + at;
+        for (const QChar c : text)
+            *out++ = char(c.unicode());
+    }
+
+    bool m_text;
     QStringList m_lines;
+    QByteArray m_bytes;
 };
 
-QStringList renderDomain(const RdapDomain &d)
+void renderDomain(const RdapDomain &d, Lines &lines)
 {
-    Lines lines;
     lines.add(u"Domain Name", d.ldhName);
     if (d.unicodeName.compare(d.ldhName, Qt::CaseInsensitive) != 0)
         lines.add(u"Internationalized Domain Name", d.unicodeName);
@@ -69,15 +109,13 @@ QStringList renderDomain(const RdapDomain &d)
         lines.add(u"Domain Status", status);
     for (int role = 0; role < RdapDomain::RoleCount; ++role) {
         for (const PartCaption &part : PartCaptions)
-            lines.add(QString(RolePrefixes[role] + u' ' + part.caption),
-                      d.contacts[role][part.part]);
+            lines.add(RolePrefixes[role], part.caption, d.contacts[role][part.part]);
     }
     for (const QString &server : d.nameServers)
         lines.add(u"Name Server", server);
     if (d.delegationSigned)
         lines.add(u"DNSSEC", *d.delegationSigned ? QStringLiteral("signedDelegation")
                                                  : QStringLiteral("unsigned"));
-    return lines.take();
 }
 
 // "Name (HANDLE)", as the RIRs print an organisation.
@@ -98,9 +136,8 @@ void addRirFooter(Lines &lines, const RdapNetwork &n)
     lines.add(u"Abuse Phone", n.abusePhone);
 }
 
-QStringList renderNetwork(const RdapNetwork &n)
+void renderNetwork(const RdapNetwork &n, Lines &lines)
 {
-    Lines lines;
     if (!n.startAddress.isEmpty() && !n.endAddress.isEmpty())
         lines.add(u"NetRange", n.startAddress + QStringLiteral(" - ") + n.endAddress);
     lines.add(u"CIDR", n.cidrs.join(QStringLiteral(", ")));
@@ -110,12 +147,10 @@ QStringList renderNetwork(const RdapNetwork &n)
     lines.add(u"NetType", n.type);
     lines.add(u"Country", n.country);
     addRirFooter(lines, n);
-    return lines.take();
 }
 
-QStringList renderAutnum(const RdapNetwork &n)
+void renderAutnum(const RdapNetwork &n, Lines &lines)
 {
-    Lines lines;
     if (n.startAutnum) {
         const QString first = QString::number(*n.startAutnum);
         const QString last = n.endAutnum ? QString::number(*n.endAutnum) : first;
@@ -126,26 +161,38 @@ QStringList renderAutnum(const RdapNetwork &n)
     lines.add(u"ASType", n.type);
     lines.add(u"Country", n.country);
     addRirFooter(lines, n);
-    return lines.take();
+}
+
+void render(const RdapReading &reading, Lines &lines)
+{
+    if (reading.error)
+        return;
+    switch (reading.kind) {
+    case RdapObjectKind::Domain:
+        return renderDomain(reading.domain, lines);
+    case RdapObjectKind::IpNetwork:
+        return renderNetwork(reading.network, lines);
+    case RdapObjectKind::Autnum:
+        return renderAutnum(reading.network, lines);
+    case RdapObjectKind::Unknown:
+        break;
+    }
 }
 
 } // namespace
 
 QStringList RenderRdapReading(const RdapReading &reading)
 {
-    if (reading.error)
-        return {};
-    switch (reading.kind) {
-    case RdapObjectKind::Domain:
-        return renderDomain(reading.domain);
-    case RdapObjectKind::IpNetwork:
-        return renderNetwork(reading.network);
-    case RdapObjectKind::Autnum:
-        return renderAutnum(reading.network);
-    case RdapObjectKind::Unknown:
-        break;
-    }
-    return {};
+    Lines lines(false);
+    render(reading, lines);
+    return lines.take();
+}
+
+QByteArray RenderRdapReadingText(const RdapReading &reading)
+{
+    Lines lines(true);
+    render(reading, lines);
+    return lines.takeText();
 }
 
 QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked)

@@ -14,6 +14,8 @@
 // marks as redacted, and values that only say they are withheld ("REDACTED FOR PRIVACY" and the
 // like), are left out, as are empty ones. Error objects and objects of other kinds give no lines.
 QStringList RenderRdapReading(const RdapReading &reading);
+// The same lines as the record's text: joined by CR LF, in UTF-8.
+QByteArray RenderRdapReadingText(const RdapReading &reading);
 
 // One object (`asked`: the kind the query asked for, see rdapObjectKind).
 QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked = RdapObjectKind::Unknown);
