@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QVarLengthArray>
 
 #include <simdjson.h>
 
@@ -162,6 +163,29 @@ QString RdapValue::toString() const
         return {};
     const std::string_view text = tapeOf(m_document, m_index).get_string_view();
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QString RdapValue::toSimplifiedString() const
+{
+    if (m_kind != Kind::Simd || !isString())
+        return toString().simplified();
+    const std::string_view text = tapeOf(m_document, m_index).get_string_view();
+    if (!isAscii(text))
+        return QString::fromUtf8(text.data(), qsizetype(text.size())).simplified();
+    // ASCII: the spaces QChar::isSpace knows there, dropped at the ends and made one between.
+    QVarLengthArray<char, 256> out;
+    bool pendingSpace = false;
+    for (const char c : text) {
+        if (isAsciiSpace(c)) {
+            pendingSpace = !out.isEmpty();
+            continue;
+        }
+        if (pendingSpace)
+            out.append(' ');
+        pendingSpace = false;
+        out.append(c);
+    }
+    return QString::fromLatin1(out.data(), out.size());
 }
 
 bool RdapValue::equals(QLatin1StringView text, Qt::CaseSensitivity cs, bool trimmed) const

@@ -44,6 +44,8 @@ public:
     bool isEmptyObject() const;
 
     QString toString() const; // empty unless a string
+    // toString().simplified(): white space trimmed, runs of it made one space.
+    QString toSimplifiedString() const;
     // Whether the value is a string equal to `text` (ASCII), as QString::compare finds it, without
     // making a QString; `trimmed`: after QString::trimmed.
     bool equals(QLatin1StringView text, Qt::CaseSensitivity cs = Qt::CaseSensitive,

@@ -151,7 +151,7 @@ QString clean(const QString &value)
 
 QString textMember(const RdapValue &object, QLatin1StringView member)
 {
-    return clean(object[member].toString());
+    return object[member].toSimplifiedString();
 }
 
 // ASCII letters in lower case: the case-insensitive comparisons below without Qt's Unicode
@@ -327,13 +327,13 @@ QString textOf(const RdapValue &value)
     if (value.isArray()) {
         QStringList parts;
         for (const RdapValue &part : value) {
-            const QString text = clean(part.toString());
+            const QString text = part.toSimplifiedString();
             if (!text.isEmpty())
                 parts << text;
         }
         return parts.join(QStringLiteral(", "));
     }
-    return clean(value.toString());
+    return value.toSimplifiedString();
 }
 
 QString withoutScheme(const QString &value)
@@ -393,17 +393,17 @@ RdapContact readContact(const RdapValue &entity)
             return name.equals(text, Qt::CaseInsensitive);
         };
         if (is("fn"_L1)) {
-            set(Part::Name, clean(value.toString()));
+            set(Part::Name, value.toSimplifiedString());
         } else if (is("org"_L1)) {
             set(Part::Organization, textOf(value));
         } else if (is("email"_L1)) {
-            set(Part::Email, withoutScheme(clean(value.toString())));
+            set(Part::Email, withoutScheme(value.toSimplifiedString()));
         } else if (is("tel"_L1)) {
             set(hasType(parameters, "fax"_L1) ? Part::Fax : Part::Phone,
-                withoutScheme(clean(value.toString())));
+                withoutScheme(value.toSimplifiedString()));
         } else if (is("kind"_L1)) {
             if (contact.kind.isEmpty())
-                contact.kind = clean(value.toString()).toLower();
+                contact.kind = value.toSimplifiedString().toLower();
         } else if (is("adr"_L1)) {
             // [post office box, extended address, street, locality, region, code, country]
             std::array<RdapValue, 7> adr;

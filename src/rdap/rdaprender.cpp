@@ -1,5 +1,7 @@
 #include "rdap/rdaprender.h"
 
+#include <string>
+
 namespace {
 
 using Part = RdapContact::Part;
@@ -40,7 +42,7 @@ public:
     explicit Lines(bool text) : m_text(text)
     {
         if (m_text)
-            m_bytes.reserve(2048);
+            m_bytes.reserve(4096);
     }
 
     // The reader has trimmed every value already; an empty one gives no line.
@@ -56,7 +58,7 @@ public:
                            QStringLiteral(": ") + value;
             return;
         }
-        if (!m_bytes.isEmpty())
+        if (!m_bytes.empty())
             m_bytes += "\r\n";
         appendUtf8(prefix);
         if (!caption.isEmpty()) {
@@ -67,25 +69,23 @@ public:
         appendUtf8(value);
     }
     QStringList take() { return std::move(m_lines); }
-    QByteArray takeText() { return std::move(m_bytes); }
+    QByteArray takeText() { return QByteArray(m_bytes.data(), qsizetype(m_bytes.size())); }
 
 private:
     void appendUtf8(QStringView text)
     {
         if (!QtPrivate::isAscii(text)) {
-            m_bytes += text.toUtf8();
+            const QByteArray utf8 = text.toUtf8();
+            m_bytes.append(utf8.constData(), std::size_t(utf8.size()));
             return;
         }
-        const qsizetype at = m_bytes.size();
-        m_bytes.resize(at + text.size());
-        char *out = m_bytes.data() + at;
         for (const QChar c : text)
-            *out++ = char(c.unicode());
+            m_bytes += char(c.unicode());
     }
 
     bool m_text;
     QStringList m_lines;
-    QByteArray m_bytes;
+    std::string m_bytes;
 };
 
 void renderDomain(const RdapDomain &d, Lines &lines)
