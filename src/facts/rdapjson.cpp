@@ -7,6 +7,8 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 using simdjson::internal::tape_ref;
 using simdjson::internal::tape_type;
@@ -38,7 +40,19 @@ std::string_view latin1View(QLatin1StringView text)
 
 bool isAscii(std::string_view utf8)
 {
-    return std::none_of(utf8.begin(), utf8.end(), [](char c) { return (unsigned char)c >= 0x80; });
+    // Eight bytes at a time: any byte with its top bit set is beyond ASCII.
+    std::size_t i = 0;
+    for (; i + 8 <= utf8.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, utf8.data() + i, 8);
+        if (word & 0x8080808080808080u)
+            return false;
+    }
+    for (; i < utf8.size(); ++i) {
+        if ((unsigned char)utf8[i] >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 bool isAsciiSpace(char c)
@@ -173,6 +187,14 @@ QString RdapValue::toSimplifiedString() const
     if (!isAscii(text))
         return QString::fromUtf8(text.data(), qsizetype(text.size())).simplified();
     // ASCII: the spaces QChar::isSpace knows there, dropped at the ends and made one between.
+    // Most values need none of that.
+    bool simple = text.empty() || (!isAsciiSpace(text.front()) && !isAsciiSpace(text.back()));
+    for (std::size_t i = 0; simple && i < text.size(); ++i) {
+        if (isAsciiSpace(text[i]))
+            simple = text[i] == ' ' && !isAsciiSpace(text[i + 1]);
+    }
+    if (simple)
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
     QVarLengthArray<char, 256> out;
     bool pendingSpace = false;
     for (const char c : text) {

@@ -79,8 +79,11 @@ private:
             m_bytes.append(utf8.constData(), std::size_t(utf8.size()));
             return;
         }
+        const std::size_t at = m_bytes.size();
+        m_bytes.resize(at + std::size_t(text.size()));
+        char *out = m_bytes.data() + at;
         for (const QChar c : text)
-            m_bytes += char(c.unicode());
+            *out++ = char(c.unicode());
     }
 
     bool m_text;
