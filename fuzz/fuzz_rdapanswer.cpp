@@ -44,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     LookupResult result;
     setRdapRecord(result, json);
-    const RdapAnswer answer =
-        ReadRdapAnswer(RdapQueryKind::Domain, true, 200, body, QByteArray());
+    const RdapAnswer answer = ReadRdapAnswer(RdapQueryKind::Domain, true, 200, body, QByteArray());
     FUZZ_CHECK((answer.outcome == RdapAnswer::Outcome::Record) == !answer.object.isEmpty());
     if (answer.outcome == RdapAnswer::Outcome::Record)
         (void)RdapRegistrarLink(answer.object);

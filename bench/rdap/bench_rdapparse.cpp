@@ -36,8 +36,9 @@ QJsonObject contact(const QString &handle, const QStringList &roles, const QStri
         property(u"fn"_qs, {}, name),
         property(u"org"_qs, {}, org),
         property(u"adr"_qs, QJsonObject{{u"cc"_qs, u"CA"_qs}},
-                 QJsonArray{QString(), QString(), QJsonArray{u"1200 Quayside Drive"_qs, u"Suite 400"_qs},
-                            u"Halifax"_qs, u"NS"_qs, u"B3J 2K9"_qs, u"Canada"_qs}),
+                 QJsonArray{QString(), QString(),
+                            QJsonArray{u"1200 Quayside Drive"_qs, u"Suite 400"_qs}, u"Halifax"_qs,
+                            u"NS"_qs, u"B3J 2K9"_qs, u"Canada"_qs}),
         property(u"tel"_qs, QJsonObject{{u"type"_qs, u"voice"_qs}}, u"tel:+1.9025550142"_qs),
         property(u"tel"_qs, QJsonObject{{u"type"_qs, u"fax"_qs}}, u"tel:+1.9025550143"_qs),
         property(u"email"_qs, {}, QString(handle.toLower() + u"@halloway-ferries.test"_qs)),
@@ -49,10 +50,10 @@ QJsonObject contact(const QString &handle, const QStringList &roles, const QStri
         {u"vcardArray"_qs, QJsonArray{u"vcard"_qs, card}},
         {u"events"_qs, QJsonArray{QJsonObject{{u"eventAction"_qs, u"last changed"_qs},
                                               {u"eventDate"_qs, u"2025-03-14T09:26:53Z"_qs}}}},
-        {u"links"_qs,
-         QJsonArray{QJsonObject{{u"rel"_qs, u"self"_qs},
-                                {u"href"_qs, QString(u"https://rdap.example.test/entity/"_qs + handle)},
-                                {u"type"_qs, u"application/rdap+json"_qs}}}},
+        {u"links"_qs, QJsonArray{QJsonObject{
+                          {u"rel"_qs, u"self"_qs},
+                          {u"href"_qs, QString(u"https://rdap.example.test/entity/"_qs + handle)},
+                          {u"type"_qs, u"application/rdap+json"_qs}}}},
     };
 }
 
@@ -88,20 +89,20 @@ QJsonArray notices()
                           "only and is subject to the terms of use published by the registry; by "
                           "submitting a query you agree to abide by them."_qs;
     return QJsonArray{
-        QJsonObject{{u"title"_qs, u"Terms of Use"_qs},
-                    {u"description"_qs, QJsonArray{terms, terms}},
-                    {u"links"_qs,
-                     QJsonArray{QJsonObject{{u"rel"_qs, u"terms-of-service"_qs},
-                                            {u"href"_qs, u"https://registry.test/terms"_qs},
-                                            {u"type"_qs, u"text/html"_qs}}}}},
+        QJsonObject{
+            {u"title"_qs, u"Terms of Use"_qs},
+            {u"description"_qs, QJsonArray{terms, terms}},
+            {u"links"_qs, QJsonArray{QJsonObject{{u"rel"_qs, u"terms-of-service"_qs},
+                                                 {u"href"_qs, u"https://registry.test/terms"_qs},
+                                                 {u"type"_qs, u"text/html"_qs}}}}},
         QJsonObject{{u"title"_qs, u"Status Codes"_qs},
                     {u"description"_qs,
                      QJsonArray{u"For more information on domain status codes, please visit "
                                 "https://icann.org/epp"_qs}}},
-        QJsonObject{{u"title"_qs, u"RDDS Inaccuracy Complaint Form"_qs},
-                    {u"description"_qs,
-                     QJsonArray{u"URL of the ICANN RDDS Inaccuracy Complaint Form: "
-                                "https://icann.org/wicf"_qs}}},
+        QJsonObject{
+            {u"title"_qs, u"RDDS Inaccuracy Complaint Form"_qs},
+            {u"description"_qs, QJsonArray{u"URL of the ICANN RDDS Inaccuracy Complaint Form: "
+                                           "https://icann.org/wicf"_qs}}},
     };
 }
 
@@ -109,9 +110,8 @@ QJsonObject domainAnswer()
 {
     QJsonObject registrar = contact(u"1911"_qs, {u"registrar"_qs}, u"Quayside Names Inc."_qs,
                                     u"Quayside Names Inc."_qs);
-    registrar.insert(u"publicIds"_qs,
-                     QJsonArray{QJsonObject{{u"type"_qs, u"IANA Registrar ID"_qs},
-                                            {u"identifier"_qs, u"1911"_qs}}});
+    registrar.insert(u"publicIds"_qs, QJsonArray{QJsonObject{{u"type"_qs, u"IANA Registrar ID"_qs},
+                                                             {u"identifier"_qs, u"1911"_qs}}});
     registrar.insert(u"entities"_qs, QJsonArray{abuse(u"ABUSE-1911"_qs)});
     QJsonArray nameservers;
     for (const char *ns : {"ns1.halloway-ferries.test", "ns2.halloway-ferries.test",
@@ -119,25 +119,26 @@ QJsonObject domainAnswer()
         nameservers.append(QJsonObject{{u"objectClassName"_qs, u"nameserver"_qs},
                                        {u"ldhName"_qs, QLatin1String(ns)}});
     return QJsonObject{
-        {u"rdapConformance"_qs, QJsonArray{u"rdap_level_0"_qs, u"icann_rdap_technical_profile_level_0"_qs,
-                                           u"icann_rdap_response_profile_1"_qs}},
+        {u"rdapConformance"_qs,
+         QJsonArray{u"rdap_level_0"_qs, u"icann_rdap_technical_profile_level_0"_qs,
+                    u"icann_rdap_response_profile_1"_qs}},
         {u"objectClassName"_qs, u"domain"_qs},
         {u"handle"_qs, u"2763384107_DOMAIN_COM-VRSN"_qs},
         {u"ldhName"_qs, u"halloway-ferries.test"_qs},
         {u"links"_qs,
-         QJsonArray{QJsonObject{{u"rel"_qs, u"self"_qs},
-                                {u"href"_qs, u"https://rdap.registrar.test/domain/halloway-ferries.test"_qs},
-                                {u"type"_qs, u"application/rdap+json"_qs}}}},
+         QJsonArray{QJsonObject{
+             {u"rel"_qs, u"self"_qs},
+             {u"href"_qs, u"https://rdap.registrar.test/domain/halloway-ferries.test"_qs},
+             {u"type"_qs, u"application/rdap+json"_qs}}}},
         {u"status"_qs, QJsonArray{u"client delete prohibited"_qs, u"client transfer prohibited"_qs,
                                   u"client update prohibited"_qs}},
-        {u"entities"_qs,
-         QJsonArray{registrar,
-                    contact(u"C-REG-1"_qs, {u"registrant"_qs}, u"Mara Halloway"_qs,
-                            u"Halloway Ferries Ltd."_qs),
-                    contact(u"C-ADM-1"_qs, {u"administrative"_qs}, u"Jon Pell"_qs,
-                            u"Halloway Ferries Ltd."_qs),
-                    contact(u"C-TEC-1"_qs, {u"technical"_qs}, u"Hostmaster"_qs,
-                            u"DNS Provider Co."_qs)}},
+        {u"entities"_qs, QJsonArray{registrar,
+                                    contact(u"C-REG-1"_qs, {u"registrant"_qs}, u"Mara Halloway"_qs,
+                                            u"Halloway Ferries Ltd."_qs),
+                                    contact(u"C-ADM-1"_qs, {u"administrative"_qs}, u"Jon Pell"_qs,
+                                            u"Halloway Ferries Ltd."_qs),
+                                    contact(u"C-TEC-1"_qs, {u"technical"_qs}, u"Hostmaster"_qs,
+                                            u"DNS Provider Co."_qs)}},
         {u"events"_qs, events({{"registration", "2009-04-21T15:02:11Z"},
                                {"expiration", "2027-04-21T15:02:11Z"},
                                {"last changed", "2025-03-14T09:26:53Z"},
@@ -170,7 +171,8 @@ QJsonObject networkAnswer()
                           contact(u"ADM42-ARIN"_qs, {u"administrative"_qs}, u"Pat Kestrel"_qs,
                                   u"Kestrel Data Systems"_qs)});
     return QJsonObject{
-        {u"rdapConformance"_qs, QJsonArray{u"nro_rdap_profile_0"_qs, u"rdap_level_0"_qs, u"cidr0"_qs}},
+        {u"rdapConformance"_qs,
+         QJsonArray{u"nro_rdap_profile_0"_qs, u"rdap_level_0"_qs, u"cidr0"_qs}},
         {u"objectClassName"_qs, u"ip network"_qs},
         {u"handle"_qs, u"NET-198-51-100-0-1"_qs},
         {u"startAddress"_qs, u"198.51.100.0"_qs},
@@ -179,8 +181,8 @@ QJsonObject networkAnswer()
         {u"name"_qs, u"KESTREL-NET"_qs},
         {u"type"_qs, u"DIRECT ALLOCATION"_qs},
         {u"parentHandle"_qs, u"NET-198-0-0-0-0"_qs},
-        {u"cidr0_cidrs"_qs, QJsonArray{QJsonObject{{u"v4prefix"_qs, u"198.51.100.0"_qs},
-                                                   {u"length"_qs, 23}}}},
+        {u"cidr0_cidrs"_qs,
+         QJsonArray{QJsonObject{{u"v4prefix"_qs, u"198.51.100.0"_qs}, {u"length"_qs, 23}}}},
         {u"status"_qs, QJsonArray{u"active"_qs}},
         {u"remarks"_qs, remarks(u"Registration Comments"_qs, 6)},
         {u"events"_qs, events({{"last changed", "2024-02-10T17:22:08-05:00"},
@@ -206,12 +208,11 @@ QJsonObject autnumAnswer()
         {u"country"_qs, u"NL"_qs},
         {u"status"_qs, QJsonArray{u"active"_qs}},
         {u"remarks"_qs, remarks(u"description"_qs, 8)},
-        {u"entities"_qs,
-         QJsonArray{holder, abuse(u"AR1-RIPE"_qs),
-                    contact(u"KDS-NOC"_qs, {u"technical"_qs}, u"Kestrel NOC"_qs,
-                            u"Kestrel Data Systems B.V."_qs),
-                    contact(u"KDS-ADM"_qs, {u"administrative"_qs}, u"Kestrel Admin"_qs,
-                            u"Kestrel Data Systems B.V."_qs)}},
+        {u"entities"_qs, QJsonArray{holder, abuse(u"AR1-RIPE"_qs),
+                                    contact(u"KDS-NOC"_qs, {u"technical"_qs}, u"Kestrel NOC"_qs,
+                                            u"Kestrel Data Systems B.V."_qs),
+                                    contact(u"KDS-ADM"_qs, {u"administrative"_qs},
+                                            u"Kestrel Admin"_qs, u"Kestrel Data Systems B.V."_qs)}},
         {u"events"_qs, events({{"registration", "2004-11-02T10:01:12Z"},
                                {"last changed", "2025-06-30T08:12:40Z"}})},
         {u"notices"_qs, notices()},
@@ -257,7 +258,8 @@ void BM_RdapAnswerToResult(benchmark::State &state)
         fields = result.fields.size();
         benchmark::DoNotOptimize(result.fields.size());
     }
-    const double oursUs = double(std::clock() - start) * 1e6 / CLOCKS_PER_SEC / double(state.iterations());
+    const double oursUs =
+        double(std::clock() - start) * 1e6 / CLOCKS_PER_SEC / double(state.iterations());
     if (fields < 10)
         state.SkipWithError("the answer gave too few fields");
     state.SetItemsProcessed(state.iterations());

@@ -304,8 +304,9 @@ RdapValue::Iterator &RdapValue::Iterator::operator++()
 RdapValue RdapValue::at(qsizetype index) const
 {
     if (m_kind == Kind::Qt)
-        return m_qt->isArray() && index < m_qt->toArray().size() ? RdapValue(m_qt->toArray().at(index))
-                                                               : RdapValue();
+        return m_qt->isArray() && index < m_qt->toArray().size()
+                   ? RdapValue(m_qt->toArray().at(index))
+                   : RdapValue();
     qsizetype i = 0;
     for (const RdapValue &value : *this) {
         if (i++ == index)
@@ -364,7 +365,9 @@ QJsonValue RdapValue::toQJsonValue() const
 
 // ---- RdapJson ------------------------------------------------------------------------------
 
-RdapJson::RdapJson(const QJsonObject &object) : m_qt(object) {}
+RdapJson::RdapJson(const QJsonObject &object) : m_qt(object)
+{
+}
 
 RdapJson RdapJson::parse(const QByteArray &bytes, QString *error)
 {
@@ -377,11 +380,12 @@ RdapJson RdapJson::parse(const QByteArray &bytes, QString *error)
         }
         auto document = std::make_shared<RdapJsonDetail::Document>();
         simdjson::dom::element root;
-        const auto failed = !parser || parser
-                                ->parse_into_document(document->dom,
-                                                      reinterpret_cast<const uint8_t *>(bytes.data()),
-                                                      std::size_t(bytes.size()))
-                                .get(root);
+        const auto failed =
+            !parser || parser
+                           ->parse_into_document(document->dom,
+                                                 reinterpret_cast<const uint8_t *>(bytes.data()),
+                                                 std::size_t(bytes.size()))
+                           .get(root);
         if (std::size_t(bytes.size()) > KeptParserBytes)
             parser.reset();
         if (!failed) {
@@ -395,11 +399,12 @@ RdapJson RdapJson::parse(const QByteArray &bytes, QString *error)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (error)
-        *error = parseError.error == QJsonParseError::NoError ? QString()
-                                                              : parseError.errorString();
+        *error =
+            parseError.error == QJsonParseError::NoError ? QString() : parseError.errorString();
     RdapJson json;
     if (parseError.error == QJsonParseError::NoError)
-        json.m_qt = document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
+        json.m_qt =
+            document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
     return json;
 }
 

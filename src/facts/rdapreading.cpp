@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <string_view>
 #include <iterator>
+#include <string_view>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -358,8 +358,7 @@ bool hasType(const RdapValue &parameters, QLatin1StringView type)
 }
 
 // The first elements of an array, as many as `into` holds (missing past its end).
-template<std::size_t N>
-void elementsOf(const RdapValue &array, std::array<RdapValue, N> &into)
+template <std::size_t N> void elementsOf(const RdapValue &array, std::array<RdapValue, N> &into)
 {
     std::size_t i = 0;
     for (const RdapValue &element : array) {
@@ -560,10 +559,10 @@ void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, Rda
     const auto filled = [](const RdapDate &mine, const RdapDate &theirs) {
         return mine.text.isEmpty() ? theirs : mine;
     };
-    d.created =
-        filled(eventDate(registry, "registration"_L1), eventDate(registrarAnswer, "registration"_L1));
-    d.updated =
-        filled(eventDate(registry, "last changed"_L1), eventDate(registrarAnswer, "last changed"_L1));
+    d.created = filled(eventDate(registry, "registration"_L1),
+                       eventDate(registrarAnswer, "registration"_L1));
+    d.updated = filled(eventDate(registry, "last changed"_L1),
+                       eventDate(registrarAnswer, "last changed"_L1));
     d.expires = eventDate(registry, "expiration"_L1);
     d.registrarExpires = eventDate(registrarAnswer, "expiration"_L1);
 
@@ -714,8 +713,7 @@ RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
     return RdapObjectKind::Unknown;
 }
 
-RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar,
-                     RdapObjectKind asked)
+RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar, RdapObjectKind asked)
 {
     RdapReading reading;
     reading.empty = registry.isEmptyObject();

@@ -59,28 +59,28 @@ Api loadApi()
         api.error = QString::fromLocal8Bit(dlerror());
         return api;
     }
-    const bool all =
-        resolve(library, "curl_global_init", api.globalInit) &&
-        resolve(library, "curl_easy_init", api.easyInit) &&
-        resolve(library, "curl_easy_cleanup", api.easyCleanup) &&
-        resolve(library, "curl_easy_setopt", api.easySetopt) &&
-        resolve(library, "curl_easy_getinfo", api.easyGetinfo) &&
-        resolve(library, "curl_easy_strerror", api.easyStrerror) &&
-        resolve(library, "curl_multi_init", api.multiInit) &&
-        resolve(library, "curl_multi_cleanup", api.multiCleanup) &&
-        resolve(library, "curl_multi_setopt", api.multiSetopt) &&
-        resolve(library, "curl_multi_add_handle", api.multiAddHandle) &&
-        resolve(library, "curl_multi_remove_handle", api.multiRemoveHandle) &&
-        resolve(library, "curl_multi_socket_action", api.multiSocketAction) &&
-        resolve(library, "curl_multi_info_read", api.multiInfoRead) &&
-        resolve(library, "curl_share_init", api.shareInit) &&
-        resolve(library, "curl_share_cleanup", api.shareCleanup) &&
-        resolve(library, "curl_share_setopt", api.shareSetopt) &&
-        resolve(library, "curl_slist_append", api.slistAppend) &&
-        resolve(library, "curl_slist_free_all", api.slistFreeAll);
+    const bool all = resolve(library, "curl_global_init", api.globalInit) &&
+                     resolve(library, "curl_easy_init", api.easyInit) &&
+                     resolve(library, "curl_easy_cleanup", api.easyCleanup) &&
+                     resolve(library, "curl_easy_setopt", api.easySetopt) &&
+                     resolve(library, "curl_easy_getinfo", api.easyGetinfo) &&
+                     resolve(library, "curl_easy_strerror", api.easyStrerror) &&
+                     resolve(library, "curl_multi_init", api.multiInit) &&
+                     resolve(library, "curl_multi_cleanup", api.multiCleanup) &&
+                     resolve(library, "curl_multi_setopt", api.multiSetopt) &&
+                     resolve(library, "curl_multi_add_handle", api.multiAddHandle) &&
+                     resolve(library, "curl_multi_remove_handle", api.multiRemoveHandle) &&
+                     resolve(library, "curl_multi_socket_action", api.multiSocketAction) &&
+                     resolve(library, "curl_multi_info_read", api.multiInfoRead) &&
+                     resolve(library, "curl_share_init", api.shareInit) &&
+                     resolve(library, "curl_share_cleanup", api.shareCleanup) &&
+                     resolve(library, "curl_share_setopt", api.shareSetopt) &&
+                     resolve(library, "curl_slist_append", api.slistAppend) &&
+                     resolve(library, "curl_slist_free_all", api.slistFreeAll);
     if (!all) {
         api = Api();
-        api.error = QLatin1StringView(CurlSoname) + QStringLiteral(" lacks a function this program calls");
+        api.error =
+            QLatin1StringView(CurlSoname) + QStringLiteral(" lacks a function this program calls");
         return api;
     }
     api.loaded = true;

@@ -68,8 +68,7 @@ struct HttpClient::Transfer
     char error[CURL_ERROR_SIZE] = {};
 };
 
-HttpClient::HttpClient(QObject *parent)
-    : QObject(parent), m_proxy(ProxySettings::fromEnvironment())
+HttpClient::HttpClient(QObject *parent) : QObject(parent), m_proxy(ProxySettings::fromEnvironment())
 {
 }
 
@@ -170,10 +169,12 @@ HttpClient::Id HttpClient::get(const FetchRequest &request, Done done)
         failed.errorText = QStringLiteral("not an http or https address");
         if (webAddress && !curlLoaded()) {
             failed.error = FetchResult::Error::Network;
-            failed.errorText = QStringLiteral("HTTP is unavailable: libcurl could not be loaded (") +
-                               curlLoadError() + u')';
+            failed.errorText =
+                QStringLiteral("HTTP is unavailable: libcurl could not be loaded (") +
+                curlLoadError() + u')';
         }
-        QTimer::singleShot(0, this, [this, id, failed]() mutable { finish(id, std::move(failed)); });
+        QTimer::singleShot(0, this,
+                           [this, id, failed]() mutable { finish(id, std::move(failed)); });
         return id;
     }
     transfer->deadline.setSingleShot(true);

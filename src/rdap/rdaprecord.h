@@ -7,6 +7,5 @@
 // registry's when there is one), the facts read from the objects themselves, both from one
 // reading of them. `asked` is the kind the query asked for, which an object without
 // "objectClassName" is read as; Unknown (a saved answer) lets the object's members tell.
-void setRdapRecord(LookupResult &result, const RdapValue &registry,
-                   const RdapValue &registrar = {},
+void setRdapRecord(LookupResult &result, const RdapValue &registry, const RdapValue &registrar = {},
                    RdapObjectKind asked = RdapObjectKind::Unknown);

@@ -34,19 +34,20 @@ private slots:
         QTest::newRow("lone surrogate: Qt's parser")
             << domain + "\"x\\ud800.test\"}" << false << true << "";
         QTest::newRow("invalid UTF-8") << domain + "\"b\xff.test\"}" << false << false << "";
-        QTest::newRow("byte-order mark: Qt's parser")
-            << "\xEF\xBB\xBF" + domain + "\"bom.test\"}" << false << true
-            << "Domain Name: bom.test";
+        QTest::newRow("byte-order mark: Qt's parser") << "\xEF\xBB\xBF" + domain + "\"bom.test\"}"
+                                                      << false << true << "Domain Name: bom.test";
         QTest::newRow("control character in a string: Qt's parser")
             << domain + "\"tab\t.test\"}" << false << true << "Domain Name: tab .test";
         QTest::newRow("number past 2^53 is no AS number")
-            << QByteArray("{\"objectClassName\":\"autnum\",\"startAutnum\":9007199254740993,\"name\":\"N\"}")
+            << QByteArray("{\"objectClassName\":\"autnum\",\"startAutnum\":9007199254740993,"
+                          "\"name\":\"N\"}")
             << true << true << "";
         QTest::newRow("AS number at 2^53")
-            << QByteArray("{\"objectClassName\":\"autnum\",\"startAutnum\":9007199254740992}") << true
-            << true << "ASNumber: 9007199254740992";
+            << QByteArray("{\"objectClassName\":\"autnum\",\"startAutnum\":9007199254740992}")
+            << true << true << "ASNumber: 9007199254740992";
         QTest::newRow("integer past 64 bits: Qt's parser")
-            << QByteArray("{\"objectClassName\":\"autnum\",\"startAutnum\":123456789012345678901234}")
+            << QByteArray(
+                   "{\"objectClassName\":\"autnum\",\"startAutnum\":123456789012345678901234}")
             << false << true << "";
         QTest::newRow("nesting past simdjson's limit: Qt's parser")
             << nested(int(RdapJson::MaxDepth) + 10) << false << true << "Domain Name: deep.test";
