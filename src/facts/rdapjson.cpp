@@ -25,8 +25,8 @@ namespace {
 // The root value's place on a document's tape (the tape starts with a root word).
 constexpr std::size_t RootIndex = 1;
 // A parser that has read an answer larger than this gives its buffers back afterwards, so one
-// large answer does not keep them for the life of the thread.
-constexpr std::size_t KeptParserBytes = 1024 * 1024;
+// large answer does not keep them (about 5 bytes an answer byte) for the life of the thread.
+constexpr std::size_t KeptParserBytes = 256 * 1024;
 
 tape_ref tapeOf(const RdapJsonDetail::Document *document, std::size_t index)
 {
