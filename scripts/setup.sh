@@ -29,6 +29,7 @@ packages=(
     libxlsxwriter-dev                         # writes the .xlsx workbook
     libqt6sql6-sqlite                         # Qt SQL's SQLite driver: the answer store
     libzstd-dev                               # compresses the answers kept in the store
+    libsimdjson-dev                           # fast JSON parser for RDAP answers
     libqt6sql6-psql                           # Qt SQL's PostgreSQL driver: a store shared by many machines
     postgresql postgresql-common              # throw-away clusters (pg_virtualenv) for the queue's tests
     libbenchmark-dev                          # Google Benchmark for bench/

@@ -3,7 +3,6 @@
 #include "facts/rdapreading.h"
 #include "facts/recordfacts.h"
 
-#include <QJsonObject>
 #include <QStringView>
 
 // The facts of a port-43 answer or of a web page's rendered record (lines joined by CR LF or
@@ -12,7 +11,7 @@ RecordFacts factsFromText(QStringView record);
 
 // The facts of RDAP objects (RFC 9083): the registry's answer and, when it was followed, the
 // registrar's, read as readRdap reads them (`asked`: the kind the query asked for).
-RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar = {},
+RecordFacts factsFromRdap(const RdapValue &registry, const RdapValue &registrar = {},
                           RdapObjectKind asked = RdapObjectKind::Unknown);
 // The same from objects already read.
 RecordFacts factsFromRdapReading(const RdapReading &reading);

@@ -100,7 +100,7 @@ RecordFacts factsFromRdapReading(const RdapReading &reading)
     return facts;
 }
 
-RecordFacts factsFromRdap(const QJsonObject &registry, const QJsonObject &registrar,
+RecordFacts factsFromRdap(const RdapValue &registry, const RdapValue &registrar,
                           RdapObjectKind asked)
 {
     return factsFromRdapReading(readRdap(registry, registrar, asked));

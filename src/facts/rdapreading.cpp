@@ -3,12 +3,17 @@
 #include "facts/iprange.h"
 #include "facts/whoisdate.h"
 
-#include <QJsonArray>
 #include <QRegularExpression>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <iterator>
+#include <string_view>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -19,26 +24,26 @@ using Part = RdapContact::Part;
 struct KindName
 {
     RdapObjectKind kind;
-    QStringView className;
+    QLatin1StringView className;
 };
 constexpr KindName KindNames[] = {
-    {RdapObjectKind::Domain, u"domain"},
-    {RdapObjectKind::IpNetwork, u"ip network"},
-    {RdapObjectKind::Autnum, u"autnum"},
+    {RdapObjectKind::Domain, "domain"_L1},
+    {RdapObjectKind::IpNetwork, "ip network"_L1},
+    {RdapObjectKind::Autnum, "autnum"_L1},
 };
 
 // The members that tell an object's kind when it does not name its class, in the order they
 // are tried.
 struct KindMember
 {
-    QStringView member;
+    QLatin1StringView member;
     RdapObjectKind kind;
 };
 constexpr KindMember KindMembers[] = {
-    {u"startAddress", RdapObjectKind::IpNetwork},
-    {u"endAddress", RdapObjectKind::IpNetwork},
-    {u"startAutnum", RdapObjectKind::Autnum},
-    {u"ldhName", RdapObjectKind::Domain},
+    {"startAddress"_L1, RdapObjectKind::IpNetwork},
+    {"endAddress"_L1, RdapObjectKind::IpNetwork},
+    {"startAutnum"_L1, RdapObjectKind::Autnum},
+    {"ldhName"_L1, RdapObjectKind::Domain},
 };
 
 // RDAP status values whose EPP code is not simply their words run together (RFC 8056).
@@ -56,14 +61,14 @@ constexpr StatusName StatusExceptions[] = {
 // names of their redactions carry ("Registrant Email").
 struct RoleName
 {
-    QStringView role;
+    QLatin1StringView role;
     QStringView redactionPrefix;
 };
 constexpr RoleName DomainRoles[RdapDomain::RoleCount] = {
-    {u"registrant", u"Registrant"},
-    {u"administrative", u"Admin"},
-    {u"technical", u"Tech"},
-    {u"billing", u"Billing"},
+    {"registrant"_L1, u"Registrant"},
+    {"administrative"_L1, u"Admin"},
+    {"technical"_L1, u"Tech"},
+    {"billing"_L1, u"Billing"},
 };
 
 // The registered names of redacted fields, after the role's prefix, and the part they hide.
@@ -89,28 +94,37 @@ constexpr RedactionName RedactionSuffixes[] = {
 
 // Values that stand for a withheld one, compared without letter case: whole values, then parts
 // of values.
-constexpr QStringView PlaceholderValues[] = {
-    u"redacted",
-    u"redacted for privacy",
-    u"redacted for privacy purposes",
-    u"data redacted",
-    u"data protected",
-    u"not disclosed",
-    u"non-public data",
-    u"withheld for privacy",
-    u"privacy",
-    u"gdpr masked",
-    u"statutory masking enabled",
-    u"hidden upon user request",
-    u"redacted for gdpr",
-    u"redacted | eu gdpr",
+constexpr QLatin1StringView PlaceholderValues[] = {
+    "redacted"_L1,
+    "redacted for privacy"_L1,
+    "redacted for privacy purposes"_L1,
+    "data redacted"_L1,
+    "data protected"_L1,
+    "not disclosed"_L1,
+    "non-public data"_L1,
+    "withheld for privacy"_L1,
+    "privacy"_L1,
+    "gdpr masked"_L1,
+    "statutory masking enabled"_L1,
+    "hidden upon user request"_L1,
+    "redacted for gdpr"_L1,
+    "redacted | eu gdpr"_L1,
 };
-constexpr QStringView PlaceholderFragments[] = {
-    u"redacted for privacy",
-    u"please query the rdap service of the registrar of record",
-    u"data protected, not disclosed",
-    u"statutory masking",
+constexpr QLatin1StringView PlaceholderFragments[] = {
+    "redacted for privacy"_L1,
+    "please query the rdap service of the registrar of record"_L1,
+    "data protected, not disclosed"_L1,
+    "statutory masking"_L1,
 };
+
+constexpr qsizetype ShortestPlaceholder = [] {
+    qsizetype shortest = PlaceholderValues[0].size();
+    for (const QLatin1StringView text : PlaceholderValues)
+        shortest = std::min(shortest, text.size());
+    for (const QLatin1StringView text : PlaceholderFragments)
+        shortest = std::min(shortest, text.size());
+    return shortest;
+}();
 
 // URI schemes a jCard may put before a number or an address.
 constexpr QStringView ValueSchemes[] = {u"tel:", u"mailto:"};
@@ -135,18 +149,51 @@ QString clean(const QString &value)
     return lastSpace && !value.isEmpty() ? value.simplified() : value;
 }
 
-QString textMember(const QJsonObject &object, QStringView member)
+QString textMember(const RdapValue &object, QLatin1StringView member)
 {
-    return clean(object.value(member).toString());
+    return object[member].toSimplifiedString();
+}
+
+// ASCII letters in lower case: the case-insensitive comparisons below without Qt's Unicode
+// folding, which gives the same answer for ASCII text.
+std::string_view asciiLower(QStringView text, QVarLengthArray<char, 128> &buffer)
+{
+    buffer.resize(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        buffer[i] = char(c >= u'A' && c <= u'Z' ? c + 32 : c);
+    }
+    return std::string_view(buffer.data(), std::size_t(buffer.size()));
+}
+
+std::string_view view(QLatin1StringView text)
+{
+    return std::string_view(text.data(), std::size_t(text.size()));
 }
 
 bool isPlaceholder(const QString &value)
 {
-    for (const QStringView text : PlaceholderValues) {
+    if (value.size() < ShortestPlaceholder)
+        return false;
+    if (QtPrivate::isAscii(value)) {
+        QVarLengthArray<char, 128> lowered;
+        const std::string_view text = asciiLower(value, lowered);
+        for (const QLatin1StringView placeholder : PlaceholderValues) {
+            if (text == view(placeholder))
+                return true;
+        }
+        for (const QLatin1StringView fragment : PlaceholderFragments) {
+            if (text.size() >= std::size_t(fragment.size()) &&
+                text.find(view(fragment)) != std::string_view::npos)
+                return true;
+        }
+        return false;
+    }
+    for (const QLatin1StringView text : PlaceholderValues) {
         if (value.size() == text.size() && value.compare(text, Qt::CaseInsensitive) == 0)
             return true;
     }
-    for (const QStringView text : PlaceholderFragments) {
+    for (const QLatin1StringView text : PlaceholderFragments) {
         if (value.size() >= text.size() && value.contains(text, Qt::CaseInsensitive))
             return true;
     }
@@ -158,10 +205,10 @@ QString firstOf(const QString &a, const QString &b)
     return a.isEmpty() ? b : a;
 }
 
-std::optional<qint64> integerMember(const QJsonObject &object, QStringView member)
+std::optional<qint64> integerMember(const RdapValue &object, QLatin1StringView member)
 {
-    const QJsonValue value = object.value(member);
-    if (value.isDouble()) {
+    const RdapValue value = object[member];
+    if (value.isNumber()) {
         // A number beyond 2^53 is no count an answer means; converting one past qint64 would
         // be undefined.
         const double number = value.toDouble();
@@ -174,13 +221,13 @@ std::optional<qint64> integerMember(const QJsonObject &object, QStringView membe
     return ok ? std::optional(number) : std::nullopt;
 }
 
-RdapDate eventDate(const QJsonObject &object, QStringView action)
+RdapDate eventDate(const RdapValue &object, QLatin1StringView action)
 {
-    for (const QJsonValue &value : object.value(u"events").toArray()) {
-        const QJsonObject event = value.toObject();
-        if (event.value(u"eventAction").toString().compare(action, Qt::CaseInsensitive) == 0) {
+    for (const RdapValue &value : object["events"_L1]) {
+        const RdapValue event = value;
+        if (event["eventAction"_L1].equals(action, Qt::CaseInsensitive)) {
             RdapDate date;
-            date.text = textMember(event, u"eventDate");
+            date.text = textMember(event, "eventDate"_L1);
             date.utc = utcDateFromText(date.text);
             return date;
         }
@@ -188,10 +235,10 @@ RdapDate eventDate(const QJsonObject &object, QStringView action)
     return {};
 }
 
-QStringList statusesOf(const QJsonObject &object)
+QStringList statusesOf(const RdapValue &object)
 {
     QStringList statuses;
-    for (const QJsonValue &value : object.value(u"status").toArray()) {
+    for (const RdapValue &value : object["status"_L1]) {
         const QString epp = eppStatusOfRdap(value.toString());
         if (!epp.isEmpty())
             statuses << epp;
@@ -199,66 +246,66 @@ QStringList statusesOf(const QJsonObject &object)
     return statuses;
 }
 
-QStringList nameServersOf(const QJsonObject &domain)
+QStringList nameServersOf(const RdapValue &domain)
 {
     QStringList names;
-    for (const QJsonValue &server : domain.value(u"nameservers").toArray()) {
-        const QString name = textMember(server.toObject(), u"ldhName");
+    for (const RdapValue &server : domain["nameservers"_L1]) {
+        const QString name = textMember(server, "ldhName"_L1);
         if (!name.isEmpty())
             names << name;
     }
     return names;
 }
 
-std::optional<bool> delegationSignedOf(const QJsonObject &domain)
+std::optional<bool> delegationSignedOf(const RdapValue &domain)
 {
-    const QJsonValue secure = domain.value(u"secureDNS").toObject().value(u"delegationSigned");
+    const RdapValue secure = domain["secureDNS"_L1]["delegationSigned"_L1];
     return secure.isBool() ? std::optional(secure.toBool()) : std::nullopt;
 }
 
-QString linkHref(const QJsonObject &object, QStringView rel)
+QString linkHref(const RdapValue &object, QLatin1StringView rel)
 {
-    for (const QJsonValue &value : object.value(u"links").toArray()) {
-        if (value.toObject().value(u"rel").toString() == rel)
-            return textMember(value.toObject(), u"href");
+    for (const RdapValue &value : object["links"_L1]) {
+        if (value["rel"_L1].equals(rel))
+            return textMember(value, "href"_L1);
     }
     return {};
 }
 
-QString ianaId(const QJsonObject &registrar)
+QString ianaId(const RdapValue &registrar)
 {
-    for (const QJsonValue &value : registrar.value(u"publicIds").toArray()) {
-        const QJsonObject id = value.toObject();
-        if (id.value(u"type").toString().contains(u"IANA", Qt::CaseInsensitive))
-            return textMember(id, u"identifier");
+    for (const RdapValue &value : registrar["publicIds"_L1]) {
+        const RdapValue id = value;
+        if (id["type"_L1].toString().contains(u"IANA", Qt::CaseInsensitive))
+            return textMember(id, "identifier"_L1);
     }
     return {};
 }
 
 // ---- Entities ----------------------------------------------------------------------------
 
-bool hasRole(const QJsonObject &entity, QStringView role)
+bool hasRole(const RdapValue &entity, QLatin1StringView role)
 {
-    for (const QJsonValue &value : entity.value(u"roles").toArray()) {
-        if (value.toString().trimmed().compare(role, Qt::CaseInsensitive) == 0)
+    for (const RdapValue &value : entity["roles"_L1]) {
+        if (value.equals(role, Qt::CaseInsensitive, true))
             return true;
     }
     return false;
 }
 
 // Every entity of an object, nested ones included, the shallowest first.
-QList<QJsonObject> entitiesOf(const QJsonObject &object)
+QList<RdapValue> entitiesOf(const RdapValue &object)
 {
-    QList<QJsonObject> all;
-    QList<QJsonArray> level{object.value(u"entities").toArray()};
+    QList<RdapValue> all;
+    QList<RdapValue> level{object["entities"_L1]};
     for (int depth = 0; depth < MaxEntityDepth && !level.isEmpty(); ++depth) {
-        QList<QJsonArray> next;
-        for (const QJsonArray &entities : level) {
-            for (const QJsonValue &value : entities) {
-                all << value.toObject();
-                const QJsonValue nested = all.last().value(u"entities");
+        QList<RdapValue> next;
+        for (const RdapValue &entities : level) {
+            for (const RdapValue &value : entities) {
+                all << value;
+                const RdapValue nested = all.last()["entities"_L1];
                 if (nested.isArray())
-                    next << nested.toArray();
+                    next << nested;
             }
         }
         level = std::move(next);
@@ -266,27 +313,27 @@ QList<QJsonObject> entitiesOf(const QJsonObject &object)
     return all;
 }
 
-QJsonObject findEntity(const QList<QJsonObject> &entities, QStringView role)
+RdapValue findEntity(const QList<RdapValue> &entities, QLatin1StringView role)
 {
-    for (const QJsonObject &entity : entities) {
+    for (const RdapValue &entity : entities) {
         if (hasRole(entity, role))
             return entity;
     }
     return {};
 }
 
-QString textOf(const QJsonValue &value)
+QString textOf(const RdapValue &value)
 {
     if (value.isArray()) {
         QStringList parts;
-        for (const QJsonValue &part : value.toArray()) {
-            const QString text = clean(part.toString());
+        for (const RdapValue &part : value) {
+            const QString text = part.toSimplifiedString();
             if (!text.isEmpty())
                 parts << text;
         }
         return parts.join(QStringLiteral(", "));
     }
-    return clean(value.toString());
+    return value.toSimplifiedString();
 }
 
 QString withoutScheme(const QString &value)
@@ -298,64 +345,81 @@ QString withoutScheme(const QString &value)
     return value;
 }
 
-bool hasType(const QJsonObject &parameters, QStringView type)
+bool hasType(const RdapValue &parameters, QLatin1StringView type)
 {
-    const QJsonValue types = parameters.value(u"type");
+    const RdapValue types = parameters["type"_L1];
     if (types.isString())
-        return types.toString().compare(type, Qt::CaseInsensitive) == 0;
-    for (const QJsonValue &value : types.toArray()) {
-        if (value.toString().compare(type, Qt::CaseInsensitive) == 0)
+        return types.equals(type, Qt::CaseInsensitive);
+    for (const RdapValue &value : types) {
+        if (value.equals(type, Qt::CaseInsensitive))
             return true;
     }
     return false;
 }
 
+// The first elements of an array, as many as `into` holds (missing past its end).
+template <std::size_t N> void elementsOf(const RdapValue &array, std::array<RdapValue, N> &into)
+{
+    std::size_t i = 0;
+    for (const RdapValue &element : array) {
+        if (i == N)
+            break;
+        into[i++] = element;
+    }
+}
+
 // The contact an entity's jCard gives ("vcardArray": ["vcard", [[name, parameters, type,
 // value], ...]]).
-RdapContact readContact(const QJsonObject &entity)
+RdapContact readContact(const RdapValue &entity)
 {
     RdapContact contact;
-    contact.handle = textMember(entity, u"handle");
+    contact.handle = textMember(entity, "handle"_L1);
     auto set = [&contact](Part part, const QString &value) {
         // A placeholder leaves the part open for a later property of its kind.
         QString &slot = contact.parts[part];
-        if (slot.isEmpty() && !isPlaceholder(value))
+        if (slot.isEmpty() && !value.isEmpty() && !isPlaceholder(value))
             slot = value;
     };
-    const QJsonArray properties = entity.value(u"vcardArray").toArray().at(1).toArray();
-    for (const QJsonValue &item : properties) {
-        const QJsonArray property = item.toArray();
-        const QString name = property.at(0).toString();
-        const QJsonObject parameters = property.at(1).toObject();
-        const QJsonValue value = property.at(3);
-        if (name.compare(u"fn", Qt::CaseInsensitive) == 0) {
-            set(Part::Name, clean(value.toString()));
-        } else if (name.compare(u"org", Qt::CaseInsensitive) == 0) {
+    const RdapValue properties = entity["vcardArray"_L1].at(1);
+    for (const RdapValue &property : properties) {
+        // [name, parameters, type, value]
+        std::array<RdapValue, 4> item;
+        elementsOf(property, item);
+        const RdapValue &name = item[0];
+        const RdapValue &parameters = item[1];
+        const RdapValue &value = item[3];
+        const auto is = [&name](QLatin1StringView text) {
+            return name.equals(text, Qt::CaseInsensitive);
+        };
+        if (is("fn"_L1)) {
+            set(Part::Name, value.toSimplifiedString());
+        } else if (is("org"_L1)) {
             set(Part::Organization, textOf(value));
-        } else if (name.compare(u"email", Qt::CaseInsensitive) == 0) {
-            set(Part::Email, withoutScheme(clean(value.toString())));
-        } else if (name.compare(u"tel", Qt::CaseInsensitive) == 0) {
-            set(hasType(parameters, u"fax") ? Part::Fax : Part::Phone,
-                withoutScheme(clean(value.toString())));
-        } else if (name.compare(u"kind", Qt::CaseInsensitive) == 0) {
+        } else if (is("email"_L1)) {
+            set(Part::Email, withoutScheme(value.toSimplifiedString()));
+        } else if (is("tel"_L1)) {
+            set(hasType(parameters, "fax"_L1) ? Part::Fax : Part::Phone,
+                withoutScheme(value.toSimplifiedString()));
+        } else if (is("kind"_L1)) {
             if (contact.kind.isEmpty())
-                contact.kind = clean(value.toString()).toLower();
-        } else if (name.compare(u"adr", Qt::CaseInsensitive) == 0) {
+                contact.kind = value.toSimplifiedString().toLower();
+        } else if (is("adr"_L1)) {
             // [post office box, extended address, street, locality, region, code, country]
-            const QJsonArray adr = value.toArray();
+            std::array<RdapValue, 7> adr;
+            elementsOf(value, adr);
             QStringList streetParts;
             for (int i = 0; i < 3; ++i) {
-                const QString part = textOf(adr.at(i));
+                const QString part = textOf(adr[i]);
                 if (!part.isEmpty())
                     streetParts << part;
             }
             const QString street = streetParts.join(QStringLiteral(", "));
-            set(Part::Street, street.isEmpty() ? textOf(parameters.value(u"label")) : street);
-            set(Part::City, textOf(adr.at(3)));
-            set(Part::Region, textOf(adr.at(4)));
-            set(Part::PostalCode, textOf(adr.at(5)));
-            const QString code = textOf(parameters.value(u"cc"));
-            set(Part::Country, textOf(adr.at(6)));
+            set(Part::Street, street.isEmpty() ? textOf(parameters["label"_L1]) : street);
+            set(Part::City, textOf(adr[3]));
+            set(Part::Region, textOf(adr[4]));
+            set(Part::PostalCode, textOf(adr[5]));
+            const QString code = textOf(parameters["cc"_L1]);
+            set(Part::Country, textOf(adr[6]));
             set(Part::Country, code);
             if (contact.countryCode.isEmpty() && !isPlaceholder(code))
                 contact.countryCode = code;
@@ -426,14 +490,14 @@ void addPathRedactions(const QString &path, Redactions &redactions)
         redactions.add(role, part);
 }
 
-Redactions readRedactions(const QJsonObject &object)
+Redactions readRedactions(const RdapValue &object)
 {
     Redactions redactions;
-    for (const QJsonValue &value : object.value(u"redacted").toArray()) {
-        const QJsonObject item = value.toObject();
-        for (const char16_t *member : {u"prePath", u"postPath", u"replacementPath"})
-            addPathRedactions(item.value(QStringView(member)).toString(), redactions);
-        const QString name = item.value(u"name").toObject().value(u"type").toString();
+    for (const RdapValue &value : object["redacted"_L1]) {
+        const RdapValue item = value;
+        for (const QLatin1StringView member : {"prePath"_L1, "postPath"_L1, "replacementPath"_L1})
+            addPathRedactions(item[member].toString(), redactions);
+        const QString name = item["name"_L1]["type"_L1].toString();
         for (int role = 0; role < RdapDomain::RoleCount; ++role) {
             const QStringView start = DomainRoles[role].redactionPrefix;
             if (!name.startsWith(start + u' '))
@@ -449,7 +513,7 @@ Redactions readRedactions(const QJsonObject &object)
 }
 
 // The contact of a domain role, less what the answer marks as redacted.
-RdapContact roleContact(const QList<QJsonObject> &entities, int role, const Redactions &redactions)
+RdapContact roleContact(const QList<RdapValue> &entities, int role, const Redactions &redactions)
 {
     RdapContact contact = readContact(findEntity(entities, DomainRoles[role].role));
     for (int part = 0; part < Part::PartCount; ++part) {
@@ -462,11 +526,11 @@ RdapContact roleContact(const QList<QJsonObject> &entities, int role, const Reda
 }
 
 // A domain's abuse contact: the registrar's, else any the answer gives.
-RdapContact abuseContact(const QList<QJsonObject> &entities, const QJsonObject &registrar)
+RdapContact abuseContact(const QList<RdapValue> &entities, const RdapValue &registrar)
 {
-    QJsonObject abuse = findEntity(entitiesOf(registrar), u"abuse");
-    if (abuse.isEmpty())
-        abuse = findEntity(entities, u"abuse");
+    RdapValue abuse = findEntity(entitiesOf(registrar), "abuse"_L1);
+    if (abuse.isEmptyObject())
+        abuse = findEntity(entities, "abuse"_L1);
     return readContact(abuse);
 }
 
@@ -478,29 +542,29 @@ QString registrarName(const RdapContact &registrar)
 
 // ---- Objects -------------------------------------------------------------------------------
 
-void readDomain(const QJsonObject &registry, const QJsonObject &registrarAnswer, RdapDomain &d)
+void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, RdapDomain &d)
 {
-    const QList<QJsonObject> registryEntities = entitiesOf(registry);
-    const QList<QJsonObject> registrarEntities = entitiesOf(registrarAnswer);
-    const QJsonObject registrar = findEntity(registryEntities, u"registrar");
-    const QJsonObject registrarOwn = findEntity(registrarEntities, u"registrar");
+    const QList<RdapValue> registryEntities = entitiesOf(registry);
+    const QList<RdapValue> registrarEntities = entitiesOf(registrarAnswer);
+    const RdapValue registrar = findEntity(registryEntities, "registrar"_L1);
+    const RdapValue registrarOwn = findEntity(registrarEntities, "registrar"_L1);
 
-    d.ldhName = textMember(registry, u"ldhName");
-    d.unicodeName = textMember(registry, u"unicodeName");
-    d.handle = textMember(registry, u"handle");
+    d.ldhName = textMember(registry, "ldhName"_L1);
+    d.unicodeName = textMember(registry, "unicodeName"_L1);
+    d.handle = textMember(registry, "handle"_L1);
     d.registrarWhoisServer =
-        firstOf(textMember(registrar, u"port43"), textMember(registrarAnswer, u"port43"));
-    d.registrarUrl = firstOf(linkHref(registrar, u"about"), linkHref(registrarOwn, u"about"));
+        firstOf(textMember(registrar, "port43"_L1), textMember(registrarAnswer, "port43"_L1));
+    d.registrarUrl = firstOf(linkHref(registrar, "about"_L1), linkHref(registrarOwn, "about"_L1));
 
     const auto filled = [](const RdapDate &mine, const RdapDate &theirs) {
         return mine.text.isEmpty() ? theirs : mine;
     };
-    d.created =
-        filled(eventDate(registry, u"registration"), eventDate(registrarAnswer, u"registration"));
-    d.updated =
-        filled(eventDate(registry, u"last changed"), eventDate(registrarAnswer, u"last changed"));
-    d.expires = eventDate(registry, u"expiration");
-    d.registrarExpires = eventDate(registrarAnswer, u"expiration");
+    d.created = filled(eventDate(registry, "registration"_L1),
+                       eventDate(registrarAnswer, "registration"_L1));
+    d.updated = filled(eventDate(registry, "last changed"_L1),
+                       eventDate(registrarAnswer, "last changed"_L1));
+    d.expires = eventDate(registry, "expiration"_L1);
+    d.registrarExpires = eventDate(registrarAnswer, "expiration"_L1);
 
     d.registrar =
         firstOf(registrarName(readContact(registrar)), registrarName(readContact(registrarOwn)));
@@ -530,35 +594,76 @@ void readDomain(const QJsonObject &registry, const QJsonObject &registrarAnswer,
         d.delegationSigned = delegationSignedOf(registrarAnswer);
 }
 
-void readNetwork(const QJsonObject &object, RdapNetwork &n)
+void readNetwork(const RdapValue &object, RdapNetwork &n)
 {
-    n.startAddress = textMember(object, u"startAddress");
-    n.endAddress = textMember(object, u"endAddress");
-    for (const QJsonValue &value : object.value(u"cidr0_cidrs").toArray()) {
-        const QJsonObject cidr = value.toObject();
+    n.startAddress = textMember(object, "startAddress"_L1);
+    n.endAddress = textMember(object, "endAddress"_L1);
+    for (const RdapValue &value : object["cidr0_cidrs"_L1]) {
+        const RdapValue cidr = value;
         const QString prefix =
-            firstOf(textMember(cidr, u"v4prefix"), textMember(cidr, u"v6prefix"));
-        const std::optional<qint64> length = integerMember(cidr, u"length");
+            firstOf(textMember(cidr, "v4prefix"_L1), textMember(cidr, "v6prefix"_L1));
+        const std::optional<qint64> length = integerMember(cidr, "length"_L1);
         if (!prefix.isEmpty() && length)
             n.cidrs << prefix + u'/' + QString::number(*length);
     }
     if (n.cidrs.isEmpty())
         n.cidrs = coveringPrefixes(n.startAddress, n.endAddress);
-    n.startAutnum = integerMember(object, u"startAutnum");
-    n.endAutnum = integerMember(object, u"endAutnum");
-    n.name = textMember(object, u"name");
-    n.handle = textMember(object, u"handle");
-    n.parentHandle = textMember(object, u"parentHandle");
-    n.type = textMember(object, u"type");
-    n.country = textMember(object, u"country");
-    const QList<QJsonObject> entities = entitiesOf(object);
-    n.holder = readContact(findEntity(entities, u"registrant"));
-    n.registered = eventDate(object, u"registration");
-    n.updated = eventDate(object, u"last changed");
-    const RdapContact abuse = readContact(findEntity(entities, u"abuse"));
+    n.startAutnum = integerMember(object, "startAutnum"_L1);
+    n.endAutnum = integerMember(object, "endAutnum"_L1);
+    n.name = textMember(object, "name"_L1);
+    n.handle = textMember(object, "handle"_L1);
+    n.parentHandle = textMember(object, "parentHandle"_L1);
+    n.type = textMember(object, "type"_L1);
+    n.country = textMember(object, "country"_L1);
+    const QList<RdapValue> entities = entitiesOf(object);
+    n.holder = readContact(findEntity(entities, "registrant"_L1));
+    n.registered = eventDate(object, "registration"_L1);
+    n.updated = eventDate(object, "last changed"_L1);
+    const RdapContact abuse = readContact(findEntity(entities, "abuse"_L1));
     n.abuseEmail = abuse[Part::Email];
     n.abusePhone = abuse[Part::Phone];
     n.statuses = statusesOf(object);
+}
+
+// eppStatusOfRdap for ASCII text, whose white space and letter case need no Unicode tables: the
+// same words, cut at the same spaces, with the same letters raised and lowered.
+QString eppStatusOfAscii(QStringView status)
+{
+    QVarLengthArray<char, 64> epp;
+    QVarLengthArray<char, 64> lowered;
+    const auto isSpace = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
+    qsizetype i = 0;
+    while (i < status.size()) {
+        while (i < status.size() && isSpace(status[i].unicode()))
+            ++i;
+        const qsizetype start = i;
+        bool hasLower = false;
+        while (i < status.size() && !isSpace(status[i].unicode())) {
+            hasLower = hasLower || (status[i] >= u'a' && status[i] <= u'z');
+            ++i;
+        }
+        if (i == start)
+            break;
+        const bool first = epp.isEmpty();
+        for (qsizetype j = start; j < i; ++j) {
+            char c = char(status[j].unicode());
+            if (j == start)
+                c = first ? char(std::tolower(c)) : char(std::toupper(c));
+            else if (!hasLower)
+                c = char(std::tolower(c));
+            epp.append(c);
+            lowered.append(char(std::tolower((unsigned char)status[j].unicode())));
+        }
+        lowered.append(' ');
+    }
+    if (!lowered.isEmpty())
+        lowered.removeLast();
+    const QLatin1StringView words(lowered.data(), lowered.size());
+    for (const StatusName &name : StatusExceptions) {
+        if (words == name.rdap)
+            return name.epp.toString();
+    }
+    return QString::fromLatin1(epp.data(), epp.size());
 }
 
 } // namespace
@@ -589,12 +694,12 @@ QString rdapObjectClassName(RdapObjectKind kind)
     return {};
 }
 
-RdapObjectKind rdapObjectKind(const QJsonObject &object, RdapObjectKind asked)
+RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
 {
-    const QJsonValue className = object.value(u"objectClassName");
+    const RdapValue className = object["objectClassName"_L1];
     if (className.isString()) {
         for (const KindName &name : KindNames) {
-            if (className.toString().trimmed().compare(name.className, Qt::CaseInsensitive) == 0)
+            if (className.equals(name.className, Qt::CaseInsensitive, true))
                 return name.kind;
         }
         return RdapObjectKind::Unknown;
@@ -608,14 +713,13 @@ RdapObjectKind rdapObjectKind(const QJsonObject &object, RdapObjectKind asked)
     return RdapObjectKind::Unknown;
 }
 
-RdapReading readRdap(const QJsonObject &registry, const QJsonObject &registrar,
-                     RdapObjectKind asked)
+RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar, RdapObjectKind asked)
 {
     RdapReading reading;
-    reading.empty = registry.isEmpty();
-    if (registry.contains(u"errorCode")) {
+    reading.empty = registry.isEmptyObject();
+    if (registry.contains("errorCode"_L1)) {
         reading.error = true;
-        reading.errorCode = int(integerMember(registry, u"errorCode").value_or(0));
+        reading.errorCode = int(integerMember(registry, "errorCode"_L1).value_or(0));
         return reading;
     }
     reading.kind = rdapObjectKind(registry, asked);
@@ -635,6 +739,8 @@ RdapReading readRdap(const QJsonObject &registry, const QJsonObject &registrar,
 
 QString eppStatusOfRdap(QStringView status)
 {
+    if (QtPrivate::isAscii(status))
+        return eppStatusOfAscii(status);
     const QString words = clean(status.toString());
     for (const StatusName &name : StatusExceptions) {
         if (words.compare(name.rdap, Qt::CaseInsensitive) == 0)

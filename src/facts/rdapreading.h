@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QJsonObject>
+#include "facts/rdapjson.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,7 +29,7 @@ QString rdapObjectClassName(RdapObjectKind kind);
 // The kind of an object: its "objectClassName" when it has one; without it (older RIR answers)
 // the kind that was asked for; when nothing was asked (a saved answer), its members tell:
 // "startAddress"/"endAddress" an IP network, "startAutnum" an AS number, "ldhName" a domain.
-RdapObjectKind rdapObjectKind(const QJsonObject &object,
+RdapObjectKind rdapObjectKind(const RdapValue &object,
                               RdapObjectKind asked = RdapObjectKind::Unknown);
 
 // The parts of a contact its jCard gives, each the first value of its kind that is neither
@@ -139,7 +140,7 @@ struct RdapReading
 
 // Reads a registry's answer and, for a domain, the registrar's answer (empty when none was
 // followed). `asked` is the kind the query asked for (see rdapObjectKind).
-RdapReading readRdap(const QJsonObject &registry, const QJsonObject &registrar = {},
+RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar = {},
                      RdapObjectKind asked = RdapObjectKind::Unknown);
 
 // An RDAP status value as the EPP status code port-43 records print (RFC 8056): "active" is

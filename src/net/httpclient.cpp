@@ -1,6 +1,7 @@
 #include "net/httpclient.h"
 
 #include "net/addressrules.h"
+#include "net/curlloader.h"
 #include "net/curlmulti.h"
 #include "platform/logging.h"
 
@@ -67,22 +68,36 @@ struct HttpClient::Transfer
     char error[CURL_ERROR_SIZE] = {};
 };
 
-HttpClient::HttpClient(QObject *parent)
-    : QObject(parent), m_multi(new CurlMulti(this)), m_share(curl_share_init()),
-      m_proxy(ProxySettings::fromEnvironment())
+HttpClient::HttpClient(QObject *parent) : QObject(parent), m_proxy(ProxySettings::fromEnvironment())
 {
+}
+
+bool HttpClient::ensureCurl()
+{
+    // Made on the first transfer, so a run that makes none never loads libcurl.
+    if (m_multi)
+        return true;
+    if (!curlLoaded())
+        return false;
+    m_share = curl_share_init();
     Q_CHECK_PTR(m_share);
     // The run's cookies, name look-ups and TLS sessions are shared by its transfers; open
     // connections are kept by the multi handle they all run in.
     curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    m_multi = new CurlMulti(this);
+    if (m_maxCachedConnections > 0)
+        m_multi->setMaxCachedConnections(m_maxCachedConnections);
     connect(m_multi, &CurlMulti::done, this, &HttpClient::onTransferDone);
+    return true;
 }
 
 void HttpClient::setMaxCachedConnections(long count)
 {
-    m_multi->setMaxCachedConnections(count);
+    m_maxCachedConnections = count;
+    if (m_multi)
+        m_multi->setMaxCachedConnections(count);
 }
 
 HttpClient::~HttpClient()
@@ -90,7 +105,8 @@ HttpClient::~HttpClient()
     abortAll();
     delete m_multi; // its cached connections go before the share they used
     m_multi = nullptr;
-    curl_share_cleanup(m_share);
+    if (m_share)
+        curl_share_cleanup(m_share);
 }
 
 QByteArray HttpClient::requestUrl(const QString &address)
@@ -146,13 +162,19 @@ HttpClient::Id HttpClient::get(const FetchRequest &request, Done done)
     if (proxy)
         transfer->proxyUrl = request.refuseNonPublic ? proxy->urlResolvingNames() : proxy->url;
 
-    if (!isWebAddress(request.url) || !start(*transfer)) {
-        QTimer::singleShot(0, this, [this, id] {
-            FetchResult failed;
-            failed.error = FetchResult::Error::BadAddress;
-            failed.errorText = QStringLiteral("not an http or https address");
-            finish(id, std::move(failed));
-        });
+    const bool webAddress = isWebAddress(request.url);
+    if (!webAddress || !start(*transfer)) {
+        FetchResult failed;
+        failed.error = FetchResult::Error::BadAddress;
+        failed.errorText = QStringLiteral("not an http or https address");
+        if (webAddress && !curlLoaded()) {
+            failed.error = FetchResult::Error::Network;
+            failed.errorText =
+                QStringLiteral("HTTP is unavailable: libcurl could not be loaded (") +
+                curlLoadError() + u')';
+        }
+        QTimer::singleShot(0, this,
+                           [this, id, failed]() mutable { finish(id, std::move(failed)); });
         return id;
     }
     transfer->deadline.setSingleShot(true);
@@ -169,6 +191,8 @@ HttpClient::Id HttpClient::get(const FetchRequest &request, Done done)
 
 bool HttpClient::start(Transfer &t)
 {
+    if (!ensureCurl())
+        return false;
     if (!t.easy) {
         t.easy = curl_easy_init();
         if (!t.easy)

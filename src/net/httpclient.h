@@ -116,13 +116,15 @@ private:
     static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
     static curl_socket_t onOpenSocket(void *transfer, curlsocktype purpose, curl_sockaddr *address);
     static int onConnected(void *transfer, char *peer, char *local, int peerPort, int localPort);
+    bool ensureCurl();
     bool start(Transfer &transfer);
     void onTransferDone(CURL *easy, CURLcode result);
     void finish(Id id, FetchResult result);
     void release(Transfer &transfer);
 
-    CurlMulti *m_multi;
-    CURLSH *m_share;
+    CurlMulti *m_multi = nullptr; // with the share, made on the first transfer
+    CURLSH *m_share = nullptr;
+    long m_maxCachedConnections = 0; // 0: libcurl's default
     QList<QByteArray> m_connectTo;
     QByteArray m_userAgent;
     ProxySettings m_proxy;

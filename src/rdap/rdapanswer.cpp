@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <climits>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 // The object class each query kind is answered with.
@@ -86,14 +88,14 @@ RdapAnswer ReadRdapAnswer(RdapQueryKind kind, bool fromRegistry, int httpStatus,
     if (httpStatus < 200 || httpStatus > 299)
         return failed(errorReason(httpStatus, body));
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError)
-        return failed(QStringLiteral("the answer is not JSON: ") + error.errorString());
-    const QJsonObject object = document.object();
-    const QJsonValue objectClass = object.value(u"objectClassName");
+    QString error;
+    const RdapJson document = RdapJson::parse(body, &error);
+    if (!error.isEmpty())
+        return failed(QStringLiteral("the answer is not JSON: ") + error);
+    const RdapValue object = document.root();
+    const RdapValue objectClass = object["objectClassName"_L1];
     if (!document.isObject() ||
-        (!objectClass.isString() && !object.value(u"rdapConformance").isArray()))
+        (!objectClass.isString() && !object["rdapConformance"_L1].isArray()))
         return failed(QStringLiteral("the answer is not an RDAP object"));
     if (objectClass.isString() && rdapObjectKind(object) != RdapObjectKindAsked(kind))
         return failed(QStringLiteral("the answer is a \"") + objectClass.toString() +
@@ -101,7 +103,7 @@ RdapAnswer ReadRdapAnswer(RdapQueryKind kind, bool fromRegistry, int httpStatus,
                       QStringLiteral("\" one"));
     RdapAnswer answer;
     answer.outcome = RdapAnswer::Outcome::Record;
-    answer.object = object;
+    answer.object = document;
     return answer;
 }
 
@@ -143,21 +145,20 @@ bool IsFollowableRdapLink(const QUrl &url)
     return scheme == u"https" || (scheme == u"http" && isLoopback(url.host()));
 }
 
-QUrl RdapRegistrarLink(const QJsonObject &domain, const std::function<bool(const QUrl &)> &allowed)
+QUrl RdapRegistrarLink(const RdapValue &domain, const std::function<bool(const QUrl &)> &allowed)
 {
-    const QJsonArray links = domain.value(u"links").toArray();
+    const RdapValue links = domain["links"_L1];
     QString self;
-    for (const QJsonValue &link : links) {
-        if (link.toObject().value(u"rel").toString() == u"self")
-            self = link.toObject().value(u"href").toString();
+    for (const RdapValue &link : links) {
+        if (link["rel"_L1].equals("self"_L1))
+            self = link["href"_L1].toString();
     }
-    for (const QJsonValue &value : links) {
-        const QJsonObject link = value.toObject();
-        const QString href = link.value(u"href").toString();
-        if (link.value(u"rel").toString() != u"related" ||
-            link.value(u"type").toString().compare(QLatin1String(RdapMediaType),
-                                                   Qt::CaseInsensitive) != 0 ||
-            href.isEmpty() || href == self)
+    for (const RdapValue &link : links) {
+        if (!link["rel"_L1].equals("related"_L1) ||
+            !link["type"_L1].equals(QLatin1StringView(RdapMediaType), Qt::CaseInsensitive))
+            continue;
+        const QString href = link["href"_L1].toString();
+        if (href.isEmpty() || href == self)
             continue;
         const QUrl url(href, QUrl::StrictMode);
         if (IsFollowableRdapLink(url) && (!allowed || allowed(url)))

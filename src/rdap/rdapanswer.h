@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 
@@ -31,7 +30,7 @@ struct RdapAnswer
         Failed,    // `reason` says why
     };
     Outcome outcome = Outcome::Failed;
-    QJsonObject object;
+    RdapJson object;
     int retryAfterSeconds = -1;
     QString reason;
 };
@@ -57,5 +56,5 @@ bool IsFollowableRdapLink(const QUrl &url);
 // The registrar's RDAP URL in a registry's domain answer: the link with rel "related" and type
 // "application/rdap+json" whose href is not the answer's own ("self") and which
 // IsFollowableRdapLink and `allowed` (when given) accept. Empty when there is none.
-QUrl RdapRegistrarLink(const QJsonObject &domain,
+QUrl RdapRegistrarLink(const RdapValue &domain,
                        const std::function<bool(const QUrl &)> &allowed = {});

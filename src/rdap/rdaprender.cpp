@@ -1,6 +1,6 @@
 #include "rdap/rdaprender.h"
 
-#include <QJsonObject>
+#include <string>
 
 namespace {
 
@@ -37,21 +37,62 @@ constexpr QStringView RolePrefixes[RdapDomain::RoleCount] = {
 class Lines
 {
 public:
-    // The reader has trimmed every value already; an empty one gives no line.
-    void add(QStringView name, const QString &value)
+    // The lines as a list, or (`text`) as the record's UTF-8 text, lines joined by CR LF, as
+    // the list joined and encoded would read.
+    explicit Lines(bool text) : m_text(text)
     {
-        if (!value.isEmpty())
-            m_lines << name.toString() + QStringLiteral(": ") + value;
+        if (m_text)
+            m_bytes.reserve(4096);
+    }
+
+    // The reader has trimmed every value already; an empty one gives no line.
+    void add(QStringView name, const QString &value) { add(name, {}, value); }
+    // A line named "prefix caption" ("Registrant Email").
+    void add(QStringView prefix, QStringView caption, const QString &value)
+    {
+        if (value.isEmpty())
+            return;
+        if (!m_text) {
+            m_lines << (caption.isEmpty() ? prefix.toString()
+                                          : prefix.toString() + u' ' + caption) +
+                           QStringLiteral(": ") + value;
+            return;
+        }
+        if (!m_bytes.empty())
+            m_bytes += "\r\n";
+        appendUtf8(prefix);
+        if (!caption.isEmpty()) {
+            m_bytes += ' ';
+            appendUtf8(caption);
+        }
+        m_bytes += ": ";
+        appendUtf8(value);
     }
     QStringList take() { return std::move(m_lines); }
+    QByteArray takeText() { return QByteArray(m_bytes.data(), qsizetype(m_bytes.size())); }
 
 private:
+    void appendUtf8(QStringView text)
+    {
+        if (!QtPrivate::isAscii(text)) {
+            const QByteArray utf8 = text.toUtf8();
+            m_bytes.append(utf8.constData(), std::size_t(utf8.size()));
+            return;
+        }
+        const std::size_t at = m_bytes.size();
+        m_bytes.resize(at + std::size_t(text.size()));
+        char *out = m_bytes.data() + at;
+        for (const QChar c : text)
+            *out++ = char(c.unicode());
+    }
+
+    bool m_text;
     QStringList m_lines;
+    std::string m_bytes;
 };
 
-QStringList renderDomain(const RdapDomain &d)
+void renderDomain(const RdapDomain &d, Lines &lines)
 {
-    Lines lines;
     lines.add(u"Domain Name", d.ldhName);
     if (d.unicodeName.compare(d.ldhName, Qt::CaseInsensitive) != 0)
         lines.add(u"Internationalized Domain Name", d.unicodeName);
@@ -71,15 +112,13 @@ QStringList renderDomain(const RdapDomain &d)
         lines.add(u"Domain Status", status);
     for (int role = 0; role < RdapDomain::RoleCount; ++role) {
         for (const PartCaption &part : PartCaptions)
-            lines.add(QString(RolePrefixes[role] + u' ' + part.caption),
-                      d.contacts[role][part.part]);
+            lines.add(RolePrefixes[role], part.caption, d.contacts[role][part.part]);
     }
     for (const QString &server : d.nameServers)
         lines.add(u"Name Server", server);
     if (d.delegationSigned)
         lines.add(u"DNSSEC", *d.delegationSigned ? QStringLiteral("signedDelegation")
                                                  : QStringLiteral("unsigned"));
-    return lines.take();
 }
 
 // "Name (HANDLE)", as the RIRs print an organisation.
@@ -100,9 +139,8 @@ void addRirFooter(Lines &lines, const RdapNetwork &n)
     lines.add(u"Abuse Phone", n.abusePhone);
 }
 
-QStringList renderNetwork(const RdapNetwork &n)
+void renderNetwork(const RdapNetwork &n, Lines &lines)
 {
-    Lines lines;
     if (!n.startAddress.isEmpty() && !n.endAddress.isEmpty())
         lines.add(u"NetRange", n.startAddress + QStringLiteral(" - ") + n.endAddress);
     lines.add(u"CIDR", n.cidrs.join(QStringLiteral(", ")));
@@ -112,12 +150,10 @@ QStringList renderNetwork(const RdapNetwork &n)
     lines.add(u"NetType", n.type);
     lines.add(u"Country", n.country);
     addRirFooter(lines, n);
-    return lines.take();
 }
 
-QStringList renderAutnum(const RdapNetwork &n)
+void renderAutnum(const RdapNetwork &n, Lines &lines)
 {
-    Lines lines;
     if (n.startAutnum) {
         const QString first = QString::number(*n.startAutnum);
         const QString last = n.endAutnum ? QString::number(*n.endAutnum) : first;
@@ -128,34 +164,46 @@ QStringList renderAutnum(const RdapNetwork &n)
     lines.add(u"ASType", n.type);
     lines.add(u"Country", n.country);
     addRirFooter(lines, n);
-    return lines.take();
+}
+
+void render(const RdapReading &reading, Lines &lines)
+{
+    if (reading.error)
+        return;
+    switch (reading.kind) {
+    case RdapObjectKind::Domain:
+        return renderDomain(reading.domain, lines);
+    case RdapObjectKind::IpNetwork:
+        return renderNetwork(reading.network, lines);
+    case RdapObjectKind::Autnum:
+        return renderAutnum(reading.network, lines);
+    case RdapObjectKind::Unknown:
+        break;
+    }
 }
 
 } // namespace
 
 QStringList RenderRdapReading(const RdapReading &reading)
 {
-    if (reading.error)
-        return {};
-    switch (reading.kind) {
-    case RdapObjectKind::Domain:
-        return renderDomain(reading.domain);
-    case RdapObjectKind::IpNetwork:
-        return renderNetwork(reading.network);
-    case RdapObjectKind::Autnum:
-        return renderAutnum(reading.network);
-    case RdapObjectKind::Unknown:
-        break;
-    }
-    return {};
+    Lines lines(false);
+    render(reading, lines);
+    return lines.take();
 }
 
-QStringList RenderRdap(const QJsonObject &object, RdapObjectKind asked)
+QByteArray RenderRdapReadingText(const RdapReading &reading)
+{
+    Lines lines(true);
+    render(reading, lines);
+    return lines.takeText();
+}
+
+QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked)
 {
     return RenderRdapReading(readRdap(object, {}, asked));
 }
 
-QStringList RenderRdapDomain(const QJsonObject &registry, const QJsonObject &registrar)
+QStringList RenderRdapDomain(const RdapValue &registry, const RdapValue &registrar)
 {
     return RenderRdapReading(readRdap(registry, registrar, RdapObjectKind::Domain));
 }

@@ -2,7 +2,6 @@
 
 #include "facts/rdapreading.h"
 
-#include <QJsonObject>
 #include <QStringList>
 
 // The record lines ("name: value", in order) of RDAP objects as readRdap reads them (the
@@ -15,11 +14,13 @@
 // marks as redacted, and values that only say they are withheld ("REDACTED FOR PRIVACY" and the
 // like), are left out, as are empty ones. Error objects and objects of other kinds give no lines.
 QStringList RenderRdapReading(const RdapReading &reading);
+// The same lines as the record's text: joined by CR LF, in UTF-8.
+QByteArray RenderRdapReadingText(const RdapReading &reading);
 
 // One object (`asked`: the kind the query asked for, see rdapObjectKind).
-QStringList RenderRdap(const QJsonObject &object, RdapObjectKind asked = RdapObjectKind::Unknown);
+QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked = RdapObjectKind::Unknown);
 
 // A registry's domain answer joined with its registrar's: the registry's dates, statuses, name
 // servers and registrar details stand; the registrar's answer supplies the contacts (a contact
 // it leaves empty is taken from the registry) and what the registry leaves out.
-QStringList RenderRdapDomain(const QJsonObject &registry, const QJsonObject &registrar);
+QStringList RenderRdapDomain(const RdapValue &registry, const RdapValue &registrar);

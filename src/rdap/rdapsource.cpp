@@ -28,8 +28,8 @@ struct RdapSource::Lookup
     RdapQueryKind kind = RdapQueryKind::Domain;
     Done done;
     LookupResult result;
-    QJsonObject registry;
-    QJsonObject registrar;
+    RdapJson registry;
+    RdapJson registrar;
     QByteArray registryBody; // the registry's answer as sent
 };
 

@@ -76,11 +76,10 @@ LookupResult resultFromSavedAnswer(const QString &address, const QByteArray &sav
     LookupResult result;
     result.address = address;
     if (looksLikeJsonObject(bytes)) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-        if (error.error == QJsonParseError::NoError && document.isObject()) {
+        const RdapJson document = RdapJson::parse(bytes);
+        if (document.isObject()) {
             result.source = SourceKind::Rdap;
-            setRdapRecord(result, document.object());
+            setRdapRecord(result, document);
             return result;
         }
     }

@@ -178,20 +178,11 @@ bool SqlAnswerStore::openDatabase(Access access)
         noteError(version.lastError());
         return false;
     }
-    const int found = version.value(0).toInt();
+    int found = version.value(0).toInt();
     version.finish();
     for (const QString &statement : m_dialect.readSetup) {
         if (!execText(statement))
             return false;
-    }
-    if (found > StoreSql::SchemaVersion) {
-        m_problem = {StoreProblem::Kind::Refused,
-                     QStringLiteral("the answer store ") + shown(m_path) +
-                         QStringLiteral(" was written by a newer version of Quorvane (schema %1, "
-                                        "this one knows %2); it is left as it is")
-                             .arg(found)
-                             .arg(StoreSql::SchemaVersion)};
-        return false;
     }
     if (found == 0) {
         QSqlQuery tables(m_db);
@@ -199,7 +190,20 @@ bool SqlAnswerStore::openDatabase(Access access)
             noteError(tables.lastError());
             return false;
         }
-        if (tables.value(0).toInt() > 0) {
+        const bool hasTables = tables.value(0).toInt() > 0;
+        tables.finish();
+        // The version and the tables are read one after the other: another process that made
+        // the store in between (its tables and its version in one transaction) shows its tables
+        // here but not its version above. Read again, the version tells.
+        if (hasTables) {
+            if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
+                noteError(version.lastError());
+                return false;
+            }
+            found = version.value(0).toInt();
+            version.finish();
+        }
+        if (hasTables && found == 0) {
             m_problem = {StoreProblem::Kind::Refused,
                          m_location.isPostgres()
                              ? QStringLiteral("the database ") + m_path +
@@ -211,6 +215,15 @@ bool SqlAnswerStore::openDatabase(Access access)
                                                   "store; it is left as it is")};
             return false;
         }
+    }
+    if (found > StoreSql::SchemaVersion) {
+        m_problem = {StoreProblem::Kind::Refused,
+                     QStringLiteral("the answer store ") + shown(m_path) +
+                         QStringLiteral(" was written by a newer version of Quorvane (schema %1, "
+                                        "this one knows %2); it is left as it is")
+                             .arg(found)
+                             .arg(StoreSql::SchemaVersion)};
+        return false;
     }
     if (access == Access::ReadOnly) {
         m_empty = found == 0;

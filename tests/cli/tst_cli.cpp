@@ -839,6 +839,28 @@ private slots:
                  queries);
     }
 
+    // libcurl is loaded for a run that makes an HTTP transfer, and only for such a run.
+    void httpLibraryOnlyForHttp_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("loaded");
+        QTest::newRow("port 43") << QStringList{u"--source"_s, u"whois"_s} << false;
+        QTest::newRow("a site") << QStringList{u"--source"_s, u"site2"_s} << true;
+    }
+
+    void httpLibraryOnlyForHttp()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, loaded);
+        TestHttpServer site(serve);
+        WhoisWorld world;
+        Cli cli(site, world.connectTo());
+        cli.setEnvironment(u"LD_DEBUG"_s, u"files"_s);
+        const Outcome outcome = cli.run(arguments + QStringList{u"-d"_s, u"0"_s}, "one.tst\n");
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.err.contains("file=libcurl.so.4"), loaded);
+    }
+
     void malformedConnectTo()
     {
         TestHttpServer site(serve);
