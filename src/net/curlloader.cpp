@@ -16,6 +16,16 @@
 #include <atomic>
 #include <cstdarg>
 
+// The variadic functions keep libcurl's own signatures, whose last named parameter is an enum
+// (CURLoption, CURLMoption, CURLSHoption, CURLINFO); clang calls va_start after such a
+// parameter undefined, as the enum would be promoted. Their underlying type is int already, so
+// nothing is promoted.
+static_assert(sizeof(CURLoption) == sizeof(int) && sizeof(CURLMoption) == sizeof(int) &&
+              sizeof(CURLSHoption) == sizeof(int) && sizeof(CURLINFO) == sizeof(int));
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+
 namespace {
 
 // The soname of the libcurl the build found (libcurl4 on Debian).
