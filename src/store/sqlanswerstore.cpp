@@ -505,12 +505,15 @@ bool SqlAnswerStore::latestOf(const QStringList &asked, const QString &source, c
         return false;
     if (m_empty || asked.isEmpty())
         return true;
-    QSqlQuery &query = prepared(StoreSql::LatestOfMany);
-    for (qsizetype from = 0; from < asked.size(); from += StoreSql::ManyAtOnce) {
+    for (qsizetype from = 0; from < asked.size();) {
+        const bool few = asked.size() - from <= StoreSql::FewAtOnce;
+        const int atOnce = few ? StoreSql::FewAtOnce : StoreSql::ManyAtOnce;
+        QSqlQuery &query = prepared(few ? StoreSql::LatestOfFew : StoreSql::LatestOfMany);
         query.bindValue(0, source);
         query.bindValue(1, other.isEmpty() ? source : other);
-        for (int i = 0; i < StoreSql::ManyAtOnce; ++i)
+        for (int i = 0; i < atOnce; ++i)
             query.bindValue(2 + i, asked[qMin(from + i, asked.size() - 1)]);
+        from += atOnce;
         if (!exec(query))
             return false;
         while (query.next()) {

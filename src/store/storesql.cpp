@@ -130,6 +130,9 @@ const char *const LatestAnswer =
 const char *const LatestOfMany =
     "SELECT " ANSWER_COLUMNS " FROM latest l JOIN answers a ON a.id = l.answer_id"
     " WHERE l.source IN (?, ?) AND l.asked IN (" Q50 ", " Q50 ", " Q50 ", " Q50 ", " Q50 ")";
+const char *const LatestOfFew =
+    "SELECT " ANSWER_COLUMNS " FROM latest l JOIN answers a ON a.id = l.answer_id"
+    " WHERE l.source IN (?, ?) AND l.asked IN (" Q10 ")";
 #undef Q50
 #undef Q10
 const char *const InsertAnswer =

@@ -538,6 +538,35 @@ private slots:
         QVERIFY(!StoredPayload::decode(StoredPayload::encode(result).chopped(1), back));
     }
 
+    // Every stored address is found when many are asked at once, whichever statement (a few or
+    // many at a time) each part of the list goes through.
+    void latestOfMany_data()
+    {
+        QTest::addColumn<int>("count");
+        for (const int n : {1, StoreSql::FewAtOnce, StoreSql::FewAtOnce + 1, StoreSql::ManyAtOnce,
+                            StoreSql::ManyAtOnce + StoreSql::FewAtOnce})
+            QTest::addRow("%d", n) << n;
+    }
+    void latestOfMany()
+    {
+        QFETCH(int, count);
+        QTemporaryDir dir;
+        auto store = SqlAnswerStore::open(dir.filePath(u"answers.sqlite"_s),
+                                          SqlAnswerStore::Access::ReadWrite);
+        std::vector<PendingAnswer> batch;
+        QStringList asked;
+        for (int i = 0; i < count; ++i) {
+            const QString name = u"n%1.tst"_s.arg(i);
+            batch.push_back(pending(whoisResult(name, gtldAnswer(name.toLatin1(), "R"), 1000)));
+            asked << name;
+        }
+        QVERIFY(store->write(batch));
+        QSet<QString> found;
+        QVERIFY(store->latestOf(asked, u"whois"_s, {},
+                                [&](StoredAnswer &&answer) { found.insert(answer.asked); }));
+        QCOMPARE(found.size(), count);
+    }
+
     // The answer as sent is kept where the record is a rendering of it (RDAP's JSON); a port-43
     // answer is its record; a site's page is not kept. A payload of the first version still reads.
     void rawAnswer_data()
