@@ -51,7 +51,7 @@ QRect pixels(int left, int top, int width, int height)
 }
 
 // The window's designed client area; it opens at this size and is never made smaller. The row
-// of the reuse spin box, below the last buttons, made it 450 twips (30 pixels) taller.
+// of the reuse spin box, under the delay box, made it 450 twips (30 pixels) taller.
 const QSize DesignedSize(px(8040), px(8925));
 
 QFont arialBold(int pixelSize)
@@ -301,7 +301,26 @@ void Form1::buildControls()
     auto *pb7 = button(QStringLiteral("PushButton7"), QStringLiteral("?"), m_frame2, 6960, 300, 600,
                        345, {1, 0, 0, 0});
     pb7->setAccessibleDescription(QStringLiteral("Why there is a delay between lookups"));
-    button(QStringLiteral("PushButton4"), QStringLiteral("Start Looking Up"), this, 120, 5270, 7800,
+    // How old an answer from the store may be and still stand for asking, under the delay it
+    // goes with; the controls below it sit 450 twips lower than they were designed.
+    const FormLayout::Growth fixed{0, 0, 0, 0};
+    auto *reuseBefore = new QLabel(QStringLiteral("Reuse answers up to"), this);
+    reuseBefore->setObjectName(QStringLiteral("Label1"));
+    place(reuseBefore, 120, 5250, 1950, 345, fixed);
+    m_reuseHours = new QSpinBox(this);
+    m_reuseHours->setObjectName(QStringLiteral("ReuseHours"));
+    m_reuseHours->setRange(0, 24 * 366);
+    m_reuseHours->setKeyboardTracking(false);
+    m_reuseHours->setAccessibleName(QStringLiteral("Reuse answers up to (hours old)"));
+    m_reuseHours->setToolTip(QStringLiteral("0: always ask the servers"));
+    reuseBefore->setBuddy(m_reuseHours);
+    place(m_reuseHours, 2130, 5250, 1080, 345, fixed);
+    auto *reuseAfter = new QLabel(QStringLiteral("hours old"), this);
+    reuseAfter->setObjectName(QStringLiteral("Label2"));
+    place(reuseAfter, 3330, 5250, 1800, 345, fixed);
+    for (QLabel *label : {reuseBefore, reuseAfter})
+        label->setAttribute(Qt::WA_NoMousePropagation);
+    button(QStringLiteral("PushButton4"), QStringLiteral("Start Looking Up"), this, 120, 5720, 7800,
            405, wide);
 
     m_listView2 = makeList(this, QStringLiteral("ListView2"), m_results);
@@ -324,7 +343,7 @@ void Form1::buildControls()
     // A new run's rows come in list order again.
     connect(m_results, &QAbstractItemModel::modelReset, this,
             [this] { m_listView2->header()->setSortIndicatorShown(false); });
-    place(m_listView2, 120, 5780, 7800, 1575, {0, 1, 0, 1});
+    place(m_listView2, 120, 6230, 7800, 1575, {0, 1, 0, 1});
     // Columns sized to what a run puts in them; the Status cells tinted by status.
     new ResultColumns(m_listView2, m_results);
     m_listView2->setItemDelegateForColumn(1, new StatusDelegate(*m_results, m_listView2));
@@ -337,33 +356,13 @@ void Form1::buildControls()
     m_listView2->addActions({checkAll, uncheckAll});
 
     button(QStringLiteral("PushButton6"), QStringLiteral("Save Results To Text File"), this, 120,
-           7440, 3840, 405, bottomLeftHalf);
+           7890, 3840, 405, bottomLeftHalf);
     button(QStringLiteral("PushButton2"), QStringLiteral("Save Results As Excel File"), this, 4080,
-           7440, 3840, 405, bottomRightHalf);
+           7890, 3840, 405, bottomRightHalf);
     button(QStringLiteral("PushButton18"), QStringLiteral("Copy Results To Clipboard"), this, 120,
-           7950, 3840, 405, bottomLeftHalf);
+           8400, 3840, 405, bottomLeftHalf);
     auto *pb9 = button(QStringLiteral("PushButton9"), QStringLiteral("Clear Results"), this, 4080,
-                       7950, 3840, 405, bottomRightHalf);
-
-    // How old an answer from the store may be and still stand for asking. Every other control
-    // keeps its place, so the row goes below the last buttons and stays at the bottom edge.
-    const FormLayout::Growth bottom{0, 0, 1, 0};
-    auto *reuseBefore = new QLabel(QStringLiteral("Reuse answers up to"), this);
-    reuseBefore->setObjectName(QStringLiteral("Label1"));
-    place(reuseBefore, 120, 8460, 1950, 345, bottom);
-    m_reuseHours = new QSpinBox(this);
-    m_reuseHours->setObjectName(QStringLiteral("ReuseHours"));
-    m_reuseHours->setRange(0, 24 * 366);
-    m_reuseHours->setKeyboardTracking(false);
-    m_reuseHours->setAccessibleName(QStringLiteral("Reuse answers up to (hours old)"));
-    m_reuseHours->setToolTip(QStringLiteral("0: always ask the servers"));
-    reuseBefore->setBuddy(m_reuseHours);
-    place(m_reuseHours, 2130, 8460, 1080, 345, bottom);
-    auto *reuseAfter = new QLabel(QStringLiteral("hours old"), this);
-    reuseAfter->setObjectName(QStringLiteral("Label2"));
-    place(reuseAfter, 3330, 8460, 1800, 345, bottom);
-    for (QLabel *label : {reuseBefore, reuseAfter})
-        label->setAttribute(Qt::WA_NoMousePropagation);
+                       8400, 3840, 405, bottomRightHalf);
 
     // Pointer feedback and the lists' keys and double-clicks.
     for (QWidget *w : {static_cast<QWidget *>(m_listView1), m_listView1->viewport(),

@@ -149,7 +149,7 @@ private slots:
         form.results().AddResultRow(QStringLiteral("r"));
         QCOMPARE(f.control<QTableView>("ListView1")->rowHeight(0),
                  f.control<QTreeView>("ListView2")->sizeHintForRow(0));
-        QCOMPARE(f.control("PushButton4")->geometry(), QRect(8, 351, 520, 27));
+        QCOMPARE(f.control("PushButton4")->geometry(), QRect(8, 381, 520, 27));
         QCOMPARE(f.control("Text1")->parentWidget(), f.control("Frame2"));
         QCOMPARE(f.control<QGroupBox>("Frame1")->title(), QStringLiteral("Sites"));
     }

@@ -93,12 +93,12 @@ CONTROLS = {
     "Option3": (FRAME1, (240, 1000, 1635, 285)),
     "Text1": (FRAME2, (240, 300, 6540, 345)),
     "PushButton7": (FRAME2, (6960, 300, 600, 345)),
-    "PushButton4": (None, (120, 5270, 7800, 405)),
-    "ListView2": (None, (120, 5780, 7800, 1575)),
-    "PushButton6": (None, (120, 7440, 3840, 405)),
-    "PushButton2": (None, (4080, 7440, 3840, 405)),
-    "PushButton18": (None, (120, 7950, 3840, 405)),
-    "PushButton9": (None, (4080, 7950, 3840, 405)),
+    "PushButton4": (None, (120, 5720, 7800, 405)),
+    "ListView2": (None, (120, 6230, 7800, 1575)),
+    "PushButton6": (None, (120, 7890, 3840, 405)),
+    "PushButton2": (None, (4080, 7890, 3840, 405)),
+    "PushButton18": (None, (120, 8400, 3840, 405)),
+    "PushButton9": (None, (4080, 8400, 3840, 405)),
 }
 
 
