@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include <string.h>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace {
 
@@ -124,52 +121,40 @@ private:
     std::size_t m_pending = 0;
 };
 
-// Calls `keep(begin, end)` for each stretch of `text` outside the volatile lines, in order. The
-// text is lowered once and each phrasing looked for in the whole of it, which is far quicker
-// than looking at every line for every phrasing.
+// Whether a line (at most LongestVolatileLine bytes) holds a phrasing, in any case. The anchors
+// are looked for first: most lines hold none, and each phrasing holds one of them.
+bool holdsPhrasing(const char *line, std::size_t n)
+{
+    char buffer[LongestVolatileLine];
+    lowerInto(buffer, line, n);
+    const std::string_view lowered(buffer, n);
+    const auto in = [&](std::string_view piece) {
+        return lowered.find(piece) != std::string_view::npos;
+    };
+    return std::any_of(std::begin(Anchors), std::end(Anchors), in) &&
+           std::any_of(std::begin(Phrasings), std::end(Phrasings), in);
+}
+
+// Calls `keep(begin, end)` for each stretch of `text` outside the volatile lines, in order. A
+// line runs to its LF (a CR before it is part of the line); a cut line takes its LF with it.
+// Lines longer than a volatile line can be are passed by without a look.
 template <class Keep> void forEachKeptStretch(QByteArrayView text, Keep &&keep)
 {
     const char *const begin = text.data();
     const std::size_t size = std::size_t(text.size());
-    // Buffers kept per thread; bound once, as each use of a thread_local costs a call.
-    thread_local std::string loweredBuffer;
-    thread_local std::vector<std::pair<std::size_t, std::size_t>> cutBuffer;
-    std::string &lowered = loweredBuffer;
-    lowered.resize(size);
-    lowerInto(lowered.data(), begin, size);
-
-    // The lines that hold a phrasing, as [start, end) with the LF included.
-    std::vector<std::pair<std::size_t, std::size_t>> &cut = cutBuffer;
-    cut.clear();
-    for (std::string_view anchor : Anchors) {
-        std::size_t from = 0;
-        while (from < size) {
-            const void *hit =
-                ::memmem(lowered.data() + from, size - from, anchor.data(), anchor.size());
-            if (!hit)
-                break;
-            const std::size_t at = std::size_t(static_cast<const char *>(hit) - lowered.data());
-            const std::size_t previousLf = lowered.rfind('\n', at);
-            const std::size_t lineStart = previousLf == std::string::npos ? 0 : previousLf + 1;
-            const std::size_t lf = lowered.find('\n', at);
-            const std::size_t lineEnd = lf == std::string::npos ? size : lf + 1;
-            const std::string_view line(lowered.data() + lineStart,
-                                        (lf == std::string::npos ? size : lf) - lineStart);
-            if (line.size() <= LongestVolatileLine &&
-                std::any_of(std::begin(Phrasings), std::end(Phrasings),
-                            [&](std::string_view phrase) {
-                                return line.find(phrase) != std::string_view::npos;
-                            }))
-                cut.emplace_back(lineStart, lineEnd);
-            from = lineEnd;
-        }
-    }
-    std::sort(cut.begin(), cut.end());
     std::size_t keptFrom = 0;
-    for (const auto &[start, end] : cut) {
-        if (start > keptFrom)
-            keep(begin + keptFrom, begin + start);
-        keptFrom = std::max(keptFrom, end);
+    std::size_t lineStart = 0;
+    while (lineStart < size) {
+        const void *lf = std::memchr(begin + lineStart, '\n', size - lineStart);
+        const std::size_t lineLength =
+            lf ? std::size_t(static_cast<const char *>(lf) - begin) - lineStart : size - lineStart;
+        const std::size_t lineEnd = lf ? lineStart + lineLength + 1 : size;
+        if (lineLength <= LongestVolatileLine && holdsPhrasing(begin + lineStart, lineLength)) {
+            if (lineStart > keptFrom)
+                keep(begin + keptFrom, begin + lineStart);
+            keptFrom = lineEnd;
+        }
+        lineStart = lineEnd;
     }
     if (size > keptFrom)
         keep(begin + keptFrom, begin + size);
@@ -181,15 +166,8 @@ namespace VolatileLines {
 
 bool isVolatile(QByteArrayView line)
 {
-    if (line.size() > qsizetype(LongestVolatileLine))
-        return false;
-    char buffer[LongestVolatileLine];
-    const std::size_t n = std::size_t(line.size());
-    lowerInto(buffer, line.data(), n);
-    const std::string_view lowered(buffer, n);
-    return std::any_of(std::begin(Phrasings), std::end(Phrasings), [&](std::string_view phrase) {
-        return lowered.find(phrase) != std::string_view::npos;
-    });
+    return line.size() <= qsizetype(LongestVolatileLine) &&
+           holdsPhrasing(line.data(), std::size_t(line.size()));
 }
 
 QByteArray without(QByteArrayView text)
