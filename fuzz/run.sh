@@ -32,7 +32,13 @@ if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^QUORVANE_FUZZ:BOOL=ON$' "$build
     echo "$build was configured without QUORVANE_FUZZ=ON; remove it and run again" >&2
     exit 2
 fi
-scripts/setup.sh "$build" -DQUORVANE_FUZZ=ON -DQUORVANE_BENCHMARKS=OFF \
+# Only the fuzz targets (and the libraries they link) are built: the program, the window and
+# the tests have their own builds, and building them again with clang doubles this step.
+target_options=()
+for target in "${targets[@]}"; do
+    target_options+=(--target "$target")
+done
+scripts/setup.sh "${target_options[@]}" "$build" -DQUORVANE_FUZZ=ON -DQUORVANE_BENCHMARKS=OFF \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_after_return=1}"
