@@ -169,7 +169,12 @@ int expiring(SqlAnswerStore &store, const QStringList &addresses, qint64 withinM
             throw CliError{ExitCode::Usage, store.problem().message};
     }
     for (const QString &address : addresses) {
-        if (!store.expiring(until, askedForm(address), keep))
+        // Named as listed (an internationalised name in its own letters), not by its ASCII key.
+        const auto asListed = [&](const ExpiringRow &row) {
+            rows.append(row);
+            rows.back().address = address;
+        };
+        if (!store.expiring(until, askedForm(address), asListed))
             throw CliError{ExitCode::Usage, store.problem().message};
     }
     // One address may have answers from two sources: its latest expiry is the newer answer's.

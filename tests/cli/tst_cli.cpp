@@ -1116,6 +1116,9 @@ private slots:
         QCOMPARE(soon.exitCode, 1);
         QVERIFY(soon.out.startsWith(QByteArray("a.tst\t" + soonExpiry.toUtf8())));
         QCOMPARE(soon.out.count('\n'), 1);
+        // An address named on the command line is shown as written there.
+        QVERIFY(command({u"expiring"_s, u"--within"_s, u"30d"_s, u"A.Tst"_s})
+                    .out.startsWith("A.Tst\t"));
         const Outcome none = command({u"expiring"_s, u"--within"_s, u"2d"_s, u"--fail-if-any"_s});
         QCOMPARE(none.exitCode, 0);
         QVERIFY(none.out.isEmpty());
