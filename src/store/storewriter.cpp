@@ -53,7 +53,6 @@ public:
             m_roomFree.wait(&m_mutex);
     }
 
-    // On the writer's thread.
     // On the writer's thread: false when answers were left for a busy store.
     bool writePending(bool sayFailure = true)
     {
