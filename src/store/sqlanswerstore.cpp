@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlError>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -122,7 +123,22 @@ std::unique_ptr<SqlAnswerStore> SqlAnswerStore::open(const StoreLocation &locati
         store->m_readable = true;
         return store;
     }
-    store->openDatabase(access);
+    // Two processes making a new store at once: one can find it locked in a step the busy
+    // timeout does not wait out (turning on WAL while the other writes its schema). It tries
+    // again a few times; still busy, that is said, as a store that was never open writes nothing.
+    constexpr int OpenAttempts = 5;
+    for (int attempt = 1; !store->openDatabase(access) && store->m_busy; ++attempt) {
+        if (attempt == OpenAttempts) {
+            store->m_problem = {StoreProblem::Kind::CannotOpen,
+                                QStringLiteral("the answer store ") + shown(path) +
+                                    QStringLiteral(" stayed busy; answers are not kept")};
+            break;
+        }
+        QThread::msleep(unsigned(50 * attempt));
+        std::unique_ptr<SqlAnswerStore> again(new SqlAnswerStore(SqlDialect::sqlite(), location));
+        again->m_problem = store->m_problem; // a read-only folder, noted above
+        store = std::move(again);
+    }
     return store;
 }
 
@@ -449,6 +465,21 @@ bool SqlAnswerStore::readAnswer(const QSqlQuery &query, StoredAnswer &out, Decod
     return decode == Decode::Later || this->decode(out);
 }
 
+bool SqlAnswerStore::readAnswers(QSqlQuery &query,
+                                 const std::function<void(const StoredAnswer &)> &row)
+{
+    if (!exec(query))
+        return false;
+    StoredAnswer answer;
+    while (query.next()) {
+        if (!readAnswer(query, answer))
+            return false;
+        row(answer);
+    }
+    query.finish();
+    return true;
+}
+
 bool SqlAnswerStore::decode(StoredAnswer &answer)
 {
     answer.result = LookupResult();
@@ -535,16 +566,7 @@ bool SqlAnswerStore::history(const QString &asked,
         return true;
     QSqlQuery &query = prepared(StoreSql::History);
     query.bindValue(0, asked);
-    if (!exec(query))
-        return false;
-    StoredAnswer answer;
-    while (query.next()) {
-        if (!readAnswer(query, answer))
-            return false;
-        row(answer);
-    }
-    query.finish();
-    return true;
+    return readAnswers(query, row);
 }
 
 bool SqlAnswerStore::changes(qint64 sinceMs, const QString &asked,
@@ -611,17 +633,7 @@ bool SqlAnswerStore::allLatest(const std::function<void(const StoredAnswer &)> &
         return false;
     if (m_empty)
         return true;
-    QSqlQuery &query = prepared(StoreSql::AllLatest);
-    if (!exec(query))
-        return false;
-    StoredAnswer answer;
-    while (query.next()) {
-        if (!readAnswer(query, answer))
-            return false;
-        row(answer);
-    }
-    query.finish();
-    return true;
+    return readAnswers(prepared(StoreSql::AllLatest), row);
 }
 
 void SqlAnswerStore::keepSample(const QByteArray &payload)

@@ -85,6 +85,8 @@ private:
                         QSet<qint64> &mine);
     void noteError(const QSqlError &error);
     bool readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode = Decode::Now);
+    // Runs a prepared query of answer columns and hands each decoded answer to `row`.
+    bool readAnswers(QSqlQuery &query, const std::function<void(const StoredAnswer &)> &row);
     void finishAll();
     bool loadDictionary(qint64 id);
     void keepSample(const QByteArray &payload);
