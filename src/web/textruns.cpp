@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -84,6 +85,7 @@ public:
             if (c == '<' || c == '&' || c == '\r' || c == 0) {
                 if (c == '<' && spanStart != npos) {
                     if (const size_t after = breakWithinRun(i)) {
+                        m_lastBreak = i;
                         i = after;
                         continue;
                     }
@@ -91,6 +93,10 @@ public:
                 closeSpan(spanStart, i);
                 spanStart = npos;
                 if (c == '<') {
+                    if (m_breakRun && endsForm(i))
+                        splitBreakRun();
+                    if (placesPendingText(i))
+                        m_breakRun.reset();
                     const size_t next = markup(i);
                     if (next == npos) {
                         copy(m_copied, m_size);
@@ -115,8 +121,10 @@ public:
                 i += length;
                 continue;
             }
-            if (spanStart == npos && !isSpace(c))
+            if (spanStart == npos && !isSpace(c)) {
                 spanStart = i;
+                m_lastBreak = npos;
+            }
             ++i;
             if (spanStart != npos) {
                 while (i < m_size && kRunBytes[m_src[i]])
@@ -188,6 +196,52 @@ private:
         return next < m_size && continuesRun(next) ? end : 0;
     }
 
+    // Whether the markup at `at` surely makes the parser place the text pending before it: a
+    // comment, or the start tag of an element it always inserts here. A tag it ignores (an end
+    // tag that closes nothing, a cell outside a table) leaves the text pending.
+    bool placesPendingText(size_t at) const
+    {
+        if (startsWithNoCase(at, "<!--"))
+            return true;
+        if (m_inSelect || m_svgDepth > 0)
+            return false;
+        for (const std::string_view name : {"<br", "<p", "<div"}) {
+            const size_t after = at + name.size();
+            if (startsWithNoCase(at, name) && after < m_size &&
+                (isSpace(m_src[after]) || m_src[after] == '/' || m_src[after] == '>'))
+                return true;
+        }
+        return false;
+    }
+
+    // Whether a </form> end tag begins at `at`.
+    bool endsForm(size_t at) const
+    {
+        const size_t after = at + 6;
+        return startsWithNoCase(at, "</form") && (after >= m_size || isSpace(m_src[after]) ||
+                                                  m_src[after] == '/' || m_src[after] == '>');
+    }
+
+    // The parser places the text pending at a </form> after taking the form off its stack, so
+    // outside the form. Of a run with a line break in it, that text is only what follows its
+    // last break (and the text after the run): the run is cut there, its break and all that
+    // follows go to the parser as they are.
+    void splitBreakRun()
+    {
+        const BreakRun cut = *m_breakRun;
+        m_breakRun.reset();
+        m_spans.resize(cut.index + 1);
+        TextSpan &span = m_spans.back();
+        m_out.resize(cut.outEnd);
+        m_copied = cut.lastBreak;
+        span.length = cut.lastBreak - span.offset;
+        if (span.length < kMinSpan) {
+            m_out.resize(cut.outEnd - kStandInBytes);
+            m_copied = span.offset;
+            m_spans.pop_back();
+        }
+    }
+
     void copy(size_t from, size_t to)
     {
         if (from < m_copied)
@@ -222,6 +276,8 @@ private:
         putCodePoint(standIn + 4, 0x100000 + index % kPerPlane);
         m_out.append(standIn, kStandInBytes);
         m_copied = end;
+        if (m_lastBreak != npos && m_lastBreak < end)
+            m_breakRun = BreakRun{m_spans.size() - 1, m_out.size(), m_lastBreak};
     }
 
     bool startsWithNoCase(size_t at, std::string_view lowerWord) const
@@ -472,6 +528,15 @@ private:
     int m_selectTemplates = 0;
     bool m_collapse = true;
     size_t m_spaceStart = npos;
+    size_t m_lastBreak = npos; // the '<' of the last line break let into the current run
+    // The last run with a line break in it, while no token has followed it.
+    struct BreakRun
+    {
+        size_t index;     // in m_spans
+        size_t outEnd;    // the skeleton's size after its stand-in
+        size_t lastBreak; // the '<' of its last line break
+    };
+    std::optional<BreakRun> m_breakRun;
     std::string m_name;
 };
 

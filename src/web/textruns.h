@@ -13,9 +13,10 @@
 // by two private-use characters that number it; the renderer puts the run back. Such a run is
 // parsed exactly like the stand-in: both are ordinary text that begins with a non-space
 // character. A <br> between two parts of a run may stay in it where the parser could only make
-// a line break of it; the renderer breaks the line at its '<'. Where the scanner cannot be sure it
-// is in ordinary content (inside script, RCDATA or raw text, plaintext, foreign content beyond
-// simple SVG) it stops making stand-ins for the rest of the page.
+// a line break of it; the renderer breaks the line at its '<' (but where the text pending at a
+// </form> would hold the run's breaks, the run ends at its last one). Where the scanner cannot be
+// sure it is in ordinary content (inside script, RCDATA or raw text, plaintext, foreign content
+// beyond simple SVG) it stops making stand-ins for the rest of the page.
 
 // A run of plain text of the page, by its place in the page's bytes.
 struct TextSpan
