@@ -87,21 +87,30 @@ std::optional<QByteArray> RecordCodec::decompress(QByteArrayView compressed, qin
     return out;
 }
 
-QByteArray RecordCodec::train(const QList<QByteArray> &samples, qsizetype capacity)
+QByteArray RecordCodec::train(QList<QByteArray> &&samples, qsizetype capacity)
 {
+    qsizetype total = 0;
+    for (const QByteArray &sample : samples)
+        total += sample.size();
     QByteArray joined;
+    joined.reserve(total);
     std::vector<size_t> sizes;
     sizes.reserve(size_t(samples.size()));
-    for (const QByteArray &sample : samples) {
+    for (QByteArray &sample : samples) {
         joined.append(sample);
         sizes.push_back(size_t(sample.size()));
+        sample = QByteArray();
     }
+    samples.clear();
     QByteArray dictionary(capacity, Qt::Uninitialized);
     // fastCover trains on a megabyte in a few tens of milliseconds, on the writer's thread.
     ZDICT_fastCover_params_t params{};
     params.k = 200;
     params.d = 8;
     params.steps = 4;
+    // 2^16 counters of frequent 8-byte sequences (the default 2^20 takes 6 MiB for the
+    // trainer's tables); a few hundred kilobytes of answers need no more.
+    params.f = 16;
     params.zParams.compressionLevel = Level;
     const size_t n = ZDICT_optimizeTrainFromBuffer_fastCover(
         dictionary.data(), size_t(dictionary.size()), joined.constData(), sizes.data(),

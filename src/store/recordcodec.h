@@ -34,9 +34,10 @@ public:
     // dictionary must have been added).
     std::optional<QByteArray> decompress(QByteArrayView compressed, qint64 dictionary);
 
-    // A dictionary of at most `capacity` bytes trained on the samples; empty when they are too
-    // few or too alike to train on.
-    static QByteArray train(const QList<QByteArray> &samples, qsizetype capacity);
+    // A dictionary of at most `capacity` bytes trained on the samples (taken: each is let go as
+    // soon as it is copied for the trainer); empty when they are too few or too alike to train
+    // on.
+    static QByteArray train(QList<QByteArray> &&samples, qsizetype capacity);
 
 private:
     struct Dictionary

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
-#include <QSqlQuery>
 
 #include <memory>
 
@@ -31,7 +30,7 @@ public:
     {
         if (!m_session || m_session->problem())
             return std::nullopt;
-        QSqlQuery &turn = m_session->prepared(StoreSql::AcquireTurn);
+        StoreStatement &turn = m_session->prepared(StoreSql::AcquireTurn);
         turn.bindValue(0, m_group);
         turn.bindValue(1, server);
         turn.bindValue(2, HoldMs);
@@ -53,7 +52,7 @@ public:
     {
         if (!m_session || m_session->problem())
             return false;
-        QSqlQuery &turn = m_session->prepared(StoreSql::ReleaseTurn);
+        StoreStatement &turn = m_session->prepared(StoreSql::ReleaseTurn);
         turn.bindValue(0, qMax<qint64>(0, waitMs));
         turn.bindValue(1, m_group);
         turn.bindValue(2, server);

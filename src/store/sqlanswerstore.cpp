@@ -1,6 +1,7 @@
 #include "store/sqlanswerstore.h"
 
 #include "store/factfields.h"
+#include "store/sqlitestatement.h"
 #include "store/storefile.h"
 #include "store/storesql.h"
 #include "store/volatilelines.h"
@@ -10,7 +11,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
 
 #include <unistd.h>
@@ -48,11 +51,6 @@ QString databaseWords(const QSqlError &error)
     if (text.startsWith(QLatin1String("ERROR: ")))
         text = text.mid(7);
     return text;
-}
-
-QVariant textOrNull(const QString &text)
-{
-    return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text);
 }
 
 } // namespace
@@ -187,6 +185,9 @@ bool SqlAnswerStore::openDatabase(Access access)
                              QStringLiteral(" cannot be opened: ") + m_db.lastError().text()};
             return false;
         }
+        const QVariant handle = m_db.driver()->handle();
+        if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            m_sqlite = *static_cast<sqlite3 *const *>(handle.constData());
     }
     QSqlQuery version(m_db);
     version.setForwardOnly(true);
@@ -255,14 +256,19 @@ bool SqlAnswerStore::openDatabase(Access access)
     m_readable = true;
     m_writable = true;
     // The newest dictionary compresses what this connection writes.
-    QSqlQuery &newest = prepared(StoreSql::NewestDictionary);
+    StoreStatement &newest = prepared(StoreSql::NewestDictionary);
     if (!exec(newest))
         return false;
     if (newest.next()) {
-        m_codec.addDictionary(newest.value(0).toLongLong(), newest.value(2).toByteArray(), true);
-        m_dictionaryBasis = newest.value(1).toLongLong();
+        m_codec.addDictionary(newest.integer(0), newest.blob(2), true);
+        m_dictionaryBasis = newest.integer(1);
     }
     newest.finish();
+    StoreStatement &highest = prepared(StoreSql::HighestAnswerId);
+    if (!exec(highest) || !highest.next())
+        return false;
+    m_knownAnswers = highest.integer(0);
+    highest.finish();
     return true;
 }
 
@@ -301,18 +307,18 @@ bool SqlAnswerStore::migrate(int from)
     return true;
 }
 
-QSqlQuery &SqlAnswerStore::prepared(const char *sql)
+StoreStatement &SqlAnswerStore::prepared(const char *sql)
 {
     if (m_lost)
         return m_deadQuery;
-    auto found = m_queries.find(sql);
-    if (found == m_queries.end()) {
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        query.prepare(m_dialect.expand(sql));
-        found = m_queries.insert(sql, query);
+    std::unique_ptr<StoreStatement> &statement = m_queries[sql];
+    if (!statement) {
+        if (m_sqlite)
+            statement = std::make_unique<SqliteStatement>(m_sqlite, m_dialect.expand(sql));
+        else
+            statement = std::make_unique<QtStoreStatement>(m_db, m_dialect.expand(sql));
     }
-    return *found;
+    return *statement;
 }
 
 bool SqlAnswerStore::beginWrite()
@@ -343,7 +349,7 @@ void SqlAnswerStore::rollback()
     m_errors = errors;
 }
 
-bool SqlAnswerStore::exec(QSqlQuery &query)
+bool SqlAnswerStore::exec(StoreStatement &query)
 {
     if (m_lost) {
         ++m_errors;
@@ -439,33 +445,32 @@ bool SqlAnswerStore::loadDictionary(qint64 id)
             m_codec.addDictionary(query.value(0).toLongLong(), query.value(1).toByteArray(), false);
         return m_codec.hasDictionary(id);
     }
-    QSqlQuery &query = prepared(StoreSql::Dictionary);
-    query.bindValue(0, id);
+    StoreStatement &query = prepared(StoreSql::Dictionary);
+    query.bind(0, id);
     if (!exec(query) || !query.next())
         return false;
-    m_codec.addDictionary(id, query.value(0).toByteArray(), false);
+    m_codec.addDictionary(id, query.blob(0), false);
     query.finish();
     return true;
 }
 
-bool SqlAnswerStore::readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode)
+bool SqlAnswerStore::readAnswer(const StoreStatement &query, StoredAnswer &out, Decode decode)
 {
-    out.id = query.value(0).toLongLong();
-    out.asked = query.value(1).toString();
-    const QVariant address = query.value(2);
-    out.address = address.isNull() ? out.asked : address.toString();
-    out.source = query.value(3).toString();
-    out.askedAtMs = query.value(4).toLongLong();
-    out.lastSeenMs = query.value(5).toLongLong();
-    out.digest = query.value(7).toLongLong();
-    out.dictionary = query.value(8).toLongLong();
-    out.compressed = query.value(9).toByteArray();
-    const QString changed = query.value(10).toString();
+    out.id = query.integer(0);
+    out.asked = query.text(1);
+    out.address = query.isNull(2) ? out.asked : query.text(2);
+    out.source = query.text(3);
+    out.askedAtMs = query.integer(4);
+    out.lastSeenMs = query.integer(5);
+    out.digest = query.integer(7);
+    out.dictionary = query.integer(8);
+    out.compressed = query.blob(9);
+    const QString changed = query.text(10);
     out.changed = changed.isEmpty() ? QStringList() : changed.split(QLatin1Char(' '));
     return decode == Decode::Later || this->decode(out);
 }
 
-bool SqlAnswerStore::readAnswers(QSqlQuery &query,
+bool SqlAnswerStore::readAnswers(StoreStatement &query,
                                  const std::function<void(const StoredAnswer &)> &row)
 {
     if (!exec(query))
@@ -506,8 +511,8 @@ bool SqlAnswerStore::decode(StoredAnswer &answer)
 
 void SqlAnswerStore::finishAll()
 {
-    for (QSqlQuery &query : m_queries)
-        query.finish();
+    for (auto &[sql, statement] : m_queries)
+        statement->finish();
 }
 
 std::optional<StoredAnswer> SqlAnswerStore::latest(const QString &asked, const QString &source,
@@ -515,10 +520,10 @@ std::optional<StoredAnswer> SqlAnswerStore::latest(const QString &asked, const Q
 {
     if (!m_readable || m_empty)
         return std::nullopt;
-    QSqlQuery &query = prepared(StoreSql::LatestAnswer);
-    query.bindValue(0, asked);
-    query.bindValue(1, source);
-    query.bindValue(2, other.isEmpty() ? source : other);
+    StoreStatement &query = prepared(StoreSql::LatestAnswer);
+    query.bind(0, asked);
+    query.bind(1, source);
+    query.bind(2, other.isEmpty() ? source : other);
     if (!exec(query) || !query.next())
         return std::nullopt;
     StoredAnswer answer;
@@ -539,11 +544,11 @@ bool SqlAnswerStore::latestOf(const QStringList &asked, const QString &source, c
     for (qsizetype from = 0; from < asked.size();) {
         const bool few = asked.size() - from <= StoreSql::FewAtOnce;
         const int atOnce = few ? StoreSql::FewAtOnce : StoreSql::ManyAtOnce;
-        QSqlQuery &query = prepared(few ? StoreSql::LatestOfFew : StoreSql::LatestOfMany);
-        query.bindValue(0, source);
-        query.bindValue(1, other.isEmpty() ? source : other);
+        StoreStatement &query = prepared(few ? StoreSql::LatestOfFew : StoreSql::LatestOfMany);
+        query.bind(0, source);
+        query.bind(1, other.isEmpty() ? source : other);
         for (int i = 0; i < atOnce; ++i)
-            query.bindValue(2 + i, asked[qMin(from + i, asked.size() - 1)]);
+            query.bind(2 + i, asked[qMin(from + i, asked.size() - 1)]);
         from += atOnce;
         if (!exec(query))
             return false;
@@ -564,8 +569,8 @@ bool SqlAnswerStore::history(const QString &asked,
         return false;
     if (m_empty)
         return true;
-    QSqlQuery &query = prepared(StoreSql::History);
-    query.bindValue(0, asked);
+    StoreStatement &query = prepared(StoreSql::History);
+    query.bind(0, asked);
     return readAnswers(query, row);
 }
 
@@ -576,22 +581,22 @@ bool SqlAnswerStore::changes(qint64 sinceMs, const QString &asked,
         return false;
     if (m_empty)
         return true;
-    QSqlQuery &query =
+    StoreStatement &query =
         prepared(asked.isEmpty() ? StoreSql::ChangesSince : StoreSql::ChangesOfSince);
     int at = 0;
     if (!asked.isEmpty())
-        query.bindValue(at++, asked);
-    query.bindValue(at, sinceMs);
+        query.bind(at++, asked);
+    query.bind(at, sinceMs);
     if (!exec(query))
         return false;
     ChangeRow change;
     while (query.next()) {
-        change.address = query.value(0).toString();
-        change.source = query.value(1).toString();
-        change.fact = query.value(2).toString();
-        change.before = query.value(3).toString();
-        change.after = query.value(4).toString();
-        change.seenAtMs = query.value(5).toLongLong();
+        change.address = query.text(0);
+        change.source = query.text(1);
+        change.fact = query.text(2);
+        change.before = query.text(3);
+        change.after = query.text(4);
+        change.seenAtMs = query.integer(5);
         row(change);
     }
     query.finish();
@@ -605,22 +610,21 @@ bool SqlAnswerStore::expiring(const QString &untilUtc, const QString &asked,
         return false;
     if (m_empty)
         return true;
-    QSqlQuery &query = prepared(asked.isEmpty() ? StoreSql::Expiring : StoreSql::ExpiringOf);
+    StoreStatement &query = prepared(asked.isEmpty() ? StoreSql::Expiring : StoreSql::ExpiringOf);
     int at = 0;
     if (!asked.isEmpty())
-        query.bindValue(at++, asked);
-    query.bindValue(at, untilUtc);
+        query.bind(at++, asked);
+    query.bind(at, untilUtc);
     if (!exec(query))
         return false;
     ExpiringRow expiring;
     while (query.next()) {
-        expiring.asked = query.value(0).toString();
-        const QVariant address = query.value(1);
-        expiring.address = address.isNull() ? expiring.asked : address.toString();
-        expiring.source = query.value(2).toString();
-        expiring.expires = query.value(3).toString();
-        expiring.registrar = query.value(4).toString();
-        expiring.seenMs = query.value(5).toLongLong();
+        expiring.asked = query.text(0);
+        expiring.address = query.isNull(1) ? expiring.asked : query.text(1);
+        expiring.source = query.text(2);
+        expiring.expires = query.text(3);
+        expiring.registrar = query.text(4);
+        expiring.seenMs = query.integer(5);
         row(expiring);
     }
     query.finish();
@@ -638,7 +642,12 @@ bool SqlAnswerStore::allLatest(const std::function<void(const StoredAnswer &)> &
 
 void SqlAnswerStore::keepSample(const QByteArray &payload)
 {
-    // A fair sample of everything this connection wrote (reservoir sampling).
+    // Samples are kept only while a dictionary may become due: a few MiB of answers otherwise
+    // held for nothing through a long run.
+    if (m_codec.currentDictionary() != 0 &&
+        m_knownAnswers + DictionarySamples < m_dictionaryBasis * DictionaryGrowth)
+        return;
+    // A fair sample of what this connection wrote since (reservoir sampling).
     ++m_written;
     if (m_samples.size() < DictionarySamples) {
         m_samples.append(payload);
@@ -653,28 +662,31 @@ void SqlAnswerStore::trainDictionaryIfDue()
 {
     if (m_samples.size() < DictionarySamples)
         return;
-    QSqlQuery &highest = prepared(StoreSql::HighestAnswerId);
+    StoreStatement &highest = prepared(StoreSql::HighestAnswerId);
     if (!exec(highest) || !highest.next())
         return;
-    const qint64 answers = highest.value(0).toLongLong();
+    const qint64 answers = highest.integer(0);
     highest.finish();
     const bool due = m_codec.currentDictionary() == 0
                          ? answers >= DictionarySamples
                          : answers >= m_dictionaryBasis * DictionaryGrowth;
     if (!due)
         return;
-    const QByteArray content = RecordCodec::train(m_samples, 64 * 1024);
+    const QByteArray content = RecordCodec::train(std::move(m_samples), 64 * 1024);
+    m_samples.clear();
+    m_written = 0;
     // Samples too alike to train on: tried again when the store has grown.
     m_dictionaryBasis = answers;
+    m_knownAnswers = answers;
     if (content.isEmpty())
         return;
-    QSqlQuery &insert = prepared(StoreSql::InsertDictionary);
-    insert.bindValue(0, QDateTime::currentMSecsSinceEpoch());
-    insert.bindValue(1, answers);
-    insert.bindValue(2, content);
+    StoreStatement &insert = prepared(StoreSql::InsertDictionary);
+    insert.bind(0, QDateTime::currentMSecsSinceEpoch());
+    insert.bind(1, answers);
+    insert.bind(2, content);
     if (!exec(insert) || !insert.next())
         return;
-    const qint64 id = insert.value(0).toLongLong();
+    const qint64 id = insert.integer(0);
     insert.finish();
     m_codec.addDictionary(id, content, true);
 }
@@ -694,17 +706,17 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
         if (previous && previous->digest == digest) {
             m_batchLatest[key].lastSeenMs = qMax(previous->lastSeenMs, at);
             // The same answer again: only its time seen moves on.
-            QSqlQuery &touch = prepared(StoreSql::TouchAnswer);
-            touch.bindValue(0, at);
-            touch.bindValue(1, previous->id);
-            touch.bindValue(2, at);
+            StoreStatement &touch = prepared(StoreSql::TouchAnswer);
+            touch.bind(0, at);
+            touch.bind(1, previous->id);
+            touch.bind(2, at);
             if (!exec(touch))
                 return false;
-            QSqlQuery &touchLatest = prepared(StoreSql::TouchLatest);
-            touchLatest.bindValue(0, at);
-            touchLatest.bindValue(1, pending.asked);
-            touchLatest.bindValue(2, source);
-            touchLatest.bindValue(3, at);
+            StoreStatement &touchLatest = prepared(StoreSql::TouchLatest);
+            touchLatest.bind(0, at);
+            touchLatest.bind(1, pending.asked);
+            touchLatest.bind(2, source);
+            touchLatest.bind(3, at);
             return exec(touchLatest);
         }
     }
@@ -725,24 +737,27 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     if (whole)
         keepSample(payload);
 
-    QSqlQuery &insert = prepared(StoreSql::InsertAnswer);
-    insert.bindValue(0, pending.asked);
-    insert.bindValue(1, result.address == pending.asked ? QVariant(QMetaType(QMetaType::QString))
-                                                        : QVariant(result.address));
-    insert.bindValue(2, source);
-    insert.bindValue(3, at);
-    insert.bindValue(4, at);
-    insert.bindValue(5, result.facts.status == RecordStatus::Unknown
-                            ? QStringLiteral("unknown")
-                            : recordStatusName(result.facts.status));
-    insert.bindValue(6, digest);
-    insert.bindValue(7, dictionary);
-    insert.bindValue(8, compressed);
-    insert.bindValue(9, textOrNull(changedKeys.join(QLatin1Char(' '))));
+    StoreStatement &insert = prepared(StoreSql::InsertAnswer);
+    insert.bind(0, pending.asked);
+    if (result.address == pending.asked)
+        insert.bindNull(1);
+    else
+        insert.bind(1, result.address);
+    insert.bind(2, source);
+    insert.bind(3, at);
+    insert.bind(4, at);
+    insert.bind(5, result.facts.status == RecordStatus::Unknown
+                       ? QStringLiteral("unknown")
+                       : recordStatusName(result.facts.status));
+    insert.bind(6, digest);
+    insert.bind(7, dictionary);
+    insert.bind(8, compressed);
+    insert.bindTextOrNull(9, changedKeys.join(QLatin1Char(' ')));
     if (!exec(insert) || !insert.next())
         return false;
-    const qint64 id = insert.value(0).toLongLong();
+    const qint64 id = insert.integer(0);
     insert.finish();
+    m_knownAnswers = qMax(m_knownAnswers, id);
     if (!newest)
         return true;
     // The next answer of the same address in this batch compares with this one.
@@ -755,26 +770,26 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     now.result = result;
     now.compressed.clear();
 
-    QSqlQuery &upsert = prepared(StoreSql::UpsertLatest);
-    upsert.bindValue(0, pending.asked);
-    upsert.bindValue(1, source);
-    upsert.bindValue(2, id);
-    upsert.bindValue(3, at);
-    upsert.bindValue(4, recordStatusName(result.facts.status));
-    upsert.bindValue(5, textOrNull(result.facts.expires));
-    upsert.bindValue(6, textOrNull(result.facts.registrar));
+    StoreStatement &upsert = prepared(StoreSql::UpsertLatest);
+    upsert.bind(0, pending.asked);
+    upsert.bind(1, source);
+    upsert.bind(2, id);
+    upsert.bind(3, at);
+    upsert.bind(4, recordStatusName(result.facts.status));
+    upsert.bindTextOrNull(5, result.facts.expires);
+    upsert.bindTextOrNull(6, result.facts.registrar);
     if (!exec(upsert))
         return false;
     for (const FactFields::Change &change : changes) {
-        QSqlQuery &row = prepared(StoreSql::InsertChange);
-        row.bindValue(0, pending.asked);
-        row.bindValue(1, result.address);
-        row.bindValue(2, source);
-        row.bindValue(3, QLatin1String(change.key));
-        row.bindValue(4, change.before);
-        row.bindValue(5, change.after);
-        row.bindValue(6, at);
-        row.bindValue(7, id);
+        StoreStatement &row = prepared(StoreSql::InsertChange);
+        row.bind(0, pending.asked);
+        row.bind(1, result.address);
+        row.bind(2, source);
+        row.bind(3, QString::fromLatin1(change.key));
+        row.bind(4, change.before);
+        row.bind(5, change.after);
+        row.bind(6, at);
+        row.bind(7, id);
         if (!exec(row))
             return false;
     }
@@ -796,8 +811,8 @@ bool SqlAnswerStore::lockAddresses(std::span<const PendingAnswer> batch)
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     for (const qint64 key : keys) {
-        QSqlQuery &lock = prepared(m_dialect.addressLock);
-        lock.bindValue(0, key);
+        StoreStatement &lock = prepared(m_dialect.addressLock);
+        lock.bind(0, key);
         if (!exec(lock))
             return false;
         lock.finish();
@@ -818,15 +833,15 @@ bool SqlAnswerStore::markQueueItems(std::span<const PendingAnswer> batch,
             answered[pending.queueWorker] << pending.queueItem;
             continue;
         }
-        QSqlQuery &mark = prepared(StoreSql::MarkItem);
-        mark.bindValue(0, QStringLiteral("failed"));
-        mark.bindValue(1, pending.result.error.isEmpty() ? failureReasonText(pending.result.reason)
-                                                         : pending.result.error);
-        mark.bindValue(2, pending.queueItem);
-        mark.bindValue(3, pending.queueWorker);
+        StoreStatement &mark = prepared(StoreSql::MarkItem);
+        mark.bind(0, QStringLiteral("failed"));
+        mark.bind(1, pending.result.error.isEmpty() ? failureReasonText(pending.result.reason)
+                                                    : pending.result.error);
+        mark.bind(2, pending.queueItem);
+        mark.bind(3, pending.queueWorker);
         if (!exec(mark))
             return false;
-        const bool held = mark.numRowsAffected() > 0;
+        const bool held = mark.rowsAffected() > 0;
         mark.finish();
         if (held)
             mine.insert(pending.queueItem);
@@ -836,15 +851,14 @@ bool SqlAnswerStore::markQueueItems(std::span<const PendingAnswer> batch,
         QStringList ids;
         for (const qint64 item : it.value())
             ids << QString::number(item);
-        QSqlQuery &mark = prepared(StoreSql::MarkItemsDone);
-        mark.bindValue(0,
-                       QString(QLatin1Char('{') + ids.join(QLatin1Char(',')) + QLatin1Char('}')));
-        mark.bindValue(1, it.key());
+        StoreStatement &mark = prepared(StoreSql::MarkItemsDone);
+        mark.bind(0, QString(QLatin1Char('{') + ids.join(QLatin1Char(',')) + QLatin1Char('}')));
+        mark.bind(1, it.key());
         if (!exec(mark))
             return false;
         qint64 held = 0;
         while (mark.next()) {
-            mine.insert(mark.value(0).toLongLong());
+            mine.insert(mark.integer(0));
             ++held;
         }
         mark.finish();
@@ -906,10 +920,10 @@ bool SqlAnswerStore::write(std::span<const PendingAnswer> batch)
         marks.lost += it->lost;
         if (it->done == 0 && it->failed == 0)
             continue;
-        QSqlQuery &count = prepared(StoreSql::CountWorkerItems);
-        count.bindValue(0, it->done);
-        count.bindValue(1, it->failed);
-        count.bindValue(2, it.key());
+        StoreStatement &count = prepared(StoreSql::CountWorkerItems);
+        count.bind(0, it->done);
+        count.bind(1, it->failed);
+        count.bind(2, it.key());
         if (!exec(count))
             return failed();
     }

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "store/answerstore.h"
+#include "store/qtstorestatement.h"
 #include "store/recordcodec.h"
 #include "store/sqldialect.h"
 #include "store/storelocation.h"
 
 #include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <memory>
+#include <unordered_map>
+
+struct sqlite3;
 
 // The store in a database reached through Qt SQL: an SQLite file by default, or PostgreSQL when
 // many machines share it. Each instance holds its own connection and is used from the thread
@@ -62,15 +65,15 @@ public:
     // For the work queue and the shared pace, which run their own statements (storesql.h) on
     // this connection with the same error handling: a statement prepared once (its
     // placeholders filled in), run (false and problem() set on failure), and a transaction.
-    QSqlQuery &prepared(const char *sql);
-    bool exec(QSqlQuery &query);
+    StoreStatement &prepared(const char *sql);
+    bool exec(StoreStatement &statement);
     bool beginWrite();
     bool commit();
     void rollback();
 
     // The store trains a compression dictionary after this many answers, and a new one each
     // time the answers grow this many times over.
-    static constexpr int DictionarySamples = 1000;
+    static constexpr int DictionarySamples = 400;
     static constexpr int DictionaryGrowth = 16;
 
 private:
@@ -84,9 +87,9 @@ private:
     bool markQueueItems(std::span<const PendingAnswer> batch, QHash<qint64, QueueMarks> &byWorker,
                         QSet<qint64> &mine);
     void noteError(const QSqlError &error);
-    bool readAnswer(const QSqlQuery &query, StoredAnswer &out, Decode decode = Decode::Now);
+    bool readAnswer(const StoreStatement &query, StoredAnswer &out, Decode decode = Decode::Now);
     // Runs a prepared query of answer columns and hands each decoded answer to `row`.
-    bool readAnswers(QSqlQuery &query, const std::function<void(const StoredAnswer &)> &row);
+    bool readAnswers(StoreStatement &query, const std::function<void(const StoredAnswer &)> &row);
     void finishAll();
     bool loadDictionary(qint64 id);
     void keepSample(const QByteArray &payload);
@@ -101,21 +104,25 @@ private:
     QString m_path; // as messages name it
     QString m_connection;
     QSqlDatabase m_db;
+    // The SQLite connection under m_db, where the store's statements run straight (nullptr on
+    // PostgreSQL).
+    sqlite3 *m_sqlite = nullptr;
     // Where dictionaries are read while another statement's rows are (!nestedReads).
     QString m_sideConnection;
-    QHash<const char *, QSqlQuery> m_queries;
+    std::unordered_map<const char *, std::unique_ptr<StoreStatement>> m_queries;
     RecordCodec m_codec;
     StoreProblem m_problem;
     bool m_readable = false;
     bool m_writable = false;
     bool m_empty = false; // opened read-only before any schema was written
     bool m_busy = false;
-    bool m_lost = false;   // the connection is gone: nothing more is sent
-    QSqlQuery m_deadQuery; // what prepared() gives once it is
+    bool m_lost = false;          // the connection is gone: nothing more is sent
+    QtStoreStatement m_deadQuery; // what prepared() gives once it is
     QueueMarks m_marks;
     int m_errors = 0; // counts the failures noted, so a caller sees one happen
 
     QList<QByteArray> m_samples;
     qint64 m_written = 0;
     qint64 m_dictionaryBasis = 0; // the highest answer id when the current dictionary was made
+    qint64 m_knownAnswers = 0;    // the highest answer id this connection has seen
 };

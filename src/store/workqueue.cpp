@@ -3,7 +3,7 @@
 #include "store/sqlanswerstore.h"
 #include "store/storesql.h"
 
-#include <QSqlQuery>
+#include "store/storestatement.h"
 
 std::unique_ptr<WorkQueue> WorkQueue::open(const StoreLocation &location, const QString &queue)
 {
@@ -35,12 +35,12 @@ std::optional<qint64> WorkQueue::enqueue(const QStringList &addresses)
         return std::nullopt;
     if (addresses.isEmpty())
         return 0;
-    QSqlQuery &insert = m_session->prepared(StoreSql::Enqueue);
+    StoreStatement &insert = m_session->prepared(StoreSql::Enqueue);
     insert.bindValue(0, m_queue);
     insert.bindValue(1, addresses.join(QLatin1Char('\n')));
     if (!m_session->exec(insert))
         return std::nullopt;
-    const qint64 added = insert.numRowsAffected();
+    const qint64 added = insert.rowsAffected();
     insert.finish();
     return added;
 }
@@ -50,7 +50,7 @@ std::optional<qint64> WorkQueue::registerWorker(const QString &host, qint64 pid,
 {
     if (problem())
         return std::nullopt;
-    QSqlQuery &insert = m_session->prepared(StoreSql::RegisterWorker);
+    StoreStatement &insert = m_session->prepared(StoreSql::RegisterWorker);
     insert.bindValue(0, m_queue);
     insert.bindValue(1, host);
     insert.bindValue(2, pid);
@@ -68,7 +68,7 @@ bool WorkQueue::heartbeat(qint64 worker, qint64 leaseMs, double rate, bool *wasL
 {
     if (problem())
         return false;
-    QSqlQuery &update = m_session->prepared(StoreSql::Heartbeat);
+    StoreStatement &update = m_session->prepared(StoreSql::Heartbeat);
     update.bindValue(0, leaseMs);
     update.bindValue(1, rate);
     update.bindValue(2, worker);
@@ -86,14 +86,14 @@ bool WorkQueue::endWorker(qint64 worker, bool finished)
 {
     if (problem() || !m_session->beginWrite())
         return false;
-    QSqlQuery &release = m_session->prepared(StoreSql::ReleaseItems);
+    StoreStatement &release = m_session->prepared(StoreSql::ReleaseItems);
     release.bindValue(0, m_queue);
     release.bindValue(1, worker);
     if (!m_session->exec(release)) {
         m_session->rollback();
         return false;
     }
-    QSqlQuery &end = m_session->prepared(StoreSql::EndWorker);
+    StoreStatement &end = m_session->prepared(StoreSql::EndWorker);
     end.bindValue(0, finished ? QStringLiteral("finished") : QStringLiteral("stopped"));
     end.bindValue(1, worker);
     if (!m_session->exec(end)) {
@@ -107,13 +107,13 @@ std::optional<qint64> WorkQueue::reclaimExpired()
 {
     if (problem() || !m_session->beginWrite())
         return std::nullopt;
-    QSqlQuery &lost = m_session->prepared(StoreSql::MarkLostWorkers);
+    StoreStatement &lost = m_session->prepared(StoreSql::MarkLostWorkers);
     lost.bindValue(0, m_queue);
     if (!m_session->exec(lost)) {
         m_session->rollback();
         return std::nullopt;
     }
-    QSqlQuery &reclaim = m_session->prepared(StoreSql::ReclaimItems);
+    StoreStatement &reclaim = m_session->prepared(StoreSql::ReclaimItems);
     reclaim.bindValue(0, MaxAttempts);
     reclaim.bindValue(1, MaxAttempts);
     reclaim.bindValue(2, MaxAttempts);
@@ -125,7 +125,7 @@ std::optional<qint64> WorkQueue::reclaimExpired()
         m_session->rollback();
         return std::nullopt;
     }
-    const qint64 handedBack = reclaim.numRowsAffected();
+    const qint64 handedBack = reclaim.rowsAffected();
     if (!m_session->commit())
         return std::nullopt;
     return handedBack;
@@ -135,7 +135,7 @@ std::optional<QList<WorkQueue::Item>> WorkQueue::claim(qint64 worker, int max)
 {
     if (problem())
         return std::nullopt;
-    QSqlQuery &claim = m_session->prepared(StoreSql::Claim);
+    StoreStatement &claim = m_session->prepared(StoreSql::Claim);
     claim.bindValue(0, m_queue);
     claim.bindValue(1, max);
     claim.bindValue(2, worker);
@@ -154,7 +154,7 @@ std::optional<bool> WorkQueue::hasOpenWork(qint64 worker)
 {
     if (problem())
         return std::nullopt;
-    QSqlQuery &open = m_session->prepared(StoreSql::OpenWork);
+    StoreStatement &open = m_session->prepared(StoreSql::OpenWork);
     open.bindValue(0, m_queue);
     open.bindValue(1, worker);
     if (!m_session->exec(open) || !open.next())
@@ -168,7 +168,7 @@ std::optional<WorkQueue::Counts> WorkQueue::counts()
 {
     if (problem())
         return std::nullopt;
-    QSqlQuery &query = m_session->prepared(StoreSql::QueueCounts);
+    StoreStatement &query = m_session->prepared(StoreSql::QueueCounts);
     query.bindValue(0, m_queue);
     if (!m_session->exec(query))
         return std::nullopt;
@@ -193,7 +193,7 @@ std::optional<QList<WorkQueue::Worker>> WorkQueue::workers(qint64 *databaseNowMs
 {
     if (problem())
         return std::nullopt;
-    QSqlQuery &query = m_session->prepared(StoreSql::QueueWorkers);
+    StoreStatement &query = m_session->prepared(StoreSql::QueueWorkers);
     query.bindValue(0, m_queue);
     if (!m_session->exec(query))
         return std::nullopt;

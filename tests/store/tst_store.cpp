@@ -448,7 +448,7 @@ private slots:
             raw += text.size();
             batch.push_back(pending(whoisResult(QString::fromLatin1(name), text, 1000 + i)));
             if (batch.size() == 300 || i == n - 1) {
-                QVERIFY(store->write(batch));
+                QVERIFY2(store->write(batch), qPrintable(store->problem().message));
                 batch.clear();
             }
         }

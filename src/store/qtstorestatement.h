@@ -1,0 +1,33 @@
+#pragma once
+
+#include "store/storestatement.h"
+
+#include <QSqlQuery>
+
+// A statement run through Qt SQL's driver (PostgreSQL's, or any other).
+class QtStoreStatement : public StoreStatement
+{
+public:
+    // A statement that fails whenever it is run: `database` is not open.
+    QtStoreStatement() = default;
+    QtStoreStatement(const QSqlDatabase &database, const QString &sql);
+
+    void bind(int index, qint64 value) override { m_query.bindValue(index, value); }
+    void bind(int index, const QString &text) override { m_query.bindValue(index, text); }
+    void bind(int index, const QByteArray &bytes) override { m_query.bindValue(index, bytes); }
+    void bindNull(int index) override;
+    void bindValue(int index, const QVariant &value) override { m_query.bindValue(index, value); }
+    bool exec() override { return m_query.exec(); }
+    bool next() override { return m_query.next(); }
+    qint64 integer(int column) const override { return m_query.value(column).toLongLong(); }
+    QString text(int column) const override { return m_query.value(column).toString(); }
+    QByteArray blob(int column) const override { return m_query.value(column).toByteArray(); }
+    bool isNull(int column) const override { return m_query.isNull(column); }
+    QVariant value(int column) const override { return m_query.value(column); }
+    qint64 rowsAffected() const override { return m_query.numRowsAffected(); }
+    void finish() override { m_query.finish(); }
+    QSqlError lastError() const override { return m_query.lastError(); }
+
+private:
+    QSqlQuery m_query;
+};
