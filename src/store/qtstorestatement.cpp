@@ -1,10 +1,13 @@
 #include "store/qtstorestatement.h"
 
-QtStoreStatement::QtStoreStatement(const QSqlDatabase &database, const QString &sql)
+QtStoreStatement::QtStoreStatement(const QSqlDatabase &database, const QString &sql, bool prepared)
     : m_query(database)
 {
     m_query.setForwardOnly(true);
-    m_query.prepare(sql);
+    if (prepared)
+        m_query.prepare(sql);
+    else
+        m_text = sql;
 }
 
 void QtStoreStatement::bindNull(int index)

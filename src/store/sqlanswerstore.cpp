@@ -11,10 +11,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+
 #include <QThread>
+#include <sqlite3.h>
 
 #include <unistd.h>
 
@@ -69,17 +70,17 @@ SqlAnswerStore::SqlAnswerStore(const SqlDialect &dialect, const StoreLocation &l
 
 SqlAnswerStore::~SqlAnswerStore()
 {
-    if (m_location.isPostgres()) {
-        // Closing the connection frees its prepared statements; going first, the driver spares
-        // each statement a request to free it (and, on a connection that went away, a warning).
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connection);
+    if (!m_location.isPostgres()) {
+        // The statements go before the connection they were prepared on.
+        m_queries.clear();
+        sqlite3_close_v2(m_sqlite);
+        return;
     }
-    m_queries.clear();
-    if (m_db.isValid())
-        m_db.close();
+    // Closing the connection frees its prepared statements; going first, the driver spares each
+    // statement a request to free it (and, on a connection that went away, a warning).
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
+    m_queries.clear();
     if (!m_sideConnection.isEmpty()) {
         QSqlDatabase::database(m_sideConnection, false).close();
         QSqlDatabase::removeDatabase(m_sideConnection);
@@ -172,53 +173,53 @@ bool SqlAnswerStore::openDatabase(Access access)
         if (!connectPostgres())
             return false;
     } else {
-        m_db = QSqlDatabase::addDatabase(QLatin1String(m_dialect.driver), m_connection);
-        m_db.setDatabaseName(m_location.path);
-        // Another process writing the same store holds its lock for one short batch.
-        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
-        if (access == Access::ReadOnly)
-            options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-        m_db.setConnectOptions(options);
-        if (!m_db.open()) {
+        const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY
+                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        const int opened = sqlite3_open_v2(QFile::encodeName(m_location.path).constData(),
+                                           &m_sqlite, flags, nullptr);
+        if (opened != SQLITE_OK) {
             m_problem = {StoreProblem::Kind::CannotOpen,
                          QStringLiteral("the answer store ") + shown(m_path) +
-                             QStringLiteral(" cannot be opened: ") + m_db.lastError().text()};
+                             QStringLiteral(" cannot be opened: ") +
+                             QString::fromUtf8(sqlite3_errmsg(m_sqlite))};
+            sqlite3_close_v2(m_sqlite);
+            m_sqlite = nullptr;
             return false;
         }
-        const QVariant handle = m_db.driver()->handle();
-        if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
-            m_sqlite = *static_cast<sqlite3 *const *>(handle.constData());
+        sqlite3_extended_result_codes(m_sqlite, 1);
+        // Another process writing the same store holds its lock for one short batch.
+        sqlite3_busy_timeout(m_sqlite, 10000);
     }
-    QSqlQuery version(m_db);
-    version.setForwardOnly(true);
-    if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
-        noteError(version.lastError());
+    const std::unique_ptr<StoreStatement> version = statement(QLatin1String(m_dialect.readVersion));
+    if (!version->exec() || !version->next()) {
+        noteError(version->lastError());
         return false;
     }
-    int found = version.value(0).toInt();
-    version.finish();
+    int found = int(version->integer(0));
+    version->finish();
     for (const QString &statement : m_dialect.readSetup) {
         if (!execText(statement))
             return false;
     }
     if (found == 0) {
-        QSqlQuery tables(m_db);
-        if (!tables.exec(QLatin1String(m_dialect.countTables)) || !tables.next()) {
-            noteError(tables.lastError());
+        const std::unique_ptr<StoreStatement> tables =
+            statement(QLatin1String(m_dialect.countTables));
+        if (!tables->exec() || !tables->next()) {
+            noteError(tables->lastError());
             return false;
         }
-        const bool hasTables = tables.value(0).toInt() > 0;
-        tables.finish();
+        const bool hasTables = tables->integer(0) > 0;
+        tables->finish();
         // The version and the tables are read one after the other: another process that made
         // the store in between (its tables and its version in one transaction) shows its tables
         // here but not its version above. Read again, the version tells.
         if (hasTables) {
-            if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
-                noteError(version.lastError());
+            if (!version->exec() || !version->next()) {
+                noteError(version->lastError());
                 return false;
             }
-            found = version.value(0).toInt();
-            version.finish();
+            found = int(version->integer(0));
+            version->finish();
         }
         if (hasTables && found == 0) {
             m_problem = {StoreProblem::Kind::Refused,
@@ -281,14 +282,14 @@ bool SqlAnswerStore::migrate(int from)
         return false;
     }
     // Another process may have migrated while this one waited for the lock.
-    QSqlQuery version(m_db);
-    if (!version.exec(QLatin1String(m_dialect.readVersion)) || !version.next()) {
-        noteError(version.lastError());
+    const std::unique_ptr<StoreStatement> version = statement(QLatin1String(m_dialect.readVersion));
+    if (!version->exec() || !version->next()) {
+        noteError(version->lastError());
         execText(QStringLiteral("ROLLBACK"));
         return false;
     }
-    int at = version.value(0).toInt();
-    version.finish();
+    int at = int(version->integer(0));
+    version->finish();
     if (at < from)
         at = from;
     for (int to = at + 1; to <= StoreSql::SchemaVersion; ++to) {
@@ -307,18 +308,21 @@ bool SqlAnswerStore::migrate(int from)
     return true;
 }
 
+std::unique_ptr<StoreStatement> SqlAnswerStore::statement(const QString &sql, bool reused) const
+{
+    if (m_sqlite)
+        return std::make_unique<SqliteStatement>(m_sqlite, sql);
+    return std::make_unique<QtStoreStatement>(m_db, sql, reused);
+}
+
 StoreStatement &SqlAnswerStore::prepared(const char *sql)
 {
     if (m_lost)
         return m_deadQuery;
-    std::unique_ptr<StoreStatement> &statement = m_queries[sql];
-    if (!statement) {
-        if (m_sqlite)
-            statement = std::make_unique<SqliteStatement>(m_sqlite, m_dialect.expand(sql));
-        else
-            statement = std::make_unique<QtStoreStatement>(m_db, m_dialect.expand(sql));
-    }
-    return *statement;
+    std::unique_ptr<StoreStatement> &prepared = m_queries[sql];
+    if (!prepared)
+        prepared = statement(m_dialect.expand(sql), true);
+    return *prepared;
 }
 
 bool SqlAnswerStore::beginWrite()
@@ -344,8 +348,7 @@ void SqlAnswerStore::rollback()
         return;
     finishAll();
     const int errors = m_errors;
-    QSqlQuery query(m_db);
-    query.exec(QStringLiteral("ROLLBACK"));
+    statement(QStringLiteral("ROLLBACK"))->exec();
     m_errors = errors;
 }
 
@@ -367,10 +370,10 @@ bool SqlAnswerStore::execText(const QString &sql)
         ++m_errors;
         return false;
     }
-    QSqlQuery query(m_db);
-    if (query.exec(sql))
+    const std::unique_ptr<StoreStatement> once = statement(sql);
+    if (once->exec())
         return true;
-    noteError(query.lastError());
+    noteError(once->lastError());
     return false;
 }
 

@@ -83,6 +83,9 @@ private:
     bool connectPostgres();
     bool migrate(int from);
     bool execText(const QString &sql);
+    // A statement of its own on this connection: one to be `reused` with new values, or one run
+    // as it is.
+    std::unique_ptr<StoreStatement> statement(const QString &sql, bool reused = false) const;
     bool lockAddresses(std::span<const PendingAnswer> batch);
     bool markQueueItems(std::span<const PendingAnswer> batch, QHash<qint64, QueueMarks> &byWorker,
                         QSet<qint64> &mine);
@@ -103,9 +106,9 @@ private:
     StoreLocation m_location;
     QString m_path; // as messages name it
     QString m_connection;
-    QSqlDatabase m_db;
-    // The SQLite connection under m_db, where the store's statements run straight (nullptr on
-    // PostgreSQL).
+    QSqlDatabase m_db; // PostgreSQL's, through Qt SQL
+    // An SQLite store's connection, on SQLite's own interface (Qt's driver is a plugin to load
+    // and a layer of QVariants and UTF-16 over it).
     sqlite3 *m_sqlite = nullptr;
     // Where dictionaries are read while another statement's rows are (!nestedReads).
     QString m_sideConnection;

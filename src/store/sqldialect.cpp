@@ -23,7 +23,7 @@ QString SqlDialect::codeOf(const QString &native) const
 const SqlDialect &SqlDialect::sqlite()
 {
     static const SqlDialect dialect{
-        .driver = "QSQLITE",
+        .driver = nullptr, // SQLite is reached through its own interface
         .idColumn = "INTEGER PRIMARY KEY",
         .blobType = "BLOB",
         .keyedTable = " WITHOUT ROWID",

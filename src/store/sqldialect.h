@@ -8,7 +8,7 @@
 // words are filled in from here.
 struct SqlDialect
 {
-    const char *driver; // the Qt SQL driver
+    const char *driver; // the Qt SQL driver (none for SQLite)
     // Replaces %ID% in the schema: a table's own 64-bit key, given by the database.
     const char *idColumn;
     // Replaces %BLOB%: bytes.

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-
 #include <string_view>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -135,26 +139,112 @@ bool holdsPhrasing(const char *line, std::size_t n)
            std::any_of(std::begin(Phrasings), std::end(Phrasings), in);
 }
 
+// A volatile line found: [begin, end) of the text, its LF included.
+struct LineRange
+{
+    std::size_t begin;
+    std::size_t end;
+};
+
+// Looks at the line around an anchor found at `at`, and notes it when it is volatile. Lines are
+// noted in order of their anchors, so the same line may come again, or an earlier one.
+void noteLineAround(const char *text, std::size_t size, std::size_t at,
+                    std::vector<LineRange> &lines)
+{
+    for (const LineRange &line : lines) {
+        if (at >= line.begin && at < line.end)
+            return;
+    }
+    // A line longer than a volatile line can be is passed by without a look.
+    const std::size_t back = std::min(at, LongestVolatileLine);
+    const char *lf = static_cast<const char *>(memrchr(text + at - back, '\n', back));
+    if (!lf && back < at)
+        return;
+    const std::size_t begin = lf ? std::size_t(lf - text) + 1 : 0;
+    const std::size_t ahead = std::min(size - at, LongestVolatileLine + 1 - (at - begin));
+    const char *next = static_cast<const char *>(std::memchr(text + at, '\n', ahead));
+    const std::size_t lineEnd = next ? std::size_t(next - text) : at + ahead;
+    if (!next && lineEnd != size)
+        return;
+    if (lineEnd - begin > LongestVolatileLine || !holdsPhrasing(text + begin, lineEnd - begin))
+        return;
+    lines.push_back({begin, next ? lineEnd + 1 : lineEnd});
+}
+
+// Whether an anchor (lower case) begins at `at`, in any case.
+bool anchorAt(const char *text, std::size_t at, std::string_view anchor)
+{
+    for (std::size_t k = 0; k < anchor.size(); ++k) {
+        if (lower(text[at + k]) != anchor[k])
+            return false;
+    }
+    return true;
+}
+
+// Finds every anchor in the text and notes the volatile lines around them. Sixteen positions at
+// a time: where an anchor's first and last characters both match (ASCII letters compared with
+// their case bit set, which other bytes may match too), the anchor is compared in full.
+void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange> &lines)
+{
+    std::size_t at = 0;
+#if defined(__SSE2__)
+    constexpr std::size_t AnchorCount = std::size(Anchors);
+    constexpr std::size_t Longest = 12; // "retrieved at"
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    __m128i firsts[AnchorCount];
+    __m128i lasts[AnchorCount];
+    for (std::size_t a = 0; a < AnchorCount; ++a) {
+        firsts[a] = _mm_set1_epi8(Anchors[a].front());
+        lasts[a] = _mm_set1_epi8(Anchors[a].back());
+    }
+    const auto load = [&](std::size_t from) {
+        return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + from)),
+                            caseBit);
+    };
+    for (; at + 16 + Longest <= size; at += 16) {
+        const __m128i block = load(at);
+        unsigned masks[AnchorCount];
+        unsigned any = 0;
+        for (std::size_t a = 0; a < AnchorCount; ++a) {
+            masks[a] = unsigned(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(block, firsts[a]),
+                              _mm_cmpeq_epi8(load(at + Anchors[a].size() - 1), lasts[a]))));
+            any |= masks[a];
+        }
+        if (any == 0)
+            continue;
+        for (std::size_t a = 0; a < AnchorCount; ++a) {
+            for (unsigned mask = masks[a]; mask != 0; mask &= mask - 1) {
+                const std::size_t hit = at + std::size_t(__builtin_ctz(mask));
+                if (anchorAt(text, hit, Anchors[a]))
+                    noteLineAround(text, size, hit, lines);
+            }
+        }
+    }
+#endif
+    for (; at < size; ++at) {
+        for (const std::string_view anchor : Anchors) {
+            if (at + anchor.size() <= size && anchorAt(text, at, anchor))
+                noteLineAround(text, size, at, lines);
+        }
+    }
+}
+
 // Calls `keep(begin, end)` for each stretch of `text` outside the volatile lines, in order. A
 // line runs to its LF (a CR before it is part of the line); a cut line takes its LF with it.
-// Lines longer than a volatile line can be are passed by without a look.
 template <class Keep> void forEachKeptStretch(QByteArrayView text, Keep &&keep)
 {
     const char *const begin = text.data();
     const std::size_t size = std::size_t(text.size());
+    std::vector<LineRange> lines;
+    findVolatileLines(begin, size, lines);
+    std::sort(lines.begin(), lines.end(),
+              [](const LineRange &a, const LineRange &b) { return a.begin < b.begin; });
     std::size_t keptFrom = 0;
-    std::size_t lineStart = 0;
-    while (lineStart < size) {
-        const void *lf = std::memchr(begin + lineStart, '\n', size - lineStart);
-        const std::size_t lineLength =
-            lf ? std::size_t(static_cast<const char *>(lf) - begin) - lineStart : size - lineStart;
-        const std::size_t lineEnd = lf ? lineStart + lineLength + 1 : size;
-        if (lineLength <= LongestVolatileLine && holdsPhrasing(begin + lineStart, lineLength)) {
-            if (lineStart > keptFrom)
-                keep(begin + keptFrom, begin + lineStart);
-            keptFrom = lineEnd;
-        }
-        lineStart = lineEnd;
+    for (const LineRange &line : lines) {
+        if (line.begin > keptFrom)
+            keep(begin + keptFrom, begin + line.begin);
+        keptFrom = std::max(keptFrom, line.end);
     }
     if (size > keptFrom)
         keep(begin + keptFrom, begin + size);

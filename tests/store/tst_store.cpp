@@ -108,6 +108,9 @@ private slots:
             << "Domain Name: X.TST\r\n>>> Last update of RDAP database: 2026-01-01T00:00:00Z <<<"_ba
             << "Domain Name: X.TST\r\n>>> Last update of RDAP database: 2026-03-01T00:00:00Z <<<"_ba
             << true;
+        QTest::newRow("stamp in the last few bytes")
+            << "domain: x.tst\nnserver: a.b\n% Query time: 1"_ba
+            << "domain: x.tst\nnserver: a.b\n% Query time: 20"_ba << true;
         QTest::newRow("lookup time, no line end")
             << "Domain: x.uk\r\nWHOIS lookup made at 10:00:01 01-Jan-2026"_ba
             << "Domain: x.uk\r\nWHOIS lookup made at 23:59:59 02-Jan-2026"_ba << true;
