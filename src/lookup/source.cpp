@@ -15,6 +15,9 @@ void setRecordLines(LookupResult &result, const QStringList &lines)
 void setRecordText(LookupResult &result, QStringView text)
 {
     result.recordText = text.toUtf8();
+    // The conversion leaves room for three bytes a character; a result kept for the store or
+    // the table would hold that room as long as it lives (shrunk in place).
+    result.recordText.squeeze();
     result.fields = RecordFieldsOf(result.recordText);
 }
 
