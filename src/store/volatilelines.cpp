@@ -1,6 +1,7 @@
 #include "store/volatilelines.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -125,31 +126,55 @@ private:
     std::size_t m_pending = 0;
 };
 
+// For each anchor, the phrasings that hold it (bit k: Phrasings[k]).
+constexpr std::array<unsigned, std::size(Anchors)> PhrasingsOfAnchor = [] {
+    std::array<unsigned, std::size(Anchors)> masks{};
+    for (std::size_t k = 0; k < std::size(Phrasings); ++k) {
+        bool held = false;
+        for (std::size_t a = 0; a < std::size(Anchors); ++a) {
+            if (Phrasings[k].find(Anchors[a]) != std::string_view::npos) {
+                masks[a] |= 1u << k;
+                held = true;
+            }
+        }
+        // Every phrasing must hold an anchor, or lines holding it would never be looked at.
+        if (!held)
+            throw "a phrasing without an anchor";
+    }
+    return masks;
+}();
+
 // Whether a line (at most LongestVolatileLine bytes) holds a phrasing, in any case. The anchors
-// are looked for first: most lines hold none, and each phrasing holds one of them.
+// are looked for first (most lines hold none), then only the phrasings holding those found.
 bool holdsPhrasing(const char *line, std::size_t n)
 {
     char buffer[LongestVolatileLine];
     lowerInto(buffer, line, n);
     const std::string_view lowered(buffer, n);
-    const auto in = [&](std::string_view piece) {
-        return lowered.find(piece) != std::string_view::npos;
-    };
-    return std::any_of(std::begin(Anchors), std::end(Anchors), in) &&
-           std::any_of(std::begin(Phrasings), std::end(Phrasings), in);
+    unsigned candidates = 0;
+    for (std::size_t a = 0; a < std::size(Anchors); ++a) {
+        if (lowered.find(Anchors[a]) != std::string_view::npos)
+            candidates |= PhrasingsOfAnchor[a];
+    }
+    for (; candidates != 0; candidates &= candidates - 1) {
+        if (lowered.find(Phrasings[std::size_t(__builtin_ctz(candidates))]) !=
+            std::string_view::npos)
+            return true;
+    }
+    return false;
 }
 
-// A volatile line found: [begin, end) of the text, its LF included.
+// A line looked at: [begin, end) of the text, its LF included.
 struct LineRange
 {
     std::size_t begin;
     std::size_t end;
+    bool isVolatile;
 };
 
-// Looks at the line around an anchor found at `at`, and notes it when it is volatile. Lines are
-// noted in order of their anchors, so the same line may come again, or an earlier one.
-void noteLineAround(const char *text, std::size_t size, std::size_t at,
-                    std::vector<LineRange> &lines)
+// Looks at the line around an anchor found at `at` once, noting whether it is volatile. Lines
+// come in the order of their anchors, so the same line may come again, or an earlier one.
+void lookAround(const char *text, std::size_t size, std::size_t at, std::vector<LineRange> &lines)
 {
     for (const LineRange &line : lines) {
         if (at >= line.begin && at < line.end)
@@ -166,9 +191,9 @@ void noteLineAround(const char *text, std::size_t size, std::size_t at,
     const std::size_t lineEnd = next ? std::size_t(next - text) : at + ahead;
     if (!next && lineEnd != size)
         return;
-    if (lineEnd - begin > LongestVolatileLine || !holdsPhrasing(text + begin, lineEnd - begin))
-        return;
-    lines.push_back({begin, next ? lineEnd + 1 : lineEnd});
+    const std::size_t length = lineEnd - begin;
+    lines.push_back({begin, next ? lineEnd + 1 : lineEnd,
+                     length <= LongestVolatileLine && holdsPhrasing(text + begin, length)});
 }
 
 // Whether an anchor (lower case) begins at `at`, in any case.
@@ -181,7 +206,7 @@ bool anchorAt(const char *text, std::size_t at, std::string_view anchor)
     return true;
 }
 
-// Finds every anchor in the text and notes the volatile lines around them. Sixteen positions at
+// Finds every anchor in the text and looks at the lines around them. Sixteen positions at
 // a time: where an anchor's first and last characters both match (ASCII letters compared with
 // their case bit set, which other bytes may match too), the anchor is compared in full.
 void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange> &lines)
@@ -217,7 +242,7 @@ void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange
             for (unsigned mask = masks[a]; mask != 0; mask &= mask - 1) {
                 const std::size_t hit = at + std::size_t(__builtin_ctz(mask));
                 if (anchorAt(text, hit, Anchors[a]))
-                    noteLineAround(text, size, hit, lines);
+                    lookAround(text, size, hit, lines);
             }
         }
     }
@@ -225,7 +250,7 @@ void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange
     for (; at < size; ++at) {
         for (const std::string_view anchor : Anchors) {
             if (at + anchor.size() <= size && anchorAt(text, at, anchor))
-                noteLineAround(text, size, at, lines);
+                lookAround(text, size, at, lines);
         }
     }
 }
@@ -242,6 +267,8 @@ template <class Keep> void forEachKeptStretch(QByteArrayView text, Keep &&keep)
               [](const LineRange &a, const LineRange &b) { return a.begin < b.begin; });
     std::size_t keptFrom = 0;
     for (const LineRange &line : lines) {
+        if (!line.isVolatile)
+            continue;
         if (line.begin > keptFrom)
             keep(begin + keptFrom, begin + line.begin);
         keptFrom = std::max(keptFrom, line.end);
