@@ -205,22 +205,22 @@ private:
             return true;
         if (m_inSelect || m_svgDepth > 0)
             return false;
-        for (const std::string_view name : {"<br", "<p", "<div"}) {
-            const size_t after = at + name.size();
-            if (startsWithNoCase(at, name) && after < m_size &&
-                (isSpace(m_src[after]) || m_src[after] == '/' || m_src[after] == '>'))
-                return true;
-        }
-        return false;
+        return std::any_of(std::begin(kPlacing), std::end(kPlacing), [&](std::string_view tag) {
+            return startsWithNoCase(at, tag) && at + tag.size() < m_size &&
+                   nameEndsAt(at + tag.size());
+        });
     }
 
     // Whether a </form> end tag begins at `at`.
-    bool endsForm(size_t at) const
+    bool endsForm(size_t at) const { return startsWithNoCase(at, "</form") && nameEndsAt(at + 6); }
+
+    // Whether a tag's name ends at `at` (the page ending there too).
+    bool nameEndsAt(size_t at) const
     {
-        const size_t after = at + 6;
-        return startsWithNoCase(at, "</form") && (after >= m_size || isSpace(m_src[after]) ||
-                                                  m_src[after] == '/' || m_src[after] == '>');
+        return at >= m_size || isSpace(m_src[at]) || m_src[at] == '/' || m_src[at] == '>';
     }
+
+    static constexpr std::string_view kPlacing[] = {"<br", "<p", "<div"};
 
     // The parser places the text pending at a </form> after taking the form off its stack, so
     // outside the form. Of a run with a line break in it, that text is only what follows its
@@ -529,7 +529,7 @@ private:
     bool m_collapse = true;
     size_t m_spaceStart = npos;
     size_t m_lastBreak = npos; // the '<' of the last line break let into the current run
-    // The last run with a line break in it, while no token has followed it.
+    // The last run with a line break in it, until markup that places the text pending follows.
     struct BreakRun
     {
         size_t index;     // in m_spans
