@@ -1,5 +1,6 @@
 #include "facts/labeltable.h"
 #include "facts/recordfacts.h"
+#include "text/asciicase.h"
 
 #include <QHash>
 
@@ -630,7 +631,7 @@ LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
         }
     }
     // "nome de domínio / domain name": either side.
-    const qsizetype slash = rest.indexOf(QLatin1String(" / "));
+    const qsizetype slash = indexOfCaseless(rest, " / ");
     if (slash > 0) {
         meaning = labelMeaning(rest.mid(slash + 3).trimmed().toString());
         if (meaning.field == Field::None)
@@ -643,14 +644,14 @@ Field prefixedFact(QStringView line, qsizetype &prefixLength)
 {
     // Every line comes here: its first letter, folded as the comparison folds it, passes most
     // lines by without a comparison.
-    const char16_t first = line.isEmpty() ? 0 : line.front().toCaseFolded().unicode();
+    const char16_t first = line.isEmpty() ? 0 : asciiLower(line.front().unicode());
     for (const Prefix &p : prefixes) {
         if (first != char16_t(p.words[0]))
             continue;
-        const QLatin1String words(p.words);
-        if (line.size() > words.size() && line.startsWith(words, Qt::CaseInsensitive) &&
-            isSpaceOrTab(line[words.size()])) {
-            prefixLength = words.size();
+        const std::string_view words(p.words);
+        const qsizetype length = qsizetype(words.size());
+        if (line.size() > length && startsWithCaseless(line, words) && isSpaceOrTab(line[length])) {
+            prefixLength = length;
             return p.field;
         }
     }

@@ -5,6 +5,7 @@
 #include "facts/notices.h"
 
 #include "facts/labeltable.h"
+#include "text/asciicase.h"
 
 #include <string>
 #include <string_view>
@@ -133,21 +134,6 @@ int labelWords(QStringView label)
     return wordCount(open > 0 ? label.left(open) : label);
 }
 
-bool startsWithFolded(QStringView text, const char *prefix)
-{
-    qsizetype i = 0;
-    for (; prefix[i]; ++i) {
-        if (i >= text.size())
-            return false;
-        char16_t u = text[i].unicode();
-        if (u >= 'A' && u <= 'Z')
-            u = char16_t(u - 'A' + 'a');
-        if (u != char16_t(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
 // Only rules ("-----", "=====", "*****") or nothing.
 bool isRule(QStringView body)
 {
@@ -238,7 +224,8 @@ Line readLine(QStringView raw)
     if (isRule(body))
         return line;
     line.body = body;
-    if (body.startsWith(u">>>") || body.startsWith(u"<<<")) {
+    if ((body.startsWith(u'>') || body.startsWith(u'<')) &&
+        (body.startsWith(u">>>") || body.startsWith(u"<<<"))) {
         // The database's time stamp: notice text, though no sentence.
         line.forced = true;
         line.words = wordCount(body);
@@ -278,7 +265,7 @@ Line readLine(QStringView raw)
 
 bool colonIsUrls(QStringView line, qsizetype colon)
 {
-    if (!line.mid(colon + 1).startsWith(u"//"))
+    if (line.size() < colon + 3 || line[colon + 1] != u'/' || line[colon + 2] != u'/')
         return false;
     const QStringView before = line.left(colon);
     return before.endsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
@@ -331,7 +318,7 @@ std::vector<bool> noticeLines(std::span<const QStringView> rawLines)
         for (const char *opening : noticeOpenings) {
             if (paragraphIsNotice)
                 break;
-            paragraphIsNotice = startsWithFolded(lines[first].body, opening);
+            paragraphIsNotice = startsWithCaseless(lines[first].body, opening);
         }
         // Notice text ends where a record begins without an empty line before it ("...
         // Registrars.\nDomain Name: EXAMPLE.COM"): the rest is a paragraph of its own.

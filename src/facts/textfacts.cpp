@@ -7,6 +7,8 @@
 #include "facts/normaliser.h"
 #include "facts/notices.h"
 #include "facts/whoisdate.h"
+#include "text/asciicase.h"
+#include "text/findchar.h"
 
 #include <array>
 #include <climits>
@@ -76,7 +78,7 @@ int indentOf(QStringView line)
 // second language's side.
 QString sectionName(const QString &heading)
 {
-    const qsizetype slash = heading.indexOf(QLatin1String(" / "));
+    const qsizetype slash = indexOfCaseless(heading, " / ");
     return slash > 0 ? heading.mid(slash + 3) : heading;
 }
 
@@ -121,7 +123,7 @@ LabelledLine cutLabel(QStringView text)
     if (colon <= 0 || colonIsUrls(text, colon))
         return {};
     const QStringView label = trimmedRecordText(text.left(colon));
-    if (label.isEmpty() || label.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+    if (label.isEmpty() || startsWithCaseless(label, "http"))
         return {};
     return {label, trimmedRecordText(text.mid(colon + 1))};
 }
@@ -142,7 +144,7 @@ QString hostName(QStringView value)
     QStringView host = firstToken(value);
     // "example.pt NS ns1.example.net.": the zone, its type, the host.
     const QStringView rest = trimmedRecordText(value.mid(host.size()));
-    if (rest.startsWith(QLatin1String("NS "), Qt::CaseInsensitive))
+    if (startsWithCaseless(rest, "ns "))
         host = firstToken(trimmedRecordText(rest.mid(3)));
     while (host.endsWith(QLatin1Char('.')) || host.endsWith(QLatin1Char(',')))
         host.chop(1);
@@ -233,7 +235,7 @@ RegistrarValue registrarValue(QStringView value)
 {
     RegistrarValue out;
     // "Example Ltd t/a Example [Tag = EXAMPLE]"
-    const qsizetype tag = value.indexOf(QLatin1String(" [Tag"), 0, Qt::CaseInsensitive);
+    const qsizetype tag = indexOfCaseless(value, " [tag");
     if (tag > 0) {
         QStringView inner = value.mid(tag + 5);
         const qsizetype close = inner.indexOf(QLatin1Char(']'));
@@ -245,10 +247,10 @@ RegistrarValue registrarValue(QStringView value)
         out.handle = inner.toString();
         value = value.left(tag);
     }
-    const qsizetype url = value.indexOf(QLatin1String("(http"), 0, Qt::CaseInsensitive);
+    const qsizetype url = indexOfCaseless(value, "(http");
     if (url > 0)
         value = value.left(url);
-    const qsizetype bareUrl = value.indexOf(QLatin1String(" http"), 0, Qt::CaseInsensitive);
+    const qsizetype bareUrl = indexOfCaseless(value, " http");
     if (bareUrl > 0)
         value = value.left(bareUrl);
     value = trimmedRecordText(value);
@@ -279,9 +281,9 @@ RegistrarValue registrarValue(QStringView value)
             value = trimmedRecordText(value.left(space));
         }
     }
-    if (value.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+    if (startsWithCaseless(value, "http"))
         return out;
-    if (value.startsWith(QLatin1String("www."), Qt::CaseInsensitive)) {
+    if (startsWithCaseless(value, "www.")) {
         out.nameIsUrl = true;
     } else if (isRegistrarHandle(value, false)) {
         out.nameIsHandle = true;
@@ -328,7 +330,7 @@ QString emailIn(QStringView value)
 QString asNumber(QStringView value)
 {
     value = firstToken(trimmedRecordText(value));
-    if (value.startsWith(QLatin1String("AS"), Qt::CaseInsensitive))
+    if (startsWithCaseless(value, "as"))
         value = value.mid(2);
     if (value.isEmpty())
         return {};
@@ -413,7 +415,7 @@ private:
 void TextReader::readComment(QStringView text)
 {
     // "% Abuse contact for '192.0.2.0 - 192.0.2.255' is 'abuse@example.net'"
-    const qsizetype is = text.indexOf(QLatin1String("abuse contact for"), 0, Qt::CaseInsensitive);
+    const qsizetype is = indexOfCaseless(text, "abuse contact for");
     if (is < 0)
         return;
     const QString email = emailIn(text.mid(text.lastIndexOf(QLatin1String(" is ")) + 1));
@@ -566,8 +568,7 @@ void TextReader::apply(const LabelMeaning &meaning, QStringView value)
             QString words;
             for (QStringView word :
                  trimmedRecordText(part).tokenize(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-                if (word.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
-                    word.startsWith(QLatin1String("(http"), Qt::CaseInsensitive))
+                if (startsWithCaseless(word, "http") || startsWithCaseless(word, "(http"))
                     break;
                 if (!words.isEmpty())
                     words += QLatin1Char(' ');
@@ -814,7 +815,7 @@ RecordFacts TextReader::read()
     qsizetype start = 0;
     const qsizetype size = m_text.size();
     while (start <= size) {
-        qsizetype end = m_text.indexOf(QLatin1Char('\n'), start);
+        qsizetype end = findChar(m_text, u'\n', start);
         if (end < 0)
             end = size;
         readLine(m_text.mid(start, end - start));

@@ -3,6 +3,7 @@
 #include "facts/normaliser.h"
 #include "facts/notices.h"
 #include "lookup/recordlines.h"
+#include "text/findchar.h"
 
 #include <algorithm>
 #include <vector>
@@ -55,8 +56,7 @@ void dropNoticeFields(LookupResult &result)
     std::vector<QStringView> lines;
     const QStringView view(text);
     qsizetype start = 0;
-    for (qsizetype at = view.indexOf(QChar(u'\r')); at >= 0;
-         at = view.indexOf(QChar(u'\r'), at + 1)) {
+    for (qsizetype at = findChar(view, u'\r'); at >= 0; at = findChar(view, u'\r', at + 1)) {
         if (at + 1 < view.size() && view[at + 1] == u'\n') {
             lines.push_back(view.sliced(start, at - start));
             start = at + 2;

@@ -1,5 +1,7 @@
 #include "whois/whoistext.h"
 
+#include "text/findchar.h"
+
 #include <QStringDecoder>
 
 #include <cstring>
@@ -31,9 +33,8 @@ QString recordText(QStringView text)
 {
     // Written through a pointer into a string of the largest size it can take (each LF may
     // gain a CR), then cut: one allocation, no append calls.
-    qsizetype lineEnds = 0; // found by the library's vectorised search, not a count loop
-    for (qsizetype at = text.indexOf(QChar(u'\n')); at >= 0;
-         at = text.indexOf(QChar(u'\n'), at + 1))
+    qsizetype lineEnds = 0;
+    for (qsizetype at = findChar(text, u'\n'); at >= 0; at = findChar(text, u'\n', at + 1))
         ++lineEnds;
     QString out(text.size() + lineEnds, Qt::Uninitialized);
     char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
@@ -41,7 +42,7 @@ QString recordText(QStringView text)
     char16_t *keep = begin; // the end of the last line that is not empty
     qsizetype start = 0;
     for (;;) {
-        const qsizetype end = text.indexOf(QChar(u'\n'), start);
+        const qsizetype end = findChar(text, u'\n', start);
         QStringView line = text.sliced(start, (end < 0 ? text.size() : end) - start);
         if (line.endsWith(u'\r'))
             line.chop(1);

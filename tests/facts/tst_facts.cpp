@@ -2,6 +2,8 @@
 #include "facts/notices.h"
 #include "facts/whoisdate.h"
 #include "testregistry.h"
+#include "text/asciicase.h"
+#include "text/findchar.h"
 
 #include <QDir>
 #include <QFile>
@@ -497,6 +499,53 @@ private slots:
                 flagged << int(i);
         }
         QCOMPARE(flagged, notices);
+    }
+
+    // The reading's own searches: an ASCII phrase found in any case, from where it is asked; a
+    // line end at every offset of the eight-character steps and of the tail, and not in a
+    // character that holds its byte (U+0A00).
+    void textSearch_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("at");
+        QTest::newRow("as written") << "% Abuse contact for x"
+                                    << "abuse contact for" << 0 << 2;
+        QTest::newRow("upper case") << "ABUSE CONTACT FOR"
+                                    << "abuse contact for" << 0 << 0;
+        QTest::newRow("at the very end") << "xx [Tag"
+                                         << " [tag" << 0 << 2;
+        QTest::newRow("cut short") << "abuse contac"
+                                   << "abuse contact" << 0 << -1;
+        QTest::newRow("after from") << "http://a http"
+                                    << "http" << 1 << 9;
+        QTest::newRow("no letters") << "Nome / Name"
+                                    << " / " << 0 << 4;
+        QTest::newRow("not a letter folded") << "[TAG"
+                                             << "{tag" << 0 << -1;
+    }
+    void textSearch()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, phrase);
+        QFETCH(int, from);
+        QFETCH(int, at);
+        QCOMPARE(indexOfCaseless(text, phrase.toStdString(), from), at);
+        QCOMPARE(startsWithCaseless(QStringView(text).mid(qMax(at, 0)), phrase.toStdString()),
+                 at >= 0);
+    }
+    void lineEnds()
+    {
+        for (int size = 1; size < 40; ++size) {
+            for (int i = 0; i < size; ++i) {
+                QString line(size, QChar(0x0a00));
+                line[i] = u'\n';
+                QCOMPARE(findChar(line, u'\n'), i);
+                QCOMPARE(findChar(line, u'\n', i), i);
+                QCOMPARE(findChar(line, u'\n', i + 1), -1);
+            }
+        }
     }
 
     // Whatever bytes come back, reading ends and yields no garbage dates.

@@ -1,0 +1,1 @@
+// The library that precompiles the shared headers (see precompiled.cmake) compiles this.
