@@ -7,15 +7,21 @@
 #include "facts/labeltable.h"
 #include "text/asciicase.h"
 
+#include <array>
+#include <bit>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 // How notice paragraphs open: compared with the start of the paragraph's first line (lower
 // case, after comment marks and frames).
-const char *const noticeOpenings[] = {
+constexpr std::string_view noticeOpenings[] = {
     "notice",
     "terms of use",
     "terms and conditions",
@@ -109,16 +115,49 @@ bool isTimesColon(QStringView label)
     return digits >= DateDigits;
 }
 
+#ifdef __SSE2__
+// The bits set in each byte (the processor's own count is not in x86-64's base set: std::popcount
+// would call a library function).
+constexpr auto bitsSet = [] {
+    std::array<unsigned char, 256> counts{};
+    for (unsigned i = 0; i < 256; ++i)
+        counts[i] = static_cast<unsigned char>(std::popcount(i));
+    return counts;
+}();
+#endif
+
 // Counted up to `enough`: a paragraph's prose is weighed against NoticeProseWords at most, so
-// the words of a long sentence beyond that change nothing.
+// the words of a long sentence beyond that change nothing. Eight ASCII characters at a time
+// (every line of an answer is counted); from a character beyond ASCII on, one by one.
 int wordCount(QStringView s, int enough = NoticeProseWords)
 {
     int words = 0;
     bool inWord = false;
-    for (const QChar c : s) {
-        const char16_t u = c.unicode();
+    const char16_t *p = s.utf16();
+    const char16_t *const end = p + s.size();
+#ifdef __SSE2__
+    const __m128i beyondAscii = _mm_set1_epi16(short(0xff80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; end - p >= 8; p += 8) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(chunk, beyondAscii), zero)) != 0xffff)
+            break;
+        const __m128i blank =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(chunk, _mm_set1_epi16(' ')),
+                                      _mm_cmpeq_epi16(chunk, _mm_set1_epi16('\t'))),
+                         _mm_cmpeq_epi16(chunk, _mm_set1_epi16('\r')));
+        // One bit a character: set where it is part of a word.
+        const unsigned inside = ~unsigned(_mm_movemask_epi8(_mm_packs_epi16(blank, zero))) & 0xffu;
+        words += bitsSet[inside & ~((inside << 1) | unsigned(inWord)) & 0xffu];
+        if (words >= enough)
+            return enough;
+        inWord = (inside & 0x80u) != 0;
+    }
+#endif
+    for (; p < end; ++p) {
+        const char16_t u = *p;
         // Most characters are printable ASCII, none of them blank.
-        const bool blank = (u <= ' ' || u >= 0xa0) && isRecordBlank(c);
+        const bool blank = (u <= ' ' || u >= 0xa0) && isRecordBlank(QChar(u));
         if (!blank && !inWord && ++words >= enough)
             break;
         inWord = !blank;
@@ -315,7 +354,7 @@ std::vector<bool> noticeLines(std::span<const QStringView> rawLines)
         }
         bool paragraphIsNotice = size_t(prose) * 2 >= last - first &&
                                  (prose >= NoticeProseLines || proseWords >= NoticeProseWords);
-        for (const char *opening : noticeOpenings) {
+        for (const std::string_view opening : noticeOpenings) {
             if (paragraphIsNotice)
                 break;
             paragraphIsNotice = startsWithCaseless(lines[first].body, opening);
