@@ -3,6 +3,7 @@
 #include "facts/labeltable.h"
 #include "facts/notices.h"
 #include "facts/recordfacts.h"
+#include "text/asciicase.h"
 
 #include <QString>
 
@@ -142,11 +143,6 @@ const Phrase phrases[] = {
     {"unrecognized command", Kind::Invalid},
 };
 
-char16_t folded(char16_t c)
-{
-    return c >= 'A' && c <= 'Z' ? char16_t(c - 'A' + 'a') : c;
-}
-
 // Candidates by their first two characters; a bit set of the pairs that start any phrase lets
 // the scan pass over most positions with one lookup.
 struct PhraseIndex
@@ -179,14 +175,14 @@ AnswerPhrases scanAnswerPhrases(QStringView text)
     const char16_t *data = text.utf16();
     const qsizetype size = text.size();
     for (qsizetype i = 0; i + 1 < size; ++i) {
-        const char16_t a = folded(data[i]);
-        const char16_t b = folded(data[i + 1]);
+        const char16_t a = asciiLower(data[i]);
+        const char16_t b = asciiLower(data[i + 1]);
         if (a >= 128 || b >= 128 || !index.pairs.test(size_t(a) * 128 + b))
             continue;
         for (int p : index.byFirst[a]) {
             const char *phrase = phrases[p].text;
             qsizetype k = 1;
-            while (phrase[k] && i + k < size && folded(data[i + k]) == char16_t(phrase[k]))
+            while (phrase[k] && i + k < size && asciiLower(data[i + k]) == char16_t(phrase[k]))
                 ++k;
             if (phrase[k])
                 continue;
