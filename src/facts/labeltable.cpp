@@ -640,6 +640,11 @@ LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note)
     return meaning;
 }
 
+bool isKnownLabel(QStringView label)
+{
+    return labelMeaningOfParts(normalisedLabel(label)).field != Field::None;
+}
+
 Field prefixedFact(QStringView line, qsizetype &prefixLength)
 {
     // Every line comes here: its first letter, folded as the comparison folds it, passes most

@@ -70,6 +70,9 @@ QString normalisedLabel(QStringView label);
 // ("Creation Date (dd/mm/yyyy)") without it. `note` gets the note's text, if any.
 LabelMeaning labelMeaningOfParts(const QString &label, QStringView *note = nullptr);
 
+// Whether a label as written (not normalised) is one the tables give a meaning.
+bool isKnownLabel(QStringView label);
+
 // Whether the first label of a block starts an object none of whose labels speak of the domain
 // (the name server objects a registry lists before the domain: "Server Name").
 bool isIgnoredObject(const QString &firstLabel);

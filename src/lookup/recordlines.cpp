@@ -1,5 +1,7 @@
 #include "lookup/recordlines.h"
 
+#include "facts/labeltable.h"
+
 #include <cstring>
 
 namespace {
@@ -31,6 +33,27 @@ qsizetype findCrLf(QByteArrayView text, qsizetype from)
         from = at + 1;
     }
     return -1;
+}
+
+// Where an answer's line is cut (see FieldCut::Answer), given its first colon: -1 for none.
+qsizetype answerSeparator(QByteArrayView line, qsizetype colon)
+{
+    qsizetype from = 0;
+    while (from < line.size() && (line[from] == ' ' || line[from] == '\t'))
+        ++from;
+    const qsizetype reach = colon < 0 ? line.size() : colon;
+    const qsizetype tab = line.sliced(from, reach - from).indexOf('\t');
+    if (tab < 0)
+        return colon;
+    const qsizetype at = from + tab;
+    // "Label<TAB>: value": the colon still cuts.
+    qsizetype next = at;
+    while (next < reach && (line[next] == ' ' || line[next] == '\t'))
+        ++next;
+    if (next == colon)
+        return colon;
+    const QString label = QString::fromUtf8(line.sliced(from, at - from)).trimmed();
+    return isKnownLabel(label) ? at : -1;
 }
 
 } // namespace
@@ -67,11 +90,13 @@ std::optional<RecordField> ParseRecordLine(const QString &line)
                        withoutEndSpaces(text.sliced(colon + 1))};
 }
 
-RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip)
+RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip, FieldCut cut)
 {
     RecordFields fields(record);
     const QByteArrayView text(record);
     const qsizetype size = text.size();
+    const bool answer = cut == FieldCut::Answer;
+    const auto blank = [answer](char c) { return c == ' ' || (answer && c == '\t'); };
     qsizetype start = 0;
     size_t index = 0;
     while (start <= size && size > 0) {
@@ -82,18 +107,22 @@ RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *s
         const bool skipped = skip && index < skip->size() && (*skip)[index];
         ++index;
         if (!skipped && !line.isEmpty() && line.front() != '#' && line.front() != '%') {
-            if (const qsizetype colon = line.indexOf(':'); colon >= 0) {
+            qsizetype colon = line.indexOf(':');
+            qsizetype separator = colon;
+            if (answer)
+                separator = answerSeparator(line, colon);
+            if (separator >= 0) {
                 qsizetype nameBegin = start;
-                qsizetype nameEnd = start + colon;
-                while (nameBegin < nameEnd && record[nameBegin] == ' ')
+                qsizetype nameEnd = start + separator;
+                while (nameBegin < nameEnd && blank(record[nameBegin]))
                     ++nameBegin;
-                while (nameEnd > nameBegin && record[nameEnd - 1] == ' ')
+                while (nameEnd > nameBegin && blank(record[nameEnd - 1]))
                     --nameEnd;
-                qsizetype valueBegin = start + colon + 1;
+                qsizetype valueBegin = start + separator + 1;
                 qsizetype valueEnd = end;
-                while (valueBegin < valueEnd && record[valueBegin] == ' ')
+                while (valueBegin < valueEnd && blank(record[valueBegin]))
                     ++valueBegin;
-                while (valueEnd > valueBegin && record[valueEnd - 1] == ' ')
+                while (valueEnd > valueBegin && blank(record[valueEnd - 1]))
                     --valueEnd;
                 fields.appendPiece(nameBegin, nameEnd, valueBegin, valueEnd);
             }

@@ -17,7 +17,20 @@ QStringList SplitRecordLines(const QString &record);
 // further colons stay in the value.
 std::optional<RecordField> ParseRecordLine(const QString &line);
 
+// How a record line is cut into a field's name and value.
+enum class FieldCut
+{
+    // The web sites' records: as ParseRecordLine cuts a line.
+    Colon,
+    // Port-43 and RDAP answers: as Colon, with tabs trimmed as spaces are. A line whose first
+    // tab after its indent comes before its first colon ("Registrar<TAB>Example Ltd",
+    // "ns1.example.ch<TAB>2001:db8::53") is cut at that tab when the words before it are a label
+    // the facts know, and otherwise carries no field: its colons are part of a value.
+    Answer,
+};
+
 // The fields of a record text in UTF-8, as pieces of it: the fields SplitRecordLines and
-// ParseRecordLine give, without copying the text. A line whose flag in `skip` (one per line, as
-// SplitRecordLines cuts them) is set gives no field.
-RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip = nullptr);
+// ParseRecordLine give (or `cut` gives), without copying the text. A line whose flag in `skip`
+// (one per line, as SplitRecordLines cuts them) is set gives no field.
+RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip = nullptr,
+                            FieldCut cut = FieldCut::Colon);

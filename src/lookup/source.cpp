@@ -19,7 +19,7 @@ void setRecordText(LookupResult &result, QStringView text)
     // The conversion leaves room for three bytes a character; a result kept for the store or
     // the table would hold that room as long as it lives (shrunk in place).
     result.recordText.squeeze();
-    result.fields = RecordFieldsOf(result.recordText);
+    result.fields = RecordFieldsOf(result.recordText, nullptr, FieldCut::Answer);
 }
 
 void setFailure(LookupResult &result, FailureReason reason, const QString &detail)
@@ -66,5 +66,5 @@ void dropNoticeFields(LookupResult &result)
     lines.push_back(view.sliced(start));
     const std::vector<bool> notice = noticeLines(lines);
     if (std::find(notice.begin(), notice.end(), true) != notice.end())
-        result.fields = RecordFieldsOf(result.recordText, &notice);
+        result.fields = RecordFieldsOf(result.recordText, &notice, FieldCut::Answer);
 }

@@ -32,8 +32,8 @@ protected:
     PoliteScheduler &m_scheduler;
 };
 
-// The record of a whole answer: its lines in order, joined by CR LF, and their fields (comment
-// lines skipped, the first ':' cutting name from value).
+// The record of a whole port-43 or RDAP answer: its lines in order, joined by CR LF, and their
+// fields (comment lines skipped, cut as FieldCut::Answer says).
 void setRecordLines(LookupResult &result, const QStringList &lines);
 // The same of the lines already joined by CR LF.
 void setRecordText(LookupResult &result, QStringView text);

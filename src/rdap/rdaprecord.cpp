@@ -11,6 +11,6 @@ void setRdapRecord(LookupResult &result, const RdapValue &registry, const RdapVa
     const RdapReading reading = readRdap(registry, registrar, asked);
     // The lines joined and encoded as they are made (setRecordLines's text, without the list).
     result.recordText = RenderRdapReadingText(reading);
-    result.fields = RecordFieldsOf(result.recordText);
+    result.fields = RecordFieldsOf(result.recordText, nullptr, FieldCut::Answer);
     result.facts = factsFromRdapReading(reading);
 }

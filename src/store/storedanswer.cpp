@@ -153,7 +153,8 @@ bool decode(QByteArrayView payload, LookupResult &result)
         result.answer = raw.toByteArray();
     else if (!isSite(result.source))
         result.answer = result.recordText;
-    result.fields = RecordFieldsOf(result.recordText);
+    result.fields = RecordFieldsOf(result.recordText, nullptr,
+                                   isSite(result.source) ? FieldCut::Colon : FieldCut::Answer);
     return true;
 }
 

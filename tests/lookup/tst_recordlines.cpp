@@ -96,6 +96,42 @@ private slots:
         if (isField)
             QCOMPARE(fields.at(1), (RecordField{name, value}));
     }
+
+    // A port-43 or RDAP answer's line: tabs are blanks, and a tab before the first colon cuts
+    // only after a label the facts know. Empty `name` and `value`: no field.
+    void answerCut_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("known label, tab")
+            << u"Domain name\tswitch.ch"_s << u"Domain name"_s << u"switch.ch"_s;
+        QTest::newRow("known label, tabs, colons in the value")
+            << u"Registrar\t\tExample: Ltd"_s << u"Registrar"_s << u"Example: Ltd"_s;
+        QTest::newRow("host and IPv6 address")
+            << u"ns2.example.ch\t2001:db8::2f"_s << QString() << QString();
+        QTest::newRow("host and IPv4 address, no colon")
+            << u"ns2.example.ch\t192.0.2.1"_s << QString() << QString();
+        QTest::newRow("tabs after the colon trimmed")
+            << u"domain:\t\texample.ir\t"_s << u"domain"_s << u"example.ir"_s;
+        QTest::newRow("indent by a tab, then a colon")
+            << u"\tName Server: ns1.example.com"_s << u"Name Server"_s << u"ns1.example.com"_s;
+        QTest::newRow("tab before the colon")
+            << u"Status\t: active"_s << u"Status"_s << u"active"_s;
+    }
+
+    void answerCut()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        const RecordFields fields =
+            RecordFieldsOf((u"a: 1\r\n"_s + line).toUtf8(), nullptr, FieldCut::Answer);
+        const bool isField = !name.isEmpty();
+        QCOMPARE(fields.size(), isField ? 2 : 1);
+        if (isField)
+            QCOMPARE(fields.at(1), (RecordField{name, value}));
+    }
 };
 
 QUORVANE_REGISTER_TEST(TestRecordLines)
