@@ -23,9 +23,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libcurl is loaded on the first HTTP transfer rather than linked (src/net/curlloader.cpp), so
-# dpkg-shlibdeps does not see it: named here, at least the version the build requires.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, libcurl4 (>= 7.87.0)")
+# libcurl (the first HTTP transfer), libxlsxwriter (the first workbook) and libidn2 (the first
+# international name) are loaded when needed rather than linked (curlloader.cpp, xlsxloader.cpp,
+# idnaloader.cpp), so dpkg-shlibdeps does not see them: named here, at least the versions the
+# build requires.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "ca-certificates, libcurl4 (>= 7.87.0), libxlsxwriter${XLSXWRITER_SOVERSION} (>= ${XLSXWRITER_LIBRARY_VERSION}), libidn2-0 (>= ${IDN2_VERSION})")
 # The window's "Arial", the connectivity check at start-up, and the spreadsheet application's
 # look-up; each is optional.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, iputils-ping, xdg-utils")

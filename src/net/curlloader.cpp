@@ -9,9 +9,9 @@
 
 #include "net/curlloader.h"
 
-#include <curl/curl.h>
+#include "platform/runtimelibrary.h"
 
-#include <dlfcn.h>
+#include <curl/curl.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -55,46 +55,30 @@ struct Api
     void (*slistFreeAll)(curl_slist *) = nullptr;
 };
 
-template <class F> bool resolve(void *library, const char *name, F &function)
-{
-    function = reinterpret_cast<F>(dlsym(library, name));
-    return function != nullptr;
-}
-
 Api loadApi()
 {
     Api api;
-    void *library = dlopen(CurlSoname, RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        api.error = QString::fromLocal8Bit(dlerror());
-        return api;
-    }
-    const bool all = resolve(library, "curl_global_init", api.globalInit) &&
-                     resolve(library, "curl_easy_init", api.easyInit) &&
-                     resolve(library, "curl_easy_cleanup", api.easyCleanup) &&
-                     resolve(library, "curl_easy_setopt", api.easySetopt) &&
-                     resolve(library, "curl_easy_getinfo", api.easyGetinfo) &&
-                     resolve(library, "curl_easy_strerror", api.easyStrerror) &&
-                     resolve(library, "curl_multi_init", api.multiInit) &&
-                     resolve(library, "curl_multi_cleanup", api.multiCleanup) &&
-                     resolve(library, "curl_multi_setopt", api.multiSetopt) &&
-                     resolve(library, "curl_multi_add_handle", api.multiAddHandle) &&
-                     resolve(library, "curl_multi_remove_handle", api.multiRemoveHandle) &&
-                     resolve(library, "curl_multi_socket_action", api.multiSocketAction) &&
-                     resolve(library, "curl_multi_info_read", api.multiInfoRead) &&
-                     resolve(library, "curl_share_init", api.shareInit) &&
-                     resolve(library, "curl_share_cleanup", api.shareCleanup) &&
-                     resolve(library, "curl_share_setopt", api.shareSetopt) &&
-                     resolve(library, "curl_slist_append", api.slistAppend) &&
-                     resolve(library, "curl_slist_free_all", api.slistFreeAll);
-    if (!all) {
-        api = Api();
-        api.error =
-            QLatin1StringView(CurlSoname) + QStringLiteral(" lacks a function this program calls");
-        return api;
-    }
-    api.loaded = true;
-    return api; // the library stays loaded for the life of the process
+    RuntimeLibrary library(CurlSoname);
+    api.loaded = library.resolve("curl_global_init", api.globalInit) &&
+                 library.resolve("curl_easy_init", api.easyInit) &&
+                 library.resolve("curl_easy_cleanup", api.easyCleanup) &&
+                 library.resolve("curl_easy_setopt", api.easySetopt) &&
+                 library.resolve("curl_easy_getinfo", api.easyGetinfo) &&
+                 library.resolve("curl_easy_strerror", api.easyStrerror) &&
+                 library.resolve("curl_multi_init", api.multiInit) &&
+                 library.resolve("curl_multi_cleanup", api.multiCleanup) &&
+                 library.resolve("curl_multi_setopt", api.multiSetopt) &&
+                 library.resolve("curl_multi_add_handle", api.multiAddHandle) &&
+                 library.resolve("curl_multi_remove_handle", api.multiRemoveHandle) &&
+                 library.resolve("curl_multi_socket_action", api.multiSocketAction) &&
+                 library.resolve("curl_multi_info_read", api.multiInfoRead) &&
+                 library.resolve("curl_share_init", api.shareInit) &&
+                 library.resolve("curl_share_cleanup", api.shareCleanup) &&
+                 library.resolve("curl_share_setopt", api.shareSetopt) &&
+                 library.resolve("curl_slist_append", api.slistAppend) &&
+                 library.resolve("curl_slist_free_all", api.slistFreeAll);
+    api.error = library.error();
+    return api;
 }
 
 const Api &curl()

@@ -1,6 +1,7 @@
 #include "results/resultsworkbook.h"
 
 #include "platform/runtimeerror.h"
+#include "results/xlsxloader.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -162,8 +163,10 @@ ResultsWorkbook::ResultsWorkbook(const QString &path, Limits limits)
     m_workbook = workbook_new_opt(m_pathBytes.constData(), &options);
     if (!m_workbook) {
         discard();
+        const QString why = xlsxLoadError();
         throw RuntimeError(QStringLiteral("Cannot create the workbook ") +
-                           QDir::toNativeSeparators(path));
+                           QDir::toNativeSeparators(path) +
+                           (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
     }
 }
 

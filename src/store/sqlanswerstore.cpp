@@ -87,6 +87,14 @@ SqlAnswerStore::~SqlAnswerStore()
     }
 }
 
+void SqlAnswerStore::emptyLog()
+{
+    if (!m_sqlite)
+        return;
+    sqlite3_busy_timeout(m_sqlite, 0);
+    sqlite3_wal_checkpoint_v2(m_sqlite, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+}
+
 std::unique_ptr<SqlAnswerStore> SqlAnswerStore::open(const StoreLocation &location, Access access)
 {
     if (location.isPostgres()) {

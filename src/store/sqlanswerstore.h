@@ -56,6 +56,10 @@ public:
 
     // True when reads may find something (opened, not refused).
     bool readable() const { return m_readable; }
+    // SQLite: copies the write-ahead log into the store and empties it, when no other
+    // connection is using it at this moment (never waiting). A log left full would be read whole
+    // by the next process to open the store, every time it starts.
+    void emptyLog();
     // True when answers may be kept.
     bool writable() const { return m_writable; }
 

@@ -118,6 +118,8 @@ public:
         } else if (m_dead && !alreadyDead) {
             problem = m_failure;
         }
+        if (m_store && written)
+            m_store->emptyLog();
         m_store.reset();
         return problem;
     }
