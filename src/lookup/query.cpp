@@ -1,8 +1,9 @@
 #include "lookup/query.h"
 
-#include <QRegularExpression>
-
 #include <idn2.h>
+
+#include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -36,21 +37,42 @@ QString unsafeCharacterReason(const QString &text)
     return {};
 }
 
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// One to three decimal digits without a leading zero ("0" itself is one): its value.
+std::optional<uint> shortDecimal(QStringView text)
+{
+    if (text.isEmpty() || text.size() > 3 || (text.size() > 1 && text.front() == u'0'))
+        return std::nullopt;
+    uint value = 0;
+    for (const QChar c : text) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
 // Four decimal parts 0-255 without leading zeros: other spellings (octal, hexadecimal, fewer
 // parts) mean different addresses to different programs, so they are refused.
 bool parseDottedQuad(const QString &text, QHostAddress *address)
 {
-    static const QRegularExpression quad(QStringLiteral(
-        R"(^(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})$)"));
-    const QRegularExpressionMatch match = quad.match(text);
-    if (!match.hasMatch())
-        return false;
     quint32 value = 0;
-    for (int i = 1; i <= 4; ++i) {
-        const uint part = match.capturedView(i).toUInt();
-        if (part > 255)
+    QStringView rest(text);
+    for (int i = 0; i < 4; ++i) {
+        const qsizetype dot = i < 3 ? rest.indexOf(u'.') : rest.size();
+        if (dot < 0)
             return false;
-        value = value << 8 | part;
+        const std::optional<uint> part = shortDecimal(rest.first(dot));
+        if (!part || *part > 255)
+            return false;
+        value = value << 8 | *part;
+        rest = rest.sliced(std::min(dot + 1, rest.size()));
+        if (i < 3 && rest.isEmpty())
+            return false;
     }
     *address = QHostAddress(value);
     return true;
@@ -80,8 +102,8 @@ Query parseNetwork(const QString &text)
                                                 "IPv4 or IPv6 address"));
         maxLength = 128;
     }
-    static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
-    if (!digits.match(lengthPart).hasMatch() || lengthPart.toInt() > maxLength)
+    const std::optional<uint> length = shortDecimal(lengthPart);
+    if (!length || *length > uint(maxLength))
         return invalid(
             text,
             QStringLiteral("not a network: the prefix length must be 0 to %1").arg(maxLength));
@@ -238,8 +260,10 @@ Query parseQuery(const QString &address)
         query.ascii = ip.toString().toLatin1();
         return query;
     }
-    static const QRegularExpression asNumber(QStringLiteral("^[Aa][Ss][0-9]+$"));
-    if (asNumber.match(address).hasMatch())
+    // "AS" in either case, then digits.
+    if (address.size() > 2 && (address[0] == u'A' || address[0] == u'a') &&
+        (address[1] == u'S' || address[1] == u's') &&
+        std::all_of(address.cbegin() + 2, address.cend(), isDigit))
         return parseAsNumber(address);
     return parseDomain(address);
 }

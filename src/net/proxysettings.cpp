@@ -1,7 +1,6 @@
 #include "net/proxysettings.h"
 
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QUrl>
 
 namespace {
@@ -33,10 +32,16 @@ std::optional<ProxySettings::Proxy> environmentProxy(std::initializer_list<const
 
 QStringList noProxyEntries(const QString &text)
 {
-    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    // Entries are separated by commas, white space or both.
     QStringList entries;
-    for (const QString &entry : text.split(separators, Qt::SkipEmptyParts))
-        entries << entry.toLower();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != u',' && !text[i].isSpace())
+            continue;
+        if (i > start)
+            entries << text.sliced(start, i - start).toLower();
+        start = i + 1;
+    }
     return entries;
 }
 

@@ -55,11 +55,29 @@ constexpr std::array handOffPhrases{
 // Labels whose value names the holder of an address block.
 constexpr std::array holderLabels{"OrgName", "OrgId", "org-name", "owner"};
 
+// Two or more labels of 1 to 63 lower-case letters, digits and inner hyphens.
+bool isLdhHostName(QStringView host)
+{
+    qsizetype labels = 0;
+    for (QStringView rest = host;;) {
+        const qsizetype dot = rest.indexOf(u'.');
+        const QStringView label = dot < 0 ? rest : rest.first(dot);
+        if (label.isEmpty() || label.size() > 63 || label.front() == u'-' || label.back() == u'-')
+            return false;
+        for (const QChar c : label) {
+            if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-'))
+                return false;
+        }
+        ++labels;
+        if (dot < 0)
+            return labels >= 2;
+        rest = rest.sliced(dot + 1);
+    }
+}
+
 bool isHostName(const QString &host)
 {
-    static const QRegularExpression name(QStringLiteral(
-        R"(^[a-z0-9]([a-z0-9-]{0,61}[a-z0-9])?(\.[a-z0-9]([a-z0-9-]{0,61}[a-z0-9])?)+$)"));
-    if (name.match(host).hasMatch())
+    if (isLdhHostName(host))
         return true;
     QHostAddress address;
     return host.contains(u':') && address.setAddress(host);

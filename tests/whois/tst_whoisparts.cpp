@@ -58,6 +58,14 @@ private slots:
         QTest::newRow("octal-looking") << u"010.1.1.1"_qs << K::Invalid << none;
         QTest::newRow("prefix too long") << u"10.0.0.0/33"_qs << K::Invalid << none;
         QTest::newRow("AS too big") << u"AS4294967296"_qs << K::Invalid << none;
+        QTest::newRow("IPv4 edges") << u"255.0.10.199"_qs << K::IPv4 << QByteArray("255.0.10.199");
+        QTest::newRow("five parts") << u"1.2.3.4.5"_qs << K::Invalid << none;
+        QTest::newRow("empty part") << u"1..3.4"_qs << K::Invalid << none;
+        QTest::newRow("four-digit part") << u"1.2.3.1000"_qs << K::Invalid << none;
+        QTest::newRow("prefix with a leading zero") << u"10.0.0.0/08"_qs << K::Invalid << none;
+        QTest::newRow("no prefix length") << u"10.0.0.0/"_qs << K::Invalid << none;
+        QTest::newRow("AS, long s: a name")
+            << u"a\u017F15169"_qs << K::Domain << QByteArray("as15169");
         QTest::newRow("label too long")
             << QString(QString(64, u'a') + u".com") << K::Invalid << none;
     }
@@ -182,6 +190,20 @@ private slots:
         QTest::newRow("hand-off phrases only from an RIR")
             << u"whois.registrar.example"_qs << u"remarks: transferred to whois.ripe.net\n"_qs
             << QString() << QString();
+        // The host named must be a host name of two labels or more, or an IPv6 address.
+        for (const auto &[host, valid] : std::initializer_list<std::pair<QString, bool>>{
+                 {u"whois.nic.x-1"_qs, true},
+                 {u"whois"_qs, false},
+                 {u"whois.-nic.example"_qs, false},
+                 {u"whois.nic-.example"_qs, false},
+                 {u"whois..example"_qs, false},
+                 {u"who_is.example"_qs, false},
+                 {QString(63, u'a') + u".example"_qs, true},
+                 {QString(64, u'a') + u".example"_qs, false},
+             })
+            QTest::newRow(qPrintable(u"refer: "_qs + host.left(20)))
+                << u"whois.iana.org"_qs << u"refer: "_qs + host + u"\n"_qs
+                << (valid ? host : QString()) << QString();
         QTest::newRow("nothing") << u"whois.ripe.net"_qs << u"inetnum: 193.0.0.0 - 193.0.7.255\n"_qs
                                  << QString() << QString();
     }
