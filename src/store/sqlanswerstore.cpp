@@ -89,7 +89,7 @@ SqlAnswerStore::~SqlAnswerStore()
 
 void SqlAnswerStore::emptyLog()
 {
-    if (!m_sqlite)
+    if (!m_sqlite || QFileInfo(m_location.path + QStringLiteral("-wal")).size() <= LogKeptBytes)
         return;
     sqlite3_busy_timeout(m_sqlite, 0);
     sqlite3_wal_checkpoint_v2(m_sqlite, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
