@@ -39,10 +39,16 @@ constexpr std::array habits{
 // %s: the ASCII form; %a: a network's address alone; %n: the AS number.
 QByteArray fill(const char *form, const Query &query)
 {
-    QByteArray line(form);
+    // Most forms are "%s" alone: the other values are made only when the form asks for them.
+    const QByteArrayView text(form);
+    if (text == "%s")
+        return query.ascii;
+    QByteArray line = text.toByteArray();
     line.replace("%s", query.ascii);
-    line.replace("%a", query.address.toString().toLatin1());
-    line.replace("%n", QByteArray::number(query.asNumber));
+    if (text.contains("%a"))
+        line.replace("%a", query.address.toString().toLatin1());
+    if (text.contains("%n"))
+        line.replace("%n", QByteArray::number(query.asNumber));
     return line;
 }
 
