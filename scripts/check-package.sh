@@ -110,6 +110,11 @@ printf 'Domain Name: PACKAGE-CHECK.EXAMPLE\r\nRegistrar: Package Check Registrar
 grep -q '"registrar":"Package Check Registrar"' "$work/answer.jsonl" &&
     grep -q '"created":"2001-02-03T04:05:06Z"' "$work/answer.jsonl" ||
     { cat "$work/answer.jsonl"; fail "the lookup's facts are not in the output"; }
+# libxlsxwriter is loaded when the first workbook is made: the installed program finds it.
+/usr/bin/quorvane-cli --read-records "$work/answer.txt" -f xlsx -o "$work/answer.xlsx" ||
+    fail "quorvane-cli -f xlsx"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).getinfo("xl/worksheets/sheet1.xml")' \
+    "$work/answer.xlsx" 2>/dev/null || fail "the workbook is no workbook"
 # The window starts and keeps running (it is stopped after three seconds).
 status=0
 QT_QPA_PLATFORM=offscreen QUORVANE_NO_HOMEPAGE=1 QUORVANE_PING_COMMAND='echo bytes=32' \
