@@ -107,10 +107,8 @@ RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *s
         const bool skipped = skip && index < skip->size() && (*skip)[index];
         ++index;
         if (!skipped && !line.isEmpty() && line.front() != '#' && line.front() != '%') {
-            qsizetype colon = line.indexOf(':');
-            qsizetype separator = colon;
-            if (answer)
-                separator = answerSeparator(line, colon);
+            const qsizetype colon = line.indexOf(':');
+            const qsizetype separator = answer ? answerSeparator(line, colon) : colon;
             if (separator >= 0) {
                 qsizetype nameBegin = start;
                 qsizetype nameEnd = start + separator;

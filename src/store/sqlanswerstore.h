@@ -56,14 +56,14 @@ public:
 
     // True when reads may find something (opened, not refused).
     bool readable() const { return m_readable; }
+    // True when answers may be kept.
+    bool writable() const { return m_writable; }
     // SQLite: once the write-ahead log has grown past LogKeptBytes, copies it into the store and
     // empties it, when no other connection is using it at this moment (never waiting). The next
     // process to open the store reads all of the log when it starts (up to 4 MiB before SQLite
     // copies it on its own); a small log costs less to read than copying costs (three syncs).
     void emptyLog();
     static constexpr qint64 LogKeptBytes = 256 * 1024;
-    // True when answers may be kept.
-    bool writable() const { return m_writable; }
 
     const SqlDialect &dialect() const { return m_dialect; }
     const StoreLocation &location() const { return m_location; }
