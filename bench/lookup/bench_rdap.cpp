@@ -135,7 +135,7 @@ BENCHMARK(BM_BootstrapDomain);
 void BM_BootstrapIpv4(benchmark::State &state)
 {
     const RdapBootstrap bootstrap = largeBootstrap();
-    const QHostAddress address(QStringLiteral("100.20.70.9"));
+    const IpAddress address = IpAddress::fromString(QStringLiteral("100.20.70.9"));
     for (auto _ : state)
         benchmark::DoNotOptimize(bootstrap.addressServices(address));
 }
@@ -144,7 +144,7 @@ BENCHMARK(BM_BootstrapIpv4);
 void BM_BootstrapIpv6(benchmark::State &state)
 {
     const RdapBootstrap bootstrap = largeBootstrap();
-    const QHostAddress address(QStringLiteral("2a00:1450:4001:80b::200e"));
+    const IpAddress address = IpAddress::fromString(QStringLiteral("2a00:1450:4001:80b::200e"));
     for (auto _ : state)
         benchmark::DoNotOptimize(bootstrap.addressServices(address));
 }

@@ -58,7 +58,7 @@ std::optional<uint> shortDecimal(QStringView text)
 
 // Four decimal parts 0-255 without leading zeros: other spellings (octal, hexadecimal, fewer
 // parts) mean different addresses to different programs, so they are refused.
-bool parseDottedQuad(const QString &text, QHostAddress *address)
+bool parseDottedQuad(const QString &text, IpAddress *address)
 {
     quint32 value = 0;
     QStringView rest(text);
@@ -74,16 +74,16 @@ bool parseDottedQuad(const QString &text, QHostAddress *address)
         if (i < 3 && rest.isEmpty())
             return false;
     }
-    *address = QHostAddress(value);
+    *address = IpAddress(value);
     return true;
 }
 
-bool parseIPv6(const QString &text, QHostAddress *address)
+bool parseIPv6(const QString &text, IpAddress *address)
 {
     if (!text.contains(u':') || text.contains(u'%'))
         return false;
-    QHostAddress parsed;
-    if (!parsed.setAddress(text) || parsed.protocol() != QAbstractSocket::IPv6Protocol)
+    const IpAddress parsed = IpAddress::fromString(text);
+    if (!parsed.isV6())
         return false;
     *address = parsed;
     return true;
@@ -94,7 +94,7 @@ Query parseNetwork(const QString &text)
     const qsizetype slash = text.indexOf(u'/');
     const QString addressPart = text.left(slash);
     const QString lengthPart = text.mid(slash + 1);
-    QHostAddress address;
+    IpAddress address;
     int maxLength = 32;
     if (!parseDottedQuad(addressPart, &address)) {
         if (!parseIPv6(addressPart, &address))
@@ -241,7 +241,7 @@ Query parseQuery(const QString &address)
     if (address.contains(u'/'))
         return parseNetwork(address);
 
-    QHostAddress ip;
+    IpAddress ip;
     if (parseDottedQuad(address, &ip)) {
         Query query;
         query.kind = QueryKind::IPv4;

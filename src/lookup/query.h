@@ -1,7 +1,8 @@
 #pragma once
 
+#include "net/ipaddress.h"
+
 #include <QByteArray>
-#include <QHostAddress>
 #include <QString>
 
 // What one address asks, decided before any server is contacted. Shared by every source that
@@ -26,7 +27,7 @@ struct Query
     // Only letters, digits and . - : / ever appear in it.
     QByteArray ascii;
     // IPv4, IPv6, Cidr: the address (for a network, as written).
-    QHostAddress address;
+    IpAddress address;
     // Cidr: the prefix length.
     int prefixLength = -1;
     // AsNumber: the number.

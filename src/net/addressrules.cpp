@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace AddressRules {
 
@@ -39,39 +40,37 @@ constexpr std::array ranges{
     Range{"ff00::", 8, "multicast"},
 };
 
-quint32 ipv4At(const Q_IPV6ADDR &bytes, int offset)
+quint32 ipv4At(const IpAddress::V6Bytes &bytes, int offset)
 {
-    return quint32(bytes.c[offset]) << 24 | quint32(bytes.c[offset + 1]) << 16 |
-           quint32(bytes.c[offset + 2]) << 8 | quint32(bytes.c[offset + 3]);
+    return quint32(bytes[offset]) << 24 | quint32(bytes[offset + 1]) << 16 |
+           quint32(bytes[offset + 2]) << 8 | quint32(bytes[offset + 3]);
 }
 
-bool startsWith(const Q_IPV6ADDR &bytes, std::initializer_list<quint8> prefix)
+bool startsWith(const IpAddress::V6Bytes &bytes, std::initializer_list<quint8> prefix)
 {
     int i = 0;
     for (const quint8 byte : prefix) {
-        if (bytes.c[i++] != byte)
+        if (bytes[i++] != byte)
             return false;
     }
     return true;
 }
 
 // The IPv4 address an IPv6 address leads to, for the forms that carry one.
-std::optional<quint32> embeddedIpv4(const QHostAddress &address)
+std::optional<quint32> embeddedIpv4(const IpAddress &address)
 {
-    bool isV4 = false;
-    const quint32 mapped = address.toIPv4Address(&isV4); // ::ffff:a.b.c.d
-    if (isV4)
+    if (const std::optional<quint32> mapped = address.mappedV4()) // ::ffff:a.b.c.d
         return mapped;
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+    if (!address.isV6())
         return std::nullopt;
-    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    const IpAddress::V6Bytes bytes = address.toV6();
     // ::a.b.c.d (IPv4-compatible, deprecated but still routed by some stacks); :: and ::1
     // are in the table.
     if (startsWith(bytes, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}) && ipv4At(bytes, 12) > 1)
         return ipv4At(bytes, 12);
     // ::ffff:0:a.b.c.d (IPv4-translated)
-    if (startsWith(bytes, {0, 0, 0, 0, 0, 0, 0, 0}) && bytes.c[8] == 0xff && bytes.c[9] == 0xff &&
-        bytes.c[10] == 0 && bytes.c[11] == 0)
+    if (startsWith(bytes, {0, 0, 0, 0, 0, 0, 0, 0}) && bytes[8] == 0xff && bytes[9] == 0xff &&
+        bytes[10] == 0 && bytes[11] == 0)
         return ipv4At(bytes, 12);
     // 64:ff9b::a.b.c.d (NAT64's well-known prefix)
     if (startsWith(bytes, {0x00, 0x64, 0xff, 0x9b, 0, 0, 0, 0, 0, 0, 0, 0}))
@@ -85,25 +84,29 @@ std::optional<quint32> embeddedIpv4(const QHostAddress &address)
     return std::nullopt;
 }
 
-QString kindInTable(const QHostAddress &address)
+QString kindInTable(const IpAddress &address)
 {
-    for (const Range &range : ranges) {
-        const std::pair<QHostAddress, int> subnet{QHostAddress(QLatin1String(range.network)),
-                                                  range.length};
-        if (subnet.first.protocol() == address.protocol() && address.isInSubnet(subnet))
-            return QLatin1String(range.kind);
+    static const std::vector<IpAddress> networks = [] {
+        std::vector<IpAddress> parsed;
+        for (const Range &range : ranges)
+            parsed.push_back(IpAddress::fromString(QString::fromLatin1(range.network)));
+        return parsed;
+    }();
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        if (address.isInSubnet(networks[i], ranges[i].length))
+            return QLatin1String(ranges[i].kind);
     }
     return {};
 }
 
 } // namespace
 
-QString nonPublicKind(const QHostAddress &address)
+QString nonPublicKind(const IpAddress &address)
 {
     if (address.isNull())
         return QStringLiteral("unspecified");
     if (const std::optional<quint32> v4 = embeddedIpv4(address))
-        return kindInTable(QHostAddress(*v4));
+        return kindInTable(IpAddress(*v4));
     return kindInTable(address);
 }
 

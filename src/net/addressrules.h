@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QHostAddress>
+#include "net/ipaddress.h"
+
 #include <QString>
 
 // Addresses a referral read from a server's answer must not lead to: anything that is not a
@@ -12,8 +13,8 @@
 namespace AddressRules {
 
 // Empty when the address is public; otherwise what it is ("private", "loopback", ...).
-QString nonPublicKind(const QHostAddress &address);
-inline bool isNonPublic(const QHostAddress &address)
+QString nonPublicKind(const IpAddress &address);
+inline bool isNonPublic(const IpAddress &address)
 {
     return !nonPublicKind(address).isEmpty();
 }

@@ -145,7 +145,7 @@ HttpClient::Id HttpClient::get(const FetchRequest &request, Done done)
     transfer->viaProxy = proxy.has_value();
     // Through a proxy no socket is opened for the server itself: an address written in the URL
     // is the one check left.
-    const QHostAddress literal(url.host());
+    const IpAddress literal = IpAddress::fromString(url.host());
     if (request.refuseNonPublic && proxy && !literal.isNull() &&
         AddressRules::isNonPublic(literal)) {
         QTimer::singleShot(0, this, [this, id, literal] {
@@ -289,7 +289,7 @@ curl_socket_t HttpClient::onOpenSocket(void *transfer, curlsocktype purpose, cur
 {
     auto *t = static_cast<Transfer *>(transfer);
     if (purpose == CURLSOCKTYPE_IPCXN) {
-        const QHostAddress peer(&address->addr);
+        const IpAddress peer = IpAddress::fromSockaddr(&address->addr);
         const QString kind = AddressRules::nonPublicKind(peer);
         if (!kind.isEmpty()) {
             // libcurl tries the name's next address, if it has one.
@@ -304,7 +304,7 @@ curl_socket_t HttpClient::onOpenSocket(void *transfer, curlsocktype purpose, cur
 int HttpClient::onConnected(void *transfer, char *peer, char *, int, int)
 {
     auto *t = static_cast<Transfer *>(transfer);
-    const QHostAddress address(QString::fromLatin1(peer));
+    const IpAddress address = IpAddress::fromString(QString::fromLatin1(peer));
     const QString kind = AddressRules::nonPublicKind(address);
     if (kind.isEmpty())
         return CURL_PREREQFUNC_OK;

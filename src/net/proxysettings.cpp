@@ -1,6 +1,7 @@
 #include "net/proxysettings.h"
 
-#include <QHostAddress>
+#include "net/ipaddress.h"
+
 #include <QUrl>
 
 namespace {
@@ -137,20 +138,20 @@ bool ProxySettings::bypasses(const QStringList &noProxy, const QString &host)
         name = name.mid(1, name.size() - 2);
     while (name.endsWith(u'.'))
         name.chop(1);
-    const QHostAddress address(name);
+    const IpAddress address = IpAddress::fromString(name);
     for (QString entry : noProxy) {
         if (entry == u"*")
             return true;
         if (!address.isNull()) {
             if (entry.contains(u'/')) {
-                const auto subnet = QHostAddress::parseSubnet(entry);
-                if (!subnet.first.isNull() && address.isInSubnet(subnet))
+                const auto [network, length] = IpAddress::parseSubnet(entry);
+                if (!network.isNull() && address.isInSubnet(network, length))
                     return true;
                 continue;
             }
             if (entry.startsWith(u'[') && entry.endsWith(u']'))
                 entry = entry.mid(1, entry.size() - 2);
-            if (QHostAddress(entry) == address)
+            if (IpAddress::fromString(entry) == address)
                 return true;
             continue;
         }

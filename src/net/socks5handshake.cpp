@@ -38,7 +38,7 @@ QString replyText(quint8 code)
 
 } // namespace
 
-Socks5Handshake::Socks5Handshake(const QString &host, const QHostAddress &address, quint16 port,
+Socks5Handshake::Socks5Handshake(const QString &host, const IpAddress &address, quint16 port,
                                  const QString &user, const QString &password)
     : m_host(host), m_address(address), m_port(port), m_user(user), m_password(password)
 {
@@ -69,16 +69,14 @@ void Socks5Handshake::fail(Refusal refusal, const QString &why)
 QByteArray Socks5Handshake::connectRequest()
 {
     QByteArray request = byteString({Version, 0x01 /* CONNECT */, 0x00});
-    bool isV4 = false;
-    const quint32 v4 = m_address.toIPv4Address(&isV4);
-    if (!m_address.isNull() && isV4) {
+    if (const std::optional<quint32> v4 = m_address.mappedV4()) {
         request += char(0x01);
         for (int shift = 24; shift >= 0; shift -= 8)
-            request += char(v4 >> shift);
+            request += char(*v4 >> shift);
     } else if (!m_address.isNull()) {
         request += char(0x04);
-        const Q_IPV6ADDR v6 = m_address.toIPv6Address();
-        request.append(reinterpret_cast<const char *>(v6.c), 16);
+        const IpAddress::V6Bytes v6 = m_address.toV6();
+        request.append(reinterpret_cast<const char *>(v6.data()), qsizetype(v6.size()));
     } else {
         const QByteArray name = m_host.toUtf8();
         if (name.isEmpty() || name.size() > 255) {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "net/ipaddress.h"
+
 #include <QByteArray>
-#include <QHostAddress>
 #include <QString>
 
 // The client's side of a SOCKS5 CONNECT (RFC 1928), with user name and password when the proxy
@@ -31,7 +32,7 @@ public:
 
     // The server is named by `host` (a name the proxy looks up) or, when `address` is not null,
     // by that address.
-    Socks5Handshake(const QString &host, const QHostAddress &address, quint16 port,
+    Socks5Handshake(const QString &host, const IpAddress &address, quint16 port,
                     const QString &user = {}, const QString &password = {});
 
     QByteArray start();
@@ -48,7 +49,7 @@ private:
     void fail(Refusal refusal, const QString &why);
 
     QString m_host;
-    QHostAddress m_address;
+    IpAddress m_address;
     quint16 m_port;
     QString m_user;
     QString m_password;

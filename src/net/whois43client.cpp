@@ -3,7 +3,6 @@
 #include "net/addressrules.h"
 #include "platform/logging.h"
 
-#include <QHostInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -39,8 +38,8 @@ Whois43Client::Whois43Client(const ConnectToMap &connectTo, const Whois43Limits 
 
 Whois43Client::~Whois43Client()
 {
-    if (m_lookupId != -1)
-        QHostInfo::abortHostLookup(m_lookupId);
+    if (m_lookupId != 0)
+        HostResolver::system().abort(m_lookupId);
     closeSocket();
 }
 
@@ -57,16 +56,16 @@ void Whois43Client::start(const Whois43Request &request)
     // nothing.
     ++m_exchange;
     closeSocket();
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
+    if (m_lookupId != 0) {
+        HostResolver::system().abort(m_lookupId);
+        m_lookupId = 0;
     }
     m_done = false;
     m_connected = false;
     m_waitedForDescriptor = false;
     m_via.reset();
     m_socks.reset();
-    m_serverAddress = QHostAddress();
+    m_serverAddress = IpAddress();
     m_toSend.clear();
     m_connectingTo.clear();
     m_request = request;
@@ -80,7 +79,7 @@ void Whois43Client::start(const Whois43Request &request)
     m_via = m_proxy.socksFor(request.host);
     if (m_via && m_via->resolvesNames()) {
         // The proxy looks the name up; an address written as the host is still checked here.
-        const QHostAddress literal(m_target.host);
+        const IpAddress literal = IpAddress::fromString(m_target.host);
         if (!literal.isNull() && m_request.refuseNonPublic && !m_target.hostNamed &&
             AddressRules::isNonPublic(literal)) {
             QMetaObject::invokeMethod(
@@ -101,7 +100,7 @@ void Whois43Client::start(const Whois43Request &request)
 
 void Whois43Client::lookUp(const QString &host, Found found)
 {
-    const QHostAddress literal(host);
+    const IpAddress literal = IpAddress::fromString(host);
     if (!literal.isNull()) {
         // Delivered from the event loop, like every other outcome.
         QMetaObject::invokeMethod(
@@ -113,11 +112,11 @@ void Whois43Client::lookUp(const QString &host, Found found)
             Qt::QueuedConnection);
         return;
     }
-    m_lookupId = QHostInfo::lookupHost(host, this, [this, found](const QHostInfo &info) {
-        m_lookupId = -1;
-        (this->*found)(info.addresses(),
-                       info.error() == QHostInfo::NoError ? QString() : info.errorString());
-    });
+    m_lookupId = HostResolver::system().lookUp(
+        host, this, [this, found](const QList<IpAddress> &addresses, const QString &error) {
+            m_lookupId = 0;
+            (this->*found)(addresses, error);
+        });
 }
 
 void Whois43Client::abort()
@@ -125,14 +124,14 @@ void Whois43Client::abort()
     fail(Whois43Answer::Failure::Aborted, QStringLiteral("stopped"));
 }
 
-void Whois43Client::refuse(const QHostAddress &address)
+void Whois43Client::refuse(const IpAddress &address)
 {
     fail(Whois43Answer::Failure::RefusedPrivateAddress,
          QStringLiteral("%1 is a %2 address; a referral may not lead there")
              .arg(address.toString(), AddressRules::nonPublicKind(address)));
 }
 
-void Whois43Client::onHostFound(const QList<QHostAddress> &addresses, const QString &error)
+void Whois43Client::onHostFound(const QList<IpAddress> &addresses, const QString &error)
 {
     if (m_done)
         return;
@@ -145,7 +144,7 @@ void Whois43Client::onHostFound(const QList<QHostAddress> &addresses, const QStr
     // The address checked is the address connected to (or handed to the proxy): no second
     // look-up in between.
     const bool check = m_request.refuseNonPublic && !m_target.hostNamed;
-    for (const QHostAddress &address : addresses) {
+    for (const IpAddress &address : addresses) {
         if (!check || !AddressRules::isNonPublic(address)) {
             m_serverAddress = address;
             if (m_via)
@@ -158,7 +157,7 @@ void Whois43Client::onHostFound(const QList<QHostAddress> &addresses, const QStr
     refuse(addresses.front());
 }
 
-void Whois43Client::onProxyFound(const QList<QHostAddress> &addresses, const QString &error)
+void Whois43Client::onProxyFound(const QList<IpAddress> &addresses, const QString &error)
 {
     if (m_done)
         return;
@@ -173,7 +172,7 @@ void Whois43Client::onProxyFound(const QList<QHostAddress> &addresses, const QSt
     connectTo(addresses.front(), m_via->port);
 }
 
-QString Whois43Client::connectionName(const QHostAddress &address, quint16 port) const
+QString Whois43Client::connectionName(const IpAddress &address, quint16 port) const
 {
     return QStringLiteral("%1 port %2%3")
         .arg(address.toString())
@@ -181,24 +180,24 @@ QString Whois43Client::connectionName(const QHostAddress &address, quint16 port)
         .arg(m_via ? QStringLiteral(" (the proxy)") : QString());
 }
 
-void Whois43Client::connectTo(const QHostAddress &address, quint16 port)
+void Whois43Client::connectTo(const IpAddress &address, quint16 port)
 {
     m_answer.peerAddress = m_serverAddress;
     m_connectingTo = connectionName(address, port);
     sockaddr_storage storage{};
     socklen_t length = 0;
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+    if (address.isV4()) {
         auto *in = reinterpret_cast<sockaddr_in *>(&storage);
         in->sin_family = AF_INET;
         in->sin_port = htons(port);
-        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        in->sin_addr.s_addr = htonl(address.toV4());
         length = sizeof(sockaddr_in);
     } else {
         auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
         in6->sin6_family = AF_INET6;
         in6->sin6_port = htons(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
+        const IpAddress::V6Bytes bytes = address.toV6();
+        std::memcpy(&in6->sin6_addr, bytes.data(), bytes.size());
         length = sizeof(sockaddr_in6);
     }
     m_fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -400,9 +399,9 @@ void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
     m_done = true;
     m_connectTimer.stop();
     m_answerTimer.stop();
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
+    if (m_lookupId != 0) {
+        HostResolver::system().abort(m_lookupId);
+        m_lookupId = 0;
     }
     closeSocket();
     qCInfo(lcNet).noquote() << m_answer.server << "failed:" << reason;

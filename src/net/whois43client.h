@@ -2,11 +2,12 @@
 
 #include "net/addressrules.h"
 #include "net/connectto.h"
+#include "net/hostresolver.h"
+#include "net/ipaddress.h"
 #include "net/proxysettings.h"
 #include "net/socks5handshake.h"
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -65,7 +66,7 @@ struct Whois43Answer
     // The server as asked: "host:port".
     QString server;
     // The server's address (null when no connection was made, or a proxy looked the name up).
-    QHostAddress peerAddress;
+    IpAddress peerAddress;
     // The connect-to map names the host: where it went was the user's choice.
     bool userMapped = false;
 
@@ -115,13 +116,13 @@ signals:
     void finished(const Whois43Answer &answer);
 
 private:
-    using Found = void (Whois43Client::*)(const QList<QHostAddress> &, const QString &);
+    using Found = void (Whois43Client::*)(const QList<IpAddress> &, const QString &);
     void lookUp(const QString &host, Found found);
-    void refuse(const QHostAddress &address);
-    QString connectionName(const QHostAddress &address, quint16 port) const;
-    void connectTo(const QHostAddress &address, quint16 port);
-    void onHostFound(const QList<QHostAddress> &addresses, const QString &error);
-    void onProxyFound(const QList<QHostAddress> &addresses, const QString &error);
+    void refuse(const IpAddress &address);
+    QString connectionName(const IpAddress &address, quint16 port) const;
+    void connectTo(const IpAddress &address, quint16 port);
+    void onHostFound(const QList<IpAddress> &addresses, const QString &error);
+    void onProxyFound(const QList<IpAddress> &addresses, const QString &error);
     void onConnected();
     void send(const QByteArray &bytes);
     void onWritable();
@@ -141,7 +142,7 @@ private:
     ConnectToMap::Target m_target;
     std::optional<ProxySettings::Proxy> m_via;
     // The server's address when the program looked it up (or it was written as one).
-    QHostAddress m_serverAddress;
+    IpAddress m_serverAddress;
     std::optional<Socks5Handshake> m_socks;
     Whois43Answer m_answer;
     int m_fd = -1;
@@ -155,7 +156,7 @@ private:
     QString m_connectingTo; // "address port N", for the reasons
     QTimer m_connectTimer;
     QTimer m_answerTimer;
-    int m_lookupId = -1;
+    quint64 m_lookupId = 0; // a name look-up under way
     bool m_waitedForDescriptor = false;
     bool m_connected = false;
     bool m_done = false;

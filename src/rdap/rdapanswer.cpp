@@ -1,8 +1,8 @@
 #include "rdap/rdapanswer.h"
 
+#include "net/ipaddress.h"
 #include "rdap/rdapquery.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -49,7 +49,7 @@ bool isLoopback(const QString &host)
 {
     if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
         return true;
-    const QHostAddress address(host);
+    const IpAddress address = IpAddress::fromString(host);
     return !address.isNull() && address.isLoopback();
 }
 

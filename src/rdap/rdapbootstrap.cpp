@@ -50,11 +50,11 @@ PrefixKey masked(std::uint64_t hi, std::uint64_t lo, int length)
     return {hi, length == 128 ? lo : lo & ~(~std::uint64_t(0) >> (length - 64)), length};
 }
 
-PrefixKey addressBits(const QHostAddress &address)
+PrefixKey addressBits(const IpAddress &address)
 {
-    if (address.protocol() == QAbstractSocket::IPv4Protocol)
-        return {std::uint64_t(address.toIPv4Address()) << 32, 0, 32};
-    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    if (address.isV4())
+        return {std::uint64_t(address.toV4()) << 32, 0, 32};
+    const IpAddress::V6Bytes bytes = address.toV6();
     PrefixKey key{0, 0, 128};
     for (int i = 0; i < 8; ++i) {
         key.hi = key.hi << 8 | bytes[i];
@@ -134,10 +134,10 @@ bool RdapBootstrap::addEntry(RdapRegistry registry, Table &table, const QString 
     }
     case RdapRegistry::Ipv4:
     case RdapRegistry::Ipv6: {
-        const auto [network, length] = QHostAddress::parseSubnet(entry);
-        const auto protocol = registry == RdapRegistry::Ipv4 ? QAbstractSocket::IPv4Protocol
-                                                             : QAbstractSocket::IPv6Protocol;
-        if (network.protocol() != protocol || length < 0)
+        const auto [network, length] = IpAddress::parseSubnet(entry);
+        const auto family =
+            registry == RdapRegistry::Ipv4 ? IpAddress::Family::V4 : IpAddress::Family::V6;
+        if (network.family() != family || length < 0)
             return false;
         const PrefixKey bits = addressBits(network);
         table.prefixes.emplace(masked(bits.hi, bits.lo, length), service);
@@ -279,10 +279,10 @@ QStringList RdapBootstrap::domainServices(const QString &name) const
     return domainServices(std::string_view(name.toLatin1().toStdString()));
 }
 
-QStringList RdapBootstrap::addressServices(const QHostAddress &address, int prefixLength) const
+QStringList RdapBootstrap::addressServices(const IpAddress &address, int prefixLength) const
 {
-    const bool v4 = address.protocol() == QAbstractSocket::IPv4Protocol;
-    if (!v4 && address.protocol() != QAbstractSocket::IPv6Protocol)
+    const bool v4 = address.isV4();
+    if (!v4 && !address.isV6())
         return {};
     const Table *prefixes = table(v4 ? RdapRegistry::Ipv4 : RdapRegistry::Ipv6);
     const int width = v4 ? 32 : 128;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "net/ipaddress.h"
+
 #include <QByteArray>
 #include <QDateTime>
-#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
@@ -44,7 +45,7 @@ public:
     QStringList domainServices(std::string_view name) const;
     QStringList domainServices(const QString &name) const;
     // An address, or a network when `prefixLength` is given (0..32 or 0..128).
-    QStringList addressServices(const QHostAddress &address, int prefixLength = -1) const;
+    QStringList addressServices(const IpAddress &address, int prefixLength = -1) const;
     QStringList asnServices(quint32 asNumber) const;
 
     // The file name IANA publishes the registry under.

@@ -44,20 +44,15 @@ QUrl RdapDomainUrl(const QString &baseUrl, const QString &asciiName)
     return onBase(baseUrl, QStringLiteral("domain/") + name.toString().toLower());
 }
 
-QUrl RdapAddressUrl(const QString &baseUrl, const QHostAddress &address, int prefixLength)
+QUrl RdapAddressUrl(const QString &baseUrl, const IpAddress &address, int prefixLength)
 {
-    QHostAddress plain(address);
-    plain.setScopeId(QString());
-    const auto protocol = plain.protocol();
-    const int width = protocol == QAbstractSocket::IPv4Protocol   ? 32
-                      : protocol == QAbstractSocket::IPv6Protocol ? 128
-                                                                  : 0;
+    const int width = address.isV4() ? 32 : address.isV6() ? 128 : 0;
     if (width == 0 || prefixLength > width)
         return {};
     if (prefixLength < 0)
-        return onBase(baseUrl, QStringLiteral("ip/") + plain.toString());
+        return onBase(baseUrl, QStringLiteral("ip/") + address.toString());
     const auto [network, length] =
-        QHostAddress::parseSubnet(plain.toString() + u'/' + QString::number(prefixLength));
+        IpAddress::parseSubnet(QString(address.toString() + u'/' + QString::number(prefixLength)));
     if (length != prefixLength)
         return {};
     return onBase(baseUrl, QStringLiteral("ip/") + network.toString() + u'/' +

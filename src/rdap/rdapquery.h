@@ -1,7 +1,8 @@
 #pragma once
 
+#include "net/ipaddress.h"
+
 #include <QByteArray>
-#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -17,7 +18,7 @@ inline constexpr char RdapMediaType[] = "application/rdap+json";
 // ASCII (its A-label form) with labels of 1 to 63 letters, digits, '-' or '_'.
 QUrl RdapDomainUrl(const QString &baseUrl, const QString &asciiName);
 // With a prefix length, the address's host bits are cleared: the query names the network.
-QUrl RdapAddressUrl(const QString &baseUrl, const QHostAddress &address, int prefixLength = -1);
+QUrl RdapAddressUrl(const QString &baseUrl, const IpAddress &address, int prefixLength = -1);
 QUrl RdapAutnumUrl(const QString &baseUrl, quint32 asNumber);
 
 // The request headers of an RDAP query.

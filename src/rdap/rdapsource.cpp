@@ -149,7 +149,7 @@ void RdapSource::request(const std::shared_ptr<Lookup> &lookup, const QUrl &url,
 {
     // A URL read from an answer is untrusted: it may not lead to a non-public address, unless
     // the server that named it is itself on one (a local mirror the user set up).
-    const QHostAddress referrerAddress(referrer.host());
+    const IpAddress referrerAddress = IpAddress::fromString(referrer.host());
     const bool fromAnswer = !referrer.isEmpty() && (referrerAddress.isNull() ||
                                                     !AddressRules::isNonPublic(referrerAddress));
     const QString server = serverOf(url);

@@ -1,5 +1,6 @@
 #include "whois/ianacache.h"
 
+#include "net/ipaddress.h"
 #include "platform/logging.h"
 #include "whois/whoistext.h"
 
@@ -25,8 +26,7 @@ QString typeOf(const Query &query)
     case QueryKind::IPv4:
     case QueryKind::IPv6:
     case QueryKind::Cidr:
-        return query.address.protocol() == QAbstractSocket::IPv4Protocol ? QStringLiteral("v4")
-                                                                         : QStringLiteral("v6");
+        return query.address.isV4() ? QStringLiteral("v4") : QStringLiteral("v6");
     case QueryKind::AsNumber:
         return QStringLiteral("as");
     case QueryKind::Invalid:
@@ -41,12 +41,12 @@ QByteArray bytesOf(quint32 number)
     return QByteArray(bytes, 4);
 }
 
-QByteArray bytesOf(const QHostAddress &address)
+QByteArray bytesOf(const IpAddress &address)
 {
-    if (address.protocol() == QAbstractSocket::IPv4Protocol)
-        return bytesOf(address.toIPv4Address());
-    const Q_IPV6ADDR v6 = address.toIPv6Address();
-    return QByteArray(reinterpret_cast<const char *>(v6.c), 16);
+    if (address.isV4())
+        return bytesOf(address.toV4());
+    const IpAddress::V6Bytes v6 = address.toV6();
+    return QByteArray(reinterpret_cast<const char *>(v6.data()), qsizetype(v6.size()));
 }
 
 // The point a query stands for in its key space (the TLD for names).
@@ -103,16 +103,17 @@ std::optional<std::pair<QByteArray, QByteArray>> rangeInAnswer(const QString &ty
         return std::pair{bytesOf(m.captured(1).toUInt()), bytesOf(m.captured(2).toUInt())};
     }
     if (value.contains(u'/')) {
-        const auto subnet = QHostAddress::parseSubnet(value);
-        if (subnet.first.isNull())
+        const auto [network, length] = IpAddress::parseSubnet(value);
+        if (network.isNull())
             return std::nullopt;
-        return prefixRange(bytesOf(subnet.first), subnet.second);
+        return prefixRange(bytesOf(network), length);
     }
     const QStringList ends = value.split(u'-');
     if (ends.size() != 2)
         return std::nullopt;
-    const QHostAddress first(ends[0].trimmed()), last(ends[1].trimmed());
-    if (first.isNull() || last.isNull() || first.protocol() != last.protocol())
+    const IpAddress first = IpAddress::fromString(ends[0]);
+    const IpAddress last = IpAddress::fromString(ends[1]);
+    if (first.isNull() || last.isNull() || first.family() != last.family())
         return std::nullopt;
     return std::pair{bytesOf(first), bytesOf(last)};
 }

@@ -1,6 +1,7 @@
 #include "whois/whoisreferral.h"
 
-#include <QHostAddress>
+#include "net/ipaddress.h"
+
 #include <QList>
 #include <QRegularExpression>
 
@@ -79,8 +80,7 @@ bool isHostName(const QString &host)
 {
     if (isLdhHostName(host))
         return true;
-    QHostAddress address;
-    return host.contains(u':') && address.setAddress(host);
+    return host.contains(u':') && !IpAddress::fromString(host).isNull();
 }
 
 // host, host:port (Url form only) or [v6]:port.

@@ -331,7 +331,7 @@ private slots:
         }
         const auto settings = ProxySettings::forEverything(proxy.url(scheme), noProxy);
         QVERIFY(settings.has_value());
-        const bool literal = !QHostAddress(host).isNull();
+        const bool literal = !IpAddress::fromString(host).isNull();
         const Whois43Answer answer =
             ask(literal ? server.port() : 43, "example.com", {}, *settings, host);
         QVERIFY2(answer.failure == failure, qPrintable(answer.reason));

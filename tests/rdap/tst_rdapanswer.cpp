@@ -182,15 +182,16 @@ private slots:
         QTest::newRow("not ASCII") << RdapDomainUrl(base, u"bücher.example"_s) << QString();
         QTest::newRow("empty label") << RdapDomainUrl(base, u"a..example"_s) << QString();
         QTest::newRow("path characters") << RdapDomainUrl(base, u"a/../b.example"_s) << QString();
-        QTest::newRow("IPv4 address") << RdapAddressUrl(base, QHostAddress(u"192.0.2.1"_s))
+        QTest::newRow("IPv4 address") << RdapAddressUrl(base, IpAddress::fromString(u"192.0.2.1"_s))
                                       << u"https://rdap.test/registry/ip/192.0.2.1"_s;
         QTest::newRow("IPv4 network, host bits cleared")
-            << RdapAddressUrl(base, QHostAddress(u"192.0.2.77"_s), 24)
+            << RdapAddressUrl(base, IpAddress::fromString(u"192.0.2.77"_s), 24)
             << u"https://rdap.test/registry/ip/192.0.2.0/24"_s;
-        QTest::newRow("IPv6 network") << RdapAddressUrl(base, QHostAddress(u"2001:DB8::1"_s), 32)
-                                      << u"https://rdap.test/registry/ip/2001:db8::/32"_s;
+        QTest::newRow("IPv6 network")
+            << RdapAddressUrl(base, IpAddress::fromString(u"2001:DB8::1"_s), 32)
+            << u"https://rdap.test/registry/ip/2001:db8::/32"_s;
         QTest::newRow("prefix too long")
-            << RdapAddressUrl(base, QHostAddress(u"192.0.2.1"_s), 33) << QString();
+            << RdapAddressUrl(base, IpAddress::fromString(u"192.0.2.1"_s), 33) << QString();
         QTest::newRow("AS number") << RdapAutnumUrl(base, 4200000000u)
                                    << u"https://rdap.test/registry/autnum/4200000000"_s;
         QTest::newRow("base not http") << RdapAutnumUrl(u"file:///etc/"_s, 1) << QString();

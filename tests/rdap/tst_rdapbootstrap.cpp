@@ -137,7 +137,7 @@ private slots:
         QFETCH(QString, address);
         QFETCH(int, length);
         QFETCH(QString, service);
-        const QStringList found = loaded().addressServices(QHostAddress(address), length);
+        const QStringList found = loaded().addressServices(IpAddress::fromString(address), length);
         QCOMPARE(found.value(0), service);
     }
 
@@ -202,7 +202,7 @@ private slots:
         QCOMPARE(bootstrap.publication(RdapRegistry(registry)),
                  QDateTime(QDate(2026, 11, 30), QTime(18, 0, 1), Qt::UTC));
         QCOMPARE(bootstrap.domainServices(u"a.com"_s).size(), 1);
-        QCOMPARE(bootstrap.addressServices(QHostAddress(u"10.1.0.1"_s)).size(), 1);
+        QCOMPARE(bootstrap.addressServices(IpAddress::fromString(u"10.1.0.1"_s)).size(), 1);
         QCOMPARE(bootstrap.asnServices(5).size(), 1);
     }
 
@@ -224,9 +224,9 @@ private slots:
         const RdapBootstrap &bootstrap = store.bootstrap();
         QCOMPARE(bootstrap.domainServices(u"example.com"_s).value(0),
                  u"https://rdap.verisign.com/com/v1/"_s);
-        QCOMPARE(bootstrap.addressServices(QHostAddress(u"193.0.6.139"_s)).value(0),
+        QCOMPARE(bootstrap.addressServices(IpAddress::fromString(u"193.0.6.139"_s)).value(0),
                  u"https://rdap.db.ripe.net/"_s);
-        QCOMPARE(bootstrap.addressServices(QHostAddress(u"2800:3f0::1"_s)).value(0),
+        QCOMPARE(bootstrap.addressServices(IpAddress::fromString(u"2800:3f0::1"_s)).value(0),
                  u"https://rdap.lacnic.net/rdap/"_s);
         QCOMPARE(bootstrap.asnServices(3333).value(0), u"https://rdap.db.ripe.net/"_s);
     }
@@ -310,7 +310,7 @@ private slots:
                  u"https://sub.test/rdap/"_s);
 
         QCOMPARE(store.origin(RdapRegistry::Ipv4), RdapBootstrapStore::Origin::Network);
-        QCOMPARE(store.bootstrap().addressServices(QHostAddress(u"10.1.0.1"_s)).value(0),
+        QCOMPARE(store.bootstrap().addressServices(IpAddress::fromString(u"10.1.0.1"_s)).value(0),
                  u"https://newer.test/"_s);
         QFile written(cache.filePath(u"ipv4.json"_s));
         QVERIFY(written.open(QIODevice::ReadOnly));

@@ -166,7 +166,7 @@ struct ScriptedChain
                          answer.ok = true;
                          answer.server = hop.server.display();
                          answer.bytes = host.text;
-                         answer.peerAddress = QHostAddress(host.peer);
+                         answer.peerAddress = IpAddress::fromString(host.peer);
                          answer.userMapped = host.mapped;
                          QMetaObject::invokeMethod(
                              &chain, [done, answer] { done(whoisReplyOf(answer)); },

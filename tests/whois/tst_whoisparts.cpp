@@ -299,7 +299,7 @@ private slots:
     {
         QFETCH(QString, address);
         QFETCH(bool, nonPublic);
-        QCOMPARE(AddressRules::isNonPublic(QHostAddress(address)), nonPublic);
+        QCOMPARE(AddressRules::isNonPublic(IpAddress::fromString(address)), nonPublic);
     }
 };
 
