@@ -21,6 +21,9 @@ public:
         Q_UNUSED(kind);
     }
 
+    // Whether any kept answer may be given instead of asking (an age is allowed and the
+    // memory can be read); when not, a run does not ask `reusable`.
+    virtual bool reuses() const { return true; }
     // A kept answer for `address` young enough to be given instead of asking `kind`'s servers
     // (from_store set, asked_at the time its server last gave it), or nothing.
     virtual std::optional<LookupResult> reusable(const QString &address, SourceKind kind) = 0;

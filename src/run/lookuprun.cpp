@@ -141,18 +141,35 @@ std::optional<SourceKind> LookupRun::chosenSource() const
 
 void LookupRun::startLookup(qsizetype index)
 {
-    const QString address = slot(index)->address;
     const std::optional<SourceKind> kind = chosenSource();
-    if (kind && m_options.memory) {
-        if (std::optional<LookupResult> kept = m_options.memory->reusable(address, *kind)) {
-            // Counted and shown like an asked row, without a server.
-            kept->address = address;
-            QMetaObject::invokeMethod(
-                this, [this, index, kept = std::move(*kept)] { lookupDone(index, kept); },
-                Qt::QueuedConnection);
-            return;
-        }
+    if (kind && m_options.memory && m_options.memory->reuses()) {
+        // Read from the event loop, one address at a time: an answer given from the memory is
+        // written out before the next is read, where a window's worth of decoded answers
+        // would otherwise wait at once.
+        QMetaObject::invokeMethod(
+            this, [this, index, kind] { reuseOrAsk(index, *kind); }, Qt::QueuedConnection);
+        return;
     }
+    ask(index, kind);
+}
+
+void LookupRun::reuseOrAsk(qsizetype index, SourceKind kind)
+{
+    const Slot *s = slot(index);
+    if (m_state != State::Running || !s || s->done)
+        return;
+    if (std::optional<LookupResult> kept = m_options.memory->reusable(s->address, kind)) {
+        // Counted and shown like an asked row, without a server.
+        kept->address = s->address;
+        lookupDone(index, *kept);
+        return;
+    }
+    ask(index, kind);
+}
+
+void LookupRun::ask(qsizetype index, std::optional<SourceKind> kind)
+{
+    const QString address = slot(index)->address;
     Source *source = kind && m_sources ? m_sources->source(*kind) : nullptr;
     if (!source) {
         // No source chosen: the record stays empty.

@@ -95,6 +95,9 @@ private:
     void setState(State state);
     void admit();
     void startLookup(qsizetype index);
+    // A kept answer when the memory has one young enough, else the source is asked.
+    void reuseOrAsk(qsizetype index, SourceKind kind);
+    void ask(qsizetype index, std::optional<SourceKind> kind);
     // The source the options choose now, if any.
     std::optional<SourceKind> chosenSource() const;
     void lookupDone(qsizetype index, const LookupResult &result);

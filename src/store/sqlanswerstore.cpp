@@ -520,6 +520,20 @@ bool SqlAnswerStore::decode(StoredAnswer &answer)
     return true;
 }
 
+bool SqlAnswerStore::readPayload(StoredAnswer &answer)
+{
+    if (!m_readable)
+        return false;
+    StoreStatement &query = prepared(StoreSql::AnswerPayload);
+    query.bind(0, answer.id);
+    if (!exec(query) || !query.next())
+        return false;
+    answer.dictionary = query.integer(0);
+    answer.compressed = query.blob(1);
+    query.finish();
+    return true;
+}
+
 void SqlAnswerStore::finishAll()
 {
     for (auto &[sql, statement] : m_queries)

@@ -39,6 +39,9 @@ public:
                                        const QString &other = {},
                                        Decode decode = Decode::Now) override;
     bool decode(StoredAnswer &answer) override;
+    // Reads the payload of an answer read earlier without it, by its number; false when it is
+    // gone or cannot be read.
+    bool readPayload(StoredAnswer &answer);
     bool latestOf(const QStringList &asked, const QString &source, const QString &other,
                   const std::function<void(StoredAnswer &&)> &row) override;
     bool history(const QString &asked,

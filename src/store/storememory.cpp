@@ -57,14 +57,18 @@ void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
         asked << known.asked;
         addressOf.insert(known.asked, address);
     }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const bool read =
         m_reader->latestOf(asked, m_knownSource, m_knownOther, [&](StoredAnswer &&answer) {
             const auto typed = addressOf.constFind(answer.asked);
             if (typed == addressOf.cend())
                 return;
+            const bool mayBeReused = m_maxAgeMs > 0 && now - answer.lastSeenMs < m_maxAgeMs;
             Known &known = m_known[*typed];
-            known.bySource[answer.source == m_knownSource ? 0 : 1] =
-                std::make_shared<const StoredAnswer>(std::move(answer));
+            known.bySource[answer.source == m_knownSource ? 0 : 1] = std::make_shared<const Seen>(
+                Seen{answer.id, std::move(answer.address), answer.askedAtMs, answer.lastSeenMs,
+                     answer.digest, answer.dictionary, std::move(answer.changed),
+                     mayBeReused ? std::move(answer.compressed) : QByteArray()});
         });
     if (!read) {
         // Asked one by one instead, each the way it would be without a batch.
@@ -88,13 +92,36 @@ std::optional<StoredAnswer> StoreMemory::latest(const QString &address, const QS
         return answer;
     }
     // The newer of the answers from the sources asked for.
-    std::optional<StoredAnswer> newest;
-    for (const std::shared_ptr<const StoredAnswer> &answer : known->bySource) {
-        if (answer && (answer->source == source || answer->source == other) &&
-            (!newest || answer->lastSeenMs > newest->lastSeenMs))
-            newest = *answer;
+    const Seen *newest = nullptr;
+    int newestSource = 0;
+    for (int i = 0; i < 2; ++i) {
+        const Seen *seen = known->bySource[i].get();
+        const QString &from = i == 0 ? m_knownSource : m_knownOther;
+        if (seen && (from == source || from == other) &&
+            (!newest || seen->lastSeenMs > newest->lastSeenMs)) {
+            newest = seen;
+            newestSource = i;
+        }
     }
-    return newest;
+    if (!newest)
+        return std::nullopt;
+    StoredAnswer answer;
+    answer.id = newest->id;
+    answer.asked = known->asked;
+    answer.address = newest->address;
+    answer.source = newestSource == 0 ? m_knownSource : m_knownOther;
+    answer.askedAtMs = newest->askedAtMs;
+    answer.lastSeenMs = newest->lastSeenMs;
+    answer.digest = newest->digest;
+    answer.dictionary = newest->dictionary;
+    answer.changed = newest->changed;
+    answer.compressed = newest->compressed;
+    return answer;
+}
+
+bool StoreMemory::reuses() const
+{
+    return m_maxAgeMs > 0 && m_reader->readable();
 }
 
 std::optional<LookupResult> StoreMemory::reusable(const QString &address, SourceKind kind)
@@ -107,7 +134,8 @@ std::optional<LookupResult> StoreMemory::reusable(const QString &address, Source
     if (!kept || QDateTime::currentMSecsSinceEpoch() - kept->lastSeenMs >= m_maxAgeMs)
         return std::nullopt;
     m_known.remove(address);
-    if (!m_reader->decode(*kept)) {
+    // Read without its payload when the answer was too old for the age allowed then.
+    if ((kept->compressed.isEmpty() && !m_reader->readPayload(*kept)) || !m_reader->decode(*kept)) {
         sayReadProblem();
         return std::nullopt;
     }
@@ -143,6 +171,8 @@ void StoreMemory::keep(LookupResult &result)
         // The previous answer from the same source, and what of it changed.
         const QString source = sourceText(result.source);
         std::optional<StoredAnswer> previous = latest(result.address, source, source);
+        if (previous && previous->compressed.isEmpty() && !m_reader->readPayload(*previous))
+            previous.reset();
         if (previous && m_reader->decode(*previous)) {
             for (const FactFields::Change &change :
                  FactFields::changes(previous->result.facts, result.facts))

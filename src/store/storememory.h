@@ -38,6 +38,7 @@ public:
     QString openProblem() const { return m_openProblem; }
 
     void expect(const QStringList &addresses, SourceKind kind) override;
+    bool reuses() const override;
     std::optional<LookupResult> reusable(const QString &address, SourceKind kind) override;
     // An answer of `address` kept in `reader` young enough (maxAgeMs) to stand for asking
     // `kind`'s servers, from_store set; nothing when there is none or reading failed.
@@ -57,12 +58,26 @@ signals:
 private:
     // What the store holds of an address expected in this run: its latest answer per source,
     // nothing when it has none. Read a batch at a time, dropped when the lookup is kept.
+    // An answer found for it: what tells its age and reads it again. Its payload is kept only
+    // while the answer may be reused; otherwise it is read by its number when the new answer
+    // is compared with it, so a window of ten thousand addresses holds no ten thousand
+    // payloads.
+    struct Seen
+    {
+        qint64 id = 0;
+        QString address; // as typed when it was asked
+        qint64 askedAtMs = 0;
+        qint64 lastSeenMs = 0;
+        qint64 digest = 0;
+        qint64 dictionary = 0;
+        QStringList changed;
+        QByteArray compressed;
+    };
     struct Known
     {
         QString asked;
-        // Made only for an answer that was found: the run's window of ten thousand addresses
-        // mostly has none, and an empty optional is the size of a whole answer.
-        std::shared_ptr<const StoredAnswer> bySource[2];
+        // Made only for an answer that was found: the run's window mostly has none.
+        std::shared_ptr<const Seen> bySource[2];
     };
     // Sources as the memory compares them: the protocols of "auto" are the two it may use.
     static void sourcesOf(SourceKind kind, QString &source, QString &other);

@@ -167,6 +167,7 @@ const char *const AllLatest =
     "SELECT " ANSWER_COLUMNS " FROM latest l JOIN answers a ON a.id = l.answer_id"
     " ORDER BY l.asked, l.source";
 const char *const Dictionary = "SELECT content FROM dictionaries WHERE id = ?";
+const char *const AnswerPayload = "SELECT dictionary, payload FROM answers WHERE id = ?";
 const char *const NewestDictionary =
     "SELECT id, answers_before, content FROM dictionaries ORDER BY id DESC LIMIT 1";
 const char *const InsertDictionary =

@@ -38,6 +38,7 @@ extern const char *const Expiring;         // registered domains expiring by a t
 extern const char *const ExpiringOf;       // the same for one address
 extern const char *const AllLatest;        // every address's latest answer, by address
 extern const char *const Dictionary;       // a compression dictionary by id
+extern const char *const AnswerPayload;    // an answer's dictionary and payload by id
 extern const char *const NewestDictionary; // the newest dictionary
 extern const char *const InsertDictionary; // -> id
 extern const char *const HighestAnswerId;  // how many answers there have been, about

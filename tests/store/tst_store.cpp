@@ -254,20 +254,24 @@ private slots:
         QTest::addColumn<int>("maxAgeHours");
         QTest::addColumn<SourceKind>("asked");
         QTest::addColumn<bool>("reused");
+        QTest::addColumn<int>("raisedHours"); // the limit once the window was read; 0: kept
         const int ok = int(LookupStatus::Ok);
-        QTest::newRow("young") << u"whois"_s << ok << 1 << 6 << SourceKind::Whois << true;
-        QTest::newRow("too old") << u"whois"_s << ok << 7 << 6 << SourceKind::Whois << false;
-        QTest::newRow("limit 0") << u"whois"_s << ok << 0 << 0 << SourceKind::Whois << false;
-        QTest::newRow("other source") << u"whois"_s << ok << 1 << 6 << SourceKind::Rdap << false;
+        QTest::newRow("young") << u"whois"_s << ok << 1 << 6 << SourceKind::Whois << true << 0;
+        QTest::newRow("too old") << u"whois"_s << ok << 7 << 6 << SourceKind::Whois << false << 0;
+        QTest::newRow("limit raised after the window was read")
+            << u"whois"_s << ok << 7 << 6 << SourceKind::Whois << true << 8;
+        QTest::newRow("limit 0") << u"whois"_s << ok << 0 << 0 << SourceKind::Whois << false << 0;
+        QTest::newRow("other source")
+            << u"whois"_s << ok << 1 << 6 << SourceKind::Rdap << false << 0;
         QTest::newRow("auto takes port 43")
-            << u"whois"_s << ok << 1 << 6 << SourceKind::Auto << true;
-        QTest::newRow("site") << u"site2"_s << ok << 1 << 6 << SourceKind::Site2 << true;
+            << u"whois"_s << ok << 1 << 6 << SourceKind::Auto << true << 0;
+        QTest::newRow("site") << u"site2"_s << ok << 1 << 6 << SourceKind::Site2 << true << 0;
         QTest::newRow("available")
-            << u"rdap"_s << int(LookupStatus::Available) << 1 << 6 << SourceKind::Rdap << true;
+            << u"rdap"_s << int(LookupStatus::Available) << 1 << 6 << SourceKind::Rdap << true << 0;
         QTest::newRow("failed") << u"whois"_s << int(LookupStatus::Failed) << 1 << 6
-                                << SourceKind::Whois << false;
-        QTest::newRow("throttled")
-            << u"whois"_s << int(LookupStatus::Throttled) << 1 << 6 << SourceKind::Whois << false;
+                                << SourceKind::Whois << false << 0;
+        QTest::newRow("throttled") << u"whois"_s << int(LookupStatus::Throttled) << 1 << 6
+                                   << SourceKind::Whois << false << 0;
     }
     void reuse()
     {
@@ -277,12 +281,15 @@ private slots:
         QFETCH(int, maxAgeHours);
         QFETCH(SourceKind, asked);
         QFETCH(bool, reused);
+        QFETCH(int, raisedHours);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"answers.sqlite"_s);
         const qint64 askedAt = QDateTime::currentMSecsSinceEpoch() - ageHours * Hour - 1000;
         {
+            RecordFacts facts;
+            facts.registrar = u"R"_s;
             LookupResult result =
-                whoisResult(u"Example.TST"_s, gtldAnswer("example.tst", "R"), askedAt);
+                whoisResult(u"Example.TST"_s, gtldAnswer("example.tst", "R"), askedAt, facts);
             result.source = sourceOfText(storedSource);
             result.status = LookupStatus(outcome);
             if (!result.ok())
@@ -294,11 +301,29 @@ private slots:
         }
         StoreMemory memory(path, maxAgeHours * Hour);
         QVERIFY2(memory.openProblem().isEmpty(), qPrintable(memory.openProblem()));
+        // Read as a run reads its window, in one batch with other addresses.
+        QStringList window{u"example.tst"_s};
+        for (int i = 0; i < StoreMemory::BatchAtLeast; ++i)
+            window << u"other%1.tst"_s.arg(i);
+        memory.expect(window, asked);
+        if (raisedHours > 0)
+            memory.setMaxAgeMs(raisedHours * Hour);
         // Asked as typed another way: the same address.
         const std::optional<LookupResult> kept = memory.reusable(u"example.tst"_s, asked);
         QCOMPARE(kept.has_value(), reused);
-        if (!reused)
+        if (!reused) {
+            // Asked instead: compared with the kept answer of its source.
+            RecordFacts facts;
+            facts.registrar = u"S"_s;
+            LookupResult fresh = whoisResult(u"example.tst"_s, gtldAnswer("example.tst", "S"),
+                                             QDateTime::currentMSecsSinceEpoch(), facts);
+            fresh.source = asked == SourceKind::Auto ? SourceKind::Whois : asked;
+            memory.keep(fresh);
+            const bool comparable =
+                sourceText(fresh.source) == storedSource && outcome == int(LookupStatus::Ok);
+            QCOMPARE(fresh.changed, comparable ? QStringList{u"registrar"_s} : QStringList{});
             return;
+        }
         QVERIFY(kept->fromStore);
         QCOMPARE(kept->askedAtMs, askedAt);
         QCOMPARE(sourceText(kept->source), storedSource);
