@@ -171,6 +171,14 @@ void StoreMemory::keep(LookupResult &result)
         // The previous answer from the same source, and what of it changed.
         const QString source = sourceText(result.source);
         std::optional<StoredAnswer> previous = latest(result.address, source, source);
+        if (previous && previous->digest != 0) {
+            // The writer would work the digest out itself; with it here, a record the same as
+            // the previous one (volatile lines aside), which says the same facts, is neither
+            // read again nor decoded: the daily run of an unchanged list.
+            pending.digest = answerDigest(result);
+            if (pending.digest == previous->digest)
+                previous.reset();
+        }
         if (previous && previous->compressed.isEmpty() && !m_reader->readPayload(*previous))
             previous.reset();
         if (previous && m_reader->decode(*previous)) {
