@@ -3,7 +3,7 @@
 # build-fuzz/ and runs each one for a time budget on a copy of its seed corpus. Fails on any
 # crash, broken invariant, leak, timeout (a hang) or running out of memory.
 #   fuzz/run.sh [seconds-per-target] [target...]
-# Default: 30 seconds for each of the six targets. New inputs go to a temporary folder,
+# Default: 30 seconds for each of the seven targets. New inputs go to a temporary folder,
 # never into the repository; when a target fails, that folder (with the input that made it
 # fail) is kept and named.
 set -euo pipefail
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 all_targets=(fuzz_pagedecode fuzz_innertext fuzz_recordlines fuzz_listfile fuzz_savedlist
-    fuzz_rdapanswer)
+    fuzz_rdapanswer fuzz_ipaddress)
 targets=("$@")
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
@@ -25,6 +25,7 @@ declare -A max_len=(
     [fuzz_listfile]=8192
     [fuzz_savedlist]=4096
     [fuzz_rdapanswer]=16384
+    [fuzz_ipaddress]=256
 )
 
 build=build-fuzz

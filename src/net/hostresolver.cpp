@@ -33,12 +33,14 @@ Outcome resolve(const QString &host)
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo *list = nullptr;
     const QByteArray name = host.toUtf8();
+    // A name that is not plain ASCII is looked up as its A-label form.
+    const bool international = name.size() != host.size();
+    hints.ai_flags = AI_ADDRCONFIG | (international ? AI_IDN : 0);
+    addrinfo *list = nullptr;
     int result = ::getaddrinfo(name.constData(), nullptr, &hints, &list);
     if (result == EAI_BADFLAGS) {
-        hints.ai_flags = 0;
+        hints.ai_flags = international ? AI_IDN : 0;
         result = ::getaddrinfo(name.constData(), nullptr, &hints, &list);
     }
     Outcome outcome;
