@@ -3,7 +3,6 @@
 #include "net/ipaddress.h"
 
 #include <QList>
-#include <QRegularExpression>
 
 #include <array>
 
@@ -33,15 +32,21 @@ constexpr std::array labels{
 struct Registry
 {
     const char *host;
-    std::array<const char *, 3> names;
+    std::array<const char *, 4> names; // each matched as whole words, in any case
 };
 constexpr std::array registries{
-    Registry{"whois.arin.net", {"American Registry for Internet Numbers", "ARIN", nullptr}},
-    Registry{"whois.ripe.net", {"RIPE Network Coordination Centre", "RIPE NCC", "RIPE"}},
-    Registry{"whois.apnic.net", {"Asia Pacific Network Information Cent", "APNIC", nullptr}},
-    Registry{"whois.lacnic.net",
-             {"Latin American and Caribbean IP address Regional Registry", "LACNIC", nullptr}},
-    Registry{"whois.afrinic.net", {"African Network Information Cent", "AFRINIC", nullptr}},
+    Registry{"whois.arin.net",
+             {"American Registry for Internet Numbers", "ARIN", nullptr, nullptr}},
+    Registry{"whois.ripe.net", {"RIPE Network Coordination Centre", "RIPE NCC", "RIPE", nullptr}},
+    Registry{"whois.apnic.net",
+             {"Asia Pacific Network Information Centre", "Asia Pacific Network Information Center",
+              "APNIC", nullptr}},
+    Registry{
+        "whois.lacnic.net",
+        {"Latin American and Caribbean IP address Regional Registry", "LACNIC", nullptr, nullptr}},
+    Registry{"whois.afrinic.net",
+             {"African Network Information Centre", "African Network Information Center", "AFRINIC",
+              nullptr}},
 };
 
 // Phrases with which a registry says the block is another registry's.
@@ -132,6 +137,26 @@ QStringView valueOf(QStringView line, const char *label)
     return rest.mid(1).trimmed();
 }
 
+bool isWordCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c == u'_';
+}
+
+// `name` in `text` as whole words; with `atStart`, only where the text starts.
+bool namesWords(QStringView text, QLatin1StringView name, bool atStart)
+{
+    for (qsizetype from = 0;;) {
+        const qsizetype at = text.indexOf(name, from, Qt::CaseInsensitive);
+        if (at < 0 || (atStart && at > 0))
+            return false;
+        const qsizetype end = at + name.size();
+        if ((at == 0 || !isWordCharacter(text[at - 1])) &&
+            (end == text.size() || !isWordCharacter(text[end])))
+            return true;
+        from = at + 1;
+    }
+}
+
 const Registry *registryNamedIn(QStringView text, const QString &asked, bool wholeValue)
 {
     for (const Registry &registry : registries) {
@@ -142,11 +167,7 @@ const Registry *registryNamedIn(QStringView text, const QString &asked, bool who
         for (const char *name : registry.names) {
             if (!name)
                 continue;
-            const QRegularExpression word((wholeValue ? u"^" : u"\\b") +
-                                              QRegularExpression::escape(QLatin1String(name)) +
-                                              u"\\b",
-                                          QRegularExpression::CaseInsensitiveOption);
-            if (word.match(text).hasMatch())
+            if (namesWords(text, QLatin1StringView(name), wholeValue))
                 return &registry;
         }
     }

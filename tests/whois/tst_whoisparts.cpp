@@ -178,6 +178,14 @@ private slots:
             << u"NetRange:       193.0.0.0 - 193.255.255.255\nNetName:        RIPE-CIDR-BLOCK\n"
                "OrgName:        RIPE Network Coordination Centre\nOrgId:          RIPE\n"_qs
             << u"whois.ripe.net"_qs << QString();
+        QTest::newRow("ARIN record held by APNIC, by its name alone")
+            << u"whois.arin.net"_qs
+            << u"NetRange:       1.0.0.0 - 1.255.255.255\n"
+               "OrgName:        Asia Pacific Network Information Centre\n"_qs
+            << u"whois.apnic.net"_qs << QString();
+        QTest::newRow("a registry's name inside a word")
+            << u"whois.ripe.net"_qs << u"remarks: transferred to XAFRINIC-1\n"_qs << QString()
+            << QString();
         QTest::newRow("transferred")
             << u"whois.apnic.net"_qs
             << u"inetnum: 203.0.113.0 - 203.0.113.255\nremarks: This network has been "
