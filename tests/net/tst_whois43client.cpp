@@ -242,6 +242,10 @@ private slots:
         QTest::newRow("literal, trusted") << "127.0.0.1" << false << Failure::None;
         QTest::newRow("literal, from a referral")
             << "127.0.0.1" << true << Failure::RefusedPrivateAddress;
+        // A name is looked up, and what it leads to is judged.
+        QTest::newRow("name, trusted") << "localhost" << false << Failure::None;
+        QTest::newRow("name, from a referral")
+            << "localhost" << true << Failure::RefusedPrivateAddress;
         QTest::newRow("mapped v4-mapped literal") << "::ffff:10.0.0.1" << true << Failure::None;
         // IPv6 forms that lead to an IPv4 address are judged by it.
         QTest::newRow("IPv4-compatible loopback, from a referral")
@@ -266,9 +270,9 @@ private slots:
             QStringLiteral(",:4343:127.0.0.1:") + QString::number(server.port()));
         Whois43Client client(map);
         QSignalSpy spy(&client, &Whois43Client::finished);
-        const quint16 port = host == u"127.0.0.1"          ? server.port()
-                             : host == u"whois.other.test" ? 4343
-                                                           : 43;
+        const quint16 port = host == u"127.0.0.1" || host == u"localhost" ? server.port()
+                             : host == u"whois.other.test"                ? 4343
+                                                                          : 43;
         client.start(Whois43Request{host, port, "q", refuse});
         QVERIFY(spy.wait(5000));
         const auto answer = spy.at(0).at(0).value<Whois43Answer>();
