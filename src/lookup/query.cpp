@@ -1,5 +1,7 @@
 #include "lookup/query.h"
 
+#include <QList>
+
 #include <idn2.h>
 
 #include <algorithm>
