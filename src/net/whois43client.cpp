@@ -39,7 +39,7 @@ Whois43Client::Whois43Client(const ConnectToMap &connectTo, const Whois43Limits 
 Whois43Client::~Whois43Client()
 {
     if (m_lookupId != 0)
-        HostResolver::system().abort(m_lookupId);
+        m_resolver->abort(m_lookupId);
     closeSocket();
 }
 
@@ -57,7 +57,7 @@ void Whois43Client::start(const Whois43Request &request)
     ++m_exchange;
     closeSocket();
     if (m_lookupId != 0) {
-        HostResolver::system().abort(m_lookupId);
+        m_resolver->abort(m_lookupId);
         m_lookupId = 0;
     }
     m_done = false;
@@ -66,6 +66,8 @@ void Whois43Client::start(const Whois43Request &request)
     m_via.reset();
     m_socks.reset();
     m_serverAddress = IpAddress();
+    m_candidates.clear();
+    m_nextCandidate = 0;
     m_toSend.clear();
     m_connectingTo.clear();
     m_request = request;
@@ -112,7 +114,7 @@ void Whois43Client::lookUp(const QString &host, Found found)
             Qt::QueuedConnection);
         return;
     }
-    m_lookupId = HostResolver::system().lookUp(
+    m_lookupId = m_resolver->lookUp(
         host, this, [this, found](const QList<IpAddress> &addresses, const QString &error) {
             m_lookupId = 0;
             (this->*found)(addresses, error);
@@ -144,17 +146,24 @@ void Whois43Client::onHostFound(const QList<IpAddress> &addresses, const QString
     // The address checked is the address connected to (or handed to the proxy): no second
     // look-up in between.
     const bool check = m_request.refuseNonPublic && !m_target.hostNamed;
+    QList<IpAddress> usable;
     for (const IpAddress &address : addresses) {
-        if (!check || !AddressRules::isNonPublic(address)) {
-            m_serverAddress = address;
-            if (m_via)
-                lookUp(m_via->host, &Whois43Client::onProxyFound);
-            else
-                connectTo(address, m_target.port);
-            return;
-        }
+        if (!check || !AddressRules::isNonPublic(address))
+            usable.append(address);
     }
-    refuse(addresses.front());
+    if (usable.isEmpty()) {
+        refuse(addresses.front());
+        return;
+    }
+    m_serverAddress = usable.front();
+    if (m_via) {
+        // The proxy is handed the first; it connects on its own.
+        lookUp(m_via->host, &Whois43Client::onProxyFound);
+        return;
+    }
+    m_candidates = usable;
+    m_candidatePort = m_target.port;
+    connectToNext();
 }
 
 void Whois43Client::onProxyFound(const QList<IpAddress> &addresses, const QString &error)
@@ -169,7 +178,31 @@ void Whois43Client::onProxyFound(const QList<IpAddress> &addresses, const QStrin
     }
     // The proxy is the user's choice, wherever it is.
     m_socks.emplace(m_target.host, m_serverAddress, m_target.port, m_via->user, m_via->password);
-    connectTo(addresses.front(), m_via->port);
+    m_candidates = addresses;
+    m_candidatePort = m_via->port;
+    connectToNext();
+}
+
+bool Whois43Client::connectToNext()
+{
+    if (m_nextCandidate >= m_candidates.size())
+        return false;
+    const IpAddress address = m_candidates[m_nextCandidate++];
+    if (!m_via)
+        m_serverAddress = address;
+    connectTo(address, m_candidatePort);
+    return true;
+}
+
+void Whois43Client::connectFailed(int error)
+{
+    closeSocket();
+    if (connectToNext())
+        return;
+    fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
+                               : Whois43Answer::Failure::NetworkError,
+         QStringLiteral("cannot connect to %1: %2")
+             .arg(m_connectingTo, QString::fromLocal8Bit(strerror(error))));
 }
 
 QString Whois43Client::connectionName(const IpAddress &address, quint16 port) const
@@ -228,13 +261,8 @@ void Whois43Client::connectTo(const IpAddress &address, quint16 port)
     m_writeNotifier->setSocket(m_fd);
     m_writeNotifier->setEnabled(true);
     if (::connect(m_fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 &&
-        errno != EINPROGRESS) {
-        const int error = errno;
-        fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
-                                   : Whois43Answer::Failure::NetworkError,
-             QStringLiteral("cannot connect to %1: %2")
-                 .arg(m_connectingTo, QString::fromLocal8Bit(strerror(error))));
-    }
+        errno != EINPROGRESS)
+        connectFailed(errno);
 }
 
 void Whois43Client::send(const QByteArray &bytes)
@@ -266,10 +294,7 @@ void Whois43Client::onWritable()
         socklen_t size = sizeof error;
         ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
         if (error != 0) {
-            fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
-                                       : Whois43Answer::Failure::NetworkError,
-                 QStringLiteral("cannot connect to %1: %2")
-                     .arg(m_connectingTo, QString::fromLocal8Bit(strerror(error))));
+            connectFailed(error);
             return;
         }
         onConnected();
@@ -400,7 +425,7 @@ void Whois43Client::fail(Whois43Answer::Failure failure, const QString &reason)
     m_connectTimer.stop();
     m_answerTimer.stop();
     if (m_lookupId != 0) {
-        HostResolver::system().abort(m_lookupId);
+        m_resolver->abort(m_lookupId);
         m_lookupId = 0;
     }
     closeSocket();

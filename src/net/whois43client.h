@@ -103,6 +103,8 @@ public:
 
     // Before start: the proxies to use (only a SOCKS5 one carries port 43).
     void setProxy(const ProxySettings &proxy) { m_proxy = proxy; }
+    // Before start: where host names are looked up (the system's resolver unless set).
+    void setResolver(HostResolver *resolver) { m_resolver = resolver; }
 
     using Callback = std::function<void(const Whois43Answer &answer)>;
 
@@ -120,7 +122,11 @@ private:
     void lookUp(const QString &host, Found found);
     void refuse(const IpAddress &address);
     QString connectionName(const IpAddress &address, quint16 port) const;
+    // Connects to the next of m_candidates; false when none is left.
+    bool connectToNext();
     void connectTo(const IpAddress &address, quint16 port);
+    // A connection that could not be made: the next address, if any, else the failure.
+    void connectFailed(int error);
     void onHostFound(const QList<IpAddress> &addresses, const QString &error);
     void onProxyFound(const QList<IpAddress> &addresses, const QString &error);
     void onConnected();
@@ -143,6 +149,12 @@ private:
     std::optional<ProxySettings::Proxy> m_via;
     // The server's address when the program looked it up (or it was written as one).
     IpAddress m_serverAddress;
+    // The addresses a name gave that may be connected to (the server's, or the proxy's), in
+    // the order given: each is tried when the one before could not be connected to.
+    QList<IpAddress> m_candidates;
+    qsizetype m_nextCandidate = 0;
+    quint16 m_candidatePort = 0;
+    HostResolver *m_resolver = &HostResolver::system();
     std::optional<Socks5Handshake> m_socks;
     Whois43Answer m_answer;
     int m_fd = -1;

@@ -1,3 +1,4 @@
+#include "fixedresolver.h"
 #include "net/whois43client.h"
 #include "testregistry.h"
 #include "testsocksserver.h"
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 using Failure = Whois43Answer::Failure;
+using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(TestWhoisServer::Reply)
 
 namespace {
@@ -231,6 +233,41 @@ private slots:
         }
         const Whois43Answer answer = ask(port, "x");
         QCOMPARE(answer.failure, Failure::ConnectRefused);
+    }
+
+    // A name's addresses are tried in turn while connections to them are refused.
+    void nextAddressAfterARefusal_data()
+    {
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<QString>("peer");
+        QTest::newRow("first refuses")
+            << QStringList{u"127.0.0.2"_s, u"127.0.0.1"_s} << Failure::None << u"127.0.0.1"_s;
+        QTest::newRow("first answers")
+            << QStringList{u"127.0.0.1"_s, u"127.0.0.2"_s} << Failure::None << u"127.0.0.1"_s;
+        QTest::newRow("all refuse")
+            << QStringList{u"127.0.0.2"_s, u"127.0.0.3"_s} << Failure::ConnectRefused << QString();
+        QTest::newRow("none") << QStringList{} << Failure::HostNotFound << QString();
+    }
+    void nextAddressAfterARefusal()
+    {
+        QFETCH(QStringList, addresses);
+        QFETCH(Failure, failure);
+        QFETCH(QString, peer);
+        TestWhoisServer server(QByteArray("answer\n"));
+        QList<IpAddress> found;
+        for (const QString &address : addresses)
+            found << IpAddress::fromString(address);
+        FixedResolver resolver(found);
+        Whois43Client client;
+        client.setResolver(&resolver);
+        QSignalSpy spy(&client, &Whois43Client::finished);
+        client.start(Whois43Request{u"whois.example.test"_s, server.port(), "q", false});
+        QVERIFY(spy.wait(5000));
+        const auto answer = spy.at(0).at(0).value<Whois43Answer>();
+        QCOMPARE(answer.failure, failure);
+        QCOMPARE(answer.ok ? answer.peerAddress.toString() : QString(), peer);
+        QCOMPARE(answer.bytes, answer.ok ? QByteArray("answer\n") : QByteArray());
     }
 
     void mappedHostAndPrivateReferral_data()
