@@ -402,15 +402,20 @@ bool IpAddress::isLoopback() const
     return m_bytes == one;
 }
 
+IpAddress IpAddress::network(int length) const
+{
+    const int width = m_family == Family::V4 ? 32 : 128;
+    if (m_family == Family::None || length < 0 || length > width)
+        return {};
+    IpAddress first = *this;
+    clearHostBits(first.m_bytes, (m_family == Family::V4 ? 96 : 0) + length);
+    return first;
+}
+
 bool IpAddress::isInSubnet(const IpAddress &network, int length) const
 {
     if (m_family == Family::None || network.m_family != m_family || length < 0)
         return false;
-    const int width = m_family == Family::V4 ? 32 : 128;
-    const int offset = m_family == Family::V4 ? 96 : 0;
-    V6Bytes mine = m_bytes;
-    V6Bytes theirs = network.m_bytes;
-    clearHostBits(mine, offset + std::min(length, width));
-    clearHostBits(theirs, offset + std::min(length, width));
-    return mine == theirs;
+    const int bits = std::min(length, m_family == Family::V4 ? 32 : 128);
+    return this->network(bits) == network.network(bits);
 }

@@ -46,7 +46,8 @@ public:
     bool isV6() const { return m_family == Family::V6; }
     // IPv4 only: the address as a number.
     quint32 toV4() const;
-    // IPv4 as it is, or the IPv4 address an IPv4-mapped IPv6 address (::ffff:a.b.c.d) carries.
+    // IPv4 as it is, or the IPv4 address an IPv4-mapped IPv6 address (::ffff:a.b.c.d) carries;
+    // "::", the unspecified address of either family, as 0.0.0.0.
     std::optional<quint32> mappedV4() const;
     // The 16 bytes of an IPv6 address, or of an IPv4 address mapped into IPv6.
     V6Bytes toV6() const;
@@ -54,6 +55,9 @@ public:
     QString toString() const;
     // 127.0.0.0/8 and ::1, and an IPv4 loopback address mapped into IPv6.
     bool isLoopback() const;
+    // The first address of the network of `length` bits holding this one (its host bits
+    // cleared); null when the length does not fit the family.
+    IpAddress network(int length) const;
     // Of the same family and inside network/length.
     bool isInSubnet(const IpAddress &network, int length) const;
 

@@ -46,14 +46,12 @@ QUrl RdapDomainUrl(const QString &baseUrl, const QString &asciiName)
 
 QUrl RdapAddressUrl(const QString &baseUrl, const IpAddress &address, int prefixLength)
 {
-    const int width = address.isV4() ? 32 : address.isV6() ? 128 : 0;
-    if (width == 0 || prefixLength > width)
+    if (address.isNull())
         return {};
     if (prefixLength < 0)
         return onBase(baseUrl, QStringLiteral("ip/") + address.toString());
-    const auto [network, length] =
-        IpAddress::parseSubnet(QString(address.toString() + u'/' + QString::number(prefixLength)));
-    if (length != prefixLength)
+    const IpAddress network = address.network(prefixLength);
+    if (network.isNull())
         return {};
     return onBase(baseUrl, QStringLiteral("ip/") + network.toString() + u'/' +
                                QString::number(prefixLength));
