@@ -182,8 +182,17 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
     Server &server = **it;
     server.busy = false;
     --m_busy;
-    ++(verdict.kind == Verdict::Kind::Unreachable ? m_unreachable : m_reached);
     const qint64 t = now();
+    if (verdict.kind == Verdict::Kind::NotSent) {
+        // Nothing reached the server: no delay, nothing counted, the gate's turn given back.
+        if (server.turnHeld) {
+            server.turnHeld = false;
+            m_gate->release(server.name, 0);
+        }
+        schedulePump(t);
+        return true;
+    }
+    ++(verdict.kind == Verdict::Kind::Unreachable ? m_unreachable : m_reached);
     const qint64 user = m_delay ? qMax<qint64>(0, m_delay(job.tag)) : 0;
     m_userDelayMs = user;
 
@@ -203,6 +212,8 @@ bool PoliteScheduler::settle(const QString &name, quint64 generation, Job job,
         break;
     case Verdict::Kind::Throttled:
         throttled = true;
+        break;
+    case Verdict::Kind::NotSent:
         break;
     case Verdict::Kind::EmptyClose:
         // One empty close may be chance; three in a row are a server refusing our pace. The

@@ -22,6 +22,7 @@ struct Verdict
         Throttled,   // the server asked us to slow down (HTTP 429, a rate-limit phrasing)
         EmptyClose,  // the server closed without sending a byte
         Unreachable, // the connection could not be made, or the exchange timed out or broke off
+        NotSent,     // the turn went unused: nothing was sent, so the server is free at once
     };
     Kind kind = Kind::Answer;
     // Throttled: how long the server asked us to wait, or -1.

@@ -6,8 +6,17 @@
 #include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
+namespace {
+thread_local qsizetype heldStates = 0;
+}
+
 struct WhoisChain::State
 {
+    State() { ++heldStates; }
+    ~State() { --heldStates; }
+    State(const State &) = delete;
+    State &operator=(const State &) = delete;
+
     Query query;
     WhoisChainOptions options;
     Ask ask;
@@ -39,6 +48,11 @@ WhoisChain::Ask WhoisChain::directAsk(const ConnectToMap &connectTo, const Whois
 WhoisChain::WhoisChain(Ask ask, IanaCache *cache, QObject *parent)
     : QObject(parent), m_ask(std::move(ask)), m_cache(cache)
 {
+}
+
+qsizetype WhoisChain::heldLookups()
+{
+    return heldStates;
 }
 
 void WhoisChain::lookup(const Query &query, const WhoisChainOptions &options, Done done)
@@ -105,6 +119,7 @@ void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServe
     // A referral to a non-public address is refused, unless the server that gave it is on
     // one itself (a local mirror or test); a host the user mapped is never refused.
     hop.refuseNonPublic = fromReferral && !state->referrerNonPublic;
+    hop.restartable = !state->haveRecord;
     state->asked.append(server);
     state->result.serversAsked.append(server.display());
     qCInfo(lcWhois).noquote() << state->query.text << "asking" << server.display() << "for"

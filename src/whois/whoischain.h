@@ -52,6 +52,10 @@ struct WhoisHop
     QByteArray query; // without CR LF
     // The host was read from an answer: a non-public address is refused (unless mapped).
     bool refuseNonPublic = false;
+    // No server has answered this lookup yet but IANA through its cache, which keeps what it
+    // answered: the chain can be run again from the start up to this hop without asking anyone
+    // twice, so a lookup waiting for this hop's turn need not keep its chain.
+    bool restartable = false;
 };
 
 // Drives the lookup of one address after another (any number at once) through port-43 WHOIS:
@@ -79,6 +83,9 @@ public:
     // The same, with this lookup's hops asked through `ask` instead of the chain's own: one
     // chain serves every lookup of a source, each with its own tag and notes.
     void lookup(const Query &query, const WhoisChainOptions &options, Ask ask, Done done);
+    // Lookups whose chain is held now (by a hop under way or waiting, or a cache's answer to
+    // come), of every chain of this thread.
+    static qsizetype heldLookups();
 
 private:
     struct State;

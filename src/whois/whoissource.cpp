@@ -99,24 +99,71 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Not
                                           const WhoisChain::AnswerCallback &done) {
         if (!self || generation != self->m_generation)
             return;
+        Notes &n = *notes;
+        const QString server = hop.server.display();
+        if (const std::unique_ptr<Resumed> resumed = std::move(n.resumed)) {
+            // The chain run again once its turn came: the hop that waited takes it (again,
+            // after a throttled answer: the parked request is the one the scheduler retries).
+            if (server == n.parkedAt) {
+                auto asked = std::make_shared<Hop>(Hop{self, generation, hop, done, notes});
+                if (resumed->givenUp)
+                    giveUp(*asked, *resumed->givenUp, resumed->reason);
+                else
+                    start(asked, resumed->turn);
+                return;
+            }
+            // IANA's answer ran out meanwhile and the chain goes elsewhere first: the turn
+            // goes back unused.
+            if (resumed->turn)
+                resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
+        }
+        if (hop.restartable) {
+            self->park(tag, notes, server);
+            return;
+        }
         // One hop waiting for its turn: its two callbacks share this, rather than each hold
-        // a copy of the hop and of the chain's callback (ten thousand hops may wait).
+        // a copy of the hop and of the chain's callback.
         auto asked = std::make_shared<Hop>(Hop{self, generation, hop, done, notes});
         self->m_scheduler.submit(
-            hop.server.display(), tag,
-            [asked](const PoliteScheduler::Settle &settle) { start(asked, settle); },
+            server, tag, [asked](const PoliteScheduler::Settle &settle) { start(asked, settle); },
             [asked](PoliteScheduler::GiveUp why, const QString &reason) {
-                const Hop &h = *asked;
-                if (!h.source || h.generation != h.source->m_generation)
-                    return;
-                if (why == PoliteScheduler::GiveUp::Throttled)
-                    h.done(Failure(
-                        LookupError{FailureReason::Throttled,
-                                    QStringLiteral("throttled by ") + h.hop.server.display()}));
-                else
-                    h.done(Failure(LookupError{FailureReason::ServerDown, reason}));
+                giveUp(*asked, why, reason);
             });
     };
+}
+
+void WhoisSource::park(quint64 tag, const std::shared_ptr<Notes> &notes, const QString &server)
+{
+    // The chain's state and the hop go when the chain's call to the Ask returns; the lookup
+    // runs its chain again when its turn comes.
+    notes->parkedAt = server;
+    const QPointer<WhoisSource> self(this);
+    const quint64 generation = m_generation;
+    const auto resume = [self, generation, tag, notes](Resumed resumed) {
+        if (!self || generation != self->m_generation)
+            return;
+        notes->resumed = std::make_unique<Resumed>(std::move(resumed));
+        self->runChain(tag, notes);
+    };
+    m_scheduler.submit(
+        server, tag,
+        [resume](const PoliteScheduler::Settle &settle) {
+            resume(Resumed{settle, {}, {}});
+        },
+        [resume](PoliteScheduler::GiveUp why, const QString &reason) {
+            resume(Resumed{{}, why, reason});
+        });
+}
+
+void WhoisSource::giveUp(const Hop &h, PoliteScheduler::GiveUp why, const QString &reason)
+{
+    if (!h.source || h.generation != h.source->m_generation)
+        return;
+    if (why == PoliteScheduler::GiveUp::Throttled)
+        h.done(Failure(LookupError{FailureReason::Throttled,
+                                   QStringLiteral("throttled by ") + h.hop.server.display()}));
+    else
+        h.done(Failure(LookupError{FailureReason::ServerDown, reason}));
 }
 
 void WhoisSource::start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle)
@@ -175,17 +222,26 @@ void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
 void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
 {
     // The query and the caller's callback are kept here once, not in a callback's capture.
-    auto notes = std::make_shared<Notes>(Notes{query, std::move(done), nullptr});
+    runChain(tag, std::make_shared<Notes>(Notes{query, std::move(done), nullptr, {}, nullptr}));
+}
+
+void WhoisSource::runChain(quint64 tag, const std::shared_ptr<Notes> &notes)
+{
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
     options.followReferrals = m_options.followReferrals;
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
-    m_chain->lookup(query, options, scheduledAsk(tag, notes),
+    m_chain->lookup(notes->query, options, scheduledAsk(tag, notes),
                     [self, notes, generation](const WhoisChainResult &r) {
                         if (!self || generation != self->m_generation)
                             return;
+                        // Run again, the chain ended before the hop that waited (IANA's
+                        // answer, asked again, failed): the turn goes back unused.
+                        if (const std::unique_ptr<Resumed> resumed = std::move(notes->resumed);
+                            resumed && resumed->turn)
+                            resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
                         const Query &query = notes->query;
                         LookupResult result;
                         result.address = query.text;

@@ -58,6 +58,13 @@ private:
         QString record;
         RecordFacts facts;
     };
+    // A parked lookup's turn came, or the scheduler gave its request up.
+    struct Resumed
+    {
+        PoliteScheduler::Settle turn;
+        std::optional<PoliteScheduler::GiveUp> givenUp;
+        QString reason;
+    };
     // What one lookup learns on its way. The answer is made when a whole one comes (the run's
     // window of waiting lookups holds no room for one) and let go when the lookup ends.
     struct Notes
@@ -65,6 +72,10 @@ private:
         Query query;
         Done done;
         std::unique_ptr<ReadAnswer> answer;
+        // Parked: the server whose turn the lookup waits for, its chain let go.
+        QString parkedAt;
+        // Set while the chain is run again: its first hop takes this.
+        std::unique_ptr<Resumed> resumed;
     };
     // One hop handed to the scheduler, until its answer or its giving up.
     struct Hop
@@ -75,9 +86,15 @@ private:
         WhoisChain::AnswerCallback done;
         std::shared_ptr<Notes> notes;
     };
+    // Runs the lookup's chain: from the start, or again once a parked lookup's turn came.
+    void runChain(quint64 tag, const std::shared_ptr<Notes> &notes);
     WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes);
+    // A lookup whose chain can be run again up to this hop waits for the hop's turn holding
+    // only its notes: ten thousand lookups may wait behind one server.
+    void park(quint64 tag, const std::shared_ptr<Notes> &notes, const QString &server);
     // The hop's turn: a client asks its server.
     static void start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle);
+    static void giveUp(const Hop &asked, PoliteScheduler::GiveUp why, const QString &reason);
     // An idle client, or a new one: no more are ever made than requests were under way at once.
     Whois43Client *takeClient();
 

@@ -99,7 +99,7 @@ Verdict verdict(Verdict::Kind kind, int retryAfterSeconds = -1)
 }
 
 // "T" throttled, "T5" throttled with Retry-After 5, "A" an answer, "F" a failed answer, "E" a
-// close without a byte, "U" unreachable.
+// close without a byte, "N" a turn not used, "U" unreachable.
 Verdict verdictNamed(const QString &name)
 {
     switch (name.at(0).unicode()) {
@@ -111,6 +111,8 @@ Verdict verdictNamed(const QString &name)
         return verdict(Verdict::Kind::Failed);
     case 'E':
         return verdict(Verdict::Kind::EmptyClose);
+    case 'N':
+        return verdict(Verdict::Kind::NotSent);
     default:
         return verdict(Verdict::Kind::Unreachable);
     }
@@ -155,6 +157,13 @@ private slots:
             << qint64(0) << QStringList{u"T"_s, u"A"_s, u"A"_s, u"A"_s, u"A"_s, u"U"_s, u"A"_s}
             << QList<qint64>{1000, 1000, 1000, 1000, 1000, 1000, 1000}
             << QList<qint64>{1000, 1000, 1000, 1000, 1000, 1000, 1000};
+        QTest::newRow("a turn not used: the next request at once")
+            << qint64(2000) << QStringList{u"A"_s, u"N"_s, u"A"_s}
+            << QList<qint64>{2000, 2000, 2000} << QList<qint64>{2000, 0, 2000};
+        QTest::newRow("a turn not used is no good answer")
+            << qint64(0) << QStringList{u"T"_s, u"A"_s, u"A"_s, u"A"_s, u"A"_s, u"N"_s, u"A"_s}
+            << QList<qint64>{1000, 1000, 1000, 1000, 1000, 1000, 0}
+            << QList<qint64>{1000, 1000, 1000, 1000, 1000, 0, 0};
         QTest::newRow("two empty closes are chance, the third throttles")
             << qint64(0) << QStringList{u"E"_s, u"E"_s, u"E"_s} << QList<qint64>{0, 0, 1000}
             << QList<qint64>{0, 0, 1000};

@@ -27,6 +27,7 @@ struct Harness
     std::map<QString, std::unique_ptr<TestWhoisServer>> servers;
     QStringList mapping;
     std::unique_ptr<WhoisSource> source;
+    std::optional<WhoisServer> firstServer;
 
     void add(const QString &host, TestWhoisServer::Handler handler)
     {
@@ -34,6 +35,9 @@ struct Harness
         server = std::make_unique<TestWhoisServer>(std::move(handler));
         mapping << server->mapping(host);
     }
+    // Called as each lookup ends, with how many had ended.
+    std::function<void(int done)> onDone;
+
     QList<LookupResult> lookUp(const QStringList &addresses)
     {
         WhoisSourceOptions options;
@@ -41,14 +45,18 @@ struct Harness
         options.cacheFolder = cache.path();
         options.limits.connectTimeoutMs = 2000;
         options.limits.answerTimeoutMs = 5000;
+        options.firstServer = firstServer;
         source = std::make_unique<WhoisSource>(options, scheduler);
         QList<LookupResult> results(addresses.size());
         int done = 0;
         for (qsizetype i = 0; i < addresses.size(); ++i)
-            source->lookup(quint64(i), addresses[i], [&results, &done, i](const LookupResult &r) {
-                results[i] = r;
-                ++done;
-            });
+            source->lookup(quint64(i), addresses[i],
+                           [this, &results, &done, i](const LookupResult &r) {
+                               results[i] = r;
+                               ++done;
+                               if (onDone)
+                                   onDone(done);
+                           });
         if (!runUntil(*clock, [&] { return done == addresses.size(); }))
             qFatal("lookups never ended");
         return results;
@@ -135,6 +143,40 @@ private slots:
             QCOMPARE(results.last().facts.status, RecordStatus::Throttled);
             QVERIFY(results.last().fields.isEmpty()); // the refusal is no record
         }
+    }
+
+    // Lookups waiting behind one server keep no chain, whether IANA named the server (its
+    // answer cached by then) or the user did; every name still gets its record.
+    void waitingLookupsHoldNoChain_data()
+    {
+        QTest::addColumn<bool>("firstServer");
+        QTest::newRow("through IANA") << false;
+        QTest::newRow("the user's server") << true;
+    }
+    void waitingLookupsHoldNoChain()
+    {
+        QFETCH(bool, firstServer);
+        Harness h;
+        h.add(u"whois.iana.org"_s, ianaAnswer);
+        h.add(u"whois.nic.test"_s,
+              [](const QByteArray &query) { return Reply{"Domain Name: " + query + "\r\n"}; });
+        if (firstServer)
+            h.firstServer = WhoisServer{u"whois.nic.test"_s};
+        constexpr int Names = 40;
+        QStringList addresses;
+        for (int i = 0; i < Names; ++i)
+            addresses << u"name%1.test"_s.arg(i);
+        qsizetype heldAtFirst = -1;
+        h.onDone = [&](int done) {
+            if (done == 1)
+                heldAtFirst = WhoisChain::heldLookups();
+        };
+        const QList<LookupResult> results = h.lookUp(addresses);
+        // The one ending now and the one asked next at most; without parking, every name.
+        QVERIFY2(heldAtFirst >= 1 && heldAtFirst <= 2, qPrintable(QString::number(heldAtFirst)));
+        for (const LookupResult &r : results)
+            QCOMPARE(r.facts.status, RecordStatus::Registered);
+        QCOMPARE(WhoisChain::heldLookups(), 0);
     }
 };
 
