@@ -2,6 +2,7 @@
 
 #include "net/ipaddress.h"
 #include "platform/logging.h"
+#include "whois/whoisservers.h"
 #include "whois/whoistext.h"
 
 #include <QDir>
@@ -179,6 +180,7 @@ void IanaCache::get(const Query &query, const Fetch &fetch, Done done)
         load();
     if (const Stored *stored = find(query)) {
         qCInfo(lcWhois).noquote() << query.text << "IANA's answer from the cache";
+        withReferral(stored->entry);
         QMetaObject::invokeMethod(
             this, [done = std::move(done), entry = stored->entry] { done(entry); },
             Qt::QueuedConnection);
@@ -229,6 +231,7 @@ void IanaCache::finishFetch(const QString &flightKey, const Query &query, const 
         stored.first = range->first;
         stored.last = range->second;
     }
+    withReferral(stored.entry);
     keep(stored);
     m_unwritten += lineOf(stored);
     if (!m_flushQueued) {
@@ -245,6 +248,13 @@ void IanaCache::finishFetch(const QString &flightKey, const Query &query, const 
         else
             get(waiters[i].query, waiters[i].fetch, waiters[i].done);
     }
+}
+
+void IanaCache::withReferral(const Entry &entry)
+{
+    if (!entry.referral)
+        entry.referral =
+            std::make_shared<const WhoisReferral>(findReferral(entry.text, WhoisServers::iana()));
 }
 
 void IanaCache::keep(const Stored &stored)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lookup/query.h"
+#include "whois/whoisreferral.h"
 #include "whois/whoisreply.h"
 
 #include <QDateTime>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 // IANA's answers, kept for the run in memory and on disk for a day, so that 10,000 names under
 // one top-level domain cost one IANA query. An answer is kept for what IANA answered about:
@@ -33,6 +35,8 @@ public:
         // The IANA server was reached on a non-public address it was named by (a local mirror),
         // not through the connect-to map.
         bool serverNonPublic = false;
+        // The referral in the text, read once for every lookup the entry answers.
+        mutable std::shared_ptr<const WhoisReferral> referral;
     };
     // Sends the IANA query and calls back once with the reply.
     using Fetch = std::function<void(const std::function<void(const WhoisReply &)> &)>;
@@ -76,6 +80,8 @@ private:
     const Stored *find(const Query &query) const;
     void finishFetch(const QString &flightKey, const Query &query, const WhoisReply &reply);
     void keep(const Stored &stored);
+    // Reads the entry's referral when it has not been read yet.
+    static void withReferral(const Entry &entry);
     static QByteArray lineOf(const Stored &stored);
     void load();
     bool rewrite();

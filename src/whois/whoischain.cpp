@@ -107,7 +107,7 @@ void WhoisChain::onIana(const std::shared_ptr<State> &state,
     state->result.text = entry->text;
     state->result.textServer = iana;
     state->referrerNonPublic = entry->serverNonPublic;
-    follow(state, entry->text, iana);
+    follow(state, entry->text, iana, entry->referral.get());
 }
 
 void WhoisChain::askServer(const std::shared_ptr<State> &state, const WhoisServer &server,
@@ -167,14 +167,14 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
 }
 
 void WhoisChain::follow(const std::shared_ptr<State> &state, const QString &text,
-                        const QString &host)
+                        const QString &host, const WhoisReferral *read)
 {
     const bool fromIana = !state->haveRecord;
     if (!fromIana && !state->options.followReferrals) {
         finish(state);
         return;
     }
-    const WhoisReferral referral = findReferral(text, host);
+    const WhoisReferral referral = read ? *read : findReferral(text, host);
     if (!referral.rwhois.isEmpty() && state->result.rwhoisReferral.isEmpty())
         state->result.rwhoisReferral = referral.rwhois;
     // IANA runs a few top-level domains itself (.int): its pointer to itself asks it again,

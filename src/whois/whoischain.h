@@ -95,7 +95,9 @@ private:
                   const WhoisReply &reply);
     void onIana(const std::shared_ptr<State> &state,
                 const Result<IanaCache::Entry, LookupError> &entry);
-    void follow(const std::shared_ptr<State> &state, const QString &text, const QString &host);
+    // `read`: the text's referral when it was read already (IANA's cached answers).
+    void follow(const std::shared_ptr<State> &state, const QString &text, const QString &host,
+                const WhoisReferral *read = nullptr);
     void fail(const std::shared_ptr<State> &state, const QString &server, const LookupError &error);
     void finish(const std::shared_ptr<State> &state);
 
