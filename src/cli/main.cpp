@@ -6,6 +6,7 @@
 #include "cli/recordfiles.h"
 #include "cli/storecommands.h"
 #include "platform/logging.h"
+#include "platform/processheap.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +15,7 @@
 
 int main(int argc, char *argv[])
 {
+    ShareOneProcessHeap();
     // Qt's own Unix event loop rather than glib's: a run is sockets, timers and posted calls, and
     // glib's loop spends more system calls on each turn. Not passed on to other programs.
     const bool chosen = qEnvironmentVariableIsSet("QT_NO_GLIB");

@@ -175,6 +175,13 @@ bool SqlAnswerStore::connectPostgres()
     return true;
 }
 
+void SqlAnswerStore::setPageCacheKiB(int kib)
+{
+    // Only SQLite keeps a cache per connection (and a store not made yet has none).
+    if (m_dialect.pageCacheKiB && m_sqlite)
+        execText(QString::fromLatin1(m_dialect.pageCacheKiB).arg(kib));
+}
+
 bool SqlAnswerStore::openDatabase(Access access)
 {
     if (m_location.isPostgres()) {

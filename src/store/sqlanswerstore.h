@@ -42,6 +42,8 @@ public:
     // Reads the payload of an answer read earlier without it, by its number; false when it is
     // gone or cannot be read.
     bool readPayload(StoredAnswer &answer);
+    // The connection's page cache, where the database keeps one per connection.
+    void setPageCacheKiB(int kib);
     bool latestOf(const QStringList &asked, const QString &source, const QString &other,
                   const std::function<void(StoredAnswer &&)> &row) override;
     bool history(const QString &asked,

@@ -37,6 +37,8 @@ struct SqlDialect
     QStringList sessionSetup;
     // Run on every new connection.
     QStringList readSetup;
+    // Sets the connection's page cache in KiB (%1); nullptr where the server keeps the cache.
+    const char *pageCacheKiB;
     // Asks whether the database holds any table the store would make (one row, one number) --
     // a version-0 database with such tables is not a store.
     const char *countTables;

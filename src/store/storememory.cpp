@@ -20,6 +20,15 @@ StoreMemory::StoreMemory(const StoreLocation &location, qint64 maxAgeMs, QObject
                     : written                                ? written.message
                                                              : read.message;
     m_readProblemSaid = read.kind != StoreProblem::Kind::None;
+    setMaxAgeMs(maxAgeMs);
+}
+
+void StoreMemory::setMaxAgeMs(qint64 maxAgeMs)
+{
+    m_maxAgeMs = maxAgeMs;
+    // Comparing reads a window's latest rows, a batch at a time, and now and then a payload:
+    // 1 MiB of pages holds what is read again. Reusing reads every payload: 4 MiB.
+    m_reader->setPageCacheKiB(maxAgeMs > 0 ? 4096 : 1024);
 }
 
 StoreMemory::~StoreMemory() = default;
@@ -52,6 +61,9 @@ void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
     for (const QString &address : addresses) {
         Known &known = m_known[address];
         known.asked = askedForm(address);
+        // Mostly the address as typed: one text for both (ten thousand may wait).
+        if (known.asked == address)
+            known.asked = address;
         known.bySource[0].reset();
         known.bySource[1].reset();
         asked << known.asked;
@@ -65,8 +77,10 @@ void StoreMemory::expect(const QStringList &addresses, SourceKind kind)
                 return;
             const bool mayBeReused = m_maxAgeMs > 0 && now - answer.lastSeenMs < m_maxAgeMs;
             Known &known = m_known[*typed];
+            // Mostly asked as typed: then the asked text stands for it.
+            QString address = answer.address == known.asked ? QString() : answer.address;
             known.bySource[answer.source == m_knownSource ? 0 : 1] = std::make_shared<const Seen>(
-                Seen{answer.id, std::move(answer.address), answer.askedAtMs, answer.lastSeenMs,
+                Seen{answer.id, std::move(address), answer.askedAtMs, answer.lastSeenMs,
                      answer.digest, answer.dictionary, std::move(answer.changed),
                      mayBeReused ? std::move(answer.compressed) : QByteArray()});
         });
@@ -108,7 +122,7 @@ std::optional<StoredAnswer> StoreMemory::latest(const QString &address, const QS
     StoredAnswer answer;
     answer.id = newest->id;
     answer.asked = known->asked;
-    answer.address = newest->address;
+    answer.address = newest->address.isNull() ? known->asked : newest->address;
     answer.source = newestSource == 0 ? m_knownSource : m_knownOther;
     answer.askedAtMs = newest->askedAtMs;
     answer.lastSeenMs = newest->lastSeenMs;
@@ -188,7 +202,11 @@ void StoreMemory::keep(LookupResult &result)
         }
     }
     m_known.remove(result.address);
+    // The writer keeps the record, not its cut into fields (about 2 KB an answer, a few
+    // hundred answers waiting).
+    RecordFields fields = std::move(result.fields);
     pending.result = result;
+    result.fields = std::move(fields);
     m_writer->add(std::move(pending));
 }
 

@@ -31,7 +31,7 @@ public:
     // Fewer expected addresses than this are read one by one when they are looked up.
     static constexpr qsizetype BatchAtLeast = 64;
 
-    void setMaxAgeMs(qint64 maxAgeMs) { m_maxAgeMs = maxAgeMs; }
+    void setMaxAgeMs(qint64 maxAgeMs);
     qint64 maxAgeMs() const { return m_maxAgeMs; }
 
     // What opening the store gave, to be said once: empty when it opened well.
@@ -65,7 +65,7 @@ private:
     struct Seen
     {
         qint64 id = 0;
-        QString address; // as typed when it was asked
+        QString address; // as typed when it was asked; null when that is the asked form
         qint64 askedAtMs = 0;
         qint64 lastSeenMs = 0;
         qint64 digest = 0;

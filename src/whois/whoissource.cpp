@@ -118,7 +118,7 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Not
                 resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
         }
         if (hop.restartable) {
-            self->park(tag, notes, server);
+            self->park(notes, server);
             return;
         }
         // One hop waiting for its turn: its two callbacks share this, rather than each hold
@@ -132,27 +132,29 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Not
     };
 }
 
-void WhoisSource::park(quint64 tag, const std::shared_ptr<Notes> &notes, const QString &server)
+void WhoisSource::park(const std::shared_ptr<Notes> &notes, const QString &server)
 {
     // The chain's state and the hop go when the chain's call to the Ask returns; the lookup
     // runs its chain again when its turn comes.
     notes->parkedAt = server;
-    const QPointer<WhoisSource> self(this);
-    const quint64 generation = m_generation;
-    const auto resume = [self, generation, tag, notes](Resumed resumed) {
-        if (!self || generation != self->m_generation)
-            return;
-        notes->resumed = std::make_unique<Resumed>(std::move(resumed));
-        self->runChain(tag, notes);
-    };
+    notes->query.reset();
     m_scheduler.submit(
-        server, tag,
-        [resume](const PoliteScheduler::Settle &settle) {
-            resume(Resumed{settle, {}, {}});
+        server, notes->tag,
+        [notes](const PoliteScheduler::Settle &settle) {
+            resume(notes, Resumed{settle, {}, {}});
         },
-        [resume](PoliteScheduler::GiveUp why, const QString &reason) {
-            resume(Resumed{{}, why, reason});
+        [notes](PoliteScheduler::GiveUp why, const QString &reason) {
+            resume(notes, Resumed{{}, why, reason});
         });
+}
+
+void WhoisSource::resume(const std::shared_ptr<Notes> &notes, Resumed resumed)
+{
+    WhoisSource *self = notes->source;
+    if (!self || notes->generation != self->m_generation)
+        return;
+    notes->resumed = std::make_unique<Resumed>(std::move(resumed));
+    self->runChain(notes);
 }
 
 void WhoisSource::giveUp(const Hop &h, PoliteScheduler::GiveUp why, const QString &reason)
@@ -222,18 +224,31 @@ void WhoisSource::lookup(quint64 tag, const QString &address, Done done)
 void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
 {
     // The query and the caller's callback are kept here once, not in a callback's capture.
-    runChain(tag, std::make_shared<Notes>(Notes{query, std::move(done), nullptr, {}, nullptr}));
+    auto notes = std::make_shared<Notes>();
+    notes->source = this;
+    notes->generation = m_generation;
+    notes->tag = tag;
+    notes->address = query.text;
+    notes->query = std::make_unique<Query>(query);
+    notes->done = std::move(done);
+    runChain(notes);
 }
 
-void WhoisSource::runChain(quint64 tag, const std::shared_ptr<Notes> &notes)
+void WhoisSource::runChain(const std::shared_ptr<Notes> &notes)
 {
+    if (!notes->query) {
+        notes->query = std::make_unique<Query>(parseQuery(notes->address));
+        notes->query->text = notes->address;
+    }
+    // The chain's own copy: parking lets the notes' query go while the chain is still asking.
+    const Query query = *notes->query;
     WhoisChainOptions options;
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
     options.followReferrals = m_options.followReferrals;
     const quint64 generation = m_generation;
     const QPointer<WhoisSource> self(this);
-    m_chain->lookup(notes->query, options, scheduledAsk(tag, notes),
+    m_chain->lookup(query, options, scheduledAsk(notes->tag, notes),
                     [self, notes, generation](const WhoisChainResult &r) {
                         if (!self || generation != self->m_generation)
                             return;
@@ -242,7 +257,7 @@ void WhoisSource::runChain(quint64 tag, const std::shared_ptr<Notes> &notes)
                         if (const std::unique_ptr<Resumed> resumed = std::move(notes->resumed);
                             resumed && resumed->turn)
                             resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
-                        const Query &query = notes->query;
+                        const Query &query = *notes->query;
                         LookupResult result;
                         result.address = query.text;
                         result.source = SourceKind::Whois;

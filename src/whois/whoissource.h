@@ -41,7 +41,8 @@ public:
                 QObject *parent = nullptr);
 
     void lookup(quint64 tag, const QString &address, Done done) override;
-    // A lookup of an address already parsed (the auto source decides with it).
+    // A lookup of an address already parsed (the auto source decides with it): `query` is
+    // what parseQuery reads from its text.
     void lookup(quint64 tag, const Query &query, Done done);
     void abortAll() override;
 
@@ -69,7 +70,13 @@ private:
     // window of waiting lookups holds no room for one) and let go when the lookup ends.
     struct Notes
     {
-        Query query;
+        QPointer<WhoisSource> source;
+        quint64 generation = 0;
+        quint64 tag = 0;
+        // The address as given, and the query read from it while the chain runs: a parked
+        // lookup reads it again when its turn comes.
+        QString address;
+        std::unique_ptr<Query> query;
         Done done;
         std::unique_ptr<ReadAnswer> answer;
         // Parked: the server whose turn the lookup waits for, its chain let go.
@@ -87,11 +94,12 @@ private:
         std::shared_ptr<Notes> notes;
     };
     // Runs the lookup's chain: from the start, or again once a parked lookup's turn came.
-    void runChain(quint64 tag, const std::shared_ptr<Notes> &notes);
+    void runChain(const std::shared_ptr<Notes> &notes);
     WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes);
     // A lookup whose chain can be run again up to this hop waits for the hop's turn holding
     // only its notes: ten thousand lookups may wait behind one server.
-    void park(quint64 tag, const std::shared_ptr<Notes> &notes, const QString &server);
+    void park(const std::shared_ptr<Notes> &notes, const QString &server);
+    static void resume(const std::shared_ptr<Notes> &notes, Resumed resumed);
     // The hop's turn: a client asks its server.
     static void start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle);
     static void giveUp(const Hop &asked, PoliteScheduler::GiveUp why, const QString &reason);
