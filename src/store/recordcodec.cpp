@@ -87,21 +87,9 @@ std::optional<QByteArray> RecordCodec::decompress(QByteArrayView compressed, qin
     return out;
 }
 
-QByteArray RecordCodec::train(QList<QByteArray> &&samples, qsizetype capacity)
+QByteArray RecordCodec::train(const QByteArray &joined, std::span<const size_t> sizes,
+                              qsizetype capacity)
 {
-    qsizetype total = 0;
-    for (const QByteArray &sample : samples)
-        total += sample.size();
-    QByteArray joined;
-    joined.reserve(total);
-    std::vector<size_t> sizes;
-    sizes.reserve(size_t(samples.size()));
-    for (QByteArray &sample : samples) {
-        joined.append(sample);
-        sizes.push_back(size_t(sample.size()));
-        sample = QByteArray();
-    }
-    samples.clear();
     QByteArray dictionary(capacity, Qt::Uninitialized);
     // fastCover trains on a megabyte in a few tens of milliseconds, on the writer's thread.
     ZDICT_fastCover_params_t params{};

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 
 struct ZSTD_CCtx_s;
 struct ZSTD_DCtx_s;
@@ -34,10 +35,10 @@ public:
     // dictionary must have been added).
     std::optional<QByteArray> decompress(QByteArrayView compressed, qint64 dictionary);
 
-    // A dictionary of at most `capacity` bytes trained on the samples (taken: each is let go as
-    // soon as it is copied for the trainer); empty when they are too few or too alike to train
-    // on.
-    static QByteArray train(QList<QByteArray> &&samples, qsizetype capacity);
+    // A dictionary of at most `capacity` bytes trained on the samples, one after another in
+    // `joined`; empty when they are too few or too alike to train on.
+    static QByteArray train(const QByteArray &joined, std::span<const size_t> sizes,
+                            qsizetype capacity);
 
 private:
     struct Dictionary

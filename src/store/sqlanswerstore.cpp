@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -679,20 +678,20 @@ void SqlAnswerStore::keepSample(const QByteArray &payload)
     if (m_codec.currentDictionary() != 0 &&
         m_knownAnswers + DictionarySamples < m_dictionaryBasis * DictionaryGrowth)
         return;
-    // A fair sample of what this connection wrote since (reservoir sampling).
-    ++m_written;
-    if (m_samples.size() < DictionarySamples) {
-        m_samples.append(payload);
+    // The first answers this connection writes once a dictionary may be due (the training
+    // follows within a batch or two), one after another in the buffer the trainer reads: a
+    // copy of a few hundred answers made at training time was the writer's largest allocation.
+    if (m_sampleSizes.size() >= size_t(DictionarySamples))
         return;
-    }
-    const qint64 slot = qint64(QRandomGenerator::global()->bounded(quint64(m_written)));
-    if (slot < DictionarySamples)
-        m_samples[slot] = payload;
+    if (m_sampleSizes.empty())
+        m_sampleBytes.reserve(qsizetype(DictionarySamples) * (payload.size() + 1024));
+    m_sampleBytes.append(payload);
+    m_sampleSizes.push_back(size_t(payload.size()));
 }
 
 void SqlAnswerStore::trainDictionaryIfDue()
 {
-    if (m_samples.size() < DictionarySamples)
+    if (m_sampleSizes.size() < size_t(DictionarySamples))
         return;
     StoreStatement &highest = prepared(StoreSql::HighestAnswerId);
     if (!exec(highest) || !highest.next())
@@ -704,9 +703,9 @@ void SqlAnswerStore::trainDictionaryIfDue()
                          : answers >= m_dictionaryBasis * DictionaryGrowth;
     if (!due)
         return;
-    const QByteArray content = RecordCodec::train(std::move(m_samples), 64 * 1024);
-    m_samples.clear();
-    m_written = 0;
+    const QByteArray content = RecordCodec::train(m_sampleBytes, m_sampleSizes, 64 * 1024);
+    m_sampleBytes = QByteArray();
+    m_sampleSizes = {};
     // Samples too alike to train on: tried again when the store has grown.
     m_dictionaryBasis = answers;
     m_knownAnswers = answers;

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 struct sqlite3;
 
@@ -135,8 +136,9 @@ private:
     QueueMarks m_marks;
     int m_errors = 0; // counts the failures noted, so a caller sees one happen
 
-    QList<QByteArray> m_samples;
-    qint64 m_written = 0;
+    // The payloads the next dictionary is trained on, joined, and their sizes.
+    QByteArray m_sampleBytes;
+    std::vector<size_t> m_sampleSizes;
     qint64 m_dictionaryBasis = 0; // the highest answer id when the current dictionary was made
     qint64 m_knownAnswers = 0;    // the highest answer id this connection has seen
 };
