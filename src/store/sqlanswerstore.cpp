@@ -684,7 +684,8 @@ void SqlAnswerStore::keepSample(const QByteArray &payload)
     if (m_sampleSizes.size() >= size_t(DictionarySamples))
         return;
     if (m_sampleSizes.empty())
-        m_sampleBytes.reserve(qsizetype(DictionarySamples) * (payload.size() + 1024));
+        m_sampleBytes.reserve(
+            std::min<qsizetype>(qsizetype(DictionarySamples) * (payload.size() + 1024), 2 << 20));
     m_sampleBytes.append(payload);
     m_sampleSizes.push_back(size_t(payload.size()));
 }
