@@ -91,21 +91,19 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer, const RecordFacts *f
     return verdict;
 }
 
-WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes)
+WhoisChain::Ask WhoisSource::scheduledAsk(const std::shared_ptr<Notes> &notes)
 {
-    const QPointer<WhoisSource> self(this);
-    const quint64 generation = m_generation;
-    return [self, tag, generation, notes](const WhoisHop &hop,
-                                          const WhoisChain::AnswerCallback &done) {
-        if (!self || generation != self->m_generation)
+    return [notes](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
+        if (!notes->live())
             return;
+        WhoisSource *self = notes->source;
         Notes &n = *notes;
         const QString server = hop.server.display();
         if (const std::unique_ptr<Resumed> resumed = std::move(n.resumed)) {
             // The chain run again once its turn came: the hop that waited takes it (again,
             // after a throttled answer: the parked request is the one the scheduler retries).
             if (server == n.parkedAt) {
-                auto asked = std::make_shared<Hop>(Hop{self, generation, hop, done, notes});
+                auto asked = std::make_shared<Hop>(Hop{hop, done, notes});
                 if (resumed->givenUp)
                     giveUp(*asked, *resumed->givenUp, resumed->reason);
                 else
@@ -123,9 +121,9 @@ WhoisChain::Ask WhoisSource::scheduledAsk(quint64 tag, const std::shared_ptr<Not
         }
         // One hop waiting for its turn: its two callbacks share this, rather than each hold
         // a copy of the hop and of the chain's callback.
-        auto asked = std::make_shared<Hop>(Hop{self, generation, hop, done, notes});
+        auto asked = std::make_shared<Hop>(Hop{hop, done, notes});
         self->m_scheduler.submit(
-            server, tag, [asked](const PoliteScheduler::Settle &settle) { start(asked, settle); },
+            server, n.tag, [asked](const PoliteScheduler::Settle &settle) { start(asked, settle); },
             [asked](PoliteScheduler::GiveUp why, const QString &reason) {
                 giveUp(*asked, why, reason);
             });
@@ -150,16 +148,15 @@ void WhoisSource::park(const std::shared_ptr<Notes> &notes, const QString &serve
 
 void WhoisSource::resume(const std::shared_ptr<Notes> &notes, Resumed resumed)
 {
-    WhoisSource *self = notes->source;
-    if (!self || notes->generation != self->m_generation)
+    if (!notes->live())
         return;
     notes->resumed = std::make_unique<Resumed>(std::move(resumed));
-    self->runChain(notes);
+    notes->source->runChain(notes);
 }
 
 void WhoisSource::giveUp(const Hop &h, PoliteScheduler::GiveUp why, const QString &reason)
 {
-    if (!h.source || h.generation != h.source->m_generation)
+    if (!h.notes->live())
         return;
     if (why == PoliteScheduler::GiveUp::Throttled)
         h.done(Failure(LookupError{FailureReason::Throttled,
@@ -170,14 +167,13 @@ void WhoisSource::giveUp(const Hop &h, PoliteScheduler::GiveUp why, const QStrin
 
 void WhoisSource::start(const std::shared_ptr<Hop> &asked, const PoliteScheduler::Settle &settle)
 {
-    WhoisSource *self = asked->source;
-    if (!self || asked->generation != self->m_generation)
+    if (!asked->notes->live())
         return;
-    Whois43Client *client = self->takeClient();
+    Whois43Client *client = asked->notes->source->takeClient();
     const WhoisHop &hop = asked->hop;
     client->start(Whois43Request{hop.server.host, hop.server.port, hop.query, hop.refuseNonPublic},
                   [asked, client, settle](const Whois43Answer &answer) {
-                      WhoisSource *self = asked->source;
+                      WhoisSource *self = asked->notes->source;
                       // Aborted and forgotten: abortAll has let it go.
                       if (!self || !self->m_clients.remove(client))
                           return;
@@ -246,46 +242,43 @@ void WhoisSource::runChain(const std::shared_ptr<Notes> &notes)
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
     options.followReferrals = m_options.followReferrals;
-    const quint64 generation = m_generation;
-    const QPointer<WhoisSource> self(this);
-    m_chain->lookup(query, options, scheduledAsk(notes->tag, notes),
-                    [self, notes, generation](const WhoisChainResult &r) {
-                        if (!self || generation != self->m_generation)
-                            return;
-                        // Run again, the chain ended before the hop that waited (IANA's
-                        // answer, asked again, failed): the turn goes back unused.
-                        if (const std::unique_ptr<Resumed> resumed = std::move(notes->resumed);
-                            resumed && resumed->turn)
-                            resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
-                        const Query &query = *notes->query;
-                        LookupResult result;
-                        result.address = query.text;
-                        result.source = SourceKind::Whois;
-                        result.servers = r.serversAsked;
-                        if (r.ok) {
-                            if (notes->answer && r.text == notes->answer->text) {
-                                // The last answer as it was read when it came.
-                                setRecordText(result, notes->answer->record);
-                                result.facts = std::move(notes->answer->facts);
-                            } else {
-                                // IANA's, from its cache.
-                                setTextRecord(result, WhoisText::recordText(r.text));
-                            }
-                            result.answer = result.recordText;
-                            settleAnswerWithoutRecord(result, query, r);
-                        } else if (!query.isValid()) {
-                            setFailure(result, FailureReason::InvalidAddress, query.reason);
-                        } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
-                                                 r.failure->kind == FailureReason::ServerDown)) {
-                            // The scheduler gave a hop up: the row says so, naming the server.
-                            setFailure(result, r.failure->kind, r.failure->detail);
-                        } else {
-                            setFailure(result, FailureReason::NoAnswer, r.reason);
-                        }
-                        notes->answer.reset();
-                        const Done done = std::exchange(notes->done, {});
-                        done(result);
-                    });
+    m_chain->lookup(query, options, scheduledAsk(notes), [notes](const WhoisChainResult &r) {
+        if (!notes->live())
+            return;
+        // Run again, the chain ended before the hop that waited (IANA's
+        // answer, asked again, failed): the turn goes back unused.
+        if (const std::unique_ptr<Resumed> resumed = std::move(notes->resumed);
+            resumed && resumed->turn)
+            resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
+        const Query &query = *notes->query;
+        LookupResult result;
+        result.address = query.text;
+        result.source = SourceKind::Whois;
+        result.servers = r.serversAsked;
+        if (r.ok) {
+            if (notes->answer && r.text == notes->answer->text) {
+                // The last answer as it was read when it came.
+                setRecordText(result, notes->answer->record);
+                result.facts = std::move(notes->answer->facts);
+            } else {
+                // IANA's, from its cache.
+                setTextRecord(result, WhoisText::recordText(r.text));
+            }
+            result.answer = result.recordText;
+            settleAnswerWithoutRecord(result, query, r);
+        } else if (!query.isValid()) {
+            setFailure(result, FailureReason::InvalidAddress, query.reason);
+        } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
+                                 r.failure->kind == FailureReason::ServerDown)) {
+            // The scheduler gave a hop up: the row says so, naming the server.
+            setFailure(result, r.failure->kind, r.failure->detail);
+        } else {
+            setFailure(result, FailureReason::NoAnswer, r.reason);
+        }
+        notes->answer.reset();
+        const Done done = std::exchange(notes->done, {});
+        done(result);
+    });
 }
 
 void WhoisSource::abortAll()

@@ -83,19 +83,20 @@ private:
         QString parkedAt;
         // Set while the chain is run again: its first hop takes this.
         std::unique_ptr<Resumed> resumed;
+
+        // The source is still there and has not been aborted since the lookup began.
+        bool live() const { return source && generation == source->m_generation; }
     };
     // One hop handed to the scheduler, until its answer or its giving up.
     struct Hop
     {
-        QPointer<WhoisSource> source;
-        quint64 generation = 0;
         WhoisHop hop;
         WhoisChain::AnswerCallback done;
         std::shared_ptr<Notes> notes;
     };
     // Runs the lookup's chain: from the start, or again once a parked lookup's turn came.
     void runChain(const std::shared_ptr<Notes> &notes);
-    WhoisChain::Ask scheduledAsk(quint64 tag, const std::shared_ptr<Notes> &notes);
+    static WhoisChain::Ask scheduledAsk(const std::shared_ptr<Notes> &notes);
     // A lookup whose chain can be run again up to this hop waits for the hop's turn holding
     // only its notes: ten thousand lookups may wait behind one server.
     void park(const std::shared_ptr<Notes> &notes, const QString &server);
