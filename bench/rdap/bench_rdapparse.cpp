@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -242,24 +243,36 @@ RdapQueryKind queryKindOf(int kind)
                              : RdapQueryKind::AsNumber;
 }
 
+// The peer's passes: the best of Passes, each reading the answer Repeats times.
+constexpr int Passes = 5;
+constexpr int Repeats = 2000;
+
 // Ours: read the answer, then the record lines, their fields and the facts, as the RDAP source
-// does with every answer. The peer's processor time per answer is reported beside it.
+// does with every answer. The peer's processor time per answer is reported beside it, and ours
+// measured the same way (the best of its passes) for the ratio: on a busy machine a mean over
+// the whole run against the peer's best pass would count the other tenants' load against us.
 void BM_RdapAnswerToResult(benchmark::State &state)
 {
     const int kind = int(state.range(0));
     const QByteArray body = answerOf(kind);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     qsizetype fields = 0;
-    const std::clock_t start = std::clock();
-    for (auto _ : state) {
+    const auto readOne = [&] {
         const RdapAnswer answer = ReadRdapAnswer(queryKindOf(kind), true, 200, body, {}, now);
         LookupResult result;
         setRdapRecord(result, answer.object, {}, RdapObjectKindAsked(queryKindOf(kind)));
         fields = result.fields.size();
         benchmark::DoNotOptimize(result.fields.size());
+    };
+    for (auto _ : state)
+        readOne();
+    double oursUs = 1e300;
+    for (int pass = 0; pass < Passes; ++pass) {
+        const std::clock_t start = std::clock();
+        for (int i = 0; i < Repeats; ++i)
+            readOne();
+        oursUs = std::min(oursUs, double(std::clock() - start) * 1e6 / CLOCKS_PER_SEC / Repeats);
     }
-    const double oursUs =
-        double(std::clock() - start) * 1e6 / CLOCKS_PER_SEC / double(state.iterations());
     if (fields < 10)
         state.SkipWithError("the answer gave too few fields");
     state.SetItemsProcessed(state.iterations());
@@ -273,9 +286,10 @@ void BM_RdapAnswerToResult(benchmark::State &state)
         return state.SkipWithError("could not write the answer for the peer");
     file.close();
     const auto peer = runPeer(QStringLiteral("rdap_flat.py"),
-                              {QStringLiteral("5"), QStringLiteral("2000"), path});
+                              {QString::number(Passes), QString::number(Repeats), path});
     if (!peer || peer->size() < 2)
         return state.SkipWithError("the peer did not run");
+    state.counters["ours_us"] = oursUs;
     state.counters["peer_us"] = peer->at(0) * 1e6;
     state.counters["x_peer"] = peer->at(0) * 1e6 / oursUs;
 }

@@ -224,9 +224,8 @@ bool inOrder(const Address &first, const Address &last)
            (first.high < last.high || (first.high == last.high && first.low <= last.low));
 }
 
-} // namespace
-
-std::optional<IpRange> ipRangeFromText(QStringView text)
+// The first and last address of a range as ipRangeFromText reads it.
+bool readRange(QStringView text, Address &first, Address &last)
 {
     text = text.trimmed();
     // JPNIC and KRNIC add the prefix after the range: "192.0.2.0 - 192.0.2.255 (/24)".
@@ -234,33 +233,51 @@ std::optional<IpRange> ipRangeFromText(QStringView text)
     if (paren > 0)
         text = text.left(paren).trimmed();
     if (text.size() > 100)
-        return std::nullopt;
+        return false;
     const qsizetype dash = text.indexOf(QLatin1Char('-'));
-    Address first;
-    Address last;
     if (dash > 0) {
         const auto a = address(text.left(dash), false);
         const auto b = address(text.mid(dash + 1), false);
         if (!a || !b || !inOrder(*a, *b))
-            return std::nullopt;
+            return false;
         first = *a;
         last = *b;
-    } else {
-        const qsizetype slash = text.indexOf(QLatin1Char('/'));
-        if (slash <= 0)
-            return std::nullopt;
-        const auto a = address(text.left(slash), true);
-        bool ok = false;
-        const int bits = text.mid(slash + 1).toInt(&ok);
-        if (!a || !ok || !prefixEnd(*a, bits, last))
-            return std::nullopt;
-        first = *a;
+        return true;
     }
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return false;
+    const auto a = address(text.left(slash), true);
+    bool ok = false;
+    const int bits = text.mid(slash + 1).toInt(&ok);
+    if (!a || !ok || !prefixEnd(*a, bits, last))
+        return false;
+    first = *a;
+    return true;
+}
+
+} // namespace
+
+std::optional<IpRange> ipRangeFromText(QStringView text)
+{
+    Address first;
+    Address last;
+    if (!readRange(text, first, last))
+        return std::nullopt;
     IpRange range;
     range.range = format(first) + QLatin1String(" - ") + format(last);
     range.cidr = cover(first, last).join(QLatin1String(", "));
     range.addresses = span(first, last);
     return range;
+}
+
+QString ipRangeTextFromText(QStringView text)
+{
+    Address first;
+    Address last;
+    if (!readRange(text, first, last))
+        return {};
+    return format(first) + QLatin1String(" - ") + format(last);
 }
 
 QStringList coveringPrefixes(QStringView first, QStringView last)

@@ -16,6 +16,8 @@ struct IpRange
 };
 
 std::optional<IpRange> ipRangeFromText(QStringView text);
+// The range's "first - last" alone (ipRangeFromText's `range`); empty when it reads none.
+QString ipRangeTextFromText(QStringView text);
 
 // The fewest prefixes that cover the addresses from `first` to `last` exactly, in address order
 // ("192.0.2.0", "192.0.2.191": 192.0.2.0/25 and 192.0.2.128/26); empty when the two are not

@@ -694,8 +694,12 @@ QString countryCode(QStringView value)
     if (value.size() == 2 && value[0].isLetter() && value[1].isLetter() &&
         value[0].unicode() < 128 && value[1].unicode() < 128)
         return value.toString().toUpper();
+    if (value.isEmpty())
+        return {};
     for (const CountryName &c : countryNames) {
-        if (value.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0)
+        // Letter case folds one UTF-16 unit to one: names of another length cannot match.
+        const QLatin1StringView name(c.name);
+        if (value.size() == name.size() && value.compare(name, Qt::CaseInsensitive) == 0)
             return QLatin1String(c.code);
     }
     return {};

@@ -56,10 +56,8 @@ void networkFacts(RdapObjectKind kind, const RdapNetwork &n, RecordFacts &facts)
         appendNew(facts.domainStatus, status);
     facts.abuseEmail = n.abuseEmail;
     facts.abusePhone = n.abusePhone;
-    if (!n.startAddress.isEmpty() && !n.endAddress.isEmpty()) {
-        if (const auto range = ipRangeFromText(QString(n.startAddress + u" - " + n.endAddress)))
-            facts.networkRange = range->range;
-    }
+    if (!n.startAddress.isEmpty() && !n.endAddress.isEmpty())
+        facts.networkRange = ipRangeTextFromText(QString(n.startAddress + u" - " + n.endAddress));
     facts.networkCidr = n.cidrs.join(QLatin1String(", "));
     facts.networkName = n.name;
     facts.networkHandle = n.handle;

@@ -60,6 +60,44 @@ bool isAsciiSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+enum class TextShape
+{
+    Simple,   // ASCII with no white space but single spaces between words
+    Spaced,   // ASCII with white space to trim or fold (as QString::simplified does)
+    NotAscii, // beyond ASCII
+};
+
+// One pass over a value, eight bytes at a time: a run of eight with nothing below '!' and
+// nothing beyond ASCII (most of every value) needs no look at its bytes one by one.
+TextShape shapeOf(std::string_view text)
+{
+    constexpr std::uint64_t Ones = 0x0101010101010101u;
+    constexpr std::uint64_t Highs = 0x8080808080808080u;
+    const std::size_t size = text.size();
+    bool simple = size == 0 || (!isAsciiSpace(text.front()) && !isAsciiSpace(text.back()));
+    const auto look = [&](std::size_t i) {
+        if (simple && isAsciiSpace(text[i]))
+            simple = text[i] == ' ' && i + 1 < size && !isAsciiSpace(text[i + 1]);
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & Highs)
+            return TextShape::NotAscii;
+        if (((word - Ones * 0x21) & ~word & Highs) == 0)
+            continue;
+        for (std::size_t j = i; j < i + 8; ++j)
+            look(j);
+    }
+    for (; i < size; ++i) {
+        if ((unsigned char)text[i] >= 0x80)
+            return TextShape::NotAscii;
+        look(i);
+    }
+    return simple ? TextShape::Simple : TextShape::Spaced;
+}
+
 bool equalsAscii(std::string_view utf8, QLatin1StringView text, Qt::CaseSensitivity cs)
 {
     // Beyond ASCII, letter case is Unicode's (as Qt compares), and lengths differ.
@@ -75,6 +113,23 @@ bool equalsAscii(std::string_view utf8, QLatin1StringView text, Qt::CaseSensitiv
             return false;
     }
     return true;
+}
+
+// Text folded to lower-case ASCII into `buffer`; empty when a character folds to something
+// else or the text does not fit.
+std::string_view foldedAscii(QStringView text, std::span<char> buffer, bool trimmed)
+{
+    if (trimmed)
+        text = text.trimmed();
+    if (std::size_t(text.size()) > buffer.size())
+        return {};
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].toCaseFolded().unicode();
+        if (c >= 0x80 || text[i].isSurrogate())
+            return {};
+        buffer[std::size_t(i)] = char(c);
+    }
+    return std::string_view(buffer.data(), std::size_t(text.size()));
 }
 
 } // namespace
@@ -184,17 +239,12 @@ QString RdapValue::toSimplifiedString() const
     if (m_kind != Kind::Simd || !isString())
         return toString().simplified();
     const std::string_view text = tapeOf(m_document, m_index).get_string_view();
-    if (!isAscii(text))
+    const TextShape shape = shapeOf(text);
+    if (shape == TextShape::NotAscii)
         return QString::fromUtf8(text.data(), qsizetype(text.size())).simplified();
-    // ASCII: the spaces QChar::isSpace knows there, dropped at the ends and made one between.
-    // Most values need none of that.
-    bool simple = text.empty() || (!isAsciiSpace(text.front()) && !isAsciiSpace(text.back()));
-    for (std::size_t i = 0; simple && i < text.size(); ++i) {
-        if (isAsciiSpace(text[i]))
-            simple = text[i] == ' ' && !isAsciiSpace(text[i + 1]);
-    }
-    if (simple)
+    if (shape == TextShape::Simple)
         return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    // ASCII: the spaces QChar::isSpace knows there, dropped at the ends and made one between.
     QVarLengthArray<char, 256> out;
     bool pendingSpace = false;
     for (const char c : text) {
@@ -233,6 +283,33 @@ bool RdapValue::equals(QLatin1StringView text, Qt::CaseSensitivity cs, bool trim
             value.remove_suffix(1);
     }
     return equalsAscii(value, text, cs);
+}
+
+std::string_view RdapValue::foldedWord(std::span<char> buffer, bool trimmed) const
+{
+    if (m_kind == Kind::Qt)
+        return m_qt->isString() ? foldedAscii(m_qt->toString(), buffer, trimmed)
+                                : std::string_view();
+    if (!isString())
+        return {};
+    std::string_view value = tapeOf(m_document, m_index).get_string_view();
+    if (!isAscii(value)) {
+        const QString text = QString::fromUtf8(value.data(), qsizetype(value.size()));
+        return foldedAscii(text, buffer, trimmed);
+    }
+    if (trimmed) {
+        while (!value.empty() && isAsciiSpace(value.front()))
+            value.remove_prefix(1);
+        while (!value.empty() && isAsciiSpace(value.back()))
+            value.remove_suffix(1);
+    }
+    if (value.size() > buffer.size())
+        return {};
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        buffer[i] = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+    }
+    return std::string_view(buffer.data(), value.size());
 }
 
 double RdapValue::toDouble() const

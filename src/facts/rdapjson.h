@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
+#include <string_view>
 
 // JSON as the RDAP reading sees it. An answer is parsed by simdjson, several times faster than
 // Qt's parser and without building Qt's containers; an answer simdjson refuses (a lone UTF-16
@@ -50,6 +52,12 @@ public:
     // making a QString; `trimmed`: after QString::trimmed.
     bool equals(QLatin1StringView text, Qt::CaseSensitivity cs = Qt::CaseSensitive,
                 bool trimmed = false) const;
+    // The value as a short word to match against ASCII names (a jCard property's name, a
+    // role), written into `buffer`: a string whose characters fold (Qt's case folding, as
+    // equals() compares) to ASCII, in lower case, trimmed as QString::trimmed when `trimmed`.
+    // Empty for anything else, or for a word longer than the buffer. It equals an ASCII name
+    // in lower case exactly when equals(name, Qt::CaseInsensitive, trimmed) holds.
+    std::string_view foldedWord(std::span<char> buffer, bool trimmed = false) const;
     double toDouble() const; // 0 unless a number
     bool toBool() const;     // false unless a boolean
 

@@ -71,6 +71,18 @@ constexpr RoleName DomainRoles[RdapDomain::RoleCount] = {
     {"billing"_L1, u"Billing"},
 };
 
+// The roles entities are looked up by (compared without letter case): the domain's contacts
+// above, a domain's registrar and the abuse contact.
+constexpr QLatin1StringView KnownRoles[] = {
+    "registrant"_L1, "administrative"_L1, "technical"_L1, "billing"_L1, "registrar"_L1, "abuse"_L1,
+};
+constexpr std::size_t LongestRole = [] {
+    std::size_t longest = 0;
+    for (const QLatin1StringView role : KnownRoles)
+        longest = std::max(longest, std::size_t(role.size()));
+    return longest;
+}();
+
 // The registered names of redacted fields, after the role's prefix, and the part they hide.
 struct RedactionName
 {
@@ -125,9 +137,52 @@ constexpr qsizetype ShortestPlaceholder = [] {
         shortest = std::min(shortest, text.size());
     return shortest;
 }();
+constexpr qsizetype ShortestFragment = [] {
+    qsizetype shortest = PlaceholderFragments[0].size();
+    for (const QLatin1StringView text : PlaceholderFragments)
+        shortest = std::min(shortest, text.size());
+    return shortest;
+}();
 
 // URI schemes a jCard may put before a number or an address.
-constexpr QStringView ValueSchemes[] = {u"tel:", u"mailto:"};
+constexpr QLatin1StringView ValueSchemes[] = {"tel:"_L1, "mailto:"_L1};
+
+// The jCard properties a contact is read from, by their names (compared without letter case).
+enum class CardProperty
+{
+    Other,
+    Name,
+    Organization,
+    Email,
+    Phone,
+    Kind,
+    Address,
+};
+struct CardPropertyName
+{
+    std::string_view name;
+    CardProperty property;
+};
+constexpr CardPropertyName CardProperties[] = {
+    {"fn", CardProperty::Name},     {"org", CardProperty::Organization},
+    {"email", CardProperty::Email}, {"tel", CardProperty::Phone},
+    {"kind", CardProperty::Kind},   {"adr", CardProperty::Address},
+};
+constexpr std::size_t LongestCardProperty = [] {
+    std::size_t longest = 0;
+    for (const CardPropertyName &name : CardProperties)
+        longest = std::max(longest, name.name.size());
+    return longest;
+}();
+
+CardProperty cardPropertyOf(std::string_view name)
+{
+    for (const CardPropertyName &known : CardProperties) {
+        if (name == known.name)
+            return known.property;
+    }
+    return CardProperty::Other;
+}
 
 // Nested entities are followed this deep (an abuse contact sits inside the registrar's or the
 // organisation's entity); deeper ones are not looked at.
@@ -171,17 +226,34 @@ std::string_view view(QLatin1StringView text)
     return std::string_view(text.data(), std::size_t(text.size()));
 }
 
+// Whether ASCII text equals a placeholder written in lower case, without letter case.
+bool equalsCaseless(QStringView text, QLatin1StringView lower)
+{
+    if (text.size() != lower.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if ((c >= u'A' && c <= u'Z' ? c + 32 : c) != char16_t(lower[i].toLatin1()))
+            return false;
+    }
+    return true;
+}
+
 bool isPlaceholder(const QString &value)
 {
     if (value.size() < ShortestPlaceholder)
         return false;
     if (QtPrivate::isAscii(value)) {
-        QVarLengthArray<char, 128> lowered;
-        const std::string_view text = asciiLower(value, lowered);
+        // Most values have the length of no placeholder and are too short to hold a fragment:
+        // they are settled without a copy in lower case.
         for (const QLatin1StringView placeholder : PlaceholderValues) {
-            if (text == view(placeholder))
+            if (equalsCaseless(value, placeholder))
                 return true;
         }
+        if (value.size() < ShortestFragment)
+            return false;
+        QVarLengthArray<char, 128> lowered;
+        const std::string_view text = asciiLower(value, lowered);
         for (const QLatin1StringView fragment : PlaceholderFragments) {
             if (text.size() >= std::size_t(fragment.size()) &&
                 text.find(view(fragment)) != std::string_view::npos)
@@ -284,28 +356,42 @@ QString ianaId(const RdapValue &registrar)
 
 // ---- Entities ----------------------------------------------------------------------------
 
-bool hasRole(const RdapValue &entity, QLatin1StringView role)
+// An entity and the roles of KnownRoles it has, one bit each.
+struct Entity
 {
-    for (const RdapValue &value : entity["roles"_L1]) {
-        if (value.equals(role, Qt::CaseInsensitive, true))
-            return true;
+    RdapValue value;
+    unsigned roles = 0;
+};
+using Entities = std::vector<Entity>;
+
+unsigned roleBit(std::string_view role)
+{
+    for (std::size_t i = 0; i < std::size(KnownRoles); ++i) {
+        if (role == view(KnownRoles[i]))
+            return 1u << i;
     }
-    return false;
+    return 0;
 }
 
-// Every entity of an object, nested ones included, the shallowest first.
-QList<RdapValue> entitiesOf(const RdapValue &object)
+// Every entity of an object, nested ones included, the shallowest first, with its roles read
+// once (compared without letter case, trimmed).
+Entities entitiesOf(const RdapValue &object)
 {
-    QList<RdapValue> all;
-    QList<RdapValue> level{object["entities"_L1]};
-    for (int depth = 0; depth < MaxEntityDepth && !level.isEmpty(); ++depth) {
-        QList<RdapValue> next;
+    Entities all;
+    std::vector<RdapValue> level{object["entities"_L1]};
+    for (int depth = 0; depth < MaxEntityDepth && !level.empty(); ++depth) {
+        std::vector<RdapValue> next;
         for (const RdapValue &entities : level) {
             for (const RdapValue &value : entities) {
-                all << value;
-                const RdapValue nested = all.last()["entities"_L1];
+                Entity entity{value};
+                for (const RdapValue &role : value["roles"_L1]) {
+                    char buffer[LongestRole];
+                    entity.roles |= roleBit(role.foldedWord(buffer, true));
+                }
+                const RdapValue nested = value["entities"_L1];
                 if (nested.isArray())
-                    next << nested;
+                    next.push_back(nested);
+                all.push_back(std::move(entity));
             }
         }
         level = std::move(next);
@@ -313,11 +399,14 @@ QList<RdapValue> entitiesOf(const RdapValue &object)
     return all;
 }
 
-RdapValue findEntity(const QList<RdapValue> &entities, QLatin1StringView role)
+// The first entity with a role (one of KnownRoles); missing when none has it.
+RdapValue findEntity(const Entities &entities, QLatin1StringView role)
 {
-    for (const RdapValue &entity : entities) {
-        if (hasRole(entity, role))
-            return entity;
+    const unsigned bit = roleBit(view(role));
+    Q_ASSERT(bit != 0);
+    for (const Entity &entity : entities) {
+        if (entity.roles & bit)
+            return entity.value;
     }
     return {};
 }
@@ -336,11 +425,11 @@ QString textOf(const RdapValue &value)
     return value.toSimplifiedString();
 }
 
-QString withoutScheme(const QString &value)
+QString withoutScheme(QString value)
 {
-    for (const QStringView scheme : ValueSchemes) {
+    for (const QLatin1StringView scheme : ValueSchemes) {
         if (value.startsWith(scheme, Qt::CaseInsensitive))
-            return clean(value.mid(scheme.size()));
+            return clean(value.remove(0, scheme.size()));
     }
     return value;
 }
@@ -374,55 +463,68 @@ RdapContact readContact(const RdapValue &entity)
 {
     RdapContact contact;
     contact.handle = textMember(entity, "handle"_L1);
-    auto set = [&contact](Part part, const QString &value) {
-        // A placeholder leaves the part open for a later property of its kind.
+    // The value is made only for a part still open; a placeholder leaves the part open for a
+    // later property of its kind.
+    const auto set = [&contact](Part part, const auto &valueOf) {
         QString &slot = contact.parts[part];
-        if (slot.isEmpty() && !value.isEmpty() && !isPlaceholder(value))
-            slot = value;
+        if (!slot.isEmpty())
+            return;
+        QString value = valueOf();
+        if (!value.isEmpty() && !isPlaceholder(value))
+            slot = std::move(value);
     };
     const RdapValue properties = entity["vcardArray"_L1].at(1);
     for (const RdapValue &property : properties) {
         // [name, parameters, type, value]
         std::array<RdapValue, 4> item;
         elementsOf(property, item);
-        const RdapValue &name = item[0];
         const RdapValue &parameters = item[1];
         const RdapValue &value = item[3];
-        const auto is = [&name](QLatin1StringView text) {
-            return name.equals(text, Qt::CaseInsensitive);
-        };
-        if (is("fn"_L1)) {
-            set(Part::Name, value.toSimplifiedString());
-        } else if (is("org"_L1)) {
-            set(Part::Organization, textOf(value));
-        } else if (is("email"_L1)) {
-            set(Part::Email, withoutScheme(value.toSimplifiedString()));
-        } else if (is("tel"_L1)) {
+        char buffer[LongestCardProperty];
+        switch (cardPropertyOf(item[0].foldedWord(buffer))) {
+        case CardProperty::Other:
+            break;
+        case CardProperty::Name:
+            set(Part::Name, [&] { return value.toSimplifiedString(); });
+            break;
+        case CardProperty::Organization:
+            set(Part::Organization, [&] { return textOf(value); });
+            break;
+        case CardProperty::Email:
+            set(Part::Email, [&] { return withoutScheme(value.toSimplifiedString()); });
+            break;
+        case CardProperty::Phone:
             set(hasType(parameters, "fax"_L1) ? Part::Fax : Part::Phone,
-                withoutScheme(value.toSimplifiedString()));
-        } else if (is("kind"_L1)) {
+                [&] { return withoutScheme(value.toSimplifiedString()); });
+            break;
+        case CardProperty::Kind:
             if (contact.kind.isEmpty())
                 contact.kind = value.toSimplifiedString().toLower();
-        } else if (is("adr"_L1)) {
+            break;
+        case CardProperty::Address: {
             // [post office box, extended address, street, locality, region, code, country]
             std::array<RdapValue, 7> adr;
             elementsOf(value, adr);
-            QStringList streetParts;
-            for (int i = 0; i < 3; ++i) {
-                const QString part = textOf(adr[i]);
-                if (!part.isEmpty())
-                    streetParts << part;
-            }
-            const QString street = streetParts.join(QStringLiteral(", "));
-            set(Part::Street, street.isEmpty() ? textOf(parameters["label"_L1]) : street);
-            set(Part::City, textOf(adr[3]));
-            set(Part::Region, textOf(adr[4]));
-            set(Part::PostalCode, textOf(adr[5]));
+            set(Part::Street, [&] {
+                QStringList streetParts;
+                for (int i = 0; i < 3; ++i) {
+                    const QString part = textOf(adr[i]);
+                    if (!part.isEmpty())
+                        streetParts << part;
+                }
+                const QString street = streetParts.join(QStringLiteral(", "));
+                return street.isEmpty() ? textOf(parameters["label"_L1]) : street;
+            });
+            set(Part::City, [&] { return textOf(adr[3]); });
+            set(Part::Region, [&] { return textOf(adr[4]); });
+            set(Part::PostalCode, [&] { return textOf(adr[5]); });
             const QString code = textOf(parameters["cc"_L1]);
-            set(Part::Country, textOf(adr[6]));
-            set(Part::Country, code);
+            set(Part::Country, [&] { return textOf(adr[6]); });
+            set(Part::Country, [&] { return code; });
             if (contact.countryCode.isEmpty() && !isPlaceholder(code))
                 contact.countryCode = code;
+            break;
+        }
         }
     }
     return contact;
@@ -513,7 +615,7 @@ Redactions readRedactions(const RdapValue &object)
 }
 
 // The contact of a domain role, less what the answer marks as redacted.
-RdapContact roleContact(const QList<RdapValue> &entities, int role, const Redactions &redactions)
+RdapContact roleContact(const Entities &entities, int role, const Redactions &redactions)
 {
     RdapContact contact = readContact(findEntity(entities, DomainRoles[role].role));
     for (int part = 0; part < Part::PartCount; ++part) {
@@ -526,7 +628,7 @@ RdapContact roleContact(const QList<RdapValue> &entities, int role, const Redact
 }
 
 // A domain's abuse contact: the registrar's, else any the answer gives.
-RdapContact abuseContact(const QList<RdapValue> &entities, const RdapValue &registrar)
+RdapContact abuseContact(const Entities &entities, const RdapValue &registrar)
 {
     RdapValue abuse = findEntity(entitiesOf(registrar), "abuse"_L1);
     if (abuse.isEmptyObject())
@@ -544,8 +646,8 @@ QString registrarName(const RdapContact &registrar)
 
 void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, RdapDomain &d)
 {
-    const QList<RdapValue> registryEntities = entitiesOf(registry);
-    const QList<RdapValue> registrarEntities = entitiesOf(registrarAnswer);
+    const Entities registryEntities = entitiesOf(registry);
+    const Entities registrarEntities = entitiesOf(registrarAnswer);
     const RdapValue registrar = findEntity(registryEntities, "registrar"_L1);
     const RdapValue registrarOwn = findEntity(registrarEntities, "registrar"_L1);
 
@@ -615,7 +717,7 @@ void readNetwork(const RdapValue &object, RdapNetwork &n)
     n.parentHandle = textMember(object, "parentHandle"_L1);
     n.type = textMember(object, "type"_L1);
     n.country = textMember(object, "country"_L1);
-    const QList<RdapValue> entities = entitiesOf(object);
+    const Entities entities = entitiesOf(object);
     n.holder = readContact(findEntity(entities, "registrant"_L1));
     n.registered = eventDate(object, "registration"_L1);
     n.updated = eventDate(object, "last changed"_L1);

@@ -1,5 +1,7 @@
 #include "rdap/rdaprender.h"
 
+#include "text/asciinarrow.h"
+
 #include <string>
 
 namespace {
@@ -74,16 +76,13 @@ public:
 private:
     void appendUtf8(QStringView text)
     {
-        if (!QtPrivate::isAscii(text)) {
-            const QByteArray utf8 = text.toUtf8();
-            m_bytes.append(utf8.constData(), std::size_t(utf8.size()));
-            return;
-        }
         const std::size_t at = m_bytes.size();
         m_bytes.resize(at + std::size_t(text.size()));
-        char *out = m_bytes.data() + at;
-        for (const QChar c : text)
-            *out++ = char(c.unicode());
+        if (narrowAscii(text, m_bytes.data() + at))
+            return;
+        m_bytes.resize(at);
+        const QByteArray utf8 = text.toUtf8();
+        m_bytes.append(utf8.constData(), std::size_t(utf8.size()));
     }
 
     bool m_text;

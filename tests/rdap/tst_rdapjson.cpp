@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 class RdapJsonTests : public QObject
@@ -94,6 +95,43 @@ private slots:
         const RdapJson json = RdapJson::parse(body);
         QVERIFY(json.isFast() && json.isObject());
         QCOMPARE(RenderRdapReading(readRdap(json)), QStringList{u"ASNumber: 0"_qs});
+    }
+
+    // The shortcuts the reading takes on simdjson's values answer as Qt's own string functions
+    // do on the same text: a word matched against names (roles, jCard properties) and a value
+    // with its white space folded, across the eight-byte runs they are read in.
+    void shortcutsAgreeWithQt_data()
+    {
+        QTest::addColumn<QString>("text");
+        for (const QString &text :
+             {u"registrant"_qs, u" Registrant\t"_qs, u"REGISTRANT"_qs, u"regi\u017Ftrant"_qs,
+              u"\u212Aind"_qs, u"registrant\u00a0"_qs, u"administrativeandmore"_qs, u""_qs,
+              u"two  spaces in a long value"_qs, u"ends with a space "_qs,
+              u"a tab\there and a line\nbreak"_qs, u"12345678 9abcdefg"_qs, u"1234567 "_qs,
+              u"\u00e9t\u00e9  caf\u00e9"_qs, u"ctl\u0001char"_qs})
+            QTest::newRow(qPrintable(text)) << text;
+    }
+
+    void shortcutsAgreeWithQt()
+    {
+        QFETCH(QString, text);
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{u"v"_qs, text}}).toJson(QJsonDocument::Compact);
+        const RdapJson fast = RdapJson::parse(body);
+        QVERIFY(fast.isFast());
+        const RdapValue values[] = {fast.root()[QLatin1StringView("v")],
+                                    RdapValue(QJsonValue(text))};
+        for (const RdapValue &value : values) {
+            QCOMPARE(value.toSimplifiedString(), text.simplified());
+            for (const bool trimmed : {false, true}) {
+                char buffer[16];
+                const std::string_view word = value.foldedWord(buffer, trimmed);
+                for (const char *name : {"registrant", "kind", "administrative", "fn"}) {
+                    QCOMPARE(word == std::string_view(name),
+                             value.equals(QLatin1StringView(name), Qt::CaseInsensitive, trimmed));
+                }
+            }
+        }
     }
 
 private:

@@ -266,6 +266,19 @@ private slots:
                            u"expires = 2031-05-06T07:08:09Z"_s,
                            u"registrant_organization = Fjord Holding AS"_s,
                            u"registrant_country = NO"_s};
+        // Whole-value placeholders shorter than any placeholder phrase; roles in another case
+        // and with white space around them still find their entity.
+        QTest::newRow("short placeholders, loosely written roles")
+            << R"({"objectClassName":"domain","ldhName":"example.test","entities":[)" +
+                   entity(R"([" Registrant "])", R"(["fn",{},"text","REDACTED"],
+                          ["org",{},"text","Data Protected"],["email",{},"text","Not Disclosed"],
+                          ["adr",{},"text",["","","","privacy","","",""]],
+                          ["tel",{},"text","TEL:+47.55555555"])") +
+                   "," + entity(R"(["TECHNICAL"])", R"(["FN",{},"text","Tech Desk"])") + "]}"
+            << QByteArray() << RdapObjectKind::Domain
+            << QStringList{u"Domain Name: example.test"_s, u"Registrant Phone: +47.55555555"_s,
+                           u"Tech Name: Tech Desk"_s}
+            << QStringList{u"status = registered"_s};
         // 192 addresses: no single prefix holds them.
         QTest::newRow("range covered by two prefixes")
             << R"({"objectClassName":"ip network","handle":"NET-192-0-2-0-2",
