@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace {
 
@@ -465,8 +466,41 @@ std::optional<DayMonthOrder> dayMonthOrderShown(QStringView value)
     return DayMonthOrder::Unknown;
 }
 
+namespace {
+
+// Whether a value is already a date and time as this reading writes them
+// ("2024-01-02T03:04:05Z", a valid one): the form most registries use, given back as it is
+// without being taken apart.
+bool isPlainUtc(QStringView value)
+{
+    constexpr std::string_view Shape = "DDDD-DD-DDTDD:DD:DDZ";
+    if (std::size_t(value.size()) != Shape.size())
+        return false;
+    int numbers[6] = {};
+    int n = 0;
+    for (std::size_t i = 0; i < Shape.size(); ++i) {
+        const char16_t c = value[qsizetype(i)].unicode();
+        if (Shape[i] != 'D') {
+            if (c != char16_t(Shape[i]))
+                return false;
+            ++n;
+            continue;
+        }
+        if (c < u'0' || c > u'9')
+            return false;
+        numbers[n] = numbers[n] * 10 + (c - u'0');
+    }
+    const auto [year, month, day, hour, minute, second] = numbers;
+    return year >= 1000 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= daysInMonth(year, month) && hour < 24 && minute < 60 && second < 60;
+}
+
+} // namespace
+
 QString utcDateFromText(QStringView value, DayMonthOrder order)
 {
+    if (isPlainUtc(value))
+        return value.toString();
     if (value.size() > 200)
         return {};
     DateParts parts;

@@ -119,6 +119,18 @@ private slots:
         const QString jan2t = QStringLiteral("2020-01-02T03:04:05Z");
         QTest::newRow("iso z") << "2020-01-02T03:04:05Z" << jan2t;
         QTest::newRow("iso fraction") << "2020-01-02T03:04:05.123Z" << jan2t;
+        // The written form itself, at the edges of what it may hold, and past them.
+        QTest::newRow("iso z, last second of a leap year") << "2020-12-31T23:59:59Z"
+                                                           << "2020-12-31T23:59:59Z";
+        QTest::newRow("iso z, hour 24") << "2020-01-01T24:04:05Z"
+                                        << "2020-01-02T00:04:05Z";
+        QTest::newRow("iso z, no 30 February") << "2020-02-30T03:04:05Z"
+                                               << "";
+        QTest::newRow("iso z, leap second") << "2016-12-31T23:59:60Z"
+                                            << "2017-01-01T00:00:00Z";
+        QTest::newRow("iso z, year 999") << "0999-01-02T03:04:05Z"
+                                         << "";
+        QTest::newRow("iso z, lower case") << "2020-01-02t03:04:05z" << jan2t;
         QTest::newRow("iso offset") << "2020-01-02T05:04:05+02:00" << jan2t;
         QTest::newRow("iso offset no colon") << "2020-01-01T22:04:05-0500" << jan2t;
         QTest::newRow("space offset") << "2020-01-02 06:04:05 +0300" << jan2t;
