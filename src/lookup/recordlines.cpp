@@ -2,6 +2,7 @@
 
 #include "facts/labeltable.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -128,4 +129,24 @@ RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *s
         start = end + 2;
     }
     return fields;
+}
+
+void dropLineFields(RecordFields &fields, const QByteArray &record, const std::vector<bool> &skip)
+{
+    if (fields.buffer().constData() != record.constData() ||
+        fields.buffer().size() != record.size()) {
+        fields = RecordFieldsOf(record, &skip, FieldCut::Answer);
+        return;
+    }
+    // Cut from this record whole: the fields of the skipped lines are dropped where they
+    // are, each found by the line its name begins on.
+    std::vector<qsizetype> lineStarts{0};
+    const QByteArrayView text(record);
+    for (qsizetype at = findCrLf(text, 0); at >= 0; at = findCrLf(text, at + 2))
+        lineStarts.push_back(at + 2);
+    fields.removeIf([&](qsizetype nameBegin) {
+        const auto line = std::upper_bound(lineStarts.begin(), lineStarts.end(), nameBegin) -
+                          lineStarts.begin() - 1;
+        return size_t(line) < skip.size() && skip[size_t(line)];
+    });
 }

@@ -34,3 +34,8 @@ enum class FieldCut
 // (one per line, as SplitRecordLines cuts them) is set gives no field.
 RecordFields RecordFieldsOf(const QByteArray &record, const std::vector<bool> *skip = nullptr,
                             FieldCut cut = FieldCut::Colon);
+
+// The fields of a record less those of the lines `skip` marks, as RecordFieldsOf(record, &skip,
+// FieldCut::Answer) gives them: `fields` cut from `record` whole keep their pieces, the marked
+// lines' dropped; fields of another text are cut again.
+void dropLineFields(RecordFields &fields, const QByteArray &record, const std::vector<bool> &skip);

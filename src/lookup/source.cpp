@@ -66,5 +66,7 @@ void dropNoticeFields(LookupResult &result)
     lines.push_back(view.sliced(start));
     const std::vector<bool> notice = noticeLines(lines);
     if (std::find(notice.begin(), notice.end(), true) != notice.end())
-        result.fields = RecordFieldsOf(result.recordText, &notice, FieldCut::Answer);
+        // A port-43 or RDAP result's fields are its record cut as an answer (setRecordText,
+        // setRdapRecord, the store's reading): the notices' fields are dropped from them.
+        dropLineFields(result.fields, result.recordText, notice);
 }

@@ -50,3 +50,8 @@ bool operator==(const RecordFields &a, const RecordFields &b)
     }
     return true;
 }
+
+void RecordFields::removeIf(const std::function<bool(qsizetype nameBegin)> &drop)
+{
+    std::erase_if(m_pieces, [&drop](const Piece &p) { return drop(p.nameBegin); });
+}

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <vector>
 
@@ -37,6 +38,11 @@ public:
     // Adds a field from text (converted to UTF-8; unpaired surrogates become '?').
     void append(const RecordField &field);
     void append(QByteArrayView nameUtf8, QByteArrayView valueUtf8);
+
+    // Drops the fields whose names begin at a byte offset `drop` answers true for.
+    void removeIf(const std::function<bool(qsizetype nameBegin)> &drop);
+    // The buffer the pieces are cut from.
+    const QByteArray &buffer() const { return m_text; }
 
     qsizetype size() const { return qsizetype(m_pieces.size()); }
     bool isEmpty() const { return m_pieces.empty(); }
