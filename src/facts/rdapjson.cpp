@@ -200,9 +200,11 @@ RdapValue RdapValue::operator[](QLatin1StringView member) const
     const std::size_t end = object.matching_brace_index() - 1;
     RdapValue found;
     for (std::size_t i = m_index + 1; i < end;) {
-        const tape_ref name = tapeOf(m_document, i);
+        const std::string_view name = tapeOf(m_document, i).get_string_view();
         const std::size_t valueIndex = i + 1;
-        if (name.get_string_view() == key) {
+        // Most names differ from the key in length or first letter: no call to compare them.
+        if (name.size() == key.size() && (key.empty() || name.front() == key.front()) &&
+            name == key) {
             found.m_kind = Kind::Simd;
             found.m_document = m_document;
             found.m_index = valueIndex;

@@ -2,6 +2,7 @@
 
 #include "facts/iprange.h"
 #include "facts/whoisdate.h"
+#include "text/asciicase.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -145,7 +146,7 @@ constexpr qsizetype ShortestFragment = [] {
 }();
 
 // URI schemes a jCard may put before a number or an address.
-constexpr QLatin1StringView ValueSchemes[] = {"tel:"_L1, "mailto:"_L1};
+constexpr std::string_view ValueSchemes[] = {"tel:", "mailto:"};
 
 // The jCard properties a contact is read from, by their names (compared without letter case).
 enum class CardProperty
@@ -413,23 +414,28 @@ RdapValue findEntity(const Entities &entities, QLatin1StringView role)
 
 QString textOf(const RdapValue &value)
 {
-    if (value.isArray()) {
-        QStringList parts;
-        for (const RdapValue &part : value) {
-            const QString text = part.toSimplifiedString();
-            if (!text.isEmpty())
-                parts << text;
-        }
-        return parts.join(QStringLiteral(", "));
+    if (!value.isArray())
+        return value.toSimplifiedString();
+    // The parts that are not empty, joined by ", ".
+    QString joined;
+    for (const RdapValue &part : value) {
+        const QString text = part.toSimplifiedString();
+        if (text.isEmpty())
+            continue;
+        if (joined.isEmpty())
+            joined = text;
+        else
+            joined += QLatin1StringView(", ") + text;
     }
-    return value.toSimplifiedString();
+    return joined;
 }
 
 QString withoutScheme(QString value)
 {
-    for (const QLatin1StringView scheme : ValueSchemes) {
-        if (value.startsWith(scheme, Qt::CaseInsensitive))
-            return clean(value.remove(0, scheme.size()));
+    // The schemes' letters have no case forms beyond ASCII: an ASCII comparison is Qt's.
+    for (const std::string_view scheme : ValueSchemes) {
+        if (startsWithCaseless(value, scheme))
+            return clean(value.remove(0, qsizetype(scheme.size())));
     }
     return value;
 }
