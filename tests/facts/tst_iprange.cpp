@@ -53,6 +53,7 @@ private slots:
         QFETCH(QString, range);
         QFETCH(QString, cidr);
         const std::optional<IpRange> read = ipRangeFromText(text);
+        QCOMPARE(ipRangeTextFromText(text), range);
         QCOMPARE(read.has_value(), !range.isEmpty());
         if (!read)
             return;

@@ -46,6 +46,22 @@ private slots:
         QCOMPARE(fields.size(), expected.size());
         for (qsizetype i = 0; i < fields.size(); ++i)
             QCOMPARE(fields.at(i), expected.at(i));
+
+        // Dropping every other line's fields from the whole cut gives the cut that skips those
+        // lines; so do fields of another text, cut again.
+        const QByteArray utf8 = record.toUtf8();
+        for (const size_t phase : {0u, 1u}) {
+            std::vector<bool> skip(size_t(lines.size()));
+            for (size_t i = 0; i < skip.size(); ++i)
+                skip[i] = i % 2 == phase;
+            const RecordFields skipped = RecordFieldsOf(utf8, &skip, FieldCut::Answer);
+            RecordFields inPlace = RecordFieldsOf(utf8, nullptr, FieldCut::Answer);
+            dropLineFields(inPlace, utf8, skip);
+            QVERIFY(inPlace == skipped);
+            RecordFields other{{u"x"_s, u"y"_s}};
+            dropLineFields(other, utf8, skip);
+            QVERIFY(other == skipped);
+        }
     }
 
     void parse_data()
