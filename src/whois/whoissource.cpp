@@ -91,15 +91,18 @@ Verdict WhoisSource::verdictOf(const Whois43Answer &answer, const RecordFacts *f
     return verdict;
 }
 
-WhoisChain::Ask WhoisSource::scheduledAsk(const std::shared_ptr<Notes> &notes)
+WhoisChain::Ask WhoisSource::scheduledAsk(const std::shared_ptr<Notes> &notes,
+                                          const ResumedTurn &turn)
 {
-    return [notes](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
+    return [notes, turn](const WhoisHop &hop, const WhoisChain::AnswerCallback &done) {
+        // The first hop takes the turn, whatever becomes of the lookup.
+        std::unique_ptr<Resumed> resumed = turn ? std::move(*turn) : nullptr;
         if (!notes->live())
             return;
         WhoisSource *self = notes->source;
         Notes &n = *notes;
         const QString server = hop.server.display();
-        if (const std::unique_ptr<Resumed> resumed = std::move(n.resumed)) {
+        if (resumed) {
             // The chain run again once its turn came: the hop that waited takes it (again,
             // after a throttled answer: the parked request is the one the scheduler retries).
             if (server == n.parkedAt) {
@@ -150,8 +153,8 @@ void WhoisSource::resume(const std::shared_ptr<Notes> &notes, Resumed resumed)
 {
     if (!notes->live())
         return;
-    notes->resumed = std::make_unique<Resumed>(std::move(resumed));
-    notes->source->runChain(notes);
+    notes->source->runChain(notes, std::make_shared<std::unique_ptr<Resumed>>(
+                                       std::make_unique<Resumed>(std::move(resumed))));
 }
 
 void WhoisSource::giveUp(const Hop &h, PoliteScheduler::GiveUp why, const QString &reason)
@@ -230,7 +233,7 @@ void WhoisSource::lookup(quint64 tag, const Query &query, Done done)
     runChain(notes);
 }
 
-void WhoisSource::runChain(const std::shared_ptr<Notes> &notes)
+void WhoisSource::runChain(const std::shared_ptr<Notes> &notes, const ResumedTurn &turn)
 {
     if (!notes->query) {
         notes->query = std::make_unique<Query>(parseQuery(notes->address));
@@ -242,43 +245,44 @@ void WhoisSource::runChain(const std::shared_ptr<Notes> &notes)
     options.maxServers = m_options.maxServers;
     options.firstServer = m_options.firstServer;
     options.followReferrals = m_options.followReferrals;
-    m_chain->lookup(query, options, scheduledAsk(notes), [notes](const WhoisChainResult &r) {
-        if (!notes->live())
-            return;
-        // Run again, the chain ended before the hop that waited (IANA's
-        // answer, asked again, failed): the turn goes back unused.
-        if (const std::unique_ptr<Resumed> resumed = std::move(notes->resumed);
-            resumed && resumed->turn)
-            resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
-        const Query &query = *notes->query;
-        LookupResult result;
-        result.address = query.text;
-        result.source = SourceKind::Whois;
-        result.servers = r.serversAsked;
-        if (r.ok) {
-            if (notes->answer && r.text == notes->answer->text) {
-                // The last answer as it was read when it came.
-                setRecordText(result, notes->answer->record);
-                result.facts = std::move(notes->answer->facts);
-            } else {
-                // IANA's, from its cache.
-                setTextRecord(result, WhoisText::recordText(r.text));
-            }
-            result.answer = result.recordText;
-            settleAnswerWithoutRecord(result, query, r);
-        } else if (!query.isValid()) {
-            setFailure(result, FailureReason::InvalidAddress, query.reason);
-        } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
-                                 r.failure->kind == FailureReason::ServerDown)) {
-            // The scheduler gave a hop up: the row says so, naming the server.
-            setFailure(result, r.failure->kind, r.failure->detail);
-        } else {
-            setFailure(result, FailureReason::NoAnswer, r.reason);
-        }
-        notes->answer.reset();
-        const Done done = std::exchange(notes->done, {});
-        done(result);
-    });
+    m_chain->lookup(query, options, scheduledAsk(notes, turn),
+                    [notes, turn](const WhoisChainResult &r) {
+                        const std::unique_ptr<Resumed> resumed = turn ? std::move(*turn) : nullptr;
+                        if (!notes->live())
+                            return;
+                        // Run again, the chain ended before the hop that waited (IANA's
+                        // answer, asked again, failed): the turn goes back unused.
+                        if (resumed && resumed->turn)
+                            resumed->turn(Verdict{Verdict::Kind::NotSent, -1, {}});
+                        const Query &query = *notes->query;
+                        LookupResult result;
+                        result.address = query.text;
+                        result.source = SourceKind::Whois;
+                        result.servers = r.serversAsked;
+                        if (r.ok) {
+                            if (notes->answer && r.text == notes->answer->text) {
+                                // The last answer as it was read when it came.
+                                setRecordText(result, notes->answer->record);
+                                result.facts = std::move(notes->answer->facts);
+                            } else {
+                                // IANA's, from its cache.
+                                setTextRecord(result, WhoisText::recordText(r.text));
+                            }
+                            result.answer = result.recordText;
+                            settleAnswerWithoutRecord(result, query, r);
+                        } else if (!query.isValid()) {
+                            setFailure(result, FailureReason::InvalidAddress, query.reason);
+                        } else if (r.failure && (r.failure->kind == FailureReason::Throttled ||
+                                                 r.failure->kind == FailureReason::ServerDown)) {
+                            // The scheduler gave a hop up: the row says so, naming the server.
+                            setFailure(result, r.failure->kind, r.failure->detail);
+                        } else {
+                            setFailure(result, FailureReason::NoAnswer, r.reason);
+                        }
+                        notes->answer.reset();
+                        const Done done = std::exchange(notes->done, {});
+                        done(result);
+                    });
 }
 
 void WhoisSource::abortAll()

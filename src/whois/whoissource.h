@@ -81,8 +81,6 @@ private:
         std::unique_ptr<ReadAnswer> answer;
         // Parked: the server whose turn the lookup waits for, its chain let go.
         QString parkedAt;
-        // Set while the chain is run again: its first hop takes this.
-        std::unique_ptr<Resumed> resumed;
 
         // The source is still there and has not been aborted since the lookup began.
         bool live() const { return source && generation == source->m_generation; }
@@ -94,9 +92,15 @@ private:
         WhoisChain::AnswerCallback done;
         std::shared_ptr<Notes> notes;
     };
+    // The turn a parked lookup's chain, run again, takes at its first hop: held by the chain's
+    // callbacks alone. The turn holds the scheduler's job, the job the notes: kept in the
+    // notes, a chain that never reached its first hop (aborted, or let go at exit) would keep
+    // all three alive.
+    using ResumedTurn = std::shared_ptr<std::unique_ptr<Resumed>>;
     // Runs the lookup's chain: from the start, or again once a parked lookup's turn came.
-    void runChain(const std::shared_ptr<Notes> &notes);
-    static WhoisChain::Ask scheduledAsk(const std::shared_ptr<Notes> &notes);
+    void runChain(const std::shared_ptr<Notes> &notes, const ResumedTurn &resumed = {});
+    static WhoisChain::Ask scheduledAsk(const std::shared_ptr<Notes> &notes,
+                                        const ResumedTurn &resumed);
     // A lookup whose chain can be run again up to this hop waits for the hop's turn holding
     // only its notes: ten thousand lookups may wait behind one server.
     void park(const std::shared_ptr<Notes> &notes, const QString &server);
