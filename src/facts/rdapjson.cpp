@@ -60,6 +60,16 @@ bool isAsciiSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// ASCII text without the white space QChar::isSpace finds at its ends.
+std::string_view trimmedAscii(std::string_view text)
+{
+    while (!text.empty() && isAsciiSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isAsciiSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 enum class TextShape
 {
     Simple,   // ASCII with no white space but single spaces between words
@@ -125,7 +135,7 @@ std::string_view foldedAscii(QStringView text, std::span<char> buffer, bool trim
         return {};
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].toCaseFolded().unicode();
-        if (c >= 0x80 || text[i].isSurrogate())
+        if (c >= 0x80)
             return {};
         buffer[std::size_t(i)] = char(c);
     }
@@ -279,10 +289,7 @@ bool RdapValue::equals(QLatin1StringView text, Qt::CaseSensitivity cs, bool trim
             const QString text16 = QString::fromUtf8(value.data(), qsizetype(value.size()));
             return text16.trimmed().compare(text, cs) == 0;
         }
-        while (!value.empty() && isAsciiSpace(value.front()))
-            value.remove_prefix(1);
-        while (!value.empty() && isAsciiSpace(value.back()))
-            value.remove_suffix(1);
+        value = trimmedAscii(value);
     }
     return equalsAscii(value, text, cs);
 }
@@ -300,10 +307,7 @@ std::string_view RdapValue::foldedWord(std::span<char> buffer, bool trimmed) con
         return foldedAscii(text, buffer, trimmed);
     }
     if (trimmed) {
-        while (!value.empty() && isAsciiSpace(value.front()))
-            value.remove_prefix(1);
-        while (!value.empty() && isAsciiSpace(value.back()))
-            value.remove_suffix(1);
+        value = trimmedAscii(value);
     }
     if (value.size() > buffer.size())
         return {};

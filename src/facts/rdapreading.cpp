@@ -227,19 +227,6 @@ std::string_view view(QLatin1StringView text)
     return std::string_view(text.data(), std::size_t(text.size()));
 }
 
-// Whether ASCII text equals a placeholder written in lower case, without letter case.
-bool equalsCaseless(QStringView text, QLatin1StringView lower)
-{
-    if (text.size() != lower.size())
-        return false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if ((c >= u'A' && c <= u'Z' ? c + 32 : c) != char16_t(lower[i].toLatin1()))
-            return false;
-    }
-    return true;
-}
-
 bool isPlaceholder(const QString &value)
 {
     if (value.size() < ShortestPlaceholder)
@@ -248,7 +235,7 @@ bool isPlaceholder(const QString &value)
         // Most values have the length of no placeholder and are too short to hold a fragment:
         // they are settled without a copy in lower case.
         for (const QLatin1StringView placeholder : PlaceholderValues) {
-            if (equalsCaseless(value, placeholder))
+            if (value.size() == placeholder.size() && startsWithCaseless(value, view(placeholder)))
                 return true;
         }
         if (value.size() < ShortestFragment)
