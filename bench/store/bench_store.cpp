@@ -11,6 +11,7 @@
 #include "run/lookuprun.h"
 #include "store/sqlanswerstore.h"
 #include "store/storememory.h"
+#include "store/volatilelines.h"
 #include "testhttpserver.h"
 #include "testwhoisserver.h"
 
@@ -260,6 +261,21 @@ void BM_Million(benchmark::State &state)
 
 } // namespace
 
+// The digest that tells a repeated answer, on the 2 KB records: every stored answer pays it.
+void BM_AnswerDigest(benchmark::State &state)
+{
+    std::vector<QByteArray> texts;
+    for (std::uint64_t i = 0; i < 64; ++i)
+        texts.push_back(BenchRecords::make(i, 0, "2026-01-01T00:00:00Z").text);
+    std::size_t i = 0;
+    std::int64_t sum = 0;
+    for (auto _ : state)
+        sum += VolatileLines::digest(texts[i++ % texts.size()], "1");
+    benchmark::DoNotOptimize(sum);
+    state.SetBytesProcessed(state.iterations() * texts.front().size());
+}
+
+BENCHMARK(BM_AnswerDigest);
 BENCHMARK(BM_StoringCost)
     ->ArgsProduct({{0, 1}, {0, 1}})
     ->Iterations(1)

@@ -6,33 +6,31 @@
 #include "cli/jsonlsink.h"
 #include "cli/tablesink.h"
 #include "lookup/source.h"
+#include "platform/filebytes.h"
 #include "run/savedanswer.h"
 
-#include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
 #include <memory>
 
 namespace {
 
 LookupResult readRecordFile(const QString &path, std::optional<Site> site, bool keepNotices)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const FileBytes file = readFileBytes(path, MaxSavedAnswerBytes);
+    if (!file.ok()) {
         LookupResult failed;
         failed.address = path;
-        setFailure(failed, FailureReason::NoAnswer,
-                   path + QStringLiteral(": ") + file.errorString());
+        if (file.tooLarge)
+            setFailure(failed, FailureReason::TooLarge, path);
+        else
+            setFailure(failed, FailureReason::NoAnswer,
+                       path + QStringLiteral(": ") +
+                           QString::fromLocal8Bit(std::strerror(file.error)));
         return failed;
     }
-    const QByteArray bytes = file.read(MaxSavedAnswerBytes + 1);
-    if (bytes.size() > MaxSavedAnswerBytes) {
-        LookupResult failed;
-        failed.address = path;
-        setFailure(failed, FailureReason::TooLarge, path);
-        return failed;
-    }
-    LookupResult result = resultFromSavedAnswer(path, bytes, site);
+    LookupResult result = resultFromSavedAnswer(path, file.bytes, site);
     if (!keepNotices)
         dropNoticeFields(result);
     return result;
@@ -53,7 +51,8 @@ int run(const CliOptions &options)
         }
         std::unique_ptr<ResultSink> sink;
         if (options.format == CliOptions::Format::Jsonl)
-            sink = std::make_unique<JsonlSink>(options.outputPath, OutputFile::Mode::Replace);
+            sink = std::make_unique<JsonlSink>(options.outputPath, OutputFile::Mode::Replace,
+                                               JsonlSink::Writes::Gathered);
         else
             sink = std::make_unique<TableSink>(options);
         // A saved page is read as the site named with --source reads it.

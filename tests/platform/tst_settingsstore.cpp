@@ -1,3 +1,4 @@
+#include "platform/filebytes.h"
 #include "platform/fileexists.h"
 #include "platform/runtimeerror.h"
 #include "platform/settingsstore.h"
@@ -375,6 +376,64 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
         const QString path = relative.isEmpty() ? QString() : dir.filePath(relative);
         QCOMPARE(FileExists(path), exists);
+    }
+
+    // Read whole up to the cap; a pipe is read past its first block; the kernel's files, which
+    // say they hold nothing, are read too.
+    void readFileBytes_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("cap");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("tooLarge");
+        QTest::newRow("under the cap") << u"file"_s << 1000 << 1001 << 0 << false;
+        QTest::newRow("at the cap") << u"file"_s << 1000 << 1000 << 0 << false;
+        QTest::newRow("past the cap") << u"file"_s << 1001 << 1000 << 0 << true;
+        QTest::newRow("empty") << u"file"_s << 0 << 10 << 0 << false;
+        QTest::newRow("missing") << u"missing"_s << 0 << 10 << ENOENT << false;
+        QTest::newRow("folder") << u"folder"_s << 0 << 10 << EISDIR << false;
+        QTest::newRow("pipe") << u"pipe"_s << 200000 << 300000 << 0 << false;
+        QTest::newRow("pipe past the cap") << u"pipe"_s << 200000 << 150000 << 0 << true;
+    }
+    void readFileBytes()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, size);
+        QFETCH(int, cap);
+        QFETCH(int, error);
+        QFETCH(bool, tooLarge);
+        QTemporaryDir dir;
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char('a' + i % 26);
+        QString path = dir.filePath(u"f"_s);
+        int ends[2] = {-1, -1};
+        if (kind == u"file"_s) {
+            writeFile(path, bytes);
+        } else if (kind == u"folder"_s) {
+            path = dir.path();
+        } else if (kind == u"pipe"_s) {
+            QCOMPARE(::pipe(ends), 0);
+            QVERIFY(::fcntl(ends[1], F_SETPIPE_SZ, 1 << 20) >= size);
+            QCOMPARE(::write(ends[1], bytes.constData(), size_t(size)), ssize_t(size));
+            ::close(ends[1]);
+            path = u"/proc/self/fd/"_s + QString::number(ends[0]);
+        }
+        const FileBytes read = ::readFileBytes(path, cap);
+        if (ends[0] >= 0)
+            ::close(ends[0]);
+        QCOMPARE(read.error, error);
+        QCOMPARE(read.tooLarge, tooLarge);
+        QCOMPARE(read.ok(), error == 0 && !tooLarge);
+        QCOMPARE(read.bytes, read.ok() ? bytes : QByteArray());
+    }
+    void readFileBytesOfKernelFile()
+    {
+        const FileBytes read = ::readFileBytes(u"/proc/self/status"_s, 1 << 20);
+        QVERIFY(read.ok());
+        QVERIFY(read.bytes.startsWith("Name:"));
+        QVERIFY(read.bytes.endsWith('\n'));
     }
 };
 
