@@ -224,6 +224,34 @@ RdapValue RdapValue::operator[](QLatin1StringView member) const
     return found;
 }
 
+void RdapValue::members(std::span<const QLatin1StringView> names, std::span<RdapValue> values) const
+{
+    Q_ASSERT(names.size() == values.size());
+    std::fill(values.begin(), values.end(), RdapValue());
+    if (m_kind != Kind::Simd) {
+        for (std::size_t j = 0; j < names.size(); ++j)
+            values[j] = (*this)[names[j]];
+        return;
+    }
+    if (!isObject())
+        return;
+    const std::size_t end = tapeOf(m_document, m_index).matching_brace_index() - 1;
+    for (std::size_t i = m_index + 1; i < end;) {
+        const std::string_view name = tapeOf(m_document, i).get_string_view();
+        const std::size_t valueIndex = i + 1;
+        for (std::size_t j = 0; j < names.size(); ++j) {
+            const std::string_view key = latin1View(names[j]);
+            if (name.size() == key.size() && (key.empty() || name.front() == key.front()) &&
+                name == key) {
+                values[j].m_kind = Kind::Simd;
+                values[j].m_document = m_document;
+                values[j].m_index = valueIndex;
+            }
+        }
+        i = tapeOf(m_document, valueIndex).after_element();
+    }
+}
+
 bool RdapValue::contains(QLatin1StringView member) const
 {
     return !(*this)[member].isMissing();

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <iterator>
 #include <string_view>
 
@@ -130,14 +131,6 @@ constexpr QLatin1StringView PlaceholderFragments[] = {
     "statutory masking"_L1,
 };
 
-constexpr qsizetype ShortestPlaceholder = [] {
-    qsizetype shortest = PlaceholderValues[0].size();
-    for (const QLatin1StringView text : PlaceholderValues)
-        shortest = std::min(shortest, text.size());
-    for (const QLatin1StringView text : PlaceholderFragments)
-        shortest = std::min(shortest, text.size());
-    return shortest;
-}();
 constexpr qsizetype ShortestFragment = [] {
     qsizetype shortest = PlaceholderFragments[0].size();
     for (const QLatin1StringView text : PlaceholderFragments)
@@ -227,18 +220,33 @@ std::string_view view(QLatin1StringView text)
     return std::string_view(text.data(), std::size_t(text.size()));
 }
 
+// One bit for each length a whole placeholder value has: most values have none of them.
+constexpr std::uint64_t PlaceholderLengths = [] {
+    std::uint64_t lengths = 0;
+    for (const QLatin1StringView text : PlaceholderValues) {
+        if (text.size() >= 64)
+            throw "a placeholder too long for the mask";
+        lengths |= std::uint64_t(1) << text.size();
+    }
+    return lengths;
+}();
+
 bool isPlaceholder(const QString &value)
 {
-    if (value.size() < ShortestPlaceholder)
+    // Equal texts have equal lengths, and a fragment is no longer than what holds it (as Qt
+    // compares them too, one UTF-16 unit against one).
+    const qsizetype size = value.size();
+    const bool wholeLength = size < 64 && ((PlaceholderLengths >> size) & 1u) != 0;
+    if (!wholeLength && size < ShortestFragment)
         return false;
     if (QtPrivate::isAscii(value)) {
-        // Most values have the length of no placeholder and are too short to hold a fragment:
-        // they are settled without a copy in lower case.
-        for (const QLatin1StringView placeholder : PlaceholderValues) {
-            if (value.size() == placeholder.size() && startsWithCaseless(value, view(placeholder)))
-                return true;
+        if (wholeLength) {
+            for (const QLatin1StringView placeholder : PlaceholderValues) {
+                if (size == placeholder.size() && startsWithCaseless(value, view(placeholder)))
+                    return true;
+            }
         }
-        if (value.size() < ShortestFragment)
+        if (size < ShortestFragment)
             return false;
         QVarLengthArray<char, 128> lowered;
         const std::string_view text = asciiLower(value, lowered);
@@ -265,9 +273,8 @@ QString firstOf(const QString &a, const QString &b)
     return a.isEmpty() ? b : a;
 }
 
-std::optional<qint64> integerMember(const RdapValue &object, QLatin1StringView member)
+std::optional<qint64> integerOf(const RdapValue &value)
 {
-    const RdapValue value = object[member];
     if (value.isNumber()) {
         // A number beyond 2^53 is no count an answer means; converting one past qint64 would
         // be undefined.
@@ -281,9 +288,15 @@ std::optional<qint64> integerMember(const RdapValue &object, QLatin1StringView m
     return ok ? std::optional(number) : std::nullopt;
 }
 
-RdapDate eventDate(const RdapValue &object, QLatin1StringView action)
+std::optional<qint64> integerMember(const RdapValue &object, QLatin1StringView member)
 {
-    for (const RdapValue &value : object["events"_L1]) {
+    return integerOf(object[member]);
+}
+
+// The date of the event with this action in an "events" array.
+RdapDate eventDateIn(const RdapValue &events, QLatin1StringView action)
+{
+    for (const RdapValue &value : events) {
         const RdapValue event = value;
         if (event["eventAction"_L1].equals(action, Qt::CaseInsensitive)) {
             RdapDate date;
@@ -295,10 +308,11 @@ RdapDate eventDate(const RdapValue &object, QLatin1StringView action)
     return {};
 }
 
-QStringList statusesOf(const RdapValue &object)
+// The EPP statuses of a "status" array.
+QStringList statusesIn(const RdapValue &status)
 {
     QStringList statuses;
-    for (const RdapValue &value : object["status"_L1]) {
+    for (const RdapValue &value : status) {
         const QString epp = eppStatusOfRdap(value.toString());
         if (!epp.isEmpty())
             statuses << epp;
@@ -306,10 +320,11 @@ QStringList statusesOf(const RdapValue &object)
     return statuses;
 }
 
-QStringList nameServersOf(const RdapValue &domain)
+// The names of a "nameservers" array.
+QStringList nameServersIn(const RdapValue &nameservers)
 {
     QStringList names;
-    for (const RdapValue &server : domain["nameservers"_L1]) {
+    for (const RdapValue &server : nameservers) {
         const QString name = textMember(server, "ldhName"_L1);
         if (!name.isEmpty())
             names << name;
@@ -317,9 +332,10 @@ QStringList nameServersOf(const RdapValue &domain)
     return names;
 }
 
-std::optional<bool> delegationSignedOf(const RdapValue &domain)
+// What a "secureDNS" object says of the delegation.
+std::optional<bool> delegationSignedIn(const RdapValue &secureDns)
 {
-    const RdapValue secure = domain["secureDNS"_L1]["delegationSigned"_L1];
+    const RdapValue secure = secureDns["delegationSigned"_L1];
     return secure.isBool() ? std::optional(secure.toBool()) : std::nullopt;
 }
 
@@ -361,12 +377,12 @@ unsigned roleBit(std::string_view role)
     return 0;
 }
 
-// Every entity of an object, nested ones included, the shallowest first, with its roles read
-// once (compared without letter case, trimmed).
-Entities entitiesOf(const RdapValue &object)
+// Every entity of an "entities" array, nested ones included, the shallowest first, with its
+// roles read once (compared without letter case, trimmed).
+Entities entitiesIn(const RdapValue &entitiesArray)
 {
     Entities all;
-    std::vector<RdapValue> level{object["entities"_L1]};
+    std::vector<RdapValue> level{entitiesArray};
     for (int depth = 0; depth < MaxEntityDepth && !level.empty(); ++depth) {
         std::vector<RdapValue> next;
         for (const RdapValue &entities : level) {
@@ -585,10 +601,11 @@ void addPathRedactions(const QString &path, Redactions &redactions)
         redactions.add(role, part);
 }
 
-Redactions readRedactions(const RdapValue &object)
+// The redactions of a "redacted" array.
+Redactions redactionsIn(const RdapValue &redacted)
 {
     Redactions redactions;
-    for (const RdapValue &value : object["redacted"_L1]) {
+    for (const RdapValue &value : redacted) {
         const RdapValue item = value;
         for (const QLatin1StringView member : {"prePath"_L1, "postPath"_L1, "replacementPath"_L1})
             addPathRedactions(item[member].toString(), redactions);
@@ -623,7 +640,7 @@ RdapContact roleContact(const Entities &entities, int role, const Redactions &re
 // A domain's abuse contact: the registrar's, else any the answer gives.
 RdapContact abuseContact(const Entities &entities, const RdapValue &registrar)
 {
-    RdapValue abuse = findEntity(entitiesOf(registrar), "abuse"_L1);
+    RdapValue abuse = findEntity(entitiesIn(registrar["entities"_L1]), "abuse"_L1);
     if (abuse.isEmptyObject())
         abuse = findEntity(entities, "abuse"_L1);
     return readContact(abuse);
@@ -637,29 +654,55 @@ QString registrarName(const RdapContact &registrar)
 
 // ---- Objects -------------------------------------------------------------------------------
 
+// The members a domain is read from, taken in one walk over its names: the registry's answer
+// and the registrar's each.
+enum DomainMember
+{
+    LdhName,
+    UnicodeName,
+    DomainHandle,
+    Port43,
+    DomainEntities,
+    DomainEvents,
+    DomainStatus,
+    Redacted,
+    Nameservers,
+    SecureDns,
+    DomainMemberCount
+};
+constexpr QLatin1StringView DomainMembers[DomainMemberCount] = {
+    "ldhName"_L1, "unicodeName"_L1, "handle"_L1,   "port43"_L1,      "entities"_L1,
+    "events"_L1,  "status"_L1,      "redacted"_L1, "nameservers"_L1, "secureDNS"_L1,
+};
+
 void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, RdapDomain &d)
 {
-    const Entities registryEntities = entitiesOf(registry);
-    const Entities registrarEntities = entitiesOf(registrarAnswer);
+    std::array<RdapValue, DomainMemberCount> m;
+    registry.members(DomainMembers, m);
+    std::array<RdapValue, DomainMemberCount> own;
+    registrarAnswer.members(DomainMembers, own);
+
+    const Entities registryEntities = entitiesIn(m[DomainEntities]);
+    const Entities registrarEntities = entitiesIn(own[DomainEntities]);
     const RdapValue registrar = findEntity(registryEntities, "registrar"_L1);
     const RdapValue registrarOwn = findEntity(registrarEntities, "registrar"_L1);
 
-    d.ldhName = textMember(registry, "ldhName"_L1);
-    d.unicodeName = textMember(registry, "unicodeName"_L1);
-    d.handle = textMember(registry, "handle"_L1);
+    d.ldhName = m[LdhName].toSimplifiedString();
+    d.unicodeName = m[UnicodeName].toSimplifiedString();
+    d.handle = m[DomainHandle].toSimplifiedString();
     d.registrarWhoisServer =
-        firstOf(textMember(registrar, "port43"_L1), textMember(registrarAnswer, "port43"_L1));
+        firstOf(textMember(registrar, "port43"_L1), own[Port43].toSimplifiedString());
     d.registrarUrl = firstOf(linkHref(registrar, "about"_L1), linkHref(registrarOwn, "about"_L1));
 
     const auto filled = [](const RdapDate &mine, const RdapDate &theirs) {
         return mine.text.isEmpty() ? theirs : mine;
     };
-    d.created = filled(eventDate(registry, "registration"_L1),
-                       eventDate(registrarAnswer, "registration"_L1));
-    d.updated = filled(eventDate(registry, "last changed"_L1),
-                       eventDate(registrarAnswer, "last changed"_L1));
-    d.expires = eventDate(registry, "expiration"_L1);
-    d.registrarExpires = eventDate(registrarAnswer, "expiration"_L1);
+    d.created = filled(eventDateIn(m[DomainEvents], "registration"_L1),
+                       eventDateIn(own[DomainEvents], "registration"_L1));
+    d.updated = filled(eventDateIn(m[DomainEvents], "last changed"_L1),
+                       eventDateIn(own[DomainEvents], "last changed"_L1));
+    d.expires = eventDateIn(m[DomainEvents], "expiration"_L1);
+    d.registrarExpires = eventDateIn(own[DomainEvents], "expiration"_L1);
 
     d.registrar =
         firstOf(registrarName(readContact(registrar)), registrarName(readContact(registrarOwn)));
@@ -669,31 +712,57 @@ void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, Rda
     d.abuseEmail = firstOf(abuse[Part::Email], abuseOwn[Part::Email]);
     d.abusePhone = firstOf(abuse[Part::Phone], abuseOwn[Part::Phone]);
 
-    d.statuses = statusesOf(registry);
+    d.statuses = statusesIn(m[DomainStatus]);
     if (d.statuses.isEmpty())
-        d.statuses = statusesOf(registrarAnswer);
+        d.statuses = statusesIn(own[DomainStatus]);
 
-    const Redactions redactions = readRedactions(registry);
-    const Redactions registrarRedactions = readRedactions(registrarAnswer);
+    const Redactions redactions = redactionsIn(m[Redacted]);
+    const Redactions registrarRedactions = redactionsIn(own[Redacted]);
     for (int role = 0; role < RdapDomain::RoleCount; ++role) {
         d.contacts[role] = roleContact(registrarEntities, role, registrarRedactions);
         if (d.contacts[role].isEmpty())
             d.contacts[role] = roleContact(registryEntities, role, redactions);
     }
 
-    d.nameServers = nameServersOf(registry);
+    d.nameServers = nameServersIn(m[Nameservers]);
     if (d.nameServers.isEmpty())
-        d.nameServers = nameServersOf(registrarAnswer);
-    d.delegationSigned = delegationSignedOf(registry);
+        d.nameServers = nameServersIn(own[Nameservers]);
+    d.delegationSigned = delegationSignedIn(m[SecureDns]);
     if (!d.delegationSigned)
-        d.delegationSigned = delegationSignedOf(registrarAnswer);
+        d.delegationSigned = delegationSignedIn(own[SecureDns]);
 }
+
+// The members a network or AS number is read from, taken in one walk over its names.
+enum NetworkMember
+{
+    StartAddress,
+    EndAddress,
+    Cidrs,
+    StartAutnum,
+    EndAutnum,
+    Name,
+    Handle,
+    ParentHandle,
+    Type,
+    Country,
+    NetworkEntities,
+    Events,
+    Status,
+    NetworkMemberCount
+};
+constexpr QLatin1StringView NetworkMembers[NetworkMemberCount] = {
+    "startAddress"_L1, "endAddress"_L1, "cidr0_cidrs"_L1,  "startAutnum"_L1, "endAutnum"_L1,
+    "name"_L1,         "handle"_L1,     "parentHandle"_L1, "type"_L1,        "country"_L1,
+    "entities"_L1,     "events"_L1,     "status"_L1,
+};
 
 void readNetwork(const RdapValue &object, RdapNetwork &n)
 {
-    n.startAddress = textMember(object, "startAddress"_L1);
-    n.endAddress = textMember(object, "endAddress"_L1);
-    for (const RdapValue &value : object["cidr0_cidrs"_L1]) {
+    std::array<RdapValue, NetworkMemberCount> m;
+    object.members(NetworkMembers, m);
+    n.startAddress = m[StartAddress].toSimplifiedString();
+    n.endAddress = m[EndAddress].toSimplifiedString();
+    for (const RdapValue &value : m[Cidrs]) {
         const RdapValue cidr = value;
         const QString prefix =
             firstOf(textMember(cidr, "v4prefix"_L1), textMember(cidr, "v6prefix"_L1));
@@ -703,21 +772,21 @@ void readNetwork(const RdapValue &object, RdapNetwork &n)
     }
     if (n.cidrs.isEmpty())
         n.cidrs = coveringPrefixes(n.startAddress, n.endAddress);
-    n.startAutnum = integerMember(object, "startAutnum"_L1);
-    n.endAutnum = integerMember(object, "endAutnum"_L1);
-    n.name = textMember(object, "name"_L1);
-    n.handle = textMember(object, "handle"_L1);
-    n.parentHandle = textMember(object, "parentHandle"_L1);
-    n.type = textMember(object, "type"_L1);
-    n.country = textMember(object, "country"_L1);
-    const Entities entities = entitiesOf(object);
+    n.startAutnum = integerOf(m[StartAutnum]);
+    n.endAutnum = integerOf(m[EndAutnum]);
+    n.name = m[Name].toSimplifiedString();
+    n.handle = m[Handle].toSimplifiedString();
+    n.parentHandle = m[ParentHandle].toSimplifiedString();
+    n.type = m[Type].toSimplifiedString();
+    n.country = m[Country].toSimplifiedString();
+    const Entities entities = entitiesIn(m[NetworkEntities]);
     n.holder = readContact(findEntity(entities, "registrant"_L1));
-    n.registered = eventDate(object, "registration"_L1);
-    n.updated = eventDate(object, "last changed"_L1);
+    n.registered = eventDateIn(m[Events], "registration"_L1);
+    n.updated = eventDateIn(m[Events], "last changed"_L1);
     const RdapContact abuse = readContact(findEntity(entities, "abuse"_L1));
     n.abuseEmail = abuse[Part::Email];
     n.abusePhone = abuse[Part::Phone];
-    n.statuses = statusesOf(object);
+    n.statuses = statusesIn(m[Status]);
 }
 
 // eppStatusOfRdap for ASCII text, whose white space and letter case need no Unicode tables: the

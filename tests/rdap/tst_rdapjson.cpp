@@ -29,6 +29,10 @@ private slots:
         QTest::newRow("last of two members counts")
             << domain + "\"first.test\",\"ldhName\":\"second.test\"}" << true << true
             << "Domain Name: second.test";
+        QTest::newRow("last of two members counts, members read in one walk")
+            << QByteArray("{\"objectClassName\":\"ip network\",\"name\":\"FIRST\",\"handle\":"
+                          "\"H\",\"name\":\"SECOND\",\"startAddress\":\"192.0.2.0\"}")
+            << true << true << "NetName: SECOND";
         QTest::newRow("escapes and a surrogate pair")
             << domain + "\"caf\\u00e9\\ud83d\\ude00.test\"}" << true << true
             << QStringLiteral("Domain Name: caf\u00e9\U0001F600.test");
