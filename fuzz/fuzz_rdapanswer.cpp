@@ -1,12 +1,14 @@
 // An RDAP answer's bytes read as the RDAP source reads them: parsed (simdjson, or Qt's parser
 // for what simdjson refuses), the objects read once, rendered as record lines and facts. Where
 // both parsers take the bytes, the lines and facts must be the same whichever parser read them;
-// the record text must be the lines joined; nothing may crash or hang.
+// the record text must be the lines joined, and its fields, cut as it is written, those the
+// text gives when cut again; nothing may crash or hang.
 
 #include "facts/normaliser.h"
 #include "facts/rdapjson.h"
 #include "fuzzcheck.h"
 #include "lookup/lookupresult.h"
+#include "lookup/recordlines.h"
 #include "rdap/rdapanswer.h"
 #include "rdap/rdaprecord.h"
 #include "rdap/rdaprender.h"
@@ -36,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QStringList lines = RenderRdapReading(reading);
         FUZZ_CHECK_EQUAL(RenderRdapReadingText(reading),
                          lines.join(QStringLiteral("\r\n")).toUtf8());
+        const RdapRecordText record = RenderRdapRecord(reading);
+        FUZZ_CHECK(record.fields == RecordFieldsOf(record.text, nullptr, FieldCut::Answer));
         if (json.isFast() && qt.isObject()) {
             const RdapReading qtReading = readRdap(qt.object(), qt.object(), asked);
             FUZZ_CHECK_EQUAL(lines, RenderRdapReading(qtReading));

@@ -9,8 +9,10 @@ void setRdapRecord(LookupResult &result, const RdapValue &registry, const RdapVa
                    RdapObjectKind asked)
 {
     const RdapReading reading = readRdap(registry, registrar, asked);
-    // The lines joined and encoded as they are made (setRecordLines's text, without the list).
-    result.recordText = RenderRdapReadingText(reading);
-    result.fields = RecordFieldsOf(result.recordText, nullptr, FieldCut::Answer);
+    // The lines joined and encoded as they are made (setRecordLines's text, without the list),
+    // cut into fields as they are written.
+    RdapRecordText record = RenderRdapRecord(reading);
+    result.recordText = std::move(record.text);
+    result.fields = std::move(record.fields);
     result.facts = factsFromRdapReading(reading);
 }

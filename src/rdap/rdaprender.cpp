@@ -1,8 +1,11 @@
 #include "rdap/rdaprender.h"
 
+#include "lookup/recordlines.h"
 #include "text/asciinarrow.h"
+#include "text/findchar.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,8 +46,10 @@ public:
     // the list joined and encoded would read.
     explicit Lines(bool text) : m_text(text)
     {
-        if (m_text)
+        if (m_text) {
             m_bytes.reserve(4096);
+            m_pieces.reserve(64);
+        }
     }
 
     // The reader has trimmed every value already; an empty one gives no line.
@@ -62,16 +67,44 @@ public:
         }
         if (!m_bytes.empty())
             m_bytes += "\r\n";
+        Piece piece;
+        piece.nameBegin = qsizetype(m_bytes.size());
         appendUtf8(prefix);
         if (!caption.isEmpty()) {
             m_bytes += ' ';
             appendUtf8(caption);
         }
+        piece.nameEnd = qsizetype(m_bytes.size());
         m_bytes += ": ";
+        piece.valueBegin = qsizetype(m_bytes.size());
         appendUtf8(value);
+        piece.valueEnd = qsizetype(m_bytes.size());
+        m_pieces.push_back(piece);
+        // The names are the renderer's own (no colon, tab or blank at an end); a value cut as
+        // the record's text is cut has no line break and no blank at its ends. Values come
+        // simplified from the reading; should one not, the text is cut again.
+        const char16_t first = value.front().unicode();
+        const char16_t last = value.back().unicode();
+        if (first == u' ' || first == u'\t' || last == u' ' || last == u'\t' ||
+            findChar(value, u'\n') >= 0 || findChar(value, u'\r') >= 0)
+            m_cutAsWritten = false;
     }
     QStringList take() { return std::move(m_lines); }
     QByteArray takeText() { return QByteArray(m_bytes.data(), qsizetype(m_bytes.size())); }
+    RdapRecordText takeRecord()
+    {
+        RdapRecordText record;
+        record.text = takeText();
+        if (!m_cutAsWritten) {
+            record.fields = RecordFieldsOf(record.text, nullptr, FieldCut::Answer);
+            return record;
+        }
+        record.fields = RecordFields(record.text);
+        for (const Piece &piece : m_pieces)
+            record.fields.appendPiece(piece.nameBegin, piece.nameEnd, piece.valueBegin,
+                                      piece.valueEnd);
+        return record;
+    }
 
 private:
     void appendUtf8(QStringView text)
@@ -85,9 +118,19 @@ private:
         m_bytes.append(utf8.constData(), std::size_t(utf8.size()));
     }
 
+    struct Piece
+    {
+        qsizetype nameBegin = 0;
+        qsizetype nameEnd = 0;
+        qsizetype valueBegin = 0;
+        qsizetype valueEnd = 0;
+    };
+
     bool m_text;
     QStringList m_lines;
     std::string m_bytes;
+    std::vector<Piece> m_pieces;
+    bool m_cutAsWritten = true;
 };
 
 void renderDomain(const RdapDomain &d, Lines &lines)
@@ -195,6 +238,13 @@ QByteArray RenderRdapReadingText(const RdapReading &reading)
     Lines lines(true);
     render(reading, lines);
     return lines.takeText();
+}
+
+RdapRecordText RenderRdapRecord(const RdapReading &reading)
+{
+    Lines lines(true);
+    render(reading, lines);
+    return lines.takeRecord();
 }
 
 QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked)

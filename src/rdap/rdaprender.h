@@ -1,6 +1,7 @@
 #pragma once
 
 #include "facts/rdapreading.h"
+#include "text/recordfield.h"
 
 #include <QStringList>
 
@@ -16,6 +17,14 @@
 QStringList RenderRdapReading(const RdapReading &reading);
 // The same lines as the record's text: joined by CR LF, in UTF-8.
 QByteArray RenderRdapReadingText(const RdapReading &reading);
+// The record's text and its fields, cut as they are written: the fields RecordFieldsOf would
+// cut from the text (FieldCut::Answer), without reading it again.
+struct RdapRecordText
+{
+    QByteArray text;
+    RecordFields fields;
+};
+RdapRecordText RenderRdapRecord(const RdapReading &reading);
 
 // One object (`asked`: the kind the query asked for, see rdapObjectKind).
 QStringList RenderRdap(const RdapValue &object, RdapObjectKind asked = RdapObjectKind::Unknown);

@@ -1,4 +1,5 @@
 #include "fixtures.h"
+#include "lookup/recordlines.h"
 #include "rdap/rdaprecord.h"
 #include "rdap/rdaprender.h"
 #include "testregistry.h"
@@ -186,6 +187,13 @@ private slots:
                                          ? RenderRdap(object)
                                          : RenderRdapDomain(object, rdapFixture(registrar));
         QCOMPARE(rendered, lines);
+        // The record's text, cut into fields as it is written: as the text is cut when read.
+        const RdapRecordText record = RenderRdapRecord(
+            registrar.isEmpty() ? readRdap(object)
+                                : readRdap(object, rdapFixture(registrar), RdapObjectKind::Domain));
+        QCOMPARE(record.text, lines.join(u"\r\n"_s).toUtf8());
+        QCOMPARE(record.fields.toList(),
+                 RecordFieldsOf(record.text, nullptr, FieldCut::Answer).toList());
     }
 
     // The lines and the facts of one answer come from one reading: where they speak of the same
