@@ -100,6 +100,7 @@ public:
             return record;
         }
         record.fields = RecordFields(record.text);
+        record.fields.reserve(qsizetype(m_pieces.size()));
         for (const Piece &piece : m_pieces)
             record.fields.appendPiece(piece.nameBegin, piece.nameEnd, piece.valueBegin,
                                       piece.valueEnd);

@@ -35,6 +35,8 @@ public:
     // [valueBegin, valueEnd) of the buffer given on construction.
     void appendPiece(qsizetype nameBegin, qsizetype nameEnd, qsizetype valueBegin,
                      qsizetype valueEnd);
+    // Room for this many fields, when the count is known before they are added.
+    void reserve(qsizetype count) { m_pieces.reserve(std::size_t(count)); }
     // Adds a field from text (converted to UTF-8; unpaired surrogates become '?').
     void append(const RecordField &field);
     void append(QByteArrayView nameUtf8, QByteArrayView valueUtf8);
