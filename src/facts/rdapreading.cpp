@@ -858,16 +858,24 @@ QString rdapObjectClassName(RdapObjectKind kind)
     return {};
 }
 
-RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
+RdapObjectKind rdapClassKind(const RdapValue &className)
 {
-    const RdapValue className = object["objectClassName"_L1];
-    if (className.isString()) {
-        for (const KindName &name : KindNames) {
-            if (className.equals(name.className, Qt::CaseInsensitive, true))
-                return name.kind;
-        }
-        return RdapObjectKind::Unknown;
+    // The class names are ASCII words: the value folded once, then compared with each.
+    char buffer[16];
+    const std::string_view word = className.foldedWord(buffer, true);
+    for (const KindName &name : KindNames) {
+        if (word == view(name.className))
+            return name.kind;
     }
+    return RdapObjectKind::Unknown;
+}
+
+namespace {
+
+RdapObjectKind objectKind(const RdapValue &object, const RdapValue &className, RdapObjectKind asked)
+{
+    if (className.isString())
+        return rdapClassKind(className);
     if (asked != RdapObjectKind::Unknown)
         return asked;
     for (const KindMember &member : KindMembers) {
@@ -877,16 +885,26 @@ RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
     return RdapObjectKind::Unknown;
 }
 
+} // namespace
+
+RdapObjectKind rdapObjectKind(const RdapValue &object, RdapObjectKind asked)
+{
+    return objectKind(object, object["objectClassName"_L1], asked);
+}
+
 RdapReading readRdap(const RdapValue &registry, const RdapValue &registrar, RdapObjectKind asked)
 {
     RdapReading reading;
     reading.empty = registry.isEmptyObject();
-    if (registry.contains("errorCode"_L1)) {
+    static constexpr QLatin1StringView names[] = {"errorCode"_L1, "objectClassName"_L1};
+    std::array<RdapValue, 2> m;
+    registry.members(names, m);
+    if (!m[0].isMissing()) {
         reading.error = true;
-        reading.errorCode = int(integerMember(registry, "errorCode"_L1).value_or(0));
+        reading.errorCode = int(integerOf(m[0]).value_or(0));
         return reading;
     }
-    reading.kind = rdapObjectKind(registry, asked);
+    reading.kind = objectKind(registry, m[1], asked);
     switch (reading.kind) {
     case RdapObjectKind::Domain:
         readDomain(registry, registrar, reading.domain);

@@ -31,6 +31,9 @@ QString rdapObjectClassName(RdapObjectKind kind);
 // "startAddress"/"endAddress" an IP network, "startAutnum" an AS number, "ldhName" a domain.
 RdapObjectKind rdapObjectKind(const RdapValue &object,
                               RdapObjectKind asked = RdapObjectKind::Unknown);
+// The kind an "objectClassName" value names (without letter case, trimmed); Unknown for any
+// other value.
+RdapObjectKind rdapClassKind(const RdapValue &className);
 
 // The parts of a contact its jCard gives, each the first value of its kind that is neither
 // empty, a placeholder ("REDACTED FOR PRIVACY", ...) nor marked redacted by the answer.

@@ -8,6 +8,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 
 using namespace Qt::Literals::StringLiterals;
@@ -93,11 +94,13 @@ RdapAnswer ReadRdapAnswer(RdapQueryKind kind, bool fromRegistry, int httpStatus,
     if (!error.isEmpty())
         return failed(QStringLiteral("the answer is not JSON: ") + error);
     const RdapValue object = document.root();
-    const RdapValue objectClass = object["objectClassName"_L1];
-    if (!document.isObject() ||
-        (!objectClass.isString() && !object["rdapConformance"_L1].isArray()))
+    static constexpr QLatin1StringView names[] = {"objectClassName"_L1, "rdapConformance"_L1};
+    std::array<RdapValue, 2> members;
+    object.members(names, members);
+    const RdapValue &objectClass = members[0];
+    if (!document.isObject() || (!objectClass.isString() && !members[1].isArray()))
         return failed(QStringLiteral("the answer is not an RDAP object"));
-    if (objectClass.isString() && rdapObjectKind(object) != RdapObjectKindAsked(kind))
+    if (objectClass.isString() && rdapClassKind(objectClass) != RdapObjectKindAsked(kind))
         return failed(QStringLiteral("the answer is a \"") + objectClass.toString() +
                       QStringLiteral("\" object, not a \"") + objectClassOf(kind) +
                       QStringLiteral("\" one"));

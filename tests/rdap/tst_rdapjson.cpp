@@ -29,8 +29,8 @@ private slots:
         QTest::newRow("last of two members counts")
             << domain + "\"first.test\",\"ldhName\":\"second.test\"}" << true << true
             << "Domain Name: second.test";
-        QTest::newRow("last of two members counts, members read in one walk")
-            << QByteArray("{\"objectClassName\":\"ip network\",\"name\":\"FIRST\",\"handle\":"
+        QTest::newRow("last of two members counts, class name loosely written")
+            << QByteArray("{\"objectClassName\":\" IP Network\\t\",\"name\":\"FIRST\",\"handle\":"
                           "\"H\",\"name\":\"SECOND\",\"startAddress\":\"192.0.2.0\"}")
             << true << true << "NetName: SECOND";
         QTest::newRow("escapes and a surrogate pair")
