@@ -37,10 +37,13 @@ FileBytes readFileBytes(const QString &path, qsizetype cap)
     }
     // A regular file says its size (the kernel's own files say 0 and are read as a pipe is).
     const bool regular = S_ISREG(status.st_mode) && status.st_size > 0;
+    if (regular && status.st_size > cap) {
+        result.tooLarge = true;
+        return result;
+    }
+    const qsizetype expected = regular ? qsizetype(status.st_size) : 0;
     // One byte beyond what the file holds (or the cap) tells its end from a full buffer.
-    const qsizetype room =
-        regular ? std::min<qsizetype>(qsizetype(status.st_size), cap) + 1 : qsizetype(64) << 10;
-    result.bytes.resize(room);
+    result.bytes.resize(regular ? expected + 1 : std::min(qsizetype(64) << 10, cap + 1));
     qsizetype filled = 0;
     for (;;) {
         if (filled == result.bytes.size()) {
@@ -57,9 +60,11 @@ FileBytes readFileBytes(const QString &path, qsizetype cap)
             result.bytes.clear();
             return result;
         }
+        if (n == 0)
+            break;
         filled += n;
-        // A regular file's short read is its end; anything else ends when it says so.
-        if (n == 0 || (regular && filled < result.bytes.size()))
+        // All a regular file said it holds, and room left: its end, without another read.
+        if (regular && filled >= expected && filled < result.bytes.size())
             break;
     }
     if (filled > cap) {

@@ -13,6 +13,7 @@ struct FileBytes
 };
 
 // Reads a file of at most `cap` bytes with one open, one fstat and, for a regular file, one
-// read (a file read thousands of times in a run, such as a saved answer, pays a few system
-// calls rather than Qt's several). Pipes and devices are read to their end or past the cap.
+// read as a rule (a file read thousands of times in a run, such as a saved answer, pays a few
+// system calls rather than Qt's several); a regular file larger than the cap is not read.
+// Pipes and devices are read to their end or past the cap.
 FileBytes readFileBytes(const QString &path, qsizetype cap);
