@@ -656,53 +656,55 @@ QString registrarName(const RdapContact &registrar)
 
 // The members a domain is read from, taken in one walk over its names: the registry's answer
 // and the registrar's each.
-enum DomainMember
+namespace DomainMember {
+enum : std::size_t
 {
     LdhName,
     UnicodeName,
-    DomainHandle,
+    Handle,
     Port43,
-    DomainEntities,
-    DomainEvents,
-    DomainStatus,
+    Entities,
+    Events,
+    Status,
     Redacted,
     Nameservers,
     SecureDns,
-    DomainMemberCount
+    Count
 };
-constexpr QLatin1StringView DomainMembers[DomainMemberCount] = {
+} // namespace DomainMember
+constexpr QLatin1StringView DomainMembers[DomainMember::Count] = {
     "ldhName"_L1, "unicodeName"_L1, "handle"_L1,   "port43"_L1,      "entities"_L1,
     "events"_L1,  "status"_L1,      "redacted"_L1, "nameservers"_L1, "secureDNS"_L1,
 };
 
 void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, RdapDomain &d)
 {
-    std::array<RdapValue, DomainMemberCount> m;
+    std::array<RdapValue, DomainMember::Count> m;
     registry.members(DomainMembers, m);
-    std::array<RdapValue, DomainMemberCount> own;
+    std::array<RdapValue, DomainMember::Count> own;
     registrarAnswer.members(DomainMembers, own);
 
-    const Entities registryEntities = entitiesIn(m[DomainEntities]);
-    const Entities registrarEntities = entitiesIn(own[DomainEntities]);
+    const Entities registryEntities = entitiesIn(m[DomainMember::Entities]);
+    const Entities registrarEntities = entitiesIn(own[DomainMember::Entities]);
     const RdapValue registrar = findEntity(registryEntities, "registrar"_L1);
     const RdapValue registrarOwn = findEntity(registrarEntities, "registrar"_L1);
 
-    d.ldhName = m[LdhName].toSimplifiedString();
-    d.unicodeName = m[UnicodeName].toSimplifiedString();
-    d.handle = m[DomainHandle].toSimplifiedString();
+    d.ldhName = m[DomainMember::LdhName].toSimplifiedString();
+    d.unicodeName = m[DomainMember::UnicodeName].toSimplifiedString();
+    d.handle = m[DomainMember::Handle].toSimplifiedString();
     d.registrarWhoisServer =
-        firstOf(textMember(registrar, "port43"_L1), own[Port43].toSimplifiedString());
+        firstOf(textMember(registrar, "port43"_L1), own[DomainMember::Port43].toSimplifiedString());
     d.registrarUrl = firstOf(linkHref(registrar, "about"_L1), linkHref(registrarOwn, "about"_L1));
 
     const auto filled = [](const RdapDate &mine, const RdapDate &theirs) {
         return mine.text.isEmpty() ? theirs : mine;
     };
-    d.created = filled(eventDateIn(m[DomainEvents], "registration"_L1),
-                       eventDateIn(own[DomainEvents], "registration"_L1));
-    d.updated = filled(eventDateIn(m[DomainEvents], "last changed"_L1),
-                       eventDateIn(own[DomainEvents], "last changed"_L1));
-    d.expires = eventDateIn(m[DomainEvents], "expiration"_L1);
-    d.registrarExpires = eventDateIn(own[DomainEvents], "expiration"_L1);
+    d.created = filled(eventDateIn(m[DomainMember::Events], "registration"_L1),
+                       eventDateIn(own[DomainMember::Events], "registration"_L1));
+    d.updated = filled(eventDateIn(m[DomainMember::Events], "last changed"_L1),
+                       eventDateIn(own[DomainMember::Events], "last changed"_L1));
+    d.expires = eventDateIn(m[DomainMember::Events], "expiration"_L1);
+    d.registrarExpires = eventDateIn(own[DomainMember::Events], "expiration"_L1);
 
     d.registrar =
         firstOf(registrarName(readContact(registrar)), registrarName(readContact(registrarOwn)));
@@ -712,28 +714,29 @@ void readDomain(const RdapValue &registry, const RdapValue &registrarAnswer, Rda
     d.abuseEmail = firstOf(abuse[Part::Email], abuseOwn[Part::Email]);
     d.abusePhone = firstOf(abuse[Part::Phone], abuseOwn[Part::Phone]);
 
-    d.statuses = statusesIn(m[DomainStatus]);
+    d.statuses = statusesIn(m[DomainMember::Status]);
     if (d.statuses.isEmpty())
-        d.statuses = statusesIn(own[DomainStatus]);
+        d.statuses = statusesIn(own[DomainMember::Status]);
 
-    const Redactions redactions = redactionsIn(m[Redacted]);
-    const Redactions registrarRedactions = redactionsIn(own[Redacted]);
+    const Redactions redactions = redactionsIn(m[DomainMember::Redacted]);
+    const Redactions registrarRedactions = redactionsIn(own[DomainMember::Redacted]);
     for (int role = 0; role < RdapDomain::RoleCount; ++role) {
         d.contacts[role] = roleContact(registrarEntities, role, registrarRedactions);
         if (d.contacts[role].isEmpty())
             d.contacts[role] = roleContact(registryEntities, role, redactions);
     }
 
-    d.nameServers = nameServersIn(m[Nameservers]);
+    d.nameServers = nameServersIn(m[DomainMember::Nameservers]);
     if (d.nameServers.isEmpty())
-        d.nameServers = nameServersIn(own[Nameservers]);
-    d.delegationSigned = delegationSignedIn(m[SecureDns]);
+        d.nameServers = nameServersIn(own[DomainMember::Nameservers]);
+    d.delegationSigned = delegationSignedIn(m[DomainMember::SecureDns]);
     if (!d.delegationSigned)
-        d.delegationSigned = delegationSignedIn(own[SecureDns]);
+        d.delegationSigned = delegationSignedIn(own[DomainMember::SecureDns]);
 }
 
 // The members a network or AS number is read from, taken in one walk over its names.
-enum NetworkMember
+namespace NetworkMember {
+enum : std::size_t
 {
     StartAddress,
     EndAddress,
@@ -745,12 +748,13 @@ enum NetworkMember
     ParentHandle,
     Type,
     Country,
-    NetworkEntities,
+    Entities,
     Events,
     Status,
-    NetworkMemberCount
+    Count
 };
-constexpr QLatin1StringView NetworkMembers[NetworkMemberCount] = {
+} // namespace NetworkMember
+constexpr QLatin1StringView NetworkMembers[NetworkMember::Count] = {
     "startAddress"_L1, "endAddress"_L1, "cidr0_cidrs"_L1,  "startAutnum"_L1, "endAutnum"_L1,
     "name"_L1,         "handle"_L1,     "parentHandle"_L1, "type"_L1,        "country"_L1,
     "entities"_L1,     "events"_L1,     "status"_L1,
@@ -758,11 +762,11 @@ constexpr QLatin1StringView NetworkMembers[NetworkMemberCount] = {
 
 void readNetwork(const RdapValue &object, RdapNetwork &n)
 {
-    std::array<RdapValue, NetworkMemberCount> m;
+    std::array<RdapValue, NetworkMember::Count> m;
     object.members(NetworkMembers, m);
-    n.startAddress = m[StartAddress].toSimplifiedString();
-    n.endAddress = m[EndAddress].toSimplifiedString();
-    for (const RdapValue &value : m[Cidrs]) {
+    n.startAddress = m[NetworkMember::StartAddress].toSimplifiedString();
+    n.endAddress = m[NetworkMember::EndAddress].toSimplifiedString();
+    for (const RdapValue &value : m[NetworkMember::Cidrs]) {
         const RdapValue cidr = value;
         const QString prefix =
             firstOf(textMember(cidr, "v4prefix"_L1), textMember(cidr, "v6prefix"_L1));
@@ -772,21 +776,21 @@ void readNetwork(const RdapValue &object, RdapNetwork &n)
     }
     if (n.cidrs.isEmpty())
         n.cidrs = coveringPrefixes(n.startAddress, n.endAddress);
-    n.startAutnum = integerOf(m[StartAutnum]);
-    n.endAutnum = integerOf(m[EndAutnum]);
-    n.name = m[Name].toSimplifiedString();
-    n.handle = m[Handle].toSimplifiedString();
-    n.parentHandle = m[ParentHandle].toSimplifiedString();
-    n.type = m[Type].toSimplifiedString();
-    n.country = m[Country].toSimplifiedString();
-    const Entities entities = entitiesIn(m[NetworkEntities]);
+    n.startAutnum = integerOf(m[NetworkMember::StartAutnum]);
+    n.endAutnum = integerOf(m[NetworkMember::EndAutnum]);
+    n.name = m[NetworkMember::Name].toSimplifiedString();
+    n.handle = m[NetworkMember::Handle].toSimplifiedString();
+    n.parentHandle = m[NetworkMember::ParentHandle].toSimplifiedString();
+    n.type = m[NetworkMember::Type].toSimplifiedString();
+    n.country = m[NetworkMember::Country].toSimplifiedString();
+    const Entities entities = entitiesIn(m[NetworkMember::Entities]);
     n.holder = readContact(findEntity(entities, "registrant"_L1));
-    n.registered = eventDateIn(m[Events], "registration"_L1);
-    n.updated = eventDateIn(m[Events], "last changed"_L1);
+    n.registered = eventDateIn(m[NetworkMember::Events], "registration"_L1);
+    n.updated = eventDateIn(m[NetworkMember::Events], "last changed"_L1);
     const RdapContact abuse = readContact(findEntity(entities, "abuse"_L1));
     n.abuseEmail = abuse[Part::Email];
     n.abusePhone = abuse[Part::Phone];
-    n.statuses = statusesIn(m[Status]);
+    n.statuses = statusesIn(m[NetworkMember::Status]);
 }
 
 // eppStatusOfRdap for ASCII text, whose white space and letter case need no Unicode tables: the
