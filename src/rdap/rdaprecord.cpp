@@ -1,7 +1,6 @@
 #include "rdap/rdaprecord.h"
 
 #include "facts/normaliser.h"
-#include "lookup/recordlines.h"
 #include "lookup/source.h"
 #include "rdap/rdaprender.h"
 

@@ -90,11 +90,10 @@ public:
             m_cutAsWritten = false;
     }
     QStringList take() { return std::move(m_lines); }
-    QByteArray takeText() { return QByteArray(m_bytes.data(), qsizetype(m_bytes.size())); }
     RdapRecordText takeRecord()
     {
         RdapRecordText record;
-        record.text = takeText();
+        record.text = QByteArray(m_bytes.data(), qsizetype(m_bytes.size()));
         if (!m_cutAsWritten) {
             record.fields = RecordFieldsOf(record.text, nullptr, FieldCut::Answer);
             return record;
@@ -232,13 +231,6 @@ QStringList RenderRdapReading(const RdapReading &reading)
     Lines lines(false);
     render(reading, lines);
     return lines.take();
-}
-
-QByteArray RenderRdapReadingText(const RdapReading &reading)
-{
-    Lines lines(true);
-    render(reading, lines);
-    return lines.takeText();
 }
 
 RdapRecordText RenderRdapRecord(const RdapReading &reading)

@@ -15,10 +15,9 @@
 // marks as redacted, and values that only say they are withheld ("REDACTED FOR PRIVACY" and the
 // like), are left out, as are empty ones. Error objects and objects of other kinds give no lines.
 QStringList RenderRdapReading(const RdapReading &reading);
-// The same lines as the record's text: joined by CR LF, in UTF-8.
-QByteArray RenderRdapReadingText(const RdapReading &reading);
-// The record's text and its fields, cut as they are written: the fields RecordFieldsOf would
-// cut from the text (FieldCut::Answer), without reading it again.
+// The same lines as the record's text (joined by CR LF, in UTF-8) and its fields, cut as they
+// are written: the fields RecordFieldsOf would cut from the text (FieldCut::Answer), without
+// reading it again.
 struct RdapRecordText
 {
     QByteArray text;

@@ -86,7 +86,7 @@ private slots:
         if (!line.isEmpty())
             QVERIFY2(lines.contains(line), qPrintable(lines.join(u'|')));
         // The record text is the lines joined by CR LF, in UTF-8.
-        QCOMPARE(RenderRdapReadingText(readRdap(json)),
+        QCOMPARE(RenderRdapRecord(readRdap(json)).text,
                  RenderRdapReading(readRdap(json)).join(QStringLiteral("\r\n")).toUtf8());
     }
 
