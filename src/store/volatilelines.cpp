@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -144,6 +145,19 @@ constexpr std::array<unsigned, std::size(Anchors)> PhrasingsOfAnchor = [] {
     return masks;
 }();
 
+// Where each anchor first begins in each phrasing that holds it: every place a phrasing stands
+// in a text is found from the place its anchor stands there.
+constexpr auto AnchorOffsets = [] {
+    std::array<std::array<unsigned char, std::size(Anchors)>, std::size(Phrasings)> offsets{};
+    for (std::size_t k = 0; k < std::size(Phrasings); ++k) {
+        for (std::size_t a = 0; a < std::size(Anchors); ++a) {
+            const std::size_t at = Phrasings[k].find(Anchors[a]);
+            offsets[k][a] = at == std::string_view::npos ? 0 : static_cast<unsigned char>(at);
+        }
+    }
+    return offsets;
+}();
+
 // Whether a line (at most LongestVolatileLine bytes) holds a phrasing, in any case. The anchors
 // are looked for first (most lines hold none), then only the phrasings holding those found.
 bool holdsPhrasing(const char *line, std::size_t n)
@@ -164,23 +178,43 @@ bool holdsPhrasing(const char *line, std::size_t n)
     return false;
 }
 
-// A line looked at: [begin, end) of the text, its LF included.
+// Whether `word` (lower case) stands at `at`, in any case.
+bool lowerEquals(const char *at, std::string_view word)
+{
+    for (std::size_t k = 0; k < word.size(); ++k) {
+        if (lower(at[k]) != word[k])
+            return false;
+    }
+    return true;
+}
+
+// A volatile line: [begin, end) of the text, its LF included.
 struct LineRange
 {
     std::size_t begin;
     std::size_t end;
-    bool isVolatile;
 };
 
-// Looks at the line around an anchor found at `at` once, noting whether it is volatile. Lines
-// come in the order of their anchors, so the same line may come again, or an earlier one.
-void lookAround(const char *text, std::size_t size, std::size_t at, std::vector<LineRange> &lines)
+// Anchor `a` stands at `at`: when a phrasing holding it stands around it, its line (if short
+// enough) is noted as volatile, once. Phrasings hold no LF, so one found lies within a line.
+void lookAround(const char *text, std::size_t size, std::size_t at, std::size_t a,
+                std::vector<LineRange> &lines)
 {
     for (const LineRange &line : lines) {
         if (at >= line.begin && at < line.end)
             return;
     }
-    // A line longer than a volatile line can be is passed by without a look.
+    bool found = false;
+    for (unsigned candidates = PhrasingsOfAnchor[a]; candidates != 0 && !found;
+         candidates &= candidates - 1) {
+        const std::size_t k = std::size_t(__builtin_ctz(candidates));
+        const std::size_t offset = AnchorOffsets[k][a];
+        found = at >= offset && at - offset + Phrasings[k].size() <= size &&
+                lowerEquals(text + at - offset, Phrasings[k]);
+    }
+    if (!found)
+        return;
+    // A line longer than a volatile line can be is passed by.
     const std::size_t back = std::min(at, LongestVolatileLine);
     const char *lf = static_cast<const char *>(memrchr(text + at - back, '\n', back));
     if (!lf && back < at)
@@ -189,70 +223,81 @@ void lookAround(const char *text, std::size_t size, std::size_t at, std::vector<
     const std::size_t ahead = std::min(size - at, LongestVolatileLine + 1 - (at - begin));
     const char *next = static_cast<const char *>(std::memchr(text + at, '\n', ahead));
     const std::size_t lineEnd = next ? std::size_t(next - text) : at + ahead;
-    if (!next && lineEnd != size)
+    if (lineEnd - begin > LongestVolatileLine || (!next && lineEnd != size))
         return;
-    const std::size_t length = lineEnd - begin;
-    lines.push_back({begin, next ? lineEnd + 1 : lineEnd,
-                     length <= LongestVolatileLine && holdsPhrasing(text + begin, length)});
+    lines.push_back({begin, next ? lineEnd + 1 : lineEnd});
 }
 
-// Whether an anchor (lower case) begins at `at`, in any case.
-bool anchorAt(const char *text, std::size_t at, std::string_view anchor)
+#if defined(__SSE2__)
+// The sixteen bytes at `at` with their case bit set: ASCII letters in lower case (other bytes
+// may match a letter so too, and are told apart by the full comparison).
+__m128i loweredBlock(const char *text, std::size_t at)
 {
-    for (std::size_t k = 0; k < anchor.size(); ++k) {
-        if (lower(text[at + k]) != anchor[k])
-            return false;
-    }
-    return true;
+    return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at)),
+                        _mm_set1_epi8(0x20));
 }
 
-// Finds every anchor in the text and looks at the lines around them. Sixteen positions at
-// a time: where an anchor's first and last characters both match (ASCII letters compared with
-// their case bit set, which other bytes may match too), the anchor is compared in full.
+// Bits of the places where the anchor's character at `offset` stands.
+template <std::size_t A, std::size_t Offset> __m128i anchorCharacter(const char *text)
+{
+    return _mm_cmpeq_epi8(loweredBlock(text, Offset), _mm_set1_epi8(Anchors[A][Offset]));
+}
+
+// Bit i (one byte a place): the anchor's first, second and last characters stand where it would
+// begin at `i`. Few places of a record pass this; those are compared in full.
+template <std::size_t A> __m128i anchorCandidates(const char *text)
+{
+    return _mm_and_si128(_mm_and_si128(anchorCharacter<A, 0>(text), anchorCharacter<A, 1>(text)),
+                         anchorCharacter<A, Anchors[A].size() - 1>(text));
+}
+#endif
+
+// Finds every anchor in the text and looks at the lines around them. Sixteen positions at a
+// time, all anchors at once: where an anchor's first, second and last characters stand, it is
+// compared in full.
 void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange> &lines)
 {
-    std::size_t at = 0;
-#if defined(__SSE2__)
     constexpr std::size_t AnchorCount = std::size(Anchors);
+#if defined(__SSE2__)
     constexpr std::size_t Longest = 12; // "retrieved at"
-    const __m128i caseBit = _mm_set1_epi8(0x20);
-    __m128i firsts[AnchorCount];
-    __m128i lasts[AnchorCount];
-    for (std::size_t a = 0; a < AnchorCount; ++a) {
-        firsts[a] = _mm_set1_epi8(Anchors[a].front());
-        lasts[a] = _mm_set1_epi8(Anchors[a].back());
-    }
-    const auto load = [&](std::size_t from) {
-        return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + from)),
-                            caseBit);
-    };
-    for (; at + 16 + Longest <= size; at += 16) {
-        const __m128i block = load(at);
-        unsigned masks[AnchorCount];
-        unsigned any = 0;
+    // Looks at the sixteen places from `at` of `bytes`, which holds the text's bytes from `at`
+    // on and at least Longest more after the sixteenth.
+    const auto lookAtBlock = [&](const char *bytes, std::size_t at) {
+        const __m128i candidates[] = {anchorCandidates<0>(bytes), anchorCandidates<1>(bytes),
+                                      anchorCandidates<2>(bytes), anchorCandidates<3>(bytes),
+                                      anchorCandidates<4>(bytes), anchorCandidates<5>(bytes)};
+        static_assert(std::size(candidates) == AnchorCount);
+        __m128i any = candidates[0];
+        for (std::size_t a = 1; a < AnchorCount; ++a)
+            any = _mm_or_si128(any, candidates[a]);
+        if (_mm_movemask_epi8(any) == 0)
+            return;
         for (std::size_t a = 0; a < AnchorCount; ++a) {
-            masks[a] = unsigned(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpeq_epi8(block, firsts[a]),
-                              _mm_cmpeq_epi8(load(at + Anchors[a].size() - 1), lasts[a]))));
-            any |= masks[a];
-        }
-        if (any == 0)
-            continue;
-        for (std::size_t a = 0; a < AnchorCount; ++a) {
-            for (unsigned mask = masks[a]; mask != 0; mask &= mask - 1) {
-                const std::size_t hit = at + std::size_t(__builtin_ctz(mask));
-                if (anchorAt(text, hit, Anchors[a]))
-                    lookAround(text, size, hit, lines);
+            for (unsigned mask = unsigned(_mm_movemask_epi8(candidates[a])); mask != 0;
+                 mask &= mask - 1) {
+                const std::size_t i = std::size_t(__builtin_ctz(mask));
+                if (at + i + Anchors[a].size() <= size && lowerEquals(bytes + i, Anchors[a]))
+                    lookAround(text, size, at + i, a, lines);
             }
+        }
+    };
+    std::size_t at = 0;
+    for (; at + 16 + Longest <= size; at += 16)
+        lookAtBlock(text + at, at);
+    // The last bytes are looked at in a copy padded with zero bytes, which no anchor holds.
+    char tail[2 * 16 + Longest] = {};
+    for (; at < size; at += 16) {
+        std::memcpy(tail, text + at, std::min(size - at, sizeof tail));
+        lookAtBlock(tail, at);
+    }
+#else
+    for (std::size_t at = 0; at < size; ++at) {
+        for (std::size_t a = 0; a < AnchorCount; ++a) {
+            if (at + Anchors[a].size() <= size && lowerEquals(text + at, Anchors[a]))
+                lookAround(text, size, at, a, lines);
         }
     }
 #endif
-    for (; at < size; ++at) {
-        for (const std::string_view anchor : Anchors) {
-            if (at + anchor.size() <= size && anchorAt(text, at, anchor))
-                lookAround(text, size, at, lines);
-        }
-    }
 }
 
 // Calls `keep(begin, end)` for each stretch of `text` outside the volatile lines, in order. A
@@ -267,8 +312,6 @@ template <class Keep> void forEachKeptStretch(QByteArrayView text, Keep &&keep)
               [](const LineRange &a, const LineRange &b) { return a.begin < b.begin; });
     std::size_t keptFrom = 0;
     for (const LineRange &line : lines) {
-        if (!line.isVolatile)
-            continue;
         if (line.begin > keptFrom)
             keep(begin + keptFrom, begin + line.begin);
         keptFrom = std::max(keptFrom, line.end);
