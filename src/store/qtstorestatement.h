@@ -27,6 +27,7 @@ public:
     QByteArray blob(int column) const override { return m_query.value(column).toByteArray(); }
     bool isNull(int column) const override { return m_query.isNull(column); }
     QVariant value(int column) const override { return m_query.value(column); }
+    qint64 insertedId() override { return next() ? integer(0) : 0; }
     qint64 rowsAffected() const override { return m_query.numRowsAffected(); }
     void finish() override { m_query.finish(); }
     QSqlError lastError() const override { return m_query.lastError(); }

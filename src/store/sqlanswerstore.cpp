@@ -716,11 +716,12 @@ void SqlAnswerStore::trainDictionaryIfDue()
     insert.bind(0, QDateTime::currentMSecsSinceEpoch());
     insert.bind(1, answers);
     insert.bind(2, content);
-    if (!exec(insert) || !insert.next())
+    if (!exec(insert))
         return;
-    const qint64 id = insert.integer(0);
+    const qint64 id = insert.insertedId();
     insert.finish();
-    m_codec.addDictionary(id, content, true);
+    if (id > 0)
+        m_codec.addDictionary(id, content, true);
 }
 
 bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
@@ -785,10 +786,12 @@ bool SqlAnswerStore::writeOne(const PendingAnswer &pending)
     insert.bind(7, dictionary);
     insert.bind(8, compressed);
     insert.bindTextOrNull(9, changedKeys.join(QLatin1Char(' ')));
-    if (!exec(insert) || !insert.next())
+    if (!exec(insert))
         return false;
-    const qint64 id = insert.integer(0);
+    const qint64 id = insert.insertedId();
     insert.finish();
+    if (id <= 0)
+        return false;
     m_knownAnswers = qMax(m_knownAnswers, id);
     if (!newest)
         return true;

@@ -8,6 +8,7 @@ QString SqlDialect::expand(const char *text) const
     out.replace(QLatin1String("%KEYED%"), QLatin1String(keyedTable));
     out.replace(QLatin1String("%KEYTEXT%"), QLatin1String(keyText));
     out.replace(QLatin1String("%NOW%"), QLatin1String(nowMs));
+    out.replace(QLatin1String("%RETURNING_ID%"), QLatin1String(returningId));
     return out;
 }
 
@@ -29,6 +30,7 @@ const SqlDialect &SqlDialect::sqlite()
         .keyedTable = " WITHOUT ROWID",
         .keyText = "TEXT",
         .nowMs = "(CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER))",
+        .returningId = "",
         .beginWrite = "BEGIN IMMEDIATE",
         .schemaLock = nullptr,
         .addressLock = nullptr,
@@ -79,6 +81,7 @@ const SqlDialect &SqlDialect::postgres()
         .keyText = "TEXT COLLATE \"C\"",
         // Whole milliseconds, rounded down like the clocks the servers and tests read.
         .nowMs = "(CAST(FLOOR(EXTRACT(EPOCH FROM clock_timestamp()) * 1000) AS BIGINT))",
+        .returningId = " RETURNING id",
         // Writers run side by side; each address is compared and written under a lock of its
         // own (addressLock), taken in one order within a batch so two batches never deadlock.
         .beginWrite = "BEGIN",

@@ -20,6 +20,10 @@ struct SqlDialect
     // Replaces %NOW%: the database's own clock in milliseconds since 1970, which every machine
     // sharing the database agrees on (leases, paces).
     const char *nowMs;
+    // Replaces %RETURNING_ID%: what an insert adds to return its new row's id, read with
+    // StoreStatement::insertedId(); empty where the connection tells it (SQLite, whose
+    // RETURNING builds a temporary table on every run: a good part of an insert's cost).
+    const char *returningId;
     // Starts a transaction that writes, taking the write lock at once so two writers never
     // deadlock upgrading a read.
     const char *beginWrite;
@@ -63,7 +67,8 @@ struct SqlDialect
     // A code, as noteError compares it.
     QString codeOf(const QString &native) const;
 
-    // `text` with the %ID%, %BLOB%, %KEYED%, %KEYTEXT% and %NOW% placeholders filled in.
+    // `text` with the %ID%, %BLOB%, %KEYED%, %KEYTEXT%, %NOW% and %RETURNING_ID% placeholders
+    // filled in.
     QString expand(const char *text) const;
 
     static const SqlDialect &sqlite();

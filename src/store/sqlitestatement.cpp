@@ -106,6 +106,13 @@ bool SqliteStatement::exec()
     return true;
 }
 
+qint64 SqliteStatement::insertedId()
+{
+    return m_done && m_changes > 0 && m_error.type() == QSqlError::NoError
+               ? sqlite3_last_insert_rowid(m_database)
+               : 0;
+}
+
 bool SqliteStatement::step()
 {
     const int code = sqlite3_step(m_statement);

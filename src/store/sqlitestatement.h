@@ -30,6 +30,7 @@ public:
     QByteArray blob(int column) const override;
     bool isNull(int column) const override;
     QVariant value(int column) const override;
+    qint64 insertedId() override;
     qint64 rowsAffected() const override { return m_changes; }
     void finish() override;
     QSqlError lastError() const override { return m_error; }

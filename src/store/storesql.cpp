@@ -137,7 +137,7 @@ const char *const LatestOfFew =
 #undef Q10
 const char *const InsertAnswer =
     "INSERT INTO answers (asked, address, source, asked_at, last_seen, status, digest, dictionary,"
-    " payload, changed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id";
+    " payload, changed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)%RETURNING_ID%";
 const char *const TouchAnswer = "UPDATE answers SET last_seen = ? WHERE id = ? AND last_seen < ?";
 const char *const UpsertLatest =
     "INSERT INTO latest (asked, source, answer_id, seen, status, expires, registrar)"
@@ -171,7 +171,7 @@ const char *const AnswerPayload = "SELECT dictionary, payload FROM answers WHERE
 const char *const NewestDictionary =
     "SELECT id, answers_before, content FROM dictionaries ORDER BY id DESC LIMIT 1";
 const char *const InsertDictionary =
-    "INSERT INTO dictionaries (created_at, answers_before, content) VALUES (?, ?, ?) RETURNING id";
+    "INSERT INTO dictionaries (created_at, answers_before, content) VALUES (?, ?, ?)%RETURNING_ID%";
 const char *const HighestAnswerId = "SELECT COALESCE(MAX(id), 0) FROM answers";
 const char *const Dictionaries = "SELECT id, content FROM dictionaries WHERE id > ? ORDER BY id";
 

@@ -36,6 +36,9 @@ public:
     virtual QByteArray blob(int column) const = 0;
     virtual bool isNull(int column) const = 0;
     virtual QVariant value(int column) const = 0;
+    // The id the database gave the row the last run inserted (an insert ending in
+    // %RETURNING_ID%), 0 when there is none.
+    virtual qint64 insertedId() = 0;
     // Rows the last run changed.
     virtual qint64 rowsAffected() const = 0;
     // Done with the rows: the statement lets go of them (and of its read lock).
