@@ -1,5 +1,7 @@
 #include "store/sqlitestatement.h"
 
+#include "text/asciinarrow.h"
+
 #include <sqlite3.h>
 
 SqliteStatement::SqliteStatement(sqlite3 *database, const QString &sql) : m_database(database)
@@ -44,7 +46,14 @@ void SqliteStatement::bind(int index, qint64 value)
 void SqliteStatement::bind(int index, const QString &text)
 {
     bindable();
-    const QByteArray &utf8 = keep(index, text.toUtf8());
+    if (size_t(index) >= m_kept.size())
+        m_kept.resize(size_t(index) + 1);
+    // ASCII (addresses, sources, statuses) is its own UTF-8: written into the bytes kept from
+    // the last run, which have room for it after the first.
+    QByteArray &utf8 = m_kept[size_t(index)];
+    utf8.resize(text.size());
+    if (!narrowAscii(text, utf8.data()))
+        utf8 = text.toUtf8();
     // A null QByteArray's data is "" all the same: an empty text, never NULL.
     sqlite3_bind_text(m_statement, index + 1, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
 }

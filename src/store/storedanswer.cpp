@@ -3,6 +3,7 @@
 #include "lookup/query.h"
 #include "lookup/recordlines.h"
 #include "store/factfields.h"
+#include "text/asciinarrow.h"
 
 namespace {
 
@@ -44,8 +45,16 @@ void putBytes(QByteArray &out, QByteArrayView bytes)
     out.append(bytes);
 }
 
-void putText(QByteArray &out, const QString &text)
+void putText(QByteArray &out, QStringView text)
 {
+    // ASCII, nearly every text an answer keeps, is its own UTF-8: written in place.
+    const qsizetype start = out.size();
+    putNumber(out, quint64(text.size()));
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    if (narrowAscii(text, out.data() + at))
+        return;
+    out.truncate(start);
     putBytes(out, text.toUtf8());
 }
 

@@ -599,7 +599,8 @@ private slots:
         RecordFacts facts;
         int n = 0;
         for (const FactField &field : FactFields::all()) {
-            const QString value = u"v%1"_s.arg(++n);
+            // ASCII and not (written apart in the payload).
+            const QString value = (++n % 2 ? u"v%1"_s : u"B\u00fccher %1 \U0001F600"_s).arg(n);
             if (field.list)
                 facts.*field.list = QStringList{value, value + u'b'};
             else if (field.status)
@@ -608,7 +609,7 @@ private slots:
                 facts.*field.text = value;
         }
         LookupResult result = whoisResult(u"a.tst"_s, "x: y\r\n", 5, facts);
-        result.error = u"none"_s;
+        result.error = u"d\u00e9faut"_s;
         LookupResult back;
         QVERIFY(StoredPayload::decode(StoredPayload::encode(result), back));
         QCOMPARE(back.facts, result.facts);
@@ -635,16 +636,19 @@ private slots:
                                           SqlAnswerStore::Access::ReadWrite);
         std::vector<PendingAnswer> batch;
         QStringList asked;
+        QSet<QString> typed;
         for (int i = 0; i < count; ++i) {
-            const QString name = u"n%1.tst"_s.arg(i);
-            batch.push_back(pending(whoisResult(name, gtldAnswer(name.toLatin1(), "R"), 1000)));
-            asked << name;
+            // Some typed beyond ASCII (asked in their ASCII form; bound apart from ASCII).
+            const QString name = (i % 3 ? u"n%1.tst"_s : u"n\u00e4%1.tst"_s).arg(i);
+            batch.push_back(pending(whoisResult(name, gtldAnswer(name.toUtf8(), "R"), 1000)));
+            asked << batch.back().asked;
+            typed.insert(name);
         }
         QVERIFY(store->write(batch));
         QSet<QString> found;
         QVERIFY(store->latestOf(asked, u"whois"_s, {},
-                                [&](StoredAnswer &&answer) { found.insert(answer.asked); }));
-        QCOMPARE(found.size(), count);
+                                [&](StoredAnswer &&answer) { found.insert(answer.address); }));
+        QCOMPARE(found, typed);
     }
 
     // The answer as sent is kept where the record is a rendering of it (RDAP's JSON); a port-43
