@@ -600,7 +600,8 @@ private slots:
         int n = 0;
         for (const FactField &field : FactFields::all()) {
             // ASCII and not (written apart in the payload).
-            const QString value = (++n % 2 ? u"v%1"_s : u"B\u00fccher %1 \U0001F600"_s).arg(n);
+            ++n;
+            const QString value = (n % 2 ? u"v%1"_s : u"B\u00fccher %1 \U0001F600"_s).arg(n);
             if (field.list)
                 facts.*field.list = QStringList{value, value + u'b'};
             else if (field.status)
