@@ -107,20 +107,14 @@ LabelledLine cutLabel(QStringView text)
             return {bracketed.mid(1, close - 1), trimmedRecordText(bracketed.mid(close + 1))};
         return {};
     }
-    qsizetype colon = -1;
-    const qsizetype limit = std::min<qsizetype>(text.size(), 80);
-    for (qsizetype i = 0; i < limit; ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char(':') || c.unicode() == 0xff1a) {
-            colon = i;
-            break;
-        }
-        if (c == QLatin1Char('[') || c == QLatin1Char('@') || c == QLatin1Char('<') ||
-            c == QLatin1Char('"') || c == QLatin1Char('='))
-            return {};
-    }
+    // The label ends at the first colon (ASCII or full-width) of the first 80 characters; a
+    // bracket, an at sign, an angle bracket, a quote or an equals sign before it says the line
+    // is not labelled so.
+    const qsizetype colon = findAnyOf<u':', u'\uff1a', u'[', u'@', u'<', u'"', u'='>(text.left(80));
+    if (colon < 0 || (text[colon] != QLatin1Char(':') && text[colon].unicode() != 0xff1a))
+        return {};
     // No label, or a URL's colon ("Example Inc. (http://www.example.net)").
-    if (colon <= 0 || colonIsUrls(text, colon))
+    if (colon == 0 || colonIsUrls(text, colon))
         return {};
     const QStringView label = trimmedRecordText(text.left(colon));
     if (label.isEmpty() || startsWithCaseless(label, "http"))
@@ -790,17 +784,14 @@ void TextReader::readLine(QStringView raw)
 // or a run of spaces, then its value.
 bool TextReader::labelledByGap(QStringView text, int indent)
 {
+    // The gap starts after the first character and before the 40th.
     const qsizetype reach = std::min<qsizetype>(text.size() - 1, 40);
-    qsizetype gap = -1;
-    for (qsizetype i = 1; i < reach; ++i) {
-        if (text[i] == QLatin1Char('\t') ||
-            (text[i] == QLatin1Char(' ') && text[i + 1] == QLatin1Char(' '))) {
-            gap = i;
-            break;
-        }
-    }
-    if (gap < 0)
+    if (reach < 2)
         return false;
+    const qsizetype found = findTabOrTwoSpaces(text.sliced(1, reach));
+    if (found < 0 || found > reach - 2)
+        return false;
+    const qsizetype gap = found + 1;
     const QStringView label = trimmedRecordText(text.left(gap));
     const QStringView value = trimmedRecordText(text.mid(gap));
     if (label.isEmpty() || value.isEmpty() ||

@@ -560,6 +560,33 @@ private slots:
         }
     }
 
+    // The searches eight characters at a time find what a plain loop finds, at every place
+    // within and across their blocks and at the very end.
+    void charSearches()
+    {
+        const QString alphabet = QStringLiteral(" \t:=ab\uff1a\u0a20");
+        QRandomGenerator random(11);
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            for (int n = int(random.bounded(40)); n > 0; --n)
+                text += alphabet.at(int(random.bounded(alphabet.size())));
+            qsizetype anyOf = -1, gap = -1;
+            for (qsizetype i = text.size() - 1; i >= 0; --i) {
+                if (text[i] == u':' || text[i] == u'=' || text[i] == QChar(0xff1a))
+                    anyOf = i;
+                if (text[i] == u'\t' ||
+                    (text[i] == u' ' && i + 1 < text.size() && text[i + 1] == u' '))
+                    gap = i;
+            }
+            // A view of part of a longer text, as a record's line is: what follows is not looked
+            // at.
+            const QString longer = text + u"  \t:=";
+            const QStringView view = QStringView(longer).first(text.size());
+            QCOMPARE((findAnyOf<u':', u'=', u'\uff1a'>(view)), anyOf);
+            QCOMPARE(findTabOrTwoSpaces(view), gap);
+        }
+    }
+
     // Whatever bytes come back, reading ends and yields no garbage dates.
     void hostileInput()
     {
