@@ -6,6 +6,7 @@
 
 #include "facts/labeltable.h"
 #include "text/asciicase.h"
+#include "text/findchar.h"
 
 #include <array>
 #include <bit>
@@ -272,13 +273,7 @@ Line readLine(QStringView raw)
     }
     {
         // The colon that cuts the line into a field, wherever it stands.
-        qsizetype colon = -1;
-        for (qsizetype i = 0; i < body.size(); ++i) {
-            if (body[i] == u':' || body[i].unicode() == 0xff1a) {
-                colon = i;
-                break;
-            }
-        }
+        const qsizetype colon = findAnyOf<u':', u'\uff1a'>(body);
         if (colon > 0 && colonIsUrls(body, colon)) {
             line.forced = true;
         } else if (colon > 0) {
