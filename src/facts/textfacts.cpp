@@ -784,7 +784,7 @@ void TextReader::readLine(QStringView raw)
 // or a run of spaces, then its value.
 bool TextReader::labelledByGap(QStringView text, int indent)
 {
-    // The gap starts after the first character and before the 40th.
+    // A gap from the second character to the fortieth, with a character after it.
     const qsizetype reach = std::min<qsizetype>(text.size() - 1, 40);
     if (reach < 2)
         return false;
