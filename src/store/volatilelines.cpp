@@ -284,9 +284,10 @@ void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange
     std::size_t at = 0;
     for (; at + 16 + Longest <= size; at += 16)
         lookAtBlock(text + at, at);
-    // The last bytes are looked at in a copy padded with zero bytes, which no anchor holds.
-    char tail[2 * 16 + Longest] = {};
+    // The last bytes are looked at in a copy padded with zero bytes (an anchor found is
+    // taken only when it ends within the text).
     for (; at < size; at += 16) {
+        char tail[16 + Longest] = {};
         std::memcpy(tail, text + at, std::min(size - at, sizeof tail));
         lookAtBlock(tail, at);
     }
