@@ -30,11 +30,16 @@ void SqliteStatement::bindable()
         finish();
 }
 
-const QByteArray &SqliteStatement::keep(int index, QByteArray bytes)
+QByteArray &SqliteStatement::kept(int index)
 {
     if (size_t(index) >= m_kept.size())
         m_kept.resize(size_t(index) + 1);
-    return m_kept[size_t(index)] = std::move(bytes);
+    return m_kept[size_t(index)];
+}
+
+const QByteArray &SqliteStatement::keep(int index, QByteArray bytes)
+{
+    return kept(index) = std::move(bytes);
 }
 
 void SqliteStatement::bind(int index, qint64 value)
@@ -46,11 +51,9 @@ void SqliteStatement::bind(int index, qint64 value)
 void SqliteStatement::bind(int index, const QString &text)
 {
     bindable();
-    if (size_t(index) >= m_kept.size())
-        m_kept.resize(size_t(index) + 1);
     // ASCII (addresses, sources, statuses) is its own UTF-8: written into the bytes kept from
     // the last run, which have room for it after the first.
-    QByteArray &utf8 = m_kept[size_t(index)];
+    QByteArray &utf8 = kept(index);
     utf8.resize(text.size());
     if (!narrowAscii(text, utf8.data()))
         utf8 = text.toUtf8();

@@ -41,6 +41,8 @@ private:
     void noteError(int code);
     // Keeps a bound value's bytes until the statement is run again, so SQLite need not copy them.
     const QByteArray &keep(int index, QByteArray bytes);
+    // The bytes kept for a value, to be written in place.
+    QByteArray &kept(int index);
 
     sqlite3 *m_database;
     sqlite3_stmt *m_statement = nullptr;
