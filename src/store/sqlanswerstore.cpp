@@ -307,6 +307,11 @@ bool SqlAnswerStore::migrate(int from)
     if (at < from)
         at = from;
     for (int to = at + 1; to <= StoreSql::SchemaVersion; ++to) {
+        // The work queue's tables live only where the work can be shared: an SQLite store
+        // would carry them unused, and every connection would read their schema when it opens
+        // (stores made before keep theirs).
+        if (to == StoreSql::WorkQueueVersion && !m_dialect.sharedWork)
+            continue;
         for (const char *statement : StoreSql::migration(to)) {
             if (!execText(m_dialect.expand(statement))) {
                 execText(QStringLiteral("ROLLBACK"));

@@ -11,6 +11,8 @@ namespace StoreSql {
 
 // The schema version this build writes; a store of a later version is refused.
 inline constexpr int SchemaVersion = 2;
+// The version that adds the work queue and the shared pace (SqlDialect::sharedWork only).
+inline constexpr int WorkQueueVersion = 2;
 
 // The statements that take a store from version `from - 1` to `from`, in order, run in one
 // transaction with the new version written last. migration(1) creates the schema.

@@ -710,6 +710,12 @@ private slots:
         QCOMPARE(q.value(0).toInt(), StoreSql::SchemaVersion);
         QVERIFY(q.exec(u"PRAGMA journal_mode"_s) && q.next());
         QCOMPARE(q.value(0).toString(), u"wal"_s);
+        // The work queue's tables are PostgreSQL's alone.
+        QStringList tables;
+        QVERIFY(q.exec(u"SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"_s));
+        while (q.next())
+            tables << q.value(0).toString();
+        QCOMPARE(tables, QStringList({u"answers"_s, u"changes"_s, u"dictionaries"_s, u"latest"_s}));
         q = QSqlQuery();
         db.close();
         db = QSqlDatabase();
