@@ -1,13 +1,13 @@
 #include "facts/labeltable.h"
 #include "facts/recordfacts.h"
 #include "text/asciicase.h"
+#include "text/textcache.h"
 
 #include <QHash>
 
 #include <algorithm>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
@@ -537,15 +537,6 @@ bool isForeignSection(const QString &section)
 
 namespace {
 
-struct LabelViewHash
-{
-    using is_transparent = void;
-    size_t operator()(std::u16string_view label) const
-    {
-        return std::hash<std::u16string_view>{}(label);
-    }
-};
-
 QString normalise(QStringView label);
 
 } // namespace
@@ -555,16 +546,10 @@ QString normalisedLabel(QStringView label)
     // Every labelled line of every answer comes here, and a server writes the same labels in
     // every answer: each label's form is kept per thread as it was written (emptied when it
     // holds too many), a hash look-up and a shared copy instead of its making.
-    constexpr size_t KeptAtMost = 4096;
-    thread_local std::unordered_map<std::u16string, QString, LabelViewHash, std::equal_to<>> kept;
-    const std::u16string_view view(label.utf16(), size_t(label.size()));
-    if (const auto it = kept.find(view); it != kept.end())
-        return it->second;
-    QString normalised = normalise(label);
-    if (kept.size() >= KeptAtMost)
-        kept.clear();
-    kept.emplace(view, normalised);
-    return normalised;
+    thread_local TextCache<QString> kept;
+    if (const QString *normalised = kept.find(label))
+        return *normalised;
+    return kept.keep(label, normalise(label));
 }
 
 namespace {

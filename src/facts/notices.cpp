@@ -7,12 +7,11 @@
 #include "facts/labeltable.h"
 #include "text/asciicase.h"
 #include "text/findchar.h"
+#include "text/textcache.h"
 
 #include <array>
 #include <bit>
-#include <string>
 #include <string_view>
-#include <unordered_map>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -209,29 +208,13 @@ LabelKind readLabel(QStringView label)
 
 // The labels of a server's answers come again in every answer: what each says is kept as it
 // was written, so that a repeated label is one hash look-up rather than its normalising and
-// two table look-ups. Per thread; emptied when it holds too many.
-struct LabelViewHash
-{
-    using is_transparent = void;
-    size_t operator()(std::u16string_view label) const
-    {
-        return std::hash<std::u16string_view>{}(label);
-    }
-};
-constexpr size_t KnownLabelsAtMost = 4096;
-
+// two table look-ups.
 LabelKind labelKind(QStringView label)
 {
-    thread_local std::unordered_map<std::u16string, LabelKind, LabelViewHash, std::equal_to<>>
-        known;
-    const std::u16string_view view(label.utf16(), size_t(label.size()));
-    if (const auto it = known.find(view); it != known.end())
-        return it->second;
-    const LabelKind kind = readLabel(label);
-    if (known.size() >= KnownLabelsAtMost)
-        known.clear();
-    known.emplace(view, kind);
-    return kind;
+    thread_local TextCache<LabelKind> known;
+    if (const LabelKind *kind = known.find(label))
+        return *kind;
+    return known.keep(label, readLabel(label));
 }
 
 struct Line

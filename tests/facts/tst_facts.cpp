@@ -4,6 +4,7 @@
 #include "testregistry.h"
 #include "text/asciicase.h"
 #include "text/findchar.h"
+#include "text/textcache.h"
 
 #include <QDir>
 #include <QFile>
@@ -584,6 +585,35 @@ private slots:
             const QStringView view = QStringView(longer).first(text.size());
             QCOMPARE((findAnyOf<u':', u'=', u'\uff1a'>(view)), anyOf);
             QCOMPARE(findTabOrTwoSpaces(view), gap);
+        }
+    }
+
+    // A kept text is found again by its exact characters, as a view into a longer text too:
+    // texts that share all but their last bytes, differ in length or hold characters beyond
+    // ASCII are told apart, and a full cache starts again empty.
+    void textCache()
+    {
+        constexpr std::size_t Most = 1024;
+        TextCache<int, Most> cache;
+        QHash<QString, int> kept;
+        const QString alphabet = QStringLiteral("ab \u00e9\u0a20");
+        QRandomGenerator random(5);
+        for (int round = 0; round < 20000; ++round) {
+            QString text;
+            for (int n = int(random.bounded(9)); n > 0; --n)
+                text += alphabet.at(int(random.bounded(alphabet.size())));
+            const QString longer = text + u"ab";
+            const QStringView view = QStringView(longer).first(text.size());
+            if (const int *found = cache.find(view)) {
+                QCOMPARE(*found, kept.value(text, -1));
+                continue;
+            }
+            QVERIFY(!kept.contains(text));
+            if (cache.size() == Most)
+                kept.clear();
+            QCOMPARE(cache.keep(view, round), round);
+            kept.insert(text, round);
+            QCOMPARE(cache.size(), std::size_t(kept.size()));
         }
     }
 
