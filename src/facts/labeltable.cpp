@@ -653,8 +653,11 @@ RecordStatus statusFromStatusValue(QStringView value)
     value = value.trimmed();
     while (value.endsWith(QLatin1Char('.')) || value.endsWith(QLatin1Char('!')))
         value.chop(1);
+    // Letter case folds one UTF-16 unit to one: a value of another length cannot match (most
+    // status values are EPP codes with a URL, longer than any of these).
     for (const StatusValue &s : statusValues) {
-        if (value.compare(QLatin1String(s.value), Qt::CaseInsensitive) == 0)
+        const QLatin1StringView word(s.value);
+        if (value.size() == word.size() && value.compare(word, Qt::CaseInsensitive) == 0)
             return s.status;
     }
     return RecordStatus::Unknown;
@@ -665,8 +668,9 @@ QString dnssecFromValue(QStringView value)
     value = value.trimmed();
     for (const DnssecValue &d : dnssecValues) {
         const QLatin1String word(d.word);
-        const bool found = d.whole ? value.compare(word, Qt::CaseInsensitive) == 0
-                                   : value.contains(word, Qt::CaseInsensitive);
+        const bool found =
+            d.whole ? value.size() == word.size() && value.compare(word, Qt::CaseInsensitive) == 0
+                    : value.contains(word, Qt::CaseInsensitive);
         if (found)
             return QLatin1String(d.result);
     }

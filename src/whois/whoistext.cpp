@@ -1,6 +1,7 @@
 #include "whois/whoistext.h"
 
 #include "text/findchar.h"
+#include "text/utf8text.h"
 
 #include <QStringDecoder>
 
@@ -10,11 +11,21 @@ namespace WhoisText {
 
 QString decode(const QByteArray &bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
+    // The ASCII opening widened at once, the rest (if any) decoded after it: a text of UTF-8
+    // never has more UTF-16 units than bytes.
+    QString text(bytes.size(), Qt::Uninitialized);
+    char16_t *const out = reinterpret_cast<char16_t *>(text.data());
+    const qsizetype ascii = widenAscii(bytes, out);
+    if (ascii == bytes.size())
         return text;
-    return QString::fromLatin1(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QByteArrayView rest = QByteArrayView(bytes).sliced(ascii);
+    text.resize(ascii + utf8.requiredSpace(rest.size()));
+    const QChar *end = utf8.appendToBuffer(text.data() + ascii, rest);
+    if (utf8.hasError())
+        return QString::fromLatin1(bytes);
+    text.truncate(end - text.constData());
+    return text;
 }
 
 QStringList lines(const QString &text)

@@ -251,6 +251,18 @@ private slots:
         QTest::newRow("Latin-1") << QByteArray("Ort: M\xfcnchen") << u"Ort: München"_qs;
         QTest::newRow("mixed is Latin-1")
             << QByteArray("\xc3\xbc \xfc") << QString(u"\u00c3\u00bc \u00fc"_qs);
+        // The ASCII opening is widened sixteen bytes at a time, the rest decoded after it.
+        const QByteArray ascii = QByteArray("Registrar Name: Example ").repeated(3);
+        const QString asciiText = QString::fromLatin1(ascii);
+        QTest::newRow("ASCII only") << ascii << asciiText;
+        QTest::newRow("empty") << QByteArray() << QString();
+        QTest::newRow("UTF-8 after ASCII, across a block's end")
+            << ascii.left(15) + "\xc3\xbc\xf0\x9f\x98\x80" + ascii
+            << asciiText.left(15) + u"\u00fc\U0001F600"_qs + asciiText;
+        QTest::newRow("Latin-1 after ASCII is Latin-1 whole")
+            << ascii + "\xfc" + ascii << asciiText + u"\u00fc"_qs + asciiText;
+        QTest::newRow("cut UTF-8 at the end is Latin-1")
+            << ascii + "\xe2\x80" << asciiText + u"\u00e2\u0080"_qs;
     }
     void decode()
     {
