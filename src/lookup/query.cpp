@@ -203,14 +203,20 @@ Query parseDomain(const QString &text)
         return invalid(
             text,
             QStringLiteral("not a domain name: longer than %1 characters").arg(MaxDomainLength));
-    const QList<QByteArray> labels = result.split('.');
-    for (const QByteArray &label : labels) {
+    // Each label in place (every lookup's address comes here, some twice).
+    QByteArrayView top;
+    for (qsizetype start = 0; start <= result.size();) {
+        qsizetype end = result.indexOf('.', start);
+        if (end < 0)
+            end = result.size();
+        const QByteArrayView label = QByteArrayView(result).sliced(start, end - start);
         if (!isLdhLabel(label))
             return invalid(text, QStringLiteral("not a domain name: the label \"%1\" is not "
                                                 "letters, digits and inner hyphens")
                                      .arg(QString::fromLatin1(label)));
+        top = label;
+        start = end + 1;
     }
-    const QByteArray &top = labels.back();
     if (std::all_of(top.begin(), top.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return invalid(text, QStringLiteral("not a domain name, an IP address or an AS number"));
 
