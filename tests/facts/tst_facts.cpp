@@ -565,7 +565,7 @@ private slots:
     // within and across their blocks and at the very end.
     void charSearches()
     {
-        const QString alphabet = QStringLiteral(" \t:=ab\uff1a\u0a20");
+        const QString alphabet = QStringLiteral(" \t:=abAB\uff1a\u0a20\u0a41");
         QRandomGenerator random(11);
         for (int round = 0; round < 3000; ++round) {
             QString text;
@@ -585,6 +585,19 @@ private slots:
             const QStringView view = QStringView(longer).first(text.size());
             QCOMPARE((findAnyOf<u':', u'=', u'\uff1a'>(view)), anyOf);
             QCOMPARE(findTabOrTwoSpaces(view), gap);
+            // A phrase in any case, from any place (U+0A41 holds the byte of 'A').
+            const qsizetype from = qsizetype(random.bounded(int(text.size()) + 2)) - 1;
+            for (const std::string_view phrase : {"ab", "b", "a:b"}) {
+                qsizetype at = -1;
+                for (qsizetype i = qMax<qsizetype>(from, 0);
+                     at < 0 && i + qsizetype(phrase.size()) <= text.size(); ++i) {
+                    if (text.sliced(i, qsizetype(phrase.size()))
+                            .compare(QLatin1StringView(phrase.data(), qsizetype(phrase.size())),
+                                     Qt::CaseInsensitive) == 0)
+                        at = i;
+                }
+                QCOMPARE(indexOfCaseless(view, phrase, from), at);
+            }
         }
     }
 
