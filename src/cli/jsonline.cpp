@@ -2,6 +2,7 @@
 
 #include "facts/whoisdate.h"
 #include "lookup/lookupresult.h"
+#include "text/asciinarrow.h"
 #include "text/utf8text.h"
 
 #include <QDateTime>
@@ -11,6 +12,10 @@
 #include <array>
 #include <cstring>
 #include <string>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -100,6 +105,28 @@ void appendValidUtf8(Out &out, QByteArrayView utf8)
     }
 }
 
+// The end of the run of ASCII characters from `p` that need no escape: eight at a time while
+// none of them does, then one by one.
+const char16_t *plainAsciiRun(const char16_t *p, const char16_t *const end)
+{
+#ifdef __SSE2__
+    for (; end - p >= 8; p += 8) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        // Signed comparisons: 0x8000 and above count as below 0x20.
+        const __m128i bad =
+            _mm_or_si128(_mm_or_si128(_mm_cmplt_epi16(chunk, _mm_set1_epi16(0x20)),
+                                      _mm_cmpgt_epi16(chunk, _mm_set1_epi16(0x7f))),
+                         _mm_or_si128(_mm_cmpeq_epi16(chunk, _mm_set1_epi16('"')),
+                                      _mm_cmpeq_epi16(chunk, _mm_set1_epi16('\\'))));
+        if (_mm_movemask_epi8(bad) != 0)
+            break;
+    }
+#endif
+    while (p < end && *p < 0x80 && !needsEscape(static_cast<unsigned char>(*p)))
+        ++p;
+    return p;
+}
+
 void appendString(Out &out, QStringView text)
 {
     out += '"';
@@ -108,13 +135,11 @@ void appendString(Out &out, QStringView text)
     while (p < end) {
         // A run of ASCII that needs no escape goes in at once.
         const char16_t *run = p;
-        while (p < end && *p < 0x80 && !needsEscape(static_cast<unsigned char>(*p)))
-            ++p;
+        p = plainAsciiRun(p, end);
         if (p > run) {
             const size_t at = out.size();
             out.resize(at + size_t(p - run));
-            for (char *o = out.data() + at; run < p; ++run)
-                *o++ = char(*run);
+            narrowAscii(QStringView(run, p), out.data() + at);
             if (p == end)
                 break;
         }

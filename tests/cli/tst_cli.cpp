@@ -1307,6 +1307,15 @@ private slots:
             << QString(QChar(0xD834)) + QChar(0xD834) + QChar(0xDD1E);
         QTest::newRow("byte-order mark first") << QString(QChar(0xFEFF)) + u"a"_s;
         QTest::newRow("line separator") << QString(QChar(0x2028));
+        // Runs of plain ASCII are taken eight characters at a time: each kind of character that
+        // ends a run, at every place of a block.
+        QString runs;
+        for (const QChar c : {QChar(u'"'), QChar(u'\\'), QChar(0x1f), QChar(0x7f), QChar(0xe9),
+                              QChar(0x20ac), QChar(0xfffd)}) {
+            for (int at = 0; at < 9; ++at)
+                runs += QString(at, u'a') + c + QString(8 - at, u'b');
+        }
+        QTest::newRow("runs ended at every place") << runs;
     }
     void jsonStrings()
     {
