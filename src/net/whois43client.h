@@ -69,6 +69,9 @@ struct Whois43Answer
     IpAddress peerAddress;
     // The connect-to map names the host: where it went was the user's choice.
     bool userMapped = false;
+    // The bytes as text when whoever read the answer first has decoded them already (a reader
+    // further on uses it rather than decode them again); null otherwise. Never set here.
+    QString text;
 
     // The server was on a non-public address the user did not choose.
     bool reachedNonPublic() const

@@ -143,7 +143,7 @@ void WhoisChain::onAnswer(const std::shared_ptr<State> &state, const WhoisServer
         return;
     }
     const Whois43Answer &answer = reply.value();
-    const QString text = WhoisText::decode(answer.bytes);
+    const QString text = answer.text.isNull() ? WhoisText::decode(answer.bytes) : answer.text;
     if (WhoisText::isBlank(text)) {
         fail(state, server.display(),
              LookupError{FailureReason::NoAnswer, QStringLiteral("empty answer")});

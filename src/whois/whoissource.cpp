@@ -8,6 +8,13 @@
 
 namespace {
 
+// Whether the chain's last text is the answer as it was read when it came: mostly the very
+// string, handed on to the chain, so its characters need no comparing.
+bool sameText(const QString &a, const QString &b)
+{
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
 // A whole answer without a record, read for the address asked. A domain whose chain ended at
 // IANA has no registry to ask: its top-level domain does not exist (IANA holds no record of it,
 // or marks it "Not assigned") or has no port-43 service, and IANA's record of the top-level
@@ -194,8 +201,13 @@ void WhoisSource::start(const std::shared_ptr<Hop> &asked, const PoliteScheduler
                           read.record = WhoisText::recordText(read.text);
                           read.facts = factsFromText(read.record);
                       }
-                      if (settle(verdictOf(answer, whole ? &notes.answer->facts : nullptr)))
-                          asked->done(whoisReplyOf(answer));
+                      if (settle(verdictOf(answer, whole ? &notes.answer->facts : nullptr))) {
+                          WhoisReply reply = whoisReplyOf(answer);
+                          // The chain reads the text decoded here, one string with the notes'.
+                          if (whole && reply)
+                              reply.value().text = notes.answer->text;
+                          asked->done(reply);
+                      }
                   });
 }
 
@@ -260,7 +272,7 @@ void WhoisSource::runChain(const std::shared_ptr<Notes> &notes, const ResumedTur
                         result.source = SourceKind::Whois;
                         result.servers = r.serversAsked;
                         if (r.ok) {
-                            if (notes->answer && r.text == notes->answer->text) {
+                            if (notes->answer && sameText(r.text, notes->answer->text)) {
                                 // The last answer as it was read when it came.
                                 setRecordText(result, notes->answer->record);
                                 result.facts = std::move(notes->answer->facts);
