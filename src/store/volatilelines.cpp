@@ -37,7 +37,18 @@ constexpr std::string_view Phrasings[] = {
 // Pieces every phrasing holds one of, looked for first: a line that holds one is then checked
 // for the whole phrasings. Fewer and shorter searches than one per phrasing.
 constexpr std::string_view Anchors[] = {
-    "update", "quer", "timestamp", "generated", "made at", "retrieved at",
+    "update", "quer", "timestamp", "generated", "lookup made at", "retrieved at",
+};
+
+// Where a pair of letters rare together in records stands in each anchor: a text is searched
+// for these pairs, and an anchor is compared in full only where its pair stands.
+constexpr unsigned char PairOffsets[std::size(Anchors)] = {
+    1, // "update": "pd"
+    0, // "quer": "qu"
+    7, // "timestamp": "mp"
+    0, // "generated": "ge"
+    2, // "lookup made at": "ku"
+    5, // "retrieved at": "ev"
 };
 
 // A volatile line is short: a phrasing inside a long paragraph is part of the record.
@@ -229,73 +240,70 @@ void lookAround(const char *text, std::size_t size, std::size_t at, std::size_t 
 }
 
 #if defined(__SSE2__)
-// The sixteen bytes at `at` with their case bit set: ASCII letters in lower case (other bytes
-// may match a letter so too, and are told apart by the full comparison).
-__m128i loweredBlock(const char *text, std::size_t at)
+// Bit i (one byte a place): anchor A's pair of letters begins at place i, given the sixteen
+// places lowered (`first`) and the sixteen from the next (`second`). The letters are constants.
+template <std::size_t A> __m128i pairAt(__m128i first, __m128i second)
 {
-    return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at)),
-                        _mm_set1_epi8(0x20));
-}
-
-// Bits of the places where the anchor's character at `offset` stands.
-template <std::size_t A, std::size_t Offset> __m128i anchorCharacter(const char *text)
-{
-    return _mm_cmpeq_epi8(loweredBlock(text, Offset), _mm_set1_epi8(Anchors[A][Offset]));
-}
-
-// Bit i (one byte a place): the anchor's first, second and last characters stand where it would
-// begin at `i`. Few places of a record pass this; those are compared in full.
-template <std::size_t A> __m128i anchorCandidates(const char *text)
-{
-    return _mm_and_si128(_mm_and_si128(anchorCharacter<A, 0>(text), anchorCharacter<A, 1>(text)),
-                         anchorCharacter<A, Anchors[A].size() - 1>(text));
+    constexpr char a = Anchors[A][PairOffsets[A]];
+    constexpr char b = Anchors[A][PairOffsets[A] + 1];
+    return _mm_and_si128(_mm_cmpeq_epi8(first, _mm_set1_epi8(a)),
+                         _mm_cmpeq_epi8(second, _mm_set1_epi8(b)));
 }
 #endif
 
-// Finds every anchor in the text and looks at the lines around them. Sixteen positions at a
-// time, all anchors at once: where an anchor's first, second and last characters stand, it is
-// compared in full.
+// Finds every anchor in the text and looks at the lines around them. Sixteen places at a time,
+// all anchors at once: where an anchor's pair of letters stands (in either case), the anchor
+// is compared in full from where it would begin.
 void findVolatileLines(const char *text, std::size_t size, std::vector<LineRange> &lines)
 {
     constexpr std::size_t AnchorCount = std::size(Anchors);
+    // The pair of anchor `a` begins at `at`.
+    const auto lookAtPair = [&](std::size_t a, std::size_t at) {
+        const std::size_t offset = PairOffsets[a];
+        if (at < offset)
+            return;
+        const std::size_t begin = at - offset;
+        if (begin + Anchors[a].size() <= size && lowerEquals(text + begin, Anchors[a]))
+            lookAround(text, size, begin, a, lines);
+    };
 #if defined(__SSE2__)
-    constexpr std::size_t Longest = 12; // "retrieved at"
-    // Looks at the sixteen places from `at` of `bytes`, which holds the text's bytes from `at`
-    // on and at least Longest more after the sixteenth.
+    // The sixteen places from `at` of `bytes`, which holds the text's bytes from `at` on and one
+    // more. Upper-case letters get their case bit; no other byte becomes a letter so.
     const auto lookAtBlock = [&](const char *bytes, std::size_t at) {
-        const __m128i candidates[] = {anchorCandidates<0>(bytes), anchorCandidates<1>(bytes),
-                                      anchorCandidates<2>(bytes), anchorCandidates<3>(bytes),
-                                      anchorCandidates<4>(bytes), anchorCandidates<5>(bytes)};
-        static_assert(std::size(candidates) == AnchorCount);
-        __m128i any = candidates[0];
+        const __m128i case20 = _mm_set1_epi8(0x20);
+        const __m128i first =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes)), case20);
+        const __m128i second =
+            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 1)), case20);
+        const __m128i found[] = {pairAt<0>(first, second), pairAt<1>(first, second),
+                                 pairAt<2>(first, second), pairAt<3>(first, second),
+                                 pairAt<4>(first, second), pairAt<5>(first, second)};
+        static_assert(std::size(found) == AnchorCount);
+        __m128i any = found[0];
         for (std::size_t a = 1; a < AnchorCount; ++a)
-            any = _mm_or_si128(any, candidates[a]);
+            any = _mm_or_si128(any, found[a]);
         if (_mm_movemask_epi8(any) == 0)
             return;
         for (std::size_t a = 0; a < AnchorCount; ++a) {
-            for (unsigned mask = unsigned(_mm_movemask_epi8(candidates[a])); mask != 0;
-                 mask &= mask - 1) {
-                const std::size_t i = std::size_t(__builtin_ctz(mask));
-                if (at + i + Anchors[a].size() <= size && lowerEquals(bytes + i, Anchors[a]))
-                    lookAround(text, size, at + i, a, lines);
-            }
+            for (unsigned mask = unsigned(_mm_movemask_epi8(found[a])); mask != 0; mask &= mask - 1)
+                lookAtPair(a, at + std::size_t(__builtin_ctz(mask)));
         }
     };
     std::size_t at = 0;
-    for (; at + 16 + Longest <= size; at += 16)
+    for (; at + 17 <= size; at += 16)
         lookAtBlock(text + at, at);
-    // The last bytes are looked at in a copy padded with zero bytes (an anchor found is
-    // taken only when it ends within the text).
     for (; at < size; at += 16) {
-        char tail[16 + Longest] = {};
+        // The last bytes in a copy padded with zero bytes, which begin no pair.
+        char tail[17] = {};
         std::memcpy(tail, text + at, std::min(size - at, sizeof tail));
         lookAtBlock(tail, at);
     }
 #else
-    for (std::size_t at = 0; at < size; ++at) {
+    for (std::size_t at = 0; at + 1 < size; ++at) {
         for (std::size_t a = 0; a < AnchorCount; ++a) {
-            if (at + Anchors[a].size() <= size && lowerEquals(text + at, Anchors[a]))
-                lookAround(text, size, at, a, lines);
+            const char *pair = Anchors[a].data() + PairOffsets[a];
+            if (lower(text[at]) == pair[0] && lower(text[at + 1]) == pair[1])
+                lookAtPair(a, at);
         }
     }
 #endif
