@@ -70,6 +70,27 @@ constexpr std::string_view noticeOpenings[] = {
     "welcome to",
 };
 
+// The first characters of the openings, one bit each: a paragraph that opens with none of them
+// is compared with none.
+constexpr auto openingFirsts = [] {
+    std::array<bool, 128> firsts{};
+    for (const std::string_view opening : noticeOpenings)
+        firsts[static_cast<unsigned char>(opening.front())] = true;
+    return firsts;
+}();
+
+bool opensAsNotice(QStringView line)
+{
+    const char16_t first = line.isEmpty() ? u'\0' : asciiLower(line.front().unicode());
+    if (first >= 128 || !openingFirsts[first])
+        return false;
+    for (const std::string_view opening : noticeOpenings) {
+        if (char16_t(opening.front()) == first && startsWithCaseless(line, opening))
+            return true;
+    }
+    return false;
+}
+
 // Labels whose line is notice text wherever it stands (normalised as labelTable normalises).
 // Their sizes are known at compile time, so a label of another size is passed by at once.
 constexpr QLatin1String noticeLabels[] = {
@@ -330,13 +351,10 @@ std::vector<bool> noticeLines(std::span<const QStringView> rawLines)
             }
             ++last;
         }
-        bool paragraphIsNotice = size_t(prose) * 2 >= last - first &&
-                                 (prose >= NoticeProseLines || proseWords >= NoticeProseWords);
-        for (const std::string_view opening : noticeOpenings) {
-            if (paragraphIsNotice)
-                break;
-            paragraphIsNotice = startsWithCaseless(lines[first].body, opening);
-        }
+        const bool paragraphIsNotice =
+            (size_t(prose) * 2 >= last - first &&
+             (prose >= NoticeProseLines || proseWords >= NoticeProseWords)) ||
+            opensAsNotice(lines[first].body);
         // Notice text ends where a record begins without an empty line before it ("...
         // Registrars.\nDomain Name: EXAMPLE.COM"): the rest is a paragraph of its own.
         if (paragraphIsNotice) {
