@@ -1,5 +1,6 @@
 #include "net/ipaddress.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -145,8 +146,15 @@ std::optional<IpAddress::V6Bytes> parseV6(std::string_view text)
 
 void clearHostBits(IpAddress::V6Bytes &bytes, int from)
 {
-    for (int bit = from; bit < 128; ++bit)
-        bytes[size_t(bit / 8)] &= quint8(~(0x80u >> (bit % 8)));
+    // The byte that holds bit `from` keeps its bits before it; the bytes after it are cleared
+    // whole (a bit at a time, a /8 network cost 120 steps, and every referral is checked
+    // against a dozen networks).
+    if (from >= 128)
+        return;
+    size_t byte = size_t(from / 8);
+    if (from % 8 != 0)
+        bytes[byte++] &= quint8(0xff00u >> (from % 8));
+    std::fill(bytes.begin() + qsizetype(byte), bytes.end(), quint8(0));
 }
 
 void appendV4(QString &out, quint32 v4)
