@@ -174,9 +174,19 @@ void appendString(Out &out, QStringView text)
     out += '"';
 }
 
-void appendUtf8String(Out &out, QByteArrayView utf8)
+// Whether `piece` of `whole` neither begins nor ends inside a character: a piece so cut from
+// valid UTF-8 is valid itself.
+bool cutAtCharacters(QByteArrayView whole, QByteArrayView piece)
 {
-    if (!utf8.isValidUtf8()) {
+    const auto continues = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+    const qsizetype end = piece.data() - whole.data() + piece.size();
+    return (piece.isEmpty() || !continues(piece.front())) &&
+           (end >= whole.size() || !continues(whole[end]));
+}
+
+void appendUtf8String(Out &out, QByteArrayView utf8, bool knownValid = false)
+{
+    if (!knownValid && !utf8.isValidUtf8()) {
         // Read as text would read it: each bad sequence becomes U+FFFD.
         appendString(out, textFromUtf8(utf8));
         return;
@@ -292,11 +302,17 @@ QByteArray format(const LookupResult &result)
     }
     key("fields");
     line += '[';
+    // The fields are pieces of one buffer: checked once, not each piece again.
+    const QByteArrayView buffer(result.fields.buffer());
+    const bool bufferValid = buffer.isValidUtf8();
+    const auto field = [&](QByteArrayView piece) {
+        ::appendUtf8String(line, piece, bufferValid && cutAtCharacters(buffer, piece));
+    };
     for (qsizetype i = 0; i < result.fields.size(); ++i) {
         line += i > 0 ? ",[" : "[";
-        ::appendUtf8String(line, result.fields.nameUtf8(i));
+        field(result.fields.nameUtf8(i));
         line += ',';
-        ::appendUtf8String(line, result.fields.valueUtf8(i));
+        field(result.fields.valueUtf8(i));
         line += ']';
     }
     line += "]}\n";

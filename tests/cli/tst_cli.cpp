@@ -1365,6 +1365,31 @@ private slots:
                  QJsonDocument(QJsonArray{textFromUtf8(bytes)}).toJson(QJsonDocument::Compact));
     }
 
+    // A line's fields are pieces of one buffer, checked as UTF-8 once: a piece cut inside a
+    // character of valid text, and any piece of text that is not valid, reads as it would alone.
+    void jsonlFieldPieces()
+    {
+        const QByteArray valid = "a\xc3\xbc"
+                                 "b\xe2\x82\xac";
+        const QByteArray invalid = "a\xc3\xbc"
+                                   "b\xff\xe2\x82\xac";
+        for (const QByteArray &buffer : {valid, invalid}) {
+            for (qsizetype begin = 0; begin < buffer.size(); ++begin) {
+                for (qsizetype end = begin; end <= buffer.size(); ++end) {
+                    LookupResult result;
+                    result.fields = RecordFields(buffer);
+                    result.fields.appendPiece(0, 0, begin, end);
+                    const QByteArray line = JsonLine::format(result);
+                    QByteArray alone = "[\"\",";
+                    JsonLine::appendUtf8String(alone,
+                                               QByteArrayView(buffer).sliced(begin, end - begin));
+                    const QByteArray expected = "\"fields\":[" + alone + "]]}\n";
+                    QVERIFY2(line.endsWith(expected), line.constData());
+                }
+            }
+        }
+    }
+
     // A line's keys in reading order, its values what the document-object writer gave.
     void jsonlKeyOrder_data()
     {
