@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -495,12 +496,71 @@ bool isPlainUtc(QStringView value)
            day <= daysInMonth(year, month) && hour < 24 && minute < 60 && second < 60;
 }
 
+// "2019-09-09T08:39:04-0700", "2019-09-09T08:39:04.123+01:00", "...Z": the ISO form registrars
+// write, read in one pass. Anything else, or a part out of range, is left to the token reading
+// below, which reads these forms the same way (a fraction is dropped, the offset taken away).
+std::optional<QString> isoDateWithOffset(QStringView value)
+{
+    const char16_t *p = value.utf16();
+    const char16_t *const end = p + value.size();
+    const auto digits = [&](int n, int &out) {
+        if (end - p < n)
+            return false;
+        out = 0;
+        for (int i = 0; i < n; ++i, ++p) {
+            if (*p < u'0' || *p > u'9')
+                return false;
+            out = out * 10 + (*p - u'0');
+        }
+        return true;
+    };
+    const auto literal = [&](char16_t c) { return p < end && *p++ == c; };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!digits(4, year) || !literal(u'-') || !digits(2, month) || !literal(u'-') ||
+        !digits(2, day) || !literal(u'T') || !digits(2, hour) || !literal(u':') ||
+        !digits(2, minute) || !literal(u':') || !digits(2, second))
+        return std::nullopt;
+    // A comma cuts the text into tokens there: only a point goes before a fraction here.
+    if (p < end && *p == u'.') {
+        ++p;
+        while (p < end && *p >= u'0' && *p <= u'9')
+            ++p;
+    }
+    int offset = 0;
+    if (p < end && *p == u'Z') {
+        ++p;
+    } else if (p < end && (*p == u'+' || *p == u'-')) {
+        const int sign = *p++ == u'-' ? -1 : 1;
+        int hours = 0, minutes = 0;
+        if (!digits(2, hours))
+            return std::nullopt;
+        // "+07", "+0700", "+07:00" (a colon needs its minutes).
+        const bool colon = p < end && *p == u':';
+        if (colon)
+            ++p;
+        if ((colon || p < end) && !digits(2, minutes))
+            return std::nullopt;
+        if (hours > 14 || minutes > 59)
+            return std::nullopt;
+        offset = sign * (hours * 60 + minutes);
+    } else {
+        return std::nullopt;
+    }
+    if (p != end || year < 1000 || month < 1 || month > 12 || day < 1 ||
+        day > daysInMonth(year, month) || hour > 24 || minute > 59 || second > 60)
+        return std::nullopt;
+    return utcDateFromSeconds(daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+                              second - offset * 60);
+}
+
 } // namespace
 
 QString utcDateFromText(QStringView value, DayMonthOrder order)
 {
     if (isPlainUtc(value))
         return value.toString();
+    if (std::optional<QString> iso = isoDateWithOffset(value))
+        return *std::move(iso);
     if (value.size() > 200)
         return {};
     DateParts parts;

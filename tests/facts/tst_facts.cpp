@@ -630,6 +630,31 @@ private slots:
         }
     }
 
+    // The ISO form with an offset is read in one pass as the token reading reads it (a value
+    // followed by a space goes the token way): every part in and out of range, fractions,
+    // offsets with and without colons, cut short or run on.
+    void isoDates()
+    {
+        QRandomGenerator random(17);
+        const auto two = [&](int most) {
+            return QString::number(random.bounded(most)).rightJustified(2, u'0');
+        };
+        const QStringList zones =
+            QStringLiteral("Z +07 -0700 +05:30 +14:59 -15:00 +07: +070 +7 z . +0700x -00:60")
+                .split(u' ');
+        for (int round = 0; round < 20000; ++round) {
+            QString value = QString::number(900 + random.bounded(9300)) + u'-' + two(14) + u'-' +
+                            two(33) + (random.bounded(20) ? u'T' : u't') + two(26) + u':' +
+                            two(62) + u':' + two(62);
+            if (random.bounded(3) == 0)
+                value +=
+                    QChar(random.bounded(2) ? u'.' : u',') + QString::number(random.bounded(1000));
+            value += zones.at(int(random.bounded(zones.size())));
+            const QString viaTokens = utcDateFromText(QString(value + u' '));
+            QVERIFY2(utcDateFromText(value) == viaTokens, qPrintable(value));
+        }
+    }
+
     // Whatever bytes come back, reading ends and yields no garbage dates.
     void hostileInput()
     {
