@@ -15,6 +15,15 @@
 
 namespace {
 
+// Fewer than `longest` characters drawn from `alphabet`.
+QString randomText(QRandomGenerator &random, const QString &alphabet, int longest)
+{
+    QString text;
+    for (int n = int(random.bounded(longest)); n > 0; --n)
+        text += alphabet.at(int(random.bounded(alphabet.size())));
+    return text;
+}
+
 QString fixturePath(const QString &name)
 {
     return QStringLiteral(QUORVANE_FACTS_FIXTURES "/") + name;
@@ -568,9 +577,7 @@ private slots:
         const QString alphabet = QStringLiteral(" \t:=abAB\uff1a\u0a20\u0a41");
         QRandomGenerator random(11);
         for (int round = 0; round < 3000; ++round) {
-            QString text;
-            for (int n = int(random.bounded(40)); n > 0; --n)
-                text += alphabet.at(int(random.bounded(alphabet.size())));
+            const QString text = randomText(random, alphabet, 40);
             qsizetype anyOf = -1, gap = -1;
             for (qsizetype i = text.size() - 1; i >= 0; --i) {
                 if (text[i] == u':' || text[i] == u'=' || text[i] == QChar(0xff1a))
@@ -612,9 +619,7 @@ private slots:
         const QString alphabet = QStringLiteral("ab \u00e9\u0a20");
         QRandomGenerator random(5);
         for (int round = 0; round < 20000; ++round) {
-            QString text;
-            for (int n = int(random.bounded(9)); n > 0; --n)
-                text += alphabet.at(int(random.bounded(alphabet.size())));
+            const QString text = randomText(random, alphabet, 9);
             const QString longer = text + u"ab";
             const QStringView view = QStringView(longer).first(text.size());
             if (const int *found = cache.find(view)) {
@@ -661,10 +666,7 @@ private slots:
         QRandomGenerator random(7);
         const QString alphabet = QStringLiteral(" :\t\n\r[]()-./+%#abcZT0123456789Nn\u00e9\u65e5");
         for (int round = 0; round < 300; ++round) {
-            QString text;
-            const int size = int(random.bounded(2000));
-            for (int i = 0; i < size; ++i)
-                text += alphabet.at(int(random.bounded(alphabet.size())));
+            const QString text = randomText(random, alphabet, 2000);
             const RecordFacts facts = factsFromText(text);
             for (const QString &date : {facts.created, facts.updated, facts.expires})
                 QVERIFY(date.isEmpty() || date.size() == 20);
