@@ -27,8 +27,7 @@ packages=(
     libidn2-dev                               # internationalised domain names to their ASCII form
     ca-certificates                           # the authorities HTTPS trusts
     libxlsxwriter-dev                         # writes the .xlsx workbook
-    libsqlite3-dev                            # SQLite: the answer store
-    libqt6sql6-sqlite                         # Qt SQL's SQLite driver: tests look into stores
+    libsqlite3-dev                            # SQLite: the answer store (its static archive)
     libzstd-dev                               # compresses the answers kept in the store
     libsimdjson-dev                           # fast JSON parser for RDAP answers
     libqt6sql6-psql                           # Qt SQL's PostgreSQL driver: a store shared by many machines

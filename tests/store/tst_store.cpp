@@ -13,11 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,20 +56,51 @@ PendingAnswer pending(const LookupResult &result)
     return PendingAnswer{result, askedForm(result.address), answerDigest(result)};
 }
 
+// Runs statements on a store file through SQLite's own interface, the SQLite the store is linked
+// with (two copies of SQLite in one process would drop each other's locks on a file), and gives
+// the rows of the last one as text; nothing when a statement fails.
+std::optional<QList<QStringList>> sqliteRows(const QString &path, const QString &statements)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return std::nullopt;
+    }
+    const QByteArray sql = statements.toUtf8();
+    const char *next = sql.constData();
+    std::optional<QList<QStringList>> rows;
+    while (*next) {
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, next, -1, &statement, &next) != SQLITE_OK) {
+            rows.reset();
+            break;
+        }
+        if (!statement)
+            continue; // white space after the last statement
+        rows.emplace();
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            QStringList row;
+            for (int i = 0; i < sqlite3_column_count(statement); ++i)
+                row << QString::fromUtf8(
+                    reinterpret_cast<const char *>(sqlite3_column_text(statement, i)));
+            rows->append(row);
+        }
+        sqlite3_finalize(statement);
+        if (step != SQLITE_DONE) {
+            rows.reset();
+            break;
+        }
+    }
+    sqlite3_close_v2(db);
+    return rows;
+}
+
 int countRows(const QString &path, const QString &table)
 {
-    const QString name = u"count-"_s + table;
-    int n = -1;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery q(db);
-        if (q.exec(u"SELECT COUNT(*) FROM "_s + table) && q.next())
-            n = q.value(0).toInt();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return n;
+    const auto rows = sqliteRows(path, u"SELECT COUNT(*) FROM "_s + table);
+    return rows && rows->size() == 1 ? rows->front().front().toInt() : -1;
 }
 
 // The bytes of a regular file (a pipe is not opened: that would wait for a writer).
@@ -461,14 +491,7 @@ private slots:
         QString path = dir.filePath(u"answers.sqlite"_s);
         const QString target = dir.filePath(u"elsewhere.sqlite"_s);
         const auto sqlite = [&](const QString &file, const QStringList &statements) {
-            {
-                QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
-                db.setDatabaseName(file);
-                QVERIFY(db.open());
-                for (const QString &statement : statements)
-                    QVERIFY(QSqlQuery(db).exec(statement));
-            }
-            QSqlDatabase::removeDatabase(u"setup"_s);
+            QVERIFY(sqliteRows(file, statements.join(u';')));
         };
         if (setup == u"link"_s) {
             sqlite(target, {u"PRAGMA user_version = 1"_s});
@@ -547,17 +570,10 @@ private slots:
         }
         store.reset();
         // The answers written after the dictionary take a fraction of their text.
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"sizes"_s);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec(u"SELECT AVG(LENGTH(payload)) FROM answers WHERE dictionary > 0"_s) &&
-                q.next());
-        const double compressed = q.value(0).toDouble();
-        q = QSqlQuery();
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(u"sizes"_s);
+        const auto average =
+            sqliteRows(path, u"SELECT AVG(LENGTH(payload)) FROM answers WHERE dictionary > 0"_s);
+        QVERIFY(average && average->size() == 1);
+        const double compressed = average->front().front().toDouble();
         QVERIFY2(compressed > 0 && compressed < double(raw) / n / 8,
                  qPrintable(QString::number(compressed)));
     }
@@ -709,24 +725,15 @@ private slots:
         QVERIFY2(!again->problem(), qPrintable(again->problem().message));
         QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
         again.reset();
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"version"_s);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec(u"PRAGMA user_version"_s) && q.next());
-        QCOMPARE(q.value(0).toInt(), StoreSql::SchemaVersion);
-        QVERIFY(q.exec(u"PRAGMA journal_mode"_s) && q.next());
-        QCOMPARE(q.value(0).toString(), u"wal"_s);
+        const auto version = sqliteRows(path, u"PRAGMA user_version"_s);
+        QCOMPARE(version, QList<QStringList>{{QString::number(StoreSql::SchemaVersion)}});
+        const auto journal = sqliteRows(path, u"PRAGMA journal_mode"_s);
+        QCOMPARE(journal, QList<QStringList>{{u"wal"_s}});
         // The work queue's tables are PostgreSQL's alone.
-        QStringList tables;
-        QVERIFY(q.exec(u"SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"_s));
-        while (q.next())
-            tables << q.value(0).toString();
-        QCOMPARE(tables, QStringList({u"answers"_s, u"changes"_s, u"dictionaries"_s, u"latest"_s}));
-        q = QSqlQuery();
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(u"version"_s);
+        const auto tables = sqliteRows(
+            path, u"SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"_s);
+        QCOMPARE(tables, (QList<QStringList>{
+                             {u"answers"_s}, {u"changes"_s}, {u"dictionaries"_s}, {u"latest"_s}}));
     }
 };
 
