@@ -6,7 +6,7 @@
 set(QUORVANE_LAYOUT
     "text:"
     "platform:"
-    "facts:text"
+    "facts:text,platform"
     "shell:platform"
     "addresses:platform,text"
     "results:platform,text"

@@ -23,12 +23,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libcurl (the first HTTP transfer), libxlsxwriter (the first workbook) and libidn2 (the first
-# international name) are loaded when needed rather than linked (curlloader.cpp, xlsxloader.cpp,
-# idnaloader.cpp), so dpkg-shlibdeps does not see them: named here, at least the versions the
-# build requires.
+# libcurl (the first HTTP transfer), libxlsxwriter (the first workbook), libidn2 (the first
+# international name) and simdjson (the first RDAP answer) are loaded when needed rather than
+# linked (curlloader.cpp, xlsxloader.cpp, idnaloader.cpp, simdjsonloader.cpp), so
+# dpkg-shlibdeps does not see them: named here, at least the versions the build requires.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "ca-certificates, libcurl4 (>= 7.87.0), libxlsxwriter${XLSXWRITER_SOVERSION} (>= ${XLSXWRITER_LIBRARY_VERSION}), libidn2-0 (>= ${IDN2_VERSION})")
+    "ca-certificates, libcurl4 (>= 7.87.0), libxlsxwriter${XLSXWRITER_SOVERSION} (>= ${XLSXWRITER_LIBRARY_VERSION}), libidn2-0 (>= ${IDN2_VERSION}), libsimdjson${SIMDJSON_SOVERSION} (>= ${SIMDJSON_VERSION})")
 # The window's "Arial", the connectivity check at start-up, and the spreadsheet application's
 # look-up; each is optional.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, iputils-ping, xdg-utils")

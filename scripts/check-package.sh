@@ -77,7 +77,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 
 deb=$(find "$work/package" -maxdepth 1 -name 'quorvane_*.deb')
 [ -f "$deb" ] || fail "cpack made no .deb"
 dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "no shared-library dependencies"
-for loaded in libcurl4 libxlsxwriter libidn2-0; do
+for loaded in libcurl4 libxlsxwriter libidn2-0 libsimdjson; do
     dpkg-deb --field "$deb" Depends | grep -q "$loaded" || fail "$loaded (loaded at run time) is no dependency"
 done
 
