@@ -53,13 +53,19 @@ QString databaseWords(const QSqlError &error)
     return text;
 }
 
-// Each connection's page cache starts empty and takes pages as it reads them. By default SQLite
-// gives every connection about 80 KiB of cache at once and writes a header into each of its
-// pages: some 20 page faults a connection at every start, for pages a short run never reads.
-// Set once, before the process's first connection (later it is refused and changes nothing).
+// SQLite's process-wide settings, made once before the process's first connection (later they
+// are refused and change nothing). Each connection's page cache starts empty and takes pages as
+// it reads them: by default SQLite gives every connection about 80 KiB of cache at once and
+// writes a header into each of its pages, some 20 page faults a connection at every start for
+// pages a short run never reads. No statistics of SQLite's memory are kept: nothing reads them,
+// and keeping them took a lock at every allocation.
 void configureSqlite()
 {
-    static const int configured = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return true;
+    }();
     Q_UNUSED(configured);
 }
 
@@ -197,8 +203,11 @@ bool SqlAnswerStore::openDatabase(Access access)
         if (!connectPostgres())
             return false;
     } else {
-        const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY
-                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        // A connection is used by one thread at a time (the writer's on its own thread), so
+        // SQLite need not lock it for each call.
+        const int flags = SQLITE_OPEN_NOMUTEX |
+                          (access == Access::ReadOnly ? SQLITE_OPEN_READONLY
+                                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         configureSqlite();
         const int opened = sqlite3_open_v2(QFile::encodeName(m_location.path).constData(),
                                            &m_sqlite, flags, nullptr);
