@@ -4,10 +4,14 @@
 #include "results/pivot.h"
 
 #include <QSet>
+#include <QUtf8StringView>
+
+#include <vector>
 
 namespace {
 
 const QString RecordSuffix = QStringLiteral(" (record)");
+constexpr char RecordSuffixUtf8[] = " (record)";
 
 // The summary captions as Pivot compares column names.
 const QSet<QString> &summaryKeys()
@@ -24,6 +28,74 @@ const QSet<QString> &summaryKeys()
 bool isStatus(const FactColumn &column)
 {
     return qstrcmp(column.jsonKey, "status") == 0;
+}
+
+// The summary captions as UTF-8, in order, and their keys (all plain ASCII).
+const std::vector<QByteArray> &summaryCaptionsUtf8()
+{
+    static const std::vector<QByteArray> captions = [] {
+        std::vector<QByteArray> out;
+        for (const QString &caption : summaryCaptions())
+            out.push_back(caption.toUtf8());
+        return out;
+    }();
+    return captions;
+}
+
+const std::vector<QByteArray> &summaryKeysUtf8()
+{
+    static const std::vector<QByteArray> keys = [] {
+        std::vector<QByteArray> out;
+        for (const QString &key : summaryKeys())
+            out.push_back(key.toUtf8());
+        return out;
+    }();
+    return keys;
+}
+
+// A record field's name as rowFields reads it: without the spaces at its ends, and, when it is
+// plain ASCII (nearly every name), whether it is a summary caption as Pivot compares column
+// names, lowered here a byte at a time as Unicode's lower case does to ASCII. A name beyond
+// ASCII goes through Pivot's own key, as such a letter can lower to an ASCII one (the Kelvin
+// sign to "k").
+struct RecordName
+{
+    QByteArrayView trimmed;
+    bool ascii = true;
+    bool summary = false;
+};
+
+RecordName readName(QByteArrayView utf8)
+{
+    while (!utf8.isEmpty() && utf8.front() == ' ')
+        utf8 = utf8.sliced(1);
+    while (!utf8.isEmpty() && utf8.back() == ' ')
+        utf8.chop(1);
+    RecordName name{utf8};
+    char lowered[32];
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        if (c & 0x80) {
+            name.ascii = false;
+            return name;
+        }
+        if (i < qsizetype(sizeof lowered))
+            lowered[i] = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+    }
+    if (utf8.size() > qsizetype(sizeof lowered))
+        return name; // longer than any caption
+    const QByteArrayView key(lowered, utf8.size());
+    for (const QByteArray &summaryKey : summaryKeysUtf8())
+        name.summary = name.summary || summaryKey == key;
+    return name;
+}
+
+void appendCell(RecordFields &fields, const QByteArray &captionUtf8, const QString &cell)
+{
+    if (cell.isEmpty())
+        fields.append(captionUtf8, {});
+    else
+        fields.append(captionUtf8, cell.toUtf8());
 }
 
 } // namespace
@@ -57,16 +129,28 @@ RecordFields rowFields(const LookupResult &result)
     if (!hasSummaryColumns(result))
         return result.fields;
     RecordFields fields;
-    const std::span<const FactColumn> columns = factColumns();
-    for (const FactColumn &column : columns) {
-        fields.append(RecordField{QLatin1String(column.caption), column.cell(result.facts)});
+    const std::vector<QByteArray> &captions = summaryCaptionsUtf8();
+    std::size_t caption = 0;
+    for (const FactColumn &column : factColumns()) {
+        appendCell(fields, captions[caption++], column.cell(result.facts));
         if (isStatus(column))
-            fields.append(RecordField{ErrorCaption, failureText(result)});
+            appendCell(fields, captions[caption++], failureText(result));
     }
-    fields.append(RecordField{ChangedCaption, result.changed.join(QStringLiteral(", "))});
+    appendCell(fields, captions[caption++], result.changed.join(QStringLiteral(", ")));
     if (!result.ok())
         return fields;
+    // The record's fields go over as the UTF-8 they are; a name beyond ASCII or a value that is
+    // not valid UTF-8 (made valid as the text is) goes through text.
     for (qsizetype i = 0; i < result.fields.size(); ++i) {
+        const QByteArrayView value = result.fields.valueUtf8(i);
+        const RecordName name = readName(result.fields.nameUtf8(i));
+        if (name.ascii && QUtf8StringView(value).isValidUtf8()) {
+            if (name.summary)
+                fields.append(QByteArray(name.trimmed.toByteArray() + RecordSuffixUtf8), value);
+            else
+                fields.append(result.fields.nameUtf8(i), value);
+            continue;
+        }
         const RecordField field = result.fields.at(i);
         fields.append(RecordField{recordCaption(field.name), field.value});
     }

@@ -338,6 +338,59 @@ private slots:
                                              QStringLiteral("active"),
                                              QStringLiteral("Example Registrar"), nameServers};
     }
+    // A record's fields reach the row as their UTF-8 where that is what going through text gives:
+    // the rows hold each name and value to the text round trip and the renaming of a name equal
+    // to a summary caption, for names in and beyond ASCII and bytes that are not UTF-8.
+    void rowFieldsKeepRecordBytes_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QByteArray>("placedName");
+        QTest::newRow("plain") << QByteArray("Domain Name") << QByteArray("example.test")
+                               << QByteArray("Domain Name");
+        QTest::newRow("caption in another case") << QByteArray("domain STATUS") << QByteArray("ok")
+                                                 << QByteArray("domain STATUS (record)");
+        QTest::newRow("caption with end spaces")
+            << QByteArray("  Registrar ") << QByteArray("x") << QByteArray("Registrar (record)");
+        QTest::newRow("caption longer than any key")
+            << QByteArray("Registrar IANA ID and more words") << QByteArray("1")
+            << QByteArray("Registrar IANA ID and more words");
+        QTest::newRow("Kelvin sign lowers to k")
+            << QByteArray("Networ\xE2\x84\xAA Name") << QByteArray("NET-1")
+            << QByteArray("Networ\xE2\x84\xAA Name (record)");
+        QTest::newRow("other letters beyond ASCII")
+            << QByteArray("Titulaire \xC3\xA9") << QByteArray("caf\xC3\xA9")
+            << QByteArray("Titulaire \xC3\xA9");
+        QTest::newRow("byte-order mark")
+            << QByteArray("\xEF\xBB\xBFName") << QByteArray("\xEF\xBB\xBFv")
+            << QByteArray("\xEF\xBB\xBFName");
+        QTest::newRow("Latin-1 value")
+            << QByteArray("Owner") << QByteArray("Jos\xE9") << QByteArray("Owner");
+        QTest::newRow("encoded surrogate")
+            << QByteArray("Name") << QByteArray("\xED\xA0\x80x") << QByteArray("Name");
+        QTest::newRow("cut sequence in the name")
+            << QByteArray("Stat\xC3") << QByteArray("v") << QByteArray("Stat\xC3");
+    }
+    void rowFieldsKeepRecordBytes()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, placedName);
+        LookupResult result;
+        result.source = SourceKind::Whois;
+        result.facts.status = RecordStatus::Registered;
+        result.fields.append(name, value);
+        result.fields.append("Last", "field");
+        const RecordFields fields = rowFields(result);
+        const qsizetype summary = summaryCaptions().size();
+        QCOMPARE(fields.size(), summary + 2);
+        const RecordField expected{textFromUtf8(placedName), textFromUtf8(value)};
+        QCOMPARE(fields.nameUtf8(summary), expected.name.toUtf8());
+        QCOMPARE(fields.valueUtf8(summary), expected.value.toUtf8());
+        QCOMPARE(fields.at(summary), expected);
+        QCOMPARE(fields.at(summary + 1), (RecordField{u"Last"_qs, u"field"_qs}));
+    }
+
     void summaryColumns()
     {
         QFETCH(SourceKind, source);
