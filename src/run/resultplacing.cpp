@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QUtf8StringView>
 
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -65,6 +66,18 @@ struct RecordName
     bool summary = false;
 };
 
+// One bit for each length a summary key has: most names have none of them.
+std::uint64_t summaryKeyLengths()
+{
+    static const std::uint64_t lengths = [] {
+        std::uint64_t out = 0;
+        for (const QByteArray &key : summaryKeysUtf8())
+            out |= key.size() < 64 ? std::uint64_t(1) << key.size() : 0;
+        return out;
+    }();
+    return lengths;
+}
+
 RecordName readName(QByteArrayView utf8)
 {
     while (!utf8.isEmpty() && utf8.front() == ' ')
@@ -72,21 +85,24 @@ RecordName readName(QByteArrayView utf8)
     while (!utf8.isEmpty() && utf8.back() == ' ')
         utf8.chop(1);
     RecordName name{utf8};
-    char lowered[32];
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        const char c = utf8[i];
+    for (const char c : utf8) {
         if (c & 0x80) {
             name.ascii = false;
             return name;
         }
-        if (i < qsizetype(sizeof lowered))
-            lowered[i] = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
     }
-    if (utf8.size() > qsizetype(sizeof lowered))
-        return name; // longer than any caption
+    if (utf8.size() >= 64 || ((summaryKeyLengths() >> utf8.size()) & 1) == 0)
+        return name;
+    char lowered[64];
+    for (qsizetype i = 0; i < utf8.size(); ++i)
+        lowered[i] = utf8[i] >= 'A' && utf8[i] <= 'Z' ? char(utf8[i] + 32) : utf8[i];
     const QByteArrayView key(lowered, utf8.size());
-    for (const QByteArray &summaryKey : summaryKeysUtf8())
-        name.summary = name.summary || summaryKey == key;
+    for (const QByteArray &summaryKey : summaryKeysUtf8()) {
+        if (summaryKey == key) {
+            name.summary = true;
+            break;
+        }
+    }
     return name;
 }
 
@@ -130,6 +146,9 @@ RecordFields rowFields(const LookupResult &result)
         return result.fields;
     RecordFields fields;
     const std::vector<QByteArray> &captions = summaryCaptionsUtf8();
+    // The summary's captions and cells, and the record's fields, mostly as long as they were.
+    fields.reserve(qsizetype(captions.size()) + result.fields.size(),
+                   result.fields.buffer().size() + 2048);
     std::size_t caption = 0;
     for (const FactColumn &column : factColumns()) {
         appendCell(fields, captions[caption++], column.cell(result.facts));

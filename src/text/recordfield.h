@@ -35,8 +35,14 @@ public:
     // [valueBegin, valueEnd) of the buffer given on construction.
     void appendPiece(qsizetype nameBegin, qsizetype nameEnd, qsizetype valueBegin,
                      qsizetype valueEnd);
-    // Room for this many fields, when the count is known before they are added.
-    void reserve(qsizetype count) { m_pieces.reserve(std::size_t(count)); }
+    // Room for this many fields (and, for fields added with append, this many bytes of their
+    // text), when that is known before they are added.
+    void reserve(qsizetype count, qsizetype bytes = 0)
+    {
+        m_pieces.reserve(std::size_t(count));
+        if (bytes > m_text.capacity())
+            m_text.reserve(bytes);
+    }
     // Adds a field from text (converted to UTF-8; unpaired surrogates become '?').
     void append(const RecordField &field);
     void append(QByteArrayView nameUtf8, QByteArrayView valueUtf8);
