@@ -17,13 +17,11 @@ int main(int argc, char *argv[])
 {
     ShareOneProcessHeap();
     // Qt's own Unix event loop rather than glib's: a run is sockets, timers and posted calls, and
-    // glib's loop spends more system calls on each turn. Not passed on to other programs.
-    const bool chosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
-    if (!chosen)
-        qputenv("QT_NO_GLIB", "1");
+    // glib's loop spends more system calls on each turn. Set for the whole run, as the threads
+    // started later (the answer store's writer, the shared pace) each choose their loop when
+    // they start; the tool starts no other program that would inherit it.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
-    if (!chosen)
-        qunsetenv("QT_NO_GLIB");
     // A closed pipe on standard output is reported as an unwritable output, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
 
