@@ -69,7 +69,8 @@ void Whois43Client::start(const Whois43Request &request)
     m_candidates.clear();
     m_nextCandidate = 0;
     m_toSend.clear();
-    m_connectingTo.clear();
+    m_connectingAddress = IpAddress();
+    m_connectingPort = 0;
     m_request = request;
     m_answer = {};
     m_answer.server = request.host + u':' + QString::number(request.port);
@@ -202,21 +203,23 @@ void Whois43Client::connectFailed(int error)
     fail(error == ECONNREFUSED ? Whois43Answer::Failure::ConnectRefused
                                : Whois43Answer::Failure::NetworkError,
          QStringLiteral("cannot connect to %1: %2")
-             .arg(m_connectingTo, QString::fromLocal8Bit(strerror(error))));
+             .arg(connectionName(), QString::fromLocal8Bit(strerror(error))));
 }
 
-QString Whois43Client::connectionName(const IpAddress &address, quint16 port) const
+// Made only for a reason given: a lookup that succeeds never needs it.
+QString Whois43Client::connectionName() const
 {
     return QStringLiteral("%1 port %2%3")
-        .arg(address.toString())
-        .arg(port)
+        .arg(m_connectingAddress.toString())
+        .arg(m_connectingPort)
         .arg(m_via ? QStringLiteral(" (the proxy)") : QString());
 }
 
 void Whois43Client::connectTo(const IpAddress &address, quint16 port)
 {
     m_answer.peerAddress = m_serverAddress;
-    m_connectingTo = connectionName(address, port);
+    m_connectingAddress = address;
+    m_connectingPort = port;
     sockaddr_storage storage{};
     socklen_t length = 0;
     if (address.isV4()) {
@@ -384,7 +387,7 @@ void Whois43Client::onProxyBytes(QByteArrayView bytes)
         fail(refusal == Refusal::Refused       ? Whois43Answer::Failure::ConnectRefused
              : refusal == Refusal::HostUnknown ? Whois43Answer::Failure::HostNotFound
                                                : Whois43Answer::Failure::NetworkError,
-             QStringLiteral("through the proxy %1: %2").arg(m_connectingTo, m_socks->failure()));
+             QStringLiteral("through the proxy %1: %2").arg(connectionName(), m_socks->failure()));
         return;
     }
     case Socks5Handshake::State::Done: {

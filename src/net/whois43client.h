@@ -124,7 +124,7 @@ private:
     using Found = void (Whois43Client::*)(const QList<IpAddress> &, const QString &);
     void lookUp(const QString &host, Found found);
     void refuse(const IpAddress &address);
-    QString connectionName(const IpAddress &address, quint16 port) const;
+    QString connectionName() const;
     // Connects to the next of m_candidates; false when none is left.
     bool connectToNext();
     void connectTo(const IpAddress &address, quint16 port);
@@ -168,7 +168,9 @@ private:
     // Counts the exchanges, so that what an earlier one left queued does nothing.
     quint64 m_exchange = 0;
     QByteArray m_toSend;
-    QString m_connectingTo; // "address port N", for the reasons
+    // The address and port last connected to, named in the reasons (connectionName()).
+    IpAddress m_connectingAddress;
+    quint16 m_connectingPort = 0;
     QTimer m_connectTimer;
     QTimer m_answerTimer;
     quint64 m_lookupId = 0; // a name look-up under way

@@ -8,6 +8,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include <optional>
 #include <vector>
 
@@ -233,6 +236,9 @@ private slots:
         }
         const Whois43Answer answer = ask(port, "x");
         QCOMPARE(answer.failure, Failure::ConnectRefused);
+        // The reason names the address and port the connection went to.
+        QCOMPARE(answer.reason, u"cannot connect to 127.0.0.1 port %1: %2"_s.arg(port).arg(
+                                    QString::fromLocal8Bit(strerror(ECONNREFUSED))));
     }
 
     // A name's addresses are tried in turn while connections to them are refused.
