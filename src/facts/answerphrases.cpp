@@ -246,10 +246,10 @@ AnswerPhrases terseLine(QStringView line)
     QStringView last = words.last();
     while (!last.isEmpty() && (last.back() == u'.' || last.back() == u'!'))
         last.chop(1);
-    if (last.compare(QLatin1String("available"), Qt::CaseInsensitive) != 0)
+    if (!equalsCaseless(last, QLatin1StringView("available")))
         return found;
     for (QStringView word : words) {
-        if (word.compare(QLatin1String("not"), Qt::CaseInsensitive) == 0)
+        if (equalsCaseless(word, QLatin1StringView("not")))
             return found;
     }
     found.noMatch = true;

@@ -702,7 +702,7 @@ bool isNoRegistrarValue(QStringView value)
             return true;
     }
     for (const char *none : noRegistrarValues) {
-        if (value.compare(QLatin1String(none), Qt::CaseInsensitive) == 0)
+        if (equalsCaseless(value, QLatin1StringView(none)))
             return true;
     }
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLatin1StringView>
 #include <QStringView>
 
 #include <bit>
@@ -16,6 +17,15 @@
 inline char16_t asciiLower(char16_t u)
 {
     return u >= 'A' && u <= 'Z' ? char16_t(u - 'A' + 'a') : u;
+}
+
+// Whether `text` equals `latin1` without letter case exactly as Qt compares them (Unicode's
+// folding, one UTF-16 unit against one character), so texts of other lengths never do. Most
+// compared names differ in length (a host against a table of hosts): that is checked first, as
+// Qt's comparison folds every character through its tables.
+inline bool equalsCaseless(QStringView text, QLatin1StringView latin1)
+{
+    return text.size() == latin1.size() && text.compare(latin1, Qt::CaseInsensitive) == 0;
 }
 
 // Whether `text` starts with `lower` (ASCII, lower case), ASCII letters compared without case.

@@ -1,10 +1,15 @@
 #include "whois/whoisreferral.h"
 
 #include "net/ipaddress.h"
+#include "text/asciicase.h"
+#include "text/findchar.h"
 
 #include <QList>
 
 #include <array>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -137,6 +142,58 @@ QStringView valueOf(QStringView line, const char *label)
     return rest.mid(1).trimmed();
 }
 
+// A line that gives one of `labels` a value: "label:" at its start (spaces allowed before the
+// colon), compared without letter case.
+struct LabelledLine
+{
+    std::size_t label;
+    QStringView value;
+};
+
+// Which label a trimmed line gives a value for, if any: at most one can, as no label is another
+// followed by spaces. A name of plain ASCII (nearly every one) is compared a byte at a time,
+// which is what case folding does to ASCII; any other is compared as valueOf compares, since a
+// letter beyond ASCII can fold to an ASCII one (the long s to "s").
+std::optional<LabelledLine> labelledLine(QStringView line)
+{
+    const qsizetype colon = line.indexOf(u':');
+    if (colon <= 0)
+        return std::nullopt;
+    QStringView name = line.first(colon);
+    for (const QChar c : name) {
+        if (c.unicode() >= 0x80) {
+            for (std::size_t i = 0; i < labels.size(); ++i) {
+                const QStringView value = valueOf(line, labels[i].name);
+                if (!value.isEmpty())
+                    return LabelledLine{i, value};
+            }
+            return std::nullopt;
+        }
+    }
+    while (!name.isEmpty() && name.back().isSpace())
+        name.chop(1);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const std::string_view label(labels[i].name);
+        if (std::size_t(name.size()) != label.size())
+            continue;
+        bool same = true;
+        for (std::size_t at = 0; same && at < label.size(); ++at) {
+            const char16_t c = name[qsizetype(at)].unicode();
+            const char lowered = char(c >= u'A' && c <= u'Z' ? c + 32 : c);
+            const char wanted =
+                label[at] >= 'A' && label[at] <= 'Z' ? char(label[at] + 32) : label[at];
+            same = lowered == wanted;
+        }
+        if (!same)
+            continue;
+        const QStringView value = line.sliced(colon + 1).trimmed();
+        if (value.isEmpty())
+            return std::nullopt;
+        return LabelledLine{i, value};
+    }
+    return std::nullopt;
+}
+
 bool isWordCharacter(QChar c)
 {
     return c.isLetterOrNumber() || c == u'_';
@@ -160,7 +217,7 @@ bool namesWords(QStringView text, QLatin1StringView name, bool atStart)
 const Registry *registryNamedIn(QStringView text, const QString &asked, bool wholeValue)
 {
     for (const Registry &registry : registries) {
-        if (asked.compare(QLatin1String(registry.host), Qt::CaseInsensitive) == 0)
+        if (equalsCaseless(asked, QLatin1StringView(registry.host)))
             continue;
         if (text.contains(QLatin1String(registry.host), Qt::CaseInsensitive))
             return &registry;
@@ -198,7 +255,7 @@ bool WhoisServer::operator==(const WhoisServer &other) const
 bool isRegionalRegistry(const QString &host)
 {
     for (const Registry &registry : registries) {
-        if (host.compare(QLatin1String(registry.host), Qt::CaseInsensitive) == 0)
+        if (equalsCaseless(host, QLatin1StringView(registry.host)))
             return true;
     }
     return false;
@@ -207,12 +264,24 @@ bool isRegionalRegistry(const QString &host)
 WhoisReferral findReferral(const QString &text, const QString &askedHost)
 {
     WhoisReferral referral;
-    const QList<QStringView> lines = QStringView(text).split(u'\n');
-    for (const Label &label : labels) {
-        for (QStringView line : lines) {
-            const QStringView value = valueOf(line.trimmed(), label.name);
-            if (value.isEmpty())
+    // The lines that give a label a value, read once; then taken label by label, most telling
+    // first, each label's lines in record order.
+    std::vector<LabelledLine> labelled;
+    for (qsizetype begin = 0; begin <= text.size();) {
+        qsizetype end = findChar(text, u'\n', begin);
+        if (end < 0)
+            end = text.size();
+        const QStringView line = QStringView(text).sliced(begin, end - begin).trimmed();
+        if (const std::optional<LabelledLine> found = labelledLine(line))
+            labelled.push_back(*found);
+        begin = end + 1;
+    }
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const Label &label = labels[i];
+        for (const LabelledLine &line : labelled) {
+            if (line.label != i)
                 continue;
+            const QStringView value = line.value;
             std::optional<WhoisServer> server;
             if (value.startsWith(u"rwhois://", Qt::CaseInsensitive)) {
                 if (referral.rwhois.isEmpty())
@@ -233,6 +302,7 @@ WhoisReferral findReferral(const QString &text, const QString &askedHost)
 
     if (!isRegionalRegistry(askedHost))
         return referral;
+    const QList<QStringView> lines = QStringView(text).split(u'\n');
     // A registry's answer for a block another registry holds: a stub saying so, or a record
     // whose holder is that registry.
     for (QStringView line : lines) {

@@ -1,5 +1,7 @@
 #include "whois/whoisservers.h"
 
+#include "text/asciicase.h"
+
 #include <array>
 
 namespace WhoisServers {
@@ -63,7 +65,7 @@ QByteArray queryFor(const QString &server, const Query &query)
 {
     const char *form = nullptr;
     for (const Habit &habit : habits) {
-        if (server.compare(QLatin1String(habit.host), Qt::CaseInsensitive) != 0)
+        if (!equalsCaseless(server, QLatin1StringView(habit.host)))
             continue;
         switch (query.kind) {
         case QueryKind::Domain:

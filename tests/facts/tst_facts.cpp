@@ -557,6 +557,36 @@ private slots:
         QCOMPARE(startsWithCaseless(QStringView(text).mid(qMax(at, 0)), phrase.toStdString()),
                  at >= 0);
     }
+    // A caseless equality that checks lengths first answers as Qt's comparison does.
+    void caselessEquals_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("latin1");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("same") << "whois.arin.net"
+                              << "whois.arin.net" << true;
+        QTest::newRow("other case") << "WHOIS.Arin.NET"
+                                    << "whois.arin.net" << true;
+        QTest::newRow("longer") << "whois.arin.net."
+                                << "whois.arin.net" << false;
+        QTest::newRow("same length, other text") << "whois.ripe.net"
+                                                 << "whois.arin.net" << false;
+        QTest::newRow("Kelvin sign folds to k") << "\u212Aey"
+                                                << "key" << true;
+        QTest::newRow("Latin-1 letters") << "\u00C9t\u00E9"
+                                         << "\u00E9t\u00C9" << true;
+        QTest::newRow("empty") << ""
+                               << "" << true;
+    }
+    void caselessEquals()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, latin1);
+        QFETCH(bool, equal);
+        const QByteArray bytes = latin1.toLatin1();
+        QCOMPARE(equalsCaseless(text, QLatin1StringView(bytes)), equal);
+        QCOMPARE(text.compare(QLatin1StringView(bytes), Qt::CaseInsensitive) == 0, equal);
+    }
     void lineEnds()
     {
         for (int size = 1; size < 40; ++size) {

@@ -170,6 +170,26 @@ private slots:
         QTest::newRow("ARIN rwhois, recorded only")
             << u"whois.arin.net"_qs << u"ReferralServer:  rwhois://rwhois.isp.example:4321/\n"_qs
             << QString() << u"rwhois://rwhois.isp.example:4321/"_qs;
+        QTest::newRow("label in capitals, spaces before the colon")
+            << u"whois.iana.org"_qs << u"  REFER \t:  whois.nic.example  \n"_qs
+            << u"whois.nic.example"_qs << QString();
+        QTest::newRow("the most telling label wins over an earlier line")
+            << u"whois.iana.org"_qs << u"whois: whois.b.example\nrefer: whois.a.example\n"_qs
+            << u"whois.a.example"_qs << QString();
+        QTest::newRow("a label's unusable value, then its next line")
+            << u"whois.verisign-grs.com"_qs
+            << u"Registrar WHOIS Server: https://r.example/whois\nRegistrar WHOIS Server:\n"
+               "Registrar WHOIS Server: whois.r.example\n"_qs
+            << u"whois.r.example"_qs << QString();
+        QTest::newRow("a letter beyond ASCII that folds to one")
+            << u"whois.verisign-grs.com"_qs << u"Whoi\u017F Server: whois.s.example\n"_qs
+            << u"whois.s.example"_qs << QString();
+        QTest::newRow("a space beyond ASCII before the colon")
+            << u"whois.iana.org"_qs << u"refer\u00A0: whois.n.example\n"_qs << u"whois.n.example"_qs
+            << QString();
+        QTest::newRow("a label longer than the name")
+            << u"whois.iana.org"_qs << u"referral: whois.x.example\nwhois : whois.y.example\n"_qs
+            << u"whois.y.example"_qs << QString();
         QTest::newRow("a bare host takes no port")
             << u"whois.iana.org"_qs << u"refer: whois.nic.example:4321\n"_qs << QString()
             << QString();
