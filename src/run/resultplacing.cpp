@@ -31,26 +31,24 @@ bool isStatus(const FactColumn &column)
     return qstrcmp(column.jsonKey, "status") == 0;
 }
 
+template <class Texts> std::vector<QByteArray> utf8Of(const Texts &texts)
+{
+    std::vector<QByteArray> out;
+    for (const QString &text : texts)
+        out.push_back(text.toUtf8());
+    return out;
+}
+
 // The summary captions as UTF-8, in order, and their keys (all plain ASCII).
 const std::vector<QByteArray> &summaryCaptionsUtf8()
 {
-    static const std::vector<QByteArray> captions = [] {
-        std::vector<QByteArray> out;
-        for (const QString &caption : summaryCaptions())
-            out.push_back(caption.toUtf8());
-        return out;
-    }();
+    static const std::vector<QByteArray> captions = utf8Of(summaryCaptions());
     return captions;
 }
 
 const std::vector<QByteArray> &summaryKeysUtf8()
 {
-    static const std::vector<QByteArray> keys = [] {
-        std::vector<QByteArray> out;
-        for (const QString &key : summaryKeys())
-            out.push_back(key.toUtf8());
-        return out;
-    }();
+    static const std::vector<QByteArray> keys = utf8Of(summaryKeys());
     return keys;
 }
 
